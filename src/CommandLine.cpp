@@ -1,0 +1,136 @@
+#include "CommandLine.h"
+
+#include "config/DemoConfig.h"
+#include "session/Clock.h"
+#include "session/MessageBoxPrompter.h"
+#include "session/ProcessEnd.h"
+#include "session/Session.h"
+#include "session/Startup.h"
+#include "store/DataLocation.h"
+#include "store/EngineError.h"
+#include "store/Schema.h"
+#include "store/SqlCipherEngine.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace aquilevel {
+
+namespace {
+
+const char* const kUsage = "Usage: aquilevel [--data DIR] [init]\n";
+
+// The first argument that is not an option or an option's value.
+QString commandOf(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QStringLiteral("--data") || arg == QStringLiteral("-d")) {
+            ++i;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1Char('-')))
+            return arg;
+    }
+    return {};
+}
+
+void addCommonOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Aquilevel: a water tank task for experiments on decision making.\n"
+        "Without a command, runs one participant's session.\n\n"
+        "Commands:\n"
+        "  init    create the experiment database with the demo versions"));
+    parser.addHelpOption();
+    parser.addOption({{QStringLiteral("d"), QStringLiteral("data")},
+                      QStringLiteral("Folder of the experiment database (default: $AQUILEVEL_DATA, "
+                                     "else data beside the program)."),
+                      QStringLiteral("DIR")});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init, or nothing"));
+}
+
+int runInit(const QString& folder)
+{
+    const QString path = store::databasePath(folder);
+    if (QFileInfo::exists(path)) {
+        std::fprintf(stderr, "%s already exists; nothing was changed.\n", qPrintable(path));
+        return 1;
+    }
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "Cannot create the folder %s.\n", qPrintable(folder));
+        return 1;
+    }
+    try {
+        store::SqlCipherEngine::create(path, store::databasePassword(), store::schemaStatements(),
+                                       config::fillDemoConfiguration);
+    } catch (const store::EngineError& error) {
+        std::fprintf(stderr, "Could not create %s: %s\n", qPrintable(path),
+                     qPrintable(error.description()));
+        return 1;
+    }
+    std::printf("Created %s with the demo versions.\nDemo experimenter account: %s / %s "
+                "(replace it before running participants).\n",
+                qPrintable(path), qPrintable(config::kDemoUser), qPrintable(config::kDemoPassword));
+    return 0;
+}
+
+int runSession(QApplication& app, const QString& folder)
+{
+    MessageBoxPrompter prompter;
+    SystemClock clock;
+    ImmediateProcessEnd processEnd;
+    store::RealPacer pacer;
+    const QString path = store::databasePath(folder);
+    if (!QFileInfo::exists(path)) {
+        prompter.inform(kProgramTitle,
+                        QStringLiteral("There is no experiment database at %1.\n"
+                                       "Create one with: aquilevel init")
+                            .arg(path),
+                        Prompter::Icon::Critical);
+        return 1;
+    }
+    Session session({prompter, clock, processEnd, pacer},
+                    std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
+    try {
+        Main(session);
+    } catch (const std::exception& error) {
+        // A fault of the program itself: say so rather than vanish.
+        prompter.inform(kProgramTitle,
+                        QStringLiteral("Aquilevel stopped because of an internal error:\n%1")
+                            .arg(QString::fromStdString(error.what())),
+                        Prompter::Icon::Critical);
+        processEnd.terminate(1);
+    }
+    return app.exec();
+}
+
+} // namespace
+
+int runProgram(int argc, char** argv)
+{
+    const QString command = commandOf(argc, argv);
+    if (command == QStringLiteral("init")) {
+        QCoreApplication app(argc, argv);
+        QCommandLineParser parser;
+        addCommonOptions(parser);
+        parser.process(app);
+        return runInit(store::dataFolder(parser.value(QStringLiteral("data"))));
+    }
+    if (!command.isEmpty()) {
+        std::fprintf(stderr, "Unknown command: %s\n%s", qPrintable(command), kUsage);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Aquilevel"));
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parser.process(app);
+    return runSession(app, store::dataFolder(parser.value(QStringLiteral("data"))));
+}
+
+} // namespace aquilevel

@@ -1,0 +1,33 @@
+#include "session/EndGame.h"
+
+#include "config/NumberFormat.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
+#include "session/Session.h"
+
+#include <cstdlib>
+
+namespace aquilevel {
+
+QString earningsMessage(double totBonus)
+{
+    return QStringLiteral("The game is over and you have earned ") + config::format00(totBonus) +
+           QStringLiteral(" dollars. Thank you for your participation. Please call the "
+                          "experimenter for further instructions.");
+}
+
+void EndGame(Session& session)
+{
+    const SessionState& s = session.state;
+    if (!s.AbortSession && !s.LoginQuit) {
+        const bool firstEnd = !session.ending();
+        session.setEnding();
+        if (!s.AllPeriodsDone && firstEnd && session.questionnaire())
+            session.questionnaire()();
+        session.prompter().inform(kProgramTitle, earningsMessage(s.tank.TotBonus));
+    }
+    session.processEnd().terminate(0);
+    std::abort(); // terminate() never returns
+}
+
+} // namespace aquilevel

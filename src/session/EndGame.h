@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace aquilevel {
+
+class Session;
+
+// The one way a session ends. Unless it was abandoned (the experimenter's password or
+// Quit at the login), it shows the questionnaire when due and the earnings message;
+// then the program ends at once, without any window's close handlers.
+[[noreturn]] void EndGame(Session& session);
+
+// "The game is over and you have earned 05.00 dollars. ..."
+QString earningsMessage(double totBonus);
+
+} // namespace aquilevel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace aquilevel::store {
+
+// The database password; the stock sqlcipher shell opens the file with
+// PRAGMA key = '<this password>';
+QByteArray databasePassword();
+
+// The data folder: the one given on the command line, else $AQUILEVEL_DATA, else the
+// folder "data" beside the executable.
+QString dataFolder(const QString& commandLineFolder);
+
+// The database file inside a data folder.
+QString databasePath(const QString& folder);
+
+} // namespace aquilevel::store

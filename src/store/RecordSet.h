@@ -1,0 +1,62 @@
+#pragma once
+
+#include "store/Engine.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace aquilevel::store {
+
+class Store;
+
+// The rows of one OpenTable. A snapshot is read once and cannot be changed; a dynaset
+// can append rows (addNew ... update) and, when it reads whole rows of one table, edit
+// them (edit ... update). update() stores the row for good before it returns.
+// Field names are matched without regard to letter case, as the original engine did.
+class RecordSet final {
+public:
+    enum class Kind { Snapshot, Dynaset };
+
+    RecordSet(Store& store, Kind kind, Query source, QString status, std::optional<Rows> rows,
+              QString table);
+
+    Kind kind() const { return m_kind; }
+    bool isUpdatable() const { return m_kind == Kind::Dynaset; }
+
+    bool isEOF();
+    void moveFirst();
+    void moveNext();
+    int recordCount();
+    QVariant field(const QString& name);
+    QStringList fieldNames();
+
+    void addNew();
+    void edit();
+    void setField(const QString& name, const QVariant& value);
+    void update();
+    void close();
+
+private:
+    void ensureRows();
+    void ensureOpen() const;
+    int columnIndex(const QString& name);
+    QString tableColumn(const QString& name);
+
+    enum class EditMode { None, Adding, Editing };
+
+    Store& m_store;
+    Kind m_kind;
+    Query m_source;
+    QString m_status;
+    std::optional<Rows> m_rows; // loaded on first navigation for a dynaset over a table
+    QString m_table;            // the table written by a dynaset; empty when not writable
+    QStringList m_tableColumns;
+    int m_current = 0;
+    EditMode m_mode = EditMode::None;
+    FieldValues m_pending;
+    bool m_closed = false;
+};
+
+} // namespace aquilevel::store

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "store/Engine.h"
+#include "store/EngineError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace aquilevel::store {
+
+class SqlCipherConnection;
+
+// The engine for one password-protected SQLCipher file, shared by every copy of the
+// program that opens it. Deriving the key costs tens of milliseconds, so the opened
+// handle is kept between accesses: every statement still runs in its own transaction,
+// sees what other copies have committed, and is on disk when it returns. The handle is
+// reopened when the file at the path is no longer the one it was opened on.
+class SqlCipherEngine final : public Engine {
+public:
+    SqlCipherEngine(QString path, QByteArray key);
+    ~SqlCipherEngine() override;
+
+    QString location() const override { return m_path; }
+    Connection& open(bool readOnly) override;
+    void release() override;
+    void discard() override;
+
+    // How long the engine itself waits for another copy's lock before it reports a
+    // lock conflict to the store.
+    static constexpr int kBusyTimeoutMs = 2000;
+
+    // Creates a new file at path with the schema, filled by fill, in one go: the file
+    // appears complete or not at all, and an existing file is never replaced.
+    // Throws EngineError on failure.
+    static void create(const QString& path, const QByteArray& key,
+                       const QStringList& schemaStatements,
+                       const std::function<void(Connection&)>& fill);
+
+private:
+    QString m_path;
+    QByteArray m_key;
+    std::unique_ptr<SqlCipherConnection> m_connection;
+};
+
+// Maps a SQLite result code onto the store's four failure classes.
+ErrorClass classifySqliteCode(int resultCode);
+
+} // namespace aquilevel::store

@@ -1,0 +1,144 @@
+#include "store/Store.h"
+
+#include "session/Prompter.h"
+
+#include <QRegularExpression>
+
+namespace aquilevel::store {
+
+namespace {
+
+constexpr int kSilentLockRetries = 10;
+// A handle that is lost again and again means the engine itself is broken; after this
+// many fresh starts in one access the failure is put to the person like any other.
+constexpr int kLostHandleRestarts = 10;
+
+// "select * from T ..." reads whole rows of one table, so its rows can be written back.
+QString wholeRowTable(const QString& sql)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^\s*select\s+\*\s+from\s+([A-Za-z_][A-Za-z0-9_]*)(\s|;|$))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto match = pattern.match(sql);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+struct DepthGuard {
+    explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
+    ~DepthGuard() { --m_depth; }
+    int& m_depth;
+};
+
+} // namespace
+
+Store::Store(std::unique_ptr<Engine> engine, Prompter& prompter, Pacer& pacer,
+             RandomSource& random, GiveUp giveUp)
+    : m_engine(std::move(engine)), m_prompter(prompter), m_pacer(pacer), m_random(random),
+      m_giveUp(std::move(giveUp))
+{
+}
+
+Store::~Store() = default;
+
+std::unique_ptr<RecordSet> Store::OpenTable(const Query& source, bool readOnly,
+                                            const QString& status)
+{
+    std::optional<Rows> rows;
+    QString table;
+    retry(
+        [&](Connection& connection) {
+            if (source.isTableName()) {
+                if (readOnly) {
+                    rows = connection.select(
+                        Query(QStringLiteral("select * from \"%1\"").arg(source.text())), false);
+                } else {
+                    connection.columns(source.text()); // the table must exist
+                    rows.reset();                      // read only if navigated
+                    table = source.text();
+                }
+                return;
+            }
+            const QString writable = readOnly ? QString() : wholeRowTable(source.text());
+            rows = connection.select(source, !writable.isEmpty());
+            table = writable;
+        },
+        readOnly, source.text(), status);
+    return std::make_unique<RecordSet>(*this, readOnly ? RecordSet::Kind::Snapshot
+                                                       : RecordSet::Kind::Dynaset,
+                                       source, status, std::move(rows), table);
+}
+
+void Store::CloseTable()
+{
+    m_engine->release();
+}
+
+void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
+                  const QString& source, const QString& status)
+{
+    DepthGuard busy(m_depth);
+    int retryCount = 0;
+    int restarts = 0;
+    for (;;) {
+        try {
+            Connection& connection = m_engine->open(readOnly);
+            step(connection);
+            return;
+        } catch (const EngineError& error) {
+            switch (error.kind()) {
+            case ErrorClass::ConcurrentChange:
+                continue;
+            case ErrorClass::LostHandle:
+                m_engine->discard();
+                if (++restarts <= kLostHandleRestarts)
+                    continue;
+                restarts = 0;
+                if (askFailureQuestion(error, status))
+                    continue;
+                break;
+            case ErrorClass::LockConflict: {
+                ++retryCount;
+                if (retryCount > kSilentLockRetries) {
+                    const QString title =
+                        QStringLiteral("Error %1: %2").arg(error.number()).arg(status);
+                    const QString text = error.description() + QStringLiteral("\r\n") + source +
+                                         QStringLiteral("\r\nRetry? (No to quit)");
+                    if (m_prompter.confirm(title, text, Prompter::Icon::Question)) {
+                        retryCount = 1;
+                    } else {
+                        if (askFailureQuestion(error, status))
+                            continue; // at once, the count stays above the limit
+                        break;
+                    }
+                }
+                m_pacer.processEventsOnce();
+                const qint64 w = static_cast<qint64>(m_random.next() * 3000 + 1000);
+                m_pacer.waitMicroseconds(w * retryCount * retryCount);
+                continue;
+            }
+            case ErrorClass::Other:
+                if (askFailureQuestion(error, status))
+                    continue;
+                break;
+            }
+            abandon();
+        }
+    }
+}
+
+bool Store::askFailureQuestion(const EngineError& error, const QString& status)
+{
+    const QString text = QStringLiteral("Error %1: %2\r\nStatus was %3\r\nRetry?")
+                             .arg(error.number())
+                             .arg(error.description(), status);
+    return m_prompter.confirm(QStringLiteral("Problems opening table"), text);
+}
+
+void Store::abandon()
+{
+    if (m_giveUp)
+        m_giveUp();
+    throw StoreAborted();
+}
+
+} // namespace aquilevel::store

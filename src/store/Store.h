@@ -1,0 +1,62 @@
+#pragma once
+
+#include "store/Engine.h"
+#include "store/EngineError.h"
+#include "store/Pacer.h"
+#include "store/RecordSet.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace aquilevel {
+class Prompter;
+}
+
+namespace aquilevel::store {
+
+// The experiment store: every read and write of the experiment's database goes through
+// OpenTable and CloseTable. Failures are classified and retried as the lab expects:
+// lock conflicts back off and ask after ten silent tries, concurrent changes retry at
+// once, a lost handle starts the open over, anything else asks whether to retry.
+// Declining ends the session through the giveUp action.
+class Store final {
+public:
+    using GiveUp = std::function<void()>;
+
+    Store(std::unique_ptr<Engine> engine, Prompter& prompter, Pacer& pacer, RandomSource& random,
+          GiveUp giveUp);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // readOnly: a snapshot (not updatable); otherwise a dynaset (updatable).
+    std::unique_ptr<RecordSet> OpenTable(const Query& source, bool readOnly, const QString& status);
+    void CloseTable();
+
+    // The engine behind the store.
+    Engine& engine() { return *m_engine; }
+
+    // True while an access is under way (the lock back-off processes window events,
+    // and whatever runs then must not start another write).
+    bool isBusy() const { return m_depth > 0; }
+
+    // Runs one retryable step under the retry policy. The step receives the open
+    // connection; a lost handle reopens it and runs the step again.
+    void retry(const std::function<void(Connection&)>& step, bool readOnly, const QString& source,
+               const QString& status);
+
+private:
+    bool askFailureQuestion(const EngineError& error, const QString& status);
+    [[noreturn]] void abandon();
+
+    std::unique_ptr<Engine> m_engine;
+    Prompter& m_prompter;
+    Pacer& m_pacer;
+    RandomSource& m_random;
+    GiveUp m_giveUp;
+    int m_depth = 0;
+};
+
+} // namespace aquilevel::store
