@@ -2,9 +2,11 @@
 
 #include <QEventLoop>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -70,6 +72,9 @@ QPixmap Splash::picture()
 
 void Splash::showFor(int milliseconds)
 {
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     show();
     repaint();
     if (milliseconds <= 0)

@@ -66,7 +66,8 @@ QString storedText(const QVariant& value)
 } // namespace
 
 std::unique_ptr<SqlCipherConnection> SqlCipherConnection::open(const QString& path,
-                                                               const QByteArray& key, bool create)
+                                                               const QByteArray& key, bool create,
+                                                               int busyTimeoutMs)
 {
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
@@ -81,7 +82,7 @@ std::unique_ptr<SqlCipherConnection> SqlCipherConnection::open(const QString& pa
     // The key goes through the API, never into an SQL text.
     if (sqlite3_key(db, key.constData(), key.size()) != SQLITE_OK)
         connection->fail(sqlite3_errcode(db));
-    sqlite3_busy_timeout(db, SqlCipherEngine::kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
     // Reading the schema proves the key: a wrong one fails here with "not a database".
     connection->execute(QStringLiteral("SELECT count(*) FROM sqlite_master"));
     fileIdentity(path, connection->m_device, connection->m_inode);

@@ -16,7 +16,7 @@ class SqlCipherConnection final : public Connection {
 public:
     // Opens and keys the file; with create the file may be new. Throws EngineError.
     static std::unique_ptr<SqlCipherConnection> open(const QString& path, const QByteArray& key,
-                                                     bool create);
+                                                     bool create, int busyTimeoutMs);
     ~SqlCipherConnection() override;
 
     // True while the file at path is still the file this handle was opened on.

@@ -26,8 +26,8 @@ ErrorClass classifySqliteCode(int resultCode)
     }
 }
 
-SqlCipherEngine::SqlCipherEngine(QString path, QByteArray key)
-    : m_path(std::move(path)), m_key(std::move(key))
+SqlCipherEngine::SqlCipherEngine(QString path, QByteArray key, int busyTimeoutMs)
+    : m_path(std::move(path)), m_key(std::move(key)), m_busyTimeoutMs(busyTimeoutMs)
 {
 }
 
@@ -39,7 +39,7 @@ Connection& SqlCipherEngine::open(bool /*readOnly*/)
     if (m_connection && m_connection->stillAt(m_path))
         return *m_connection;
     m_connection.reset();
-    m_connection = SqlCipherConnection::open(m_path, m_key, false);
+    m_connection = SqlCipherConnection::open(m_path, m_key, false, m_busyTimeoutMs);
     return *m_connection;
 }
 
@@ -64,7 +64,7 @@ void SqlCipherEngine::create(const QString& path, const QByteArray& key,
     QFile::remove(temporary);
     QFile::remove(temporary + QStringLiteral("-journal"));
     try {
-        auto connection = SqlCipherConnection::open(temporary, key, true);
+        auto connection = SqlCipherConnection::open(temporary, key, true, kBusyTimeoutMs);
         connection->execute(QStringLiteral("BEGIN IMMEDIATE"));
         for (const QString& statement : schemaStatements)
             connection->execute(statement);

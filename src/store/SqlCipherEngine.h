@@ -20,7 +20,11 @@ class SqlCipherConnection;
 // reopened when the file at the path is no longer the one it was opened on.
 class SqlCipherEngine final : public Engine {
 public:
-    SqlCipherEngine(QString path, QByteArray key);
+    // How long the engine itself waits for another copy's lock before it reports a
+    // lock conflict to the store.
+    static constexpr int kBusyTimeoutMs = 2000;
+
+    SqlCipherEngine(QString path, QByteArray key, int busyTimeoutMs = kBusyTimeoutMs);
     ~SqlCipherEngine() override;
 
     QString location() const override { return m_path; }
@@ -28,9 +32,6 @@ public:
     void release() override;
     void discard() override;
 
-    // How long the engine itself waits for another copy's lock before it reports a
-    // lock conflict to the store.
-    static constexpr int kBusyTimeoutMs = 2000;
 
     // Creates a new file at path with the schema, filled by fill, in one go: the file
     // appears complete or not at all, and an existing file is never replaced.
@@ -42,6 +43,7 @@ public:
 private:
     QString m_path;
     QByteArray m_key;
+    int m_busyTimeoutMs;
     std::unique_ptr<SqlCipherConnection> m_connection;
 };
 

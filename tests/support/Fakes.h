@@ -1,0 +1,61 @@
+#pragma once
+
+#include "session/Clock.h"
+#include "session/ProcessEnd.h"
+#include "store/Pacer.h"
+
+#include <QList>
+#include <QString>
+
+#include <stdexcept>
+
+namespace aquilevel::test {
+
+// Thrown where the real program would have ended.
+struct ProcessEnded : std::runtime_error {
+    explicit ProcessEnded(int code) : std::runtime_error("process ended"), exitCode(code) {}
+    int exitCode;
+};
+
+class ThrowingProcessEnd final : public ProcessEnd {
+public:
+    [[noreturn]] void terminate(int exitCode) override
+    {
+        ++calls;
+        throw ProcessEnded(exitCode);
+    }
+    int calls = 0;
+};
+
+// Records the back-off instead of sleeping. Each entry is "events" or "wait <us>".
+class RecordingPacer final : public store::Pacer {
+public:
+    void processEventsOnce() override { log.append(QStringLiteral("events")); }
+    void waitMicroseconds(qint64 us) override
+    {
+        log.append(QStringLiteral("wait %1").arg(us));
+        waits.append(us);
+    }
+    QStringList log;
+    QList<qint64> waits;
+};
+
+// Hands out a fixed sequence of numbers in [0, 1), repeating the last one.
+class FixedRandom final : public store::RandomSource {
+public:
+    explicit FixedRandom(QList<double> values = {0.0}) : m_values(std::move(values)) {}
+    double next() override { return m_values.size() > 1 ? m_values.takeFirst() : m_values.first(); }
+
+private:
+    QList<double> m_values;
+};
+
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(QDateTime at = QDateTime(QDate(2026, 3, 4), QTime(10, 0, 5)))
+        : time(std::move(at)) {}
+    QDateTime now() const override { return time; }
+    QDateTime time;
+};
+
+} // namespace aquilevel::test

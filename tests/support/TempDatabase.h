@@ -1,0 +1,43 @@
+#pragma once
+
+#include "store/SqlCipherEngine.h"
+
+#include <QTemporaryDir>
+#include <QVariantList>
+
+#include <memory>
+
+namespace aquilevel::test {
+
+// A fresh encrypted experiment database in a folder of its own, removed afterwards.
+class TempDatabase {
+public:
+    enum class Content { Empty, Demo };
+    explicit TempDatabase(Content content = Content::Empty);
+
+    QString folder() const { return m_dir.path(); }
+    QString path() const;
+
+    // An engine on the file; busyTimeoutMs 0 reports a lock conflict at once.
+    std::unique_ptr<store::SqlCipherEngine> engine(int busyTimeoutMs = 0) const;
+
+    // Runs one statement with bound values on a connection of its own, to set up or
+    // inspect data behind the store's back.
+    void exec(const QString& sql, const QVariantList& values = {}) const;
+    // The first column of every row of a query.
+    QVariantList column(const QString& sql, const QVariantList& values = {}) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A complete tblSetup row for `version` that passes every check; tests change fields.
+QVariantMap soundSetupRow(const QString& version);
+// Inserts a setup row (fields not in the map are left Null).
+void insertSetup(const TempDatabase& db, const QVariantMap& row);
+// Inserts numMarks labels "10", "20", ... and scenario rows 0..periods for a version.
+void insertLabels(const TempDatabase& db, const QString& version, int count);
+void insertScenario(const TempDatabase& db, int scenario, int firstPeriod, int lastPeriod,
+                    double inRate = 2, double outRate = 1);
+
+} // namespace aquilevel::test
