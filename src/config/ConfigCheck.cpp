@@ -66,10 +66,11 @@ void checkSetupRules(const ExperimentSetup& s, Checker& c)
 {
     if (c.readable({"AfterEveryNTrials"}) && s.AfterEveryNTrials < 1)
         c.standalone("AfterEveryNTrials", kAfterEveryNTrialsMessage);
-    if (c.readable({"InitialBackOrder", "inFlowTPAfter", "InitialForwardDischarge", "outFlowTPAfter"}) &&
-        ((s.InitialBackOrder != 0 && s.inFlowTPAfter == 1) ||
-         (s.InitialForwardDischarge != 0 && s.outFlowTPAfter == 1)))
-        c.standalone("inFlowTPAfter", kInitialOrdersMessage);
+    if (c.readable({"InitialBackOrder", "inFlowTPAfter", "InitialForwardDischarge", "outFlowTPAfter"})) {
+        const bool backOrderStuck = s.InitialBackOrder != 0 && s.inFlowTPAfter == 1;
+        if (backOrderStuck || (s.InitialForwardDischarge != 0 && s.outFlowTPAfter == 1))
+            c.standalone(backOrderStuck ? "inFlowTPAfter" : "outFlowTPAfter", kInitialOrdersMessage);
+    }
     if (c.readable({"MaxTrial"}) && s.MaxTrial < 1)
         c.setup("MaxTrial", QStringLiteral("%1 periods; a session needs at least 1").arg(s.MaxTrial));
     if (c.readable({"numMarks"}) && (s.numMarks < 1 || s.numMarks > 10))

@@ -34,7 +34,7 @@ ExperimentSetup LoadSetup(store::Store& store, const QString& version)
     ConfigProblems problems;
     ExperimentSetup setup;
     if (rs->isEOF()) {
-        problems.append({QStringLiteral("tblSetup"), version, QString(),
+        problems.append({QStringLiteral("tblSetup"), version, QStringLiteral("Version"),
                          QStringLiteral("there is no row for this version")});
     } else {
         rs->moveFirst();

@@ -42,7 +42,7 @@ QString plainDecimal(double value)
 {
     if (value == 0)
         return QStringLiteral("0");
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }
 
 namespace {

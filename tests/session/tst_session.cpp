@@ -1,0 +1,383 @@
+#include "config/ConfigCheck.h"
+#include "session/EndGame.h"
+#include "session/InitSession.h"
+#include "session/Startup.h"
+#include "store/DataLocation.h"
+#include "support/FakeEngine.h"
+#include "support/TempDatabase.h"
+#include "support/TestSession.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <QtTest>
+
+using namespace aquilevel;
+using aquilevel::test::ProcessEnded;
+using aquilevel::test::TempDatabase;
+using aquilevel::test::TestSession;
+
+namespace {
+
+const QString kEarningsFive =
+    QStringLiteral("The game is over and you have earned 05.00 dollars. Thank you for your "
+                   "participation. Please call the experimenter for further instructions.");
+const QString kEarningsZero =
+    QStringLiteral("The game is over and you have earned 00.00 dollars. Thank you for your "
+                   "participation. Please call the experimenter for further instructions.");
+
+bool isEarnings(const Prompter::Prompt& prompt)
+{
+    return prompt.text.startsWith(QStringLiteral("The game is over"));
+}
+
+QStringList texts(const test::ScriptedPrompter& prompter)
+{
+    QStringList result;
+    for (const Prompter::Prompt& p : prompter.prompts())
+        result.append(p.text);
+    return result;
+}
+
+config::ExperimentSetup setupFor(int maxTrial, double baseMoney)
+{
+    config::ExperimentSetup s;
+    s.Version = QStringLiteral("V");
+    s.MaxTrial = maxTrial;
+    s.BaseMoney = baseMoney;
+    s.inFlowTPAfter = 3;
+    s.outFlowTPAfter = 2;
+    s.AfterEveryNTrials = 1;
+    return s;
+}
+
+// Runs Main until the session ends, as it must before the trial screen exists.
+void runMainToTheEnd(TestSession& ts)
+{
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, Main(ts.session, StartupOptions{0}));
+    QCOMPARE(ts.processEnd.calls, 1);
+    QCOMPARE(ts.prompter.unexpected(), 0);
+    QCOMPARE(ts.prompter.pending(), 0);
+}
+
+} // namespace
+
+class TestSessionDriver : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void earningsMessage_data();
+    void earningsMessage();
+    void endGame_data();
+    void endGame();
+    void questionnaireRunsOnceWhenEndGameReentered();
+
+    void initNewSession_data();
+    void initNewSession();
+    void initResumedSessionKeepsItsState();
+
+    void mainOnTheDemoDatabase();
+    void mainWithABrokenFirstVersion();
+    void mainWithoutVersions();
+    void mainWhenTheStoreFailsAndRetryIsDeclined();
+};
+
+void TestSessionDriver::cleanup()
+{
+    // Main leaves its splash window up until the program ends; here the test ends it.
+    qDeleteAll(QApplication::topLevelWidgets());
+}
+
+void TestSessionDriver::earningsMessage_data()
+{
+    QTest::addColumn<double>("totBonus");
+    QTest::addColumn<QString>("amount");
+    QTest::newRow("base money") << 5.0 << "05.00";
+    QTest::newRow("nothing") << 0.0 << "00.00";
+    QTest::newRow("half") << 12.5 << "12.50";
+    QTest::newRow("rounded") << 123.456 << "123.46";
+    QTest::newRow("accumulated bonus") << 5.0 + 0.25 * 7 << "06.75";
+}
+
+void TestSessionDriver::earningsMessage()
+{
+    QFETCH(double, totBonus);
+    QFETCH(QString, amount);
+    QCOMPARE(aquilevel::earningsMessage(totBonus),
+             QStringLiteral("The game is over and you have earned %1 dollars. Thank you for your "
+                            "participation. Please call the experimenter for further instructions.")
+                 .arg(amount));
+}
+
+void TestSessionDriver::endGame_data()
+{
+    QTest::addColumn<bool>("abort");
+    QTest::addColumn<bool>("loginQuit");
+    QTest::addColumn<bool>("allPeriodsDone");
+    QTest::addColumn<bool>("message");
+    QTest::addColumn<bool>("questionnaire");
+
+    QTest::newRow("normal end") << false << false << false << true << true;
+    QTest::newRow("all periods done before") << false << false << true << true << false;
+    QTest::newRow("aborted") << true << false << false << false << false;
+    QTest::newRow("quit at login") << false << true << false << false << false;
+    QTest::newRow("aborted after all periods") << true << false << true << false << false;
+    QTest::newRow("quit and aborted") << true << true << false << false << false;
+}
+
+void TestSessionDriver::endGame()
+{
+    QFETCH(bool, abort);
+    QFETCH(bool, loginQuit);
+    QFETCH(bool, allPeriodsDone);
+    QFETCH(bool, message);
+    QFETCH(bool, questionnaire);
+
+    TestSession ts(std::make_unique<test::FakeEngine>());
+    SessionState& s = ts.session.state;
+    s.AbortSession = abort;
+    s.LoginQuit = loginQuit;
+    s.AllPeriodsDone = allPeriodsDone;
+    s.tank.TotBonus = 5;
+    int questionnaires = 0;
+    int promptsBeforeQuestionnaire = -1;
+    ts.session.setQuestionnaire([&] {
+        ++questionnaires;
+        promptsBeforeQuestionnaire = ts.prompter.prompts().size();
+    });
+
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, EndGame(ts.session));
+
+    QCOMPARE(ts.processEnd.calls, 1);
+    QCOMPARE(questionnaires, questionnaire ? 1 : 0);
+    if (questionnaire)
+        QCOMPARE(promptsBeforeQuestionnaire, 0);
+    if (message) {
+        QCOMPARE(ts.prompter.prompts().size(), 1);
+        const Prompter::Prompt& p = ts.prompter.prompts().first();
+        QCOMPARE(p.title, QStringLiteral("Aquilevel"));
+        QCOMPARE(p.text, kEarningsFive);
+        QCOMPARE(p.buttons, Prompter::Buttons::Ok);
+    } else {
+        QCOMPARE(ts.prompter.prompts().size(), 0);
+    }
+}
+
+void TestSessionDriver::questionnaireRunsOnceWhenEndGameReentered()
+{
+    TestSession ts(std::make_unique<test::FakeEngine>());
+    ts.session.state.tank.TotBonus = 7.5;
+    int questionnaires = 0;
+    // A store failure declined inside the questionnaire ends the session again.
+    ts.session.setQuestionnaire([&] {
+        ++questionnaires;
+        EndGame(ts.session);
+    });
+
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, EndGame(ts.session));
+
+    QCOMPARE(questionnaires, 1);
+    QCOMPARE(ts.processEnd.calls, 1);
+    QCOMPARE(texts(ts.prompter), QStringList{aquilevel::earningsMessage(7.5)});
+}
+
+void TestSessionDriver::initNewSession_data()
+{
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<double>("order");
+    QTest::addColumn<QVector<double>>("due"); // periods 0 to 4; later periods hold 0
+
+    QTest::newRow("delay 3") << 3 << 4.0 << QVector<double>{0, 2, 2, 0, 0};
+    QTest::newRow("delay 2") << 2 << 4.0 << QVector<double>{0, 4, 0, 0, 0};
+    QTest::newRow("delay 1: all in period 1") << 1 << 4.0 << QVector<double>{0, 4, 0, 0, 0};
+    QTest::newRow("delay 0: all in period 1") << 0 << 4.0 << QVector<double>{0, 4, 0, 0, 0};
+    QTest::newRow("delay 5") << 5 << 6.0 << QVector<double>{0, 1.5, 1.5, 1.5, 1.5};
+    QTest::newRow("no order") << 3 << 0.0 << QVector<double>{0, 0, 0, 0, 0};
+}
+
+void TestSessionDriver::initNewSession()
+{
+    QFETCH(int, delay);
+    QFETCH(double, order);
+    QFETCH(QVector<double>, due);
+
+    TestSession ts(std::make_unique<test::FakeEngine>());
+    SessionState& s = ts.session.state;
+    s.setup = setupFor(10, 5.0);
+    s.setup.InitialAmountInTank = 20;
+    s.setup.GoalLinePoisition = 30;
+    // Back orders and discharges are spread by the same rule, each with its own delay;
+    // the other one is made distinct so that mixing them up shows.
+    s.setup.inFlowTPAfter = qint16(delay);
+    s.setup.InitialBackOrder = order;
+    s.setup.outFlowTPAfter = 4;
+    s.setup.InitialForwardDischarge = 9;
+    // Left over from anything before: a new session starts afresh.
+    s.tank.TotBonus = 99;
+    s.tank.CurrentCost = 3;
+    s.tank.CurrentBonus = 1;
+    s.tank.IsUserInFlow = true;
+    s.tank.IsEnvOutFlow = true;
+    s.tank.UserFlowInPlay = true;
+    s.tank.SubmitTime = QTime(10, 0);
+    s.tank.UserInFlow = QVector<double>(3, 7.0);
+
+    InitSession(ts.session);
+
+    const task::TankState& t = s.tank;
+    QVector<double> expected(12, 0.0);
+    std::copy(due.begin(), due.end(), expected.begin());
+    QCOMPARE(t.BackOrder, expected);
+    QCOMPARE(t.TotalBackOrder, order);
+    QCOMPARE(t.ForwardDischarge, (QVector<double>{0, 3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(t.TotalForwardDischarge, 9.0);
+    QCOMPARE(t.TotCost, 5.0);
+    QCOMPARE(t.TotBonus, 5.0);
+    QCOMPARE(t.CurrentCost, 0.0);
+    QCOMPARE(t.CurrentBonus, 0.0);
+    QCOMPARE(t.UserInFlow, QVector<double>(12, 0.0));
+    QCOMPARE(t.UserOutFlow, QVector<double>(12, 0.0));
+    QVERIFY(!t.IsUserInFlow && !t.IsUserOutFlow && !t.IsEnvInFlow && !t.IsEnvOutFlow);
+    QVERIFY(!t.UserFlowInPlay && !t.EnvActedThisPeriod);
+    QCOMPARE(t.SubmitTime, QTime(0, 0));
+    QCOMPARE(t.EnvActionTime, QTime(0, 0));
+    QCOMPARE(t.AmountInTank, 20.0);
+    QCOMPARE(t.GoalAmount, 30.0);
+    QCOMPARE(ts.prompter.prompts().size(), 0);
+}
+
+void TestSessionDriver::initResumedSessionKeepsItsState()
+{
+    TestSession ts(std::make_unique<test::FakeEngine>());
+    SessionState& s = ts.session.state;
+    s.setup = setupFor(6, 5.0);
+    s.setup.InitialBackOrder = 4;
+    s.Trial = 4;
+    s.tank.TotBonus = 7.25;
+    s.tank.TotCost = 6.5;
+    s.tank.TotalBackOrder = 1.5;
+    s.tank.BackOrder = {0, 0, 0, 0, 0, 1.5, 0, 0};
+    s.tank.AmountInTank = 33;
+
+    InitSession(ts.session);
+
+    QCOMPARE(s.tank.TotBonus, 7.25);
+    QCOMPARE(s.tank.TotCost, 6.5);
+    QCOMPARE(s.tank.TotalBackOrder, 1.5);
+    QCOMPARE(s.tank.BackOrder, (QVector<double>{0, 0, 0, 0, 0, 1.5, 0, 0}));
+    QCOMPARE(s.tank.AmountInTank, 33.0);
+    QCOMPARE(s.tank.UserInFlow, QVector<double>(8, 0.0));
+    QCOMPARE(s.tank.UserOutFlow, QVector<double>(8, 0.0));
+}
+
+void TestSessionDriver::mainOnTheDemoDatabase()
+{
+    TempDatabase db(TempDatabase::Content::Demo);
+    TestSession ts(db.engine());
+    int questionnaires = 0;
+    ts.session.setQuestionnaire([&] { ++questionnaires; });
+
+    runMainToTheEnd(ts);
+
+    QCOMPARE(texts(ts.prompter), QStringList{kEarningsFive});
+    QCOMPARE(ts.prompter.prompts().first().title, QStringLiteral("Aquilevel"));
+    QCOMPARE(questionnaires, 1);
+
+    const SessionState& s = ts.session.state;
+    QCOMPARE(s.versions.size(), 4);
+    QCOMPARE(s.Version, QStringLiteral("Demo continuous"));
+    QCOMPARE(s.setup.Version, QStringLiteral("Demo continuous"));
+    QVERIFY(s.setup.graphicalMode);
+    QVERIFY(!s.setup.IsTimeDriven);
+    QVERIFY(s.IsNewSubject);
+    QCOMPARE(s.Trial, 0);
+
+    QStringList labels;
+    for (int mark = 1; mark <= 10; ++mark)
+        labels.append(QString::number(mark * 10));
+    labels.append(QString());
+    QCOMPARE(s.MarkLabels, labels);
+    QCOMPARE(s.TopLabelValue, 100.0);
+
+    const QVariantList in = db.column(
+        QStringLiteral("select inFlowRateEnviron from tblScenarios where Scenario=? order by Trial"),
+        {s.setup.ScenarioUsed});
+    const QVariantList out = db.column(
+        QStringLiteral("select outFlowRateEnviron from tblScenarios where Scenario=? order by Trial"),
+        {s.setup.ScenarioUsed});
+    QCOMPARE(s.EnvInFlow.size(), s.setup.MaxNumberOfAScenarioType + 2);
+    QCOMPARE(s.EnvInFlow.size(), in.size());
+    for (int t = 0; t < in.size(); ++t) {
+        QCOMPARE(s.EnvInFlow[t], in[t].toDouble());
+        QCOMPARE(s.EnvOutFlow[t], out[t].toDouble());
+    }
+
+    // The session state a new participant starts from.
+    QCOMPARE(s.tank.TotBonus, s.setup.BaseMoney);
+    QCOMPARE(s.tank.TotalBackOrder, s.setup.InitialBackOrder);
+    QCOMPARE(s.tank.BackOrder.size(), s.setup.MaxTrial + 2);
+    QCOMPARE(s.tank.UserInFlow, QVector<double>(s.setup.MaxTrial + 2, 0.0));
+}
+
+void TestSessionDriver::mainWithABrokenFirstVersion()
+{
+    TempDatabase db;
+    QVariantMap broken = test::soundSetupRow(QStringLiteral("A broken"));
+    broken[QStringLiteral("AfterEveryNTrials")] = 0;
+    insertSetup(db, broken);
+    test::insertLabels(db, QStringLiteral("A broken"), 5);
+    insertSetup(db, test::soundSetupRow(QStringLiteral("B sound")));
+    test::insertLabels(db, QStringLiteral("B sound"), 5);
+    test::insertScenario(db, 7, 0, 11);
+
+    TestSession ts(db.engine());
+    QStringList order;
+    ts.session.setQuestionnaire([&] {
+        order.append(QStringLiteral("questionnaire after %1 messages").arg(ts.prompter.prompts().size()));
+    });
+
+    runMainToTheEnd(ts);
+
+    QCOMPARE(texts(ts.prompter), (QStringList{config::kAfterEveryNTrialsMessage, kEarningsZero}));
+    QCOMPARE(ts.prompter.titles(), (QStringList{QStringLiteral("Aquilevel"), QStringLiteral("Aquilevel")}));
+    QCOMPARE(order, QStringList{QStringLiteral("questionnaire after 1 messages")});
+    QCOMPARE(ts.session.state.Version, QStringLiteral("A broken"));
+}
+
+void TestSessionDriver::mainWithoutVersions()
+{
+    TempDatabase db;
+    TestSession ts(db.engine());
+    int questionnaires = 0;
+    ts.session.setQuestionnaire([&] { ++questionnaires; });
+
+    runMainToTheEnd(ts);
+
+    QCOMPARE(questionnaires, 0);
+    for (const Prompter::Prompt& p : ts.prompter.prompts())
+        QVERIFY2(!isEarnings(p), qPrintable(p.text));
+    QVERIFY(ts.session.state.versions.isEmpty());
+}
+
+void TestSessionDriver::mainWhenTheStoreFailsAndRetryIsDeclined()
+{
+    QTemporaryDir dir;
+    TestSession ts(std::make_unique<store::SqlCipherEngine>(
+        store::databasePath(dir.filePath(QStringLiteral("missing"))), store::databasePassword()));
+    ts.prompter.queueNo();
+
+    runMainToTheEnd(ts);
+
+    const QList<Prompter::Prompt>& prompts = ts.prompter.prompts();
+    QCOMPARE(prompts.size(), 2);
+    QCOMPARE(prompts.at(0).buttons, Prompter::Buttons::YesNo);
+    QCOMPARE(prompts.at(0).title, QStringLiteral("Problems opening table"));
+    QVERIFY2(prompts.at(0).text.contains(QStringLiteral("Loading versions")),
+             qPrintable(prompts.at(0).text));
+    QCOMPARE(prompts.at(1).text, kEarningsZero);
+    QVERIFY(!QFileInfo::exists(store::databasePath(dir.filePath(QStringLiteral("missing")))));
+}
+
+QTEST_MAIN(TestSessionDriver)
+#include "tst_session.moc"
