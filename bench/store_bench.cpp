@@ -1,0 +1,331 @@
+// What one store access costs compared with the engine's own minimum.
+//
+//   store_bench [--count N] [--folder DIR]
+//
+// (a) One full access as the event log makes it: OpenTable("datExperimentTrials", false,
+//     "Recording data"), AddNew, all 40 columns, Update, Close, CloseTable, on a Store
+//     with the real SQLCipher engine.
+// (b) A bare committed INSERT of the same row with bound parameters, on a SQLCipher
+//     connection that is already open and keyed (autocommit, prepared once).
+// Each runs on a fresh database file of its own in the same folder (default: a new
+// temporary folder beside this program, on the disk the data lives on). The two kinds
+// alternate, and which goes first alternates too, so that disk noise hits both alike.
+// Also shown: what opening and keying a file costs, which is why the store keeps its
+// handle between accesses.
+
+#include "session/Prompter.h"
+#include "store/DataLocation.h"
+#include "store/Schema.h"
+#include "store/SqlCipherEngine.h"
+#include "store/Store.h"
+
+#ifndef SQLITE_HAS_CODEC
+#define SQLITE_HAS_CODEC 1
+#endif
+#include <sqlcipher/sqlite3.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+using namespace aquilevel;
+using namespace aquilevel::store;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Nobody answers questions here: a question means the measurement is void.
+class FailingPrompter final : public Prompter {
+public:
+    Answer ask(const Prompt& prompt) override
+    {
+        std::fprintf(stderr, "store_bench: the store asked [%s] %s\n", qPrintable(prompt.title),
+                     qPrintable(prompt.text));
+        std::exit(2);
+    }
+};
+
+class BenchRandom final : public RandomSource {
+public:
+    double next() override { return m_generator.generateDouble(); }
+
+private:
+    QRandomGenerator m_generator{7};
+};
+
+// One event row of 40 columns, in the table's order, as the event log writes it.
+struct Column {
+    const char* name;
+    QVariant value;
+};
+
+std::vector<Column> eventRow(int i)
+{
+    return {
+        {"Subject", QStringLiteral("bench")},
+        {"Version", QStringLiteral("Demo continuous")},
+        {"eventType", QStringLiteral("After Cost Calculation")},
+        {"EventID", i},
+        {"Trial", i / 4},
+        {"Date", QDate(2026, 3, 4)},
+        {"Time", QStringLiteral("10:00:05")},
+        {"CurrentCost", 0.125},
+        {"TotCost", 0.125 * i},
+        {"UserInFlow", 2.5},
+        {"UserOutFlow", 1.5},
+        {"EnvInFlow", 3.0},
+        {"EnvOutFlow", 2.0},
+        {"BackOrder", 4.0},
+        {"ForwardDischarge", 2.0},
+        {"TotalBackOrder", 8.0},
+        {"TotalForwardDischarge", 4.0},
+        {"AmountInTank", 21.5},
+        {"GoalAmount", 30.0},
+        {"SimulationTime", 1.0},
+        {"BaseMoney", 5.0},
+        {"UserInflowTP", 3},
+        {"UserOutflowTP", 2},
+        {"AfterEveryNTrials", 1},
+        {"IsUserInFlow", 1},
+        {"IsUserOutFlow", 1},
+        {"IsEnvInFlow", 1},
+        {"IsEnvOutFlow", 1},
+        {"graphicalMode", 1},
+        {"BonusAmount", 0.5},
+        {"CurrentBonus", 0.5},
+        {"TotBonus", 5.5},
+        {"LowerBoundFromGoal", 1.0},
+        {"UpperBoundFromGoal", 1.0},
+        {"ExperimentTimeForInstructions", 30},
+        {"MaxNumberOfAScenarioType", 60},
+        {"IsTimeDriven", 0},
+        {"IsBonusOnTimeGap", 0},
+        {"TimeBetweenEnvTries", 5000.0},
+        {"deltaTmeBetweenEnvUsr", 2000.0},
+    };
+}
+
+[[noreturn]] void die(sqlite3* db, const char* what)
+{
+    std::fprintf(stderr, "store_bench: %s: %s\n", what, db ? sqlite3_errmsg(db) : "no handle");
+    std::exit(1);
+}
+
+// Opens and keys a file the way the engine does, proving the key with one read.
+sqlite3* openKeyed(const QString& path)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK)
+        die(db, "open");
+    const QByteArray key = databasePassword();
+    if (sqlite3_key(db, key.constData(), key.size()) != SQLITE_OK)
+        die(db, "key");
+    if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+        die(db, "first read");
+    return db;
+}
+
+// The bare insert: prepared once on an open connection, bound and stepped each time.
+class BareInsert {
+public:
+    explicit BareInsert(const QString& path) : m_db(openKeyed(path))
+    {
+        QStringList names;
+        QStringList marks;
+        for (const Column& c : eventRow(0)) {
+            names.append(QLatin1Char('"') + QLatin1String(c.name) + QLatin1Char('"'));
+            marks.append(QStringLiteral("?"));
+        }
+        const QByteArray sql = QStringLiteral("INSERT INTO datExperimentTrials (%1) VALUES (%2)")
+                                   .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))
+                                   .toUtf8();
+        if (sqlite3_prepare_v2(m_db, sql.constData(), sql.size(), &m_insert, nullptr) != SQLITE_OK)
+            die(m_db, "prepare");
+    }
+    ~BareInsert()
+    {
+        sqlite3_finalize(m_insert);
+        sqlite3_close_v2(m_db);
+    }
+
+    void run(int i)
+    {
+        sqlite3_reset(m_insert);
+        int index = 1;
+        for (const Column& c : eventRow(i)) {
+            int rc;
+            switch (c.value.typeId()) {
+            case QMetaType::Int:
+                rc = sqlite3_bind_int64(m_insert, index, c.value.toLongLong());
+                break;
+            case QMetaType::Double:
+                rc = sqlite3_bind_double(m_insert, index, c.value.toDouble());
+                break;
+            default: {
+                const QByteArray text = c.value.typeId() == QMetaType::QDate
+                                            ? c.value.toDate().toString(Qt::ISODate).toUtf8()
+                                            : c.value.toString().toUtf8();
+                rc = sqlite3_bind_text(m_insert, index, text.constData(), text.size(),
+                                       SQLITE_TRANSIENT);
+            }
+            }
+            if (rc != SQLITE_OK)
+                die(m_db, "bind");
+            ++index;
+        }
+        if (sqlite3_step(m_insert) != SQLITE_DONE)
+            die(m_db, "insert");
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
+};
+
+struct Stats {
+    double median;
+    double p95;
+};
+
+Stats stats(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const size_t n = samples.size();
+    const double median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+    // Nearest rank: the smallest sample that at least 95 % of the samples do not exceed.
+    const size_t rank = static_cast<size_t>(std::ceil(0.95 * n));
+    return {median, samples[std::max<size_t>(rank, 1) - 1]};
+}
+
+void createDatabase(const QString& path)
+{
+    SqlCipherEngine::create(path, databasePassword(), schemaStatements(), {});
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Times a full store access against a bare committed INSERT."));
+    parser.addHelpOption();
+    const QCommandLineOption countOption(QStringLiteral("count"),
+                                         QStringLiteral("Iterations of each kind (default 300)."),
+                                         QStringLiteral("N"), QStringLiteral("300"));
+    const QCommandLineOption folderOption(
+        QStringLiteral("folder"),
+        QStringLiteral("Folder for the two database files (default: a new temporary folder "
+                       "beside this program)."),
+        QStringLiteral("DIR"));
+    parser.addOption(countOption);
+    parser.addOption(folderOption);
+    parser.process(app);
+
+    bool ok = false;
+    const int count = parser.value(countOption).toInt(&ok);
+    if (!ok || count < 1) {
+        std::fprintf(stderr, "store_bench: --count needs a positive whole number\n");
+        return 1;
+    }
+    const QString parent = parser.isSet(folderOption) ? parser.value(folderOption)
+                                                      : QCoreApplication::applicationDirPath();
+    if (!QDir().mkpath(parent)) {
+        std::fprintf(stderr, "store_bench: cannot create %s\n", qPrintable(parent));
+        return 1;
+    }
+    QTemporaryDir folder(QDir(parent).filePath(QStringLiteral("store-bench-XXXXXX")));
+    if (!folder.isValid()) {
+        std::fprintf(stderr, "store_bench: cannot create a folder in %s\n", qPrintable(parent));
+        return 1;
+    }
+    const QString storePath = folder.filePath(QStringLiteral("store.db"));
+    const QString barePath = folder.filePath(QStringLiteral("bare.db"));
+    const QString keyPath = folder.filePath(QStringLiteral("key.db"));
+    createDatabase(storePath);
+    createDatabase(barePath);
+    createDatabase(keyPath);
+
+    FailingPrompter prompter;
+    RealPacer pacer;
+    BenchRandom random;
+    Store store(std::make_unique<SqlCipherEngine>(storePath, databasePassword()), prompter, pacer,
+                random, [] { std::exit(2); });
+    BareInsert bare(barePath);
+
+    const QString table = QStringLiteral("datExperimentTrials");
+    const QString status = QStringLiteral("Recording data");
+    auto storeAccess = [&](int i) {
+        auto rs = store.OpenTable(table, false, status);
+        rs->addNew();
+        for (const Column& c : eventRow(i))
+            rs->setField(QLatin1String(c.name), c.value);
+        rs->update();
+        rs->close();
+        store.CloseTable();
+    };
+
+    // Warm-up, not counted: the store's first access opens and keys the file.
+    constexpr int kWarmUp = 10;
+    for (int i = 0; i < kWarmUp; ++i) {
+        storeAccess(-1 - i);
+        bare.run(-1 - i);
+    }
+
+    std::vector<double> storeMs;
+    std::vector<double> bareMs;
+    storeMs.reserve(count);
+    bareMs.reserve(count);
+    for (int i = 1; i <= count; ++i) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool storeTurn = (turn == 0) == (i % 2 == 0);
+            const auto start = Clock::now();
+            if (storeTurn)
+                storeAccess(i);
+            else
+                bare.run(i);
+            (storeTurn ? storeMs : bareMs).push_back(msSince(start));
+        }
+    }
+
+    constexpr int kOpenRuns = 10;
+    std::vector<double> openMs;
+    for (int i = 0; i < kOpenRuns; ++i) {
+        const auto start = Clock::now();
+        sqlite3* db = openKeyed(keyPath);
+        openMs.push_back(msSince(start));
+        sqlite3_close_v2(db);
+    }
+
+    const Stats s = stats(storeMs);
+    const Stats b = stats(bareMs);
+    const Stats o = stats(openMs);
+    std::printf("store_bench: %d iterations of each kind (after %d warm-up), alternating, in %s\n",
+                count, kWarmUp, qPrintable(QDir::toNativeSeparators(folder.path())));
+    std::printf("  (a) full store access (OpenTable..CloseTable, 40 columns): median %.3f ms, p95 %.3f ms\n",
+                s.median, s.p95);
+    std::printf("  (b) bare committed INSERT on an open connection:           median %.3f ms, p95 %.3f ms\n",
+                b.median, b.p95);
+    std::printf("  ratio (a)/(b): median %.2f, p95 %.2f\n", s.median / b.median, s.p95 / b.p95);
+    std::printf("  opening and keying a file (median of %d): %.3f ms, %.1f bare inserts' worth\n",
+                kOpenRuns, o.median, o.median / b.median);
+    return 0;
+}
