@@ -1,0 +1,422 @@
+#include "recording/EventLog.h"
+#include "session/InitSession.h"
+#include "support/TempDatabase.h"
+#include "support/TestSession.h"
+#include "task/TankModel.h"
+
+#include <QtTest>
+
+#include <limits>
+
+using namespace aquilevel;
+using task::TankModel;
+using task::TankView;
+
+namespace {
+
+// Remembers what the model showed, one line per call.
+class RecordingView final : public TankView {
+public:
+    void PipeWater(qint16 region, bool visible) override
+    {
+        calls << QStringLiteral("PipeWater %1 %2").arg(region).arg(visible);
+    }
+    void FillTank(qint16, double amount) override { calls << QStringLiteral("FillTank %1").arg(amount); }
+    void tagFlow(FlowTag tag, double q) override
+    {
+        calls << QStringLiteral("tag %1 %2").arg(int(tag)).arg(q);
+    }
+    void blankFlowTag(FlowTag tag) override { calls << QStringLiteral("blank tag %1").arg(int(tag)); }
+    void SetUserInputCell(qint16 i, const QString& t) override { cell("UserInput", i, t); }
+    void SetEnvInputCell(qint16 i, const QString& t) override { cell("EnvInput", i, t); }
+    void SetUserOutputCell(qint16 i, const QString& t) override { cell("UserOutput", i, t); }
+    void SetEnvOutputCell(qint16 i, const QString& t) override { cell("EnvOutput", i, t); }
+    void BlankCell(qint16 p, qint16 i) override { calls << QStringLiteral("BlankCell %1 %2").arg(p).arg(i); }
+    void LightInflowCell(qint16 s, qint16 i) override { calls << QStringLiteral("LightIn %1 %2").arg(s).arg(i); }
+    void LightOutflowCell(qint16 s, qint16 i) override { calls << QStringLiteral("LightOut %1 %2").arg(s).arg(i); }
+    void setStatus(const QString& text) override { status = text; }
+    void startStageTimer(StageTimer t, qint32 ms) override
+    {
+        calls << QStringLiteral("timer %1 %2").arg(int(t)).arg(ms);
+    }
+    void setSubmitEnabled(bool enabled) override { calls << QStringLiteral("submit %1").arg(enabled); }
+    void showMoney(double cb, double tb, double cc, double tc) override
+    {
+        money = {cb, tb, cc, tc};
+    }
+
+    QStringList calls;
+    QString status;
+    QList<double> money;
+
+private:
+    void cell(const char* pipe, qint16 i, const QString& t)
+    {
+        calls << QStringLiteral("%1 %2 '%3'").arg(QLatin1String(pipe)).arg(i).arg(t);
+    }
+};
+
+// A session on a real file, with the setup of the worked first period: both delays 2,
+// orders acted on every period, an initial back order of 1, goal 4, 2 units at the start.
+struct Fixture {
+    test::TempDatabase db;
+    test::TestSession ts{db.engine()};
+    RecordingView view;
+    recording::EventLog log{ts.session};
+    SessionState& s = ts.session.state;
+    TankModel model{s, view, log, ts.clock};
+
+    explicit Fixture(double unitScale = 358.5)
+    {
+        s.Subject = QStringLiteral("p1");
+        s.Version = QStringLiteral("V");
+        s.InTask = true;
+        config::ExperimentSetup& c = s.setup;
+        c.Version = s.Version;
+        c.MaxTrial = 10;
+        c.BaseMoney = 5;
+        c.inFlowTPAfter = 2;
+        c.outFlowTPAfter = 2;
+        c.AfterEveryNTrials = 1;
+        c.InitialBackOrder = 1;
+        c.InitialForwardDischarge = 0;
+        c.simTimeForTP = 1;
+        c.GoalLinePoisition = 4;
+        c.InitialAmountInTank = 2;
+        c.CostOverFlowPerAmount = 0.3;
+        c.CostUnderFlowPerAmount = 0.2;
+        c.BonusAmount = 0.5;
+        c.LowerBoundFromGoal = 0.1;
+        c.UpperBoundFromGoal = 0.1;
+        c.MaxNumberOfAScenarioType = 10;
+        c.envDelay = 11;
+        c.userDelay = 13;
+        s.EnvInFlow = QVector<double>(12, 0.0);
+        s.EnvOutFlow = QVector<double>(12, 0.0);
+        s.EnvInFlow[1] = 3;
+        s.EnvOutFlow[1] = 1;
+        InitSession(ts.session);
+        // The held form, as the drawing sets it up.
+        s.tank.UnitScale = unitScale;
+        s.tank.AmountInTank *= unitScale;
+        s.tank.GoalAmount *= unitScale;
+    }
+
+    double amount() const { return s.tank.AmountInTank / s.tank.UnitScale; }
+
+    // One participant-paced period from the model's side.
+    void period(double in, double out)
+    {
+        model.submitOrders(in, out);
+        model.EnvironmentDecision();
+        model.processDecision();
+        model.deliverDueOrders();
+        model.closePeriod();
+    }
+
+    QVariantList column(const QString& name) const
+    {
+        return db.column(QStringLiteral("select %1 from datExperimentTrials order by rowid").arg(name));
+    }
+};
+
+QStringList strings(const QVariantList& values)
+{
+    QStringList result;
+    for (const QVariant& v : values)
+        result << v.toString();
+    return result;
+}
+
+} // namespace
+
+class TestTankModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void workedFirstPeriodRowByRow();
+    void viewEffectsOfTheEnvironmentStep();
+    void initialOrdersDueEvenWhenZero();
+    void delayOneDeliversTheSamePeriodsOrder();
+    void ordersActOnlyEveryNthPeriod();
+    void noUserEffectJudgedByTheDelays();
+    void zeroOrderDueWhileTotalStillGrows();
+    void outflowLargerThanTheWater();
+    void bandBonusEdges_data();
+    void bandBonusEdges();
+    void costExactlyAtTheGoalIsZero();
+    void timeGapBonus_data();
+    void timeGapBonus();
+    void notInTaskWritesZeros();
+    void counterOverflowIsAnError();
+};
+
+void TestTankModel::workedFirstPeriodRowByRow()
+{
+    Fixture f;
+    f.period(5, 1);
+
+    QCOMPARE(strings(f.column(QStringLiteral("eventType"))),
+             QStringList({"Submit Clicked", "Environment Effect", "No User Effect", "User Inflow",
+                          "User Outflow", "After Cost Calculation"}));
+    QCOMPARE(strings(f.column(QStringLiteral("EventID"))), QStringList({"1", "2", "3", "4", "5", "6"}));
+    QCOMPARE(strings(f.column(QStringLiteral("Trial"))), QStringList(6, QStringLiteral("1")));
+    QCOMPARE(strings(f.column(QStringLiteral("AmountInTank"))),
+             QStringList({"2", "4", "4", "5", "5", "5"}));
+    QCOMPARE(strings(f.column(QStringLiteral("GoalAmount"))), QStringList(6, QStringLiteral("4")));
+    QCOMPARE(strings(f.column(QStringLiteral("UserInFlow"))), QStringList(6, QStringLiteral("5")));
+    QCOMPARE(strings(f.column(QStringLiteral("UserOutFlow"))), QStringList(6, QStringLiteral("1")));
+    // The pipeline totals move in the user step: 1 - 1 + 5 and 0 - 0 + 1.
+    QCOMPARE(strings(f.column(QStringLiteral("TotalBackOrder"))),
+             QStringList({"1", "1", "1", "5", "5", "5"}));
+    QCOMPARE(strings(f.column(QStringLiteral("TotalForwardDischarge"))),
+             QStringList({"0", "0", "0", "1", "1", "1"}));
+    QCOMPARE(strings(f.column(QStringLiteral("BackOrder"))), QStringList(6, QStringLiteral("1")));
+    QCOMPARE(strings(f.column(QStringLiteral("EnvInFlow"))), QStringList(6, QStringLiteral("3")));
+    // Flags: environment from its step on; both user flows in play from the user step.
+    QCOMPARE(strings(f.column(QStringLiteral("IsEnvInFlow"))), QStringList({"0", "1", "1", "1", "1", "1"}));
+    QCOMPARE(strings(f.column(QStringLiteral("IsUserInFlow"))), QStringList({"0", "0", "0", "1", "1", "1"}));
+    QCOMPARE(strings(f.column(QStringLiteral("IsUserOutFlow"))), QStringList({"0", "0", "0", "1", "1", "1"}));
+    // One unit above the goal at the over-flow rate; 5 is outside the band 3.9 to 4.1.
+    const QVariantList cost = f.column(QStringLiteral("CurrentCost"));
+    QVERIFY(qFuzzyCompare(cost.last().toDouble(), 0.3));
+    QCOMPARE(strings(f.column(QStringLiteral("CurrentBonus"))).last(), QStringLiteral("0"));
+    QVERIFY(qFuzzyCompare(f.column(QStringLiteral("TotCost")).last().toDouble(), 5.3));
+    QCOMPARE(f.column(QStringLiteral("TotBonus")).last().toDouble(), 5.0);
+    // Flags are cleared at the end of the period, and the next period's dues are the orders.
+    QVERIFY(!f.s.tank.IsUserInFlow && !f.s.tank.IsEnvInFlow);
+    f.s.Trial = 2;
+    QCOMPARE(f.model.DueInflow(2), 5.0);
+    QCOMPARE(f.model.DueOutflow(2), 1.0);
+}
+
+void TestTankModel::viewEffectsOfTheEnvironmentStep()
+{
+    Fixture f;
+    f.s.setup.simTimeForTP = 2;
+    f.s.EnvInFlow[1] = 2;
+    f.s.EnvOutFlow[1] = 0.5;
+    f.model.submitOrders(0, 0);
+    f.view.calls.clear();
+    f.model.EnvironmentDecision();
+    QCOMPARE(f.amount(), 5.0); // 2 + (2 - 0.5) * 2
+    QCOMPARE(f.view.calls,
+             QStringList({"PipeWater 0 0", "PipeWater 1 0", "PipeWater 2 0", "PipeWater 3 0",
+                          "PipeWater 0 0", "PipeWater 1 0", "PipeWater 2 1", "PipeWater 3 1",
+                          "tag 2 4", "tag 3 1", QStringLiteral("FillTank %1").arg(5 * 358.5),
+                          "EnvInput 0 'ENV: 4'", "LightIn 1 0", "EnvInput 1 ''", "BlankCell 1 1",
+                          "EnvOutput 0 'ENV: 1'", "LightOut 1 0", "EnvOutput 1 ''", "BlankCell 3 1",
+                          "submit 0", "timer 0 11"}));
+    QCOMPARE(f.view.status, TankModel::kEnvironmentStatus);
+
+    // Both rates 0: no effect, no row, but the stage still runs.
+    f.s.Trial = 2;
+    f.view.calls.clear();
+    f.model.EnvironmentDecision();
+    QVERIFY(!f.view.calls.join(' ').contains(QStringLiteral("FillTank")));
+    QVERIFY(f.view.calls.contains(QStringLiteral("timer 0 11")));
+    QCOMPARE(f.column(QStringLiteral("eventType")).size(), 2);
+}
+
+void TestTankModel::initialOrdersDueEvenWhenZero()
+{
+    Fixture f;
+    f.s.setup.inFlowTPAfter = 3;
+    f.s.setup.InitialBackOrder = 0;
+    InitSession(f.ts.session);
+    f.s.tank.UnitScale = 1;
+    f.period(0, 0);
+    // Period 1 delivers BackOrder(1) = 0: still in play, shown and written.
+    QVERIFY(f.view.calls.contains(QStringLiteral("UserInput 1 'USER: 0'")));
+    QVERIFY(strings(f.column(QStringLiteral("eventType"))).contains(QStringLiteral("User Inflow")));
+    QVERIFY(!f.s.tank.UserFlowInPlay); // an initial order leaves the clock's switch alone
+}
+
+void TestTankModel::delayOneDeliversTheSamePeriodsOrder()
+{
+    Fixture f;
+    f.s.setup.inFlowTPAfter = 1;
+    f.s.setup.outFlowTPAfter = 1;
+    f.s.setup.InitialBackOrder = 0;
+    InitSession(f.ts.session);
+    f.s.tank.UnitScale = 1;
+    f.s.EnvInFlow[1] = f.s.EnvOutFlow[1] = 0;
+    f.period(3, 1);
+    QCOMPARE(f.amount(), 4.0);
+    QCOMPARE(f.s.tank.TotalBackOrder, 0.0);
+    const QStringList events = strings(f.column(QStringLiteral("eventType")));
+    QVERIFY(!events.contains(QStringLiteral("No User Effect")));
+    QCOMPARE(events, QStringList({"Submit Clicked", "User Inflow", "User Outflow", "After Cost Calculation"}));
+}
+
+void TestTankModel::ordersActOnlyEveryNthPeriod()
+{
+    Fixture f;
+    f.s.setup.AfterEveryNTrials = 2;
+    f.s.setup.inFlowTPAfter = 1;
+    f.s.setup.outFlowTPAfter = 1;
+    f.s.setup.InitialBackOrder = 0;
+    InitSession(f.ts.session);
+    f.s.tank.UnitScale = 1;
+    f.s.EnvInFlow[1] = f.s.EnvOutFlow[1] = 0;
+    f.period(3, 0); // period 1: nothing acts, the total does not move
+    QCOMPARE(f.amount(), 2.0);
+    QCOMPARE(f.s.tank.TotalBackOrder, 0.0);
+    f.period(4, 0); // period 2 acts on its own order
+    QCOMPARE(f.amount(), 6.0);
+    QCOMPARE(f.s.tank.TotalBackOrder, 0.0);
+    QCOMPARE(strings(f.column(QStringLiteral("eventType"))).count(QStringLiteral("User Inflow")), 1);
+}
+
+void TestTankModel::noUserEffectJudgedByTheDelays()
+{
+    Fixture f;
+    f.s.setup.inFlowTPAfter = 3;
+    f.s.setup.outFlowTPAfter = 2;
+    f.s.setup.AfterEveryNTrials = 5; // plays no part in this test
+    f.s.setup.MaxTrial = 12;
+    f.s.setup.MaxNumberOfAScenarioType = 12;
+    InitSession(f.ts.session);
+    f.s.EnvInFlow = f.s.EnvOutFlow = QVector<double>(14, 0.0);
+    QList<int> periods;
+    for (int t = 1; t <= 12; ++t) {
+        f.s.Trial = t;
+        f.view.status.clear();
+        const int before = f.s.EventID;
+        f.model.processDecision();
+        if (f.s.EventID > before) {
+            periods << t;
+            QCOMPARE(f.view.status, TankModel::kNoUserEffectStatus);
+        }
+    }
+    QCOMPARE(periods, QList<int>({1, 5, 7, 11}));
+}
+
+void TestTankModel::zeroOrderDueWhileTotalStillGrows()
+{
+    Fixture f;
+    f.s.setup.inFlowTPAfter = 3;
+    f.s.setup.InitialBackOrder = 0;
+    InitSession(f.ts.session);
+    f.s.tank.UnitScale = 1;
+    f.s.EnvInFlow[1] = f.s.EnvOutFlow[1] = 0;
+    f.period(0, 0);
+    f.period(0, 0);
+    const int rowsBefore = f.column(QStringLiteral("eventType")).size();
+    f.period(5, 0); // period 3: the 0 of period 1 falls due, the 5 joins the pipeline
+    QCOMPARE(f.s.tank.TotalBackOrder, 5.0);
+    QVERIFY(!f.s.tank.IsUserInFlow);
+    const QStringList events = strings(f.column(QStringLiteral("eventType"))).mid(rowsBefore);
+    QVERIFY(!events.contains(QStringLiteral("User Inflow")));
+}
+
+void TestTankModel::outflowLargerThanTheWater()
+{
+    Fixture f;
+    f.s.setup.outFlowTPAfter = 1;
+    f.s.EnvInFlow[1] = f.s.EnvOutFlow[1] = 0;
+    f.period(0, 10); // 2 units, the initial 1 arrives, 10 leave
+    QCOMPARE(f.amount(), -7.0);
+    // Below the goal by 11 units, at the under-flow rate.
+    QVERIFY(qFuzzyCompare(f.s.tank.CurrentCost, 11 * 0.2));
+    QCOMPARE(f.column(QStringLiteral("AmountInTank")).last().toDouble(), -7.0);
+}
+
+void TestTankModel::bandBonusEdges_data()
+{
+    QTest::addColumn<double>("amount");
+    QTest::addColumn<bool>("earned");
+    QTest::newRow("lower edge") << 3.9 << true;
+    QTest::newRow("upper edge") << 4.1 << true;
+    QTest::newRow("rounds up to the edge") << 3.8996 << true;
+    QTest::newRow("rounds below the edge") << 3.8994 << false;
+    QTest::newRow("above") << 4.1006 << false;
+}
+
+void TestTankModel::bandBonusEdges()
+{
+    QFETCH(double, amount);
+    QFETCH(bool, earned);
+    Fixture f;
+    const double held = amount * f.s.tank.UnitScale;
+    f.model.CalCost(held);
+    QCOMPARE(f.s.tank.CurrentBonus, earned ? 0.5 : 0.0);
+    QCOMPARE(f.s.tank.TotBonus, earned ? 5.5 : 5.0);
+    QCOMPARE(f.view.money.size(), 4);
+    QCOMPARE(f.view.money.at(1), f.s.tank.TotBonus);
+}
+
+void TestTankModel::costExactlyAtTheGoalIsZero()
+{
+    Fixture f;
+    f.s.setup.CostOverFlowPerAmount = 7;
+    f.model.CalCost(f.s.tank.GoalAmount);
+    QCOMPARE(f.s.tank.CurrentCost, 0.0);
+    QCOMPARE(f.s.tank.TotCost, 5.0);
+}
+
+void TestTankModel::timeGapBonus_data()
+{
+    QTest::addColumn<QTime>("submit");
+    QTest::addColumn<QTime>("environment");
+    QTest::addColumn<double>("delta");
+    QTest::addColumn<double>("envRate");
+    QTest::addColumn<bool>("earned");
+    QTest::addColumn<int>("gap");
+    QTest::newRow("2 s gap, 2000 ms allowed") << QTime(10, 0, 5) << QTime(10, 0, 7) << 2000.0 << 3.0 << true << 2;
+    QTest::newRow("2 s gap, 1999 ms allowed") << QTime(10, 0, 5) << QTime(10, 0, 7) << 1999.0 << 3.0 << false << 2;
+    QTest::newRow("environment first") << QTime(10, 0, 7) << QTime(10, 0, 5) << 2000.0 << 3.0 << true << 2;
+    QTest::newRow("no environment flow") << QTime(10, 0, 5) << QTime(10, 0, 5) << 2000.0 << 0.0 << false << 0;
+    QTest::newRow("times carry no date") << QTime(23, 59, 59) << QTime(0, 0, 1) << 1e9 << 3.0 << true << 86398;
+    QTest::newRow("midnight counts as no submit") << QTime(0, 0, 0) << QTime(0, 0, 0) << 1e9 << 3.0 << false << 0;
+}
+
+void TestTankModel::timeGapBonus()
+{
+    QFETCH(QTime, submit);
+    QFETCH(QTime, environment);
+    QFETCH(double, delta);
+    QFETCH(double, envRate);
+    QFETCH(bool, earned);
+    QFETCH(int, gap);
+    Fixture f;
+    f.s.setup.IsBonusOnTimeGap = true;
+    f.s.setup.deltaTmeBetweenEnvUsr = delta;
+    f.s.Trial = 1;
+    f.s.EnvInFlow[1] = envRate;
+    f.s.EnvOutFlow[1] = 0;
+    f.ts.clock.time = QDateTime(QDate(2026, 3, 4), environment.addMSecs(400));
+    f.model.EnvironmentDecision();
+    QCOMPARE(f.s.tank.EnvActionTime, environment); // whole seconds
+    f.s.tank.SubmitTime = submit;
+    // Far from the goal: the amount plays no part in this rule.
+    f.model.CalCost(100 * f.s.tank.UnitScale);
+    QCOMPARE(f.s.tank.CurrentBonus, earned ? 0.5 : 0.0);
+    QCOMPARE(f.s.tank.SubmitEnvGap, gap);
+}
+
+void TestTankModel::notInTaskWritesZeros()
+{
+    Fixture f;
+    f.s.InTask = false;
+    f.s.tank.UserInFlow[0] = 9;
+    f.log.RecordEvent(QStringLiteral("Continue Clicked"));
+    for (const char* column : {"UserInFlow", "UserOutFlow", "AmountInTank", "GoalAmount", "EventID", "Trial"})
+        QCOMPARE(f.column(QString::fromLatin1(column)).value(0).toDouble(), 0.0);
+    QCOMPARE(f.column(QStringLiteral("TotBonus")).value(0).toDouble(), 5.0);
+    QCOMPARE(f.column(QStringLiteral("graphicalMode")).value(0).toInt(), 0);
+}
+
+void TestTankModel::counterOverflowIsAnError()
+{
+    Fixture f;
+    f.s.EventID = std::numeric_limits<qint32>::max();
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, f.model.submitOrders(1, 1));
+    QCOMPARE(f.column(QStringLiteral("eventType")).size(), 0);
+    f.s.EventID = 0;
+    f.s.Trial = std::numeric_limits<qint32>::max();
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, f.model.submitOrders(1, 1));
+}
+
+QTEST_GUILESS_MAIN(TestTankModel)
+#include "tst_tankmodel.moc"
