@@ -1,0 +1,198 @@
+// How fast the tank model runs, and what the store adds to each period.
+//
+//   model_bench [--periods N] [--stored M]
+//
+// (1) N participant-paced periods (default 100000) of the model alone: no window, no
+//     database; prints periods per second.
+// (2) M periods (default 1000) with every event row written to a fresh encrypted file;
+//     prints the median and 95th percentile of the time per period spent in the store,
+//     the delay a participant feels on top of the animation stages.
+
+#include "recording/EventLog.h"
+#include "session/Clock.h"
+#include "session/InitSession.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
+#include "session/Session.h"
+#include "store/DataLocation.h"
+#include "store/Schema.h"
+#include "store/SqlCipherEngine.h"
+#include "task/TankModel.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+using namespace aquilevel;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+class FailingPrompter final : public Prompter {
+public:
+    Answer ask(const Prompt& prompt) override
+    {
+        std::fprintf(stderr, "model_bench: asked [%s] %s\n", qPrintable(prompt.title),
+                     qPrintable(prompt.text));
+        std::exit(2);
+    }
+};
+
+class NullView final : public task::TankView {
+public:
+    void PipeWater(qint16, bool) override {}
+    void FillTank(qint16, double) override {}
+    void tagFlow(FlowTag, double) override {}
+    void blankFlowTag(FlowTag) override {}
+    void SetUserInputCell(qint16, const QString&) override {}
+    void SetEnvInputCell(qint16, const QString&) override {}
+    void SetUserOutputCell(qint16, const QString&) override {}
+    void SetEnvOutputCell(qint16, const QString&) override {}
+    void BlankCell(qint16, qint16) override {}
+    void LightInflowCell(qint16, qint16) override {}
+    void LightOutflowCell(qint16, qint16) override {}
+    void setStatus(const QString&) override {}
+    void startStageTimer(StageTimer, qint32) override {}
+    void setSubmitEnabled(bool) override {}
+    void showMoney(double, double, double, double) override {}
+};
+
+class NullRecorder final : public recording::EventRecorder {
+public:
+    void RecordEvent(const QString&) override { ++rows; }
+    long rows = 0;
+};
+
+// Times what the wrapped recorder spends, period by period.
+class TimedRecorder final : public recording::EventRecorder {
+public:
+    explicit TimedRecorder(recording::EventRecorder& inner) : m_inner(inner) {}
+    void RecordEvent(const QString& type) override
+    {
+        const auto start = SteadyClock::now();
+        m_inner.RecordEvent(type);
+        spentMs += std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+        ++rows;
+    }
+    double spentMs = 0;
+    long rows = 0;
+
+private:
+    recording::EventRecorder& m_inner;
+};
+
+void configure(SessionState& s, qint32 periods)
+{
+    config::ExperimentSetup& c = s.setup;
+    c.Version = s.Version = QStringLiteral("bench");
+    s.Subject = QStringLiteral("bench");
+    s.InTask = true;
+    c.MaxTrial = periods;
+    c.BaseMoney = 5;
+    c.inFlowTPAfter = 3;
+    c.outFlowTPAfter = 2;
+    c.AfterEveryNTrials = 1;
+    c.InitialBackOrder = 4;
+    c.InitialForwardDischarge = 2;
+    c.simTimeForTP = 1;
+    c.GoalLinePoisition = 60;
+    c.InitialAmountInTank = 40;
+    c.CostOverFlowPerAmount = c.CostUnderFlowPerAmount = 0.02;
+    c.BonusAmount = 0.25;
+    c.LowerBoundFromGoal = c.UpperBoundFromGoal = 5;
+    c.MaxNumberOfAScenarioType = 32000;
+    s.EnvInFlow = QVector<double>(32002);
+    s.EnvOutFlow = QVector<double>(32002);
+    for (int t = 0; t < s.EnvInFlow.size(); ++t) {
+        s.EnvInFlow[t] = 3 + (t % 7) * 0.5;
+        s.EnvOutFlow[t] = 4;
+    }
+    s.Trial = 0;
+    s.EventID = 0;
+}
+
+// One participant-paced period with an order that steers towards the goal.
+void period(task::TankModel& model, SessionState& s)
+{
+    const double amount = s.tank.AmountInTank / s.tank.UnitScale;
+    const double gap = s.setup.GoalLinePoisition - amount;
+    model.submitOrders(gap > 0 ? gap / 3 : 0, gap < 0 ? -gap / 3 : 0);
+    model.EnvironmentDecision();
+    model.processDecision();
+    model.deliverDueOrders();
+    model.closePeriod();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("periods"), QStringLiteral("Periods of the model alone."),
+                      QStringLiteral("N"), QStringLiteral("100000")});
+    parser.addOption({QStringLiteral("stored"), QStringLiteral("Periods written to a file."),
+                      QStringLiteral("M"), QStringLiteral("1000")});
+    parser.process(app);
+    const long periods = parser.value(QStringLiteral("periods")).toLong();
+    const int stored = parser.value(QStringLiteral("stored")).toInt();
+
+    FailingPrompter prompter;
+    SystemClock clock;
+    ImmediateProcessEnd processEnd;
+    store::RealPacer pacer;
+    QTemporaryDir folder(QCoreApplication::applicationDirPath() + QStringLiteral("/model-bench-XXXXXX"));
+    const QString path = store::databasePath(folder.path());
+    store::SqlCipherEngine::create(path, store::databasePassword(), store::schemaStatements(), {});
+    Session session({prompter, clock, processEnd, pacer},
+                    std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
+    SessionState& s = session.state;
+    NullView view;
+
+    // (1) The model alone, in sessions of at most 30000 periods (the scenario's reach).
+    {
+        NullRecorder recorder;
+        task::TankModel model(s, view, recorder, clock);
+        const auto start = SteadyClock::now();
+        long done = 0;
+        while (done < periods) {
+            const qint32 length = qint32(std::min<long>(30000, periods - done));
+            configure(s, length);
+            InitSession(session);
+            for (qint32 i = 0; i < length; ++i)
+                period(model, s);
+            done += length;
+        }
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        std::printf("model alone: %ld periods in %.3f s, %.0f periods/s (%ld event rows not stored)\n",
+                    done, seconds, done / seconds, recorder.rows);
+    }
+
+    // (2) Every event row stored in an encrypted file.
+    {
+        recording::EventLog log(session);
+        TimedRecorder recorder(log);
+        task::TankModel model(s, view, recorder, clock);
+        configure(s, stored);
+        InitSession(session);
+        std::vector<double> perPeriod;
+        for (int i = 0; i < stored; ++i) {
+            const double before = recorder.spentMs;
+            period(model, s);
+            perPeriod.push_back(recorder.spentMs - before);
+        }
+        std::sort(perPeriod.begin(), perPeriod.end());
+        const auto at = [&](double q) { return perPeriod[std::min<size_t>(perPeriod.size() - 1, size_t(q * perPeriod.size()))]; };
+        std::printf("with the store: %d periods, %.1f event rows per period; time per period in the "
+                    "store: median %.3f ms, p95 %.3f ms\n",
+                    stored, double(recorder.rows) / stored, at(0.5), at(0.95));
+    }
+    return 0;
+}
