@@ -7,6 +7,7 @@
 #include "session/Session.h"
 #include "session/Splash.h"
 #include "session/StartVersion.h"
+#include "task/TrialScreen.h"
 
 #include <QDateTime>
 
@@ -50,9 +51,12 @@ void Main(Session& session, const StartupOptions& options)
     LoadSessionConfiguration(session);
     InitSession(session);
 
-    // The instructions for a new participant and the trial screen follow here; until
-    // the trial screen exists the session ends at once with its earnings.
-    EndGame(session);
+    // A new participant reads the instructions here (to come).
+
+    // From here on the program lives in the trial screen's handlers.
+    auto* screen = new task::TrialScreen(session);
+    screen->load();
+    screen->show();
 }
 
 } // namespace aquilevel

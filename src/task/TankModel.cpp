@@ -36,7 +36,7 @@ QTime TankModel::timeOfDay() const
     return QTime(now.hour(), now.minute(), now.second());
 }
 
-void TankModel::record(const QString& eventType)
+void TankModel::recordEvent(const QString& eventType)
 {
     m_state.EventID = recording::nextCount(m_state.EventID, "EventID");
     m_recorder.RecordEvent(eventType);
@@ -95,7 +95,7 @@ void TankModel::submitOrders(double inflow, double outflow)
     s.tank.UserOutFlow[s.Trial] = outflow;
     s.tank.IsUserInFlow = s.tank.IsUserOutFlow = false;
     s.tank.IsEnvInFlow = s.tank.IsEnvOutFlow = false;
-    record(QStringLiteral("Submit Clicked"));
+    recordEvent(QStringLiteral("Submit Clicked"));
 }
 
 void TankModel::EnvironmentDecision()
@@ -121,7 +121,7 @@ void TankModel::EnvironmentDecision()
         tank.AmountInTank =
             ((in - out) * sim + (1 / tank.UnitScale) * tank.AmountInTank) * tank.UnitScale;
         m_view.FillTank(kTankNumber, tank.AmountInTank);
-        record(QStringLiteral("Environment Effect"));
+        recordEvent(QStringLiteral("Environment Effect"));
         m_view.setStatus(kEnvironmentStatus);
         m_view.SetEnvInputCell(0, cellText("ENV: ", sim * in));
         m_view.LightInflowCell(1, 0);
@@ -146,7 +146,7 @@ void TankModel::processDecision()
     // Judged by the two delays, not by the period step of the orders.
     if (s.Trial % s.setup.inFlowTPAfter != 0 && s.Trial % s.setup.outFlowTPAfter != 0) {
         m_view.setStatus(kNoUserEffectStatus);
-        record(QStringLiteral("No User Effect"));
+        recordEvent(QStringLiteral("No User Effect"));
     }
 
     const Due in = dueIn();
@@ -214,7 +214,7 @@ void TankModel::deliverDueOrders()
             m_view.LightInflowCell(0, 1);
             m_view.blankFlowTag(TankView::FlowTag::UserInflow);
             m_view.FillTank(kTankNumber, tank.AmountInTank);
-            record(QStringLiteral("User Inflow"));
+            recordEvent(QStringLiteral("User Inflow"));
         }
     }
 
@@ -234,7 +234,7 @@ void TankModel::deliverDueOrders()
             m_view.LightOutflowCell(0, 1);
             m_view.FillTank(kTankNumber, tank.AmountInTank);
             m_view.blankFlowTag(TankView::FlowTag::UserOutflow);
-            record(QStringLiteral("User Outflow"));
+            recordEvent(QStringLiteral("User Outflow"));
         }
     }
 }
@@ -282,7 +282,7 @@ void TankModel::closePeriod()
 {
     TankState& tank = m_state.tank;
     CalCost(tank.AmountInTank);
-    record(QStringLiteral("After Cost Calculation"));
+    recordEvent(QStringLiteral("After Cost Calculation"));
     tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
     tank.IsUserInFlow = tank.IsUserOutFlow = false;
 }

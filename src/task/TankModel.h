@@ -38,6 +38,9 @@ public:
     // The end of a period: cost and bonus, "After Cost Calculation", flags cleared.
     void closePeriod();
 
+    // Advances EventID and writes an event row.
+    void recordEvent(const QString& eventType);
+
     // The quantity due in period t from the delay pipeline.
     double DueInflow(qint32 t) const;
     double DueOutflow(qint32 t) const;
@@ -59,7 +62,6 @@ private:
     Due due(qint16 delay, double quantity) const;
 
     QTime timeOfDay() const;
-    void record(const QString& eventType);
     void hideStreams();
 
     SessionState& m_state;

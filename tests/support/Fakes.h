@@ -12,9 +12,8 @@
 namespace aquilevel::test {
 
 // Thrown where the real program would have ended.
-struct ProcessEnded : std::runtime_error {
-    explicit ProcessEnded(int code) : std::runtime_error("process ended"), exitCode(code) {}
-    int exitCode;
+struct ProcessEnded : SessionOver {
+    using SessionOver::SessionOver;
 };
 
 class ThrowingProcessEnd final : public ProcessEnd {

@@ -1,0 +1,130 @@
+#include "recording/TrialSummary.h"
+
+#include "recording/EventLog.h"
+#include "session/Clock.h"
+#include "session/Session.h"
+
+namespace aquilevel::recording {
+
+namespace {
+
+const QTime kMidnight(0, 0);
+
+} // namespace
+
+void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty)
+{
+    SessionState& s = session.state;
+    const config::ExperimentSetup& setup = s.setup;
+    task::TankState& tank = s.tank;
+    const int t = s.Trial;
+    // The caller runs before Trial advances: the row numbers the period being opened.
+    const qint32 opened = nextCount(t, "Trial");
+    // Provisional flows: the period's own orders are still in the entry boxes, so the
+    // row gets the orders stored for the current Trial, or 0 for an empty box.
+    const QVariant userIn = inflowBoxEmpty ? QVariant(0) : QVariant(tank.UserInFlow.value(t));
+    const QVariant userOut = outflowBoxEmpty ? QVariant(0) : QVariant(tank.UserOutFlow.value(t));
+
+    store::Store& store = session.store();
+    auto rs = store.OpenTable("datTrialSummary", false, QStringLiteral("Recording data"));
+    rs->addNew();
+    rs->setField(QStringLiteral("Subject"), s.Subject);
+    rs->setField(QStringLiteral("Version"), s.Version);
+    rs->setField(QStringLiteral("Trial"), opened);
+    rs->setField(QStringLiteral("Date"), session.clock().now().date());
+    rs->setField(QStringLiteral("startTime"), tank.PeriodStartTime);
+    rs->setField(QStringLiteral("endTime"), tank.PeriodEndTime);
+    rs->setField(QStringLiteral("UserInFlow"), userIn);
+    rs->setField(QStringLiteral("UserOutFlow"), userOut);
+    rs->setField(QStringLiteral("EnvInFlow"), s.EnvInFlow.value(opened));
+    rs->setField(QStringLiteral("EnvOutFlow"), s.EnvOutFlow.value(opened));
+    rs->setField(QStringLiteral("GoalAmount"), tank.GoalAmount / tank.UnitScale);
+    rs->setField(QStringLiteral("SimulationTime"), setup.simTimeForTP);
+    rs->setField(QStringLiteral("BaseMoney"), setup.BaseMoney);
+    rs->setField(QStringLiteral("UserInflowTP"), setup.inFlowTPAfter);
+    rs->setField(QStringLiteral("UserOutflowTP"), setup.outFlowTPAfter);
+    // Yes/no columns are written only when yes; the column's default says no.
+    const auto flag = [&](const char* column, bool value) {
+        if (value)
+            rs->setField(QString::fromLatin1(column), 1);
+    };
+    flag("IsUserInFlow", tank.IsUserInFlow);
+    flag("IsUserOutFlow", tank.IsUserOutFlow);
+    flag("IsEnvInFlow", tank.IsEnvInFlow);
+    flag("IsEnvOutFlow", tank.IsEnvOutFlow);
+    flag("graphicalMode", setup.graphicalMode);
+    rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
+    rs->setField(QStringLiteral("LowerBoundFromGoal"), setup.LowerBoundFromGoal);
+    rs->setField(QStringLiteral("UpperBoundFromGoal"), setup.UpperBoundFromGoal);
+    rs->update();
+    rs->close();
+    store.CloseTable();
+
+    // The times frame one period only: a creation without new times records midnight.
+    tank.PeriodStartTime = kMidnight;
+    tank.PeriodEndTime = kMidnight;
+}
+
+void UpdateTrialSummary(Session& session)
+{
+    const SessionState& s = session.state;
+    const task::TankState& tank = s.tank;
+    const int t = s.Trial;
+
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select * from datTrialSummary where Version=? and Subject=? "
+                                    "and Trial=?"),
+                     {s.Version, s.Subject, t}),
+        false, QStringLiteral("Recording Amount"));
+    if (rs->isEOF()) {
+        // Rows are created when a period is opened. In time-driven play a Submit before
+        // the clock's first tick acts on period 0, which is never opened, and its user
+        // animation ends by completing that period. There is nothing to complete: the
+        // event log holds the period's values, and the participant must not be stopped
+        // by a message about it.
+        rs->close();
+        store.CloseTable();
+        return;
+    }
+    rs->edit();
+    rs->setField(QStringLiteral("AmountInTank"), tank.AmountInTank / tank.UnitScale);
+    rs->setField(QStringLiteral("CurrentBonus"), tank.CurrentBonus);
+    rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
+    rs->setField(QStringLiteral("CurrentCost"), tank.CurrentCost);
+    rs->setField(QStringLiteral("TotCost"), tank.TotCost);
+    // In participant-paced play the flows written at creation stay.
+    if (s.setup.IsTimeDriven) {
+        rs->setField(QStringLiteral("UserInFlow"), tank.UserInFlow.value(t));
+        rs->setField(QStringLiteral("UserOutFlow"), tank.UserOutFlow.value(t));
+    }
+    rs->setField(QStringLiteral("BackOrder"), tank.BackOrder.value(t));
+    rs->setField(QStringLiteral("ForwardDischarge"), tank.ForwardDischarge.value(t));
+    rs->setField(QStringLiteral("TotalBackOrder"), tank.TotalBackOrder);
+    rs->setField(QStringLiteral("TotalForwardDischarge"), tank.TotalForwardDischarge);
+    rs->update();
+    rs->close();
+    store.CloseTable();
+}
+
+void AddSubmitTime(Session& session)
+{
+    const SessionState& s = session.state;
+    const task::TankState& tank = s.tank;
+    // Both times are taken by the Submit handler just before this call.
+    const QTime pressed = s.setup.IsTimeDriven ? tank.SubmitTime : tank.PeriodEndTime;
+
+    store::Store& store = session.store();
+    auto rs = store.OpenTable("datUserTimesSummary", false, QStringLiteral("Recording data"));
+    rs->addNew();
+    rs->setField(QStringLiteral("Subject"), s.Subject);
+    rs->setField(QStringLiteral("Version"), s.Version);
+    rs->setField(QStringLiteral("Trial"), s.Trial);
+    rs->setField(QStringLiteral("Date"), session.clock().now().date());
+    rs->setField(QStringLiteral("SubmitClickTime"), pressed);
+    rs->update();
+    rs->close();
+    store.CloseTable();
+}
+
+} // namespace aquilevel::recording

@@ -1,0 +1,203 @@
+#include "session/PasswordGate.h"
+
+#include "session/EndGame.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
+#include "session/Session.h"
+#include "store/Store.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace aquilevel {
+
+namespace {
+
+const QString kCheckingPassword = QStringLiteral("Checking password");
+
+// The user name is bound, never pasted into the text, so a name with quotes or SQL in
+// it is only ever compared as a name. The column compares without regard to case.
+const QString kPasswordQuery =
+    QStringLiteral("Select password from tblPasswords where username=?");
+
+QPushButton* plainButton(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+PasswordGate::PasswordGate(Session& session, QWidget* parent)
+    : QDialog(parent), m_session(session)
+{
+    setObjectName(QStringLiteral("frmPasswordAuth"));
+    setWindowTitle(QStringLiteral("Authentication"));
+    setModal(true);
+
+    m_label1 = new QLabel(QStringLiteral("Username"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label2 = new QLabel(QStringLiteral("Password"), this);
+    m_label2->setObjectName(QStringLiteral("Label2"));
+
+    m_txtUsername = new QLineEdit(this);
+    m_txtUsername->setObjectName(QStringLiteral("txtUsername"));
+    m_txtPassword = new QLineEdit(this);
+    m_txtPassword->setObjectName(QStringLiteral("txtPassword"));
+    m_txtPassword->setEchoMode(QLineEdit::Password);
+    m_label1->setBuddy(m_txtUsername);
+    m_label2->setBuddy(m_txtPassword);
+
+    m_command1 = plainButton(QStringLiteral("Command1"), QStringLiteral("Exit Application"), this);
+    m_command2 = plainButton(QStringLiteral("Command2"), QStringLiteral("Cancel"), this);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(m_label1, 0, 0);
+    fields->addWidget(m_txtUsername, 0, 1);
+    fields->addWidget(m_label2, 1, 0);
+    fields->addWidget(m_txtPassword, 1, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_command1);
+    buttons->addWidget(m_command2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+
+    setTabOrder(m_txtUsername, m_txtPassword);
+    setTabOrder(m_txtPassword, m_command1);
+    setTabOrder(m_command1, m_command2);
+
+    connect(m_command1, &QPushButton::clicked, this, &PasswordGate::Command1_Click);
+    connect(m_command2, &QPushButton::clicked, this, &PasswordGate::Command2_Click);
+}
+
+bool PasswordGate::ask(Session& session, QWidget* parent)
+{
+    // A gate of its own every time, so both boxes start empty.
+    PasswordGate gate(session, parent);
+    gate.m_insideAsk = true;
+    gate.exec();
+    if (gate.m_sessionOver)
+        std::rethrow_exception(gate.m_sessionOver);
+    return session.state.ExitGranted;
+}
+
+bool PasswordGate::CheckPassword()
+{
+    store::Store& store = m_session.store();
+    auto rs = store.OpenTable(store::Query(kPasswordQuery, {m_txtUsername->text()}), true,
+                              kCheckingPassword);
+    if (rs->isEOF()) {
+        m_passwordOK = false;
+    } else {
+        rs->moveFirst();
+        const QVariant stored = rs->field(QStringLiteral("password"));
+        // A row without a password is an account that is not set up: it never opens the
+        // gate, whatever is typed.
+        if (stored.isNull()) {
+            m_storedPassword.clear();
+            m_passwordOK = false;
+        } else {
+            m_storedPassword = stored.toString();
+            m_passwordOK = m_txtPassword->text() == m_storedPassword;
+        }
+    }
+    rs->close();
+    store.CloseTable();
+    return m_passwordOK;
+}
+
+void PasswordGate::Command1_Click()
+{
+    if (!m_insideAsk) {
+        exitApplication();
+        return;
+    }
+    // An end of the session must not unwind through the dialog's event loop: leave the
+    // loop and let ask() pass it on.
+    try {
+        exitApplication();
+    } catch (const SessionOver&) {
+        m_sessionOver = std::current_exception();
+        done(QDialog::Accepted);
+    }
+}
+
+void PasswordGate::exitApplication()
+{
+    Prompter& prompter = m_session.prompter();
+    // Only a box without any character counts as empty; blanks are a name or password.
+    if (m_txtUsername->text().isEmpty()) {
+        prompter.inform(kProgramTitle, QStringLiteral("Please enter Username"));
+        return;
+    }
+    if (m_txtPassword->text().isEmpty()) {
+        prompter.inform(kProgramTitle, QStringLiteral("Please enter Password"));
+        return;
+    }
+
+    if (CheckPassword()) {
+        m_session.state.AbortSession = true;
+        m_session.state.ExitGranted = true;
+        EndGame(m_session);
+    }
+
+    prompter.inform(QStringLiteral("Password Incorrect"),
+                    QStringLiteral("Username or Password is incorrect. Please try again"),
+                    Prompter::Icon::Exclamation);
+    m_txtUsername->clear();
+    m_txtPassword->clear();
+    m_txtUsername->setFocus();
+}
+
+void PasswordGate::Command2_Click()
+{
+    m_session.state.ExitGranted = false;
+    done(QDialog::Rejected);
+}
+
+void PasswordGate::reject()
+{
+}
+
+void PasswordGate::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    m_txtUsername->setFocus();
+}
+
+void PasswordGate::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Enter:
+    case Qt::Key_Return:
+        // Neither closes the gate nor presses a button.
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void PasswordGate::closeEvent(QCloseEvent* event)
+{
+    // The close box (or any other request to close the window) is a Cancel.
+    if (isVisible())
+        Command2_Click();
+    event->accept();
+}
+
+} // namespace aquilevel
