@@ -1,5 +1,6 @@
 #include "session/InitSession.h"
 
+#include "session/Resume.h"
 #include "session/Session.h"
 
 namespace aquilevel {
@@ -7,11 +8,22 @@ namespace aquilevel {
 void InitSession(Session& session)
 {
     SessionState& s = session.state;
-    if (s.Trial == 0)
+    if (s.Trial == 0) {
         task::startNewSession(s.tank, s.setup);
+    } else {
+        // A resumed session keeps the totals, the money and the amount it was restored
+        // with; the initial orders are spread over the first periods exactly as at the
+        // start, so that a session interrupted within the first delay periods still
+        // delivers those that were due.
+        task::TankState fresh;
+        task::startNewSession(fresh, s.setup);
+        s.tank.BackOrder = fresh.BackOrder;
+        s.tank.ForwardDischarge = fresh.ForwardDischarge;
+    }
     s.tank.UserInFlow = task::periodArray(s.setup);
     s.tank.UserOutFlow = task::periodArray(s.setup);
-    // A resumed session reloads the orders still on their way here (next: resume).
+    if (s.Trial != 0)
+        ReloadPendingOrders(session);
 }
 
 } // namespace aquilevel

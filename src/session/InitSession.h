@@ -5,7 +5,9 @@ namespace aquilevel {
 class Session;
 
 // Prepares the tank state once the configuration is loaded: a new session (Trial 0)
-// starts from the configured initial state; the order arrays are made for every period.
+// starts from the configured initial state; a resumed one keeps its restored money and
+// totals, gets the initial orders' arrays rebuilt from the setup and its orders still on
+// their way reloaded from the event log.
 void InitSession(Session& session);
 
 } // namespace aquilevel

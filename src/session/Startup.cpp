@@ -3,7 +3,9 @@
 #include "config/ConfigLoader.h"
 #include "session/EndGame.h"
 #include "session/InitSession.h"
+#include "session/LoginScreen.h"
 #include "session/Prompter.h"
+#include "session/Resume.h"
 #include "session/Session.h"
 #include "session/Splash.h"
 #include "session/StartVersion.h"
@@ -15,24 +17,16 @@ namespace aquilevel {
 
 namespace {
 
-// Stands in for the login screen until it exists: the first version of the list, an
-// unnamed new participant. Remove together with its call below.
-void takeFirstVersion(Session& session)
+// Without any version there is nothing to choose at the login.
+void requireVersions(Session& session)
 {
-    SessionState& s = session.state;
-    if (s.versions.isEmpty()) {
-        session.prompter().inform(
-            kProgramTitle,
-            QStringLiteral("The experiment database at %1 holds no version in tblSetup.")
-                .arg(session.store().engine().location()));
-        s.LoginQuit = true;
-        EndGame(session);
-    }
-    s.Version = s.versions.first();
-    s.Subject.clear();
-    LoadCheckedSetup(session);
-    s.IsNewSubject = true;
-    s.Trial = 0;
+    if (!session.state.versions.isEmpty())
+        return;
+    session.prompter().inform(
+        kProgramTitle, QStringLiteral("The experiment database at %1 holds no version in tblSetup.")
+                           .arg(session.store().engine().location()));
+    session.state.LoginQuit = true;
+    EndGame(session);
 }
 
 } // namespace
@@ -46,10 +40,19 @@ void Main(Session& session, const StartupOptions& options)
     session.random().seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
     session.state.versions = config::LoadVersions(session.store());
 
-    takeFirstVersion(session);
+    requireVersions(session);
+    LoginScreen::run(session);
 
     LoadSessionConfiguration(session);
-    InitSession(session);
+    try {
+        InitSession(session);
+    } catch (const ResumeError& error) {
+        // The orders still on their way cannot be read back: resuming would deliver
+        // wrong amounts, so the session stops here with nothing written.
+        session.prompter().inform(kProgramTitle, error.message(), Prompter::Icon::Exclamation);
+        session.state.AbortSession = true;
+        EndGame(session);
+    }
 
     // A new participant reads the instructions here (to come).
 

@@ -8,6 +8,11 @@
 #include "support/TestSession.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 #include <QWidget>
 #include <QtTest>
 
@@ -50,13 +55,38 @@ config::ExperimentSetup setupFor(int maxTrial, double baseMoney)
     return s;
 }
 
-// Runs Main until the session ends, as it must before the trial screen exists.
+// Runs Main until the session ends before the trial screen opens.
 void runMainToTheEnd(TestSession& ts)
 {
     QVERIFY_THROWS_EXCEPTION(ProcessEnded, Main(ts.session, StartupOptions{0}));
     QCOMPARE(ts.processEnd.calls, 1);
     QCOMPARE(ts.prompter.unexpected(), 0);
     QCOMPARE(ts.prompter.pending(), 0);
+}
+
+// Answers the start-up's modal windows as a person would: the login with `name`,
+// then, for a new name, the registration.
+std::unique_ptr<QTimer> answerStartupWindows(const QString& name)
+{
+    auto driver = std::make_unique<QTimer>();
+    driver->setInterval(5);
+    QObject::connect(driver.get(), &QTimer::timeout, [name] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (modal->objectName() == QStringLiteral("frmLogin")) {
+            modal->findChild<QLineEdit*>(QStringLiteral("txtName"))->setText(name);
+            modal->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+        } else if (modal->objectName() == QStringLiteral("frmSubjectInfo")) {
+            QTest::keyClicks(modal->findChild<QLineEdit*>(QStringLiteral("txtAge")), QStringLiteral("21"));
+            modal->findChild<QRadioButton*>(QStringLiteral("optFemale"))->click();
+            QTest::keyClicks(modal->findChild<QComboBox*>(QStringLiteral("cboMajor"))->lineEdit(),
+                             QStringLiteral("Physics"));
+            modal->findChild<QPushButton*>(QStringLiteral("btnBegin"))->click();
+        }
+    });
+    driver->start();
+    return driver;
 }
 
 } // namespace
@@ -265,7 +295,8 @@ void TestSessionDriver::initResumedSessionKeepsItsState()
     QCOMPARE(s.tank.TotBonus, 7.25);
     QCOMPARE(s.tank.TotCost, 6.5);
     QCOMPARE(s.tank.TotalBackOrder, 1.5);
-    QCOMPARE(s.tank.BackOrder, (QVector<double>{0, 0, 0, 0, 0, 1.5, 0, 0}));
+    // The pipeline arrays are rebuilt from the setup, as for a new session.
+    QCOMPARE(s.tank.BackOrder, (QVector<double>{0, 2, 2, 0, 0, 0, 0, 0}));
     QCOMPARE(s.tank.AmountInTank, 33.0);
     QCOMPARE(s.tank.UserInFlow, QVector<double>(8, 0.0));
     QCOMPARE(s.tank.UserOutFlow, QVector<double>(8, 0.0));
@@ -279,7 +310,11 @@ void TestSessionDriver::mainOnTheDemoDatabase()
     ts.session.setQuestionnaire([&] { ++questionnaires; });
 
     // Start-up ends with the trial screen up and nothing asked.
+    const auto driver = answerStartupWindows(QStringLiteral("  Pat  "));
     Main(ts.session, StartupOptions{0});
+    QCOMPARE(ts.session.state.Subject, QStringLiteral("Pat"));
+    QCOMPARE(db.column(QStringLiteral("select Condition from datSubject where Subject='Pat'")),
+             QVariantList{QStringLiteral("continuous")});
     QVERIFY(ts.prompter.prompts().isEmpty());
     QCOMPARE(questionnaires, 0);
     QWidget* screen = nullptr;
@@ -343,6 +378,7 @@ void TestSessionDriver::mainWithABrokenFirstVersion()
         order.append(QStringLiteral("questionnaire after %1 messages").arg(ts.prompter.prompts().size()));
     });
 
+    const auto driver = answerStartupWindows(QStringLiteral("Eve"));
     runMainToTheEnd(ts);
 
     QCOMPARE(texts(ts.prompter), (QStringList{config::kAfterEveryNTrialsMessage, kEarningsZero}));

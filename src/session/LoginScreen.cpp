@@ -1,0 +1,231 @@
+#include "session/LoginScreen.h"
+
+#include "session/EndGame.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
+#include "session/RegistrationScreen.h"
+#include "session/Resume.h"
+#include "session/Session.h"
+#include "session/StartVersion.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace aquilevel {
+
+LoginScreen::LoginScreen(Session& session, QWidget* parent)
+    : QDialog(parent), m_session(session)
+{
+    setObjectName(QStringLiteral("frmLogin"));
+    setWindowTitle(QStringLiteral("Welcome"));
+
+    auto* lblLogin = new QLabel(QStringLiteral("Login: "), this);
+    lblLogin->setObjectName(QStringLiteral("lblLogin"));
+    m_txtName = new QLineEdit(this);
+    m_txtName->setObjectName(QStringLiteral("txtName"));
+    auto* lblVersion = new QLabel(QStringLiteral("Version:"), this);
+    lblVersion->setObjectName(QStringLiteral("lblVersion"));
+    m_cboVersion = new QComboBox(this);
+    m_cboVersion->setObjectName(QStringLiteral("cboVersion"));
+    m_cboVersion->setEditable(true);
+    m_cboVersion->setInsertPolicy(QComboBox::NoInsert);
+    m_cboVersion->addItems(session.state.versions);
+    if (m_cboVersion->count() > 0)
+        m_cboVersion->setCurrentIndex(0);
+    m_cboVersion->setMinimumContentsLength(18);
+    m_cmdStart = new QPushButton(QStringLiteral("Start"), this);
+    m_cmdStart->setObjectName(QStringLiteral("cmdStart"));
+    m_cmdStart->setEnabled(false);
+    m_cmdQuit = new QPushButton(QStringLiteral("Quit"), this);
+    m_cmdQuit->setObjectName(QStringLiteral("cmdQuit"));
+    // Enter is handled by the boxes themselves, not by a default button.
+    for (QPushButton* b : {m_cmdStart, m_cmdQuit}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(lblLogin);
+    row->addWidget(m_txtName, 1);
+    row->addWidget(lblVersion);
+    row->addWidget(m_cboVersion, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_cmdStart);
+    buttons->addWidget(m_cmdQuit);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addLayout(buttons);
+
+    setTabOrder(m_txtName, m_cboVersion);
+    setTabOrder(m_cboVersion, m_cmdStart);
+    setTabOrder(m_cmdStart, m_cmdQuit);
+
+    connect(m_txtName, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_cmdStart->setEnabled(!text.trimmed().isEmpty());
+    });
+    connect(m_cmdStart, &QPushButton::clicked, this, [this] { guarded([this] { start(); }); });
+    connect(m_cmdQuit, &QPushButton::clicked, this, [this] { guarded([this] { quit(); }); });
+    m_txtName->installEventFilter(this);
+    m_cboVersion->installEventFilter(this);
+    if (m_cboVersion->lineEdit())
+        m_cboVersion->lineEdit()->installEventFilter(this);
+}
+
+void LoginScreen::run(Session& session)
+{
+    LoginScreen login(session);
+    for (;;) {
+        const int outcome = login.exec();
+        if (login.m_sessionOver)
+            std::rethrow_exception(login.m_sessionOver);
+        if (outcome == Begin)
+            return;
+        if (outcome != Register)
+            continue; // the login only closes by Start or by ending the session
+        // A new name registers; Cancel brings the login back with the name selected.
+        if (RegistrationScreen::ask(session, login.m_cboVersion->currentText(), nullptr))
+            return;
+        login.m_txtName->selectAll();
+        login.m_txtName->setFocus();
+    }
+}
+
+bool LoginScreen::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool inVersionBox = watched == m_cboVersion || watched == m_cboVersion->lineEdit();
+    if (event->type() == QEvent::FocusOut && inVersionBox) {
+        validateVersion();
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter || !m_cmdStart->isEnabled())
+        return false;
+    if (inVersionBox)
+        validateVersion(); // the typed version is checked before Start reads it
+    guarded([this] { start(); });
+    return true;
+}
+
+void LoginScreen::guarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const SessionOver&) {
+        m_sessionOver = std::current_exception();
+        done(QDialog::Rejected);
+    }
+}
+
+void LoginScreen::validateVersion()
+{
+    const QString typed = m_cboVersion->currentText();
+    for (int i = 0; i < m_cboVersion->count(); ++i) {
+        if (m_cboVersion->itemText(i).compare(typed, Qt::CaseInsensitive) == 0) {
+            m_cboVersion->setCurrentIndex(i);
+            m_cboVersion->setEditText(m_cboVersion->itemText(i));
+            return;
+        }
+    }
+    if (m_cboVersion->count() > 0) {
+        m_cboVersion->setCurrentIndex(0);
+        m_cboVersion->setEditText(m_cboVersion->itemText(0));
+    }
+}
+
+void LoginScreen::start()
+{
+    if (!m_cmdStart->isEnabled())
+        return;
+    SessionState& s = m_session.state;
+    // Every name starts from a clean state: nothing restored for an earlier name stays.
+    SessionState fresh;
+    fresh.versions = s.versions;
+    fresh.Subject = m_txtName->text().trimmed();
+    fresh.Version = m_cboVersion->currentText();
+    s = fresh;
+    m_txtName->selectAll();
+    m_txtName->setFocus();
+
+    LoadCheckedSetup(m_session);
+
+    switch (CheckNewSubject()) {
+    case Check::Unreadable:
+        return;
+    case Check::New:
+        done(Register);
+        return;
+    case Check::Returning:
+        break;
+    }
+    if (s.Trial >= s.setup.MaxTrial) {
+        s.AllPeriodsDone = true;
+        EndGame(m_session);
+    }
+    const bool resume = m_session.prompter().confirm(
+        QStringLiteral("Login ") + s.Subject + QStringLiteral(" already used"),
+        QStringLiteral("Continue with Trial #%1").arg(qint64(s.Trial) + 1));
+    if (resume)
+        done(Begin);
+}
+
+LoginScreen::Check LoginScreen::CheckNewSubject()
+{
+    SessionState& s = m_session.state;
+    store::Store& store = m_session.store();
+    auto rs = store.OpenTable(store::Query(QStringLiteral("select * from datSubject where Version=?"),
+                                           {s.Version}),
+                              true, QStringLiteral("Check New User"));
+    bool known = false;
+    for (; !rs->isEOF() && !known; rs->moveNext())
+        known = rs->field(QStringLiteral("Subject")).toString().compare(s.Subject, Qt::CaseInsensitive) == 0;
+    rs->close();
+    store.CloseTable();
+    if (!known) {
+        s.IsNewSubject = true;
+        return Check::New;
+    }
+    try {
+        s.Trial = RestoreLastState(m_session, QStringLiteral("datExperimentTrials"));
+    } catch (const SessionOver&) {
+        throw;
+    } catch (const std::exception& error) {
+        // Treating the name as new would register the same person twice and mix two
+        // sessions under one name: say so and stay here, writing nothing.
+        m_session.prompter().inform(kProgramTitle, QString::fromStdString(error.what()),
+                                    Prompter::Icon::Exclamation);
+        return Check::Unreadable;
+    }
+    s.IsNewSubject = false;
+    return Check::Returning;
+}
+
+void LoginScreen::quit()
+{
+    m_session.state.LoginQuit = true;
+    EndGame(m_session);
+}
+
+void LoginScreen::reject()
+{
+    // Escape does nothing here; Quit is the way out.
+}
+
+void LoginScreen::closeEvent(QCloseEvent* event)
+{
+    // The close box counts as Quit.
+    event->ignore();
+    guarded([this] { quit(); });
+}
+
+} // namespace aquilevel

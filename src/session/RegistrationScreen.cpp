@@ -1,0 +1,336 @@
+#include "session/RegistrationScreen.h"
+
+#include "session/Clock.h"
+#include "session/ProcessEnd.h"
+#include "session/Session.h"
+#include "store/Store.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace aquilevel {
+
+namespace {
+
+const QString kCaption = QStringLiteral("Subject Info: ");
+const QString kMajorPrompt = QStringLiteral("Major");
+const QString kRecordingDemographics = QStringLiteral("Recording demographics");
+
+// Ages have at most three digits; a longer run of digits is a slip of the finger.
+constexpr int kAgeDigits = 3;
+
+QPushButton* plainButton(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    // Enter outside the age box must not press Begin behind the participant's back.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+bool isGiven(const QString& text)
+{
+    return !text.trimmed().isEmpty();
+}
+
+} // namespace
+
+const QStringList& RegistrationScreen::majors()
+{
+    static const QStringList list = {
+        QStringLiteral("Architecture"),
+        QStringLiteral("Art"),
+        QStringLiteral("Biological Sciences"),
+        QStringLiteral("Business"),
+        QStringLiteral("Chemical Engineering"),
+        QStringLiteral("Chemistry"),
+        QStringLiteral("Civil & Environmental Engineering"),
+        QStringLiteral("Computer Science"),
+        QStringLiteral("Design"),
+        QStringLiteral("Drama"),
+        QStringLiteral("Economics"),
+        QStringLiteral("Electrical & Computer Engineering"),
+        QStringLiteral("Engineering & Public Policy"),
+        QStringLiteral("English"),
+        QStringLiteral("History"),
+        QStringLiteral("Information Systems"),
+        QStringLiteral("Materials Science & Engineering"),
+        QStringLiteral("Mathematical Sciences"),
+        QStringLiteral("Mechanical Engineering"),
+        QStringLiteral("Music"),
+        QStringLiteral("Modern Languages"),
+        QStringLiteral("Philosophy"),
+        QStringLiteral("Physics"),
+        QStringLiteral("Psychology"),
+        QStringLiteral("Cognitive Science"),
+        QStringLiteral("Statistics"),
+        QStringLiteral("Other"),
+    };
+    return list;
+}
+
+RegistrationScreen::RegistrationScreen(Session& session, const QString& versionBoxText,
+                                       QWidget* parent)
+    : QDialog(parent), m_session(session), m_versionBoxText(versionBoxText)
+{
+    setObjectName(QStringLiteral("frmSubjectInfo"));
+    setWindowTitle(kCaption + session.state.Subject);
+    setModal(true);
+
+    m_tagAge = new QLabel(QStringLiteral("Age:"), this);
+    m_tagAge->setObjectName(QStringLiteral("tagAge"));
+    m_txtAge = new QLineEdit(this);
+    m_txtAge->setObjectName(QStringLiteral("txtAge"));
+    m_txtAge->setMaxLength(kAgeDigits);
+    m_tagAge->setBuddy(m_txtAge);
+    // Text reaches the age box only through typed keys: no paste from a menu, no drops,
+    // no composed input.
+    m_txtAge->setContextMenuPolicy(Qt::NoContextMenu);
+    m_txtAge->setAcceptDrops(false);
+    m_txtAge->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_txtAge->installEventFilter(this);
+
+    m_fraGender = new QGroupBox(QStringLiteral("Gender"), this);
+    m_fraGender->setObjectName(QStringLiteral("fraGender"));
+    m_optFemale = new QRadioButton(QStringLiteral("Female"), m_fraGender);
+    m_optFemale->setObjectName(QStringLiteral("optFemale"));
+    m_optMale = new QRadioButton(QStringLiteral("Male"), m_fraGender);
+    m_optMale->setObjectName(QStringLiteral("optMale"));
+    auto* genderLayout = new QHBoxLayout(m_fraGender);
+    genderLayout->addWidget(m_optFemale);
+    genderLayout->addWidget(m_optMale);
+
+    m_cboMajor = new QComboBox(this);
+    m_cboMajor->setObjectName(QStringLiteral("cboMajor"));
+    m_cboMajor->setEditable(true);
+    // The list stays as it is (Enter does not add the typed text), and what is typed is
+    // kept as typed (no completion from the list).
+    m_cboMajor->setInsertPolicy(QComboBox::NoInsert);
+    m_cboMajor->setCompleter(nullptr);
+    m_cboMajor->addItems(majors());
+    m_cboMajor->setCurrentIndex(-1);
+    m_cboMajor->setEditText(kMajorPrompt);
+
+    m_btnBegin = plainButton(QStringLiteral("btnBegin"), QStringLiteral("Begin"), this);
+    m_btnBegin->setEnabled(false);
+    m_btnCancel = plainButton(QStringLiteral("btnCancel"), QStringLiteral("Cancel"), this);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(m_tagAge, 0, 0);
+    fields->addWidget(m_txtAge, 0, 1);
+    fields->addWidget(m_fraGender, 1, 0, 1, 2);
+    fields->addWidget(m_cboMajor, 2, 0, 1, 2);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_btnBegin);
+    buttons->addWidget(m_btnCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(m_txtAge, m_optFemale);
+    setTabOrder(m_optFemale, m_optMale);
+    setTabOrder(m_optMale, m_cboMajor);
+    setTabOrder(m_cboMajor, m_btnBegin);
+    setTabOrder(m_btnBegin, m_btnCancel);
+    m_txtAge->setFocus();
+
+    // Connected after the controls are filled: the text "Major" put in above is not a
+    // given major.
+    connect(m_txtAge, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_ageGiven = isGiven(text);
+        UpdateBegin();
+    });
+    for (QRadioButton* option : {m_optFemale, m_optMale}) {
+        connect(option, &QRadioButton::toggled, this, [this](bool checked) {
+            if (!checked)
+                return;
+            m_genderGiven = true;
+            UpdateBegin();
+        });
+    }
+    const auto majorChanged = [this] {
+        m_majorGiven = isGiven(m_cboMajor->currentText());
+        UpdateBegin();
+    };
+    connect(m_cboMajor, &QComboBox::editTextChanged, this, majorChanged);
+    connect(m_cboMajor, &QComboBox::activated, this, majorChanged);
+
+    connect(m_btnBegin, &QPushButton::clicked, this, &RegistrationScreen::btnBegin_Click);
+    connect(m_btnCancel, &QPushButton::clicked, this, &RegistrationScreen::btnCancel_Click);
+}
+
+bool RegistrationScreen::ask(Session& session, const QString& versionBoxText, QWidget* parent)
+{
+    RegistrationScreen screen(session, versionBoxText, parent);
+    screen.m_insideAsk = true;
+    screen.exec();
+    if (screen.m_sessionOver)
+        std::rethrow_exception(screen.m_sessionOver);
+    return screen.Cleared();
+}
+
+void RegistrationScreen::UpdateBegin()
+{
+    m_btnBegin->setEnabled(m_ageGiven && m_genderGiven && m_majorGiven);
+}
+
+void RegistrationScreen::RecordSubject()
+{
+    const SessionState& s = m_session.state;
+    const QDateTime now = m_session.clock().now();
+
+    store::Store& store = m_session.store();
+    auto rs = store.OpenTable("datSubject", false, kRecordingDemographics);
+    rs->addNew();
+    rs->setField(QStringLiteral("Subject"), s.Subject);
+    rs->setField(QStringLiteral("Version"), m_versionBoxText);
+    rs->setField(QStringLiteral("Condition"), s.Condition);
+    rs->setField(QStringLiteral("Major"), m_cboMajor->currentText());
+    rs->setField(QStringLiteral("Gender"),
+                 m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"));
+    // The box holds digits only, so the number is the whole text.
+    rs->setField(QStringLiteral("Age"), m_txtAge->text().toDouble());
+    rs->setField(QStringLiteral("Date"), now.date());
+    rs->setField(QStringLiteral("Time"), now.time().toString(QStringLiteral("HH:mm:ss")));
+    rs->update();
+    rs->close();
+    store.CloseTable();
+}
+
+void RegistrationScreen::begin()
+{
+    // The store may process window events while it waits for a lock; a second Begin
+    // then must not store a second row.
+    if (m_recording || !m_btnBegin->isEnabled())
+        return;
+    m_recording = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{m_recording};
+
+    SessionState& s = m_session.state;
+    s.Condition = s.setup.graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete");
+    RecordSubject();
+    m_cleared = true;
+    accept();
+}
+
+void RegistrationScreen::guarded(const std::function<void()>& handler)
+{
+    if (!m_insideAsk) {
+        handler();
+        return;
+    }
+    // An end of the session must not unwind through the dialog's event loop: leave the
+    // loop and let ask() pass it on.
+    try {
+        handler();
+    } catch (const SessionOver&) {
+        m_sessionOver = std::current_exception();
+        done(QDialog::Rejected);
+    }
+}
+
+void RegistrationScreen::btnBegin_Click()
+{
+    guarded([this] { begin(); });
+}
+
+void RegistrationScreen::btnCancel_Click()
+{
+    reject();
+}
+
+void RegistrationScreen::reject()
+{
+    if (m_recording)
+        return;
+    QDialog::reject();
+}
+
+void RegistrationScreen::keyPressEvent(QKeyEvent* event)
+{
+    // No button is a default button; Enter presses the button that has the focus.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button && button->isEnabled() && (button == m_btnBegin || button == m_btnCancel))
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool RegistrationScreen::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_txtAge)
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        return ageKeyPress(static_cast<QKeyEvent*>(event));
+    case QEvent::InputMethod:
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        // The middle button pastes the selection on some desktops.
+        return static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton;
+    default:
+        return QDialog::eventFilter(watched, event);
+    }
+}
+
+// Returns true when the key is swallowed.
+bool RegistrationScreen::ageKeyPress(QKeyEvent* key)
+{
+    if (key->matches(QKeySequence::Paste))
+        return true;
+
+    const int code = key->key();
+    if (code == Qt::Key_Return || code == Qt::Key_Enter) {
+        if (m_btnBegin->isEnabled())
+            guarded([this] { begin(); });
+        return true;
+    }
+    if (code == Qt::Key_Backspace)
+        return false;
+
+    const Qt::KeyboardModifiers shortcut =
+        key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const QString text = key->text();
+    const bool character = (!text.isEmpty() && text.at(0).isPrint()) ||
+                           (shortcut && code >= Qt::Key_Space && code <= Qt::Key_AsciiTilde);
+    if (!character)
+        return false; // arrows, Home, End, Delete, Tab, Escape: as usual
+
+    // From here on only a digit typed on its own is taken: Ctrl+A, Ctrl+Z and the other
+    // editing shortcuts are character keys as well, and are swallowed.
+    if (shortcut || text.size() != 1)
+        return true;
+    const QChar c = text.at(0);
+    if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+        return true;
+    if (c == QLatin1Char('0') && m_txtAge->text().isEmpty())
+        return true; // no leading zero
+    if (m_txtAge->text() == QStringLiteral("0"))
+        m_txtAge->clear();
+    return false;
+}
+
+} // namespace aquilevel

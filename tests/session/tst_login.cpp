@@ -1,0 +1,256 @@
+#include "config/ConfigLoader.h"
+#include "session/LoginScreen.h"
+#include "support/TempDatabase.h"
+#include "support/TestSession.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace aquilevel;
+using test::ProcessEnded;
+
+namespace {
+
+const QString kContinuous = QStringLiteral("Demo continuous");
+const QString kDiscrete = QStringLiteral("Demo discrete");
+
+// One login window on the demo database, shown without its modal loop so that the
+// test can press its buttons and read what Start decided.
+struct Login {
+    explicit Login(test::TempDatabase& db) : ts(db.engine())
+    {
+        ts.session.state.versions = config::LoadVersions(ts.session.store());
+        screen = std::make_unique<LoginScreen>(ts.session);
+        screen->show();
+        name = screen->findChild<QLineEdit*>(QStringLiteral("txtName"));
+        version = screen->findChild<QComboBox*>(QStringLiteral("cboVersion"));
+        start = screen->findChild<QPushButton*>(QStringLiteral("cmdStart"));
+        quit = screen->findChild<QPushButton*>(QStringLiteral("cmdQuit"));
+    }
+
+    void type(const QString& who, const QString& which)
+    {
+        name->setText(who);
+        version->setEditText(which);
+    }
+
+    test::TestSession ts;
+    std::unique_ptr<LoginScreen> screen;
+    QLineEdit* name;
+    QComboBox* version;
+    QPushButton* start;
+    QPushButton* quit;
+};
+
+void registerSubject(const test::TempDatabase& db, const QString& subject, const QString& version)
+{
+    db.exec(QStringLiteral("insert into datSubject (Subject, Version, Condition) values (?,?,?)"),
+            {subject, version, QStringLiteral("continuous")});
+}
+
+void addEvent(const test::TempDatabase& db, const QString& subject, const QString& version,
+              int eventId, int trial, const QVariant& totBonus = 6.5)
+{
+    db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, eventType, EventID, "
+                           "Trial, CurrentCost, TotCost, CurrentBonus, TotBonus, BonusAmount, "
+                           "TotalBackOrder, TotalForwardDischarge, AmountInTank, graphicalMode, "
+                           "TimeBetweenEnvTries, deltaTmeBetweenEnvUsr, UserInFlow, UserOutFlow) "
+                           "values (?,?,'After Cost Calculation',?,?,0.1,5.1,0,?,0.25,3,2,41,1,12000,3000,1,1)"),
+            {subject, version, eventId, trial, totBonus});
+}
+
+} // namespace
+
+class TestLogin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startNeedsANameThatIsNotBlank();
+    void versionBoxTakesTheListEntry_data();
+    void versionBoxTakesTheListEntry();
+    void newNameGoesToRegistration();
+    void nameMatchesWithoutCaseWithinItsVersion();
+    void returningParticipantIsAskedToContinue();
+    void declinedContinuationDoesNotLeakIntoTheNextName();
+    void finishedParticipantGetsTheEarningsOnly();
+    void unreadableSavedStateKeepsTheLogin();
+    void brokenVersionEndsAfterItsMessage();
+    void quitEndsWithoutAnyMessage();
+
+private:
+    std::unique_ptr<test::TempDatabase> m_db;
+};
+
+void TestLogin::initTestCase()
+{
+    m_db = std::make_unique<test::TempDatabase>(test::TempDatabase::Content::Demo);
+    registerSubject(*m_db, QStringLiteral("Ann"), kContinuous);
+    addEvent(*m_db, QStringLiteral("Ann"), kContinuous, 56, 4);
+    addEvent(*m_db, QStringLiteral("Ann"), kContinuous, 57, 5);
+    registerSubject(*m_db, QStringLiteral("Done"), kContinuous);
+    addEvent(*m_db, QStringLiteral("Done"), kContinuous, 140, 20, 9.75);
+    registerSubject(*m_db, QStringLiteral("Broken"), kContinuous);
+    addEvent(*m_db, QStringLiteral("Broken"), kContinuous, 3, 1, QVariant());
+}
+
+void TestLogin::startNeedsANameThatIsNotBlank()
+{
+    Login login(*m_db);
+    QVERIFY(!login.start->isEnabled());
+    login.name->setText(QStringLiteral("   "));
+    QVERIFY(!login.start->isEnabled());
+    login.name->setText(QStringLiteral("  Bo  "));
+    QVERIFY(login.start->isEnabled());
+    QTest::keyClick(login.name, Qt::Key_Return);
+    QCOMPARE(login.ts.session.state.Subject, QStringLiteral("Bo"));
+    QCOMPARE(login.screen->result(), 2); // on to the registration
+}
+
+void TestLogin::versionBoxTakesTheListEntry_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("other letter case") << "demo DISCRETE" << kDiscrete;
+    QTest::newRow("no such version") << "Demo nothing" << kContinuous;
+}
+
+void TestLogin::versionBoxTakesTheListEntry()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, chosen);
+    Login login(*m_db);
+    login.type(QStringLiteral("Cy"), typed);
+    // Enter in the version box checks the text before Start reads it.
+    QTest::keyClick(login.version->lineEdit(), Qt::Key_Return);
+    QCOMPARE(login.version->currentText(), chosen);
+    QCOMPARE(login.ts.session.state.Version, chosen);
+    QCOMPARE(login.ts.session.state.setup.Version, chosen);
+}
+
+void TestLogin::newNameGoesToRegistration()
+{
+    Login login(*m_db);
+    login.type(QStringLiteral("Newcomer"), kContinuous);
+    login.start->click();
+    const SessionState& s = login.ts.session.state;
+    QVERIFY(s.IsNewSubject);
+    QCOMPARE(s.Trial, 0);
+    QCOMPARE(s.tank.BackOrder.size(), s.setup.MaxTrial + 2);
+    QVERIFY(login.ts.prompter.prompts().isEmpty());
+    QCOMPARE(login.screen->result(), 2);
+}
+
+void TestLogin::nameMatchesWithoutCaseWithinItsVersion()
+{
+    {
+        Login login(*m_db);
+        login.ts.prompter.queueNo();
+        login.type(QStringLiteral("aNN"), kContinuous);
+        login.start->click();
+        QVERIFY(!login.ts.session.state.IsNewSubject);
+    }
+    {
+        Login login(*m_db);
+        login.type(QStringLiteral("Ann"), kDiscrete);
+        login.start->click();
+        QVERIFY(login.ts.session.state.IsNewSubject);
+    }
+}
+
+void TestLogin::returningParticipantIsAskedToContinue()
+{
+    Login login(*m_db);
+    login.ts.prompter.queueYes();
+    login.type(QStringLiteral("Ann"), kContinuous);
+    login.start->click();
+    QCOMPARE(login.ts.prompter.prompts().size(), 1);
+    const Prompter::Prompt& asked = login.ts.prompter.prompts().first();
+    QCOMPARE(asked.title, QStringLiteral("Login Ann already used"));
+    QCOMPARE(asked.text, QStringLiteral("Continue with Trial #6"));
+    QCOMPARE(asked.buttons, Prompter::Buttons::YesNo);
+    QCOMPARE(login.screen->result(), int(QDialog::Accepted));
+    const SessionState& s = login.ts.session.state;
+    QCOMPARE(s.Trial, 5);
+    QCOMPARE(s.EventID, 57);
+    QCOMPARE(s.tank.TotBonus, 6.5);
+}
+
+void TestLogin::declinedContinuationDoesNotLeakIntoTheNextName()
+{
+    Login login(*m_db);
+    login.ts.prompter.queueNo();
+    login.type(QStringLiteral("Ann"), kContinuous);
+    login.start->click();
+    QVERIFY(login.screen->isVisible());
+    QCOMPARE(login.name->selectedText(), QStringLiteral("Ann"));
+
+    login.type(QStringLiteral("Dee"), kContinuous);
+    login.start->click();
+    const SessionState& s = login.ts.session.state;
+    QVERIFY(s.IsNewSubject);
+    QCOMPARE(s.Trial, 0);
+    QCOMPARE(s.EventID, 0);
+    QCOMPARE(s.tank.TotBonus, 0.0);
+}
+
+void TestLogin::finishedParticipantGetsTheEarningsOnly()
+{
+    Login login(*m_db);
+    int questionnaires = 0;
+    login.ts.session.setQuestionnaire([&] { ++questionnaires; });
+    login.type(QStringLiteral("done"), kContinuous);
+    login.start->click();
+    QVERIFY(login.ts.session.state.AllPeriodsDone);
+    QCOMPARE(login.ts.processEnd.calls, 1);
+    QCOMPARE(questionnaires, 0);
+    QCOMPARE(login.ts.prompter.prompts().size(), 1);
+    QVERIFY(login.ts.prompter.prompts().first().text.contains(QStringLiteral("earned 09.75 dollars")));
+}
+
+void TestLogin::unreadableSavedStateKeepsTheLogin()
+{
+    Login login(*m_db);
+    login.type(QStringLiteral("Broken"), kContinuous);
+    login.start->click();
+    QCOMPARE(login.ts.prompter.prompts().size(), 1);
+    const QString text = login.ts.prompter.prompts().first().text;
+    QVERIFY2(text.contains(QStringLiteral("Broken")) && text.contains(kContinuous), qPrintable(text));
+    QVERIFY(login.screen->isVisible());
+    QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSubject where Subject='Broken'")).value(0).toInt(), 1);
+}
+
+void TestLogin::brokenVersionEndsAfterItsMessage()
+{
+    QVariantMap row = test::soundSetupRow(QStringLiteral("Zeta broken"));
+    row[QStringLiteral("AfterEveryNTrials")] = 0;
+    test::insertSetup(*m_db, row);
+    Login login(*m_db);
+    int questionnaires = 0;
+    login.ts.session.setQuestionnaire([&] { ++questionnaires; });
+    login.type(QStringLiteral("Eve"), QStringLiteral("Zeta broken"));
+    login.start->click();
+    QCOMPARE(login.ts.processEnd.calls, 1);
+    QCOMPARE(questionnaires, 1);
+    const auto& prompts = login.ts.prompter.prompts();
+    QCOMPARE(prompts.size(), 2);
+    QVERIFY(prompts.at(0).text.contains(QStringLiteral("Value of AfterEveryNTrials should be greater than 0")));
+    QVERIFY(prompts.at(1).text.contains(QStringLiteral("earned 00.00 dollars")));
+    // Nothing was registered for the name.
+    QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSubject where Subject='Eve'")).value(0).toInt(), 0);
+}
+
+void TestLogin::quitEndsWithoutAnyMessage()
+{
+    Login login(*m_db);
+    login.quit->click();
+    QVERIFY(login.ts.session.state.LoginQuit);
+    QCOMPARE(login.ts.processEnd.calls, 1);
+    QVERIFY(login.ts.prompter.prompts().isEmpty());
+}
+
+QTEST_MAIN(TestLogin)
+#include "tst_login.moc"
