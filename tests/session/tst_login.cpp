@@ -80,6 +80,7 @@ private slots:
     void unreadableSavedStateKeepsTheLogin();
     void brokenVersionEndsAfterItsMessage();
     void quitEndsWithoutAnyMessage();
+    void cancelledRegistrationComesBackToTheLogin();
 
 private:
     std::unique_ptr<test::TempDatabase> m_db;
@@ -250,6 +251,39 @@ void TestLogin::quitEndsWithoutAnyMessage()
     QVERIFY(login.ts.session.state.LoginQuit);
     QCOMPARE(login.ts.processEnd.calls, 1);
     QVERIFY(login.ts.prompter.prompts().isEmpty());
+}
+
+void TestLogin::cancelledRegistrationComesBackToTheLogin()
+{
+    test::TestSession ts(m_db->engine());
+    ts.session.state.versions = config::LoadVersions(ts.session.store());
+    QStringList seen;
+    QString selectedWhenBack;
+    QTimer driver;
+    driver.setInterval(5);
+    connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || (!seen.isEmpty() && seen.last() == modal->objectName() && seen.size() < 3))
+            return;
+        seen << modal->objectName();
+        if (seen.size() == 1) {
+            modal->findChild<QLineEdit*>(QStringLiteral("txtName"))->setText(QStringLiteral("Fay"));
+            modal->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+        } else if (seen.size() == 2) {
+            QCOMPARE(modal->objectName(), QStringLiteral("frmSubjectInfo"));
+            modal->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+        } else {
+            selectedWhenBack = modal->findChild<QLineEdit*>(QStringLiteral("txtName"))->selectedText();
+            modal->findChild<QPushButton*>(QStringLiteral("cmdQuit"))->click();
+        }
+    });
+    driver.start();
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, LoginScreen::run(ts.session));
+    QCOMPARE(seen, (QStringList{"frmLogin", "frmSubjectInfo", "frmLogin"}));
+    QCOMPARE(selectedWhenBack, QStringLiteral("Fay"));
+    QVERIFY(ts.session.state.LoginQuit);
+    QVERIFY(ts.prompter.prompts().isEmpty());
+    QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSubject where Subject='Fay'")).value(0).toInt(), 0);
 }
 
 QTEST_MAIN(TestLogin)
