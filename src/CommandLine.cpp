@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "config/DemoConfig.h"
+#include "materials/Questionnaire.h"
 #include "session/Clock.h"
 #include "session/MessageBoxPrompter.h"
 #include "session/ProcessEnd.h"
@@ -96,6 +97,7 @@ int runSession(QApplication& app, const QString& folder)
     }
     Session session({prompter, clock, processEnd, pacer},
                     std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
+    session.setQuestionnaire([&session] { Questionnaire::run(session); });
     try {
         Main(session);
     } catch (const std::exception& error) {

@@ -1,6 +1,7 @@
 #include "session/Startup.h"
 
 #include "config/ConfigLoader.h"
+#include "materials/InstructionScreen.h"
 #include "session/EndGame.h"
 #include "session/InitSession.h"
 #include "session/LoginScreen.h"
@@ -54,7 +55,8 @@ void Main(Session& session, const StartupOptions& options)
         EndGame(session);
     }
 
-    // A new participant reads the instructions here (to come).
+    if (session.state.IsNewSubject)
+        InstructionScreen::run(session);
 
     // From here on the program lives in the trial screen's handlers.
     auto* screen = new task::TrialScreen(session);

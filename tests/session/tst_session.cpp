@@ -65,7 +65,7 @@ void runMainToTheEnd(TestSession& ts)
 }
 
 // Answers the start-up's modal windows as a person would: the login with `name`,
-// then, for a new name, the registration.
+// then, for a new name, the registration and the instructions.
 std::unique_ptr<QTimer> answerStartupWindows(const QString& name)
 {
     auto driver = std::make_unique<QTimer>();
@@ -83,6 +83,9 @@ std::unique_ptr<QTimer> answerStartupWindows(const QString& name)
             QTest::keyClicks(modal->findChild<QComboBox*>(QStringLiteral("cboMajor"))->lineEdit(),
                              QStringLiteral("Physics"));
             modal->findChild<QPushButton*>(QStringLiteral("btnBegin"))->click();
+        } else if (modal->objectName() == QStringLiteral("frmInstructions")) {
+            modal->findChild<QPushButton*>(QStringLiteral("cmdRight"))->click();
+            modal->findChild<QPushButton*>(QStringLiteral("cmdContinue"))->click();
         }
     });
     driver->start();
@@ -315,6 +318,9 @@ void TestSessionDriver::mainOnTheDemoDatabase()
     QCOMPARE(ts.session.state.Subject, QStringLiteral("Pat"));
     QCOMPARE(db.column(QStringLiteral("select Condition from datSubject where Subject='Pat'")),
              QVariantList{QStringLiteral("continuous")});
+    // A new participant has read the instructions.
+    QCOMPARE(db.column(QStringLiteral("select eventType from datExperimentTrials")),
+             QVariantList{QStringLiteral("Continue Clicked")});
     QVERIFY(ts.prompter.prompts().isEmpty());
     QCOMPARE(questionnaires, 0);
     QWidget* screen = nullptr;

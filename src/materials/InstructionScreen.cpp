@@ -1,0 +1,418 @@
+#include "materials/InstructionScreen.h"
+
+#include "config/ExperimentSetup.h"
+#include "config/NumberFormat.h"
+#include "recording/EventLog.h"
+#include "session/EndGame.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
+#include "session/Session.h"
+#include "store/Engine.h"
+#include "task/EntryFilter.h"
+#include "task/TrialScreen.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <memory>
+#include <stdexcept>
+
+namespace aquilevel {
+
+namespace {
+
+using config::generalNumber;
+
+const QString kTitle = QStringLiteral("Aquilevel");
+
+const QString kHowAPeriodUnfolds = QStringLiteral(
+    "As soon as you enter the number of units in the decision boxes at the bottom of the "
+    "screen and hit \"Submit\", the Environment Inflow and Outflow will take place. These "
+    "Environment Inflows and Outflows are not within your control but you can observe their "
+    "nature from the information display marked as \"Env Inflow(Gallons/Time Period)\" and "
+    "\"Env Outflow(Gallons/Time Period)\" for the last time period. You will receive feedback "
+    "about the number of units of Environment Inflow and Outflow with a number that pops up in "
+    "the black boxes during each time period as well. Next, the Inflow and Outflow quantities "
+    "you entered will be reflected at the top of the page in \"UserInFlow\" and \"UserOutFlow\" "
+    "and will change the system.  At the end of each time period, you will be able to visually "
+    "see the water level in the tank and numerically see the same, by looking at \"Amount in "
+    "Tank\". You can then begin the next time period, by submitting new Inflow and Outflow "
+    "values.  Do your best to control the water level, given the variable nature of the "
+    "environment inflows and outflows.");
+
+const QString kPageHint = QStringLiteral(
+    "Click the \">\" button to move forward to getting familiar with this experiment's user "
+    "controls and screen displays. You can always come back to this screen by clicking the "
+    "\"<\" button.");
+
+const QString kCompensation = QStringLiteral("Compensation");
+
+const QString kReady =
+    QStringLiteral("If you are ready then click \"Continue\" button to start the Experiment...");
+
+const QString kExitTitle = QStringLiteral("Exit Application");
+const QString kExitQuestion = QStringLiteral("Are you sure you want to exit?");
+
+// The trial screen is drawn at its own default size and shown scaled into a frame of
+// about two thirds of the instructions' width.
+const QSize kTrialScreenSize(1100, 760);
+const QSize kWindowSize(960, 780);
+constexpr int kPictureWidth = 640;
+
+// The store of the throwaway session behind the picture: laying out the trial screen
+// reads nothing from the database, and nothing drawn for the picture may write to it.
+class RefusingEngine final : public store::Engine {
+public:
+    QString location() const override { return QStringLiteral("(no database)"); }
+    store::Connection& open(bool) override
+    {
+        throw std::logic_error("the picture of the trial screen must not use the database");
+    }
+    void release() override {}
+    void discard() override {}
+};
+
+class IdlePacer final : public store::Pacer {
+public:
+    void processEventsOnce() override {}
+    void waitMicroseconds(qint64) override {}
+};
+
+} // namespace
+
+QString instructionsOverviewText(const config::ExperimentSetup& setup)
+{
+    return QStringLiteral("This experiment explores decision making in a dynamic environment.  "
+                          "It examines learning in terms of your performance over ") +
+           QString::number(setup.MaxTrial) + QStringLiteral(" time periods.");
+}
+
+QString instructionsGoalText(const config::ExperimentSetup& setup)
+{
+    return QStringLiteral("During the experiment, you will face a screen like the one depicted "
+                          "below. The tank will have an initial amount of water. Your goal "
+                          "during each of the ") +
+           QString::number(setup.MaxTrial) +
+           QStringLiteral(" time periods is to keep the water level at or as close as possible "
+                          "to the red goal line (which would remain fixed at ") +
+           generalNumber(setup.GoalLinePoisition) + QStringLiteral(" ") + setup.YUnits +
+           QStringLiteral("), by choosing between different units to submit for User Inflow "
+                          "and Outflow.");
+}
+
+QString instructionsCompensationText(const config::ExperimentSetup& s)
+{
+    const QString base = generalNumber(s.BaseMoney);
+    const QString goal = generalNumber(s.GoalLinePoisition);
+    const QString cents = generalNumber(s.BonusAmount * 100);
+    const QString units = s.YUnits;
+    return QStringLiteral("The experiment will last at most ") +
+           QString::number(s.ExperimentTimeForInstructions) +
+           QStringLiteral(" minutes and for this you will be compensated a standard amount of ") +
+           base + QStringLiteral("$.") + QStringLiteral(" In addition to the ") + base +
+           QStringLiteral("$, there is an additional performance incentive in this experiment.") +
+           QStringLiteral(" Each time you make the water level meet the goal line at ") + goal +
+           QStringLiteral(" ") + units + QStringLiteral(" or") +
+           QStringLiteral(" make the water level come between ") +
+           generalNumber(s.GoalLinePoisition - s.LowerBoundFromGoal) + QStringLiteral(" ") + units +
+           QStringLiteral(" and ") + generalNumber(s.UpperBoundFromGoal + s.GoalLinePoisition) +
+           QStringLiteral(" ") + units + QStringLiteral(", you will be paid ") + cents +
+           QStringLiteral(" cents for your effort. At the rate of ") + cents +
+           QStringLiteral(" cents for accomplishing the above mentioned in each trial, you "
+                          "potentially can earn an additional ") +
+           generalNumber(s.MaxTrial * s.BonusAmount) +
+           QStringLiteral("$ making your total earnings to be as high as ") +
+           generalNumber(s.MaxTrial * s.BonusAmount + s.BaseMoney) + QStringLiteral("$!");
+}
+
+QPixmap trialScreenPicture(Session& session)
+{
+    // The trial screen works on a session state of its own: its load converts the
+    // amounts to the held form and marks the task as begun, which must not happen to the
+    // real session before the participant has read the instructions.
+    IdlePacer pacer;
+    Session copy({session.prompter(), session.clock(), session.processEnd(), pacer},
+                 std::make_unique<RefusingEngine>());
+    copy.state = session.state;
+    try {
+        task::TrialScreen screen(copy);
+        screen.setAttribute(Qt::WA_DontShowOnScreen);
+        screen.load();
+        screen.resize(kTrialScreenSize);
+        screen.show();
+        QPixmap picture = screen.grab();
+        screen.hide();
+        return picture;
+    } catch (const SessionOver&) {
+        throw;
+    } catch (const std::exception&) {
+        // Only an illustration: the instructions are still complete without it.
+        return QPixmap();
+    }
+}
+
+InstructionScreen::InstructionScreen(Session& session, QWidget* parent)
+    : QDialog(parent), m_session(session)
+{
+    setObjectName(QStringLiteral("frmInstructions"));
+    setWindowTitle(QStringLiteral("Instructions"));
+    setModal(true);
+    buildControls();
+    load();
+}
+
+QLabel* InstructionScreen::addLabel(const char* name, const QString& text)
+{
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setWordWrap(true);
+    return label;
+}
+
+void InstructionScreen::buildControls()
+{
+    m_lblScr11 = addLabel("lblScr11", kTitle);
+    m_lblScr11->setAlignment(Qt::AlignCenter);
+    QFont titleFont = m_lblScr11->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 2);
+    m_lblScr11->setFont(titleFont);
+
+    m_lblVersion = addLabel("lblVersion", QStringLiteral("Version:"));
+    m_lblVersion->setWordWrap(false);
+    m_lblVersionNumber = addLabel("lblVersionNumber");
+    m_lblVersionNumber->setWordWrap(false);
+
+    m_lblScr10 = addLabel("lblScr10");
+    m_lblScr13 = addLabel("lblScr13");
+    m_image11 = new QLabel(this);
+    m_image11->setObjectName(QStringLiteral("Image11"));
+    m_image11->setScaledContents(true);
+    m_image11->setFrameShape(QFrame::Box);
+    m_lblScr15 = addLabel("lblScr15", kHowAPeriodUnfolds);
+
+    m_lblScr47 = addLabel("lblScr47", kCompensation);
+    QFont headingFont = m_lblScr47->font();
+    headingFont.setBold(true);
+    headingFont.setPointSizeF(headingFont.pointSizeF() * 1.4);
+    m_lblScr47->setFont(headingFont);
+    m_lblScr46 = addLabel("lblScr46");
+    m_lblScr48 = addLabel("lblScr48", kReady);
+
+    m_lblScr16 = addLabel("lblScr16", kPageHint);
+    m_lblPage = addLabel("lblPage");
+    m_lblPage->setWordWrap(false);
+    m_lblPage->setAlignment(Qt::AlignCenter);
+    m_lblPage->setMinimumWidth(60);
+
+    m_cmdLeft = new QPushButton(QStringLiteral("<"), this);
+    m_cmdLeft->setObjectName(QStringLiteral("cmdLeft"));
+    m_cmdRight = new QPushButton(QStringLiteral(">"), this);
+    m_cmdRight->setObjectName(QStringLiteral("cmdRight"));
+    m_cmdContinue = new QPushButton(QStringLiteral("Continue"), this);
+    m_cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    // The indicator stays in its place while one of the arrows is hidden.
+    for (QPushButton* arrow : {m_cmdLeft, m_cmdRight}) {
+        QSizePolicy policy = arrow->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        arrow->setSizePolicy(policy);
+    }
+
+    // Title in the middle, the version at the right.
+    auto* versionBox = new QHBoxLayout;
+    versionBox->addWidget(m_lblVersion);
+    versionBox->addWidget(m_lblVersionNumber);
+    auto* top = new QGridLayout;
+    top->addWidget(m_lblScr11, 0, 0, 1, 3);
+    top->addLayout(versionBox, 0, 2, Qt::AlignRight | Qt::AlignTop);
+    top->setColumnStretch(0, 1);
+    top->setColumnStretch(1, 2);
+    top->setColumnStretch(2, 1);
+
+    // The "<", indicator, ">" row with Continue beneath it, as wide as the row.
+    auto* pager = new QGridLayout;
+    pager->addWidget(m_cmdLeft, 0, 0);
+    pager->addWidget(m_lblPage, 0, 1);
+    pager->addWidget(m_cmdRight, 0, 2);
+    pager->addWidget(m_cmdContinue, 1, 0, 1, 3);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_lblScr16, 1);
+    bottom->addSpacing(20);
+    bottom->addLayout(pager);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_lblScr10);
+    layout->addWidget(m_lblScr13);
+    layout->addWidget(m_image11, 0, Qt::AlignHCenter);
+    layout->addWidget(m_lblScr15);
+    layout->addWidget(m_lblScr47);
+    layout->addWidget(m_lblScr46);
+    layout->addWidget(m_lblScr48);
+    layout->addStretch(1);
+    layout->addLayout(bottom);
+
+    setTabOrder(m_cmdLeft, m_cmdRight);
+    setTabOrder(m_cmdRight, m_cmdContinue);
+
+    auto* exitFilter = new task::EntryFilter([this] { guarded([this] { exitKey(); }); }, this);
+    for (QPushButton* button : {m_cmdLeft, m_cmdRight, m_cmdContinue})
+        exitFilter->watchExitKeyOnly(button);
+
+    connect(m_cmdLeft, &QPushButton::clicked, this, &InstructionScreen::cmdLeft_Click);
+    connect(m_cmdRight, &QPushButton::clicked, this, &InstructionScreen::cmdRight_Click);
+    connect(m_cmdContinue, &QPushButton::clicked, this, &InstructionScreen::cmdContinue_Click);
+
+    resize(kWindowSize);
+}
+
+void InstructionScreen::load()
+{
+    const SessionState& s = m_session.state;
+
+    m_lblVersion->show();
+    m_lblVersionNumber->show();
+    m_lblVersionNumber->setText(s.Version);
+
+    m_lblScr13->setText(instructionsGoalText(s.setup));
+    m_lblScr10->setText(instructionsOverviewText(s.setup));
+    m_lblScr46->setText(instructionsCompensationText(s.setup));
+
+    const QPixmap picture = trialScreenPicture(m_session);
+    if (!picture.isNull()) {
+        m_image11->setPixmap(picture);
+        m_image11->setFixedSize(kPictureWidth, kPictureWidth * picture.height() / picture.width());
+    } else {
+        m_image11->setFixedSize(kPictureWidth, kPictureWidth * kTrialScreenSize.height() /
+                                                   kTrialScreenSize.width());
+    }
+
+    for (QWidget* w : {static_cast<QWidget*>(m_lblScr10), static_cast<QWidget*>(m_lblScr11),
+                       static_cast<QWidget*>(m_lblScr13), static_cast<QWidget*>(m_image11),
+                       static_cast<QWidget*>(m_lblScr15), static_cast<QWidget*>(m_lblScr16),
+                       static_cast<QWidget*>(m_lblScr46), static_cast<QWidget*>(m_lblScr47),
+                       static_cast<QWidget*>(m_lblScr48)})
+        w->hide();
+    m_cmdLeft->hide();
+    m_cmdContinue->hide();
+    m_cmdRight->show();
+
+    cmdRight_Click();
+}
+
+void InstructionScreen::ShowPage()
+{
+    const bool first = m_currentPage == 1;
+    for (QLabel* label : {m_lblScr10, m_lblScr11, m_lblScr13, m_image11, m_lblScr15})
+        label->setVisible(first);
+    m_lblScr16->show();
+    for (QLabel* label : {m_lblScr46, m_lblScr47, m_lblScr48})
+        label->setVisible(!first);
+
+    m_lblPage->setText(QString::number(m_currentPage) + QStringLiteral(" of ") + QStringLiteral("2"));
+    m_cmdLeft->show();
+    m_cmdRight->show();
+    if (m_currentPage == 2) {
+        m_cmdRight->hide();
+        m_cmdContinue->show();
+        m_cmdContinue->setFocus();
+    } else if (first) {
+        // Continue keeps its visibility: once page 2 was shown it stays.
+        m_cmdLeft->hide();
+    }
+}
+
+void InstructionScreen::cmdRight_Click()
+{
+    if (m_currentPage >= 2)
+        return;
+    ++m_currentPage;
+    ShowPage();
+}
+
+void InstructionScreen::cmdLeft_Click()
+{
+    if (m_currentPage <= 1)
+        return;
+    --m_currentPage;
+    ShowPage();
+}
+
+void InstructionScreen::cmdContinue_Click()
+{
+    guarded([this] {
+        // The store may let window events through while it waits for a lock; a second
+        // Continue then must not write a second row.
+        if (m_busy || m_continued)
+            return;
+        m_busy = true;
+        struct Reset {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{m_busy};
+
+        m_session.state.InTask = false;
+        // The event counter is not advanced: the row carries its current value.
+        recording::EventLog(m_session).RecordEvent(QStringLiteral("Continue Clicked"));
+        m_continued = true;
+        accept();
+    });
+}
+
+void InstructionScreen::exitKey()
+{
+    if (m_busy || m_continued)
+        return;
+    const Prompter::Answer answer =
+        m_session.prompter().ask({kExitTitle, kExitQuestion, Prompter::Icon::None,
+                                  Prompter::Buttons::YesNo});
+    if (answer == Prompter::Answer::No)
+        return;
+    m_session.state.AbortSession = true;
+    EndGame(m_session);
+}
+
+void InstructionScreen::guarded(const std::function<void()>& handler)
+{
+    if (!m_insideRun) {
+        handler();
+        return;
+    }
+    // An end of the session must not unwind through the dialog's event loop: leave the
+    // loop and let run() pass it on.
+    try {
+        handler();
+    } catch (const SessionOver&) {
+        m_sessionOver = std::current_exception();
+        done(QDialog::Rejected);
+    }
+}
+
+void InstructionScreen::run(Session& session, QWidget* parent)
+{
+    InstructionScreen screen(session, parent);
+    screen.m_insideRun = true;
+    screen.exec();
+    if (screen.m_sessionOver)
+        std::rethrow_exception(screen.m_sessionOver);
+}
+
+void InstructionScreen::reject()
+{
+    // Escape does not leave the instructions: only Continue does.
+}
+
+void InstructionScreen::closeEvent(QCloseEvent* event)
+{
+    if (m_continued || m_sessionOver) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+} // namespace aquilevel

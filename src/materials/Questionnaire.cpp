@@ -1,0 +1,351 @@
+#include "materials/Questionnaire.h"
+
+#include "config/NumberFormat.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
+#include "session/Session.h"
+#include "store/Store.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace aquilevel {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Questionnaire");
+const QString kSelect = QStringLiteral("Select");
+const QString kRecordingQuestionnaire = QStringLiteral("Recording Questionnaire");
+constexpr int kQuestions = 3;
+
+QLabel* label(const QString& name, const QString& text, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setWordWrap(true);
+    return l;
+}
+
+QPlainTextEdit* answerBox(const QString& name, QWidget* parent)
+{
+    auto* box = new QPlainTextEdit(parent);
+    box->setObjectName(name);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Tab moves on to the next control; line breaks are typed with Enter.
+    box->setTabChangesFocus(true);
+    return box;
+}
+
+// What went wrong, for the person at the computer and the experimenter behind them.
+QString failureDetail(const std::exception& failure)
+{
+    if (const auto* engine = dynamic_cast<const store::EngineError*>(&failure))
+        return QStringLiteral("Error %1: %2").arg(engine->number()).arg(engine->description());
+    if (const auto* misuse = dynamic_cast<const store::StoreError*>(&failure))
+        return misuse->message();
+    return QString::fromLocal8Bit(failure.what());
+}
+
+QString failureMessage(const QString& detail)
+{
+    return QStringLiteral("Your answers could not be saved.\r\n") + detail +
+           QStringLiteral("\r\nStatus was ") + kRecordingQuestionnaire +
+           QStringLiteral("\r\nPlease press Submit again. Everything you have typed is kept.");
+}
+
+} // namespace
+
+Questionnaire::Questionnaire(Session& session, QWidget* parent)
+    : QDialog(parent), m_session(session)
+{
+    setObjectName(QStringLiteral("Tasks1"));
+    setWindowTitle(QStringLiteral("Aquilevel Questionnaire"));
+    setModal(true);
+
+    m_label1 = label(QStringLiteral("Label1"), QStringLiteral("Question 1"), this);
+    m_label2 = label(QStringLiteral("Label2"), questionText(session.state), this);
+    m_label4 = label(QStringLiteral("Label4"), QStringLiteral("Difficulty Rating"), this);
+    m_label4->setWordWrap(false);
+
+    m_combo1 = new QComboBox(this);
+    m_combo1->setObjectName(QStringLiteral("Combo1"));
+    m_combo1->setEditable(true);
+    // The list stays as it is (Enter does not add the typed text), and a typed rating is
+    // kept as typed (no completion from the list).
+    m_combo1->setInsertPolicy(QComboBox::NoInsert);
+    m_combo1->setCompleter(nullptr);
+    for (int rating = 1; rating <= 10; ++rating)
+        m_combo1->addItem(QString::number(rating));
+    m_combo1->setCurrentIndex(-1);
+    m_combo1->setEditText(kSelect);
+    m_label4->setBuddy(m_combo1);
+
+    m_label3 = label(QStringLiteral("Label3"),
+                     QStringLiteral("Resons for your rating (Write in space below):"), this);
+    m_text1 = answerBox(QStringLiteral("Text1"), this);
+
+    m_label6 = label(QStringLiteral("Label6"), QStringLiteral("Question 2"), this);
+    m_label5 = label(QStringLiteral("Label5"),
+                     QStringLiteral("What strategy did you follow to keep the water level in "
+                                    "the tank as close to the goal as possible? (Try to answer "
+                                    "the question even if your strategy did not work for you in "
+                                    "the experiment). "),
+                     this);
+    m_text2 = answerBox(QStringLiteral("Text2"), this);
+
+    m_label7 = label(QStringLiteral("Label7"), QStringLiteral("Question 3"), this);
+    m_label8 = label(QStringLiteral("Label8"),
+                     QStringLiteral("Did you change your strategy at any stage in the "
+                                    "experiment? If you did so, can you specify what your "
+                                    "changes to strategy were during the course of the "
+                                    "experiment?"),
+                     this);
+    m_text3 = answerBox(QStringLiteral("Text3"), this);
+
+    m_command1 = new QPushButton(QStringLiteral("Submit"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setAutoDefault(false);
+    m_command1->setDefault(false);
+
+    auto* rating = new QHBoxLayout;
+    rating->addWidget(m_label4);
+    rating->addWidget(m_combo1);
+    rating->addStretch(1);
+
+    auto* submitRow = new QHBoxLayout;
+    submitRow->addStretch(1);
+    submitRow->addWidget(m_command1);
+    submitRow->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_label1);
+    layout->addWidget(m_label2);
+    layout->addLayout(rating);
+    layout->addWidget(m_label3);
+    layout->addWidget(m_text1, 1);
+    layout->addSpacing(8);
+    layout->addWidget(m_label6);
+    layout->addWidget(m_label5);
+    layout->addWidget(m_text2, 1);
+    layout->addSpacing(8);
+    layout->addWidget(m_label7);
+    layout->addWidget(m_label8);
+    layout->addWidget(m_text3, 1);
+    layout->addLayout(submitRow);
+    resize(640, 720);
+
+    setTabOrder(m_combo1, m_text1);
+    setTabOrder(m_text1, m_text2);
+    setTabOrder(m_text2, m_text3);
+    setTabOrder(m_text3, m_command1);
+    m_combo1->setFocus();
+
+    // Connected after the rating box is filled: "Select" put in above is no change.
+    connect(m_combo1->lineEdit(), &QLineEdit::textEdited, this, [this] { ratingChanged(); });
+    connect(m_combo1, &QComboBox::activated, this, [this] { ratingChanged(); });
+    connect(m_command1, &QPushButton::clicked, this, &Questionnaire::Command1_Click);
+}
+
+void Questionnaire::run(Session& session, QWidget* parent)
+{
+    Questionnaire window(session, parent);
+    window.m_insideRun = true;
+    // Only a stored questionnaire (or the end of the session) leaves the loop: the close
+    // box and Escape are ignored.
+    window.exec();
+    if (window.m_sessionOver)
+        std::rethrow_exception(window.m_sessionOver);
+}
+
+QString Questionnaire::questionText(const SessionState& state)
+{
+    const double goal = state.tank.GoalAmount / state.tank.UnitScale;
+    return QStringLiteral("How difficult was the present task of keeping the water level in "
+                          "the tank between ") +
+           config::generalNumber(goal - state.setup.LowerBoundFromGoal) +
+           QStringLiteral(" Gallons and ") +
+           config::generalNumber(goal + state.setup.UpperBoundFromGoal) +
+           QStringLiteral(" Gallons? (Please rate on a 1 to 10 scale with 10 as most difficult "
+                          "and 1 as least difficult and provide any extra information on "
+                          "reasons for your rating)");
+}
+
+QString Questionnaire::answerText(int index) const
+{
+    switch (index) {
+    case 0:
+        return m_combo1->currentText() + QStringLiteral(", ") + m_text1->toPlainText();
+    case 1:
+        return m_text2->toPlainText();
+    case 2:
+        return m_text3->toPlainText();
+    default:
+        return QString();
+    }
+}
+
+void Questionnaire::recordAnswersForQuestions(int index)
+{
+    Q_ASSERT(index >= 0 && index < kQuestions);
+    const SessionState& s = m_session.state;
+    store::Store& store = m_session.store();
+    auto rs = store.OpenTable("datQuestionnaire", false, kRecordingQuestionnaire);
+    try {
+        rs->addNew();
+        rs->setField(QStringLiteral("Subject"), s.Subject);
+        rs->setField(QStringLiteral("Version"), s.Version);
+        rs->setField(QStringLiteral("QuestionNumber"), static_cast<qint16>(index + 1));
+        rs->setField(QStringLiteral("QuestionAnswer"), answerText(index));
+        rs->update();
+        // From here on the row is stored for good, whatever happens while closing.
+        m_stored[index] = true;
+        rs->close();
+        store.CloseTable();
+    } catch (...) {
+        rs->close();
+        try {
+            store.CloseTable();
+        } catch (...) {
+            // The failure that brought us here is the one to report.
+        }
+        throw;
+    }
+}
+
+bool Questionnaire::isStored(int index) const
+{
+    return index >= 0 && index < kQuestions && m_stored[index];
+}
+
+bool Questionnaire::isComplete() const
+{
+    return m_stored[0] && m_stored[1] && m_stored[2];
+}
+
+void Questionnaire::ratingChanged()
+{
+    if (m_combo1->currentText() != kSelect)
+        m_text1->setFocus();
+}
+
+void Questionnaire::submit()
+{
+    // The store may process window events while it waits for a lock; a second Submit
+    // then must not store the rows a second time.
+    if (m_recording)
+        return;
+
+    Prompter& prompter = m_session.prompter();
+    // Only the empty string counts as no answer; blanks are an answer.
+    if (m_combo1->currentText() == kSelect) {
+        prompter.inform(kTitle, QStringLiteral("Please give rating in Question 1"));
+        return;
+    }
+    if (m_text2->toPlainText().isEmpty()) {
+        prompter.inform(kTitle, QStringLiteral("Please answer Question 2"));
+        return;
+    }
+    if (m_text3->toPlainText().isEmpty()) {
+        prompter.inform(kTitle, QStringLiteral("Please answer Question 3"));
+        return;
+    }
+
+    QString failure;
+    {
+        m_recording = true;
+        struct Reset {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{m_recording};
+
+        for (int index = 0; index < kQuestions && failure.isNull(); ++index) {
+            if (m_stored[index])
+                continue;
+            try {
+                recordAnswersForQuestions(index);
+            } catch (const SessionOver&) {
+                throw;
+            } catch (const std::exception& error) {
+                failure = failureDetail(error);
+            } catch (...) {
+                failure = QStringLiteral("Unknown failure");
+            }
+        }
+    }
+
+    lockStoredAnswers();
+    if (!failure.isNull()) {
+        prompter.inform(kTitle, failureMessage(failure), Prompter::Icon::Exclamation);
+        return;
+    }
+    accept();
+}
+
+void Questionnaire::lockStoredAnswers()
+{
+    if (m_stored[0]) {
+        m_combo1->setEnabled(false);
+        m_text1->setReadOnly(true);
+    }
+    if (m_stored[1])
+        m_text2->setReadOnly(true);
+    if (m_stored[2])
+        m_text3->setReadOnly(true);
+}
+
+void Questionnaire::guarded(const std::function<void()>& handler)
+{
+    if (!m_insideRun) {
+        handler();
+        return;
+    }
+    // An end of the session must not unwind through the dialog's event loop: leave the
+    // loop and let run() pass it on.
+    try {
+        handler();
+    } catch (const SessionOver&) {
+        m_sessionOver = std::current_exception();
+        done(QDialog::Rejected);
+    }
+}
+
+void Questionnaire::Command1_Click()
+{
+    guarded([this] { submit(); });
+}
+
+void Questionnaire::reject()
+{
+}
+
+void Questionnaire::closeEvent(QCloseEvent* event)
+{
+    // The questionnaire is left only by storing it.
+    event->ignore();
+}
+
+void Questionnaire::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // No default button: Enter presses Submit only when Submit has the focus.
+        if (focusWidget() == m_command1 && m_command1->isEnabled())
+            m_command1->click();
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+} // namespace aquilevel
