@@ -11,11 +11,14 @@
 #include "store/EngineError.h"
 #include "store/Schema.h"
 #include "store/SqlCipherEngine.h"
+#include "tools/ToolCommand.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QTextStream>
 
 #include <cstdio>
 
@@ -23,7 +26,49 @@ namespace aquilevel {
 
 namespace {
 
-const char* const kUsage = "Usage: aquilevel [--data DIR] [init]\n";
+QString usage()
+{
+    QString text = QStringLiteral("Usage: aquilevel [--data DIR] [COMMAND] [ARGUMENTS]\n\n"
+                                  "Without a command, runs one participant's session.\n\nCommands:\n"
+                                  "  init       create the experiment database with the demo versions\n");
+    for (const tools::ToolCommand& command : tools::toolCommands())
+        text += QStringLiteral("  %1 %2\n").arg(command.name.leftJustified(10), command.summary);
+    text += QStringLiteral("\nEach command takes --help.\n");
+    return text;
+}
+
+// Runs an experimenter's command without any window: arguments after its name, less
+// the global data folder option.
+int runTool(const tools::ToolCommand& command, int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // pictures are drawn without a display
+    QGuiApplication app(argc, argv);
+    QString folder;
+    QStringList arguments;
+    bool seenCommand = false;
+    const QStringList all = QCoreApplication::arguments().mid(1);
+    for (int i = 0; i < all.size(); ++i) {
+        const QString& a = all.at(i);
+        if (a == QStringLiteral("--data") || a == QStringLiteral("-d")) {
+            folder = all.value(++i);
+        } else if (a.startsWith(QStringLiteral("--data="))) {
+            folder = a.mid(7);
+        } else if (!seenCommand && a == command.name) {
+            seenCommand = true;
+        } else {
+            arguments.append(a);
+        }
+    }
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    try {
+        return command.run(arguments, {store::dataFolder(folder), out, err});
+    } catch (const tools::ToolError& error) {
+        err << "aquilevel " << command.name << ": " << error.message() << Qt::endl;
+        return 1;
+    }
+}
 
 // The first argument that is not an option or an option's value.
 QString commandOf(int argc, char** argv)
@@ -43,10 +88,7 @@ QString commandOf(int argc, char** argv)
 void addCommonOptions(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QStringLiteral(
-        "Aquilevel: a water tank task for experiments on decision making.\n"
-        "Without a command, runs one participant's session.\n\n"
-        "Commands:\n"
-        "  init    create the experiment database with the demo versions"));
+        "Aquilevel: a water tank task for experiments on decision making.\n\n") + usage());
     parser.addHelpOption();
     parser.addOption({{QStringLiteral("d"), QStringLiteral("data")},
                       QStringLiteral("Folder of the experiment database (default: $AQUILEVEL_DATA, "
@@ -116,6 +158,16 @@ int runSession(QApplication& app, const QString& folder)
 int runProgram(int argc, char** argv)
 {
     const QString command = commandOf(argc, argv);
+    if (command.isEmpty()) {
+        // Help needs no window system.
+        for (int i = 1; i < argc; ++i) {
+            const QByteArray arg(argv[i]);
+            if (arg == "--help" || arg == "-h" || arg == "-?") {
+                std::printf("%s", qPrintable(usage()));
+                return 0;
+            }
+        }
+    }
     if (command == QStringLiteral("init")) {
         QCoreApplication app(argc, argv);
         QCommandLineParser parser;
@@ -123,8 +175,11 @@ int runProgram(int argc, char** argv)
         parser.process(app);
         return runInit(store::dataFolder(parser.value(QStringLiteral("data"))));
     }
+    for (const tools::ToolCommand& tool : tools::toolCommands())
+        if (tool.name == command)
+            return runTool(tool, argc, argv);
     if (!command.isEmpty()) {
-        std::fprintf(stderr, "Unknown command: %s\n%s", qPrintable(command), kUsage);
+        std::fprintf(stderr, "Unknown command: %s\n%s", qPrintable(command), qPrintable(usage()));
         return 2;
     }
     QApplication app(argc, argv);
