@@ -38,7 +38,9 @@ QTime TrialScreen::timeOfDay() const
 
 void TrialScreen::guarded(void (TrialScreen::*handler)())
 {
-    if (m_over)
+    // A granted exit ends the session inside the gate's event loop; whatever falls due
+    // before that loop has returned belongs to a session that is over.
+    if (m_over || m_session.state.ExitGranted)
         return;
     if (m_session.store().isBusy()) {
         // The store lets window events through while it waits out a lock; whatever
