@@ -156,7 +156,7 @@ QPixmap trialScreenPicture(Session& session)
 }
 
 InstructionScreen::InstructionScreen(Session& session, QWidget* parent)
-    : QDialog(parent), m_session(session)
+    : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("frmInstructions"));
     setWindowTitle(QStringLiteral("Instructions"));
@@ -376,29 +376,11 @@ void InstructionScreen::exitKey()
     EndGame(m_session);
 }
 
-void InstructionScreen::guarded(const std::function<void()>& handler)
-{
-    if (!m_insideRun) {
-        handler();
-        return;
-    }
-    // An end of the session must not unwind through the dialog's event loop: leave the
-    // loop and let run() pass it on.
-    try {
-        handler();
-    } catch (const SessionOver&) {
-        m_sessionOver = std::current_exception();
-        done(QDialog::Rejected);
-    }
-}
 
 void InstructionScreen::run(Session& session, QWidget* parent)
 {
     InstructionScreen screen(session, parent);
-    screen.m_insideRun = true;
-    screen.exec();
-    if (screen.m_sessionOver)
-        std::rethrow_exception(screen.m_sessionOver);
+    screen.execModal();
 }
 
 void InstructionScreen::reject()
@@ -408,7 +390,7 @@ void InstructionScreen::reject()
 
 void InstructionScreen::closeEvent(QCloseEvent* event)
 {
-    if (m_continued || m_sessionOver) {
+    if (m_continued || sessionIsOver()) {
         event->accept();
         return;
     }

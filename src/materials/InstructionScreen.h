@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "session/SessionDialog.h"
+
 #include <QPixmap>
 #include <QString>
 
@@ -41,7 +42,7 @@ QPixmap trialScreenPicture(Session& session);
 // Ctrl+X on any of the three buttons asks whether to exit and, on Yes, ends the session
 // at once (no password, no questionnaire, no earnings message). Escape and the close
 // box do nothing: only Continue leaves.
-class InstructionScreen final : public QDialog {
+class InstructionScreen final : public SessionDialog {
     Q_OBJECT
 public:
     explicit InstructionScreen(Session& session, QWidget* parent = nullptr);
@@ -72,9 +73,6 @@ private:
     void load();
     void ShowPage();
     void exitKey();
-    // Runs a handler entered from the event loop; inside run() an end of the session
-    // leaves the loop and is passed on by run().
-    void guarded(const std::function<void()>& handler);
 
     QLabel* addLabel(const char* name, const QString& text = QString());
 
@@ -82,8 +80,6 @@ private:
     int m_currentPage = 0;
     bool m_continued = false;
     bool m_busy = false;
-    bool m_insideRun = false;
-    std::exception_ptr m_sessionOver;
 
     QLabel* m_lblScr10 = nullptr;
     QLabel* m_lblScr11 = nullptr;

@@ -65,7 +65,7 @@ QString failureMessage(const QString& detail)
 } // namespace
 
 Questionnaire::Questionnaire(Session& session, QWidget* parent)
-    : QDialog(parent), m_session(session)
+    : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("Tasks1"));
     setWindowTitle(QStringLiteral("Aquilevel Questionnaire"));
@@ -158,12 +158,9 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
 void Questionnaire::run(Session& session, QWidget* parent)
 {
     Questionnaire window(session, parent);
-    window.m_insideRun = true;
     // Only a stored questionnaire (or the end of the session) leaves the loop: the close
     // box and Escape are ignored.
-    window.exec();
-    if (window.m_sessionOver)
-        std::rethrow_exception(window.m_sessionOver);
+    window.execModal();
 }
 
 QString Questionnaire::questionText(const SessionState& state)
@@ -302,21 +299,6 @@ void Questionnaire::lockStoredAnswers()
         m_text3->setReadOnly(true);
 }
 
-void Questionnaire::guarded(const std::function<void()>& handler)
-{
-    if (!m_insideRun) {
-        handler();
-        return;
-    }
-    // An end of the session must not unwind through the dialog's event loop: leave the
-    // loop and let run() pass it on.
-    try {
-        handler();
-    } catch (const SessionOver&) {
-        m_sessionOver = std::current_exception();
-        done(QDialog::Rejected);
-    }
-}
 
 void Questionnaire::Command1_Click()
 {

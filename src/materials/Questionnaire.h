@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "session/SessionDialog.h"
+
 #include <QString>
 
 #include <array>
@@ -30,7 +31,7 @@ struct SessionState;
 // window stays open with everything typed, and the next Submit stores only the rows not
 // yet stored. An answer whose row is stored can no longer be changed, so that what the
 // window shows is what was stored.
-class Questionnaire final : public QDialog {
+class Questionnaire final : public SessionDialog {
     Q_OBJECT
 public:
     explicit Questionnaire(Session& session, QWidget* parent = nullptr);
@@ -69,9 +70,6 @@ private:
     void ratingChanged();
     void submit();
     void lockStoredAnswers();
-    // Runs a handler entered from the event loop; inside run() an end of the session
-    // leaves the loop and is passed on by run().
-    void guarded(const std::function<void()>& handler);
 
     Session& m_session;
 
@@ -91,8 +89,6 @@ private:
 
     std::array<bool, 3> m_stored{};
     bool m_recording = false;
-    bool m_insideRun = false;
-    std::exception_ptr m_sessionOver;
 };
 
 } // namespace aquilevel

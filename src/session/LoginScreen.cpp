@@ -20,7 +20,7 @@
 namespace aquilevel {
 
 LoginScreen::LoginScreen(Session& session, QWidget* parent)
-    : QDialog(parent), m_session(session)
+    : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Welcome"));
@@ -83,9 +83,7 @@ void LoginScreen::run(Session& session)
 {
     LoginScreen login(session);
     for (;;) {
-        const int outcome = login.exec();
-        if (login.m_sessionOver)
-            std::rethrow_exception(login.m_sessionOver);
+        const int outcome = login.execModal();
         if (outcome == Begin)
             return;
         if (outcome != Register)
@@ -117,15 +115,6 @@ bool LoginScreen::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void LoginScreen::guarded(const std::function<void()>& handler)
-{
-    try {
-        handler();
-    } catch (const SessionOver&) {
-        m_sessionOver = std::current_exception();
-        done(QDialog::Rejected);
-    }
-}
 
 void LoginScreen::validateVersion()
 {

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "session/SessionDialog.h"
 
-#include <exception>
-#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -17,7 +15,7 @@ class Session;
 // The first window that takes input (frmLogin, "Welcome"): the participant's login name
 // and the version. Start loads and checks the version, then registers a new name or
 // offers a returning one its next period. The program never comes back here.
-class LoginScreen final : public QDialog {
+class LoginScreen final : public SessionDialog {
     Q_OBJECT
 public:
     explicit LoginScreen(Session& session, QWidget* parent = nullptr);
@@ -43,9 +41,6 @@ private:
 
     void start();
     void quit();
-    // Runs a handler; a session that ends inside it without ending the process (tests)
-    // leaves the modal loop first and is carried on by run().
-    void guarded(const std::function<void()>& handler);
     void validateVersion();
 
     Session& m_session;
@@ -53,7 +48,6 @@ private:
     QComboBox* m_cboVersion;
     QPushButton* m_cmdStart;
     QPushButton* m_cmdQuit;
-    std::exception_ptr m_sessionOver;
 };
 
 } // namespace aquilevel

@@ -39,7 +39,7 @@ QPushButton* plainButton(const QString& name, const QString& caption, QWidget* p
 } // namespace
 
 PasswordGate::PasswordGate(Session& session, QWidget* parent)
-    : QDialog(parent), m_session(session)
+    : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("frmPasswordAuth"));
     setWindowTitle(QStringLiteral("Authentication"));
@@ -87,10 +87,7 @@ bool PasswordGate::ask(Session& session, QWidget* parent)
 {
     // A gate of its own every time, so both boxes start empty.
     PasswordGate gate(session, parent);
-    gate.m_insideAsk = true;
-    gate.exec();
-    if (gate.m_sessionOver)
-        std::rethrow_exception(gate.m_sessionOver);
+    gate.execModal();
     return session.state.ExitGranted;
 }
 
@@ -121,18 +118,7 @@ bool PasswordGate::CheckPassword()
 
 void PasswordGate::Command1_Click()
 {
-    if (!m_insideAsk) {
-        exitApplication();
-        return;
-    }
-    // An end of the session must not unwind through the dialog's event loop: leave the
-    // loop and let ask() pass it on.
-    try {
-        exitApplication();
-    } catch (const SessionOver&) {
-        m_sessionOver = std::current_exception();
-        done(QDialog::Accepted);
-    }
+    guarded([this] { exitApplication(); }, QDialog::Accepted);
 }
 
 void PasswordGate::exitApplication()

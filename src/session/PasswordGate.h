@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "session/SessionDialog.h"
+
 #include <QString>
 
 #include <exception>
@@ -24,7 +25,7 @@ class Session;
 //
 // Enter and Escape have no meaning here: neither button is a default button, and Escape
 // does not close the gate.
-class PasswordGate final : public QDialog {
+class PasswordGate final : public SessionDialog {
     Q_OBJECT
 public:
     explicit PasswordGate(Session& session, QWidget* parent = nullptr);
@@ -70,8 +71,6 @@ private:
     QPushButton* m_command2;
     bool m_passwordOK = false;
     QString m_storedPassword;
-    bool m_insideAsk = false;
-    std::exception_ptr m_sessionOver;
 };
 
 } // namespace aquilevel

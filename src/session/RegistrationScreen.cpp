@@ -83,7 +83,7 @@ const QStringList& RegistrationScreen::majors()
 
 RegistrationScreen::RegistrationScreen(Session& session, const QString& versionBoxText,
                                        QWidget* parent)
-    : QDialog(parent), m_session(session), m_versionBoxText(versionBoxText)
+    : SessionDialog(parent), m_session(session), m_versionBoxText(versionBoxText)
 {
     setObjectName(QStringLiteral("frmSubjectInfo"));
     setWindowTitle(kCaption + session.state.Subject);
@@ -177,10 +177,7 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
 bool RegistrationScreen::ask(Session& session, const QString& versionBoxText, QWidget* parent)
 {
     RegistrationScreen screen(session, versionBoxText, parent);
-    screen.m_insideAsk = true;
-    screen.exec();
-    if (screen.m_sessionOver)
-        std::rethrow_exception(screen.m_sessionOver);
+    screen.execModal();
     return screen.Cleared();
 }
 
@@ -231,21 +228,6 @@ void RegistrationScreen::begin()
     accept();
 }
 
-void RegistrationScreen::guarded(const std::function<void()>& handler)
-{
-    if (!m_insideAsk) {
-        handler();
-        return;
-    }
-    // An end of the session must not unwind through the dialog's event loop: leave the
-    // loop and let ask() pass it on.
-    try {
-        handler();
-    } catch (const SessionOver&) {
-        m_sessionOver = std::current_exception();
-        done(QDialog::Rejected);
-    }
-}
 
 void RegistrationScreen::btnBegin_Click()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "session/SessionDialog.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,7 +29,7 @@ class Session;
 // next digit), backspace, and the usual editing keys; Enter in it runs Begin when Begin
 // is enabled. Nothing can be pasted or dropped into it. Cancel, the close box and
 // Escape leave without storing anything.
-class RegistrationScreen final : public QDialog {
+class RegistrationScreen final : public SessionDialog {
     Q_OBJECT
 public:
     // versionBoxText: the text of the login's version box, stored as the row's Version.
@@ -68,9 +69,6 @@ private slots:
 private:
     void UpdateBegin();
     bool ageKeyPress(QKeyEvent* key);
-    // Runs a handler entered from the event loop; inside ask() an end of the session
-    // leaves the loop and is passed on by ask().
-    void guarded(const std::function<void()>& handler);
     void begin();
 
     Session& m_session;
@@ -90,8 +88,6 @@ private:
     bool m_majorGiven = false;
     bool m_cleared = false;
     bool m_recording = false;
-    bool m_insideAsk = false;
-    std::exception_ptr m_sessionOver;
 };
 
 } // namespace aquilevel

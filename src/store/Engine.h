@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/EngineError.h"
 #include "store/Query.h"
 
 #include <QList>
@@ -33,6 +34,23 @@ public:
     virtual void insert(const QString& table, const FieldValues& values) = 0;
     // Changes one row and commits it before returning.
     virtual void update(const QString& table, qint64 rowId, const FieldValues& values) = 0;
+    // Deletes the rows of a table that meet a condition whose values are bound to its
+    // "?" placeholders, and commits unless a transaction is open.
+    virtual void remove(const QString& table, const QString& /*condition*/,
+                        const QVariantList& /*values*/)
+    {
+        throw StoreError(QStringLiteral("This engine cannot delete rows of %1").arg(table));
+    }
+    // One transaction over several statements. A read transaction sees one committed
+    // state of the data from its first read to its end; a write transaction takes the
+    // write lock at once, and the writes in it are kept together at commit or not at all.
+    virtual void begin(bool /*write*/)
+    {
+        throw StoreError(QStringLiteral("This engine has no transactions"));
+    }
+    virtual void commit() { throw StoreError(QStringLiteral("This engine has no transactions")); }
+    // Ends an open transaction without keeping its writes; does nothing when none is open.
+    virtual void rollback() {}
 };
 
 // A database engine behind the store. A second engine (a database server for labs with

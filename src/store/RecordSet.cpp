@@ -1,7 +1,11 @@
 #include "store/RecordSet.h"
 
 #include "store/EngineError.h"
+#include "store/Schema.h"
 #include "store/Store.h"
+
+#include <QDateTime>
+#include <QSysInfo>
 
 namespace aquilevel::store {
 
@@ -132,6 +136,29 @@ void RecordSet::setField(const QString& name, const QVariant& value)
     m_pending.append({column, value});
 }
 
+void RecordSet::stampNewRow()
+{
+    if (m_tableColumns.isEmpty()) {
+        m_store.retry([&](Connection& c) { m_tableColumns = c.columns(m_table); }, false,
+                      m_source.text(), m_status);
+    }
+    auto stamp = [&](const char* name, const QVariant& value) {
+        const QString wanted = QLatin1String(name);
+        QString column;
+        for (const QString& c : std::as_const(m_tableColumns))
+            if (c.compare(wanted, Qt::CaseInsensitive) == 0)
+                column = c;
+        if (column.isEmpty())
+            return;
+        for (const auto& pending : std::as_const(m_pending))
+            if (pending.first == column)
+                return; // the caller's own value stands
+        m_pending.append({column, value});
+    };
+    stamp(kEventTimeColumn, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    stamp(kStationColumn, QSysInfo::machineHostName());
+}
+
 void RecordSet::update()
 {
     ensureOpen();
@@ -139,6 +166,8 @@ void RecordSet::update()
         throw StoreError(
             QStringLiteral("Update or CancelUpdate without AddNew or Edit on %1").arg(m_table));
     if (m_mode == EditMode::Adding) {
+        // Rows of the data tables say when and where they were written.
+        stampNewRow();
         m_store.retry([&](Connection& c) { c.insert(m_table, m_pending); }, false,
                       m_source.text(), m_status);
     } else {

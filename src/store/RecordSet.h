@@ -43,6 +43,7 @@ private:
     void ensureOpen() const;
     int columnIndex(const QString& name);
     QString tableColumn(const QString& name);
+    void stampNewRow();
 
     enum class EditMode { None, Adding, Editing };
 

@@ -6,7 +6,8 @@ namespace aquilevel::store {
 // Texts that were compared without regard to letter case (versions, participant and
 // experimenter names) keep that through NOCASE. Yes/no columns are BOOLEAN, default 0;
 // the program writes 1 for yes. Dates are DATE text (YYYY-MM-DD), times of day TIME
-// text (HH:MM:SS).
+// text (HH:MM:SS). Every row of a data table also carries, after the columns the analyses
+// know, the moment it was written (UTC, with milliseconds) and the computer that wrote it.
 QStringList schemaStatements()
 {
     return {
@@ -32,7 +33,8 @@ QStringList schemaStatements()
   username TEXT COLLATE NOCASE, password TEXT))"),
         QStringLiteral(R"(CREATE TABLE datSubject (
   Subject TEXT COLLATE NOCASE, Version TEXT COLLATE NOCASE, Condition TEXT, Major TEXT,
-  Gender TEXT, Age REAL, Date DATE, Time TEXT))"),
+  Gender TEXT, Age REAL, Date DATE, Time TEXT,
+  EventTimeUtc TEXT, Station TEXT))"),
         QStringLiteral(R"(CREATE TABLE datExperimentTrials (
   Subject TEXT COLLATE NOCASE, Version TEXT COLLATE NOCASE, eventType TEXT, EventID INTEGER,
   Trial INTEGER, Date DATE, Time TEXT, CurrentCost REAL, TotCost REAL, UserInFlow REAL,
@@ -44,7 +46,8 @@ QStringList schemaStatements()
   graphicalMode BOOLEAN DEFAULT 0, BonusAmount REAL, CurrentBonus REAL, TotBonus REAL,
   LowerBoundFromGoal REAL, UpperBoundFromGoal REAL, ExperimentTimeForInstructions INTEGER,
   MaxNumberOfAScenarioType INTEGER, IsTimeDriven BOOLEAN DEFAULT 0,
-  IsBonusOnTimeGap BOOLEAN DEFAULT 0, TimeBetweenEnvTries REAL, deltaTmeBetweenEnvUsr REAL))"),
+  IsBonusOnTimeGap BOOLEAN DEFAULT 0, TimeBetweenEnvTries REAL, deltaTmeBetweenEnvUsr REAL,
+  EventTimeUtc TEXT, Station TEXT))"),
         QStringLiteral("CREATE INDEX datExperimentTrials_Participant ON datExperimentTrials "
                        "(Subject, Version, EventID)"),
         QStringLiteral(R"(CREATE TABLE datTrialSummary (
@@ -56,17 +59,44 @@ QStringList schemaStatements()
   IsEnvOutFlow BOOLEAN DEFAULT 0, graphicalMode BOOLEAN DEFAULT 0, TotBonus REAL,
   LowerBoundFromGoal REAL, UpperBoundFromGoal REAL, AmountInTank REAL, CurrentBonus REAL,
   CurrentCost REAL, TotCost REAL, BackOrder REAL, ForwardDischarge REAL,
-  TotalBackOrder REAL, TotalForwardDischarge REAL))"),
+  TotalBackOrder REAL, TotalForwardDischarge REAL,
+  EventTimeUtc TEXT, Station TEXT))"),
         QStringLiteral("CREATE INDEX datTrialSummary_Period ON datTrialSummary "
                        "(Version, Subject, Trial)"),
         QStringLiteral(R"(CREATE TABLE datUserTimesSummary (
   Subject TEXT COLLATE NOCASE, Version TEXT COLLATE NOCASE, Trial INTEGER, Date DATE,
-  SubmitClickTime TIME))"),
+  SubmitClickTime TIME,
+  EventTimeUtc TEXT, Station TEXT))"),
         QStringLiteral(R"(CREATE TABLE datQuestionnaire (
   Subject TEXT COLLATE NOCASE, Version TEXT COLLATE NOCASE, QuestionNumber INTEGER,
-  QuestionAnswer TEXT))"),
+  QuestionAnswer TEXT,
+  EventTimeUtc TEXT, Station TEXT))"),
         QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
     };
+}
+
+const QStringList& stampedTables()
+{
+    static const QStringList tables = {
+        QStringLiteral("datSubject"), QStringLiteral("datExperimentTrials"),
+        QStringLiteral("datTrialSummary"), QStringLiteral("datUserTimesSummary"),
+        QStringLiteral("datQuestionnaire")};
+    return tables;
+}
+
+QStringList upgradeStatements(int fromVersion)
+{
+    QStringList statements;
+    if (fromVersion < 1 || fromVersion >= kSchemaVersion)
+        return statements;
+    if (fromVersion < 2) {
+        for (const QString& table : stampedTables()) {
+            statements.append(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(table, QLatin1String(kEventTimeColumn)));
+            statements.append(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(table, QLatin1String(kStationColumn)));
+        }
+    }
+    statements.append(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
+    return statements;
 }
 
 } // namespace aquilevel::store

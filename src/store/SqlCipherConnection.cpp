@@ -107,10 +107,11 @@ bool SqlCipherConnection::stillAt(const QString& path) const
 
 void SqlCipherConnection::fail(int resultCode)
 {
+    // The engine's text first: the rollback would replace it with "not an error".
+    const QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
     if (!sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw EngineError(classifySqliteCode(resultCode), resultCode & 0xff,
-                      QString::fromUtf8(sqlite3_errmsg(m_db)));
+    throw EngineError(classifySqliteCode(resultCode), resultCode & 0xff, message);
 }
 
 sqlite3_stmt* SqlCipherConnection::prepare(const QString& sql)
@@ -309,6 +310,30 @@ void SqlCipherConnection::update(const QString& table, qint64 rowId, const Field
     if (sqlite3_changes(m_db) != 1)
         throw EngineError(ErrorClass::Other, SQLITE_NOTFOUND,
                           QStringLiteral("The record to update in %1 no longer exists").arg(table));
+}
+
+void SqlCipherConnection::remove(const QString& table, const QString& condition,
+                                 const QVariantList& values)
+{
+    write(QStringLiteral("DELETE FROM %1 WHERE %2").arg(quoted(table), condition), values);
+}
+
+void SqlCipherConnection::begin(bool write)
+{
+    // A deferred transaction takes the shared lock at its first read and keeps it to the
+    // end, so every read in it sees the same committed state.
+    execute(write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+}
+
+void SqlCipherConnection::commit()
+{
+    execute(QStringLiteral("COMMIT"));
+}
+
+void SqlCipherConnection::rollback()
+{
+    if (!sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 } // namespace aquilevel::store

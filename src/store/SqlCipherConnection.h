@@ -26,6 +26,10 @@ public:
     Rows select(const Query& query, bool withRowIds) override;
     void insert(const QString& table, const FieldValues& values) override;
     void update(const QString& table, qint64 rowId, const FieldValues& values) override;
+    void remove(const QString& table, const QString& condition, const QVariantList& values) override;
+    void begin(bool write) override;
+    void commit() override;
+    void rollback() override;
 
     // Runs a statement without parameters or results (schema, transactions).
     void execute(const QString& sql);

@@ -1,5 +1,6 @@
 #include "store/SqlCipherEngine.h"
 
+#include "store/Schema.h"
 #include "store/SqlCipherConnection.h"
 
 #include <QFile>
@@ -26,6 +27,36 @@ ErrorClass classifySqliteCode(int resultCode)
     }
 }
 
+namespace {
+
+int layoutVersion(SqlCipherConnection& connection)
+{
+    return connection.select(Query(QStringLiteral("PRAGMA user_version")), false)
+        .values.value(0)
+        .value(0)
+        .toInt();
+}
+
+// A file of an older layout is brought up to date the first time it is opened. The
+// write lock is taken before the version is read again, so of two copies of the program
+// opening the same old file at once only the first upgrades it.
+void upgradeLayout(SqlCipherConnection& connection)
+{
+    if (upgradeStatements(layoutVersion(connection)).isEmpty())
+        return;
+    connection.execute(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        for (const QString& statement : upgradeStatements(layoutVersion(connection)))
+            connection.execute(statement);
+        connection.execute(QStringLiteral("COMMIT"));
+    } catch (...) {
+        connection.rollback();
+        throw;
+    }
+}
+
+} // namespace
+
 SqlCipherEngine::SqlCipherEngine(QString path, QByteArray key, int busyTimeoutMs)
     : m_path(std::move(path)), m_key(std::move(key)), m_busyTimeoutMs(busyTimeoutMs)
 {
@@ -39,7 +70,9 @@ Connection& SqlCipherEngine::open(bool /*readOnly*/)
     if (m_connection && m_connection->stillAt(m_path))
         return *m_connection;
     m_connection.reset();
-    m_connection = SqlCipherConnection::open(m_path, m_key, false, m_busyTimeoutMs);
+    auto connection = SqlCipherConnection::open(m_path, m_key, false, m_busyTimeoutMs);
+    upgradeLayout(*connection);
+    m_connection = std::move(connection);
     return *m_connection;
 }
 

@@ -73,6 +73,23 @@ void Store::CloseTable()
     m_engine->release();
 }
 
+void Store::transaction(const std::function<void(Connection&)>& work, bool readOnly,
+                        const QString& status)
+{
+    retry(
+        [&](Connection& connection) {
+            connection.begin(!readOnly);
+            try {
+                work(connection);
+                connection.commit();
+            } catch (...) {
+                connection.rollback();
+                throw;
+            }
+        },
+        readOnly, QStringLiteral("(transaction)"), status);
+}
+
 void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
                   const QString& source, const QString& status)
 {

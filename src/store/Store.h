@@ -42,6 +42,14 @@ public:
     // and whatever runs then must not start another write).
     bool isBusy() const { return m_depth > 0; }
 
+    // Runs work inside one transaction of the engine, retried as a whole under the retry
+    // policy. readOnly: every read in it sees the same committed state, even while other
+    // copies write. Otherwise its writes are kept together at the end or, when work
+    // throws, not at all. Record sets opened inside work use the same open database and
+    // take part in the transaction (they see its uncommitted writes).
+    void transaction(const std::function<void(Connection&)>& work, bool readOnly,
+                     const QString& status);
+
     // Runs one retryable step under the retry policy. The step receives the open
     // connection; a lost handle reopens it and runs the step again.
     void retry(const std::function<void(Connection&)>& step, bool readOnly, const QString& source,

@@ -1,4 +1,9 @@
 #include "tools/ToolCommand.h"
+#include "tools/CheckCommand.h"
+#include "tools/ExportImport.h"
+#include "tools/PasswdCommand.h"
+#include "tools/Progress.h"
+#include "tools/SessionReport.h"
 
 namespace aquilevel::tools {
 
@@ -6,6 +11,13 @@ namespace aquilevel::tools {
 const QList<ToolCommand>& toolCommands()
 {
     static const QList<ToolCommand> commands = {
+        {QStringLiteral("check"), QStringLiteral("check every version's configuration"), runCheck},
+        {QStringLiteral("passwd"), QStringLiteral("add an experimenter account or change its password"), runPasswd},
+        {QStringLiteral("monitor"), QStringLiteral("live view of the participants active in the last hour"), monitorCommand},
+        {QStringLiteral("payments"), QStringLiteral("what to pay each participant (table or CSV)"), paymentsCommand},
+        {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
+        {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
+        {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
     };
     return commands;
 }

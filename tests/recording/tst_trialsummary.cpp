@@ -365,9 +365,11 @@ void TestTrialSummary::columnsInOrderFlagsOnlyWhenTrue()
     tank.PeriodStartTime = QTime(10, 0, 1);
     AddTrialSummary(ts.session, false, false);
     QCOMPARE(capture.written.size(), 3);
-    QCOMPARE(names(capture.written[0]), without(kCreationColumns, kFlagColumns));
-    QCOMPARE(names(capture.written[1]), without(kCreationColumns, kFlagColumns.mid(0, 3) + kFlagColumns.mid(4)));
-    QCOMPARE(names(capture.written[2]), kCreationColumns);
+    // New rows end with the moment and computer they were written on, which the store adds.
+    const QStringList stamps = {"EventTimeUtc", "Station"};
+    QCOMPARE(names(capture.written[0]), without(kCreationColumns, kFlagColumns) + stamps);
+    QCOMPARE(names(capture.written[1]), without(kCreationColumns, kFlagColumns.mid(0, 3) + kFlagColumns.mid(4)) + stamps);
+    QCOMPARE(names(capture.written[2]), kCreationColumns + stamps);
     for (const QString& flag : kFlagColumns)
         QCOMPARE(valueOf(capture.written[2], flag), QVariant(1));
     // An empty box is the integer 0; times of day are times, the date a date.
@@ -401,7 +403,7 @@ void TestTrialSummary::columnsInOrderFlagsOnlyWhenTrue()
 
     AddSubmitTime(ts.session);
     QCOMPARE(names(capture.written.last()),
-             QStringList({"Subject", "Version", "Trial", "Date", "SubmitClickTime"}));
+             QStringList({"Subject", "Version", "Trial", "Date", "SubmitClickTime"}) + stamps);
     QVERIFY(ts.prompter.prompts().isEmpty());
 }
 

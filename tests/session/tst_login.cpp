@@ -204,7 +204,7 @@ void TestLogin::finishedParticipantGetsTheEarningsOnly()
     int questionnaires = 0;
     login.ts.session.setQuestionnaire([&] { ++questionnaires; });
     login.type(QStringLiteral("done"), kContinuous);
-    login.start->click();
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, login.start->click());
     QVERIFY(login.ts.session.state.AllPeriodsDone);
     QCOMPARE(login.ts.processEnd.calls, 1);
     QCOMPARE(questionnaires, 0);
@@ -233,7 +233,7 @@ void TestLogin::brokenVersionEndsAfterItsMessage()
     int questionnaires = 0;
     login.ts.session.setQuestionnaire([&] { ++questionnaires; });
     login.type(QStringLiteral("Eve"), QStringLiteral("Zeta broken"));
-    login.start->click();
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, login.start->click());
     QCOMPARE(login.ts.processEnd.calls, 1);
     QCOMPARE(questionnaires, 1);
     const auto& prompts = login.ts.prompter.prompts();
@@ -247,7 +247,7 @@ void TestLogin::brokenVersionEndsAfterItsMessage()
 void TestLogin::quitEndsWithoutAnyMessage()
 {
     Login login(*m_db);
-    login.quit->click();
+    QVERIFY_THROWS_EXCEPTION(ProcessEnded, login.quit->click());
     QVERIFY(login.ts.session.state.LoginQuit);
     QCOMPARE(login.ts.processEnd.calls, 1);
     QVERIFY(login.ts.prompter.prompts().isEmpty());

@@ -159,7 +159,9 @@ private slots:
     void eventLogHasItsFortyColumnsInOrder()
     {
         QCOMPARE(kEventLogColumns.size(), 40);
-        QCOMPARE(rawConnection(*m_shared)->columns(QStringLiteral("datExperimentTrials")), kEventLogColumns);
+        // After them only the two columns the program fills for analyses.
+        QCOMPARE(rawConnection(*m_shared)->columns(QStringLiteral("datExperimentTrials")),
+                 kEventLogColumns + QStringList({QStringLiteral("EventTimeUtc"), QStringLiteral("Station")}));
     }
 
     void everyTableHasItsColumnsSpelledExactly_data()

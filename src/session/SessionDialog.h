@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+#include <exception>
+#include <functional>
+
+namespace aquilevel {
+
+// A modal window of the session. Where the process end leaves the process running (tests,
+// a scripted participant), a session that ends inside one of its handlers must not unwind
+// through the window's event loop: the handler leaves the loop instead, and execModal()
+// passes the end on to whoever opened the window.
+class SessionDialog : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+
+    // exec(), then rethrows an end of the session that happened inside it.
+    int execModal();
+
+protected:
+    // Runs a handler entered from the event loop. Outside execModal() an end of the
+    // session passes straight through to the caller.
+    void guarded(const std::function<void()>& handler, int resultWhenOver = QDialog::Rejected);
+    bool sessionIsOver() const { return static_cast<bool>(m_sessionOver); }
+
+private:
+    bool m_inModalLoop = false;
+    std::exception_ptr m_sessionOver;
+};
+
+} // namespace aquilevel

@@ -1,0 +1,101 @@
+#include "tools/CheckCommand.h"
+
+#include "config/ConfigCheck.h"
+#include "store/Store.h"
+
+#include <QCommandLineParser>
+#include <QTextStream>
+
+namespace aquilevel::tools {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Checking the configuration");
+
+QString usage()
+{
+    return QStringLiteral(
+        "Usage: aquilevel [--data DIR] check [--version V]\n\n"
+        "Checks every version in tblSetup (or only V) with the rules the login applies before\n"
+        "a session, and lists every problem found, one a line: table, version, field, what\n"
+        "is wrong. Exits 0 when every version checked is sound, else 1.\n\n"
+        "Options:\n"
+        "  --version V   check only version V\n"
+        "  --help        show this text\n");
+}
+
+QStringList allVersions(store::Store& store)
+{
+    QStringList versions;
+    auto rs = store.OpenTable(store::Query(QStringLiteral("select Version from tblSetup order by Version")),
+                              true, kStatus);
+    for (; !rs->isEOF(); rs->moveNext())
+        versions.append(rs->field(QStringLiteral("Version")).toString());
+    rs->close();
+    store.CloseTable();
+    return versions;
+}
+
+QString problemLine(const config::ConfigProblem& problem)
+{
+    return QStringLiteral("%1, version \"%2\", field %3: %4")
+        .arg(problem.table, problem.version,
+             problem.field.isEmpty() ? QStringLiteral("(none)") : problem.field, problem.message);
+}
+
+} // namespace
+
+int runCheck(const QStringList& arguments, const ToolContext& context)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringLiteral("help"));
+    const QCommandLineOption version(QStringLiteral("version"), QString(), QStringLiteral("V"));
+    parser.addOption(help);
+    parser.addOption(version);
+    if (!parser.parse(QStringList{QStringLiteral("aquilevel check")} + arguments)) {
+        context.err << "aquilevel check: " << parser.errorText() << "\n" << usage();
+        context.err.flush();
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        context.out << usage();
+        context.out.flush();
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        context.err << "aquilevel check: unexpected argument " << parser.positionalArguments().first()
+                    << "\n" << usage();
+        context.err.flush();
+        return 2;
+    }
+
+    ToolStore tool(context.dataFolder);
+    store::Store& store = tool.store();
+    const QStringList versions =
+        parser.isSet(version) ? QStringList{parser.value(version)} : allVersions(store);
+
+    int unsound = 0;
+    int problemCount = 0;
+    for (const QString& v : versions) {
+        const config::ConfigProblems problems = config::checkVersion(store, v);
+        if (!problems.isEmpty())
+            ++unsound;
+        problemCount += problems.size();
+        for (const config::ConfigProblem& problem : problems)
+            context.out << problemLine(problem) << "\n";
+    }
+
+    const QString checked = versions.size() == 1 ? QStringLiteral("1 version checked")
+                                                 : QStringLiteral("%1 versions checked").arg(versions.size());
+    if (versions.isEmpty())
+        context.out << "No versions in tblSetup: nothing to check.\n";
+    else if (unsound == 0)
+        context.out << checked << ", all sound.\n";
+    else
+        context.out << checked << ": " << problemCount << (problemCount == 1 ? " problem" : " problems")
+                    << " in " << unsound << (unsound == 1 ? " version.\n" : " versions.\n");
+    context.out.flush();
+    return unsound == 0 && !versions.isEmpty() ? 0 : 1;
+}
+
+} // namespace aquilevel::tools

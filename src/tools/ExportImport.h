@@ -1,0 +1,40 @@
+#pragma once
+
+#include "tools/ToolCommand.h"
+
+#include <QStringList>
+
+namespace aquilevel::store {
+class Store;
+}
+
+namespace aquilevel::tools {
+
+// The tables the export writes without being asked, and those it writes on request.
+const QStringList& dataTableNames();
+const QStringList& configTableNames(); // tblSetup, tblScenarios, tblLabels, tblPasswords
+
+struct ExportOptions {
+    QString version; // empty: every version
+    QString subject; // empty: every participant
+    QStringList tables; // table names as the database has them
+};
+
+// Reads the chosen tables in one read transaction, so that they show one moment of the
+// data even while sessions write, and writes TABLE.csv for each into folder (created if
+// missing); each file appears under its name only when complete. Returns the paths
+// written. Throws ToolError.
+QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options);
+
+// Reads TABLE.csv of the configuration tables found in folder and replaces, in one
+// transaction, the rows of every version (tblSetup, tblLabels), scenario (tblScenarios)
+// and account (tblPasswords) they hold. Nothing is written when any row cannot be read or
+// any version touched fails the configuration check; the returned list then names every
+// problem ("FILE, line L, column C (NAME): ...") and is empty on success. Throws ToolError
+// when the folder holds none of the files.
+QStringList importTables(store::Store& store, const QString& folder, QString* summary = nullptr);
+
+int runExport(const QStringList& arguments, const ToolContext& context);
+int runImport(const QStringList& arguments, const ToolContext& context);
+
+} // namespace aquilevel::tools

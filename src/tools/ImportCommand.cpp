@@ -1,0 +1,371 @@
+#include "tools/ExportImport.h"
+
+#include "config/ConfigCheck.h"
+#include "store/EngineError.h"
+#include "store/Store.h"
+#include "tools/Csv.h"
+#include "tools/TableCsv.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTextStream>
+
+namespace aquilevel::tools {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Importing configuration");
+
+// The column whose value names the rows an import replaces as a whole.
+QString keyColumn(const QString& table)
+{
+    if (table == QStringLiteral("tblSetup"))
+        return QStringLiteral("Version");
+    if (table == QStringLiteral("tblLabels"))
+        return QStringLiteral("version");
+    if (table == QStringLiteral("tblScenarios"))
+        return QStringLiteral("Scenario");
+    return QStringLiteral("username");
+}
+
+struct ImportRow {
+    int line = 0;
+    QVariantList values; // in table column order
+};
+
+struct ImportFile {
+    QString table;
+    QString fileName;
+    QList<TableColumn> columns;
+    QList<int> fieldOf; // for each table column, its field in the file
+    int keyIndex = -1;  // the key column among the table columns
+    QList<ImportRow> rows;
+
+    // Where a column of the table is in the file, for messages.
+    QString where(int line, int tableColumn) const
+    {
+        const int field = fieldOf.value(tableColumn, -1);
+        const QString name = columns.value(tableColumn).name;
+        if (field < 0)
+            return QStringLiteral("%1, line %2, column %3").arg(fileName).arg(line).arg(name);
+        return QStringLiteral("%1, line %2, column %3 (%4)").arg(fileName).arg(line).arg(field + 1).arg(name);
+    }
+    int columnIndex(const QString& name) const
+    {
+        for (int i = 0; i < columns.size(); ++i)
+            if (columns.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    }
+    // The text form of a key, compared without regard to letter case.
+    static QString keyText(const QVariant& value) { return value.toString().toCaseFolded(); }
+    // The first line that holds a key, or 0.
+    int lineOf(const QVariant& key) const
+    {
+        for (const ImportRow& row : rows)
+            if (keyText(row.values.value(keyIndex)) == keyText(key))
+                return row.line;
+        return 0;
+    }
+};
+
+struct Rejected {
+    QStringList problems;
+};
+
+// Reads one file against its table's columns; every problem found goes to problems.
+ImportFile readFile(const QString& path, const QString& table, const QList<TableColumn>& columns,
+                    QStringList& problems)
+{
+    ImportFile file;
+    file.table = table;
+    file.fileName = QFileInfo(path).fileName();
+    file.columns = columns;
+    file.keyIndex = file.columnIndex(keyColumn(table));
+    const int problemsBefore = problems.size();
+
+    QFile input(path);
+    if (!input.open(QIODevice::ReadOnly)) {
+        problems.append(QStringLiteral("%1: cannot be read: %2").arg(file.fileName, input.errorString()));
+        return file;
+    }
+    const csv::Document document = csv::parse(input.readAll());
+    if (document.records.isEmpty() && document.problems.isEmpty()) {
+        problems.append(QStringLiteral("%1, line 1: the file is empty; it needs a header row with the column names")
+                            .arg(file.fileName));
+        return file;
+    }
+
+    QSet<int> brokenLines;
+    for (const csv::Problem& p : document.problems) {
+        problems.append(QStringLiteral("%1, line %2, column %3: %4").arg(file.fileName).arg(p.line).arg(p.column).arg(p.message));
+        brokenLines.insert(p.line);
+    }
+    if (document.records.isEmpty())
+        return file;
+
+    // The header: every column of the table, once, in any order.
+    const csv::Record& header = document.records.first();
+    file.fieldOf = QList<int>(columns.size(), -1);
+    for (int f = 0; f < header.fields.size(); ++f) {
+        const QString name = header.fields.at(f).trimmed();
+        const int c = file.columnIndex(name);
+        const QString where = QStringLiteral("%1, line %2, column %3").arg(file.fileName).arg(header.line).arg(f + 1);
+        if (c < 0) {
+            QStringList known;
+            for (const TableColumn& column : columns)
+                known.append(column.name);
+            problems.append(QStringLiteral("%1: unknown column \"%2\"; %3 has the columns %4")
+                                .arg(where, name, table, known.join(QStringLiteral(", "))));
+        } else if (file.fieldOf.at(c) >= 0) {
+            problems.append(QStringLiteral("%1: column \"%2\" appears twice").arg(where, name));
+        } else {
+            file.fieldOf[c] = f;
+        }
+    }
+    for (int c = 0; c < columns.size(); ++c)
+        if (file.fieldOf.at(c) < 0)
+            problems.append(QStringLiteral("%1: this column is missing from the header row").arg(file.where(header.line, c)));
+    if (problems.size() > problemsBefore)
+        return file; // without a sound header the rows cannot be read
+
+    const int width = header.fields.size();
+    QHash<QString, int> uniqueKeys; // tblSetup and tblPasswords hold one row per key
+    const bool oneRowPerKey = table == QStringLiteral("tblSetup") || table == QStringLiteral("tblPasswords");
+    for (int r = 1; r < document.records.size(); ++r) {
+        const csv::Record& record = document.records.at(r);
+        if (brokenLines.contains(record.line))
+            continue;
+        if (record.fields.size() != width) {
+            const int column = qMin(record.fields.size(), width) + 1;
+            QString message = QStringLiteral("%1, line %2, column %3: the line has %4 fields where the header has %5")
+                                  .arg(file.fileName).arg(record.line).arg(column).arg(record.fields.size()).arg(width);
+            if (record.fields.size() > width)
+                message += QStringLiteral(" (a number written with a decimal comma, such as 2,5, "
+                                          "splits into two fields: write 2.5)");
+            problems.append(message);
+            continue;
+        }
+        ImportRow row;
+        row.line = record.line;
+        bool sound = true;
+        for (int c = 0; c < columns.size(); ++c) {
+            QString error;
+            const QVariant value = fromCsvText(record.fields.at(file.fieldOf.at(c)), columns.at(c).kind, error);
+            if (!error.isEmpty()) {
+                problems.append(QStringLiteral("%1: %2").arg(file.where(record.line, c), error));
+                sound = false;
+            }
+            row.values.append(value);
+        }
+        if (!sound)
+            continue;
+        const QVariant key = row.values.value(file.keyIndex);
+        if (!key.isValid()) {
+            problems.append(QStringLiteral("%1: must not be empty").arg(file.where(record.line, file.keyIndex)));
+            continue;
+        }
+        if (oneRowPerKey) {
+            const QString text = ImportFile::keyText(key);
+            if (uniqueKeys.contains(text)) {
+                problems.append(QStringLiteral("%1: \"%2\" is already on line %3")
+                                    .arg(file.where(record.line, file.keyIndex), key.toString())
+                                    .arg(uniqueKeys.value(text)));
+                continue;
+            }
+            uniqueKeys.insert(text, record.line);
+        }
+        file.rows.append(row);
+    }
+    return file;
+}
+
+// Where a problem the configuration check found lies in the imported files.
+QString locate(const config::ConfigProblem& problem, const QList<ImportFile>& files,
+               store::Connection& connection)
+{
+    const QString message = problem.standalone ? problem.message
+                                               : QStringLiteral("version \"%1\": %2").arg(problem.version, problem.message);
+    for (const ImportFile& file : files) {
+        if (file.table != problem.table)
+            continue;
+        QVariant key = problem.version;
+        if (file.table == QStringLiteral("tblScenarios")) {
+            const store::Rows used = connection.select(
+                store::Query(QStringLiteral("SELECT ScenarioUsed FROM tblSetup WHERE Version = ? COLLATE NOCASE"),
+                             {problem.version}), false);
+            key = used.values.isEmpty() ? QVariant() : used.values.first().value(0);
+        }
+        const int line = key.isValid() ? file.lineOf(key) : 0;
+        if (line == 0)
+            break;
+        const int column = file.columnIndex(problem.field);
+        if (column < 0)
+            return QStringLiteral("%1, line %2: %3").arg(file.fileName).arg(line).arg(message);
+        return QStringLiteral("%1: %2").arg(file.where(line, column), message);
+    }
+    // The rows at fault were already in the database and are not replaced by this import.
+    QString where = QStringLiteral("%1 in the database").arg(problem.table);
+    if (!problem.field.isEmpty())
+        where += QStringLiteral(", field %1").arg(problem.field);
+    return where + QStringLiteral(": ") + message;
+}
+
+} // namespace
+
+QStringList importTables(store::Store& store, const QString& folder, QString* summary)
+{
+    const QDir dir(folder);
+    QStringList present;
+    for (const QString& table : configTableNames())
+        if (QFileInfo::exists(dir.filePath(table + QStringLiteral(".csv"))))
+            present.append(table);
+    if (present.isEmpty())
+        throw ToolError(QStringLiteral("%1 holds none of tblSetup.csv, tblScenarios.csv, tblLabels.csv, tblPasswords.csv.")
+                            .arg(QDir::toNativeSeparators(folder)));
+
+    QHash<QString, QList<TableColumn>> columns;
+    store.transaction(
+        [&](store::Connection& connection) {
+            for (const QString& table : std::as_const(present))
+                columns.insert(table, tableColumns(connection, table));
+        },
+        true, kStatus);
+    store.CloseTable();
+
+    QStringList problems;
+    QList<ImportFile> files;
+    for (const QString& table : std::as_const(present))
+        files.append(readFile(dir.filePath(table + QStringLiteral(".csv")), table, columns.value(table), problems));
+    if (!problems.isEmpty())
+        return problems;
+
+    QStringList report;
+    try {
+        store.transaction(
+            [&](store::Connection& connection) {
+                report.clear();
+                QStringList versions; // every version whose configuration this import touches
+                auto touch = [&](const QString& version) {
+                    for (const QString& v : std::as_const(versions))
+                        if (v.compare(version, Qt::CaseInsensitive) == 0)
+                            return;
+                    versions.append(version);
+                };
+                for (const ImportFile& file : std::as_const(files)) {
+                    QList<QVariant> keys;
+                    QSet<QString> seen;
+                    for (const ImportRow& row : file.rows) {
+                        const QVariant key = row.values.at(file.keyIndex);
+                        if (!seen.contains(ImportFile::keyText(key))) {
+                            seen.insert(ImportFile::keyText(key));
+                            keys.append(key);
+                        }
+                    }
+                    const QString keyName = file.columns.at(file.keyIndex).name;
+                    for (const QVariant& key : std::as_const(keys))
+                        connection.remove(file.table, QStringLiteral("\"%1\" = ?").arg(keyName), {key});
+                    for (const ImportRow& row : file.rows) {
+                        store::FieldValues values;
+                        for (int c = 0; c < file.columns.size(); ++c)
+                            values.append({file.columns.at(c).name, row.values.at(c)});
+                        connection.insert(file.table, values);
+                    }
+                    QStringList names;
+                    for (const QVariant& key : std::as_const(keys)) {
+                        names.append(key.toString());
+                        if (file.table == QStringLiteral("tblSetup") || file.table == QStringLiteral("tblLabels"))
+                            touch(key.toString());
+                        if (file.table == QStringLiteral("tblScenarios")) {
+                            const store::Rows users = connection.select(
+                                store::Query(QStringLiteral("SELECT Version FROM tblSetup WHERE ScenarioUsed = ? ORDER BY rowid"), {key}),
+                                false);
+                            for (const QVariantList& user : users.values)
+                                touch(user.value(0).toString());
+                        }
+                    }
+                    if (file.table == QStringLiteral("tblPasswords"))
+                        names = {QString::number(keys.size())}; // account names stay off the screen
+                    report.append(QStringLiteral("%1: %2 rows for %3 %4 (%5)")
+                                      .arg(file.fileName)
+                                      .arg(file.rows.size())
+                                      .arg(keys.size())
+                                      .arg(file.table == QStringLiteral("tblScenarios") ? QStringLiteral("scenario(s)")
+                                           : file.table == QStringLiteral("tblPasswords") ? QStringLiteral("account(s)")
+                                                                                           : QStringLiteral("version(s)"),
+                                           file.table == QStringLiteral("tblPasswords") ? QStringLiteral("names not shown")
+                                                                                         : names.join(QStringLiteral(", "))));
+                }
+                // The check reads through the store, on this same open database, and so
+                // judges the configuration as it will be once committed.
+                QStringList found;
+                for (const QString& version : std::as_const(versions))
+                    for (const config::ConfigProblem& problem : config::checkVersion(store, version))
+                        found.append(locate(problem, files, connection));
+                if (!found.isEmpty())
+                    throw Rejected{found};
+                if (!versions.isEmpty())
+                    report.append(QStringLiteral("Checked version(s): %1").arg(versions.join(QStringLiteral(", "))));
+            },
+            false, kStatus);
+    } catch (const Rejected& rejected) {
+        store.CloseTable();
+        return rejected.problems;
+    }
+    store.CloseTable();
+    if (summary)
+        *summary = report.join(QLatin1Char('\n'));
+    return {};
+}
+
+int runImport(const QStringList& arguments, const ToolContext& context)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv and\n"
+        "tblPasswords.csv in DIR (any of them; header row with the column names, UTF-8,\n"
+        "numbers with a point, yes/no as 0 or 1) and replaces, all at once, the rows of each\n"
+        "version, scenario and account they hold. When a line cannot be read or a version\n"
+        "fails the check, nothing is written and every problem is listed."));
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder with the CSV files."));
+    const QCommandLineOption help(QStringLiteral("help"), QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] import DIR");
+    if (!parser.parse(QStringList{QStringLiteral("aquilevel import")} + arguments)) {
+        context.err << parser.errorText() << "\n" << usage << Qt::endl;
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        context.out << usage << "\n\n" << parser.helpText().section(QLatin1Char('\n'), 1) << Qt::flush;
+        return 0;
+    }
+    if (parser.positionalArguments().size() != 1) {
+        context.err << "import needs exactly one folder to read from.\n" << usage << Qt::endl;
+        return 2;
+    }
+    const QString folder = parser.positionalArguments().first();
+    if (!QFileInfo(folder).isDir())
+        throw ToolError(QStringLiteral("There is no folder %1.").arg(QDir::toNativeSeparators(folder)));
+    try {
+        ToolStore tool(context.dataFolder);
+        QString summary;
+        const QStringList problems = importTables(tool.store(), folder, &summary);
+        if (!problems.isEmpty()) {
+            for (const QString& problem : problems)
+                context.err << problem << "\n";
+            context.err << "Nothing was imported (" << problems.size() << " problem"
+                        << (problems.size() == 1 ? "" : "s") << ")." << Qt::endl;
+            return 1;
+        }
+        context.out << summary << "\nImported." << Qt::endl;
+        return 0;
+    } catch (const store::StoreError& error) {
+        throw ToolError(error.message());
+    } catch (const store::EngineError& error) {
+        throw ToolError(error.description());
+    }
+}
+
+} // namespace aquilevel::tools

@@ -1,0 +1,146 @@
+#include "tools/PasswdCommand.h"
+
+#include "store/Store.h"
+
+#include <QCommandLineParser>
+#include <QTextStream>
+
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace aquilevel::tools {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Changing an experimenter's password");
+
+QString usage()
+{
+    return QStringLiteral(
+        "Usage: aquilevel [--data DIR] passwd USER\n\n"
+        "Sets the password of the experimenter account USER in tblPasswords, adding the\n"
+        "account when there is none (user names are matched without regard to letter case).\n"
+        "The new password is asked twice without echo; when standard input is not a terminal\n"
+        "its first two lines are read instead. Both must match and must not be empty.\n\n"
+        "Options:\n"
+        "  --help   show this text\n");
+}
+
+// One line of standard input, without its line end; nothing at end of input.
+std::optional<QString> readLine()
+{
+    std::string line;
+    if (!std::getline(std::cin, line))
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
+}
+
+// Asks on the terminal with echo turned off, and restores the terminal afterwards.
+std::optional<QString> readHidden(const QString& prompt, const ToolContext& context)
+{
+    context.err << prompt;
+    context.err.flush();
+    termios saved {};
+    const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (haveTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        quiet.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::optional<QString> line = readLine();
+    if (haveTerminal)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    return line;
+}
+
+} // namespace
+
+int runPasswd(const QStringList& arguments, const ToolContext& context)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringLiteral("help"));
+    parser.addOption(help);
+    if (!parser.parse(QStringList{QStringLiteral("aquilevel passwd")} + arguments)) {
+        context.err << "aquilevel passwd: " << parser.errorText() << "\n" << usage();
+        context.err.flush();
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        context.out << usage();
+        context.out.flush();
+        return 0;
+    }
+    if (parser.positionalArguments().size() != 1) {
+        context.err << "aquilevel passwd: "
+                    << (parser.positionalArguments().isEmpty() ? QStringLiteral("USER is missing")
+                                                               : QStringLiteral("give exactly one USER"))
+                    << "\n" << usage();
+        context.err.flush();
+        return 2;
+    }
+    const QString user = parser.positionalArguments().first();
+    if (user.trimmed().isEmpty())
+        throw ToolError(QStringLiteral("The user name must not be empty."));
+
+    // The database must be there before anyone is asked for a password.
+    ToolStore tool(context.dataFolder);
+    store::Store& store = tool.store();
+
+    std::optional<QString> first;
+    std::optional<QString> second;
+    if (::isatty(STDIN_FILENO)) {
+        first = readHidden(QStringLiteral("New password for %1: ").arg(user), context);
+        if (first)
+            second = readHidden(QStringLiteral("Type it again: "), context);
+    } else {
+        first = readLine();
+        if (first)
+            second = readLine();
+    }
+    if (!first || !second)
+        throw ToolError(QStringLiteral("The new password must be given twice; nothing was changed."));
+    if (*first != *second)
+        throw ToolError(QStringLiteral("The two passwords differ; nothing was changed."));
+    if (first->isEmpty())
+        throw ToolError(QStringLiteral("An empty password is not allowed; nothing was changed."));
+    const QString& password = *first;
+
+    // Every row of the user is changed: the gate reads the first one it finds, and a
+    // duplicate left with an old password would keep that password working somewhere.
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select * from tblPasswords where username=?"), {user}), false,
+        kStatus);
+    int changed = 0;
+    if (rs->isEOF()) {
+        rs->addNew();
+        rs->setField(QStringLiteral("username"), user);
+        rs->setField(QStringLiteral("password"), password);
+        rs->update();
+    } else {
+        for (; !rs->isEOF(); rs->moveNext()) {
+            rs->edit();
+            rs->setField(QStringLiteral("password"), password);
+            rs->update();
+            ++changed;
+        }
+    }
+    rs->close();
+    store.CloseTable();
+
+    if (changed == 0)
+        context.out << "Added the experimenter account " << user << ".\n";
+    else
+        context.out << "Changed the password of " << user
+                    << (changed == 1 ? QString() : QStringLiteral(" (%1 rows)").arg(changed)) << ".\n";
+    context.out.flush();
+    return 0;
+}
+
+} // namespace aquilevel::tools

@@ -1,0 +1,127 @@
+#include "tools/Progress.h"
+#include "tools/ToolCommand.h"
+
+#include <QCommandLineParser>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace aquilevel::tools {
+
+namespace {
+
+QString usage()
+{
+    return QStringLiteral(
+        "Usage: aquilevel [--data DIR] payments [--version V] [--csv FILE]\n\n"
+        "Lists what to pay each participant: base pay (BaseMoney), bonus earned, the total\n"
+        "(TotBonus of the participant's newest event) and whether the last period is done.\n"
+        "A registered participant without any event gets the base pay of the version.\n\n"
+        "Options:\n"
+        "  --version V   only participants of version V\n"
+        "  --csv FILE    also write the list as CSV (UTF-8, header row, CRLF line ends)\n"
+        "  --help        show this text\n");
+}
+
+// One field of a CSV record: quoted when it holds a separator, a quote or a line end.
+QString csvField(const QString& value)
+{
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
+        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+        return value;
+    return QLatin1Char('"') + QString(value).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+QString csvRecord(const QStringList& fields)
+{
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted.append(csvField(field));
+    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
+void writeCsv(const QString& path, const QList<ParticipantProgress>& participants)
+{
+    QString text = csvRecord({QStringLiteral("Version"), QStringLiteral("Subject"), QStringLiteral("BasePay"),
+                              QStringLiteral("Bonus"), QStringLiteral("TotalPay"), QStringLiteral("Finished")});
+    for (const ParticipantProgress& p : participants)
+        text += csvRecord({p.version, p.subject, formatMoney(p.baseMoney), formatMoney(p.bonus()),
+                           formatMoney(p.totBonus), p.finished ? QStringLiteral("1") : QStringLiteral("0")});
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw ToolError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    file.write(text.toUtf8());
+    if (!file.commit())
+        throw ToolError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+} // namespace
+
+int paymentsCommand(const QStringList& arguments, const ToolContext& context)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"), QString(), QStringLiteral("V"));
+    const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("FILE"));
+    parser.addOptions({help, version, csv});
+    const auto badUsage = [&](const QString& message) {
+        context.err << "aquilevel payments: " << message << "\n\n" << usage();
+        context.err.flush();
+        return 2;
+    };
+    if (!parser.parse(QStringList{QStringLiteral("payments")} + arguments))
+        return badUsage(parser.errorText());
+    if (parser.isSet(help)) {
+        context.out << usage();
+        context.out.flush();
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return badUsage(QStringLiteral("unexpected argument ") + parser.positionalArguments().constFirst());
+    const QString onlyVersion = parser.value(version).trimmed();
+    if (parser.isSet(version) && onlyVersion.isEmpty())
+        return badUsage(QStringLiteral("--version needs a version name"));
+    if (parser.isSet(csv) && parser.value(csv).isEmpty())
+        return badUsage(QStringLiteral("--csv needs a file name"));
+
+    try {
+        ToolStore tool(context.dataFolder);
+        bool found = false;
+        const QList<ParticipantProgress> participants = readProgress(tool.store(), onlyVersion, &found);
+        if (!onlyVersion.isEmpty() && participants.isEmpty() && !found)
+            throw ToolError(QStringLiteral("There is no version named \"%1\".").arg(onlyVersion));
+
+        QList<QStringList> rows;
+        double sum = 0;
+        int finished = 0;
+        for (const ParticipantProgress& p : participants) {
+            rows.append({p.version, p.subject, formatMoney(p.baseMoney), formatMoney(p.bonus()),
+                         formatMoney(p.totBonus), p.finished ? QStringLiteral("yes") : QStringLiteral("no")});
+            sum += p.totBonus;
+            finished += p.finished ? 1 : 0;
+        }
+        if (rows.isEmpty()) {
+            context.out << "No participants.\n";
+        } else {
+            context.out << alignedTable({QStringLiteral("Version"), QStringLiteral("Participant"),
+                                         QStringLiteral("Base pay"), QStringLiteral("Bonus"),
+                                         QStringLiteral("Total to pay"), QStringLiteral("Finished")},
+                                        rows, {false, false, true, true, true, false});
+            context.out << "\n" << rows.size() << " participants (" << finished << " finished), total to pay "
+                        << formatMoney(sum) << "\n";
+        }
+        if (parser.isSet(csv)) {
+            writeCsv(parser.value(csv), participants);
+            context.out << "Wrote " << parser.value(csv) << "\n";
+        }
+        context.out.flush();
+        return 0;
+    } catch (const ToolError& error) {
+        context.out.flush();
+        context.err << "aquilevel payments: " << error.message() << "\n";
+        context.err.flush();
+        return 1;
+    }
+}
+
+} // namespace aquilevel::tools

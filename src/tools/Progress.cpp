@@ -1,0 +1,236 @@
+#include "tools/Progress.h"
+
+#include "store/Query.h"
+#include "store/Store.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+
+namespace aquilevel::tools {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Reading progress");
+const QString kAfterCost = QStringLiteral("After Cost Calculation");
+
+// Names and versions compare without regard to letter case, as the database does.
+QString keyOf(const QString& version, const QString& subject)
+{
+    return version.toCaseFolded() + QChar(0x1f) + subject.toCaseFolded();
+}
+
+// Date (YYYY-MM-DD) and Time (HH:MM:SS) columns as one local moment.
+QDateTime momentOf(const QVariant& date, const QVariant& time)
+{
+    const QDate d = QDate::fromString(date.toString().left(10), Qt::ISODate);
+    const QTime t = QTime::fromString(time.toString().trimmed(), QStringLiteral("HH:mm:ss"));
+    if (!d.isValid() || !t.isValid())
+        return {};
+    return QDateTime(d, t);
+}
+
+struct SetupFacts {
+    QString version;
+    int maxTrial = 0;
+    double baseMoney = 0;
+};
+
+// The rows of one query, read on the transaction's connection; each row is handed to
+// `take` with a lookup of its fields by name.
+template <typename Take>
+void readRows(store::Connection& connection, const QString& sql, const QVariantList& params, Take take)
+{
+    const store::Rows rows = connection.select(store::Query(sql, params), false);
+    for (const QVariantList& values : rows.values) {
+        const auto field = [&](const QString& name) {
+            const int column = int(rows.columns.indexOf(name));
+            return column < 0 ? QVariant() : values.value(column);
+        };
+        take(field);
+    }
+}
+
+// "WHERE Version = ?" when a version is asked for.
+QString versionFilter(const QString& version, QVariantList& params)
+{
+    if (version.isEmpty())
+        return {};
+    params.append(version);
+    return QStringLiteral(" WHERE Version = ?");
+}
+
+struct RawReading {
+    QList<SetupFacts> setups;
+    QList<QVariantList> registrations; // Subject, Version, Date, Time
+    QList<QVariantList> newest;        // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus
+};
+
+RawReading readRaw(store::Connection& connection, const QString& version)
+{
+    RawReading raw;
+    QVariantList params;
+    const QString where = versionFilter(version, params);
+    readRows(connection, QStringLiteral("SELECT Version, MaxTrial, BaseMoney FROM tblSetup") + where, params,
+             [&](const auto& field) {
+                 raw.setups.append({field(QStringLiteral("Version")).toString(),
+                                    field(QStringLiteral("MaxTrial")).toInt(),
+                                    field(QStringLiteral("BaseMoney")).toDouble()});
+             });
+    const QStringList registrationColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
+                                             QStringLiteral("Date"), QStringLiteral("Time")};
+    readRows(connection,
+             QStringLiteral("SELECT Subject, Version, Date, Time FROM datSubject") + where +
+                 QStringLiteral(" ORDER BY rowid"),
+             params, [&](const auto& field) {
+                 QVariantList row;
+                 for (const QString& column : registrationColumns)
+                     row.append(field(column));
+                 raw.registrations.append(row);
+             });
+    // The newest event row of each participant, found by the database through the
+    // (Subject, Version, EventID) index rather than by reading the whole log.
+    const QStringList eventColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
+                                      QStringLiteral("eventType"), QStringLiteral("Trial"),
+                                      QStringLiteral("Date"), QStringLiteral("Time"),
+                                      QStringLiteral("BaseMoney"), QStringLiteral("TotBonus")};
+    readRows(connection,
+             QStringLiteral("SELECT e.Subject AS Subject, e.Version AS Version, e.eventType AS eventType, "
+                            "e.Trial AS Trial, e.Date AS Date, e.Time AS Time, e.BaseMoney AS BaseMoney, "
+                            "e.TotBonus AS TotBonus FROM datExperimentTrials e JOIN "
+                            "(SELECT Subject AS s, Version AS v, MAX(EventID) AS m FROM datExperimentTrials%1 "
+                            "GROUP BY Subject, Version) n "
+                            "ON e.Subject = n.s AND e.Version = n.v AND e.EventID = n.m ORDER BY e.rowid")
+                 .arg(where),
+             params, [&](const auto& field) {
+                 QVariantList row;
+                 for (const QString& column : eventColumns)
+                     row.append(field(column));
+                 raw.newest.append(row);
+             });
+    return raw;
+}
+
+} // namespace
+
+QList<ParticipantProgress> readProgress(store::Store& store, const QString& version, bool* versionFound)
+{
+    RawReading raw;
+    store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version); }, true,
+                      kStatus);
+    store.CloseTable();
+
+    QHash<QString, SetupFacts> setups;
+    for (const SetupFacts& facts : std::as_const(raw.setups))
+        setups.insert(facts.version.toCaseFolded(), facts);
+    if (versionFound)
+        *versionFound = !version.isEmpty() && setups.contains(version.toCaseFolded());
+
+    QHash<QString, ParticipantProgress> byKey;
+    const auto entry = [&](const QString& v, const QString& subject) -> ParticipantProgress& {
+        const QString key = keyOf(v, subject);
+        auto it = byKey.find(key);
+        if (it == byKey.end()) {
+            ParticipantProgress p;
+            p.version = v;
+            p.subject = subject;
+            const auto setup = setups.constFind(v.toCaseFolded());
+            if (setup != setups.constEnd()) {
+                p.versionKnown = true;
+                p.version = setup->version;
+                p.maxTrial = setup->maxTrial;
+                p.baseMoney = setup->baseMoney;
+                p.totBonus = setup->baseMoney;
+            }
+            it = byKey.insert(key, p);
+        }
+        return *it;
+    };
+
+    // The registrations; the first one of a name counts.
+    for (const QVariantList& row : std::as_const(raw.registrations)) {
+        ParticipantProgress& p = entry(row.at(1).toString(), row.at(0).toString());
+        if (!p.registeredAt.isValid())
+            p.registeredAt = momentOf(row.at(2), row.at(3));
+    }
+    // Rows come in the order written: of two with the same EventID the later one wins.
+    for (const QVariantList& row : std::as_const(raw.newest)) {
+        ParticipantProgress& p = entry(row.at(1).toString(), row.at(0).toString());
+        p.hasEvents = true;
+        p.lastEvent = row.at(2).toString();
+        p.trial = row.at(3).toInt();
+        p.lastEventAt = momentOf(row.at(4), row.at(5));
+        if (!row.at(6).isNull())
+            p.baseMoney = row.at(6).toDouble();
+        p.totBonus = row.at(7).isNull() ? p.baseMoney : row.at(7).toDouble();
+    }
+
+    QList<ParticipantProgress> result;
+    result.reserve(byKey.size());
+    for (ParticipantProgress& p : byKey) {
+        p.finished = p.hasEvents && p.versionKnown && p.maxTrial > 0 && p.trial >= p.maxTrial &&
+                     p.lastEvent == kAfterCost;
+        result.append(p);
+    }
+    std::sort(result.begin(), result.end(), [](const ParticipantProgress& a, const ParticipantProgress& b) {
+        const int byVersion = QString::compare(a.version, b.version, Qt::CaseInsensitive);
+        if (byVersion != 0)
+            return byVersion < 0;
+        return QString::compare(a.subject, b.subject, Qt::CaseInsensitive) < 0;
+    });
+    return result;
+}
+
+QString formatMoney(double value)
+{
+    if (std::abs(value) < 0.005)
+        value = 0; // no "-0.00"
+    return QString::number(value, 'f', 2);
+}
+
+QString formatAgo(qint64 seconds)
+{
+    if (seconds < 0)
+        seconds = 0; // a station whose clock runs a little ahead
+    if (seconds < 60)
+        return QStringLiteral("%1s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1m %2s").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1h %2m").arg(seconds / 3600).arg((seconds % 3600) / 60, 2, 10, QLatin1Char('0'));
+}
+
+QString alignedTable(const QStringList& header, const QList<QStringList>& rows, const QList<bool>& rightAligned)
+{
+    QList<int> widths;
+    for (const QString& cell : header)
+        widths.append(cell.size());
+    for (const QStringList& row : rows)
+        for (int c = 0; c < row.size() && c < widths.size(); ++c)
+            widths[c] = std::max(widths[c], int(row.at(c).size()));
+
+    const auto line = [&](const QStringList& cells) {
+        QString text;
+        for (int c = 0; c < widths.size(); ++c) {
+            const QString cell = cells.value(c);
+            const bool right = rightAligned.value(c, false);
+            if (c > 0)
+                text += QStringLiteral("  ");
+            text += right ? cell.rightJustified(widths[c]) : cell.leftJustified(widths[c]);
+        }
+        while (text.endsWith(QLatin1Char(' ')))
+            text.chop(1);
+        return text + QLatin1Char('\n');
+    };
+
+    QString text = line(header);
+    QStringList rules;
+    for (int width : widths)
+        rules.append(QString(width, QLatin1Char('-')));
+    text += line(rules);
+    for (const QStringList& row : rows)
+        text += line(row);
+    return text;
+}
+
+} // namespace aquilevel::tools

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace aquilevel {
+class Clock;
+namespace store {
+class Store;
+}
+} // namespace aquilevel
+
+namespace aquilevel::tools {
+
+struct ToolContext;
+
+// Where one participant of one version stands, from the newest row of the event log
+// (the row with the highest EventID; among equal ones the one written last) and the
+// registration in datSubject.
+struct ParticipantProgress {
+    QString version;
+    QString subject;
+    bool versionKnown = false; // the version still has a tblSetup row
+    int maxTrial = 0;          // MaxTrial of the version (0 when unknown)
+    bool hasEvents = false;    // false: registered, but no event row yet
+    int trial = 0;             // Trial of the newest row
+    QString lastEvent;         // eventType of the newest row
+    QDateTime lastEventAt;     // Date + Time of the newest row (local time); invalid if unreadable
+    QDateTime registeredAt;    // Date + Time of the registration; invalid when not registered
+    double baseMoney = 0;      // BaseMoney of the newest row, else of the version
+    double totBonus = 0;       // TotBonus of the newest row, else BaseMoney
+    // The last period is done: the newest row belongs to period MaxTrial (or later) and
+    // is the "After Cost Calculation" that closes a period.
+    bool finished = false;
+
+    double bonus() const { return totBonus - baseMoney; }
+    // The newest moment known of this participant: the last event, else the registration.
+    QDateTime lastActivity() const { return hasEvents ? lastEventAt : registeredAt; }
+};
+
+// Every participant (of `version`, or of all versions when it is empty), registered or
+// with events, ordered by version and then name. One short read-only transaction, so the
+// three tables read show the same moment while sessions keep writing. `versionFound`,
+// when given, tells whether tblSetup has the version asked for.
+QList<ParticipantProgress> readProgress(store::Store& store, const QString& version = {},
+                                        bool* versionFound = nullptr);
+
+// Money with two decimals and a point: 12.5 -> "12.50".
+QString formatMoney(double value);
+// A duration in whole seconds, short: "42s", "3m 07s", "1h 05m".
+QString formatAgo(qint64 seconds);
+// Columns padded to their widest cell, separated by two blanks; the columns marked in
+// `rightAligned` are aligned right. The header row is underlined with dashes.
+QString alignedTable(const QStringList& header, const QList<QStringList>& rows,
+                     const QList<bool>& rightAligned);
+
+// The commands. The monitor takes the clock that says what "now" is.
+int monitorCommand(const QStringList& arguments, const ToolContext& context);
+int runMonitor(const QStringList& arguments, const ToolContext& context, const Clock& clock);
+int paymentsCommand(const QStringList& arguments, const ToolContext& context);
+
+} // namespace aquilevel::tools

@@ -1,0 +1,625 @@
+#include "tools/SessionReport.h"
+
+#include "config/NumberFormat.h"
+#include "store/Query.h"
+#include "store/RecordSet.h"
+#include "store/Store.h"
+#include "tools/ToolCommand.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QMap>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace aquilevel::tools {
+
+namespace {
+
+const QString kAfterCost = QStringLiteral("After Cost Calculation");
+const QString kStatus = QStringLiteral("Reading the session");
+
+double number(const QVariant& value)
+{
+    return value.isNull() ? 0.0 : value.toDouble();
+}
+
+// The rows of one query as lists of values, the table closed again before returning.
+QList<QVariantList> readRows(store::Store& store, const store::Query& query, const QStringList& fields)
+{
+    QList<QVariantList> rows;
+    auto rs = store.OpenTable(query, true, kStatus);
+    while (!rs->isEOF()) {
+        QVariantList row;
+        for (const QString& name : fields)
+            row.append(rs->field(name));
+        rows.append(row);
+        rs->moveNext();
+    }
+    rs->close();
+    store.CloseTable();
+    return rows;
+}
+
+// The columns a picture reads from the event log, and the version's number of periods.
+const QStringList kColumns = {QStringLiteral("Subject"),      QStringLiteral("eventType"),
+                              QStringLiteral("Trial"),        QStringLiteral("AmountInTank"),
+                              QStringLiteral("GoalAmount"),   QStringLiteral("LowerBoundFromGoal"),
+                              QStringLiteral("UpperBoundFromGoal"), QStringLiteral("EnvInFlow"),
+                              QStringLiteral("EnvOutFlow"),   QStringLiteral("SimulationTime"),
+                              QStringLiteral("UserInFlow"),   QStringLiteral("UserOutFlow"),
+                              QStringLiteral("TotBonus"),     QStringLiteral("MaxTrial")};
+
+QString selectRows(const QString& condition)
+{
+    QStringList columns = kColumns.mid(0, kColumns.size() - 1);
+    columns.append(QStringLiteral("(select MaxTrial from tblSetup where tblSetup.Version = "
+                                  "datExperimentTrials.Version) as MaxTrial"));
+    return QStringLiteral("select %1 from datExperimentTrials where %2 order by EventID, rowid")
+        .arg(columns.join(QStringLiteral(", ")), condition);
+}
+
+ReportPeriod periodOf(const QVariantList& row)
+{
+    ReportPeriod p;
+    p.trial = row.value(2).toInt();
+    p.amount = number(row.value(3));
+    p.goal = number(row.value(4));
+    p.lowerBound = number(row.value(5));
+    p.upperBound = number(row.value(6));
+    p.envNetFlow = (number(row.value(7)) - number(row.value(8))) * number(row.value(9));
+    p.userInFlow = number(row.value(10));
+    p.userOutFlow = number(row.value(11));
+    return p;
+}
+
+// One participant's rows, oldest first: the last "After Cost Calculation" row of each
+// period, the money of the newest row.
+SessionData sessionOf(const QString& version, const QString& subject, const QList<QVariantList>& rows)
+{
+    SessionData data;
+    data.version = version;
+    data.subject = subject;
+    QMap<int, ReportPeriod> byTrial; // a later row of the same period replaces an earlier one
+    for (const QVariantList& row : rows) {
+        if (row.value(1).toString() == kAfterCost) {
+            const ReportPeriod p = periodOf(row);
+            byTrial.insert(p.trial, p);
+        }
+    }
+    data.periods = byTrial.values();
+    if (!rows.isEmpty()) {
+        data.earnings = number(rows.last().value(12));
+        data.maxTrial = rows.last().value(13).toInt();
+    }
+    return data;
+}
+
+// A step of 1, 2 or 5 times a power of ten that splits `span` into about `parts` pieces.
+double niceStep(double span, int parts)
+{
+    if (!(span > 0))
+        return 1;
+    const double raw = span / parts;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double fraction = raw / power;
+    const double nice = fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10;
+    return nice * power;
+}
+
+// Widens [low, high] to whole steps with a little room; returns the step.
+double niceRange(double& low, double& high, int parts)
+{
+    if (high - low < 1e-9) {
+        const double pad = std::max(std::abs(high) * 0.1, 1.0);
+        low -= pad;
+        high += pad;
+    }
+    const double pad = (high - low) * 0.05;
+    double lo = low - pad;
+    double hi = high + pad;
+    const double step = niceStep(hi - lo, parts);
+    low = std::floor(lo / step) * step;
+    high = std::ceil(hi / step) * step;
+    return step;
+}
+
+QString tickText(double value, double step)
+{
+    if (std::abs(value) < step * 1e-6)
+        value = 0;
+    const int decimals = step >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(step) - 1e-9)));
+    return QString::number(value, 'f', decimals);
+}
+
+QString money(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+QString amountText(double value)
+{
+    return QString::number(value, 'f', 3);
+}
+
+// The common frame of both pictures: panel rectangles from the picture's size and the
+// x range from the periods shown.
+ReportLayout frame(QSize size, int lastShownPeriod)
+{
+    ReportLayout layout;
+    const double w = size.width();
+    const double h = size.height();
+    const double left = std::max(70.0, w * 0.075);
+    const double right = std::max(20.0, w * 0.025);
+    const double top = std::max(80.0, h * 0.13);
+    const double bottom = std::max(50.0, h * 0.065);
+    const double gap = std::max(50.0, h * 0.07);
+    const double plotHeight = std::max(40.0, h - top - bottom - gap);
+    const double upperHeight = plotHeight * 0.62;
+    layout.upper = QRectF(left, top, std::max(40.0, w - left - right), upperHeight);
+    layout.lower = QRectF(left, top + upperHeight + gap, layout.upper.width(), plotHeight - upperHeight);
+    layout.firstPeriod = 0.5;
+    layout.lastPeriod = std::max(1, lastShownPeriod) + 0.5;
+    return layout;
+}
+
+int tickEvery(const ReportLayout& layout)
+{
+    const int periods = int(layout.lastPeriod - layout.firstPeriod);
+    const double pixelsPerPeriod = layout.periodWidth();
+    for (int every : {1, 2, 5, 10, 20, 25, 50, 100, 200, 500, 1000})
+        if (every * pixelsPerPeriod >= 40 || every >= periods)
+            return every;
+    return 1000;
+}
+
+QFont font(QSize size, double share, bool bold = false)
+{
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPixelSize(std::max(10, int(std::lround(size.height() * share))));
+    f.setBold(bold);
+    return f;
+}
+
+// Axes, grid and tick labels of one panel.
+void drawPanelFrame(QPainter& p, const ReportLayout& layout, const QRectF& panel, double min, double max,
+                    double step, bool isUpper, const QString& yTitle, QSize size)
+{
+    p.save();
+    p.setFont(font(size, 0.016));
+    const QFontMetricsF metrics(p.font());
+    p.setPen(QPen(QColor(225, 225, 225), 1));
+    for (double v = min; v <= max + step * 1e-6; v += step) {
+        const double y = isUpper ? layout.upperY(v) : layout.lowerY(v);
+        p.drawLine(QPointF(panel.left(), y), QPointF(panel.right(), y));
+        p.setPen(Qt::black);
+        const QString text = tickText(v, step);
+        p.drawText(QPointF(panel.left() - 8 - metrics.horizontalAdvance(text), y + metrics.ascent() / 2.5), text);
+        p.setPen(QPen(QColor(225, 225, 225), 1));
+    }
+    const int every = tickEvery(layout);
+    p.setPen(Qt::black);
+    for (int t = int(std::ceil(layout.firstPeriod)); t <= int(layout.lastPeriod); ++t) {
+        if (t % every != 0 && t != 1)
+            continue;
+        const double x = layout.x(t);
+        p.drawLine(QPointF(x, panel.bottom()), QPointF(x, panel.bottom() + 5));
+        const QString text = QString::number(t);
+        p.drawText(QPointF(x - metrics.horizontalAdvance(text) / 2, panel.bottom() + 6 + metrics.ascent()), text);
+    }
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(panel);
+    p.setFont(font(size, 0.018, true));
+    p.drawText(QPointF(panel.left(), panel.top() - 8), yTitle);
+    p.restore();
+}
+
+void drawLegend(QPainter& p, QPointF at, const QList<std::pair<QColor, QString>>& entries, QSize size)
+{
+    p.save();
+    p.setFont(font(size, 0.016));
+    const QFontMetricsF metrics(p.font());
+    double x = at.x();
+    // Right-aligned: measure first.
+    double total = 0;
+    for (const auto& [colour, text] : entries)
+        total += 22 + metrics.horizontalAdvance(text) + 18;
+    x -= total;
+    for (const auto& [colour, text] : entries) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(colour);
+        p.drawRect(QRectF(x, at.y() - metrics.ascent() * 0.8, 16, metrics.ascent() * 0.8));
+        p.setPen(Qt::black);
+        p.drawText(QPointF(x + 22, at.y()), text);
+        x += 22 + metrics.horizontalAdvance(text) + 18;
+    }
+    p.restore();
+}
+
+void drawTitle(QPainter& p, QSize size, const QString& title, const QString& line)
+{
+    p.save();
+    p.setPen(Qt::black);
+    p.setFont(font(size, 0.03, true));
+    const QFontMetricsF big(p.font());
+    const double left = std::max(70.0, size.width() * 0.075);
+    p.drawText(QPointF(left, 8 + big.ascent()), title);
+    p.setFont(font(size, 0.019));
+    const QFontMetricsF small(p.font());
+    p.drawText(QPointF(left, 8 + big.height() + 4 + small.ascent()), line);
+    p.restore();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+bool isInBand(double amount, double goal, double lowerBound, double upperBound)
+{
+    const double low = config::RoundHalfUp(goal - lowerBound, 1000);
+    const double high = config::RoundHalfUp(goal + upperBound, 1000);
+    const double level = config::RoundHalfUp(amount, 1000);
+    return low <= level && level <= high;
+}
+
+bool isInBand(const ReportPeriod& period)
+{
+    return isInBand(period.amount, period.goal, period.lowerBound, period.upperBound);
+}
+
+int SessionData::periodsInBand() const
+{
+    return int(std::count_if(periods.begin(), periods.end(),
+                             [](const ReportPeriod& p) { return isInBand(p); }));
+}
+
+double SessionData::goal() const
+{
+    return periods.isEmpty() ? 0 : periods.last().goal;
+}
+
+double SessionData::bandLow() const
+{
+    return periods.isEmpty() ? 0 : periods.last().goal - periods.last().lowerBound;
+}
+
+double SessionData::bandHigh() const
+{
+    return periods.isEmpty() ? 0 : periods.last().goal + periods.last().upperBound;
+}
+
+SessionData loadSession(store::Store& store, const QString& version, const QString& subject)
+{
+    // One read, so that a session written at this moment is seen as one state.
+    const auto rows = readRows(store,
+                               store::Query(selectRows(QStringLiteral("Version = ? and Subject = ?")), {version, subject}),
+                               kColumns);
+    if (rows.isEmpty())
+        throw ToolError(QStringLiteral("Participant \"%1\" has no rows in version \"%2\".").arg(subject, version));
+    SessionData data = sessionOf(version, subject, rows);
+    if (data.periods.isEmpty())
+        throw ToolError(QStringLiteral("Participant \"%1\" of version \"%2\" has not completed a period.")
+                            .arg(subject, version));
+    return data;
+}
+
+DistributionData summarise(const QString& version, const QList<SessionData>& sessions)
+{
+    DistributionData data;
+    data.version = version;
+    data.participants = int(sessions.size());
+    QMap<int, QList<double>> distances;
+    for (const SessionData& session : sessions) {
+        data.maxTrial = std::max(data.maxTrial, session.maxTrial);
+        for (const ReportPeriod& p : session.periods)
+            distances[p.trial].append(std::abs(p.amount - p.goal));
+    }
+    for (auto it = distances.cbegin(); it != distances.cend(); ++it) {
+        const QList<double>& values = it.value();
+        DistributionPoint point;
+        point.trial = it.key();
+        point.participants = int(values.size());
+        double sum = 0;
+        for (double v : values)
+            sum += v;
+        point.meanDistance = sum / values.size();
+        if (values.size() > 1) {
+            double squares = 0;
+            for (double v : values)
+                squares += (v - point.meanDistance) * (v - point.meanDistance);
+            point.standardDeviation = std::sqrt(squares / (values.size() - 1));
+        }
+        data.points.append(point);
+    }
+    return data;
+}
+
+DistributionData loadDistribution(store::Store& store, const QString& version)
+{
+    const auto rows = readRows(
+        store, store::Query(selectRows(QStringLiteral("Version = ? and eventType = ?")), {version, kAfterCost}),
+        kColumns);
+    // Names are compared without regard to letter case, as the data tables do.
+    QMap<QString, QList<QVariantList>> bySubject;
+    QMap<QString, QString> names;
+    for (const QVariantList& row : rows) {
+        const QString name = row.value(0).toString();
+        bySubject[name.toCaseFolded()].append(row);
+        names.insert(name.toCaseFolded(), name);
+    }
+    if (bySubject.isEmpty())
+        throw ToolError(QStringLiteral("No participant of version \"%1\" has completed a period.").arg(version));
+    QList<SessionData> sessions;
+    for (auto it = bySubject.cbegin(); it != bySubject.cend(); ++it)
+        sessions.append(sessionOf(version, names.value(it.key()), it.value()));
+    return summarise(version, sessions);
+}
+
+// ---------------------------------------------------------------------------------------
+
+double ReportLayout::periodWidth() const
+{
+    return upper.width() / (lastPeriod - firstPeriod);
+}
+
+double ReportLayout::x(double period) const
+{
+    return upper.left() + (period - firstPeriod) * periodWidth();
+}
+
+double ReportLayout::upperY(double value) const
+{
+    return upper.bottom() - (value - upperMin) / (upperMax - upperMin) * upper.height();
+}
+
+double ReportLayout::lowerY(double value) const
+{
+    return lower.bottom() - (value - lowerMin) / (lowerMax - lowerMin) * lower.height();
+}
+
+QRectF ReportLayout::bar(int period, int index, int count, double value) const
+{
+    const double groupWidth = periodWidth() * 0.8;
+    const double barWidth = groupWidth / count;
+    const double left = x(period) - groupWidth / 2 + index * barWidth;
+    const double zero = lowerY(0);
+    const double end = lowerY(value);
+    return QRectF(QPointF(left, std::min(zero, end)), QPointF(left + barWidth, std::max(zero, end)));
+}
+
+ReportLayout sessionLayout(const SessionData& data, QSize size)
+{
+    const int last = std::max(data.maxTrial, data.periods.isEmpty() ? 1 : data.periods.last().trial);
+    ReportLayout layout = frame(size, last);
+    double low = data.bandLow();
+    double high = data.bandHigh();
+    double flowLow = 0;
+    double flowHigh = 0;
+    for (const ReportPeriod& p : data.periods) {
+        low = std::min({low, p.amount, p.goal - p.lowerBound});
+        high = std::max({high, p.amount, p.goal + p.upperBound});
+        flowLow = std::min({flowLow, p.envNetFlow, p.userInFlow, p.userOutFlow});
+        flowHigh = std::max({flowHigh, p.envNetFlow, p.userInFlow, p.userOutFlow});
+    }
+    layout.upperStep = niceRange(low, high, 8);
+    layout.upperMin = low;
+    layout.upperMax = high;
+    layout.lowerStep = niceRange(flowLow, flowHigh, 4);
+    layout.lowerMin = flowLow;
+    layout.lowerMax = flowHigh;
+    return layout;
+}
+
+QImage drawSession(const SessionData& data, QSize size)
+{
+    const ReportLayout layout = sessionLayout(data, size);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(reportColours::background);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    const int shown = data.maxTrial > 0 ? data.maxTrial : data.periods.isEmpty() ? 0 : data.periods.last().trial;
+    drawTitle(p, size,
+              QStringLiteral("Version %1 \u2014 participant %2").arg(data.version, data.subject),
+              QStringLiteral("Periods in the band: %1 of %2 completed (%3 periods in the version)    "
+                             "Goal %4, band %5 to %6    Earnings: %7")
+                  .arg(data.periodsInBand())
+                  .arg(data.periods.size())
+                  .arg(shown)
+                  .arg(amountText(data.goal()), amountText(data.bandLow()), amountText(data.bandHigh()),
+                       money(data.earnings)));
+
+    // Upper panel: the band, the goal and the amount after each period.
+    p.save();
+    p.setClipRect(layout.upper);
+    p.setPen(Qt::NoPen);
+    p.setBrush(reportColours::band);
+    p.drawRect(QRectF(QPointF(layout.upper.left(), layout.upperY(data.bandHigh())),
+                      QPointF(layout.upper.right(), layout.upperY(data.bandLow()))));
+    p.restore();
+    drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
+                   QStringLiteral("Amount in the tank after the period"), size);
+    p.save();
+    p.setClipRect(layout.upper);
+    p.setPen(QPen(reportColours::goal, 3));
+    p.drawLine(QPointF(layout.upper.left(), layout.upperY(data.goal())),
+               QPointF(layout.upper.right(), layout.upperY(data.goal())));
+    const double radius = std::clamp(layout.periodWidth() * 0.3, 2.5, 7.0);
+    QPainterPath line;
+    for (int i = 0; i < data.periods.size(); ++i) {
+        const QPointF point = layout.upperPoint(data.periods[i].trial, data.periods[i].amount);
+        const bool joined = i > 0 && data.periods[i - 1].trial == data.periods[i].trial - 1;
+        if (joined)
+            line.lineTo(point);
+        else
+            line.moveTo(point);
+    }
+    p.setPen(QPen(reportColours::amountLine, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(line);
+    p.setPen(Qt::NoPen);
+    for (const ReportPeriod& period : data.periods) {
+        p.setBrush(isInBand(period) ? reportColours::inBand : reportColours::outOfBand);
+        p.drawEllipse(layout.upperPoint(period.trial, period.amount), radius, radius);
+    }
+    p.restore();
+    drawLegend(p, QPointF(layout.upper.right(), layout.upper.top() - 8),
+               {{reportColours::goal, QStringLiteral("goal")},
+                {reportColours::band, QStringLiteral("band")},
+                {reportColours::inBand, QStringLiteral("in the band")},
+                {reportColours::outOfBand, QStringLiteral("outside")}},
+               size);
+
+    // Lower panel: the environment's net flow and the participant's orders per period.
+    drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
+                   QStringLiteral("Flows per period"), size);
+    p.save();
+    p.setClipRect(layout.lower);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::NoPen);
+    for (const ReportPeriod& period : data.periods) {
+        p.setBrush(reportColours::envNet);
+        p.drawRect(layout.bar(period.trial, 0, 3, period.envNetFlow));
+        p.setBrush(reportColours::userIn);
+        p.drawRect(layout.bar(period.trial, 1, 3, period.userInFlow));
+        p.setBrush(reportColours::userOut);
+        p.drawRect(layout.bar(period.trial, 2, 3, period.userOutFlow));
+    }
+    p.setPen(QPen(Qt::black, 1));
+    p.drawLine(QPointF(layout.lower.left(), layout.lowerY(0)), QPointF(layout.lower.right(), layout.lowerY(0)));
+    p.restore();
+    drawLegend(p, QPointF(layout.lower.right(), layout.lower.top() - 8),
+               {{reportColours::envNet, QStringLiteral("environment net flow")},
+                {reportColours::userIn, QStringLiteral("inflow order")},
+                {reportColours::userOut, QStringLiteral("outflow order")}},
+               size);
+    p.setFont(font(size, 0.016));
+    p.setPen(Qt::black);
+    p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
+    p.end();
+    return image;
+}
+
+ReportLayout distributionLayout(const DistributionData& data, QSize size)
+{
+    const int last = std::max(data.maxTrial, data.points.isEmpty() ? 1 : data.points.last().trial);
+    ReportLayout layout = frame(size, last);
+    double low = 0;
+    double high = 0;
+    int most = 1;
+    for (const DistributionPoint& point : data.points) {
+        high = std::max(high, point.meanDistance + point.standardDeviation);
+        most = std::max(most, point.participants);
+    }
+    if (high <= 0)
+        high = 1;
+    const double step = niceStep(high, 6);
+    layout.upperMin = low;
+    layout.upperMax = std::ceil(high * 1.05 / step) * step;
+    layout.upperStep = step;
+    double countHigh = most;
+    layout.lowerStep = std::max(1.0, niceStep(countHigh, 4));
+    layout.lowerMin = 0;
+    layout.lowerMax = std::ceil(countHigh / layout.lowerStep) * layout.lowerStep;
+    if (layout.lowerMax < countHigh * 1.05)
+        layout.lowerMax += layout.lowerStep;
+    return layout;
+}
+
+QImage drawDistribution(const DistributionData& data, QSize size)
+{
+    const ReportLayout layout = distributionLayout(data, size);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(reportColours::background);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    drawTitle(p, size,
+              QStringLiteral("Version %1 \u2014 %2 participant%3")
+                  .arg(data.version)
+                  .arg(data.participants)
+                  .arg(data.participants == 1 ? QString() : QStringLiteral("s")),
+              QStringLiteral("Mean absolute distance from the goal after each period; shaded: mean \u00b1 one "
+                             "standard deviation across participants (n = %1)")
+                  .arg(data.participants));
+
+    // The spread, then the grid over it, then the mean.
+    p.save();
+    p.setClipRect(layout.upper);
+    p.setPen(Qt::NoPen);
+    p.setBrush(reportColours::spread);
+    for (int i = 0; i < data.points.size(); ++i) {
+        const DistributionPoint& point = data.points[i];
+        // Each period's spread covers its own period's width, so gaps and single periods show.
+        const double half = layout.periodWidth() / 2;
+        const double x = layout.x(point.trial);
+        const double top = layout.upperY(point.meanDistance + point.standardDeviation);
+        const double bottom = layout.upperY(std::max(0.0, point.meanDistance - point.standardDeviation));
+        p.drawRect(QRectF(QPointF(x - half, top), QPointF(x + half, bottom)));
+    }
+    p.restore();
+    drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
+                   QStringLiteral("Absolute distance from the goal"), size);
+    p.save();
+    p.setClipRect(layout.upper);
+    QPainterPath line;
+    for (int i = 0; i < data.points.size(); ++i) {
+        const QPointF point = layout.upperPoint(data.points[i].trial, data.points[i].meanDistance);
+        if (i > 0 && data.points[i - 1].trial == data.points[i].trial - 1)
+            line.lineTo(point);
+        else
+            line.moveTo(point);
+    }
+    p.setPen(QPen(reportColours::mean, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(line);
+    const double radius = std::clamp(layout.periodWidth() * 0.3, 2.5, 7.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(reportColours::mean);
+    for (const DistributionPoint& point : data.points)
+        p.drawEllipse(layout.upperPoint(point.trial, point.meanDistance), radius, radius);
+    p.restore();
+    drawLegend(p, QPointF(layout.upper.right(), layout.upper.top() - 8),
+               {{reportColours::mean, QStringLiteral("mean")},
+                {reportColours::spread, QStringLiteral("\u00b1 1 SD")}},
+               size);
+
+    drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
+                   QStringLiteral("Participants who completed the period"), size);
+    p.save();
+    p.setClipRect(layout.lower);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::NoPen);
+    p.setBrush(reportColours::count);
+    for (const DistributionPoint& point : data.points)
+        p.drawRect(layout.bar(point.trial, 0, 1, point.participants));
+    p.restore();
+    p.setFont(font(size, 0.016));
+    p.setPen(Qt::black);
+    p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
+    p.end();
+    return image;
+}
+
+void writePngAtomically(const QImage& image, const QString& path)
+{
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        throw ToolError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    if (image.isNull() || !image.save(&file, "PNG")) {
+        file.cancelWriting();
+        throw ToolError(QStringLiteral("Cannot encode the picture for %1.").arg(path));
+    }
+    if (!file.commit())
+        throw ToolError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+} // namespace aquilevel::tools

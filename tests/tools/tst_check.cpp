@@ -1,0 +1,201 @@
+// The check command: every version of the database is judged by the login's own rules,
+// and every problem of every version is listed.
+
+#include "config/ConfigCheck.h"
+#include "tools/CheckCommand.h"
+#include "support/TempDatabase.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+using namespace aquilevel;
+using aquilevel::test::TempDatabase;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+    QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+};
+
+Result check(const QString& folder, const QStringList& arguments)
+{
+    Result result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    result.status = tools::runCheck(arguments, {folder, out, err});
+    out.flush();
+    err.flush();
+    return result;
+}
+
+// The real program, for what happens outside the command function.
+Result runBinary(const QString& folder, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
+                  QStringList{QStringLiteral("--data"), folder, QStringLiteral("check")} + arguments);
+    Result result;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.status = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+} // namespace
+
+class TestCheck : public QObject {
+    Q_OBJECT
+
+private:
+    // Four versions: one sound, one with three broken rules in tblSetup, one whose labels
+    // and scenario are missing, one whose MaxTrial cannot be read as a number.
+    std::unique_ptr<TempDatabase> m_broken;
+
+private slots:
+    void initTestCase()
+    {
+        m_broken = std::make_unique<TempDatabase>();
+        const TempDatabase& db = *m_broken;
+        test::insertScenario(db, 7, 0, 11);
+
+        test::insertSetup(db, test::soundSetupRow(QStringLiteral("Good")));
+        test::insertLabels(db, QStringLiteral("Good"), 5);
+
+        QVariantMap setup = test::soundSetupRow(QStringLiteral("Setup"));
+        setup[QStringLiteral("AfterEveryNTrials")] = 0;
+        setup[QStringLiteral("userDelay")] = 0;
+        setup[QStringLiteral("RHEIGHT")] = -1.0;
+        test::insertSetup(db, setup);
+        test::insertLabels(db, QStringLiteral("Setup"), 5);
+
+        QVariantMap tables = test::soundSetupRow(QStringLiteral("Tables"));
+        tables[QStringLiteral("ScenarioUsed")] = 8;
+        test::insertSetup(db, tables);
+        test::insertLabels(db, QStringLiteral("Tables"), 2);
+
+        QVariantMap unreadable = test::soundSetupRow(QStringLiteral("Unreadable"));
+        unreadable[QStringLiteral("MaxTrial")] = QStringLiteral("ten");
+        test::insertSetup(db, unreadable);
+        test::insertLabels(db, QStringLiteral("Unreadable"), 5);
+    }
+
+    void theDemoDatabasePasses()
+    {
+        TempDatabase demo(TempDatabase::Content::Demo);
+        const int versions = demo.column(QStringLiteral("select count(*) from tblSetup")).value(0).toInt();
+        QVERIFY(versions > 1);
+        const Result result = check(demo.folder(), {});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.lines(), QStringList{QStringLiteral("%1 versions checked, all sound.").arg(versions)});
+        QCOMPARE(result.err, QString());
+    }
+
+    void everyProblemOfEveryVersionIsListed()
+    {
+        const Result result = check(m_broken->folder(), {});
+        QCOMPARE(result.status, 1);
+        const QStringList lines = result.lines();
+        const QStringList expected = {
+            QStringLiteral("tblSetup, version \"Setup\", field AfterEveryNTrials: "
+                           "Value of AfterEveryNTrials should be greater than 0"),
+            QStringLiteral("tblSetup, version \"Setup\", field userDelay: "
+                           "an interval of 0 ms; it must be at least 1 ms"),
+            QStringLiteral("tblSetup, version \"Setup\", field RHEIGHT: "
+                           "a block height of -1 pixels; it must be positive"),
+            QStringLiteral("tblLabels, version \"Tables\", field LabelName: "
+                           "2 labels for 5 scale marks; every mark needs one"),
+            QStringLiteral("tblScenarios, version \"Tables\", field Scenario: scenario 8 has no rows"),
+        };
+        QCOMPARE(lines.mid(0, expected.size()), expected);
+        // The unreadable field is named with its version; rules that need it are not judged.
+        QCOMPARE(lines.size(), expected.size() + 2);
+        QVERIFY2(lines.at(expected.size())
+                     .startsWith(QStringLiteral("tblSetup, version \"Unreadable\", field MaxTrial: ")),
+                 qPrintable(lines.at(expected.size())));
+        QCOMPARE(lines.last(), QStringLiteral("4 versions checked: 6 problems in 3 versions."));
+        QVERIFY(!result.out.contains(QStringLiteral("\"Good\"")));
+    }
+
+    void theListIsWhatTheLoginsCheckFinds()
+    {
+        // The command adds nothing and drops nothing: per version, its lines are the
+        // problems of the login's routine.
+        tools::ToolStore tool(m_broken->folder());
+        for (const QString& version : {QStringLiteral("Setup"), QStringLiteral("Tables"), QStringLiteral("Unreadable")}) {
+            const config::ConfigProblems problems = config::checkVersion(tool.store(), version);
+            const Result result = check(m_broken->folder(), {QStringLiteral("--version"), version});
+            QCOMPARE(result.status, 1);
+            QCOMPARE(result.lines().size(), problems.size() + 1);
+            for (int i = 0; i < problems.size(); ++i) {
+                QVERIFY(result.lines().at(i).startsWith(problems.at(i).table));
+                QVERIFY(result.lines().at(i).endsWith(problems.at(i).message));
+            }
+        }
+    }
+
+    void oneVersionCanBeChecked()
+    {
+        Result result = check(m_broken->folder(), {QStringLiteral("--version"), QStringLiteral("Good")});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.lines(), QStringList{QStringLiteral("1 version checked, all sound.")});
+
+        result = check(m_broken->folder(), {QStringLiteral("--version=Setup")});
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.lines().size(), 4);
+        QCOMPARE(result.lines().last(), QStringLiteral("1 version checked: 3 problems in 1 version."));
+
+        // Versions are matched without regard to letter case, as at the login.
+        result = check(m_broken->folder(), {QStringLiteral("--version"), QStringLiteral("good")});
+        QCOMPARE(result.status, 0);
+
+        result = check(m_broken->folder(), {QStringLiteral("--version"), QStringLiteral("Missing")});
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.lines().first(), QStringLiteral("tblSetup, version \"Missing\", field Version: "
+                                                        "there is no row for this version"));
+    }
+
+    void aDatabaseWithoutVersionsIsNotSound()
+    {
+        TempDatabase empty;
+        const Result result = check(empty.folder(), {});
+        QCOMPARE(result.status, 1);
+        QVERIFY(result.out.contains(QStringLiteral("No versions")));
+    }
+
+    void usageAndMissingDatabase()
+    {
+        QTemporaryDir nowhere;
+        Result result = runBinary(nowhere.path(), {});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(QStringLiteral("There is no experiment database")), qPrintable(result.err));
+        QCOMPARE(result.out, QString());
+
+        result = runBinary(m_broken->folder(), {QStringLiteral("--help")});
+        QCOMPARE(result.status, 0);
+        QVERIFY(result.out.contains(QStringLiteral("check [--version V]")));
+
+        result = runBinary(m_broken->folder(), {QStringLiteral("--bogus")});
+        QCOMPARE(result.status, 2);
+        QVERIFY2(result.err.contains(QStringLiteral("bogus")), qPrintable(result.err));
+
+        result = check(m_broken->folder(), {QStringLiteral("--version")});
+        QCOMPARE(result.status, 2);
+        result = check(m_broken->folder(), {QStringLiteral("extra")});
+        QCOMPARE(result.status, 2);
+
+        // Through the real program, a broken database fails with its list.
+        result = runBinary(m_broken->folder(), {});
+        QCOMPARE(result.status, 1);
+        QVERIFY(result.out.contains(QStringLiteral("scenario 8 has no rows")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCheck)
+#include "tst_check.moc"

@@ -1,0 +1,542 @@
+// The export writes tables as CSV that analysis tools read back exactly, from one moment
+// of the data; the import replaces configuration all at once or not at all, and names
+// the file, line and column of every mistake.
+
+#include "store/SqlCipherConnection.h"
+#include "store/DataLocation.h"
+#include "store/Store.h"
+#include "support/Fakes.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TempDatabase.h"
+#include "tools/Csv.h"
+#include "tools/ExportImport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+using namespace aquilevel;
+using aquilevel::test::TempDatabase;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Result run(tools::ToolMain command, const QString& dataFolder, const QStringList& arguments)
+{
+    Result result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    try {
+        result.status = command(arguments, {dataFolder, out, err});
+    } catch (const tools::ToolError& error) {
+        err << error.message();
+        result.status = 1;
+    }
+    out.flush();
+    err.flush();
+    return result;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Every file of a folder with its bytes, to compare two exports.
+QMap<QString, QByteArray> folderBytes(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString& name : QDir(folder).entryList(QDir::Files))
+        files.insert(name, readAll(QDir(folder).filePath(name)));
+    return files;
+}
+
+QList<QStringList> records(const QByteArray& bytes)
+{
+    const tools::csv::Document document = tools::csv::parse(bytes);
+    QList<QStringList> rows;
+    for (const auto& r : document.records)
+        rows.append(r.fields);
+    return rows;
+}
+
+// The value of a column in a parsed file's data row.
+QString value(const QList<QStringList>& rows, int row, const QString& column)
+{
+    return rows.value(row).value(rows.value(0).indexOf(column));
+}
+
+// A whole export: every table, the passwords too.
+QMap<QString, QByteArray> fullExport(const QString& dataFolder)
+{
+    QTemporaryDir out;
+    const Result r = run(tools::runExport, dataFolder,
+                         {out.path(), QStringLiteral("--tables"), QStringLiteral("all,tblPasswords")});
+    if (r.status != 0)
+        qWarning() << r.err;
+    return folderBytes(out.path());
+}
+
+// An engine that logs what its connection is asked, and can act between two reads.
+class LoggingEngine final : public store::Engine {
+public:
+    class LoggingConnection final : public store::Connection {
+    public:
+        explicit LoggingConnection(LoggingEngine& engine) : m_engine(engine) {}
+        store::Connection& inner() { return m_engine.m_inner->open(false); }
+        QStringList columns(const QString& table) override { return inner().columns(table); }
+        store::Rows select(const store::Query& query, bool withRowIds) override
+        {
+            store::Rows rows = inner().select(query, withRowIds);
+            if (query.text().startsWith(QStringLiteral("SELECT * FROM"))) {
+                m_engine.log.append(QStringLiteral("read ") + query.text().section(QLatin1Char('"'), 1, 1));
+                if (m_engine.betweenReads) {
+                    auto action = std::move(m_engine.betweenReads);
+                    m_engine.betweenReads = nullptr;
+                    action();
+                }
+            }
+            return rows;
+        }
+        void insert(const QString& t, const store::FieldValues& v) override { inner().insert(t, v); }
+        void update(const QString& t, qint64 id, const store::FieldValues& v) override { inner().update(t, id, v); }
+        void remove(const QString& t, const QString& c, const QVariantList& v) override { inner().remove(t, c, v); }
+        void begin(bool write) override
+        {
+            m_engine.log.append(write ? QStringLiteral("begin write") : QStringLiteral("begin read"));
+            inner().begin(write);
+        }
+        void commit() override
+        {
+            m_engine.log.append(QStringLiteral("commit"));
+            inner().commit();
+        }
+        void rollback() override
+        {
+            m_engine.log.append(QStringLiteral("rollback"));
+            inner().rollback();
+        }
+
+    private:
+        LoggingEngine& m_engine;
+    };
+
+    explicit LoggingEngine(std::unique_ptr<store::Engine> inner) : m_inner(std::move(inner)), m_connection(*this) {}
+    QString location() const override { return m_inner->location(); }
+    store::Connection& open(bool) override { return m_connection; }
+    void release() override {}
+    void discard() override { m_inner->discard(); }
+
+    QStringList log;
+    std::function<void()> betweenReads;
+
+private:
+    std::unique_ptr<store::Engine> m_inner;
+    LoggingConnection m_connection;
+};
+
+struct LoggedStore {
+    explicit LoggedStore(const TempDatabase& db)
+    {
+        auto owned = std::make_unique<LoggingEngine>(db.engine());
+        engine = owned.get();
+        store = std::make_unique<store::Store>(std::move(owned), prompter, pacer, random, [] {});
+    }
+    test::ScriptedPrompter prompter;
+    test::RecordingPacer pacer;
+    test::FixedRandom random;
+    LoggingEngine* engine = nullptr;
+    std::unique_ptr<store::Store> store;
+};
+
+} // namespace
+
+class TestExportImport : public QObject {
+    Q_OBJECT
+
+private:
+    // One demo database with known data rows, shared by the export tests.
+    std::unique_ptr<TempDatabase> m_data;
+    const QString m_answer = QStringLiteral("Too fast, I said \"stop\"\r\nthen waited\nÄrger");
+
+private slots:
+    void initTestCase()
+    {
+        m_data = std::make_unique<TempDatabase>(TempDatabase::Content::Demo);
+        const TempDatabase& db = *m_data;
+        db.exec(QStringLiteral("INSERT INTO datSubject (Subject, Version, Condition, Major, Gender, Age, Date, Time) "
+                               "VALUES (?,?,?,?,?,?,?,?)"),
+                {QStringLiteral("anna"), QStringLiteral("Demo continuous"), QStringLiteral("continuous"),
+                 QStringLiteral("Biology"), QStringLiteral("F"), 23.5, QStringLiteral("2026-03-04"),
+                 QStringLiteral("09:05:07")});
+        db.exec(QStringLiteral("INSERT INTO datSubject (Subject, Version, Condition, Age, Date, Time) VALUES (?,?,?,?,?,?)"),
+                {QStringLiteral("Ben"), QStringLiteral("Demo discrete"), QStringLiteral("discrete"), 30,
+                 QStringLiteral("2026-03-05"), QStringLiteral("14:00:00")});
+        db.exec(QStringLiteral("INSERT INTO datQuestionnaire (Subject, Version, QuestionNumber, QuestionAnswer) VALUES (?,?,?,?)"),
+                {QStringLiteral("anna"), QStringLiteral("Demo continuous"), 1, m_answer});
+        db.exec(QStringLiteral("INSERT INTO datQuestionnaire (Subject, Version, QuestionNumber, QuestionAnswer) VALUES (?,?,?,?)"),
+                {QStringLiteral("Ben"), QStringLiteral("Demo discrete"), 1, QStringLiteral("plain")});
+        db.exec(QStringLiteral("INSERT INTO datExperimentTrials (Subject, Version, eventType, EventID, Trial, Date, Time, "
+                               "CurrentCost, TotCost, AmountInTank, IsUserInFlow, IsUserOutFlow) VALUES (?,?,?,?,?,?,?,?,?,?,?,?)"),
+                {QStringLiteral("anna"), QStringLiteral("Demo continuous"), QStringLiteral("Submit Clicked"), 3, 1,
+                 QStringLiteral("2026-03-04"), QStringLiteral("09:06:00"), 0.1, 1e-7, 1.0 / 3.0, 1, QVariant()});
+        db.exec(QStringLiteral("INSERT INTO datTrialSummary (Subject, Version, Trial, Date, startTime, endTime, IsEnvInFlow) "
+                               "VALUES (?,?,?,?,?,?,?)"),
+                {QStringLiteral("anna"), QStringLiteral("Demo continuous"), 1, QStringLiteral("2026-03-04"),
+                 QStringLiteral("09:06:00"), QStringLiteral("09:06:09"), 0});
+    }
+
+    void exportWritesRfc4180WithExactValues()
+    {
+        QTemporaryDir out;
+        const QString folder = out.filePath(QStringLiteral("new/sub")); // created on the way
+        const Result r = run(tools::runExport, m_data->folder(), {folder});
+        QCOMPARE(r.status, 0);
+        QStringList written = QDir(folder).entryList(QDir::Files);
+        written.sort();
+        QCOMPARE(written, QStringList({QStringLiteral("datExperimentTrials.csv"), QStringLiteral("datQuestionnaire.csv"),
+                                       QStringLiteral("datSubject.csv"), QStringLiteral("datTrialSummary.csv"),
+                                       QStringLiteral("datUserTimesSummary.csv")}));
+
+        // The answer with a comma, quotes and line breaks is quoted, quotes doubled, bytes UTF-8.
+        const QByteArray questionnaire = readAll(QDir(folder).filePath(QStringLiteral("datQuestionnaire.csv")));
+        QVERIFY(questionnaire.startsWith("Subject,Version,QuestionNumber,QuestionAnswer"));
+        QVERIFY(questionnaire.contains(
+            "anna,Demo continuous,1,\"Too fast, I said \"\"stop\"\"\r\nthen waited\nÄrger\""));
+        QVERIFY(questionnaire.contains("\r\nBen,Demo discrete,1,plain"));
+        QVERIFY(questionnaire.endsWith("\r\n"));
+        QVERIFY(!questionnaire.startsWith("\xEF\xBB\xBF"));
+        const auto qRows = records(questionnaire);
+        QCOMPARE(value(qRows, 1, QStringLiteral("QuestionAnswer")), m_answer);
+
+        // Header: the table's own columns in table order; every line ends CRLF.
+        const TempDatabase& db = *m_data;
+        const QStringList columns = db.engine()->open(true).columns(QStringLiteral("datExperimentTrials"));
+        QVERIFY(columns.size() >= 40);
+        const QByteArray trials = readAll(QDir(folder).filePath(QStringLiteral("datExperimentTrials.csv")));
+        QVERIFY(trials.startsWith((columns.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8()));
+        QCOMPARE(trials.count("\n"), trials.count("\r\n"));
+
+        const auto tRows = records(trials);
+        QCOMPARE(tRows.size(), 2);
+        QCOMPARE(value(tRows, 1, QStringLiteral("Date")), QStringLiteral("2026-03-04"));
+        QCOMPARE(value(tRows, 1, QStringLiteral("Time")), QStringLiteral("09:06:00"));
+        QCOMPARE(value(tRows, 1, QStringLiteral("CurrentCost")), QStringLiteral("0.1"));
+        QCOMPARE(value(tRows, 1, QStringLiteral("CurrentCost")).toDouble(), 0.1);
+        QCOMPARE(value(tRows, 1, QStringLiteral("TotCost")).toDouble(), 1e-7);
+        QCOMPARE(value(tRows, 1, QStringLiteral("AmountInTank")).toDouble(), 1.0 / 3.0); // exact, not 0.333333
+        QCOMPARE(value(tRows, 1, QStringLiteral("EventID")), QStringLiteral("3"));
+        QCOMPARE(value(tRows, 1, QStringLiteral("IsUserInFlow")), QStringLiteral("1"));
+        QCOMPARE(value(tRows, 1, QStringLiteral("IsUserOutFlow")), QString()); // Null stays empty
+        QCOMPARE(value(tRows, 1, QStringLiteral("Subject")), QStringLiteral("anna"));
+
+        const auto sRows = records(readAll(QDir(folder).filePath(QStringLiteral("datTrialSummary.csv"))));
+        QCOMPARE(value(sRows, 1, QStringLiteral("startTime")), QStringLiteral("09:06:00"));
+        QCOMPARE(value(sRows, 1, QStringLiteral("endTime")), QStringLiteral("09:06:09"));
+        QCOMPARE(value(sRows, 1, QStringLiteral("IsEnvInFlow")), QStringLiteral("0"));
+        const auto pRows = records(readAll(QDir(folder).filePath(QStringLiteral("datSubject.csv"))));
+        QCOMPARE(value(pRows, 1, QStringLiteral("Age")), QStringLiteral("23.5"));
+        QCOMPARE(value(pRows, 2, QStringLiteral("Age")), QStringLiteral("30"));
+
+        // An empty table still gets its header; no temporary file is left behind.
+        const QByteArray times = readAll(QDir(folder).filePath(QStringLiteral("datUserTimesSummary.csv")));
+        QVERIFY(times.startsWith("Subject,Version,Trial,Date,SubmitClickTime"));
+        QCOMPARE(times.count("\r\n"), 1);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 5);
+    }
+
+    void exportFiltersByVersionSubjectAndTables()
+    {
+        QTemporaryDir out;
+        // Letter case does not matter; a quote in a filter value is a value, not SQL.
+        Result r = run(tools::runExport, m_data->folder(),
+                       {out.path(), QStringLiteral("--version"), QStringLiteral("demo CONTINUOUS"),
+                        QStringLiteral("--tables"), QStringLiteral("datSubject,config")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 4); // no passwords with "config"
+        auto subjects = records(readAll(out.filePath(QStringLiteral("datSubject.csv"))));
+        QCOMPARE(subjects.size(), 2);
+        QCOMPARE(value(subjects, 1, QStringLiteral("Subject")), QStringLiteral("anna"));
+        auto setup = records(readAll(out.filePath(QStringLiteral("tblSetup.csv"))));
+        QCOMPARE(setup.size(), 2);
+        QCOMPARE(value(setup, 1, QStringLiteral("Version")), QStringLiteral("Demo continuous"));
+        const auto labels = records(readAll(out.filePath(QStringLiteral("tblLabels.csv"))));
+        QCOMPARE(labels.size(), 11);
+        for (int i = 1; i < labels.size(); ++i)
+            QCOMPARE(value(labels, i, QStringLiteral("version")), QStringLiteral("Demo continuous"));
+        const auto scenarios = records(readAll(out.filePath(QStringLiteral("tblScenarios.csv"))));
+        QVERIFY(scenarios.size() > 2);
+        for (int i = 1; i < scenarios.size(); ++i)
+            QCOMPARE(value(scenarios, i, QStringLiteral("Scenario")), QStringLiteral("1"));
+
+        QTemporaryDir second;
+        r = run(tools::runExport, m_data->folder(),
+                {second.path(), QStringLiteral("--subject"), QStringLiteral("BEN")});
+        QCOMPARE(r.status, 0);
+        subjects = records(readAll(second.filePath(QStringLiteral("datSubject.csv"))));
+        QCOMPARE(subjects.size(), 2);
+        QCOMPARE(value(subjects, 1, QStringLiteral("Subject")), QStringLiteral("Ben"));
+        QCOMPARE(records(readAll(second.filePath(QStringLiteral("datExperimentTrials.csv")))).size(), 1);
+
+        QTemporaryDir third;
+        r = run(tools::runExport, m_data->folder(),
+                {third.path(), QStringLiteral("--version"), QStringLiteral("x' OR '1'='1")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(records(readAll(third.filePath(QStringLiteral("datSubject.csv")))).size(), 1);
+
+        // The passwords only by name.
+        QTemporaryDir fourth;
+        r = run(tools::runExport, m_data->folder(), {fourth.path(), QStringLiteral("--tables"), QStringLiteral("tblpasswords")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(QDir(fourth.path()).entryList(QDir::Files), QStringList{QStringLiteral("tblPasswords.csv")});
+        QVERIFY(r.err.contains(QStringLiteral("plain text")));
+    }
+
+    void exportUsageErrors()
+    {
+        QTemporaryDir out;
+        Result r = run(tools::runExport, m_data->folder(), {out.path(), QStringLiteral("--tables"), QStringLiteral("datNothing")});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.err.contains(QStringLiteral("datNothing")));
+        r = run(tools::runExport, m_data->folder(), {});
+        QCOMPARE(r.status, 2);
+        r = run(tools::runExport, m_data->folder(), {out.path(), QStringLiteral("--bogus")});
+        QCOMPARE(r.status, 2);
+        r = run(tools::runExport, m_data->folder(), {QStringLiteral("--help")});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains(QStringLiteral("--subject")));
+        QTemporaryDir empty;
+        r = run(tools::runExport, empty.path(), {out.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(QStringLiteral("no experiment database")));
+        QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // Several tables come from one read transaction: a session that writes between the
+    // reads of two tables is held off until the export has read them all.
+    void exportIsOneSnapshot()
+    {
+        LoggedStore logged(*m_data);
+        bool writeRefused = false;
+        logged.engine->betweenReads = [&] {
+            auto other = store::SqlCipherConnection::open(m_data->path(), store::databasePassword(), false, 0);
+            try {
+                other->insert(QStringLiteral("datQuestionnaire"),
+                              {{QStringLiteral("Subject"), QStringLiteral("late")}, {QStringLiteral("Version"), QStringLiteral("Demo discrete")}});
+            } catch (const store::EngineError&) {
+                writeRefused = true;
+            }
+        };
+        QTemporaryDir out;
+        tools::ExportOptions options;
+        options.tables = {QStringLiteral("datSubject"), QStringLiteral("datExperimentTrials"), QStringLiteral("datQuestionnaire")};
+        tools::exportTables(*logged.store, out.path(), options);
+        QCOMPARE(logged.engine->log,
+                 QStringList({QStringLiteral("begin read"), QStringLiteral("read datSubject"),
+                              QStringLiteral("read datExperimentTrials"), QStringLiteral("read datQuestionnaire"),
+                              QStringLiteral("commit")}));
+        QVERIFY(writeRefused);
+        QVERIFY(!readAll(out.filePath(QStringLiteral("datQuestionnaire.csv"))).contains("late"));
+        QCOMPARE(m_data->column(QStringLiteral("select count(*) from datQuestionnaire where Subject = 'late'")).value(0).toInt(), 0);
+    }
+
+    // The round trip: the demo configuration, exported, imported into an empty file and
+    // exported again, gives the same bytes.
+    void roundTripGivesTheSameBytes()
+    {
+        QTemporaryDir first;
+        const QStringList tables = {QStringLiteral("--tables"), QStringLiteral("config,tblPasswords")};
+        QCOMPARE(run(tools::runExport, m_data->folder(), QStringList{first.path()} + tables).status, 0);
+        TempDatabase fresh(TempDatabase::Content::Empty);
+        const Result imported = run(tools::runImport, fresh.folder(), {first.path()});
+        QCOMPARE(imported.err, QString());
+        QCOMPARE(imported.status, 0);
+        QVERIFY(imported.out.contains(QStringLiteral("Demo time-gap bonus")));
+        QTemporaryDir second;
+        QCOMPARE(run(tools::runExport, fresh.folder(), QStringList{second.path()} + tables).status, 0);
+        const auto before = folderBytes(first.path());
+        QCOMPARE(before.size(), 4);
+        QCOMPARE(folderBytes(second.path()), before);
+
+        // Importing again replaces the versions' rows rather than adding to them.
+        QCOMPARE(run(tools::runImport, fresh.folder(), {first.path()}).status, 0);
+        QTemporaryDir third;
+        QCOMPARE(run(tools::runExport, fresh.folder(), QStringList{third.path()} + tables).status, 0);
+        QCOMPARE(folderBytes(third.path()), before);
+    }
+
+    // A version's rows are replaced as a whole, other versions stay; and the import is
+    // one write transaction.
+    void importReplacesOnlyTheVersionsItHolds()
+    {
+        TempDatabase db(TempDatabase::Content::Demo);
+        QTemporaryDir in;
+        const QString labelsHeader = QStringLiteral("version,LabelNumber,LabelName\r\n");
+        QByteArray labels = labelsHeader.toUtf8();
+        for (int mark = 1; mark <= 10; ++mark)
+            labels += QStringLiteral("demo DISCRETE,%1,%2 gal\r\n").arg(mark).arg(mark * 10).toUtf8();
+        writeFile(in.filePath(QStringLiteral("tblLabels.csv")), labels);
+        LoggedStore logged(db);
+        QString summary;
+        const QStringList problems = tools::importTables(*logged.store, in.path(), &summary);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        QVERIFY(logged.engine->log.contains(QStringLiteral("begin write")));
+        QCOMPARE(logged.engine->log.count(QStringLiteral("commit")), 2); // reading the columns, writing
+        QCOMPARE(db.column(QStringLiteral("select count(*) from tblLabels where version = 'Demo discrete'")).value(0).toInt(), 10);
+        QCOMPARE(db.column(QStringLiteral("select LabelName from tblLabels where version = 'Demo discrete' order by rowid")).value(0).toString(),
+                 QStringLiteral("10 gal"));
+        QCOMPARE(db.column(QStringLiteral("select count(*) from tblLabels")).value(0).toInt(), 40);
+        QVERIFY(summary.contains(QStringLiteral("Checked version(s): demo DISCRETE")));
+    }
+
+    // Whatever is wrong, the file is left as it was, and every problem is named with
+    // file, line and column.
+    void brokenImportLeavesTheFileUntouched()
+    {
+        TempDatabase db(TempDatabase::Content::Demo);
+        const auto before = fullExport(db.folder());
+        QVERIFY(before.size() == 9);
+        QTemporaryDir source;
+        QCOMPARE(run(tools::runExport, db.folder(), {source.path(), QStringLiteral("--tables"), QStringLiteral("config")}).status, 0);
+        const QByteArray setup = readAll(source.filePath(QStringLiteral("tblSetup.csv")));
+        const QList<QStringList> rows = records(setup);
+        const int afterEvery = rows.first().indexOf(QStringLiteral("AfterEveryNTrials"));
+        const int maxTrial = rows.first().indexOf(QStringLiteral("MaxTrial"));
+
+        // 1. Every line reads, but one version fails the check: nothing is written.
+        {
+            QTemporaryDir in;
+            QList<QStringList> changed = rows;
+            changed[1][maxTrial] = QStringLiteral("99");     // would change a sound version
+            changed[2][afterEvery] = QStringLiteral("0");    // breaks another
+            QByteArray bytes;
+            for (const QStringList& r : changed)
+                bytes += tools::csv::record(r);
+            writeFile(in.filePath(QStringLiteral("tblSetup.csv")), bytes);
+            const Result r = run(tools::runImport, db.folder(), {in.path()});
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("tblSetup.csv, line 3, column %1 (AfterEveryNTrials)").arg(afterEvery + 1)), qPrintable(r.err));
+            QVERIFY(r.err.contains(QStringLiteral("Nothing was imported")));
+            QCOMPARE(fullExport(db.folder()), before);
+        }
+        // 2. A good file beside a file with a line that does not read.
+        {
+            QTemporaryDir in;
+            writeFile(in.filePath(QStringLiteral("tblSetup.csv")), setup);
+            writeFile(in.filePath(QStringLiteral("tblScenarios.csv")),
+                      "Scenario,Trial,inFlowRateEnviron,outFlowRateEnviron\r\n1,0,2,1\r\n1,1,two,1\r\n");
+            const Result r = run(tools::runImport, db.folder(), {in.path()});
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("tblScenarios.csv, line 3, column 3 (inFlowRateEnviron): \"two\" is not a number")), qPrintable(r.err));
+            QCOMPARE(fullExport(db.folder()), before);
+        }
+    }
+
+    void typicalMistakesAreNamedWithFileLineAndColumn_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("expected");
+        const QByteArray header = "Scenario,Trial,inFlowRateEnviron,outFlowRateEnviron\r\n";
+        QTest::newRow("missing column") << QByteArray("Scenario,Trial,inFlowRateEnviron\r\n1,0,2\r\n")
+                                        << "tblScenarios.csv, line 1, column outFlowRateEnviron: this column is missing";
+        QTest::newRow("text for a number") << header + "1,0,2,1\r\n1,x1,2,1\r\n"
+                                           << "tblScenarios.csv, line 3, column 2 (Trial): \"x1\" is not a whole number";
+        QTest::newRow("decimal comma, quoted") << header + "1,0,\"2,5\",1\r\n"
+                                               << "tblScenarios.csv, line 2, column 3 (inFlowRateEnviron): \"2,5\" uses a comma as decimal separator";
+        QTest::newRow("decimal comma, bare") << header + "1,0,2,5,1\r\n"
+                                             << "tblScenarios.csv, line 2, column 5: the line has 5 fields where the header has 4 (a number written with a decimal comma";
+        QTest::newRow("unknown column") << QByteArray("Scenario,Trial,inFlowRateEnviron,outFlowRateEnviron,Colour\r\n1,0,2,1,red\r\n")
+                                        << "tblScenarios.csv, line 1, column 5: unknown column \"Colour\"";
+        QTest::newRow("too few fields") << header + "1,0,2,1\r\n\r\n1,1,2\r\n"
+                                        << "tblScenarios.csv, line 4, column 4: the line has 3 fields where the header has 4";
+        QTest::newRow("stray quote") << header + "1,0,2\"5,1\r\n"
+                                     << "tblScenarios.csv, line 2, column 3: a quote inside a field";
+        QTest::newRow("unclosed quote") << header + "1,0,\"2,1\r\n"
+                                        << "tblScenarios.csv, line 2, column 3: a quoted field is not closed";
+        QTest::newRow("empty key") << header + ",0,2,1\r\n" << "tblScenarios.csv, line 2, column 1 (Scenario): must not be empty";
+        QTest::newRow("empty file") << QByteArray("\xEF\xBB\xBF") << "tblScenarios.csv, line 1: the file is empty";
+    }
+
+    void typicalMistakesAreNamedWithFileLineAndColumn()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(QString, expected);
+        QTemporaryDir in;
+        writeFile(in.filePath(QStringLiteral("tblScenarios.csv")), csv);
+        const QByteArray before = m_data->column(QStringLiteral("select group_concat(Scenario || ':' || Trial || ':' || inFlowRateEnviron) from tblScenarios")).value(0).toByteArray();
+        const Result r = run(tools::runImport, m_data->folder(), {in.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(expected), qPrintable(r.err));
+        QCOMPARE(m_data->column(QStringLiteral("select group_concat(Scenario || ':' || Trial || ':' || inFlowRateEnviron) from tblScenarios")).value(0).toByteArray(), before);
+    }
+
+    // A byte-order mark, LF or CRLF line ends, columns in another order, a missing last
+    // line end: all read.
+    void importAcceptsBomLineEndsAndColumnOrder()
+    {
+        TempDatabase db(TempDatabase::Content::Demo);
+        QTemporaryDir in;
+        QByteArray bytes = "\xEF\xBB\xBFTrial,Scenario,outFlowRateEnviron,inFlowRateEnviron\n";
+        for (int period = 0; period <= 21; ++period)
+            bytes += QStringLiteral("%1,2,0.1,1e-7%2").arg(period).arg(period % 2 ? QStringLiteral("\r\n") : QStringLiteral("\n")).toUtf8();
+        bytes.chop(1); // no line end after the last line
+        writeFile(in.filePath(QStringLiteral("tblScenarios.csv")), bytes);
+        const Result r = run(tools::runImport, db.folder(), {in.path()});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(db.column(QStringLiteral("select count(*) from tblScenarios where Scenario = 2")).value(0).toInt(), 22);
+        QCOMPARE(db.column(QStringLiteral("select inFlowRateEnviron from tblScenarios where Scenario = 2 and Trial = 21")).value(0).toDouble(), 1e-7);
+        QCOMPARE(db.column(QStringLiteral("select outFlowRateEnviron from tblScenarios where Scenario = 2 and Trial = 0")).value(0).toDouble(), 0.1);
+        QVERIFY(r.out.contains(QStringLiteral("Demo time-driven")));
+    }
+
+    void importUsageAndTheRealProgram()
+    {
+        Result r = run(tools::runImport, m_data->folder(), {QStringLiteral("--help")});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains(QStringLiteral("tblSetup.csv")));
+        QCOMPARE(run(tools::runImport, m_data->folder(), {}).status, 2);
+        QTemporaryDir empty;
+        r = run(tools::runImport, m_data->folder(), {empty.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(QStringLiteral("holds none of")));
+
+        // Through the program itself: the status and messages reach the shell.
+        QTemporaryDir in;
+        writeFile(in.filePath(QStringLiteral("tblPasswords.csv")), "username,password\r\nsomeone,x\r\nSOMEONE,y\r\n");
+        QProcess process;
+        process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
+                      {QStringLiteral("--data"), m_data->folder(), QStringLiteral("import"), in.path()});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 1);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(QStringLiteral("tblPasswords.csv, line 3, column 1 (username): \"SOMEONE\" is already on line 2")), qPrintable(err));
+        QTemporaryDir out;
+        process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
+                      {QStringLiteral("--data"), m_data->folder(), QStringLiteral("export"), out.path(),
+                       QStringLiteral("--subject"), QStringLiteral("anna")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(records(readAll(out.filePath(QStringLiteral("datQuestionnaire.csv")))).size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExportImport)
+#include "tst_exportimport.moc"

@@ -1,0 +1,160 @@
+// The passwd command on the real program: the two lines it reads from standard input
+// become the password the experimenter's gate looks up, or nothing changes at all.
+
+#include "config/DemoConfig.h"
+#include "support/TempDatabase.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace aquilevel;
+using aquilevel::test::TempDatabase;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Result passwd(const QString& folder, const QStringList& arguments, const QByteArray& input)
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
+                  QStringList{QStringLiteral("--data"), folder, QStringLiteral("passwd")} + arguments);
+    Result result;
+    if (!process.waitForStarted(30000))
+        return result;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.status = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+} // namespace
+
+class TestPasswd : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDatabase> m_db;
+
+    // The gate's own lookup: the first row of the user, name matched without letter case.
+    QVariantList gateLookup(const QString& user) const
+    {
+        return m_db->column(QStringLiteral("Select password from tblPasswords where username=?"), {user});
+    }
+    bool gateAccepts(const QString& user, const QString& password) const
+    {
+        const QVariantList found = gateLookup(user);
+        return !found.isEmpty() && found.first().toString() == password;
+    }
+    QStringList accounts() const
+    {
+        QStringList rows;
+        for (const QVariant& row : m_db->column(QStringLiteral(
+                 "select username || '=' || ifnull(password, '(null)') from tblPasswords order by rowid")))
+            rows.append(row.toString());
+        return rows;
+    }
+
+private slots:
+    void initTestCase() { m_db = std::make_unique<TempDatabase>(TempDatabase::Content::Demo); }
+
+    void addingAnAccountLetsTheGateAcceptIt()
+    {
+        QVERIFY(gateLookup(QStringLiteral("alice")).isEmpty());
+        const Result result = passwd(m_db->folder(), {QStringLiteral("Alice")}, " tide pool 7 \n tide pool 7 \n");
+        QCOMPARE(result.status, 0);
+        QVERIFY2(result.out.contains(QStringLiteral("Added")), qPrintable(result.out + result.err));
+        // Spaces belong to the password; the name is found in any letter case.
+        QVERIFY(gateAccepts(QStringLiteral("ALICE"), QStringLiteral(" tide pool 7 ")));
+        QVERIFY(!gateAccepts(QStringLiteral("alice"), QStringLiteral("tide pool 7")));
+        QCOMPARE(gateLookup(QStringLiteral("alice")).size(), 1);
+        // The demo account is untouched.
+        QVERIFY(gateAccepts(config::kDemoUser, config::kDemoPassword));
+
+        // Lines ending in CR LF give the same password as lines ending in LF.
+        QCOMPARE(passwd(m_db->folder(), {QStringLiteral("bob")}, "harbour\r\nharbour\r\n").status, 0);
+        QVERIFY(gateAccepts(QStringLiteral("bob"), QStringLiteral("harbour")));
+    }
+
+    void changingThePasswordRetiresTheOldOneInEveryRow()
+    {
+        // A second row for the same user, as an earlier hand edit may have left.
+        m_db->exec(QStringLiteral("insert into tblPasswords (username, password) values (?, ?)"),
+                   {QStringLiteral("Experimenter"), QStringLiteral("older")});
+        const QStringList others = accounts().filter(QRegularExpression(QStringLiteral("^(?!experimenter=)"),
+                                                                        QRegularExpression::CaseInsensitiveOption));
+
+        const Result result = passwd(m_db->folder(), {QStringLiteral("EXPERIMENTER")}, "Dye-Tracer-9\nDye-Tracer-9\n");
+        QCOMPARE(result.status, 0);
+        QVERIFY2(result.out.contains(QStringLiteral("Changed")), qPrintable(result.out + result.err));
+        QVERIFY(!gateAccepts(config::kDemoUser, config::kDemoPassword));
+        QVERIFY(gateAccepts(config::kDemoUser, QStringLiteral("Dye-Tracer-9")));
+        const QVariantList rows = gateLookup(config::kDemoUser);
+        QCOMPARE(rows, QVariantList({QStringLiteral("Dye-Tracer-9"), QStringLiteral("Dye-Tracer-9")}));
+        // No row was added, and the stored names keep their letter case.
+        QCOMPARE(accounts().filter(QStringLiteral("Dye-Tracer-9")),
+                 QStringList({config::kDemoUser + QStringLiteral("=Dye-Tracer-9"),
+                              QStringLiteral("Experimenter=Dye-Tracer-9")}));
+        QCOMPARE(accounts().filter(QRegularExpression(QStringLiteral("^(?!experimenter=)"),
+                                                      QRegularExpression::CaseInsensitiveOption)),
+                 others);
+    }
+
+    void badPasswordsChangeNothing_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("mismatch, new user") << "carol" << QByteArray("first\nsecond\n") << "differ";
+        QTest::newRow("mismatch, existing user") << config::kDemoUser << QByteArray("first\nfirst \n") << "differ";
+        QTest::newRow("empty") << config::kDemoUser << QByteArray("\n\n") << "empty";
+        QTest::newRow("given once") << "carol" << QByteArray("lonely\n") << "twice";
+        QTest::newRow("no input") << "carol" << QByteArray() << "twice";
+    }
+
+    void badPasswordsChangeNothing()
+    {
+        QFETCH(QString, user);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, message);
+        const QStringList before = accounts();
+        const Result result = passwd(m_db->folder(), {user}, input);
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QCOMPARE(accounts(), before);
+    }
+
+    void usage()
+    {
+        const QStringList before = accounts();
+        Result result = passwd(m_db->folder(), {}, "x\nx\n");
+        QCOMPARE(result.status, 2);
+        QVERIFY2(result.err.contains(QStringLiteral("USER is missing")), qPrintable(result.err));
+
+        QCOMPARE(passwd(m_db->folder(), {QStringLiteral("a"), QStringLiteral("b")}, "x\nx\n").status, 2);
+        QCOMPARE(passwd(m_db->folder(), {QStringLiteral("--bogus"), QStringLiteral("a")}, "x\nx\n").status, 2);
+        QCOMPARE(passwd(m_db->folder(), {QString()}, "x\nx\n").status, 1);
+
+        result = passwd(m_db->folder(), {QStringLiteral("--help")}, QByteArray());
+        QCOMPARE(result.status, 0);
+        QVERIFY(result.out.contains(QStringLiteral("passwd USER")));
+        QCOMPARE(accounts(), before);
+
+        QTemporaryDir nowhere;
+        result = passwd(nowhere.path(), {QStringLiteral("dave")}, "x\nx\n");
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(QStringLiteral("There is no experiment database")), qPrintable(result.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPasswd)
+#include "tst_passwd.moc"

@@ -1,0 +1,362 @@
+// The monitor and payments commands on one database with participants in every state.
+#include "tools/Progress.h"
+#include "tools/ToolCommand.h"
+
+#include "support/Fakes.h"
+#include "support/TempDatabase.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+using namespace aquilevel;
+
+namespace {
+
+// The "now" of every monitor test.
+const QDateTime kNow(QDate(2026, 3, 4), QTime(10, 0, 5));
+
+struct Output {
+    QString out;
+    QString err;
+    int status = -1;
+};
+
+// A command called directly, with its output captured.
+template <typename Run>
+Output call(Run run, const QString& folder, const QStringList& arguments)
+{
+    Output result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    const tools::ToolContext context{folder, out, err};
+    result.status = run(arguments, context);
+    out.flush();
+    err.flush();
+    return result;
+}
+
+// The data lines of an aligned table (after the dashes), each split into its cells.
+// Cells are separated by at least two blanks; single blanks stay inside a cell.
+QList<QStringList> tableRows(const QString& text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    int rule = -1;
+    for (int i = 0; i < lines.size(); ++i)
+        if (lines.at(i).startsWith(QStringLiteral("---"))) {
+            rule = i;
+            break;
+        }
+    QList<QStringList> rows;
+    if (rule < 0)
+        return rows;
+    for (int i = rule + 1; i < lines.size() && !lines.at(i).isEmpty(); ++i)
+        rows.append(lines.at(i).trimmed().split(QRegularExpression(QStringLiteral(" {2,}"))));
+    return rows;
+}
+
+} // namespace
+
+class TestProgress : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void monitorShowsExactlyTheRecentParticipants();
+    void monitorFiltersByVersion();
+    void paymentsListsEveryParticipant();
+    void paymentsCsvIsWellFormed();
+    void paymentsFiltersByVersion();
+    void badUsageAndMissingDatabase();
+    void theProgramRunsBothCommands();
+    void formats();
+
+private:
+    void event(const QString& subject, const QString& version, const QString& type, int eventId, int trial,
+               const QDateTime& at, double totBonus, double baseMoney);
+    void registration(const QString& subject, const QString& version, const QDateTime& at);
+
+    QStringList m_eventRows;
+    QVariantList m_eventValues;
+    QStringList m_registrationRows;
+    QVariantList m_registrationValues;
+    test::TempDatabase m_db;
+    test::FixedClock m_clock{kNow};
+};
+
+void TestProgress::event(const QString& subject, const QString& version, const QString& type, int eventId,
+                         int trial, const QDateTime& at, double totBonus, double baseMoney)
+{
+    m_eventValues += {subject, version, type, eventId, trial, at.date().toString(Qt::ISODate),
+                      at.time().toString(QStringLiteral("HH:mm:ss")), baseMoney + trial * 0.5, baseMoney, totBonus};
+    m_eventRows.append(QStringLiteral("(?, ?, ?, ?, ?, ?, ?, 0.5, ?, ?, 0, ?, 0)"));
+}
+
+void TestProgress::registration(const QString& subject, const QString& version, const QDateTime& at)
+{
+    m_registrationValues += {subject, version, at.date().toString(Qt::ISODate),
+                             at.time().toString(QStringLiteral("HH:mm:ss"))};
+    m_registrationRows.append(QStringLiteral("(?, ?, 'continuous', 'Biology', 'Female', 23, ?, ?)"));
+}
+
+void TestProgress::initTestCase()
+{
+    QVariantMap alpha = test::soundSetupRow(QStringLiteral("Alpha"));
+    alpha[QStringLiteral("MaxTrial")] = 10;
+    alpha[QStringLiteral("BaseMoney")] = 5.0;
+    test::insertSetup(m_db, alpha);
+    QVariantMap beta = test::soundSetupRow(QStringLiteral("Beta"));
+    beta[QStringLiteral("MaxTrial")] = 4;
+    beta[QStringLiteral("BaseMoney")] = 3.0;
+    test::insertSetup(m_db, beta);
+    const auto at = [](int h, int m, int s, int dayOffset = 0) {
+        return QDateTime(kNow.date().addDays(dayOffset), QTime(h, m, s));
+    };
+
+    // ann (Alpha) finished two minutes ago; her first event row was written last, so
+    // the newest row must be found by EventID, not by the order of writing.
+    registration(QStringLiteral("ann"), QStringLiteral("Alpha"), at(9, 20, 0));
+    event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("Submit Clicked"), 40, 10, at(9, 57, 50), 9.0, 5);
+    event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("User Inflow"), 41, 10, at(9, 57, 55), 9.0, 5);
+    event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("After Cost Calculation"), 42, 10,
+          at(9, 58, 0), 9.5, 5);
+    event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("Continue Clicked"), 0, 0, at(9, 25, 0), 5, 5);
+
+    // bob (Alpha) is in period 6, last event 15 seconds ago.
+    registration(QStringLiteral("bob"), QStringLiteral("Alpha"), at(9, 40, 0));
+    event(QStringLiteral("bob"), QStringLiteral("Alpha"), QStringLiteral("Submit Clicked"), 20, 6, at(9, 59, 40), 7.25, 5);
+    event(QStringLiteral("bob"), QStringLiteral("Alpha"), QStringLiteral("After Cost Calculation"), 21, 6,
+          at(9, 59, 50), 7.75, 5);
+
+    // carl (Alpha) is in the last period but its cost is not calculated yet.
+    registration(QStringLiteral("carl"), QStringLiteral("Alpha"), at(9, 30, 0));
+    event(QStringLiteral("carl"), QStringLiteral("Alpha"), QStringLiteral("User Outflow"), 33, 10, at(10, 0, 5), 6.5, 5);
+
+    // dora (Alpha) finished yesterday at this time of day: outside the hour.
+    registration(QStringLiteral("dora"), QStringLiteral("Alpha"), at(9, 0, 0, -1));
+    event(QStringLiteral("dora"), QStringLiteral("Alpha"), QStringLiteral("After Cost Calculation"), 50, 10,
+          at(9, 59, 59, -1), 12.0, 5);
+
+    // eve (Alpha) stopped exactly an hour ago (still shown); finn one second earlier (not).
+    registration(QStringLiteral("eve"), QStringLiteral("Alpha"), at(8, 30, 0));
+    event(QStringLiteral("eve"), QStringLiteral("Alpha"), QStringLiteral("No User Effect"), 12, 3, at(9, 0, 5), 5.5, 5);
+    registration(QStringLiteral("finn"), QStringLiteral("Alpha"), at(8, 30, 0));
+    event(QStringLiteral("finn"), QStringLiteral("Alpha"), QStringLiteral("Environment Effect"), 8, 2, at(9, 0, 4), 5.0, 5);
+
+    // A registered name with a comma and a quote, never started, long ago.
+    registration(QStringLiteral("O\"Neil, Pat"), QStringLiteral("Alpha"), at(8, 0, 0, -2));
+
+    // In Beta: Ann registered with a capital, her rows say "ann"; she finished 15 minutes
+    // ago. fay registered half an hour ago and reads the instructions; gus long ago.
+    registration(QStringLiteral("Ann"), QStringLiteral("Beta"), at(9, 20, 0));
+    event(QStringLiteral("ann"), QStringLiteral("Beta"), QStringLiteral("After Cost Calculation"), 17, 4,
+          at(9, 45, 0), 4.5, 3);
+    registration(QStringLiteral("fay"), QStringLiteral("Beta"), at(9, 30, 0));
+    registration(QStringLiteral("gus"), QStringLiteral("Beta"), at(14, 0, 0, -3));
+
+    // Every row in one statement per table: each statement costs a commit.
+    m_db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, eventType, EventID, Trial, "
+                             "Date, Time, CurrentCost, TotCost, BaseMoney, CurrentBonus, TotBonus, IsTimeDriven) "
+                             "values ") + m_eventRows.join(QLatin1Char(',')),
+              m_eventValues);
+    m_db.exec(QStringLiteral("insert into datSubject (Subject, Version, Condition, Major, Gender, Age, Date, Time) "
+                             "values ") + m_registrationRows.join(QLatin1Char(',')),
+              m_registrationValues);
+    QCOMPARE(m_db.column(QStringLiteral("select count(*) from datExperimentTrials")).value(0).toInt(), 11);
+}
+
+void TestProgress::monitorShowsExactlyTheRecentParticipants()
+{
+    const auto run = [this](const QStringList& a, const tools::ToolContext& c) {
+        return tools::runMonitor(a, c, m_clock);
+    };
+    const Output o = call(run, m_db.folder(), {QStringLiteral("--once")});
+    QCOMPARE(o.status, 0);
+    QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
+    const QList<QStringList> expected = {
+        {"Alpha", "ann", "10/10", "After Cost Calculation", "2m 05s", "9.50", "yes"},
+        {"Alpha", "bob", "6/10", "After Cost Calculation", "15s", "7.75", "no"},
+        {"Alpha", "carl", "10/10", "User Outflow", "0s", "6.50", "no"},
+        {"Alpha", "eve", "3/10", "No User Effect", "1h 00m", "5.50", "no"},
+        {"Beta", "Ann", "4/4", "After Cost Calculation", "15m 05s", "4.50", "yes"},
+        {"Beta", "fay", "0/4", "(registered)", "30m 05s", "3.00", "no"},
+    };
+    QCOMPARE(tableRows(o.out), expected);
+    QVERIFY(o.out.contains(QStringLiteral("6 active, 2 finished")));
+
+    // The columns line up: every line of the table has "Money" values ending where the
+    // header's "Money" ends.
+    const QStringList lines = o.out.split(QLatin1Char('\n'));
+    const int header = lines.indexOf(QRegularExpression(QStringLiteral("Version .*")));
+    QVERIFY(header >= 0);
+    const int moneyEnd = int(lines.at(header).indexOf(QStringLiteral("Money"))) + 5;
+    for (int i = header + 2; i < header + 2 + expected.size(); ++i)
+        QVERIFY2(lines.at(i).at(moneyEnd - 1).isDigit() && lines.at(i).at(moneyEnd) == QLatin1Char(' '),
+                 qPrintable(lines.at(i)));
+
+    // Later, nobody is active any more.
+    test::FixedClock later{kNow.addSecs(2 * 3600)};
+    const Output none = call(
+        [&](const QStringList& a, const tools::ToolContext& c) { return tools::runMonitor(a, c, later); },
+        m_db.folder(), {QStringLiteral("--once")});
+    QCOMPARE(none.status, 0);
+    QVERIFY(tableRows(none.out).isEmpty());
+    QVERIFY(none.out.contains(QStringLiteral("No participant has been active in the last hour.")));
+}
+
+void TestProgress::monitorFiltersByVersion()
+{
+    const auto run = [this](const QStringList& a, const tools::ToolContext& c) {
+        return tools::runMonitor(a, c, m_clock);
+    };
+    const Output o = call(run, m_db.folder(), {QStringLiteral("--version"), QStringLiteral("beta"), QStringLiteral("--once")});
+    QCOMPARE(o.status, 0);
+    const QList<QStringList> rows = tableRows(o.out);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).value(1), QStringLiteral("Ann"));
+    QCOMPARE(rows.at(1).value(1), QStringLiteral("fay"));
+
+    const Output unknown = call(run, m_db.folder(), {QStringLiteral("--once"), QStringLiteral("--version=Gamma")});
+    QCOMPARE(unknown.status, 1);
+    QVERIFY2(unknown.err.contains(QStringLiteral("no version named \"Gamma\"")), qPrintable(unknown.err));
+}
+
+void TestProgress::paymentsListsEveryParticipant()
+{
+    const Output o = call(tools::paymentsCommand, m_db.folder(), {});
+    QCOMPARE(o.status, 0);
+    QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
+    const QList<QStringList> expected = {
+        {"Alpha", "ann", "5.00", "4.50", "9.50", "yes"},
+        {"Alpha", "bob", "5.00", "2.75", "7.75", "no"},
+        {"Alpha", "carl", "5.00", "1.50", "6.50", "no"},
+        {"Alpha", "dora", "5.00", "7.00", "12.00", "yes"},
+        {"Alpha", "eve", "5.00", "0.50", "5.50", "no"},
+        {"Alpha", "finn", "5.00", "0.00", "5.00", "no"},
+        {"Alpha", "O\"Neil, Pat", "5.00", "0.00", "5.00", "no"},
+        {"Beta", "Ann", "3.00", "1.50", "4.50", "yes"},
+        {"Beta", "fay", "3.00", "0.00", "3.00", "no"},
+        {"Beta", "gus", "3.00", "0.00", "3.00", "no"},
+    };
+    QCOMPARE(tableRows(o.out), expected);
+    QVERIFY2(o.out.contains(QStringLiteral("10 participants (3 finished), total to pay 61.75")), qPrintable(o.out));
+}
+
+void TestProgress::paymentsCsvIsWellFormed()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pay.csv"));
+    const Output o = call(tools::paymentsCommand, m_db.folder(), {QStringLiteral("--csv"), path});
+    QCOMPARE(o.status, 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray expected = "Version,Subject,BasePay,Bonus,TotalPay,Finished\r\n"
+                                "Alpha,ann,5.00,4.50,9.50,1\r\n"
+                                "Alpha,bob,5.00,2.75,7.75,0\r\n"
+                                "Alpha,carl,5.00,1.50,6.50,0\r\n"
+                                "Alpha,dora,5.00,7.00,12.00,1\r\n"
+                                "Alpha,eve,5.00,0.50,5.50,0\r\n"
+                                "Alpha,finn,5.00,0.00,5.00,0\r\n"
+                                "Alpha,\"O\"\"Neil, Pat\",5.00,0.00,5.00,0\r\n"
+                                "Beta,Ann,3.00,1.50,4.50,1\r\n"
+                                "Beta,fay,3.00,0.00,3.00,0\r\n"
+                                "Beta,gus,3.00,0.00,3.00,0\r\n";
+    QCOMPARE(file.readAll(), expected);
+
+    // A file that cannot be written is a failure, not a crash.
+    const Output bad = call(tools::paymentsCommand, m_db.folder(),
+                            {QStringLiteral("--csv"), dir.filePath(QStringLiteral("no/such/folder/pay.csv"))});
+    QCOMPARE(bad.status, 1);
+    QVERIFY2(bad.err.contains(QStringLiteral("Cannot write")), qPrintable(bad.err));
+}
+
+void TestProgress::paymentsFiltersByVersion()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("beta.csv"));
+    const Output o = call(tools::paymentsCommand, m_db.folder(),
+                          {QStringLiteral("--version"), QStringLiteral("BETA"), QStringLiteral("--csv"), path});
+    QCOMPARE(o.status, 0);
+    const QList<QStringList> rows = tableRows(o.out);
+    QCOMPARE(rows.size(), 3);
+    for (const QStringList& row : rows)
+        QCOMPARE(row.value(0), QStringLiteral("Beta"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count('\n'), 4);
+
+    const Output unknown = call(tools::paymentsCommand, m_db.folder(), {QStringLiteral("--version"), QStringLiteral("Gamma")});
+    QCOMPARE(unknown.status, 1);
+    QVERIFY(unknown.out.isEmpty());
+}
+
+void TestProgress::badUsageAndMissingDatabase()
+{
+    const auto monitor = [this](const QStringList& a, const tools::ToolContext& c) {
+        return tools::runMonitor(a, c, m_clock);
+    };
+    const QList<QStringList> badMonitor = {
+        {QStringLiteral("--onse")}, {QStringLiteral("--version")}, {QStringLiteral("--once"), QStringLiteral("extra")},
+        {QStringLiteral("--version="), QStringLiteral("--once")}};
+    for (const QStringList& arguments : badMonitor) {
+        const Output o = call(monitor, m_db.folder(), arguments);
+        QCOMPARE(o.status, 2);
+        QVERIFY2(o.err.contains(QStringLiteral("Usage:")), qPrintable(arguments.join(' ')));
+    }
+    const QList<QStringList> badPayments = {
+        {QStringLiteral("--cvs"), QStringLiteral("x.csv")}, {QStringLiteral("--csv")}, {QStringLiteral("Alpha")}};
+    for (const QStringList& arguments : badPayments)
+        QCOMPARE(call(tools::paymentsCommand, m_db.folder(), arguments).status, 2);
+
+    const Output help = call(tools::paymentsCommand, m_db.folder(), {QStringLiteral("--help")});
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.out.startsWith(QStringLiteral("Usage: aquilevel [--data DIR] payments")));
+    QCOMPARE(call(monitor, m_db.folder(), {QStringLiteral("--help")}).status, 0);
+
+    QTemporaryDir empty;
+    const Output noMonitor = call(monitor, empty.path(), {QStringLiteral("--once")});
+    QCOMPARE(noMonitor.status, 1);
+    QVERIFY2(noMonitor.err.contains(QStringLiteral("no experiment database")), qPrintable(noMonitor.err));
+    const Output noPayments = call(tools::paymentsCommand, empty.path(), {});
+    QCOMPARE(noPayments.status, 1);
+    QVERIFY2(noPayments.err.contains(QStringLiteral("no experiment database")), qPrintable(noPayments.err));
+}
+
+void TestProgress::theProgramRunsBothCommands()
+{
+    const QString program = qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel");
+    if (!QFile::exists(program))
+        QSKIP("the program is not built");
+    const auto run = [&](const QStringList& arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        const bool finished = process.waitForFinished(20000);
+        return std::make_pair(finished ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()));
+    };
+    const auto [paid, table] = run({QStringLiteral("--data"), m_db.folder(), QStringLiteral("payments")});
+    QCOMPARE(paid, 0);
+    QCOMPARE(tableRows(table).size(), 10);
+    QCOMPARE(run({QStringLiteral("monitor"), QStringLiteral("--data"), m_db.folder(), QStringLiteral("--once")}).first, 0);
+    QCOMPARE(run({QStringLiteral("--data"), m_db.folder(), QStringLiteral("monitor"), QStringLiteral("--bogus")}).first, 2);
+    QTemporaryDir empty;
+    QCOMPARE(run({QStringLiteral("--data"), empty.path(), QStringLiteral("payments")}).first, 1);
+}
+
+void TestProgress::formats()
+{
+    QCOMPARE(tools::formatMoney(12.5), QStringLiteral("12.50"));
+    QCOMPARE(tools::formatMoney(-0.001), QStringLiteral("0.00"));
+    QCOMPARE(tools::formatMoney(2.675001), QStringLiteral("2.68"));
+    QCOMPARE(tools::formatAgo(0), QStringLiteral("0s"));
+    QCOMPARE(tools::formatAgo(-4), QStringLiteral("0s"));
+    QCOMPARE(tools::formatAgo(59), QStringLiteral("59s"));
+    QCOMPARE(tools::formatAgo(60), QStringLiteral("1m 00s"));
+    QCOMPARE(tools::formatAgo(3599), QStringLiteral("59m 59s"));
+    QCOMPARE(tools::formatAgo(3600 + 5 * 60 + 9), QStringLiteral("1h 05m"));
+}
+
+QTEST_GUILESS_MAIN(TestProgress)
+#include "tst_progress.moc"

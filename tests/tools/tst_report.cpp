@@ -1,0 +1,420 @@
+// The report command: a participant's session and a version's distribution drawn with
+// known values and checked at the pixels where the goal, the band, the amounts, the
+// orders and the mean must be; the counts behind the written figures; errors and usage;
+// the picture replaced atomically.
+#include "tools/SessionReport.h"
+#include "tools/ToolCommand.h"
+
+#include "support/TempDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <cmath>
+#include <memory>
+
+using namespace aquilevel;
+using tools::reportColours::background;
+
+namespace {
+
+const QString kAfterCost = QStringLiteral("After Cost Calculation");
+
+struct Output {
+    QString out;
+    QString err;
+    int status = -1;
+};
+
+// The command called directly, a one-line failure turned into status 1 as the program does.
+Output report(const QString& folder, const QStringList& arguments)
+{
+    Output result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    const tools::ToolContext context{folder, out, err};
+    try {
+        result.status = tools::runReport(arguments, context);
+    } catch (const tools::ToolError& error) {
+        err << error.message();
+        result.status = 1;
+    }
+    out.flush();
+    err.flush();
+    return result;
+}
+
+struct Row {
+    QString subject;
+    QString version;
+    QString eventType;
+    int eventId;
+    int trial;
+    double amount;
+    double totBonus = 0;
+    double envIn = 0;
+    double envOut = 0;
+    double userIn = 0;
+    double userOut = 0;
+};
+
+// All rows in one statement: each connection to the encrypted file costs time.
+void insertRows(const test::TempDatabase& db, const QList<Row>& rows)
+{
+    // Goal 4, band 0.1 below and above, two units of simulated time per period.
+    QStringList tuples;
+    QVariantList values;
+    for (const Row& r : rows) {
+        tuples.append(QStringLiteral("(?, ?, ?, ?, ?, ?, 4, 0.1, 0.1, ?, ?, 2, ?, ?, ?)"));
+        values << r.subject << r.version << r.eventType << r.eventId << r.trial << r.amount << r.envIn
+               << r.envOut << r.userIn << r.userOut << r.totBonus;
+    }
+    db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, eventType, EventID, Trial, "
+                           "AmountInTank, GoalAmount, LowerBoundFromGoal, UpperBoundFromGoal, EnvInFlow, "
+                           "EnvOutFlow, SimulationTime, UserInFlow, UserOutFlow, TotBonus) values ")
+                + tuples.join(QStringLiteral(", ")),
+            values);
+}
+
+// True when two colours differ by at most `tolerance` in every channel.
+bool near(QColor a, QColor b, int tolerance = 0)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+           && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+QColor pixel(const QImage& image, QPointF at)
+{
+    return image.pixelColor(int(std::floor(at.x())), int(std::floor(at.y())));
+}
+
+QString describe(QColor c)
+{
+    return QStringLiteral("(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+#define CHECK_COLOUR(image, at, expected)                                                                   \
+    do {                                                                                                    \
+        const QColor seen_ = pixel(image, at);                                                              \
+        QVERIFY2(near(seen_, expected), qPrintable(QStringLiteral("at (%1, %2): %3, expected %4")            \
+                                                       .arg((at).x())                                       \
+                                                       .arg((at).y())                                       \
+                                                       .arg(describe(seen_), describe(expected))));         \
+    } while (false)
+
+} // namespace
+
+class TestReport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sessionDataTakesTheLastRowOfEachPeriod();
+    void bandRuleMatchesTheBonusRule();
+    void sessionPictureShowsGoalBandAmountsAndOrders();
+    void pictureSizeFollowsTheOptions();
+    void distributionHasTheMeanAndSpreadWhereTheyBelong();
+    void missingRowsFail();
+    void badOptionsAreUsageErrors();
+    void pictureIsReplacedAtomically();
+    void programRunsTheCommand();
+
+private:
+    std::unique_ptr<test::TempDatabase> m_db;
+    QTemporaryDir m_out;
+    QString file(const QString& name) const { return m_out.filePath(name); }
+};
+
+void TestReport::initTestCase()
+{
+    QVERIFY(m_out.isValid());
+    m_db = std::make_unique<test::TempDatabase>();
+    QVariantMap setup = test::soundSetupRow(QStringLiteral("R1"));
+    setup[QStringLiteral("MaxTrial")] = 6;
+    test::insertSetup(*m_db, setup);
+
+    const QString ann = QStringLiteral("ann");
+    const QString r1 = QStringLiteral("R1");
+    const QString d = QStringLiteral("D");
+    insertRows(*m_db, {
+        // ann in R1: five periods. Period 3 has an earlier row with another amount, which
+        // the later one replaces; 3.8996 rounds into the band, 3.8994 does not.
+        {ann, r1, QStringLiteral("Start"), 1, 0, 3.5},
+        {ann, r1, kAfterCost, 2, 1, 3.0, 0.0, 2.0, 0.5, 1.0, 0.0},
+        {ann, r1, kAfterCost, 3, 2, 3.8996, 0.5, 1.0, 0.0, 3.0, 2.0},
+        {ann, r1, kAfterCost, 4, 3, 9.0, 0.5},
+        {ann, r1, kAfterCost, 5, 3, 4.05, 1.0, 0.0, 1.0, 0.0, 1.0},
+        {ann, r1, kAfterCost, 6, 4, 4.1, 1.5},
+        {ann, r1, kAfterCost, 7, 5, 3.8994, 1.5},
+        {ann, r1, QStringLiteral("Submit Clicked"), 8, 6, 0, 1.75},
+        // Another participant and another version must not mix in.
+        {QStringLiteral("bob"), r1, kAfterCost, 1, 1, 7.0, 9.0},
+        {ann, QStringLiteral("R2"), kAfterCost, 9, 1, 8.0, 9.0},
+        // ann has rows in R3 but no completed period.
+        {ann, QStringLiteral("R3"), QStringLiteral("Start"), 1, 0, 3.0},
+        // Version D: two participants with distances 1 and 3 (mean 2) in period 1, 0.5
+        // and 0.5 (mean 0.5) in period 2; only the first reaches period 3 (distance 0.25).
+        {QStringLiteral("p1"), d, kAfterCost, 1, 1, 5.0},
+        {QStringLiteral("p1"), d, kAfterCost, 2, 2, 3.5},
+        {QStringLiteral("p1"), d, kAfterCost, 3, 3, 4.25},
+        {QStringLiteral("p2"), d, kAfterCost, 1, 1, 1.0},
+        {QStringLiteral("p2"), d, kAfterCost, 2, 2, 4.5},
+    });
+}
+
+void TestReport::sessionDataTakesTheLastRowOfEachPeriod()
+{
+    tools::ToolStore toolStore(m_db->folder());
+    // Names match without regard to letter case, as everywhere in the data tables.
+    const tools::SessionData data = tools::loadSession(toolStore.store(), QStringLiteral("R1"), QStringLiteral("ANN"));
+    QCOMPARE(data.periods.size(), 5);
+    QList<int> trials;
+    for (const auto& p : data.periods)
+        trials.append(p.trial);
+    QCOMPARE(trials, (QList<int>{1, 2, 3, 4, 5}));
+    QCOMPARE(data.periods.at(2).amount, 4.05);                // the later row of period 3
+    QCOMPARE(data.periods.at(0).envNetFlow, (2.0 - 0.5) * 2); // (in - out) x simulated time
+    QCOMPARE(data.periods.at(1).userInFlow, 3.0);
+    QCOMPARE(data.periods.at(1).userOutFlow, 2.0);
+    QCOMPARE(data.periodsInBand(), 3); // periods 2, 3 and 4
+    QCOMPARE(data.earnings, 1.75);     // the newest row, whatever its event
+    QCOMPARE(data.maxTrial, 6);
+    QCOMPARE(data.goal(), 4.0);
+    QCOMPARE(data.bandLow(), 3.9);
+    QCOMPARE(data.bandHigh(), 4.1);
+}
+
+void TestReport::bandRuleMatchesTheBonusRule()
+{
+    QVERIFY(tools::isInBand(3.9, 4, 0.1, 0.1));
+    QVERIFY(tools::isInBand(4.1, 4, 0.1, 0.1));
+    QVERIFY(tools::isInBand(3.8996, 4, 0.1, 0.1));
+    QVERIFY(!tools::isInBand(3.8994, 4, 0.1, 0.1));
+    QVERIFY(!tools::isInBand(4.1006, 4, 0.1, 0.1));
+    QVERIFY(tools::isInBand(4.1004, 4, 0.1, 0.1));
+    QVERIFY(tools::isInBand(5.0, 4, 0.1, 1.0)); // the upper edge apart from the lower one
+    QVERIFY(!tools::isInBand(3.0, 4, 0.1, 1.0));
+}
+
+void TestReport::sessionPictureShowsGoalBandAmountsAndOrders()
+{
+    const QString path = file(QStringLiteral("ann.png"));
+    const Output result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("R1"),
+                                                  QStringLiteral("--subject"), QStringLiteral("ann"),
+                                                  QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.contains(QStringLiteral("3 of 5 periods in the band, earnings 1.75")), qPrintable(result.out));
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(1600, 1000));
+
+    tools::ToolStore toolStore(m_db->folder());
+    const tools::SessionData data = tools::loadSession(toolStore.store(), QStringLiteral("R1"), QStringLiteral("ann"));
+    const tools::ReportLayout layout = tools::sessionLayout(data, image.size());
+    QCOMPARE(layout.lastPeriod, 6.5); // MaxTrial periods, though only five were completed
+
+    // The goal line, left of the first period where no amount is drawn.
+    const double left = layout.upper.left() + 4;
+    CHECK_COLOUR(image, QPointF(left, layout.upperY(4.0)), tools::reportColours::goal);
+    // Inside the band, clear of the goal line; and outside it, between two grid lines.
+    CHECK_COLOUR(image, QPointF(left, layout.upperY(4.07)), tools::reportColours::band);
+    CHECK_COLOUR(image, QPointF(left, layout.upperY(3.93)), tools::reportColours::band);
+    const double belowBand = layout.upperMin + layout.upperStep / 2;
+    QVERIFY(belowBand < 3.9);
+    CHECK_COLOUR(image, QPointF(left, layout.upperY(belowBand)), background);
+
+    // The amounts: outside the band in period 1 (3.0) and period 5 (3.8994), inside in
+    // period 3 at the later row's 4.05, not at the replaced 9.0.
+    CHECK_COLOUR(image, layout.upperPoint(1, 3.0), tools::reportColours::outOfBand);
+    CHECK_COLOUR(image, layout.upperPoint(2, 3.8996), tools::reportColours::inBand);
+    CHECK_COLOUR(image, layout.upperPoint(3, 4.05), tools::reportColours::inBand);
+    CHECK_COLOUR(image, layout.upperPoint(5, 3.8994), tools::reportColours::outOfBand);
+    QVERIFY(layout.upperMax < 9.0);
+    // No marker for period 6, which was never completed.
+    CHECK_COLOUR(image, QPointF(layout.x(6), layout.upperY(belowBand)), background);
+
+    // The orders and the environment's net flow in the lower panel.
+    const auto middle = [&](int period, int series, double value) { return layout.bar(period, series, 3, value).center(); };
+    CHECK_COLOUR(image, middle(1, 0, 3.0), tools::reportColours::envNet);    // (2 - 0.5) x 2
+    CHECK_COLOUR(image, middle(3, 0, -2.0), tools::reportColours::envNet);   // (0 - 1) x 2, below zero
+    CHECK_COLOUR(image, middle(2, 1, 3.0), tools::reportColours::userIn);
+    CHECK_COLOUR(image, middle(2, 2, 2.0), tools::reportColours::userOut);
+    CHECK_COLOUR(image, middle(1, 1, 1.0), tools::reportColours::userIn);
+    QVERIFY(layout.lowerMin <= -2.0 && layout.lowerMax >= 3.0);
+    // Above the inflow order of period 2 there is no bar.
+    CHECK_COLOUR(image, QPointF(middle(2, 1, 3.0).x(), layout.lowerY(3.0) - 6), background);
+}
+
+void TestReport::pictureSizeFollowsTheOptions()
+{
+    const QString path = file(QStringLiteral("small.png"));
+    const Output result = report(m_db->folder(),
+                                 {QStringLiteral("--version=R1"), QStringLiteral("--subject=ann"), QStringLiteral("--out"),
+                                  path, QStringLiteral("--width"), QStringLiteral("800"), QStringLiteral("--height"),
+                                  QStringLiteral("600")});
+    QCOMPARE(result.status, 0);
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(800, 600));
+    tools::ToolStore toolStore(m_db->folder());
+    const auto layout = tools::sessionLayout(
+        tools::loadSession(toolStore.store(), QStringLiteral("R1"), QStringLiteral("ann")), image.size());
+    QVERIFY(QRectF(QPointF(0, 0), QSizeF(image.size())).contains(layout.lower));
+    CHECK_COLOUR(image, QPointF(layout.upper.left() + 4, layout.upperY(4.0)), tools::reportColours::goal);
+    CHECK_COLOUR(image, layout.upperPoint(3, 4.05), tools::reportColours::inBand);
+}
+
+void TestReport::distributionHasTheMeanAndSpreadWhereTheyBelong()
+{
+    tools::ToolStore toolStore(m_db->folder());
+    const tools::DistributionData data = tools::loadDistribution(toolStore.store(), QStringLiteral("D"));
+    QCOMPARE(data.participants, 2);
+    QCOMPARE(data.points.size(), 3);
+    QCOMPARE(data.points.at(0).meanDistance, 2.0);
+    QCOMPARE(data.points.at(0).standardDeviation, std::sqrt(2.0)); // |1 - 2| and |3 - 2|, n - 1
+    QCOMPARE(data.points.at(1).meanDistance, 0.5);
+    QCOMPARE(data.points.at(1).standardDeviation, 0.0);
+    QCOMPARE(data.points.at(2).participants, 1);
+    QCOMPARE(data.points.at(2).meanDistance, 0.25);
+
+    const QString path = file(QStringLiteral("d.png"));
+    const Output result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("D"),
+                                                  QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.contains(QStringLiteral("2 participants")), qPrintable(result.out));
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(1600, 1000));
+    const tools::ReportLayout layout = tools::distributionLayout(data, image.size());
+    CHECK_COLOUR(image, layout.upperPoint(1, 2.0), tools::reportColours::mean);
+    CHECK_COLOUR(image, layout.upperPoint(2, 0.5), tools::reportColours::mean);
+    CHECK_COLOUR(image, layout.upperPoint(3, 0.25), tools::reportColours::mean);
+    // Not where the mean of one participant alone would be.
+    CHECK_COLOUR(image, layout.upperPoint(1, 3.0 - 0.3), tools::reportColours::spread);
+    // The spread of period 1 reaches from 2 - 1.41 to 2 + 1.41, and no further.
+    const double aside = layout.x(1) - layout.periodWidth() * 0.3;
+    CHECK_COLOUR(image, QPointF(aside, layout.upperY(3.3)), tools::reportColours::spread);
+    CHECK_COLOUR(image, QPointF(aside, layout.upperY(0.7)), tools::reportColours::spread);
+    QVERIFY(layout.upperMax >= 2.0 + std::sqrt(2.0));
+    const QPointF above(aside, layout.upperY(2.0 + std::sqrt(2.0)) - 4);
+    const QPointF below(aside, layout.upperY(2.0 - std::sqrt(2.0)) + 4);
+    QVERIFY2(!near(pixel(image, above), tools::reportColours::spread, 10), qPrintable(describe(pixel(image, above))));
+    QVERIFY2(!near(pixel(image, below), tools::reportColours::spread, 10), qPrintable(describe(pixel(image, below))));
+    // The participants per period: two, two, one.
+    CHECK_COLOUR(image, layout.bar(1, 0, 1, 2).center(), tools::reportColours::count);
+    CHECK_COLOUR(image, layout.bar(3, 0, 1, 1).center(), tools::reportColours::count);
+    CHECK_COLOUR(image, QPointF(layout.x(3), layout.lowerY(1.5)), background);
+}
+
+void TestReport::missingRowsFail()
+{
+    const QString path = file(QStringLiteral("missing.png"));
+    Output result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--subject"),
+                                            QStringLiteral("nobody"), QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("\"nobody\" has no rows in version \"R1\"")), qPrintable(result.err));
+    QVERIFY(!QFile::exists(path));
+
+    result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("R3"), QStringLiteral("--subject"),
+                                     QStringLiteral("ann"), QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("has not completed a period")), qPrintable(result.err));
+
+    result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("R9"), QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("No participant of version \"R9\"")), qPrintable(result.err));
+
+    QTemporaryDir empty;
+    result = report(empty.path(), {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 1);
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestReport::badOptionsAreUsageErrors()
+{
+    const QString path = file(QStringLiteral("bad.png"));
+    const QList<QStringList> cases = {
+        {QStringLiteral("--out"), path},
+        {QStringLiteral("--version"), QStringLiteral("R1")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path, QStringLiteral("--colour")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path, QStringLiteral("extra")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path, QStringLiteral("--width"),
+         QStringLiteral("wide")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path, QStringLiteral("--height"),
+         QStringLiteral("10")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path, QStringLiteral("--subject"),
+         QStringLiteral(" ")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out")},
+    };
+    for (const QStringList& arguments : cases) {
+        const Output result = report(m_db->folder(), arguments);
+        QVERIFY2(result.status == 2, qPrintable(arguments.join(QLatin1Char(' ')) + QStringLiteral(" -> ")
+                                                + QString::number(result.status)));
+        QVERIFY2(result.err.contains(QStringLiteral("Usage: aquilevel report")), qPrintable(result.err));
+    }
+    QVERIFY(!QFile::exists(path));
+
+    const Output help = report(m_db->folder(), {QStringLiteral("--help")});
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.out.contains(QStringLiteral("--subject")));
+    QVERIFY(help.out.contains(QStringLiteral("standard deviation")));
+}
+
+void TestReport::pictureIsReplacedAtomically()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("picture.png"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old contents");
+    old.close();
+
+    // A picture that cannot be encoded leaves the old file and no temporary one behind.
+    QVERIFY_THROWS_EXCEPTION(tools::ToolError, tools::writePngAtomically(QImage(), path));
+    QFile kept(path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("old contents"));
+    kept.close();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("picture.png")});
+
+    // A folder that does not exist: nothing is created.
+    QVERIFY_THROWS_EXCEPTION(tools::ToolError,
+                             tools::writePngAtomically(QImage(10, 10, QImage::Format_RGB32),
+                                                       dir.filePath(QStringLiteral("no/such/picture.png"))));
+
+    // The command replaces the file as a whole, again without leftovers.
+    const Output result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("R1"),
+                                                  QStringLiteral("--subject"), QStringLiteral("ann"),
+                                                  QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(QImage(path).size(), QSize(1600, 1000));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("picture.png")});
+}
+
+void TestReport::programRunsTheCommand()
+{
+    const QString program = qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel");
+    if (!QFile::exists(program))
+        QSKIP("the program is not built");
+    const auto run = [&](const QStringList& arguments) {
+        QProcess process;
+        process.start(program, QStringList{QStringLiteral("--data"), m_db->folder(), QStringLiteral("report")} + arguments);
+        if (!process.waitForFinished(30000))
+            return -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    const QString path = file(QStringLiteral("program.png"));
+    QCOMPARE(run({QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--subject"), QStringLiteral("ann"),
+                  QStringLiteral("--out"), path}),
+             0);
+    QCOMPARE(QImage(path).size(), QSize(1600, 1000));
+    QCOMPARE(run({QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--subject"),
+                  QStringLiteral("nobody"), QStringLiteral("--out"), path}),
+             1);
+    QCOMPARE(run({QStringLiteral("--version"), QStringLiteral("R1")}), 2);
+}
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"
