@@ -89,6 +89,10 @@ private:
     // back-off lets window events through), and stopped cleanly when the session ends.
     void guarded(void (TrialScreen::*handler)());
     void stopEverything();
+    // The experimenter's gate; a granted exit ends the session here.
+    void openGate();
+    // The session ended inside a handler: stop, as the program would have.
+    void endHere();
 
     bool entriesAreNumbers();
     void setEntriesEnabled(bool enabled);

@@ -61,9 +61,7 @@ void TrialScreen::guarded(void (TrialScreen::*handler)())
             EndGame(m_session);
         }
     } catch (const SessionOver&) {
-        stopEverything();
-        m_over = true;
-        emit sessionOver();
+        endHere();
     }
 }
 
@@ -128,17 +126,27 @@ void TrialScreen::exitKey()
                                                   QStringLiteral("Are you sure you want to exit?"));
     if (no)
         return;
+    openGate();
+}
+
+void TrialScreen::openGate()
+{
     m_gateOpen = true;
     try {
         PasswordGate::ask(m_session, this);
     } catch (const SessionOver&) {
         m_gateOpen = false;
-        stopEverything();
-        m_over = true;
-        emit sessionOver();
+        endHere();
         return;
     }
     m_gateOpen = false;
+}
+
+void TrialScreen::endHere()
+{
+    stopEverything();
+    m_over = true;
+    emit sessionOver();
 }
 
 void TrialScreen::closeEvent(QCloseEvent* event)
@@ -150,17 +158,7 @@ void TrialScreen::closeEvent(QCloseEvent* event)
     event->ignore();
     if (m_gateOpen) // a close already waiting on the gate
         return;
-    m_gateOpen = true;
-    try {
-        PasswordGate::ask(m_session, this);
-    } catch (const SessionOver&) {
-        m_gateOpen = false;
-        stopEverything();
-        m_over = true;
-        emit sessionOver();
-        return;
-    }
-    m_gateOpen = false;
+    openGate();
 }
 
 void TrialScreen::reject()
