@@ -79,6 +79,7 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
     m_combo1 = new QComboBox(this);
     m_combo1->setObjectName(QStringLiteral("Combo1"));
     m_combo1->setEditable(true);
+    m_combo1->setMinimumContentsLength(8); // "Select" and any rating stay readable
     // The list stays as it is (Enter does not add the typed text), and a typed rating is
     // kept as typed (no completion from the list).
     m_combo1->setInsertPolicy(QComboBox::NoInsert);
