@@ -43,7 +43,8 @@ int runTool(const tools::ToolCommand& command, int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // pictures are drawn without a display
-    QGuiApplication app(argc, argv);
+    // Widgets too: the scripted participant plays the real trial screen.
+    QApplication app(argc, argv);
     QString folder;
     QStringList arguments;
     bool seenCommand = false;

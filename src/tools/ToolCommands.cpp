@@ -1,4 +1,5 @@
 #include "tools/ToolCommand.h"
+#include "tools/BotCommand.h"
 #include "tools/CheckCommand.h"
 #include "tools/ExportImport.h"
 #include "tools/PasswdCommand.h"
@@ -18,6 +19,7 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
+        {QStringLiteral("bot"), QStringLiteral("play a whole session of a version with scripted orders, offscreen"), runBot},
     };
     return commands;
 }

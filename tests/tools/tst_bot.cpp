@@ -1,0 +1,270 @@
+// The scripted participant: whole sessions of a three-period version played through the
+// real trial screen with orders from a file and from the hold policy, what they store and
+// the summary printed, the new database it makes for itself, and its refusals.
+
+#include "support/TempDatabase.h"
+#include "tools/BotCommand.h"
+#include "tools/Progress.h"
+#include "tools/SessionReport.h"
+#include "tools/ToolCommand.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace aquilevel;
+using namespace aquilevel::tools;
+using aquilevel::test::TempDatabase;
+
+namespace {
+
+const QString kVersion = QStringLiteral("Bot3");
+
+// The demo configuration plus Bot3: three participant-paced periods, simTimeForTP 2, an
+// environment of 1 in / 3 out in period 0 and 2 in / 1 out afterwards.
+TempDatabase& database()
+{
+    static TempDatabase db(TempDatabase::Content::Demo);
+    static const bool filled = [] {
+        QVariantMap row = test::soundSetupRow(kVersion);
+        row[QStringLiteral("MaxTrial")] = 3;
+        row[QStringLiteral("ScenarioUsed")] = 71;
+        row[QStringLiteral("simTimeForTP")] = 2.0;
+        test::insertSetup(db, row);
+        test::insertLabels(db, kVersion, row.value(QStringLiteral("numMarks")).toInt());
+        test::insertScenario(db, 71, 0, 0, 1, 3);
+        test::insertScenario(db, 71, 1, 3, 2, 1);
+        return true;
+    }();
+    Q_UNUSED(filled);
+    return db;
+}
+
+struct Result {
+    int status = 0;
+    QString out;
+    QString err;
+};
+
+// Runs the command as the program does: a ToolError is one line and status 1.
+Result bot(const QStringList& arguments, const QString& dataFolder = database().folder())
+{
+    Result r;
+    QTextStream out(&r.out);
+    QTextStream err(&r.err);
+    try {
+        r.status = runBot(arguments, {dataFolder, out, err});
+    } catch (const ToolError& error) {
+        err << error.message();
+        r.status = 1;
+    }
+    out.flush();
+    err.flush();
+    return r;
+}
+
+QList<double> numbers(const TempDatabase& db, const QString& column, const QString& subject,
+                      const QString& eventType)
+{
+    QList<double> values;
+    for (const QVariant& v :
+         db.column(QStringLiteral("select %1 from datExperimentTrials where Subject=? and Version=? "
+                                  "and eventType=? order by EventID, rowid")
+                       .arg(column),
+                   {subject, kVersion, eventType}))
+        values.append(v.toDouble());
+    return values;
+}
+
+QString summaryValue(const QString& out, const QString& label)
+{
+    const QRegularExpression line(QStringLiteral("^%1: (.*)$").arg(QRegularExpression::escape(label)),
+                                  QRegularExpression::MultilineOption);
+    return line.match(out).captured(1).trimmed();
+}
+
+// The summary the rows of a finished session must give.
+void checkSummary(const TempDatabase& db, const QString& subject, const QString& out)
+{
+    const QList<double> amounts = numbers(db, QStringLiteral("AmountInTank"), subject, QStringLiteral("After Cost Calculation"));
+    const QList<double> goals = numbers(db, QStringLiteral("GoalAmount"), subject, QStringLiteral("After Cost Calculation"));
+    const QList<double> bonus = numbers(db, QStringLiteral("TotBonus"), subject, QStringLiteral("After Cost Calculation"));
+    QCOMPARE(amounts.size(), 3);
+    int inBand = 0;
+    double distance = 0;
+    for (int i = 0; i < amounts.size(); ++i) {
+        inBand += isInBand(amounts.at(i), goals.at(i), 1, 1) ? 1 : 0;
+        distance += std::abs(amounts.at(i) - goals.at(i));
+    }
+    QCOMPARE(summaryValue(out, QStringLiteral("Periods")), QStringLiteral("3 of 3"));
+    QCOMPARE(summaryValue(out, QStringLiteral("Periods in the band")), QString::number(inBand));
+    QCOMPARE(summaryValue(out, QStringLiteral("Earnings")), formatMoney(bonus.last()));
+    QCOMPARE(summaryValue(out, QStringLiteral("Mean absolute distance from the goal")),
+             QString::number(distance / 3, 'f', 3));
+}
+
+} // namespace
+
+class TestBot : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        database();
+        QVERIFY(m_dir.isValid());
+    }
+
+    // Orders from a file, two lines for three periods: the last line repeats. Every
+    // period is submitted with the file's orders, closed by one cost calculation, and
+    // the summary and the picture show the stored session.
+    void ordersFromFile()
+    {
+        const QString csv = m_dir.filePath(QStringLiteral("orders.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("# inflow,outflow\n1,0\n\n0.5, 2\n");
+        file.close();
+        const QString png = m_dir.filePath(QStringLiteral("csv.png"));
+        const Result r = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QStringLiteral("csv1"),
+                              QStringLiteral("--orders"), csv, QStringLiteral("--db"), database().path(),
+                              QStringLiteral("--report"), png});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(numbers(database(), QStringLiteral("UserInFlow"), QStringLiteral("csv1"), QStringLiteral("Submit Clicked")),
+                 QList<double>({1, 0.5, 0.5}));
+        QCOMPARE(numbers(database(), QStringLiteral("UserOutFlow"), QStringLiteral("csv1"), QStringLiteral("Submit Clicked")),
+                 QList<double>({0, 2, 2}));
+        QCOMPARE(numbers(database(), QStringLiteral("Trial"), QStringLiteral("csv1"), QStringLiteral("After Cost Calculation")),
+                 QList<double>({1, 2, 3}));
+        checkSummary(database(), QStringLiteral("csv1"), r.out);
+        QVERIFY2(r.err.contains(QStringLiteral("period 1 of 3\nperiod 2 of 3\nperiod 3 of 3\n")), qPrintable(r.err));
+        const QImage picture(png);
+        QCOMPARE(picture.size(), kDefaultReportSize);
+
+        // The same participant again would mix two sessions: refused, nothing written.
+        const Result again = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QStringLiteral("csv1"),
+                                  QStringLiteral("--orders"), csv, QStringLiteral("--db"), database().path()});
+        QCOMPARE(again.status, 1);
+        QVERIFY2(again.err.contains(QStringLiteral("already has a session")), qPrintable(again.err));
+        QCOMPARE(numbers(database(), QStringLiteral("Trial"), QStringLiteral("csv1"), QStringLiteral("Submit Clicked")).size(), 3);
+    }
+
+    // The hold policy orders back the environment's net flow of the period before, times
+    // simTimeForTP: period 0 took 2 away (4 over a period of 2), the later ones added 1.
+    void holdPolicy()
+    {
+        QCOMPARE(holdOrder(1, 3, 2).inflow, QStringLiteral("4"));
+        QCOMPARE(holdOrder(1, 3, 2).outflow, QStringLiteral("0"));
+        QCOMPARE(holdOrder(2, 1, 0.5).inflow, QStringLiteral("0"));
+        QCOMPARE(holdOrder(2, 1, 0.5).outflow, QStringLiteral("0.5"));
+        QCOMPARE(holdOrder(2, 2, 1).inflow, QStringLiteral("0"));
+        QCOMPARE(holdOrder(2, 2, 1).outflow, QStringLiteral("0"));
+
+        const Result r = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QStringLiteral("hold1"),
+                              QStringLiteral("--policy"), QStringLiteral("hold"), QStringLiteral("--db"), database().path()});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(numbers(database(), QStringLiteral("UserInFlow"), QStringLiteral("hold1"), QStringLiteral("Submit Clicked")),
+                 QList<double>({4, 0, 0}));
+        QCOMPARE(numbers(database(), QStringLiteral("UserOutFlow"), QStringLiteral("hold1"), QStringLiteral("Submit Clicked")),
+                 QList<double>({0, 2, 2}));
+        checkSummary(database(), QStringLiteral("hold1"), r.out);
+    }
+
+    // Without --db: a new database in a temporary folder with a copy of the version's
+    // configuration; the data folder's database gets nothing.
+    void freshDatabase()
+    {
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        const QByteArray before = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp.path().toLocal8Bit());
+        const Result r = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QStringLiteral("fresh1")});
+        qputenv("TMPDIR", before);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QString path = summaryValue(r.out, QStringLiteral("Database"));
+        QVERIFY2(path.startsWith(temp.path()), qPrintable(path));
+        QVERIFY(database().column(QStringLiteral("select count(*) from datExperimentTrials where Subject=?"),
+                                  {QStringLiteral("fresh1")}).first().toInt() == 0);
+
+        TempDatabase fresh; // only to read another file: point it at the new one
+        QFile::remove(fresh.path());
+        QVERIFY(QFile::copy(path, fresh.path()));
+        QCOMPARE(fresh.column(QStringLiteral("select Version from tblSetup")), QVariantList({kVersion}));
+        QCOMPARE(fresh.column(QStringLiteral("select count(*) from tblScenarios")).first().toInt(), 4);
+        QCOMPARE(fresh.column(QStringLiteral("select count(*) from tblPasswords")).first().toInt(), 0);
+        QCOMPARE(numbers(fresh, QStringLiteral("Trial"), QStringLiteral("fresh1"), QStringLiteral("After Cost Calculation")),
+                 QList<double>({1, 2, 3}));
+    }
+
+    // Bad input: the line of a bad order, an unknown version, bad options, --help.
+    void refusals()
+    {
+        const QString csv = m_dir.filePath(QStringLiteral("bad.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1,0\n2,-1\n");
+        file.close();
+        const QStringList db = {QStringLiteral("--db"), database().path()};
+        Result r = bot(QStringList{QStringLiteral("--version"), kVersion, QStringLiteral("--orders"), csv} + db);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("line 2")), qPrintable(r.err));
+    }
+
+    void refusalsOfArguments()
+    {
+        QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("1,2\n3\n")));
+        QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("1,2,3\n")));
+        QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("1e2,0\n")));
+        QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("\n# nothing\n")));
+        QCOMPARE(parseOrders(QStringLiteral(" .5 , 3.\n")).first().inflow, QStringLiteral(".5"));
+
+        Result r = bot({QStringLiteral("--version"), QStringLiteral("Nope"), QStringLiteral("--db"), database().path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("Nope")), qPrintable(r.err));
+        r = bot({QStringLiteral("--version"), QStringLiteral("Nope")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("no version \"Nope\"")), qPrintable(r.err));
+        r = bot({QStringLiteral("--version"), QStringLiteral("Demo time-driven"), QStringLiteral("--db"), database().path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("time-driven")), qPrintable(r.err));
+
+        QCOMPARE(bot({QStringLiteral("--bogus")}).status, 2);
+        QCOMPARE(bot({}).status, 2);
+        QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--policy"), QStringLiteral("greedy")}).status, 2);
+        QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--policy"), QStringLiteral("hold"),
+                      QStringLiteral("--orders"), QStringLiteral("x.csv")}).status, 2);
+        r = bot({QStringLiteral("--help")});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains(QStringLiteral("--policy hold")));
+    }
+
+    // The program itself, on the offscreen platform.
+    void program()
+    {
+        const QString program = qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel");
+        QProcess process;
+        process.start(program, {QStringLiteral("--data"), database().folder(), QStringLiteral("bot"),
+                                QStringLiteral("--version"), kVersion, QStringLiteral("--subject"),
+                                QStringLiteral("binary1"), QStringLiteral("--db"), database().path()});
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitCode(), 0);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        checkSummary(database(), QStringLiteral("binary1"), out);
+        process.start(program, {QStringLiteral("bot"), QStringLiteral("--frobnicate")});
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitCode(), 2);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_MAIN(TestBot)
+#include "tst_bot.moc"
