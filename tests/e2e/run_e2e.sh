@@ -1,0 +1,590 @@
+#!/usr/bin/env bash
+# End-to-end tests in a real window: starts the real program under an Xvfb of its own and
+# drives it only from outside the process, with xdotool keys and clicks, as a person at
+# the computer would. The stored rows are then read back through the program's export.
+#
+# Usage: tests/e2e/run_e2e.sh BUILD_DIR
+# Needs Xvfb, xdotool and sqlcipher (scripts/setup.sh installs them).
+#
+# Every wait is on a condition (a window appears or goes, a row is stored, the process
+# ends), with generous time limits, so a slow machine makes the suite slower, not flaky.
+
+set -u
+
+build=${1:?usage: run_e2e.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+bin="$build/aquilevel"
+[ -x "$bin" ] || { echo "no program at $bin" >&2; exit 2; }
+for tool in Xvfb xdotool sqlcipher; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
+done
+
+readonly key="PRAGMA key = 'KwPz_*R*_t';"
+readonly paced="E2E paced"
+readonly timed="E2E timed"
+readonly long_wait=45   # seconds for a window, a row or the end of the process
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/aquilevel-e2e.XXXXXX")
+data="$work/data"
+mkdir -p "$data" "$work/runtime"
+chmod 700 "$work/runtime"
+
+xvfb_pid=""
+app_pid=""
+passed=0
+failed=0
+failures=()
+
+cleanup() {
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    kill -9 "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
+  if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# --- The display ------------------------------------------------------------------------
+
+start_display() {
+  local n
+  for n in $(seq 99 160); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    # No key repeat: a key held down while the machine is busy must stay one key.
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -r >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    local deadline=$((SECONDS + 30))
+    while [ $SECONDS -lt $deadline ]; do
+      if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        wait "$xvfb_pid" 2>/dev/null
+        xvfb_pid=""
+        break # taken in the meantime: the next number
+      fi
+      if DISPLAY=":$n" xdotool getmouselocation >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        return 0
+      fi
+      sleep 0.1
+    done
+    if [ -n "$xvfb_pid" ]; then
+      kill "$xvfb_pid" 2>/dev/null
+      wait "$xvfb_pid" 2>/dev/null
+      xvfb_pid=""
+    fi
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+
+# --- Waiting on conditions ----------------------------------------------------------------
+
+# wait_until SECONDS COMMAND...: runs COMMAND every $poll seconds until it succeeds.
+poll=0.1
+wait_until() {
+  local limit=$1
+  shift
+  local deadline=$((SECONDS + limit))
+  while ! "$@"; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep "$poll"
+  done
+}
+
+# The visible windows titled exactly TITLE, one id a line.
+visible_windows() {
+  xdotool search --onlyvisible --name "^$1\$" 2>/dev/null
+}
+
+# window TITLE [EXCEPT_ID]: waits for a visible window titled TITLE (other than EXCEPT_ID)
+# and prints its id.
+found_window=""
+find_window() {
+  local id
+  for id in $(visible_windows "$1"); do
+    if [ "$id" != "${2:-}" ]; then
+      found_window=$id
+      return 0
+    fi
+  done
+  return 1
+}
+window() {
+  found_window=""
+  if ! wait_until "$long_wait" find_window "$@"; then
+    echo "no window \"$1\" appeared" >&2
+    return 1
+  fi
+  echo "$found_window"
+}
+
+is_gone() {
+  ! visible_windows "$1" | grep -qx "$2"
+}
+# gone TITLE ID: waits until the window ID is no longer shown.
+gone() {
+  wait_until "$long_wait" is_gone "$1" "$2" || { echo "window \"$1\" stayed" >&2; return 1; }
+}
+
+# focus ID: gives the window the keyboard and waits until the server confirms it.
+focus() {
+  xdotool windowfocus --sync "$1" >/dev/null 2>&1 || return 1
+  wait_until 10 focused "$1" || { echo "focus did not reach window $1 ($(xdotool getwindowfocus 2>/dev/null))" >&2; return 1; }
+}
+focused() {
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]
+}
+
+typed() {
+  xdotool type --delay 40 -- "$1"
+}
+
+keys() {
+  xdotool key --delay 40 "$@"
+}
+
+# click_at ID DX DY: a left click at DX, DY inside the window (negative: from the right
+# or bottom edge).
+click_at() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  local x=$2 y=$3
+  [ "$x" -lt 0 ] && x=$((WIDTH + x))
+  [ "$y" -lt 0 ] && y=$((HEIGHT + y))
+  xdotool mousemove $((X + x)) $((Y + y)) click 1
+}
+
+# --- The program ----------------------------------------------------------------------------
+
+start_app() {
+  local log=$1
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 \
+    "$bin" --data "$data" >"$log" 2>&1 &
+  app_pid=$!
+}
+
+app_ended() {
+  ! kill -0 "$app_pid" 2>/dev/null
+}
+
+# finish_app: waits for the program to end and keeps its exit code in app_rc.
+app_rc=""
+finish_app() {
+  if ! wait_until "$long_wait" app_ended; then
+    echo "the program did not end" >&2
+    kill -9 "$app_pid" 2>/dev/null
+  fi
+  wait "$app_pid" 2>/dev/null
+  app_rc=$?
+  app_pid=""
+}
+
+kill_app() {
+  if [ -n "$app_pid" ]; then
+    kill -9 "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+    app_pid=""
+  fi
+}
+
+sql() {
+  sqlcipher "$data/Cistern.mdb" "$key" "$@" 2>&1 | grep -v '^ok$'
+}
+
+# export_rows SUBJECT VERSION: the participant's data tables into $work/out.
+export_rows() {
+  rm -rf "$work/out"
+  "$bin" --data "$data" export "$work/out" --version "$2" --subject "$1" \
+    >"$work/export.log" 2>&1
+}
+
+# column FILE NAME: the number of the column NAME in the CSV's header.
+column() {
+  head -1 "$1" | tr -d '\r' | tr ',' '\n' | grep -nx "$2" | cut -d: -f1
+}
+
+# field FILE EVENT NAME: NAME of every row of event type EVENT, one a line (the exported
+# values here carry no commas or quotes).
+field() {
+  local type_col name_col
+  type_col=$(column "$1" eventType)
+  name_col=$(column "$1" "$3")
+  tr -d '\r' <"$1" | awk -F, -v t="$type_col" -v n="$name_col" -v e="$2" 'NR > 1 && $t == e { print $n }'
+}
+
+count_events() { # SUBJECT VERSION EVENT
+  export_rows "$1" "$2" || { echo 0; return; }
+  field "$work/out/datExperimentTrials.csv" "$3" EventID | wc -l
+}
+
+has_events() { # SUBJECT VERSION EVENT N
+  [ "$(count_events "$1" "$2" "$3")" -ge "$4" ]
+}
+
+# wait_rows SUBJECT VERSION EVENT N: waits until N rows of EVENT are stored.
+wait_rows() {
+  local poll=0.3 # each look is a run of the export; the session under test needs the CPU
+  wait_until "$long_wait" has_events "$@" || { echo "no $4 \"$3\" rows stored" >&2; return 1; }
+}
+
+# --- What a participant does ---------------------------------------------------------------
+
+# login NAME VERSION
+login() {
+  local w
+  w=$(window Welcome) || return 1
+  focus "$w" || return 1
+  typed "$1"
+  keys Tab ctrl+a
+  typed "$2"
+  keys Return
+}
+
+register() { # NAME AGE MAJOR
+  local w
+  w=$(window "Subject Info: $1") || return 1
+  focus "$w" || return 1
+  typed "$2"
+  keys Tab space Tab ctrl+a
+  typed "$3"
+  keys Tab Return
+  gone "Subject Info: $1" "$w"
+}
+
+read_instructions() {
+  local w
+  w=$(window Instructions) || return 1
+  focus "$w" || return 1
+  keys space # ">" has the focus on the first page
+  keys space # Continue, which takes the focus when the second page is shown
+  gone Instructions "$w"
+}
+
+trial_window=""
+find_trial_window() {
+  trial_window=$(window Aquilevel) || return 1
+  focus "$trial_window"
+}
+
+# order PERIOD INFLOW OUTFLOW SUBJECT VERSION: types the orders of a period, submits them
+# and waits until the period is over.
+order() {
+  focus "$trial_window" || return 1
+  click_at "$trial_window" 425 -91 # the inflow box
+  typed "$2"
+  keys Tab
+  typed "$3"
+  keys Return
+  wait_rows "$4" "$5" "After Cost Calculation" "$1"
+}
+
+answer_questionnaire() { # with_checks(0|1)
+  local q m
+  q=$(window "Aquilevel Questionnaire") || return 1
+  focus "$q" || return 1
+  if [ "$1" = 1 ]; then
+    # Submit with nothing given: the first check answers.
+    keys Tab Tab Tab Tab Return
+    m=$(window Questionnaire) || return 1
+    focus "$m" || return 1
+    keys Return
+    gone Questionnaire "$m" || return 1
+    focus "$q" || return 1
+    keys shift+Tab shift+Tab shift+Tab shift+Tab
+  fi
+  typed "7" # the rating moves the focus on to the reasons
+  typed "hard to see"
+  if [ "$1" = 1 ]; then
+    # Question 2 left empty: the second check answers.
+    keys Tab Tab Tab Return
+    m=$(window Questionnaire) || return 1
+    focus "$m" || return 1
+    keys Return
+    gone Questionnaire "$m" || return 1
+    focus "$q" || return 1
+    keys shift+Tab shift+Tab
+  else
+    keys Tab
+  fi
+  typed "watch the goal"
+  keys Tab
+  typed "no"
+  keys Tab Return
+  gone "Aquilevel Questionnaire" "$q"
+}
+
+# The earnings message: a box titled like the trial screen, besides it.
+close_earnings() {
+  local m
+  m=$(window Aquilevel "$trial_window") || return 1
+  focus "$m" || return 1
+  keys Return
+}
+
+# --- Checks --------------------------------------------------------------------------------
+
+check_failures=()
+expect() { # WHAT EXPECTED ACTUAL
+  if [ "$2" != "$3" ]; then
+    check_failures+=("$1: expected [$2], got [$3]")
+  fi
+}
+
+# --- The database ----------------------------------------------------------------------------
+
+prepare_database() {
+  "$bin" --data "$data" init >"$work/init.log" 2>&1 || { cat "$work/init.log" >&2; return 1; }
+  local copy="MaxTrial, BaseMoney, numMarks, InitialAmountInTank, GoalLinePoisition,
+    InitialBackOrder, InitialForwardDischarge, inFlowTPAfter, outFlowTPAfter, simTimeForTP,
+    AfterEveryNTrials, ScenarioUsed, CostUnderFlowPerAmount, CostOverFlowPerAmount,
+    BonusAmount, YUnits, graphicalMode, userDelay, envDelay, RHEIGHT, RWIDTH,
+    UpperBoundFromGoal, LowerBoundFromGoal, ExperimentTimeForInstructions,
+    MaxNumberOfAScenarioType, IsTimeDriven, IsBonusOnTimeGap, ShowBackOrder,
+    ShowDischargeOrder, ShowTimePeriods, deltaTmeBetweenEnvUsr, TimeBetweenEnvTries, UsrMv, EnvMv"
+  sql "
+    INSERT INTO tblSetup (Version, $copy) SELECT '$paced', $copy FROM tblSetup WHERE Version = 'Demo continuous';
+    UPDATE tblSetup SET MaxTrial = 3, userDelay = 50, envDelay = 50, UsrMv = 50, EnvMv = 50 WHERE Version = '$paced';
+    INSERT INTO tblSetup (Version, $copy) SELECT '$timed', $copy FROM tblSetup WHERE Version = 'Demo time-driven';
+    UPDATE tblSetup SET MaxTrial = 3, userDelay = 50, envDelay = 50, UsrMv = 50, EnvMv = 50,
+      TimeBetweenEnvTries = 700 WHERE Version = '$timed';
+    INSERT INTO tblLabels SELECT '$paced', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo continuous';
+    INSERT INTO tblLabels SELECT '$timed', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo time-driven';
+  " >"$work/sql.log" || true
+  "$bin" --data "$data" check >"$work/check.log" 2>&1 || { cat "$work/sql.log" "$work/check.log" >&2; return 1; }
+  grep -q "all sound" "$work/check.log" || { cat "$work/check.log" >&2; return 1; }
+}
+
+# The scenario's environment flows of PERIOD for VERSION, "in out".
+scenario_flows() {
+  sql "SELECT s.inFlowRateEnviron || ' ' || s.outFlowRateEnviron FROM tblScenarios s
+       JOIN tblSetup t ON t.ScenarioUsed = s.Scenario WHERE t.Version = '$1' AND s.Trial = $2;"
+}
+
+same_number() { # A B: equal as numbers
+  awk -v a="$1" -v b="$2" 'BEGIN { exit !(a + 0 == b + 0 && a != "" && b != "") }'
+}
+
+# --- The cases ----------------------------------------------------------------------------------
+
+case_new_participant() {
+  local subject="ada"
+  start_app "$work/app-new.log"
+  login "$subject" "$paced" || return 1
+  register "$subject" 23 Physics || return 1
+  read_instructions || return 1
+  find_trial_window || return 1
+  local -a ins=(3 5 0) outs=(2 1 7)
+  local p
+  for p in 1 2 3; do
+    if [ "$p" -lt 3 ]; then
+      order "$p" "${ins[p - 1]}" "${outs[p - 1]}" "$subject" "$paced" || return 1
+    else
+      # The last period ends in the questionnaire.
+      focus "$trial_window" || return 1
+      click_at "$trial_window" 425 -91
+      typed "${ins[p - 1]}"
+      keys Tab
+      typed "${outs[p - 1]}"
+      keys Return
+    fi
+  done
+  answer_questionnaire 1 || return 1
+  close_earnings || return 1
+  finish_app
+  expect "exit code" 0 "$app_rc"
+
+  export_rows "$subject" "$paced" || { echo "export failed" >&2; return 1; }
+  local f="$work/out/datExperimentTrials.csv"
+  expect "Submit Clicked inflows" "3 5 0" "$(field "$f" "Submit Clicked" UserInFlow | xargs)"
+  expect "Submit Clicked outflows" "2 1 7" "$(field "$f" "Submit Clicked" UserOutFlow | xargs)"
+  expect "Submit Clicked periods" "1 2 3" "$(field "$f" "Submit Clicked" Trial | xargs)"
+  expect "After Cost Calculation periods" "1 2 3" "$(field "$f" "After Cost Calculation" Trial | xargs)"
+  expect "Continue Clicked rows" 1 "$(field "$f" "Continue Clicked" EventID | wc -l)"
+  # Event numbers run on without gaps from the Continue row.
+  local ids
+  ids=$(tr -d '\r' <"$f" | awk -F, -v c="$(column "$f" EventID)" 'NR > 1 { print $c }' | sort -n | xargs)
+  expect "event numbers" "$(seq 0 $(($(echo "$ids" | wc -w) - 1)) | xargs)" "$ids"
+  # The environment's flows of each period are the scenario's.
+  local env_in env_out
+  env_in=($(field "$f" "Environment Effect" EnvInFlow))
+  env_out=($(field "$f" "Environment Effect" EnvOutFlow))
+  expect "Environment Effect rows" 3 "${#env_in[@]}"
+  for p in 1 2 3; do
+    local want
+    want=($(scenario_flows "$paced" "$p"))
+    same_number "${env_in[p - 1]:-}" "${want[0]:-}" ||
+      expect "environment inflow of period $p" "${want[0]:-}" "${env_in[p - 1]:-}"
+    same_number "${env_out[p - 1]:-}" "${want[1]:-}" ||
+      expect "environment outflow of period $p" "${want[1]:-}" "${env_out[p - 1]:-}"
+  done
+  # The environment's step moves the tank by its flows (one simulated time unit a period).
+  local before after
+  before=($(field "$f" "Submit Clicked" AmountInTank))
+  after=($(field "$f" "Environment Effect" AmountInTank))
+  for p in 1 2 3; do
+    awk -v b="${before[p - 1]:-x}" -v a="${after[p - 1]:-x}" -v i="${env_in[p - 1]:-0}" \
+      -v o="${env_out[p - 1]:-0}" 'BEGIN { d = b + i - o - a; exit !(d < 1e-6 && d > -1e-6) }' ||
+      expect "tank after the environment in period $p" "${before[p - 1]:-?} + ${env_in[p - 1]:-?} - ${env_out[p - 1]:-?}" "${after[p - 1]:-?}"
+  done
+  # The first period starts from the configured amount.
+  same_number "${before[0]:-}" "$(sql "SELECT InitialAmountInTank FROM tblSetup WHERE Version = '$paced';")" ||
+    expect "amount at the first Submit" "initial amount" "${before[0]:-}"
+
+  local q="$work/out/datQuestionnaire.csv"
+  expect "questionnaire rows" 3 "$(($(tr -d '\r' <"$q" | wc -l) - 1))"
+  expect "questionnaire answers" '1,"7, hard to see"|2,watch the goal|3,no' \
+    "$(tr -d '\r' <"$q" | awk -F, 'NR > 1' | cut -d, -f3- | sed 's/,[^,]*,[^,]*$//' | paste -sd'|')"
+  local s="$work/out/datSubject.csv"
+  expect "subject row" "1 23 Female Physics" \
+    "$(tr -d '\r' <"$s" | awk -F, -v a="$(column "$s" Age)" -v g="$(column "$s" Gender)" \
+      -v m="$(column "$s" Major)" 'NR > 1 { n++; r = $a " " $g " " $m } END { print n, r }')"
+  expect "trial summary rows" 3 "$(($(tr -d '\r' <"$work/out/datTrialSummary.csv" | wc -l) - 1))"
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
+case_exit_with_password() {
+  local subject="bert"
+  start_app "$work/app-exit.log"
+  login "$subject" "$paced" || return 1
+  register "$subject" 31 Music || return 1
+  read_instructions || return 1
+  find_trial_window || return 1
+  order 1 4 4 "$subject" "$paced" || return 1
+
+  focus "$trial_window" || return 1
+  click_at "$trial_window" 425 -91
+  keys ctrl+x
+  local w g m
+  w=$(window "Exit Application") || return 1
+  focus "$w" || return 1
+  keys Return # Yes
+  g=$(window Authentication) || return 1
+  focus "$g" || return 1
+  typed experimenter
+  keys Tab
+  typed wrong-password
+  keys Tab space # Exit Application
+  m=$(window "Password Incorrect") || return 1
+  focus "$m" || return 1
+  keys Return
+  gone "Password Incorrect" "$m" || return 1
+  app_ended && { echo "the program ended on a wrong password" >&2; return 1; }
+  focus "$g" || return 1
+  # The boxes were cleared and the user name box has the focus again.
+  typed experimenter
+  keys Tab
+  typed Tank-demo-2026
+  keys Tab space
+  finish_app
+  expect "exit code" 0 "$app_rc"
+
+  export_rows "$subject" "$paced" || { echo "export failed" >&2; return 1; }
+  local f="$work/out/datExperimentTrials.csv"
+  expect "Submit Clicked rows" 1 "$(field "$f" "Submit Clicked" EventID | wc -l)"
+  expect "After Cost Calculation periods" 1 "$(field "$f" "After Cost Calculation" Trial | xargs)"
+  expect "questionnaire rows" 0 "$(($(tr -d '\r' <"$work/out/datQuestionnaire.csv" | wc -l) - 1))"
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
+case_resume_after_kill() {
+  local subject="cleo"
+  start_app "$work/app-kill.log"
+  login "$subject" "$paced" || return 1
+  register "$subject" 45 Art || return 1
+  read_instructions || return 1
+  find_trial_window || return 1
+  order 1 6 1 "$subject" "$paced" || return 1
+  # Period 2 has begun (the screen waits for its orders): the computer goes down.
+  kill_app
+
+  export_rows "$subject" "$paced" || return 1
+  local f="$work/out/datExperimentTrials.csv"
+  local last
+  last=$(tr -d '\r' <"$f" | awk -F, -v c="$(column "$f" EventID)" 'NR > 1 && $c > m { m = $c } END { print m + 0 }')
+
+  start_app "$work/app-resume.log"
+  login "$subject" "$paced" || return 1
+  local w
+  w=$(window "Login $subject already used") || return 1
+  focus "$w" || return 1
+  keys Return # Yes: continue with period 2
+  gone "Login $subject already used" "$w" || return 1
+  find_trial_window || return 1
+  expect "instructions for a returning participant" "" "$(visible_windows Instructions)"
+  order 2 2 3 "$subject" "$paced" || return 1
+  kill_app
+
+  export_rows "$subject" "$paced" || return 1
+  expect "Submit Clicked periods" "1 2" "$(field "$f" "Submit Clicked" Trial | xargs)"
+  expect "second Submit's orders" "2 3" \
+    "$(field "$f" "Submit Clicked" UserInFlow | tail -1) $(field "$f" "Submit Clicked" UserOutFlow | tail -1)"
+  expect "second Submit's event number" "$((last + 1))" "$(field "$f" "Submit Clicked" EventID | tail -1)"
+  expect "registrations" 1 "$(($(tr -d '\r' <"$work/out/datSubject.csv" | wc -l) - 1))"
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
+case_time_driven_left_alone() {
+  local subject="dora"
+  start_app "$work/app-timed.log"
+  login "$subject" "$timed" || return 1
+  register "$subject" 52 History || return 1
+  read_instructions || return 1
+  trial_window=$(window Aquilevel) || return 1
+  # Nobody touches the screen: the clock runs the periods and then asks the questionnaire.
+  answer_questionnaire 0 || return 1
+  close_earnings || return 1
+  finish_app
+  expect "exit code" 0 "$app_rc"
+
+  export_rows "$subject" "$timed" || { echo "export failed" >&2; return 1; }
+  local f="$work/out/datExperimentTrials.csv"
+  # The clock closes every period with its cost rows, all three periods and no more.
+  expect "periods with After Cost Calculation rows" "1 2 3" \
+    "$(field "$f" "After Cost Calculation" Trial | sort -un | xargs)"
+  expect "Environment Effect periods" "1 2 3" "$(field "$f" "Environment Effect" Trial | xargs)"
+  expect "Submit Clicked rows" 0 "$(field "$f" "Submit Clicked" EventID | wc -l)"
+  expect "questionnaire rows" 3 "$(($(tr -d '\r' <"$work/out/datQuestionnaire.csv" | wc -l) - 1))"
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
+run_case() {
+  local name=$1
+  local started=$SECONDS
+  check_failures=()
+  trial_window=""
+  if "$name" 2>"$work/case.err" && [ ${#check_failures[@]} -eq 0 ]; then
+    passed=$((passed + 1))
+    echo "PASS $name ($((SECONDS - started)) s)"
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "FAIL $name ($((SECONDS - started)) s)"
+    sed 's/^/    /' "$work/case.err"
+    local c
+    for c in "${check_failures[@]}"; do echo "    $c"; done
+    echo "    windows shown:"
+    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r id; do
+      echo "      $(xdotool getwindowname "$id" 2>/dev/null)"
+    done
+    for log in "$work"/app-*.log; do
+      [ -s "$log" ] && grep -v XDG_RUNTIME_DIR "$log" | sed "s|^|    $(basename "$log"): |"
+    done
+  fi
+  kill_app
+  rm -f "$work"/app-*.log
+}
+
+start_display || exit 2
+prepare_database || { echo "could not prepare the database" >&2; exit 2; }
+
+run_case case_new_participant
+run_case case_exit_with_password
+run_case case_resume_after_kill
+run_case case_time_driven_left_alone
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
