@@ -1,5 +1,6 @@
 #include "recording/EventLog.h"
 
+#include "recording/RowFlags.h"
 #include "session/Clock.h"
 #include "session/Session.h"
 
@@ -52,16 +53,7 @@ void EventLog::RecordEvent(const QString& eventType)
     rs->setField(QStringLiteral("UserInflowTP"), setup.inFlowTPAfter);
     rs->setField(QStringLiteral("UserOutflowTP"), setup.outFlowTPAfter);
     rs->setField(QStringLiteral("AfterEveryNTrials"), setup.AfterEveryNTrials);
-    // Yes/no columns are written only when yes; the column's default says no.
-    const auto flag = [&](const char* column, bool value) {
-        if (value)
-            rs->setField(QString::fromLatin1(column), 1);
-    };
-    flag("IsUserInFlow", tank.IsUserInFlow);
-    flag("IsUserOutFlow", tank.IsUserOutFlow);
-    flag("IsEnvInFlow", tank.IsEnvInFlow);
-    flag("IsEnvOutFlow", tank.IsEnvOutFlow);
-    flag("graphicalMode", setup.graphicalMode);
+    setFlowFlags(*rs, tank, setup);
     rs->setField(QStringLiteral("BonusAmount"), setup.BonusAmount);
     rs->setField(QStringLiteral("CurrentBonus"), tank.CurrentBonus);
     rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
@@ -69,8 +61,8 @@ void EventLog::RecordEvent(const QString& eventType)
     rs->setField(QStringLiteral("UpperBoundFromGoal"), setup.UpperBoundFromGoal);
     rs->setField(QStringLiteral("ExperimentTimeForInstructions"), setup.ExperimentTimeForInstructions);
     rs->setField(QStringLiteral("MaxNumberOfAScenarioType"), setup.MaxNumberOfAScenarioType);
-    flag("IsTimeDriven", setup.IsTimeDriven);
-    flag("IsBonusOnTimeGap", setup.IsBonusOnTimeGap);
+    setFlag(*rs, "IsTimeDriven", setup.IsTimeDriven);
+    setFlag(*rs, "IsBonusOnTimeGap", setup.IsBonusOnTimeGap);
     rs->setField(QStringLiteral("TimeBetweenEnvTries"), setup.TimeBetweenEnvTries);
     rs->setField(QStringLiteral("deltaTmeBetweenEnvUsr"), setup.deltaTmeBetweenEnvUsr);
     rs->update();

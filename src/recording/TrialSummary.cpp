@@ -1,5 +1,6 @@
 #include "recording/TrialSummary.h"
 
+#include "recording/RowFlags.h"
 #include "recording/EventLog.h"
 #include "session/Clock.h"
 #include "session/Session.h"
@@ -43,16 +44,7 @@ void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty
     rs->setField(QStringLiteral("BaseMoney"), setup.BaseMoney);
     rs->setField(QStringLiteral("UserInflowTP"), setup.inFlowTPAfter);
     rs->setField(QStringLiteral("UserOutflowTP"), setup.outFlowTPAfter);
-    // Yes/no columns are written only when yes; the column's default says no.
-    const auto flag = [&](const char* column, bool value) {
-        if (value)
-            rs->setField(QString::fromLatin1(column), 1);
-    };
-    flag("IsUserInFlow", tank.IsUserInFlow);
-    flag("IsUserOutFlow", tank.IsUserOutFlow);
-    flag("IsEnvInFlow", tank.IsEnvInFlow);
-    flag("IsEnvOutFlow", tank.IsEnvOutFlow);
-    flag("graphicalMode", setup.graphicalMode);
+    setFlowFlags(*rs, tank, setup);
     rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
     rs->setField(QStringLiteral("LowerBoundFromGoal"), setup.LowerBoundFromGoal);
     rs->setField(QStringLiteral("UpperBoundFromGoal"), setup.UpperBoundFromGoal);
