@@ -15,6 +15,8 @@ build=${1:?usage: run_e2e.sh BUILD_DIR}
 build=$(cd "$build" && pwd)
 bin="$build/aquilevel"
 [ -x "$bin" ] || { echo "no program at $bin" >&2; exit 2; }
+checker="$build/helper_screencheck"
+[ -x "$checker" ] || { echo "no screenshot checker at $checker" >&2; exit 2; }
 for tool in Xvfb xdotool sqlcipher; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 done
@@ -22,6 +24,7 @@ done
 readonly key="PRAGMA key = 'KwPz_*R*_t';"
 readonly paced="E2E paced"
 readonly timed="E2E timed"
+readonly discrete="E2E discrete"
 readonly long_wait=45   # seconds for a window, a row or the end of the process
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/aquilevel-e2e.XXXXXX")
@@ -156,6 +159,29 @@ click_at() {
   [ "$x" -lt 0 ] && x=$((WIDTH + x))
   [ "$y" -lt 0 ] && y=$((HEIGHT + y))
   xdotool mousemove $((X + x)) $((Y + y)) click 1
+}
+
+# screen_check VERSION [AMOUNT]: a screenshot of the trial screen must show the tank and
+# the goal line where VERSION's configuration puts them (with AMOUNT in the tank, the
+# initial amount when not given). The checker grabs the screen again until it does.
+screen_check() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$trial_window")"
+  local name=${1// /-}
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 \
+    "$checker" --db "$data/Cistern.mdb" --version "$1" --window "$X,$Y,$WIDTH,$HEIGHT" \
+    ${2:+--amount "$2"} --save "$work/shot-$name.png" >"$work/shot-$name.log" 2>&1
+  local rc=$?
+  # AQUILEVEL_E2E_SHOTS=DIR keeps the screenshots and what was checked on them.
+  if [ -n "${AQUILEVEL_E2E_SHOTS:-}" ]; then
+    cp "$work/shot-$name.png" "$AQUILEVEL_E2E_SHOTS/shot-$name-$SECONDS.png" 2>/dev/null
+    cp "$work/shot-$name.log" "$AQUILEVEL_E2E_SHOTS/shot-$name-$SECONDS.log"
+  fi
+  if [ $rc -ne 0 ]; then
+    echo "screenshot of \"$1\" failed its checks:" >&2
+    grep -v XDG_RUNTIME_DIR "$work/shot-$name.log" >&2
+  fi
+  return $rc
 }
 
 # --- The program ----------------------------------------------------------------------------
@@ -325,6 +351,12 @@ close_earnings() {
   keys Return
 }
 
+# amount_after SUBJECT VERSION: the amount in the tank at the end of the last period.
+amount_after() {
+  export_rows "$1" "$2" || return 1
+  field "$work/out/datExperimentTrials.csv" "After Cost Calculation" AmountInTank | tail -1
+}
+
 # --- Checks --------------------------------------------------------------------------------
 
 check_failures=()
@@ -351,6 +383,9 @@ prepare_database() {
     INSERT INTO tblSetup (Version, $copy) SELECT '$timed', $copy FROM tblSetup WHERE Version = 'Demo time-driven';
     UPDATE tblSetup SET MaxTrial = 3, userDelay = 50, envDelay = 50, UsrMv = 50, EnvMv = 50,
       TimeBetweenEnvTries = 700 WHERE Version = '$timed';
+    INSERT INTO tblSetup (Version, $copy) SELECT '$discrete', $copy FROM tblSetup WHERE Version = 'Demo discrete';
+    UPDATE tblSetup SET MaxTrial = 3, userDelay = 50, envDelay = 50, UsrMv = 50, EnvMv = 50 WHERE Version = '$discrete';
+    INSERT INTO tblLabels SELECT '$discrete', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo discrete';
     INSERT INTO tblLabels SELECT '$paced', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo continuous';
     INSERT INTO tblLabels SELECT '$timed', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo time-driven';
   " >"$work/sql.log" || true
@@ -377,11 +412,13 @@ case_new_participant() {
   register "$subject" 23 Physics || return 1
   read_instructions || return 1
   find_trial_window || return 1
+  screen_check "$paced" || return 1
   local -a ins=(3 5 0) outs=(2 1 7)
   local p
   for p in 1 2 3; do
     if [ "$p" -lt 3 ]; then
       order "$p" "${ins[p - 1]}" "${outs[p - 1]}" "$subject" "$paced" || return 1
+      [ "$p" = 1 ] && { screen_check "$paced" "$(amount_after "$subject" "$paced")" || return 1; }
     else
       # The last period ends in the questionnaire.
       focus "$trial_window" || return 1
@@ -551,6 +588,24 @@ case_time_driven_left_alone() {
   [ ${#check_failures[@]} -eq 0 ]
 }
 
+case_discrete_display() {
+  local subject="emil"
+  start_app "$work/app-discrete.log"
+  login "$subject" "$discrete" || return 1
+  register "$subject" 38 Chemistry || return 1
+  read_instructions || return 1
+  find_trial_window || return 1
+  screen_check "$discrete" || return 1
+  order 1 9 2 "$subject" "$discrete" || return 1
+  local amount
+  amount=$(amount_after "$subject" "$discrete")
+  # The heap must have changed: the check would otherwise pass on a stale picture.
+  same_number "$amount" "$(sql "SELECT InitialAmountInTank FROM tblSetup WHERE Version = '$discrete';")" &&
+    expect "amount after period 1" "not the initial amount" "$amount"
+  screen_check "$discrete" "$amount" || return 1
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
 run_case() {
   local name=$1
   local started=$SECONDS
@@ -585,6 +640,7 @@ run_case case_new_participant
 run_case case_exit_with_password
 run_case case_resume_after_kill
 run_case case_time_driven_left_alone
+run_case case_discrete_display
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
