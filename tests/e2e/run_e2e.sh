@@ -467,6 +467,27 @@ case_new_participant() {
       -v o="${env_out[p - 1]:-0}" 'BEGIN { d = b + i - o - a; exit !(d < 1e-6 && d > -1e-6) }' ||
       expect "tank after the environment in period $p" "${before[p - 1]:-?} + ${env_in[p - 1]:-?} - ${env_out[p - 1]:-?}" "${after[p - 1]:-?}"
   done
+  # A period whose deliveries both come from typed orders ends where they take the tank:
+  # an order arrives inFlowTPAfter (outFlowTPAfter) - 1 periods after the one it was
+  # typed in.
+  local delays closing in_from out_from
+  delays=($(sql "SELECT inFlowTPAfter || ' ' || outFlowTPAfter FROM tblSetup WHERE Version = '$paced';"))
+  closing=($(field "$f" "After Cost Calculation" AmountInTank))
+  local typed_periods=0
+  for p in 1 2 3; do
+    in_from=$((p - ${delays[0]:-1} + 1))
+    out_from=$((p - ${delays[1]:-1} + 1))
+    [ "$in_from" -ge 1 ] && [ "$out_from" -ge 1 ] || continue
+    typed_periods=$((typed_periods + 1))
+    awk -v b="${before[p - 1]:-x}" -v a="${closing[p - 1]:-x}" -v i="${env_in[p - 1]:-0}" \
+      -v o="${env_out[p - 1]:-0}" -v ui="${ins[in_from - 1]}" -v uo="${outs[out_from - 1]}" \
+      'BEGIN { d = b + i - o + ui - uo - a; exit !(d < 1e-6 && d > -1e-6) }' ||
+      expect "tank at the end of period $p" \
+        "${before[p - 1]:-?} + ${env_in[p - 1]:-?} - ${env_out[p - 1]:-?} + ${ins[in_from - 1]} - ${outs[out_from - 1]}" \
+        "${closing[p - 1]:-?}"
+  done
+  # The version's delays must leave at least one such period, or nothing was compared.
+  [ "$typed_periods" -ge 1 ] || expect "periods whose deliveries were typed" "at least 1" 0
   # The first period starts from the configured amount.
   same_number "${before[0]:-}" "$(sql "SELECT InitialAmountInTank FROM tblSetup WHERE Version = '$paced';")" ||
     expect "amount at the first Submit" "initial amount" "${before[0]:-}"
