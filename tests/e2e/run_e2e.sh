@@ -357,6 +357,16 @@ amount_after() {
   field "$work/out/datExperimentTrials.csv" "After Cost Calculation" AmountInTank | tail -1
 }
 
+# new_participant NAME VERSION AGE MAJOR LOG: starts the program, logs a new participant
+# in, registers them, reads the instructions and waits for the trial screen.
+new_participant() {
+  start_app "$work/$5"
+  login "$1" "$2" || return 1
+  register "$1" "$3" "$4" || return 1
+  read_instructions || return 1
+  find_trial_window
+}
+
 # --- Checks --------------------------------------------------------------------------------
 
 check_failures=()
@@ -407,11 +417,7 @@ same_number() { # A B: equal as numbers
 
 case_new_participant() {
   local subject="ada"
-  start_app "$work/app-new.log"
-  login "$subject" "$paced" || return 1
-  register "$subject" 23 Physics || return 1
-  read_instructions || return 1
-  find_trial_window || return 1
+  new_participant "$subject" "$paced" 23 Physics app-new.log || return 1
   screen_check "$paced" || return 1
   local -a ins=(3 5 0) outs=(2 1 7)
   local p
@@ -506,11 +512,7 @@ case_new_participant() {
 
 case_exit_with_password() {
   local subject="bert"
-  start_app "$work/app-exit.log"
-  login "$subject" "$paced" || return 1
-  register "$subject" 31 Music || return 1
-  read_instructions || return 1
-  find_trial_window || return 1
+  new_participant "$subject" "$paced" 31 Music app-exit.log || return 1
   order 1 4 4 "$subject" "$paced" || return 1
 
   focus "$trial_window" || return 1
@@ -550,11 +552,7 @@ case_exit_with_password() {
 
 case_resume_after_kill() {
   local subject="cleo"
-  start_app "$work/app-kill.log"
-  login "$subject" "$paced" || return 1
-  register "$subject" 45 Art || return 1
-  read_instructions || return 1
-  find_trial_window || return 1
+  new_participant "$subject" "$paced" 45 Art app-kill.log || return 1
   order 1 6 1 "$subject" "$paced" || return 1
   # Period 2 has begun (the screen waits for its orders): the computer goes down.
   kill_app
@@ -611,11 +609,7 @@ case_time_driven_left_alone() {
 
 case_discrete_display() {
   local subject="emil"
-  start_app "$work/app-discrete.log"
-  login "$subject" "$discrete" || return 1
-  register "$subject" 38 Chemistry || return 1
-  read_instructions || return 1
-  find_trial_window || return 1
+  new_participant "$subject" "$discrete" 38 Chemistry app-discrete.log || return 1
   screen_check "$discrete" || return 1
   order 1 9 2 "$subject" "$discrete" || return 1
   local amount
