@@ -35,6 +35,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 using namespace aquilevel;
@@ -93,6 +94,13 @@ QString colourName(QRgb c)
     return QStringLiteral("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c));
 }
 
+// A point off the screen reads as black: it must fail, not pass as a wall of the tank.
+QString offScreen(const QImage& image, QPoint p)
+{
+    return image.rect().contains(p) ? QString()
+                                    : QStringLiteral("(%1,%2) is off the screen").arg(p.x()).arg(p.y());
+}
+
 struct Check {
     QString what;
     std::function<QString(const QImage&)> failure; // empty when the check passes
@@ -102,6 +110,8 @@ struct Check {
 Check pixel(const QString& what, QPoint p, QRgb colour, bool is = true)
 {
     return {what, [=](const QImage& image) {
+                if (const QString off = offScreen(image, p); !off.isEmpty())
+                    return off;
                 const QRgb actual = image.pixel(p) & 0xffffff;
                 if ((actual == (colour & 0xffffff)) == is)
                     return QString();
@@ -113,6 +123,9 @@ Check pixel(const QString& what, QPoint p, QRgb colour, bool is = true)
 Check near(const QString& what, QPoint p, int rows, QRgb colour, bool present = true)
 {
     return {what, [=](const QImage& image) {
+                for (int dy : {-rows, rows})
+                    if (const QString off = offScreen(image, p + QPoint(0, dy)); !off.isEmpty())
+                        return off;
                 for (int dy = -rows; dy <= rows; ++dy)
                     if ((image.pixel(p + QPoint(0, dy)) & 0xffffff) == (colour & 0xffffff))
                         return present ? QString()
