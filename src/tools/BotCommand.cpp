@@ -14,6 +14,7 @@
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
 #include "task/TrialScreen.h"
+#include "tools/CommandArguments.h"
 #include "tools/Progress.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
@@ -212,41 +213,29 @@ QList<BotOrder> parseOrders(const QString& text)
 
 int runBot(const QStringList& arguments, const ToolContext& ctx)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    CommandArguments args(QStringLiteral("bot"), kUsage, ctx);
+    QCommandLineParser& parser = args.parser;
     const QCommandLineOption versionOption(QStringLiteral("version"), QString(), QStringLiteral("V"));
     const QCommandLineOption subjectOption(QStringLiteral("subject"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption ordersOption(QStringLiteral("orders"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption policyOption(QStringLiteral("policy"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption dbOption(QStringLiteral("db"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption reportOption(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({help, versionOption, subjectOption, ordersOption, policyOption, dbOption, reportOption});
-    const auto usageError = [&](const QString& message) {
-        ctx.err << "aquilevel bot: " << message << "\n" << kUsage;
-        ctx.err.flush();
-        return 2;
-    };
-    if (!parser.parse(QStringList{QStringLiteral("aquilevel bot")} + arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        ctx.out << kUsage;
-        ctx.out.flush();
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    parser.addOptions({versionOption, subjectOption, ordersOption, policyOption, dbOption, reportOption});
+    if (const auto status = args.parse(arguments))
+        return *status;
     const QString version = parser.value(versionOption).trimmed();
     if (version.isEmpty())
-        return usageError(QStringLiteral("--version is required"));
+        return args.usageError(QStringLiteral("--version is required"));
     if (parser.isSet(ordersOption) && parser.isSet(policyOption))
-        return usageError(QStringLiteral("give either --orders or --policy, not both"));
+        return args.usageError(QStringLiteral("give either --orders or --policy, not both"));
     if (parser.isSet(policyOption) && parser.value(policyOption) != QStringLiteral("hold"))
-        return usageError(QStringLiteral("unknown policy \"%1\" (known: hold)").arg(parser.value(policyOption)));
+        return args.usageError(QStringLiteral("unknown policy \"%1\" (known: hold)").arg(parser.value(policyOption)));
     const QString subject = parser.isSet(subjectOption)
                                 ? parser.value(subjectOption).trimmed()
                                 : QStringLiteral("bot-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (subject.isEmpty())
-        return usageError(QStringLiteral("--subject must not be empty"));
+        return args.usageError(QStringLiteral("--subject must not be empty"));
 
     QList<BotOrder> orders;
     if (parser.isSet(ordersOption)) {

@@ -2,6 +2,7 @@
 
 #include "config/ConfigCheck.h"
 #include "store/Store.h"
+#include "tools/CommandArguments.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
@@ -47,27 +48,12 @@ QString problemLine(const config::ConfigProblem& problem)
 
 int runCheck(const QStringList& arguments, const ToolContext& context)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringLiteral("help"));
+    CommandArguments args(QStringLiteral("check"), usage(), context);
+    QCommandLineParser& parser = args.parser;
     const QCommandLineOption version(QStringLiteral("version"), QString(), QStringLiteral("V"));
-    parser.addOption(help);
     parser.addOption(version);
-    if (!parser.parse(QStringList{QStringLiteral("aquilevel check")} + arguments)) {
-        context.err << "aquilevel check: " << parser.errorText() << "\n" << usage();
-        context.err.flush();
-        return 2;
-    }
-    if (parser.isSet(help)) {
-        context.out << usage();
-        context.out.flush();
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        context.err << "aquilevel check: unexpected argument " << parser.positionalArguments().first()
-                    << "\n" << usage();
-        context.err.flush();
-        return 2;
-    }
+    if (const auto status = args.parse(arguments))
+        return *status;
 
     ToolStore tool(context.dataFolder);
     store::Store& store = tool.store();

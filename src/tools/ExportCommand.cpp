@@ -2,10 +2,10 @@
 
 #include "store/EngineError.h"
 #include "store/Store.h"
+#include "tools/CommandArguments.h"
 #include "tools/Csv.h"
 #include "tools/TableCsv.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QSaveFile>
 #include <QTextStream>
@@ -165,7 +165,9 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
 
 int runExport(const QStringList& arguments, const ToolContext& context)
 {
-    QCommandLineParser parser;
+    const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] export DIR [--version V] [--subject S] [--tables LIST]");
+    CommandArguments args(QStringLiteral("export"), usage, context, CommandArguments::Help::WithOptions);
+    QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes tables of the experiment database as CSV files (UTF-8, header row, CRLF line\n"
         "ends) named TABLE.csv into DIR, all read at one moment even while sessions run.\n"
@@ -180,29 +182,15 @@ int runExport(const QStringList& arguments, const ToolContext& context)
                        "tblScenarios, tblLabels), all (both), or table names. tblPasswords holds the "
                        "experimenters' passwords in plain text and is written only when named."),
         QStringLiteral("LIST"), QStringLiteral("data"));
-    const QCommandLineOption help(QStringLiteral("help"), QStringLiteral("Shows this help."));
-    parser.addOptions({version, subject, tables, help});
-    const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] export DIR [--version V] [--subject S] [--tables LIST]");
-    if (!parser.parse(QStringList{QStringLiteral("aquilevel export")} + arguments)) {
-        context.err << parser.errorText() << "\n" << usage << Qt::endl;
-        return 2;
-    }
-    if (parser.isSet(help)) {
-        context.out << usage << "\n\n" << parser.helpText().section(QLatin1Char('\n'), 1) << Qt::flush;
-        return 0;
-    }
-    if (parser.positionalArguments().size() != 1) {
-        context.err << "export needs exactly one folder to write into.\n" << usage << Qt::endl;
-        return 2;
-    }
+    parser.addOptions({version, subject, tables});
+    if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
+        return *status;
     ExportOptions options;
     options.version = parser.value(version).trimmed();
     options.subject = parser.value(subject).trimmed();
     options.tables = chosenTables(parser.value(tables));
-    if (options.tables.size() == 1 && !(dataTableNames() + configTableNames()).contains(options.tables.first())) {
-        context.err << "Unknown table \"" << options.tables.first() << "\" in --tables.\n" << usage << Qt::endl;
-        return 2;
-    }
+    if (options.tables.size() == 1 && !(dataTableNames() + configTableNames()).contains(options.tables.first()))
+        return args.usageError(QStringLiteral("unknown table \"%1\" in --tables").arg(options.tables.first()));
     if (options.tables.isEmpty()) {
         context.err << "--tables names no table.\n" << usage << Qt::endl;
         return 2;

@@ -3,10 +3,10 @@
 #include "config/ConfigCheck.h"
 #include "store/EngineError.h"
 #include "store/Store.h"
+#include "tools/CommandArguments.h"
 #include "tools/Csv.h"
 #include "tools/TableCsv.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -322,7 +322,9 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
 
 int runImport(const QStringList& arguments, const ToolContext& context)
 {
-    QCommandLineParser parser;
+    CommandArguments args(QStringLiteral("import"), QStringLiteral("Usage: aquilevel [--data DIR] import DIR"), context,
+                          CommandArguments::Help::WithOptions);
+    QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
         "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv and\n"
         "tblPasswords.csv in DIR (any of them; header row with the column names, UTF-8,\n"
@@ -330,21 +332,8 @@ int runImport(const QStringList& arguments, const ToolContext& context)
         "version, scenario and account they hold. When a line cannot be read or a version\n"
         "fails the check, nothing is written and every problem is listed."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder with the CSV files."));
-    const QCommandLineOption help(QStringLiteral("help"), QStringLiteral("Shows this help."));
-    parser.addOption(help);
-    const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] import DIR");
-    if (!parser.parse(QStringList{QStringLiteral("aquilevel import")} + arguments)) {
-        context.err << parser.errorText() << "\n" << usage << Qt::endl;
-        return 2;
-    }
-    if (parser.isSet(help)) {
-        context.out << usage << "\n\n" << parser.helpText().section(QLatin1Char('\n'), 1) << Qt::flush;
-        return 0;
-    }
-    if (parser.positionalArguments().size() != 1) {
-        context.err << "import needs exactly one folder to read from.\n" << usage << Qt::endl;
-        return 2;
-    }
+    if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
+        return *status;
     const QString folder = parser.positionalArguments().first();
     if (!QFileInfo(folder).isDir())
         throw ToolError(QStringLiteral("There is no folder %1.").arg(QDir::toNativeSeparators(folder)));

@@ -1,3 +1,4 @@
+#include "tools/CommandArguments.h"
 #include "tools/Progress.h"
 #include "tools/ToolCommand.h"
 
@@ -67,33 +68,16 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
 
 int runMonitor(const QStringList& arguments, const ToolContext& context, const Clock& clock)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    CommandArguments args(QStringLiteral("monitor"), usage(), context);
+    QCommandLineParser& parser = args.parser;
     const QCommandLineOption once(QStringLiteral("once"));
     const QCommandLineOption version(QStringLiteral("version"), QString(), QStringLiteral("V"));
-    parser.addOptions({help, once, version});
-    if (!parser.parse(QStringList{QStringLiteral("monitor")} + arguments)) {
-        context.err << "aquilevel monitor: " << parser.errorText() << "\n\n" << usage();
-        context.err.flush();
-        return 2;
-    }
-    if (parser.isSet(help)) {
-        context.out << usage();
-        context.out.flush();
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        context.err << "aquilevel monitor: unexpected argument " << parser.positionalArguments().constFirst()
-                    << "\n\n" << usage();
-        context.err.flush();
-        return 2;
-    }
+    parser.addOptions({once, version});
+    if (const auto status = args.parse(arguments))
+        return *status;
     const QString onlyVersion = parser.value(version).trimmed();
-    if (parser.isSet(version) && onlyVersion.isEmpty()) {
-        context.err << "aquilevel monitor: --version needs a version name\n\n" << usage();
-        context.err.flush();
-        return 2;
-    }
+    if (parser.isSet(version) && onlyVersion.isEmpty())
+        return args.usageError(QStringLiteral("--version needs a version name"));
 
     try {
         ToolStore tool(context.dataFolder);

@@ -1,8 +1,8 @@
 #include "tools/PasswdCommand.h"
 
 #include "store/Store.h"
+#include "tools/CommandArguments.h"
 
-#include <QCommandLineParser>
 #include <QTextStream>
 
 #include <iostream>
@@ -64,28 +64,10 @@ std::optional<QString> readHidden(const QString& prompt, const ToolContext& cont
 
 int runPasswd(const QStringList& arguments, const ToolContext& context)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOption(help);
-    if (!parser.parse(QStringList{QStringLiteral("aquilevel passwd")} + arguments)) {
-        context.err << "aquilevel passwd: " << parser.errorText() << "\n" << usage();
-        context.err.flush();
-        return 2;
-    }
-    if (parser.isSet(help)) {
-        context.out << usage();
-        context.out.flush();
-        return 0;
-    }
-    if (parser.positionalArguments().size() != 1) {
-        context.err << "aquilevel passwd: "
-                    << (parser.positionalArguments().isEmpty() ? QStringLiteral("USER is missing")
-                                                               : QStringLiteral("give exactly one USER"))
-                    << "\n" << usage();
-        context.err.flush();
-        return 2;
-    }
-    const QString user = parser.positionalArguments().first();
+    CommandArguments args(QStringLiteral("passwd"), usage(), context);
+    if (const auto status = args.parse(arguments, 1, QStringLiteral("USER")))
+        return *status;
+    const QString user = args.parser.positionalArguments().first();
     if (user.trimmed().isEmpty())
         throw ToolError(QStringLiteral("The user name must not be empty."));
 

@@ -1,3 +1,4 @@
+#include "tools/CommandArguments.h"
 #include "tools/Progress.h"
 #include "tools/ToolCommand.h"
 
@@ -59,30 +60,18 @@ void writeCsv(const QString& path, const QList<ParticipantProgress>& participant
 
 int paymentsCommand(const QStringList& arguments, const ToolContext& context)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    CommandArguments args(QStringLiteral("payments"), usage(), context);
+    QCommandLineParser& parser = args.parser;
     const QCommandLineOption version(QStringLiteral("version"), QString(), QStringLiteral("V"));
     const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({help, version, csv});
-    const auto badUsage = [&](const QString& message) {
-        context.err << "aquilevel payments: " << message << "\n\n" << usage();
-        context.err.flush();
-        return 2;
-    };
-    if (!parser.parse(QStringList{QStringLiteral("payments")} + arguments))
-        return badUsage(parser.errorText());
-    if (parser.isSet(help)) {
-        context.out << usage();
-        context.out.flush();
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return badUsage(QStringLiteral("unexpected argument ") + parser.positionalArguments().constFirst());
+    parser.addOptions({version, csv});
+    if (const auto status = args.parse(arguments))
+        return *status;
     const QString onlyVersion = parser.value(version).trimmed();
     if (parser.isSet(version) && onlyVersion.isEmpty())
-        return badUsage(QStringLiteral("--version needs a version name"));
+        return args.usageError(QStringLiteral("--version needs a version name"));
     if (parser.isSet(csv) && parser.value(csv).isEmpty())
-        return badUsage(QStringLiteral("--csv needs a file name"));
+        return args.usageError(QStringLiteral("--csv needs a file name"));
 
     try {
         ToolStore tool(context.dataFolder);

@@ -1,3 +1,4 @@
+#include "tools/CommandArguments.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
 
@@ -23,14 +24,17 @@ int side(const QString& text)
 
 int runReport(const QStringList& arguments, const ToolContext& context)
 {
-    QCommandLineParser parser;
+    CommandArguments args(QStringLiteral("report"),
+                          QStringLiteral("Usage: aquilevel report --version V [--subject S] --out FILE.png "
+                                         "[--width N] [--height N]"),
+                          context, CommandArguments::Help::WithOptions);
+    QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
         "Draws a participant's session into a PNG picture: the amount in the tank after each period "
         "against the goal and its band, the environment's net flow and the participant's orders, the "
         "periods in the band and the earnings.\n"
         "Without --subject, draws the distribution over all participants of the version: the mean "
         "absolute distance from the goal per period, shaded \u00b1 one standard deviation."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The experiment version (required)."),
                                      QStringLiteral("V"));
     const QCommandLineOption subject(QStringLiteral("subject"),
@@ -44,43 +48,25 @@ int runReport(const QStringList& arguments, const ToolContext& context)
     const QCommandLineOption height(QStringLiteral("height"),
                                     QStringLiteral("Picture height in pixels (default %1).").arg(kDefaultReportSize.height()),
                                     QStringLiteral("N"));
-    parser.addOptions({help, version, subject, out, width, height});
-
-    const auto usageError = [&](const QString& message) {
-        context.err << "aquilevel report: " << message << "\n"
-                    << "Usage: aquilevel report --version V [--subject S] --out FILE.png [--width N] [--height N]"
-                    << Qt::endl;
-        return 2;
-    };
-
-    if (!parser.parse(QStringList{QStringLiteral("aquilevel report")} + arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        // The parser names the running program; the usage line names the command.
-        QString text = parser.helpText();
-        text = text.mid(text.indexOf(QLatin1Char('\n')) + 1);
-        context.out << "Usage: aquilevel report --version V [--subject S] --out FILE.png [--width N] [--height N]\n"
-                    << text << Qt::flush;
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument \"%1\".").arg(parser.positionalArguments().first()));
+    parser.addOptions({version, subject, out, width, height});
+    if (const auto status = args.parse(arguments))
+        return *status;
     if (parser.value(version).trimmed().isEmpty())
-        return usageError(QStringLiteral("--version is required."));
+        return args.usageError(QStringLiteral("--version is required."));
     if (parser.value(out).isEmpty())
-        return usageError(QStringLiteral("--out is required."));
+        return args.usageError(QStringLiteral("--out is required."));
     if (parser.isSet(subject) && parser.value(subject).trimmed().isEmpty())
-        return usageError(QStringLiteral("--subject needs a participant's name."));
+        return args.usageError(QStringLiteral("--subject needs a participant's name."));
     QSize size = kDefaultReportSize;
     if (parser.isSet(width)) {
         size.setWidth(side(parser.value(width)));
         if (size.width() < 0)
-            return usageError(QStringLiteral("--width must be a whole number from %1 to %2.").arg(kMinSide).arg(kMaxSide));
+            return args.usageError(QStringLiteral("--width must be a whole number from %1 to %2.").arg(kMinSide).arg(kMaxSide));
     }
     if (parser.isSet(height)) {
         size.setHeight(side(parser.value(height)));
         if (size.height() < 0)
-            return usageError(QStringLiteral("--height must be a whole number from %1 to %2.").arg(kMinSide).arg(kMaxSide));
+            return args.usageError(QStringLiteral("--height must be a whole number from %1 to %2.").arg(kMinSide).arg(kMaxSide));
     }
 
     const QString versionName = parser.value(version).trimmed();
