@@ -112,10 +112,7 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
                      this);
     m_text3 = answerBox(QStringLiteral("Text3"), this);
 
-    m_command1 = new QPushButton(QStringLiteral("Submit"), this);
-    m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setAutoDefault(false);
-    m_command1->setDefault(false);
+    m_command1 = addPlainButton(QStringLiteral("Command1"), QStringLiteral("Submit"));
 
     auto* rating = new QHBoxLayout;
     rating->addWidget(m_label4);

@@ -39,16 +39,10 @@ LoginScreen::LoginScreen(Session& session, QWidget* parent)
     if (m_cboVersion->count() > 0)
         m_cboVersion->setCurrentIndex(0);
     m_cboVersion->setMinimumContentsLength(18);
-    m_cmdStart = new QPushButton(QStringLiteral("Start"), this);
-    m_cmdStart->setObjectName(QStringLiteral("cmdStart"));
-    m_cmdStart->setEnabled(false);
-    m_cmdQuit = new QPushButton(QStringLiteral("Quit"), this);
-    m_cmdQuit->setObjectName(QStringLiteral("cmdQuit"));
     // Enter is handled by the boxes themselves, not by a default button.
-    for (QPushButton* b : {m_cmdStart, m_cmdQuit}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    m_cmdStart = addPlainButton(QStringLiteral("cmdStart"), QStringLiteral("Start"));
+    m_cmdStart->setEnabled(false);
+    m_cmdQuit = addPlainButton(QStringLiteral("cmdQuit"), QStringLiteral("Quit"));
 
     auto* row = new QHBoxLayout;
     row->addWidget(lblLogin);

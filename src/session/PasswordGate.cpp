@@ -27,15 +27,6 @@ const QString kCheckingPassword = QStringLiteral("Checking password");
 const QString kPasswordQuery =
     QStringLiteral("Select password from tblPasswords where username=?");
 
-QPushButton* plainButton(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 } // namespace
 
 PasswordGate::PasswordGate(Session& session, QWidget* parent)
@@ -58,8 +49,8 @@ PasswordGate::PasswordGate(Session& session, QWidget* parent)
     m_label1->setBuddy(m_txtUsername);
     m_label2->setBuddy(m_txtPassword);
 
-    m_command1 = plainButton(QStringLiteral("Command1"), QStringLiteral("Exit Application"), this);
-    m_command2 = plainButton(QStringLiteral("Command2"), QStringLiteral("Cancel"), this);
+    m_command1 = addPlainButton(QStringLiteral("Command1"), QStringLiteral("Exit Application"));
+    m_command2 = addPlainButton(QStringLiteral("Command2"), QStringLiteral("Cancel"));
 
     auto* fields = new QGridLayout;
     fields->addWidget(m_label1, 0, 0);

@@ -30,16 +30,6 @@ const QString kRecordingDemographics = QStringLiteral("Recording demographics");
 // Ages have at most three digits; a longer run of digits is a slip of the finger.
 constexpr int kAgeDigits = 3;
 
-QPushButton* plainButton(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    // Enter outside the age box must not press Begin behind the participant's back.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 bool isGiven(const QString& text)
 {
     return !text.trimmed().isEmpty();
@@ -123,9 +113,9 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
     m_cboMajor->setCurrentIndex(-1);
     m_cboMajor->setEditText(kMajorPrompt);
 
-    m_btnBegin = plainButton(QStringLiteral("btnBegin"), QStringLiteral("Begin"), this);
+    m_btnBegin = addPlainButton(QStringLiteral("btnBegin"), QStringLiteral("Begin"));
     m_btnBegin->setEnabled(false);
-    m_btnCancel = plainButton(QStringLiteral("btnCancel"), QStringLiteral("Cancel"), this);
+    m_btnCancel = addPlainButton(QStringLiteral("btnCancel"), QStringLiteral("Cancel"));
 
     auto* fields = new QGridLayout;
     fields->addWidget(m_tagAge, 0, 0);

@@ -2,6 +2,8 @@
 
 #include "session/ProcessEnd.h"
 
+#include <QPushButton>
+
 namespace aquilevel {
 
 int SessionDialog::execModal()
@@ -26,6 +28,15 @@ void SessionDialog::guarded(const std::function<void()>& handler, int resultWhen
         m_sessionOver = std::current_exception();
         done(resultWhenOver);
     }
+}
+
+QPushButton* SessionDialog::addPlainButton(const QString& name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, this);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
 }
 
 } // namespace aquilevel

@@ -5,6 +5,8 @@
 #include <exception>
 #include <functional>
 
+class QPushButton;
+
 namespace aquilevel {
 
 // A modal window of the session. Where the process end leaves the process running (tests,
@@ -24,6 +26,9 @@ protected:
     // session passes straight through to the caller.
     void guarded(const std::function<void()>& handler, int resultWhenOver = QDialog::Rejected);
     bool sessionIsOver() const { return static_cast<bool>(m_sessionOver); }
+    // A button named `name` that Enter never presses: these windows decide themselves
+    // what Enter does, so it cannot press a button behind the participant's back.
+    QPushButton* addPlainButton(const QString& name, const QString& caption);
 
 private:
     bool m_inModalLoop = false;
