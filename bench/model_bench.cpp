@@ -8,11 +8,12 @@
 //     prints the median and 95th percentile of the time per period spent in the store,
 //     the delay a participant feels on top of the animation stages.
 
+#include "BenchSupport.h"
+
 #include "recording/EventLog.h"
 #include "session/Clock.h"
 #include "session/InitSession.h"
 #include "session/ProcessEnd.h"
-#include "session/Prompter.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"
 #include "store/Schema.h"
@@ -33,35 +34,6 @@ using namespace aquilevel;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
-
-class FailingPrompter final : public Prompter {
-public:
-    Answer ask(const Prompt& prompt) override
-    {
-        std::fprintf(stderr, "model_bench: asked [%s] %s\n", qPrintable(prompt.title),
-                     qPrintable(prompt.text));
-        std::exit(2);
-    }
-};
-
-class NullView final : public task::TankView {
-public:
-    void PipeWater(qint16, bool) override {}
-    void FillTank(qint16, double) override {}
-    void tagFlow(FlowTag, double) override {}
-    void blankFlowTag(FlowTag) override {}
-    void SetUserInputCell(qint16, const QString&) override {}
-    void SetEnvInputCell(qint16, const QString&) override {}
-    void SetUserOutputCell(qint16, const QString&) override {}
-    void SetEnvOutputCell(qint16, const QString&) override {}
-    void BlankCell(qint16, qint16) override {}
-    void LightInflowCell(qint16, qint16) override {}
-    void LightOutflowCell(qint16, qint16) override {}
-    void setStatus(const QString&) override {}
-    void startStageTimer(StageTimer, qint32) override {}
-    void setSubmitEnabled(bool) override {}
-    void showMoney(double, double, double, double) override {}
-};
 
 class NullRecorder final : public recording::EventRecorder {
 public:
@@ -144,7 +116,7 @@ int main(int argc, char** argv)
     const long periods = parser.value(QStringLiteral("periods")).toLong();
     const int stored = parser.value(QStringLiteral("stored")).toInt();
 
-    FailingPrompter prompter;
+    bench::FailingPrompter prompter("model_bench");
     SystemClock clock;
     ImmediateProcessEnd processEnd;
     store::RealPacer pacer;
@@ -154,7 +126,7 @@ int main(int argc, char** argv)
     Session session({prompter, clock, processEnd, pacer},
                     std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
     SessionState& s = session.state;
-    NullView view;
+    bench::NullView view;
 
     // (1) The model alone, in sessions of at most 30000 periods (the scenario's reach).
     {

@@ -18,10 +18,11 @@
 // Printed per stage: median, 95th percentile and maximum of (actual - configured) delay,
 // and the same for the time from the Submit click to the stored "Submit Clicked" row.
 
+#include "BenchSupport.h"
+
 #include "session/Clock.h"
 #include "session/InitSession.h"
 #include "session/ProcessEnd.h"
-#include "session/Prompter.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"
 #include "store/Schema.h"
@@ -61,19 +62,6 @@ double nowMs()
 {
     return benchClock().nsecsElapsed() / 1e6;
 }
-
-// Only the earnings message at the end is expected.
-class BenchPrompter final : public Prompter {
-public:
-    Answer ask(const Prompt& prompt) override
-    {
-        if (prompt.text.startsWith(QStringLiteral("The game is over")))
-            return Answer::Ok;
-        std::fprintf(stderr, "stage_timing: asked [%s] %s\n", qPrintable(prompt.title),
-                     qPrintable(prompt.text));
-        std::exit(2);
-    }
-};
 
 // Ends the session without ending the process, so that the figures can be printed.
 class ReturningProcessEnd final : public ProcessEnd {
@@ -252,7 +240,7 @@ int main(int argc, char** argv)
             }
         });
 
-    BenchPrompter prompter;
+    bench::FailingPrompter prompter("stage_timing", QStringLiteral("The game is over"));
     SystemClock systemClock;
     ReturningProcessEnd processEnd;
     store::RealPacer pacer;

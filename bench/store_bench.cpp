@@ -13,7 +13,8 @@
 // Also shown: what opening and keying a file costs, which is why the store keeps its
 // handle between accesses.
 
-#include "session/Prompter.h"
+#include "BenchSupport.h"
+
 #include "store/DataLocation.h"
 #include "store/Schema.h"
 #include "store/SqlCipherEngine.h"
@@ -49,17 +50,6 @@ double msSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-// Nobody answers questions here: a question means the measurement is void.
-class FailingPrompter final : public Prompter {
-public:
-    Answer ask(const Prompt& prompt) override
-    {
-        std::fprintf(stderr, "store_bench: the store asked [%s] %s\n", qPrintable(prompt.title),
-                     qPrintable(prompt.text));
-        std::exit(2);
-    }
-};
 
 class BenchRandom final : public RandomSource {
 public:
@@ -264,7 +254,7 @@ int main(int argc, char** argv)
     createDatabase(barePath);
     createDatabase(keyPath);
 
-    FailingPrompter prompter;
+    aquilevel::bench::FailingPrompter prompter("store_bench");
     RealPacer pacer;
     BenchRandom random;
     Store store(std::make_unique<SqlCipherEngine>(storePath, databasePassword()), prompter, pacer,

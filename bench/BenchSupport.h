@@ -1,0 +1,55 @@
+#pragma once
+
+#include "session/Prompter.h"
+#include "task/TankView.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace aquilevel::bench {
+
+// Nobody answers questions while a figure is measured: a question voids the run, apart
+// from the one message (if any) the measured run ends with.
+class FailingPrompter final : public Prompter {
+public:
+    explicit FailingPrompter(const char* program, QString expectedMessage = {})
+        : m_program(program), m_expected(std::move(expectedMessage))
+    {
+    }
+
+    Answer ask(const Prompt& prompt) override
+    {
+        if (!m_expected.isEmpty() && prompt.text.startsWith(m_expected))
+            return Answer::Ok;
+        std::fprintf(stderr, "%s: asked [%s] %s\n", m_program, qPrintable(prompt.title), qPrintable(prompt.text));
+        std::exit(2);
+    }
+
+private:
+    const char* m_program;
+    QString m_expected;
+};
+
+// Shows nothing: the model runs without a window.
+class NullView final : public task::TankView {
+public:
+    void PipeWater(qint16, bool) override {}
+    void FillTank(qint16, double) override {}
+    void tagFlow(FlowTag, double) override {}
+    void blankFlowTag(FlowTag) override {}
+    void SetUserInputCell(qint16, const QString&) override {}
+    void SetEnvInputCell(qint16, const QString&) override {}
+    void SetUserOutputCell(qint16, const QString&) override {}
+    void SetEnvOutputCell(qint16, const QString&) override {}
+    void BlankCell(qint16, qint16) override {}
+    void LightInflowCell(qint16, qint16) override {}
+    void LightOutflowCell(qint16, qint16) override {}
+    void setStatus(const QString&) override {}
+    void startStageTimer(StageTimer, qint32) override {}
+    void setSubmitEnabled(bool) override {}
+    void showMoney(double, double, double, double) override {}
+};
+
+} // namespace aquilevel::bench
