@@ -2,6 +2,7 @@
 #include "session/EndGame.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherConnection.h"
+#include "support/OpenWindow.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 
@@ -178,13 +179,7 @@ Controls controlsOf(QWidget& window)
 // The questionnaire while run() holds it open.
 Questionnaire* openWindow()
 {
-    if (auto* window = qobject_cast<Questionnaire*>(QApplication::activeModalWidget()))
-        return window;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<Questionnaire*>(w); window && window->isVisible())
-            return window;
-    }
-    return nullptr;
+    return test::openWindow<Questionnaire>();
 }
 
 // Types into a box as a participant would; "\n" is the Enter key.

@@ -1,5 +1,6 @@
 #include "config/DemoConfig.h"
 #include "session/PasswordGate.h"
+#include "support/OpenWindow.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 
@@ -56,13 +57,7 @@ QPushButton* cancelButton(PasswordGate& gate)
 // The gate while ask() holds it open.
 PasswordGate* openGate()
 {
-    if (auto* gate = qobject_cast<PasswordGate*>(QApplication::activeModalWidget()))
-        return gate;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* gate = qobject_cast<PasswordGate*>(w); gate && gate->isVisible())
-            return gate;
-    }
-    return nullptr;
+    return test::openWindow<PasswordGate>();
 }
 
 } // namespace

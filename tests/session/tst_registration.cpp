@@ -1,5 +1,6 @@
 #include "session/RegistrationScreen.h"
 #include "support/FakeEngine.h"
+#include "support/OpenWindow.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 #include "store/DataLocation.h"
@@ -97,13 +98,7 @@ Controls controlsOf(QWidget& screen)
 // The screen while ask() holds it open.
 RegistrationScreen* openScreen()
 {
-    if (auto* screen = qobject_cast<RegistrationScreen*>(QApplication::activeModalWidget()))
-        return screen;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* screen = qobject_cast<RegistrationScreen*>(w); screen && screen->isVisible())
-            return screen;
-    }
-    return nullptr;
+    return test::openWindow<RegistrationScreen>();
 }
 
 // One key into a widget: "<bs>", "<del>", "<home>", "<end>", "<left>", "<right>" name
