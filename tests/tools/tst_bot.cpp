@@ -3,6 +3,7 @@
 // the summary printed, the new database it makes for itself, and its refusals.
 
 #include "support/TempDatabase.h"
+#include "support/ToolRun.h"
 #include "tools/BotCommand.h"
 #include "tools/Progress.h"
 #include "tools/SessionReport.h"
@@ -11,10 +12,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QtTest>
 
 #include <cmath>
@@ -47,27 +46,11 @@ TempDatabase& database()
     return db;
 }
 
-struct Result {
-    int status = 0;
-    QString out;
-    QString err;
-};
+using Result = test::ToolResult;
 
-// Runs the command as the program does: a ToolError is one line and status 1.
 Result bot(const QStringList& arguments, const QString& dataFolder = database().folder())
 {
-    Result r;
-    QTextStream out(&r.out);
-    QTextStream err(&r.err);
-    try {
-        r.status = runBot(arguments, {dataFolder, out, err});
-    } catch (const ToolError& error) {
-        err << error.message();
-        r.status = 1;
-    }
-    out.flush();
-    err.flush();
-    return r;
+    return test::runTool(runBot, dataFolder, arguments);
 }
 
 QList<double> numbers(const TempDatabase& db, const QString& column, const QString& subject,
@@ -248,18 +231,12 @@ private slots:
     // The program itself, on the offscreen platform.
     void program()
     {
-        const QString program = qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel");
-        QProcess process;
-        process.start(program, {QStringLiteral("--data"), database().folder(), QStringLiteral("bot"),
-                                QStringLiteral("--version"), kVersion, QStringLiteral("--subject"),
-                                QStringLiteral("binary1"), QStringLiteral("--db"), database().path()});
-        QVERIFY(process.waitForFinished(15000));
-        QCOMPARE(process.exitCode(), 0);
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        checkSummary(database(), QStringLiteral("binary1"), out);
-        process.start(program, {QStringLiteral("bot"), QStringLiteral("--frobnicate")});
-        QVERIFY(process.waitForFinished(15000));
-        QCOMPARE(process.exitCode(), 2);
+        const Result played = test::runProgram({QStringLiteral("--data"), database().folder(), QStringLiteral("bot"),
+                                                QStringLiteral("--version"), kVersion, QStringLiteral("--subject"),
+                                                QStringLiteral("binary1"), QStringLiteral("--db"), database().path()});
+        QCOMPARE(played.status, 0);
+        checkSummary(database(), QStringLiteral("binary1"), played.out);
+        QCOMPARE(test::runProgram({QStringLiteral("bot"), QStringLiteral("--frobnicate")}).status, 2);
     }
 
 private:

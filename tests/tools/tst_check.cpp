@@ -4,10 +4,9 @@
 #include "config/ConfigCheck.h"
 #include "tools/CheckCommand.h"
 #include "support/TempDatabase.h"
+#include "support/ToolRun.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QtTest>
 
 using namespace aquilevel;
@@ -15,37 +14,17 @@ using aquilevel::test::TempDatabase;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-    QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
-};
+using Result = test::ToolResult;
 
 Result check(const QString& folder, const QStringList& arguments)
 {
-    Result result;
-    QTextStream out(&result.out);
-    QTextStream err(&result.err);
-    result.status = tools::runCheck(arguments, {folder, out, err});
-    out.flush();
-    err.flush();
-    return result;
+    return test::runTool(tools::runCheck, folder, arguments);
 }
 
 // The real program, for what happens outside the command function.
 Result runBinary(const QString& folder, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
-                  QStringList{QStringLiteral("--data"), folder, QStringLiteral("check")} + arguments);
-    Result result;
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.status = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return test::runProgram(QStringList{QStringLiteral("--data"), folder, QStringLiteral("check")} + arguments);
 }
 
 } // namespace

@@ -8,14 +8,13 @@
 #include "support/Fakes.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDatabase.h"
+#include "support/ToolRun.h"
 #include "tools/Csv.h"
 #include "tools/ExportImport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QtTest>
 
 using namespace aquilevel;
@@ -23,26 +22,11 @@ using aquilevel::test::TempDatabase;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = test::ToolResult;
 
 Result run(tools::ToolMain command, const QString& dataFolder, const QStringList& arguments)
 {
-    Result result;
-    QTextStream out(&result.out);
-    QTextStream err(&result.err);
-    try {
-        result.status = command(arguments, {dataFolder, out, err});
-    } catch (const tools::ToolError& error) {
-        err << error.message();
-        result.status = 1;
-    }
-    out.flush();
-    err.flush();
-    return result;
+    return test::runTool(command, dataFolder, arguments);
 }
 
 QByteArray readAll(const QString& path)
@@ -521,19 +505,13 @@ private slots:
         // Through the program itself: the status and messages reach the shell.
         QTemporaryDir in;
         writeFile(in.filePath(QStringLiteral("tblPasswords.csv")), "username,password\r\nsomeone,x\r\nSOMEONE,y\r\n");
-        QProcess process;
-        process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
-                      {QStringLiteral("--data"), m_data->folder(), QStringLiteral("import"), in.path()});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 1);
-        const QString err = QString::fromUtf8(process.readAllStandardError());
-        QVERIFY2(err.contains(QStringLiteral("tblPasswords.csv, line 3, column 1 (username): \"SOMEONE\" is already on line 2")), qPrintable(err));
+        r = test::runProgram({QStringLiteral("--data"), m_data->folder(), QStringLiteral("import"), in.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("tblPasswords.csv, line 3, column 1 (username): \"SOMEONE\" is already on line 2")), qPrintable(r.err));
         QTemporaryDir out;
-        process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
-                      {QStringLiteral("--data"), m_data->folder(), QStringLiteral("export"), out.path(),
-                       QStringLiteral("--subject"), QStringLiteral("anna")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
+        r = test::runProgram({QStringLiteral("--data"), m_data->folder(), QStringLiteral("export"), out.path(),
+                              QStringLiteral("--subject"), QStringLiteral("anna")});
+        QCOMPARE(r.status, 0);
         QCOMPARE(records(readAll(out.filePath(QStringLiteral("datQuestionnaire.csv")))).size(), 2);
     }
 };

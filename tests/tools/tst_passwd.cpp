@@ -3,8 +3,8 @@
 
 #include "config/DemoConfig.h"
 #include "support/TempDatabase.h"
+#include "support/ToolRun.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,28 +13,11 @@ using aquilevel::test::TempDatabase;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = test::ToolResult;
 
 Result passwd(const QString& folder, const QStringList& arguments, const QByteArray& input)
 {
-    QProcess process;
-    process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
-                  QStringList{QStringLiteral("--data"), folder, QStringLiteral("passwd")} + arguments);
-    Result result;
-    if (!process.waitForStarted(30000))
-        return result;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.status = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return test::runProgram(QStringList{QStringLiteral("--data"), folder, QStringLiteral("passwd")} + arguments, input);
 }
 
 } // namespace

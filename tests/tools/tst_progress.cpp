@@ -4,13 +4,12 @@
 
 #include "support/Fakes.h"
 #include "support/TempDatabase.h"
+#include "support/ToolRun.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
 
 using namespace aquilevel;
 
@@ -19,24 +18,11 @@ namespace {
 // The "now" of every monitor test.
 const QDateTime kNow(QDate(2026, 3, 4), QTime(10, 0, 5));
 
-struct Output {
-    QString out;
-    QString err;
-    int status = -1;
-};
+using Output = test::ToolResult;
 
-// A command called directly, with its output captured.
-template <typename Run>
-Output call(Run run, const QString& folder, const QStringList& arguments)
+Output call(const test::ToolFunction& run, const QString& folder, const QStringList& arguments)
 {
-    Output result;
-    QTextStream out(&result.out);
-    QTextStream err(&result.err);
-    const tools::ToolContext context{folder, out, err};
-    result.status = run(arguments, context);
-    out.flush();
-    err.flush();
-    return result;
+    return test::runTool(run, folder, arguments);
 }
 
 // The data lines of an aligned table (after the dashes), each split into its cells.
@@ -330,11 +316,9 @@ void TestProgress::theProgramRunsBothCommands()
     const QString program = qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel");
     if (!QFile::exists(program))
         QSKIP("the program is not built");
-    const auto run = [&](const QStringList& arguments) {
-        QProcess process;
-        process.start(program, arguments);
-        const bool finished = process.waitForFinished(20000);
-        return std::make_pair(finished ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()));
+    const auto run = [](const QStringList& arguments) {
+        const test::ToolResult result = test::runProgram(arguments);
+        return std::make_pair(result.status, result.out);
     };
     const auto [paid, table] = run({QStringLiteral("--data"), m_db.folder(), QStringLiteral("payments")});
     QCOMPARE(paid, 0);

@@ -6,14 +6,13 @@
 #include "tools/ToolCommand.h"
 
 #include "support/TempDatabase.h"
+#include "support/ToolRun.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
 
 #include <cmath>
 #include <memory>
@@ -25,28 +24,11 @@ namespace {
 
 const QString kAfterCost = QStringLiteral("After Cost Calculation");
 
-struct Output {
-    QString out;
-    QString err;
-    int status = -1;
-};
+using Output = test::ToolResult;
 
-// The command called directly, a one-line failure turned into status 1 as the program does.
 Output report(const QString& folder, const QStringList& arguments)
 {
-    Output result;
-    QTextStream out(&result.out);
-    QTextStream err(&result.err);
-    const tools::ToolContext context{folder, out, err};
-    try {
-        result.status = tools::runReport(arguments, context);
-    } catch (const tools::ToolError& error) {
-        err << error.message();
-        result.status = 1;
-    }
-    out.flush();
-    err.flush();
-    return result;
+    return test::runTool(tools::runReport, folder, arguments);
 }
 
 struct Row {
@@ -399,11 +381,8 @@ void TestReport::programRunsTheCommand()
     if (!QFile::exists(program))
         QSKIP("the program is not built");
     const auto run = [&](const QStringList& arguments) {
-        QProcess process;
-        process.start(program, QStringList{QStringLiteral("--data"), m_db->folder(), QStringLiteral("report")} + arguments);
-        if (!process.waitForFinished(30000))
-            return -1;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return test::runProgram(QStringList{QStringLiteral("--data"), m_db->folder(), QStringLiteral("report")} + arguments)
+            .status;
     };
     const QString path = file(QStringLiteral("program.png"));
     QCOMPARE(run({QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--subject"), QStringLiteral("ann"),
