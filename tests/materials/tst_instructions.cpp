@@ -7,8 +7,6 @@
 #include "materials/InstructionScreen.h"
 #include "session/InitSession.h"
 #include "session/StartVersion.h"
-#include "store/DataLocation.h"
-#include "store/SqlCipherConnection.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 
@@ -67,20 +65,8 @@ QString nextSubject()
 // The datExperimentTrials rows of one participant, in the order written.
 QList<QVariantMap> eventRows(const QString& subject)
 {
-    auto connection = store::SqlCipherConnection::open(
-        database().path(), store::databasePassword(), false, store::SqlCipherEngine::kBusyTimeoutMs);
-    const store::Rows rows = connection->select(
-        store::Query(QStringLiteral("select * from datExperimentTrials where Subject=? order by rowid"),
-                     {subject}),
-        false);
-    QList<QVariantMap> result;
-    for (const QVariantList& values : rows.values) {
-        QVariantMap row;
-        for (int i = 0; i < rows.columns.size(); ++i)
-            row.insert(rows.columns.at(i), values.value(i));
-        result.append(row);
-    }
-    return result;
+    return database().rows(QStringLiteral("select * from datExperimentTrials where Subject=? order by rowid"),
+                           {subject});
 }
 
 // A new participant of a demo version, prepared as start-up prepares one before the

@@ -801,24 +801,6 @@ void TestQuestionnaire::endGameThroughAFailingStore()
     QTRY_VERIFY(openWindow() == nullptr);
 }
 
-namespace {
-
-// A back-off that lets a test act while the store waits for a lock.
-class ActingPacer final : public store::Pacer {
-public:
-    void processEventsOnce() override
-    {
-        ++calls;
-        if (act)
-            act();
-    }
-    void waitMicroseconds(qint64) override {}
-    std::function<void()> act;
-    int calls = 0;
-};
-
-} // namespace
-
 void TestQuestionnaire::secondSubmitWhileStoringIsIgnored()
 {
     auto engine = std::make_unique<FlakyEngine>();
@@ -829,7 +811,7 @@ void TestQuestionnaire::secondSubmitWhileStoringIsIgnored()
     test::ScriptedPrompter prompter;
     test::FixedClock clock;
     test::ThrowingProcessEnd processEnd;
-    ActingPacer pacer;
+    test::ActingPacer pacer;
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     prepare(session);
 

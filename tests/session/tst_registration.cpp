@@ -3,8 +3,6 @@
 #include "support/OpenWindow.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
-#include "store/DataLocation.h"
-#include "store/SqlCipherConnection.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -48,21 +46,8 @@ QString nextSubject()
 // connection of the test's own per call.
 QList<QVariantMap> storedRows(const QString& subject)
 {
-    auto connection = store::SqlCipherConnection::open(
-        database().path(), store::databasePassword(), false, store::SqlCipherEngine::kBusyTimeoutMs);
-    const store::Rows rows = connection->select(
-        store::Query(QStringLiteral("select *, typeof(Age) as AgeType from datSubject "
-                                    "where Subject=?"),
-                     {subject}),
-        false);
-    QList<QVariantMap> result;
-    for (const QVariantList& values : rows.values) {
-        QVariantMap row;
-        for (int i = 0; i < rows.columns.size(); ++i)
-            row.insert(rows.columns.at(i), values.value(i));
-        result.append(row);
-    }
-    return result;
+    return database().rows(QStringLiteral("select *, typeof(Age) as AgeType from datSubject where Subject=?"),
+                           {subject});
 }
 
 struct Controls {
@@ -785,24 +770,6 @@ void TestRegistration::askCarriesTheSessionEndOut()
     QTRY_VERIFY(openScreen() == nullptr);
 }
 
-namespace {
-
-// A back-off that lets a test act while the store waits for a lock.
-class ActingPacer final : public store::Pacer {
-public:
-    void processEventsOnce() override
-    {
-        ++calls;
-        if (act)
-            act();
-    }
-    void waitMicroseconds(qint64) override {}
-    std::function<void()> act;
-    int calls = 0;
-};
-
-} // namespace
-
 void TestRegistration::secondBeginWhileStoringIsIgnored()
 {
     auto engine = std::make_unique<FakeEngine>();
@@ -813,7 +780,7 @@ void TestRegistration::secondBeginWhileStoringIsIgnored()
     test::ScriptedPrompter prompter;
     test::FixedClock clock;
     test::ThrowingProcessEnd processEnd;
-    ActingPacer pacer;
+    test::ActingPacer pacer;
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.state.Subject = m_subject;
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <stdexcept>
 
 namespace aquilevel::test {
@@ -37,6 +38,20 @@ public:
     }
     QStringList log;
     QList<qint64> waits;
+};
+
+// A back-off that lets a test act while the store waits for a lock, and counts how often.
+class ActingPacer final : public store::Pacer {
+public:
+    void processEventsOnce() override
+    {
+        ++calls;
+        if (act)
+            act();
+    }
+    void waitMicroseconds(qint64) override {}
+    std::function<void()> act;
+    int calls = 0;
 };
 
 // Hands out a fixed sequence of numbers in [0, 1), repeating the last one.

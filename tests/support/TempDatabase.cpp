@@ -31,6 +31,25 @@ void TempDatabase::exec(const QString& sql, const QVariantList& values) const
     column(sql, values);
 }
 
+QList<QVariantMap> byName(const store::Rows& rows)
+{
+    QList<QVariantMap> result;
+    for (const QVariantList& values : rows.values) {
+        QVariantMap row;
+        for (int i = 0; i < rows.columns.size(); ++i)
+            row.insert(rows.columns.at(i), values.value(i));
+        result.append(row);
+    }
+    return result;
+}
+
+QList<QVariantMap> TempDatabase::rows(const QString& sql, const QVariantList& values) const
+{
+    auto connection = store::SqlCipherConnection::open(path(), store::databasePassword(), false,
+                                                       store::SqlCipherEngine::kBusyTimeoutMs);
+    return byName(connection->select(store::Query(sql, values), false));
+}
+
 QVariantList TempDatabase::column(const QString& sql, const QVariantList& values) const
 {
     auto connection = store::SqlCipherConnection::open(path(), store::databasePassword(), false,

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "store/Engine.h"
 #include "store/SqlCipherEngine.h"
 
 #include <QTemporaryDir>
 #include <QVariantList>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -26,10 +28,15 @@ public:
     void exec(const QString& sql, const QVariantList& values = {}) const;
     // The first column of every row of a query.
     QVariantList column(const QString& sql, const QVariantList& values = {}) const;
+    // Every row of a query, its values by column name.
+    QList<QVariantMap> rows(const QString& sql, const QVariantList& values = {}) const;
 
 private:
     QTemporaryDir m_dir;
 };
+
+// The rows of a query result, their values by column name.
+QList<QVariantMap> byName(const store::Rows& rows);
 
 // A complete tblSetup row for `version` that passes every check; tests change fields.
 QVariantMap soundSetupRow(const QString& version);

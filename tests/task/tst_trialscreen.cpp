@@ -74,15 +74,7 @@ store::SqlCipherConnection& reader()
 
 QList<QVariantMap> rowsOf(const QString& sql, const QVariantList& params)
 {
-    const store::Rows rows = reader().select(store::Query(sql, params), false);
-    QList<QVariantMap> result;
-    for (const QVariantList& values : rows.values) {
-        QVariantMap row;
-        for (int c = 0; c < rows.columns.size(); ++c)
-            row.insert(rows.columns.at(c), values.at(c));
-        result.append(row);
-    }
-    return result;
+    return test::byName(reader().select(store::Query(sql, params), false));
 }
 
 // A table's rows of one participant, in the order they were written.
