@@ -101,6 +101,11 @@ void UpdateTrialSummary(Session& session)
 
 void AddSubmitTime(Session& session)
 {
+    AddSubmitTime(session, session.state.Trial);
+}
+
+void AddSubmitTime(Session& session, qint32 trial)
+{
     const SessionState& s = session.state;
     const task::TankState& tank = s.tank;
     // Both times are taken by the Submit handler just before this call.
@@ -111,7 +116,7 @@ void AddSubmitTime(Session& session)
     rs->addNew();
     rs->setField(QStringLiteral("Subject"), s.Subject);
     rs->setField(QStringLiteral("Version"), s.Version);
-    rs->setField(QStringLiteral("Trial"), s.Trial);
+    rs->setField(QStringLiteral("Trial"), trial);
     rs->setField(QStringLiteral("Date"), session.clock().now().date());
     rs->setField(QStringLiteral("SubmitClickTime"), pressed);
     rs->update();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 namespace aquilevel {
 class Session;
 }
@@ -21,8 +23,10 @@ void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty
 // of the same period overwrites an earlier one. A period without a row is left alone.
 void UpdateTrialSummary(Session& session);
 
-// Appends one submit-time row for the current Trial: the time of the press (SubmitTime
-// in time-driven play, PeriodEndTime in participant-paced play).
+// Appends one submit-time row for the current Trial (or for the period the press was
+// made in): the time of the press (SubmitTime in time-driven play, PeriodEndTime in
+// participant-paced play).
 void AddSubmitTime(Session& session);
+void AddSubmitTime(Session& session, qint32 trial);
 
 } // namespace aquilevel::recording

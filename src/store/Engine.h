@@ -51,6 +51,8 @@ public:
     virtual void commit() { throw StoreError(QStringLiteral("This engine has no transactions")); }
     // Ends an open transaction without keeping its writes; does nothing when none is open.
     virtual void rollback() {}
+    // True while a transaction begun here is open (a failed statement may have ended it).
+    virtual bool inTransaction() const { return false; }
 };
 
 // A database engine behind the store. A second engine (a database server for labs with

@@ -168,12 +168,13 @@ void RecordSet::update()
     if (m_mode == EditMode::Adding) {
         // Rows of the data tables say when and where they were written.
         stampNewRow();
-        m_store.retry([&](Connection& c) { c.insert(m_table, m_pending); }, false,
+        m_store.write([table = m_table, values = m_pending](Connection& c) { c.insert(table, values); },
                       m_source.text(), m_status);
     } else {
         const qint64 rowId = m_rows->rowIds.at(m_current);
-        m_store.retry([&](Connection& c) { c.update(m_table, rowId, m_pending); }, false,
-                      m_source.text(), m_status);
+        m_store.write([table = m_table, rowId, values = m_pending](Connection& c) {
+            c.update(table, rowId, values);
+        }, m_source.text(), m_status);
         QVariantList& row = (*m_rows).values[m_current];
         for (const auto& [column, value] : std::as_const(m_pending)) {
             const int index = columnIndex(column);

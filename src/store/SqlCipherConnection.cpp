@@ -330,6 +330,11 @@ void SqlCipherConnection::commit()
     execute(QStringLiteral("COMMIT"));
 }
 
+bool SqlCipherConnection::inTransaction() const
+{
+    return !sqlite3_get_autocommit(m_db);
+}
+
 void SqlCipherConnection::rollback()
 {
     if (!sqlite3_get_autocommit(m_db))

@@ -30,6 +30,7 @@ public:
     void begin(bool write) override;
     void commit() override;
     void rollback() override;
+    bool inTransaction() const override;
 
     // Runs a statement without parameters or results (schema, transactions).
     void execute(const QString& sql);

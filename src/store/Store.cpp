@@ -143,6 +143,87 @@ void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
     }
 }
 
+void Store::write(const std::function<void(Connection&)>& change, const QString& source,
+                  const QString& status)
+{
+    if (!inGroup()) {
+        retry(change, false, source, status);
+        return;
+    }
+    retry(
+        [&](Connection& connection) {
+            joinGroup(connection);
+            change(connection);
+        },
+        false, source, status);
+    m_groupWrites.append(change);
+    if (m_groupStatus.isEmpty())
+        m_groupStatus = status;
+}
+
+void Store::joinGroup(Connection& connection)
+{
+    if (connection.inTransaction())
+        return;
+    // First write of the group, or its transaction was lost: start over with everything
+    // the group has written so far. The rows a group changes by rowid were all written
+    // before the group began, so writing its changes again reaches the same rows.
+    connection.begin(true);
+    for (const auto& earlier : std::as_const(m_groupWrites))
+        earlier(connection);
+}
+
+void Store::commitGroup()
+{
+    if (m_groupWrites.isEmpty())
+        return;
+    retry(
+        [&](Connection& connection) {
+            joinGroup(connection);
+            connection.commit();
+        },
+        false, QStringLiteral("(commit)"), m_groupStatus);
+    m_groupWrites.clear();
+    m_groupStatus.clear();
+}
+
+void Store::dropGroup()
+{
+    const bool pending = !m_groupWrites.isEmpty();
+    m_groupWrites.clear();
+    m_groupStatus.clear();
+    if (!pending)
+        return;
+    try {
+        m_engine->open(false).rollback();
+    } catch (const EngineError&) {
+        m_engine->discard(); // a handle that cannot even roll back is not trusted again
+    }
+}
+
+Store::Group::Group(Store& store) : m_store(store)
+{
+    ++m_store.m_groupDepth;
+}
+
+Store::Group::~Group()
+{
+    if (m_done)
+        return;
+    if (--m_store.m_groupDepth == 0)
+        m_store.dropGroup();
+}
+
+void Store::Group::commit()
+{
+    if (m_done)
+        return;
+    if (m_store.m_groupDepth == 1)
+        m_store.commitGroup();
+    m_done = true;
+    --m_store.m_groupDepth;
+}
+
 bool Store::askFailureQuestion(const EngineError& error, const QString& status)
 {
     const QString text = QStringLiteral("Error %1: %2\r\nStatus was %3\r\nRetry?")
@@ -153,6 +234,8 @@ bool Store::askFailureQuestion(const EngineError& error, const QString& status)
 
 void Store::abandon()
 {
+    // What the person gave up on is not kept half-done.
+    dropGroup();
     if (m_giveUp)
         m_giveUp();
     throw StoreAborted();

@@ -55,9 +55,38 @@ public:
     void retry(const std::function<void(Connection&)>& step, bool readOnly, const QString& source,
                const QString& status);
 
+    // Writes one row change under the retry policy. Inside a group (below) it joins the
+    // group's transaction; otherwise it is committed on its own before this returns.
+    void write(const std::function<void(Connection&)>& change, const QString& source,
+               const QString& status);
+
+    // A group keeps the writes of one step of the session (a handler of the trial screen)
+    // together: they reach the file all at once when the group is committed, or not at
+    // all, so a crash never leaves half a step behind. Reads inside a group see its
+    // writes. The write lock is taken at the group's first write and held to its end, so
+    // a group must not wait for a person. Groups nest; the outermost one commits.
+    class Group {
+    public:
+        explicit Group(Store& store);
+        ~Group(); // not committed: its writes are dropped
+        Group(const Group&) = delete;
+        Group& operator=(const Group&) = delete;
+        void commit();
+
+    private:
+        Store& m_store;
+        bool m_done = false;
+    };
+    // Commits the writes of the open groups so far (before the session shows something
+    // that waits for a person, such as the end of the session); the groups stay open.
+    void commitGroup();
+    bool inGroup() const { return m_groupDepth > 0; }
+
 private:
     bool askFailureQuestion(const EngineError& error, const QString& status);
     [[noreturn]] void abandon();
+    void joinGroup(Connection& connection);
+    void dropGroup();
 
     std::unique_ptr<Engine> m_engine;
     Prompter& m_prompter;
@@ -65,6 +94,11 @@ private:
     RandomSource& m_random;
     GiveUp m_giveUp;
     int m_depth = 0;
+    int m_groupDepth = 0;
+    // The group's writes so far, to write them again when its transaction was lost (a
+    // failed statement rolls it back; a lost handle takes it along) before it committed.
+    QList<std::function<void(Connection&)>> m_groupWrites;
+    QString m_groupStatus;
 };
 
 } // namespace aquilevel::store

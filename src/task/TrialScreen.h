@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -117,6 +118,14 @@ private:
     QTimer* m_userMv = nullptr;
     bool m_over = false;
     bool m_gateOpen = false;
+    // A Submit press waiting for the submit stage: the period it was pressed in and
+    // which order boxes were empty then.
+    struct Press {
+        qint32 trial = 0;
+        bool inflowEmpty = false;
+        bool outflowEmpty = false;
+    };
+    std::optional<Press> m_press;
 };
 
 } // namespace aquilevel::task

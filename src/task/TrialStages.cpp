@@ -48,18 +48,27 @@ void TrialScreen::guarded(void (TrialScreen::*handler)())
         QTimer::singleShot(1, this, [this, handler] { guarded(handler); });
         return;
     }
+    QString failure;
     try {
-        try {
-            (this->*handler)();
-        } catch (const SessionOver&) {
-            throw;
-        } catch (const std::exception& error) {
-            m_session.prompter().inform(
-                kProgramTitle, QStringLiteral("Aquilevel stopped because of an internal error:\n%1")
-                                   .arg(QString::fromStdString(error.what())),
-                Prompter::Icon::Critical);
-            EndGame(m_session);
-        }
+        // Everything one handler writes reaches the file together or not at all: a crash
+        // between two of its rows would leave a step that no resume can tell apart.
+        store::Store::Group step(m_session.store());
+        (this->*handler)();
+        step.commit();
+    } catch (const SessionOver&) {
+        endHere();
+        return;
+    } catch (const std::exception& error) {
+        // The half-done step has been dropped with its group.
+        failure = QString::fromStdString(error.what());
+    }
+    if (failure.isNull())
+        return;
+    try {
+        m_session.prompter().inform(
+            kProgramTitle, QStringLiteral("Aquilevel stopped because of an internal error:\n%1").arg(failure),
+            Prompter::Icon::Critical);
+        EndGame(m_session);
     } catch (const SessionOver&) {
         endHere();
     }
@@ -108,13 +117,11 @@ void TrialScreen::submitClicked()
     SessionState& s = m_session.state;
     m_submit->setEnabled(false);
     s.tank.SubmitTime = timeOfDay();
-    if (!s.setup.IsTimeDriven) {
+    if (!s.setup.IsTimeDriven)
         s.tank.PeriodEndTime = timeOfDay();
-        recording::AddSubmitTime(m_session);
-        recording::AddTrialSummary(m_session, m_inflow->text().isEmpty(), m_outflow->text().isEmpty());
-    } else {
-        recording::AddSubmitTime(m_session);
-    }
+    // The press is stored by the submit stage, together with the orders it opens the
+    // period with: what the rows say about the press is taken now.
+    m_press = Press{s.Trial, m_inflow->text().isEmpty(), m_outflow->text().isEmpty()};
     m_timer1->start(1);
 }
 
@@ -171,6 +178,12 @@ void TrialScreen::reject()
 void TrialScreen::onTimer1()
 {
     SessionState& s = m_session.state;
+    if (m_press) {
+        recording::AddSubmitTime(m_session, m_press->trial);
+        if (!s.setup.IsTimeDriven)
+            recording::AddTrialSummary(m_session, m_press->inflowEmpty, m_press->outflowEmpty);
+        m_press.reset();
+    }
     if (s.Trial < s.setup.MaxTrial) {
         s.tank.PeriodStartTime = timeOfDay();
         setEntriesEnabled(false);
