@@ -1,5 +1,6 @@
 #include "session/InitSession.h"
 
+#include "session/InterruptedPeriod.h"
 #include "session/Resume.h"
 #include "session/Session.h"
 
@@ -11,6 +12,8 @@ void InitSession(Session& session)
     if (s.Trial == 0) {
         task::startNewSession(s.tank, s.setup);
     } else {
+        // The goal is the version's; the event rows store it only for the analysis.
+        s.tank.GoalAmount = s.setup.GoalLinePoisition;
         // A resumed session keeps the totals, the money and the amount it was restored
         // with; the initial orders are spread over the first periods exactly as at the
         // start, so that a session interrupted within the first delay periods still
@@ -24,6 +27,8 @@ void InitSession(Session& session)
     s.tank.UserOutFlow = task::periodArray(s.setup);
     if (s.Trial != 0)
         ReloadPendingOrders(session);
+    if (!s.IsNewSubject)
+        FinishInterruptedPeriod(session);
 }
 
 } // namespace aquilevel

@@ -6,8 +6,9 @@ class Session;
 
 // Prepares the tank state once the configuration is loaded: a new session (Trial 0)
 // starts from the configured initial state; a resumed one keeps its restored money and
-// totals, gets the initial orders' arrays rebuilt from the setup and its orders still on
-// their way reloaded from the event log.
+// totals, takes the version's goal, gets the initial orders' arrays rebuilt from the
+// setup and its orders still on their way reloaded from the event log, and has the
+// period it stopped in finished.
 void InitSession(Session& session);
 
 } // namespace aquilevel

@@ -151,9 +151,12 @@ void LoginScreen::start()
     case Check::Returning:
         break;
     }
+    // Every period played (the last one perhaps interrupted): nothing to continue with.
+    // The start-up finishes the session: the last period, the questionnaire when it was
+    // not answered, the earnings message.
     if (s.Trial >= s.setup.MaxTrial) {
-        s.AllPeriodsDone = true;
-        EndGame(m_session);
+        done(Begin);
+        return;
     }
     const bool resume = m_session.prompter().confirm(
         QStringLiteral("Login ") + s.Subject + QStringLiteral(" already used"),
@@ -169,15 +172,22 @@ LoginScreen::Check LoginScreen::CheckNewSubject()
     auto rs = store.OpenTable(store::Query(QStringLiteral("select * from datSubject where Version=?"),
                                            {s.Version}),
                               true, QStringLiteral("Check New User"));
-    bool known = false;
-    for (; !rs->isEOF() && !known; rs->moveNext())
-        known = rs->field(QStringLiteral("Subject")).toString().compare(s.Subject, Qt::CaseInsensitive) == 0;
+    // Names are matched without regard to letter case, in every script; the session then
+    // goes on under the spelling it was registered with, so that all its rows carry it
+    // and the resume finds them.
+    QString registered;
+    for (; !rs->isEOF() && registered.isNull(); rs->moveNext()) {
+        const QString name = rs->field(QStringLiteral("Subject")).toString();
+        if (name.compare(s.Subject, Qt::CaseInsensitive) == 0)
+            registered = name;
+    }
     rs->close();
     store.CloseTable();
-    if (!known) {
+    if (registered.isNull()) {
         s.IsNewSubject = true;
         return Check::New;
     }
+    s.Subject = registered;
     try {
         s.Trial = RestoreLastState(m_session, QStringLiteral("datExperimentTrials"));
     } catch (const SessionOver&) {

@@ -5,14 +5,37 @@
 #include "session/EndGame.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
+#include "store/Store.h"
 
 namespace aquilevel {
 
 namespace {
 
+// The questionnaire at the end of a session that a broken configuration stopped still
+// asks about the version's goal band: whatever of it the setup row holds readably.
+void takeGoalBand(Session& session)
+{
+    SessionState& s = session.state;
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(store::Query(config::kSetupQuery, {s.Version}), true,
+                              QStringLiteral("Loading configuration setup"));
+    if (!rs->isEOF()) {
+        rs->moveFirst();
+        config::ConfigProblems ignored;
+        const config::ExperimentSetup row = config::readSetupRow(*rs, s.Version, ignored);
+        s.setup.GoalLinePoisition = row.GoalLinePoisition;
+        s.setup.LowerBoundFromGoal = row.LowerBoundFromGoal;
+        s.setup.UpperBoundFromGoal = row.UpperBoundFromGoal;
+        s.tank.GoalAmount = row.GoalLinePoisition;
+    }
+    rs->close();
+    store.CloseTable();
+}
+
 [[noreturn]] void reportAndEnd(Session& session, const config::ConfigProblems& problems)
 {
     session.prompter().inform(kProgramTitle, config::describe(problems));
+    takeGoalBand(session);
     EndGame(session);
 }
 

@@ -4,6 +4,7 @@
 #include "materials/InstructionScreen.h"
 #include "session/EndGame.h"
 #include "session/InitSession.h"
+#include "session/InterruptedPeriod.h"
 #include "session/LoginScreen.h"
 #include "session/Prompter.h"
 #include "session/Resume.h"
@@ -52,6 +53,14 @@ void Main(Session& session, const StartupOptions& options)
         // wrong amounts, so the session stops here with nothing written.
         session.prompter().inform(kProgramTitle, error.message(), Prompter::Icon::Exclamation);
         session.state.AbortSession = true;
+        EndGame(session);
+    }
+
+    // A returning participant who has played every period: the questionnaire, unless it
+    // was answered, and the earnings message.
+    SessionState& s = session.state;
+    if (!s.IsNewSubject && s.Trial >= s.setup.MaxTrial) {
+        s.AllPeriodsDone = QuestionnaireAnswered(session);
         EndGame(session);
     }
 

@@ -138,13 +138,29 @@ void TankModel::EnvironmentDecision()
     tank.EnvActedThisPeriod = true;
 }
 
-void TankModel::processDecision()
+bool TankModel::userFlowInPlayAfterUserStep(bool before) const
+{
+    bool inPlay = before;
+    // The outflow's verdict, when it has one, replaces the inflow's.
+    for (const Due& d : {dueIn(), dueOut()}) {
+        if (!d.acts || !d.ownOrder)
+            continue;
+        if (d.inPlay)
+            inPlay = true;
+        else if (m_state.setup.IsTimeDriven)
+            inPlay = false;
+    }
+    return inPlay;
+}
+
+void TankModel::processDecision(bool noUserEffectWritten)
 {
     SessionState& s = m_state;
     TankState& tank = s.tank;
     hideStreams();
     // Judged by the two delays, not by the period step of the orders.
-    if (s.Trial % s.setup.inFlowTPAfter != 0 && s.Trial % s.setup.outFlowTPAfter != 0) {
+    if (!noUserEffectWritten && s.Trial % s.setup.inFlowTPAfter != 0 &&
+        s.Trial % s.setup.outFlowTPAfter != 0) {
         m_view.setStatus(kNoUserEffectStatus);
         recordEvent(QStringLiteral("No User Effect"));
     }
@@ -193,14 +209,14 @@ void TankModel::processDecision()
     m_view.startStageTimer(TankView::StageTimer::UserDelay, s.setup.userDelay);
 }
 
-void TankModel::deliverDueOrders()
+void TankModel::deliverDueOrders(bool inflowDelivered)
 {
     SessionState& s = m_state;
     TankState& tank = s.tank;
     hideStreams();
 
     const Due in = dueIn();
-    if (in.acts) {
+    if (in.acts && !inflowDelivered) {
         if (in.inPlay && in.ownOrder)
             tank.UserFlowInPlay = true;
         else if (!in.inPlay && s.setup.IsTimeDriven)

@@ -30,9 +30,15 @@ public:
     // The environment's flows of the period act on the tank.
     void EnvironmentDecision();
     // The orders that fall due this period come out of the pipeline and are shown.
-    void processDecision();
+    // noUserEffectWritten: the step was interrupted after its "No User Effect" row, which
+    // is not written again.
+    void processDecision(bool noUserEffectWritten = false);
     // What processDecision found due reaches the tank ("User Inflow", "User Outflow").
-    void deliverDueOrders();
+    // inflowDelivered: the step was interrupted after the inflow's row; only the outflow
+    // is left to deliver.
+    void deliverDueOrders(bool inflowDelivered = false);
+    // UserFlowInPlay as a user step of the current period leaves it, from `before`.
+    bool userFlowInPlayAfterUserStep(bool before) const;
     // Cost and bonus of the period for a held amount (the callers pass AmountInTank).
     void CalCost(const double& amount);
     // The end of a period: cost and bonus, "After Cost Calculation", flags cleared.

@@ -47,4 +47,25 @@ public:
                            double totCost) = 0;
 };
 
+// Shows nothing: the model runs without a window (finishing an interrupted period at
+// login, the benchmarks, tests).
+class NullView final : public TankView {
+public:
+    void PipeWater(qint16, bool) override {}
+    void FillTank(qint16, double) override {}
+    void tagFlow(FlowTag, double) override {}
+    void blankFlowTag(FlowTag) override {}
+    void SetUserInputCell(qint16, const QString&) override {}
+    void SetEnvInputCell(qint16, const QString&) override {}
+    void SetUserOutputCell(qint16, const QString&) override {}
+    void SetEnvOutputCell(qint16, const QString&) override {}
+    void BlankCell(qint16, qint16) override {}
+    void LightInflowCell(qint16, qint16) override {}
+    void LightOutflowCell(qint16, qint16) override {}
+    void setStatus(const QString&) override {}
+    void startStageTimer(StageTimer, qint32) override {}
+    void setSubmitEnabled(bool) override {}
+    void showMoney(double, double, double, double) override {}
+};
+
 } // namespace aquilevel::task

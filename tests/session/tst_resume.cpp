@@ -115,25 +115,7 @@ QString describe(const SessionState& s)
     return text;
 }
 
-// Shows nothing: the tests here only need the model's event writing.
-class NullView final : public task::TankView {
-public:
-    void PipeWater(qint16, bool) override {}
-    void FillTank(qint16, double) override {}
-    void tagFlow(FlowTag, double) override {}
-    void blankFlowTag(FlowTag) override {}
-    void SetUserInputCell(qint16, const QString&) override {}
-    void SetEnvInputCell(qint16, const QString&) override {}
-    void SetUserOutputCell(qint16, const QString&) override {}
-    void SetEnvOutputCell(qint16, const QString&) override {}
-    void BlankCell(qint16, qint16) override {}
-    void LightInflowCell(qint16, qint16) override {}
-    void LightOutflowCell(qint16, qint16) override {}
-    void setStatus(const QString&) override {}
-    void startStageTimer(StageTimer, qint32) override {}
-    void setSubmitEnabled(bool) override {}
-    void showMoney(double, double, double, double) override {}
-};
+using task::NullView;
 
 QVector<double> ordersAt(int size, const QList<int>& periods, double base)
 {

@@ -1,0 +1,310 @@
+#include "session/InterruptedPeriod.h"
+
+#include "recording/EventLog.h"
+#include "recording/TrialSummary.h"
+#include "session/Resume.h"
+#include "session/Session.h"
+#include "store/Query.h"
+#include "store/Store.h"
+#include "task/TankModel.h"
+#include "task/TankView.h"
+
+namespace aquilevel {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Getting last trial");
+const QString kSubmitClicked = QStringLiteral("Submit Clicked");
+const QString kEnvironmentEffect = QStringLiteral("Environment Effect");
+const QString kNoUserEffect = QStringLiteral("No User Effect");
+const QString kUserInflow = QStringLiteral("User Inflow");
+const QString kUserOutflow = QStringLiteral("User Outflow");
+const QString kAfterCost = QStringLiteral("After Cost Calculation");
+
+// How far a user step got: each stage writes the row that names it.
+enum class UserStage { Started, NoUserEffect, InflowDelivered, OutflowDelivered };
+
+UserStage stageOf(const QString& eventType)
+{
+    if (eventType == kNoUserEffect)
+        return UserStage::NoUserEffect;
+    if (eventType == kUserInflow)
+        return UserStage::InflowDelivered;
+    if (eventType == kUserOutflow)
+        return UserStage::OutflowDelivered;
+    return UserStage::Started;
+}
+
+void clearFlowFlags(task::TankState& tank)
+{
+    tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
+}
+
+qint32 lastOpenedPeriod(Session& session)
+{
+    const SessionState& s = session.state;
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select max(Trial) as opened from datTrialSummary where Subject = ? "
+                                    "and Version = ?"),
+                     {s.Subject, s.Version}),
+        true, kStatus);
+    const qint32 opened = rs->isEOF() ? 0 : rs->field(QStringLiteral("opened")).toInt();
+    rs->close();
+    store.CloseTable();
+    return opened;
+}
+
+// The time of the participant's latest Submit press, midnight when there was none.
+QTime lastPressTime(Session& session)
+{
+    const SessionState& s = session.state;
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select SubmitClickTime from datUserTimesSummary where Subject = ? "
+                                    "and Version = ? order by rowid desc limit 1"),
+                     {s.Subject, s.Version}),
+        true, kStatus);
+    QTime pressed(0, 0);
+    if (!rs->isEOF()) {
+        const QTime stored = rs->field(QStringLiteral("SubmitClickTime")).toTime();
+        if (stored.isValid())
+            pressed = stored;
+    }
+    rs->close();
+    store.CloseTable();
+    return pressed;
+}
+
+// The environment's step of a period acted when its row was written; one that is run
+// again now is dated to the newest row, the moment the session stopped.
+void dateEnvironmentStep(task::TankState& tank, const QList<LoggedEvent>& events, qint32 period)
+{
+    for (const LoggedEvent& e : events)
+        if (e.Trial == period && e.eventType == kEnvironmentEffect && e.time.isValid())
+            tank.EnvActionTime = e.time;
+}
+
+// The rest of a user step from the stage it reached: the pipeline, the deliveries, the
+// cost row and the completed summary.
+void finishUserStep(Session& session, task::TankModel& model, UserStage stage)
+{
+    task::TankState& tank = session.state.tank;
+    const bool before = tank.UserFlowInPlay;
+    if (stage == UserStage::Started || stage == UserStage::NoUserEffect)
+        model.processDecision(stage == UserStage::NoUserEffect);
+    if (stage != UserStage::OutflowDelivered)
+        model.deliverDueOrders(stage == UserStage::InflowDelivered);
+    tank.UserFlowInPlay = model.userFlowInPlayAfterUserStep(before);
+    model.closePeriod();
+    recording::UpdateTrialSummary(session);
+}
+
+// Participant-paced: Submit Clicked and the environment step, then the user step, then
+// the cost row. The newest row says how far the period got.
+void finishPacedPeriod(Session& session, task::TankModel& model, const QList<LoggedEvent>& events)
+{
+    const QString newest = events.isEmpty() ? QString() : events.last().eventType;
+    task::TankState& tank = session.state.tank;
+    if (newest.isEmpty() || newest == kAfterCost || !session.state.Trial) {
+        clearFlowFlags(tank); // the end of a period clears them after its row
+        return;
+    }
+    // The environment step runs in the same step as Submit Clicked, and without a flow
+    // it writes no row: run it again, as it leaves the flags.
+    if (newest == kSubmitClicked)
+        model.EnvironmentDecision();
+    dateEnvironmentStep(tank, events, session.state.Trial);
+    const UserStage stage = newest == kSubmitClicked || newest == kEnvironmentEffect
+                                ? UserStage::Started
+                                : stageOf(newest);
+    finishUserStep(session, model, stage);
+}
+
+// Time-driven: the clock's tick opens the period and runs the user step first (when no
+// participant's order is in play) or the environment step; the end of a user step runs
+// the environment step when it has not acted yet; every Submit runs a user step. The
+// rows of the period, replayed against these rules, tell which steps are still open.
+// Where a Submit's user animation and the environment's ran at the same time, a cost
+// row is taken as the end of the user step.
+void finishTimedPeriod(Session& session, task::TankModel& model, const QList<LoggedEvent>& events)
+{
+    SessionState& s = session.state;
+    task::TankState& tank = s.tank;
+    const qint32 period = s.Trial;
+
+    // UserFlowInPlay before the period's tick, from the first period on: each tick runs
+    // the user step while it is false, each Submit runs one, and each user step leaves it
+    // as its due orders say (the orders of the period itself are 0 until a Submit).
+    QVector<double> finalIn = tank.UserInFlow;
+    QVector<double> finalOut = tank.UserOutFlow;
+    for (const LoggedEvent& e : events) {
+        if (e.Trial >= 0 && e.Trial < finalIn.size()) {
+            finalIn[e.Trial] = e.UserInFlow;
+            finalOut[e.Trial] = e.UserOutFlow;
+        }
+    }
+    const QVector<double> keptIn = tank.UserInFlow;
+    const QVector<double> keptOut = tank.UserOutFlow;
+    tank.UserInFlow = finalIn;
+    tank.UserOutFlow = finalOut;
+    const auto setOrders = [&](qint32 t, double in, double out) {
+        if (t >= 0 && t < tank.UserInFlow.size()) {
+            tank.UserInFlow[t] = in;
+            tank.UserOutFlow[t] = out;
+        }
+    };
+    bool inPlay = false;
+    int next = 0;
+    for (qint32 t = 1; t < period; ++t) {
+        s.Trial = t;
+        setOrders(t, 0, 0);
+        if (!inPlay)
+            inPlay = model.userFlowInPlayAfterUserStep(inPlay);
+        for (; next < events.size() && events.at(next).Trial <= t; ++next) {
+            const LoggedEvent& e = events.at(next);
+            if (e.Trial == t && e.eventType == kSubmitClicked) {
+                setOrders(t, e.UserInFlow, e.UserOutFlow);
+                inPlay = model.userFlowInPlayAfterUserStep(inPlay);
+            }
+        }
+        setOrders(t, finalIn.value(t), finalOut.value(t));
+    }
+    s.Trial = period;
+    tank.UserInFlow = keptIn;
+    tank.UserOutFlow = keptOut;
+    setOrders(period, 0, 0);
+
+    // The period itself. Before the first tick (period 0) only Submits have acted.
+    const bool ticked = period > 0;
+    bool userOpen = ticked && !inPlay;
+    bool envActed = ticked && inPlay;
+    bool envOpen = envActed;
+    bool endedUserStep = false;
+    bool envStartedAtUserEnd = false;
+    UserStage stage = UserStage::Started;
+    for (; next < events.size(); ++next) {
+        const LoggedEvent& e = events.at(next);
+        if (e.Trial != period)
+            continue;
+        endedUserStep = envStartedAtUserEnd = false;
+        if (e.eventType == kSubmitClicked) {
+            setOrders(period, e.UserInFlow, e.UserOutFlow);
+            userOpen = true;
+            stage = UserStage::Started;
+        } else if (e.eventType == kEnvironmentEffect) {
+            envActed = envOpen = true;
+        } else if (e.eventType == kAfterCost) {
+            if (userOpen) {
+                userOpen = false;
+                endedUserStep = true;
+                inPlay = model.userFlowInPlayAfterUserStep(inPlay);
+                if (ticked && !envActed)
+                    envActed = envOpen = envStartedAtUserEnd = true;
+            } else {
+                envOpen = false;
+            }
+        } else if (userOpen) {
+            stage = stageOf(e.eventType);
+        }
+    }
+
+    tank.UserFlowInPlay = inPlay;
+    tank.EnvActedThisPeriod = envActed;
+    dateEnvironmentStep(tank, events, period);
+    if (endedUserStep) {
+        clearFlowFlags(tank); // the end of a user step clears them after its row
+        // ... and, when the environment had not acted, runs its step (no row without a
+        // flow), which sets both of its flags.
+        if (envStartedAtUserEnd)
+            tank.IsEnvInFlow = tank.IsEnvOutFlow = true;
+    }
+    if (userOpen) {
+        finishUserStep(session, model, stage);
+        if (ticked && !envActed) {
+            model.EnvironmentDecision();
+            if (!events.isEmpty())
+                tank.EnvActionTime = events.last().time;
+            envOpen = true;
+        }
+    }
+    if (envOpen) {
+        // The end of the environment's animation.
+        model.CalCost(tank.AmountInTank);
+        recording::UpdateTrialSummary(session);
+        model.recordEvent(kAfterCost);
+    }
+}
+
+} // namespace
+
+QList<LoggedEvent> LoggedEvents(Session& session)
+{
+    const SessionState& s = session.state;
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select Trial, eventType, UserInFlow, UserOutFlow, Time from "
+                                    "datExperimentTrials where Subject = ? and Version = ? "
+                                    "order by EventID, rowid"),
+                     {s.Subject, s.Version}),
+        true, kStatus);
+    QList<LoggedEvent> events;
+    for (; !rs->isEOF(); rs->moveNext()) {
+        events.append({rs->field(QStringLiteral("Trial")).toInt(),
+                       rs->field(QStringLiteral("eventType")).toString(),
+                       rs->field(QStringLiteral("UserInFlow")).toDouble(),
+                       rs->field(QStringLiteral("UserOutFlow")).toDouble(),
+                       QTime::fromString(rs->field(QStringLiteral("Time")).toString(),
+                                         QStringLiteral("HH:mm:ss"))});
+    }
+    rs->close();
+    store.CloseTable();
+    return events;
+}
+
+void FinishInterruptedPeriod(Session& session)
+{
+    SessionState& s = session.state;
+    const QList<LoggedEvent> events = LoggedEvents(session);
+    // The time-gap bonus measures from the latest press, also one before the crash.
+    s.tank.SubmitTime = lastPressTime(session);
+
+    task::NullView view;
+    recording::EventLog log(session);
+    task::TankModel model(s, view, log, session.clock());
+    store::Store::Group rows(session.store());
+    if (!s.setup.IsTimeDriven) {
+        finishPacedPeriod(session, model, events);
+    } else {
+        // The clock opens a period with its summary row; its first event row may not
+        // have come yet.
+        const qint32 opened = lastOpenedPeriod(session);
+        if (opened > s.Trial && opened <= s.setup.MaxTrial) {
+            s.Trial = opened;
+            if (opened < s.tank.UserInFlow.size()) {
+                s.tank.UserInFlow[opened] = 0;
+                s.tank.UserOutFlow[opened] = 0;
+            }
+        }
+        finishTimedPeriod(session, model, events);
+    }
+    rows.commit();
+}
+
+bool QuestionnaireAnswered(Session& session)
+{
+    const SessionState& s = session.state;
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select count(distinct QuestionNumber) as answered from "
+                                    "datQuestionnaire where Subject = ? and Version = ? and "
+                                    "QuestionNumber in (1, 2, 3)"),
+                     {s.Subject, s.Version}),
+        true, QStringLiteral("Check New User"));
+    const int answered = rs->isEOF() ? 0 : rs->field(QStringLiteral("answered")).toInt();
+    rs->close();
+    store.CloseTable();
+    return answered == 3;
+}
+
+} // namespace aquilevel

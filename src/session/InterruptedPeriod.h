@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QTime>
+
+namespace aquilevel {
+
+class Session;
+
+// One row of a participant's event log, as far as the resume needs it.
+struct LoggedEvent {
+    qint32 Trial = 0;
+    QString eventType;
+    double UserInFlow = 0;
+    double UserOutFlow = 0;
+    QTime time; // of day, when the row was written
+};
+
+// The participant's event rows, oldest first.
+QList<LoggedEvent> LoggedEvents(Session& session);
+
+// A resumed session takes up where its last stored row left it, which with real stage
+// times is most often in the middle of a period. Run once the state is restored, the
+// configuration loaded and the pending orders reloaded: finishes the period that was
+// interrupted, writing the rows it still owed in the order an uninterrupted session
+// writes them, and leaves the state as that session had it at the same moment (the
+// flow flags, UserFlowInPlay and EnvActedThisPeriod included). In time-driven play a
+// period that the clock had opened without any event row yet is taken up as well.
+// The rows are written together, so a crash in here is finished at the next login.
+void FinishInterruptedPeriod(Session& session);
+
+// True when all three questions of the participant's questionnaire are stored.
+bool QuestionnaireAnswered(Session& session);
+
+} // namespace aquilevel
