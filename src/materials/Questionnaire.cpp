@@ -262,19 +262,24 @@ void Questionnaire::submit()
             ~Reset() { flag = false; }
         } reset{m_recording};
 
-        for (int index = 0; index < kQuestions && failure.isNull(); ++index) {
-            if (m_stored[index])
-                continue;
-            try {
-                recordAnswersForQuestions(index);
-            } catch (const SessionOver&) {
-                throw;
-            } catch (const std::exception& error) {
-                failure = failureDetail(error);
-            } catch (...) {
-                failure = QStringLiteral("Unknown failure");
-            }
+        // The three rows are stored together: a crash between two of them would leave a
+        // questionnaire that the next login can neither skip nor ask again cleanly.
+        const auto before = m_stored;
+        try {
+            store::Store::Group rows(m_session.store());
+            for (int index = 0; index < kQuestions; ++index)
+                if (!m_stored[index])
+                    recordAnswersForQuestions(index);
+            rows.commit();
+        } catch (const SessionOver&) {
+            throw;
+        } catch (const std::exception& error) {
+            failure = failureDetail(error);
+        } catch (...) {
+            failure = QStringLiteral("Unknown failure");
         }
+        if (!failure.isNull()) // what was written in the failed attempt was dropped with it
+            m_stored = before;
     }
 
     lockStoredAnswers();

@@ -21,7 +21,7 @@ void EndGame(Session& session)
     const SessionState& s = session.state;
     // What the step that ends the session has written is kept before anything waits for
     // a person (and before the process ends).
-    session.store().commitGroup();
+    session.store().endGroups();
     if (!s.AbortSession && !s.LoginQuit) {
         const bool firstEnd = !session.ending();
         session.setEnding();

@@ -9,6 +9,8 @@
 #include "task/TankModel.h"
 #include "task/TankView.h"
 
+#include <QScopedValueRollback>
+
 namespace aquilevel {
 
 namespace {
@@ -269,6 +271,8 @@ void FinishInterruptedPeriod(Session& session)
     // The time-gap bonus measures from the latest press, also one before the crash.
     s.tank.SubmitTime = lastPressTime(session);
 
+    // The rows finished here are the task's own, with its amounts.
+    const QScopedValueRollback inTask(s.InTask, true);
     task::NullView view;
     recording::EventLog log(session);
     task::TankModel model(s, view, log, session.clock());

@@ -64,7 +64,9 @@ void Main(Session& session, const StartupOptions& options)
         EndGame(session);
     }
 
-    if (session.state.IsNewSubject)
+    // The instructions are read once: by a new participant, and by a registered one whose
+    // session stopped before they were left (no event row yet).
+    if (s.IsNewSubject || (s.Trial == 0 && LoggedEvents(session).isEmpty()))
         InstructionScreen::run(session);
 
     // From here on the program lives in the trial screen's handlers.

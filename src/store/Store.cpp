@@ -187,6 +187,12 @@ void Store::commitGroup()
     m_groupStatus.clear();
 }
 
+void Store::endGroups()
+{
+    commitGroup();
+    m_groupBase = m_groupDepth;
+}
+
 void Store::dropGroup()
 {
     const bool pending = !m_groupWrites.isEmpty();
@@ -206,22 +212,30 @@ Store::Group::Group(Store& store) : m_store(store)
     ++m_store.m_groupDepth;
 }
 
+void Store::leaveGroup(bool keep)
+{
+    if (m_groupDepth == m_groupBase + 1) { // the outermost group still open
+        if (keep)
+            commitGroup();
+        else
+            dropGroup();
+    }
+    --m_groupDepth;
+    m_groupBase = qMin(m_groupBase, m_groupDepth);
+}
+
 Store::Group::~Group()
 {
-    if (m_done)
-        return;
-    if (--m_store.m_groupDepth == 0)
-        m_store.dropGroup();
+    if (!m_done)
+        m_store.leaveGroup(false);
 }
 
 void Store::Group::commit()
 {
     if (m_done)
         return;
-    if (m_store.m_groupDepth == 1)
-        m_store.commitGroup();
+    m_store.leaveGroup(true); // a commit that throws leaves the group to its destructor
     m_done = true;
-    --m_store.m_groupDepth;
 }
 
 bool Store::askFailureQuestion(const EngineError& error, const QString& status)

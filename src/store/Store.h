@@ -77,16 +77,19 @@ public:
         Store& m_store;
         bool m_done = false;
     };
-    // Commits the writes of the open groups so far (before the session shows something
-    // that waits for a person, such as the end of the session); the groups stay open.
-    void commitGroup();
-    bool inGroup() const { return m_groupDepth > 0; }
+    // Commits the writes of the open groups so far and lets every later write of them
+    // commit on its own: the session has come to something that waits for a person (its
+    // end, with the questionnaire).
+    void endGroups();
+    bool inGroup() const { return m_groupDepth > m_groupBase; }
 
 private:
     bool askFailureQuestion(const EngineError& error, const QString& status);
     [[noreturn]] void abandon();
     void joinGroup(Connection& connection);
+    void commitGroup();
     void dropGroup();
+    void leaveGroup(bool keep);
 
     std::unique_ptr<Engine> m_engine;
     Prompter& m_prompter;
@@ -95,6 +98,7 @@ private:
     GiveUp m_giveUp;
     int m_depth = 0;
     int m_groupDepth = 0;
+    int m_groupBase = 0; // groups at this depth or below were ended by endGroups()
     // The group's writes so far, to write them again when its transaction was lost (a
     // failed statement rolls it back; a lost handle takes it along) before it committed.
     QList<std::function<void(Connection&)>> m_groupWrites;

@@ -7,6 +7,7 @@
 #include "support/FakeEngine.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
+#include "support/ToolRun.h"
 #include "task/TankModel.h"
 
 #include <QDebug>
@@ -147,6 +148,8 @@ private slots:
     void unreadableOrder();
     void resumedSessionRebuildsThePipeline();
     void resumedSessionKeepsItsModeAndTiming();
+    void killedAtAnyWriteResumesAsUninterrupted_data();
+    void killedAtAnyWriteResumesAsUninterrupted();
 
 private:
     // All tests share one file; each uses participant names of its own.
@@ -640,6 +643,112 @@ void TestResume::resumedSessionKeepsItsModeAndTiming()
     QCOMPARE(s.setup.MaxTrial, 10);
     QCOMPARE(s.setup.userDelay, 100);
     QCOMPARE(s.setup.BaseMoney, 5.0);
+}
+
+// The rows of one participant in one table, oldest first, without the columns that
+// name the participant or say when and where a row was written.
+QList<QVariantMap> storedRows(const TempDatabase& db, const char* table, const QString& subject)
+{
+    QList<QVariantMap> rows = db.rows(
+        QStringLiteral("select * from %1 where Subject = ? order by rowid").arg(QLatin1String(table)),
+        {subject});
+    for (QVariantMap& row : rows)
+        for (const char* column : {"Subject", "Date", "Time", "startTime", "endTime",
+                                   "SubmitClickTime", "EventTimeUtc", "Station"})
+            row.remove(QLatin1String(column));
+    return rows;
+}
+
+// Empty when both sessions stored the same rows (numbers to 1e-9), else the first
+// difference.
+QString firstDifference(const TempDatabase& db, const QString& subject, const QString& reference)
+{
+    for (const char* table : {"datSubject", "datExperimentTrials", "datTrialSummary",
+                              "datUserTimesSummary", "datQuestionnaire"}) {
+        const QList<QVariantMap> got = storedRows(db, table, subject);
+        const QList<QVariantMap> want = storedRows(db, table, reference);
+        for (int i = 0; i < qMax(got.size(), want.size()); ++i) {
+            if (i >= got.size() || i >= want.size())
+                return QStringLiteral("%1: %2 rows, expected %3").arg(table).arg(got.size()).arg(want.size());
+            for (auto it = want.at(i).cbegin(); it != want.at(i).cend(); ++it) {
+                const QVariant a = got.at(i).value(it.key());
+                const QVariant& b = it.value();
+                bool numbers = false, ok = false;
+                const double x = a.toDouble(&numbers), y = b.toDouble(&ok);
+                const bool same = (numbers && ok && !a.isNull() && !b.isNull())
+                                      ? std::abs(x - y) <= 1e-9
+                                      : a.toString() == b.toString() && a.isNull() == b.isNull();
+                if (!same)
+                    return QStringLiteral("%1 row %2 (%3) %4: %5, expected %6")
+                        .arg(table).arg(i + 1)
+                        .arg(want.at(i).value(QStringLiteral("eventType")).toString(), it.key(),
+                             a.isNull() ? QStringLiteral("NULL") : a.toString(),
+                             b.isNull() ? QStringLiteral("NULL") : b.toString());
+            }
+        }
+    }
+    return {};
+}
+
+void TestResume::killedAtAnyWriteResumesAsUninterrupted_data()
+{
+    QTest::addColumn<QString>("demo");
+    QTest::addColumn<QString>("orders");
+    QTest::addColumn<QString>("change");
+    // Four periods: the first two inside the inflow delay, the last one included.
+    QTest::newRow("participant-paced, continuous") << "Demo continuous" << "6,1 0,2 3,0 1,1" << "";
+    QTest::newRow("participant-paced, discrete") << "Demo discrete" << "2,4 5,0 0,0 2,2" << "";
+    QTest::newRow("time-gap bonus") << "Demo time-gap bonus" << "1,1 4,2 0,3 2,0" << "";
+    // The clock opens the periods; a Submit in periods 2 and 3 once the environment acted.
+    QTest::newRow("time-driven") << "Demo time-driven" << "0,0 5,1 0,4" << ", TimeBetweenEnvTries = 150";
+    // Orders of 0 in play: the clock then runs the user step at every tick.
+    QTest::newRow("time-driven, one delay of 1") << "Demo time-driven" << "0,0 0,0 2,0"
+                                                 << ", TimeBetweenEnvTries = 150, outFlowTPAfter = 1, "
+                                                    "InitialForwardDischarge = 0";
+}
+
+// A session killed right after any of its writes, and taken up again by a login with
+// the same name, stores what a session that was never interrupted stores.
+void TestResume::killedAtAnyWriteResumesAsUninterrupted()
+{
+    QFETCH(QString, demo);
+    QFETCH(QString, orders);
+    QFETCH(QString, change);
+    TempDatabase db(TempDatabase::Content::Demo);
+    const QString version = QStringLiteral("Killed");
+    QStringList columns = db.rows(QStringLiteral("select * from tblSetup")).value(0).keys();
+    columns.removeAll(QStringLiteral("Version"));
+    db.exec(QStringLiteral("insert into tblSetup (Version, %1) select ?, %1 from tblSetup where Version = ?")
+                .arg(columns.join(QLatin1Char(','))),
+            {QStringLiteral("Killed"), demo});
+    db.exec(QStringLiteral("update tblSetup set Version = ?, MaxTrial = 4, userDelay = 1, envDelay = 1, "
+                           "UsrMv = 1, EnvMv = 1%1 where rowid = (select max(rowid) from tblSetup)")
+                .arg(change),
+            {version});
+    db.exec(QStringLiteral("insert into tblLabels select ?, LabelNumber, LabelName from tblLabels where version = ?"),
+            {version, demo});
+
+    const auto play = [&](const QString& subject, int dieAfter) {
+        return test::runProgram({db.path(), version, subject, orders, QString::number(dieAfter)}, {},
+                                QStringLiteral("helper_killedsession"));
+    };
+    const test::ToolResult reference = play(QStringLiteral("whole"), -1);
+    QCOMPARE(reference.status, 0);
+    const QStringList ended = reference.lines();
+    QVERIFY2(ended.size() == 2 && ended.at(0).startsWith(QStringLiteral("COMMITS ")), qPrintable(reference.out));
+    const int commits = ended.at(0).mid(8).toInt();
+    QVERIFY(commits > 10);
+
+    for (int k = 1; k < commits; ++k) {
+        const QString subject = QStringLiteral("killed%1").arg(k);
+        const test::ToolResult killed = play(subject, k);
+        QVERIFY2(killed.status == 9, qPrintable(QStringLiteral("kill %1: %2").arg(k).arg(killed.err)));
+        const test::ToolResult resumed = play(subject, -1);
+        QVERIFY2(resumed.status == 0, qPrintable(QStringLiteral("kill %1: %2").arg(k).arg(resumed.err)));
+        QCOMPARE(resumed.lines().value(1), ended.at(1));
+        const QString difference = firstDifference(db, subject, QStringLiteral("whole"));
+        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("killed after write %1: %2").arg(k).arg(difference)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestResume)

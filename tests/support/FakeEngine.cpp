@@ -48,17 +48,39 @@ store::Rows FakeEngine::FakeConnection::select(const store::Query& query, bool w
     return rows;
 }
 
+void FakeEngine::FakeConnection::write(const QString& what)
+{
+    m_engine.log.append(what);
+    try {
+        m_engine.throwNext(m_engine.m_writeFailures);
+    } catch (...) {
+        rollback();
+        throw;
+    }
+}
+
 void FakeEngine::FakeConnection::insert(const QString& table, const store::FieldValues& values)
 {
-    m_engine.log.append(QStringLiteral("insert ") + table);
-    m_engine.throwNext(m_engine.m_writeFailures);
+    write(QStringLiteral("insert ") + table);
     m_engine.inserted.append(values);
 }
 
 void FakeEngine::FakeConnection::update(const QString& table, qint64, const store::FieldValues&)
 {
-    m_engine.log.append(QStringLiteral("update ") + table);
-    m_engine.throwNext(m_engine.m_writeFailures);
+    write(QStringLiteral("update ") + table);
+}
+
+void FakeEngine::FakeConnection::begin(bool)
+{
+    m_inTransaction = true;
+    m_kept = m_engine.inserted.size();
+}
+
+void FakeEngine::FakeConnection::rollback()
+{
+    if (m_inTransaction)
+        m_engine.inserted.resize(m_kept);
+    m_inTransaction = false;
 }
 
 } // namespace aquilevel::test

@@ -25,9 +25,18 @@ public:
         store::Rows select(const store::Query& query, bool withRowIds) override;
         void insert(const QString& table, const store::FieldValues& values) override;
         void update(const QString& table, qint64 rowId, const store::FieldValues& values) override;
+        // A transaction's rows are dropped from `inserted` when it is rolled back or a
+        // write in it fails, as in the file.
+        void begin(bool) override;
+        void commit() override { m_inTransaction = false; }
+        void rollback() override;
+        bool inTransaction() const override { return m_inTransaction; }
 
     private:
+        void write(const QString& what);
         FakeEngine& m_engine;
+        bool m_inTransaction = false;
+        qsizetype m_kept = 0;
     };
 
     FakeEngine();

@@ -21,10 +21,10 @@ ToolResult runTool(const ToolFunction& command, const QString& dataFolder, const
     return result;
 }
 
-ToolResult runProgram(const QStringList& arguments, const QByteArray& input)
+ToolResult runProgram(const QStringList& arguments, const QByteArray& input, const QString& program)
 {
     QProcess process;
-    process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"), arguments);
+    process.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QLatin1Char('/') + program, arguments);
     ToolResult result;
     if (!process.waitForStarted(30000))
         return result;

@@ -25,8 +25,9 @@ using ToolFunction = std::function<int(const QStringList&, const tools::ToolCont
 // ToolError turned into its message on the error stream and status 1.
 ToolResult runTool(const ToolFunction& command, const QString& dataFolder, const QStringList& arguments);
 
-// The built program itself with ARGUMENTS and INPUT on its standard input. The status
-// stays -1 when it does not end normally within 30 s.
-ToolResult runProgram(const QStringList& arguments, const QByteArray& input = {});
+// The built program itself (or another program built beside it) with ARGUMENTS and
+// INPUT on its standard input. The status stays -1 when it does not end within 30 s.
+ToolResult runProgram(const QStringList& arguments, const QByteArray& input = {},
+                      const QString& program = QStringLiteral("aquilevel"));
 
 } // namespace aquilevel::test
