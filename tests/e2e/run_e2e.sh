@@ -565,6 +565,8 @@ case_resume_after_kill() {
   last=$(tr -d '\r' <"$f" | awk -F, -v c="$(column "$f" EventID)" 'NR > 1 && $c > m { m = $c } END { print m + 0 }')
 
   start_app "$work/app-resume.log"
+  # Taken up again, and killed again in the middle of period 2: after its environment
+  # step, before its user step.
   login "$subject" "$paced" || return 1
   local w
   w=$(window "Login $subject already used") || return 1
@@ -573,14 +575,45 @@ case_resume_after_kill() {
   gone "Login $subject already used" "$w" || return 1
   find_trial_window || return 1
   expect "instructions for a returning participant" "" "$(visible_windows Instructions)"
-  order 2 2 3 "$subject" "$paced" || return 1
+  focus "$trial_window" || return 1
+  click_at "$trial_window" 425 -91
+  typed 2
+  keys Tab
+  typed 3
+  keys Return
+  wait_rows "$subject" "$paced" "Environment Effect" 2 || return 1
   kill_app
+  start_app "$work/app-resume2.log"
+  login "$subject" "$paced" || return 1
+  w=$(window "Login $subject already used") || return 1
+  focus "$w" || return 1
+  keys Return # Yes: period 2 is finished at the login, then period 3
+  gone "Login $subject already used" "$w" || return 1
+  find_trial_window || return 1
+  order 3 4 0 "$subject" "$paced" || return 1
+  answer_questionnaire 0 || return 1
+  close_earnings || return 1
+  finish_app
+
+  # The same orders, never interrupted, by the scripted participant.
+  printf '6,1\n2,3\n4,0\n' >"$work/orders.csv"
+  "$bin" --data "$data" bot --version "$paced" --subject "$subject-whole" --db "$data/Cistern.mdb" \
+    --orders "$work/orders.csv" >"$work/bot.log" 2>&1 || { cat "$work/bot.log" >&2; return 1; }
+  local name whole resumed
+  for name in Trial GoalAmount AmountInTank CurrentCost TotCost CurrentBonus TotBonus TotalBackOrder TotalForwardDischarge; do
+    export_rows "$subject-whole" "$paced" || return 1
+    whole=$(field "$f" "After Cost Calculation" "$name" | xargs)
+    export_rows "$subject" "$paced" || return 1
+    resumed=$(field "$f" "After Cost Calculation" "$name" | xargs)
+    expect "$name at the end of each period, against an uninterrupted session" "$whole" "$resumed"
+  done
+  expect "questionnaire rows" 3 "$(($(tr -d '\r' <"$work/out/datQuestionnaire.csv" | wc -l) - 1))"
+  expect "summary rows" "1 2 3" "$(tr -d '\r' <"$work/out/datTrialSummary.csv" | awk -F, -v c="$(column "$work/out/datTrialSummary.csv" Trial)" 'NR > 1 { print $c }' | xargs)"
 
   export_rows "$subject" "$paced" || return 1
-  expect "Submit Clicked periods" "1 2" "$(field "$f" "Submit Clicked" Trial | xargs)"
-  expect "second Submit's orders" "2 3" \
-    "$(field "$f" "Submit Clicked" UserInFlow | tail -1) $(field "$f" "Submit Clicked" UserOutFlow | tail -1)"
-  expect "second Submit's event number" "$((last + 1))" "$(field "$f" "Submit Clicked" EventID | tail -1)"
+  expect "Submit Clicked periods" "1 2 3" "$(field "$f" "Submit Clicked" Trial | xargs)"
+  expect "the resumed Submit's event number" "$((last + 1))" "$(field "$f" "Submit Clicked" EventID | sed -n 2p)"
+  expect "event numbers stored twice" "" "$(field "$f" "Submit Clicked" EventID >/dev/null; tr -d '\r' <"$f" | awk -F, -v c="$(column "$f" EventID)" 'NR > 1 { print $c }' | sort -n | uniq -d | xargs)"
   expect "registrations" 1 "$(($(tr -d '\r' <"$work/out/datSubject.csv" | wc -l) - 1))"
   [ ${#check_failures[@]} -eq 0 ]
 }
