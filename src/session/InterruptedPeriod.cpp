@@ -42,40 +42,34 @@ void clearFlowFlags(task::TankState& tank)
     tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
 }
 
-qint32 lastOpenedPeriod(Session& session)
+// The first column of the first row of one of the participant's queries (a text
+// whose two placeholders take the name and the version); invalid when there is none.
+QVariant participantValue(Session& session, const QString& sql, const QString& status = kStatus)
 {
     const SessionState& s = session.state;
     store::Store& store = session.store();
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select max(Trial) as opened from datTrialSummary where Subject = ? "
-                                    "and Version = ?"),
-                     {s.Subject, s.Version}),
-        true, kStatus);
-    const qint32 opened = rs->isEOF() ? 0 : rs->field(QStringLiteral("opened")).toInt();
+    auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version}), true, status);
+    const QVariant value = rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
     rs->close();
     store.CloseTable();
-    return opened;
+    return value;
+}
+
+qint32 lastOpenedPeriod(Session& session)
+{
+    return participantValue(session, QStringLiteral("select max(Trial) from datTrialSummary where "
+                                                    "Subject = ? and Version = ?"))
+        .toInt();
 }
 
 // The time of the participant's latest Submit press, midnight when there was none.
 QTime lastPressTime(Session& session)
 {
-    const SessionState& s = session.state;
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select SubmitClickTime from datUserTimesSummary where Subject = ? "
-                                    "and Version = ? order by rowid desc limit 1"),
-                     {s.Subject, s.Version}),
-        true, kStatus);
-    QTime pressed(0, 0);
-    if (!rs->isEOF()) {
-        const QTime stored = rs->field(QStringLiteral("SubmitClickTime")).toTime();
-        if (stored.isValid())
-            pressed = stored;
-    }
-    rs->close();
-    store.CloseTable();
-    return pressed;
+    const QTime stored = participantValue(session, QStringLiteral("select SubmitClickTime from "
+                                                                  "datUserTimesSummary where Subject = ? "
+                                                                  "and Version = ? order by rowid desc limit 1"))
+                             .toTime();
+    return stored.isValid() ? stored : QTime(0, 0);
 }
 
 // The environment's step of a period acted when its row was written; one that is run
@@ -297,18 +291,11 @@ void FinishInterruptedPeriod(Session& session)
 
 bool QuestionnaireAnswered(Session& session)
 {
-    const SessionState& s = session.state;
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select count(distinct QuestionNumber) as answered from "
-                                    "datQuestionnaire where Subject = ? and Version = ? and "
-                                    "QuestionNumber in (1, 2, 3)"),
-                     {s.Subject, s.Version}),
-        true, QStringLiteral("Check New User"));
-    const int answered = rs->isEOF() ? 0 : rs->field(QStringLiteral("answered")).toInt();
-    rs->close();
-    store.CloseTable();
-    return answered == 3;
+    return participantValue(session,
+                            QStringLiteral("select count(distinct QuestionNumber) from datQuestionnaire "
+                                           "where Subject = ? and Version = ? and QuestionNumber in (1, 2, 3)"),
+                            QStringLiteral("Check New User"))
+               .toInt() == 3;
 }
 
 } // namespace aquilevel
