@@ -129,9 +129,9 @@ void finishTimedPeriod(Session& session, task::TankModel& model, const QList<Log
     task::TankState& tank = s.tank;
     const qint32 period = s.Trial;
 
-    // UserFlowInPlay before the period's tick, from the first period on: each tick runs
-    // the user step while it is false, each Submit runs one, and each user step leaves it
-    // as its due orders say (the orders of the period itself are 0 until a Submit).
+    // UserFlowInPlay is rebuilt from the first period on: each tick runs the user step
+    // while it is false, each Submit runs one, and each user step leaves it as its due
+    // orders say (the orders of a period are 0 until a Submit).
     QVector<double> finalIn = tank.UserInFlow;
     QVector<double> finalOut = tank.UserOutFlow;
     for (const LoggedEvent& e : events) {
@@ -150,60 +150,60 @@ void finishTimedPeriod(Session& session, task::TankModel& model, const QList<Log
             tank.UserOutFlow[t] = out;
         }
     };
+    // The periods replayed in order; the state of the newest one is what is left open.
+    // A period without rows of its own starts from the end of the one before: a user
+    // step that ended there cleared the flags.
     bool inPlay = false;
+    bool userOpen = false, envActed = false, envOpen = false;
+    bool endedUserStep = false, envStartedAtUserEnd = false;
+    UserStage stage = UserStage::Started;
     int next = 0;
-    for (qint32 t = 1; t < period; ++t) {
+    for (qint32 t = 0; t <= period; ++t) {
         s.Trial = t;
         setOrders(t, 0, 0);
-        if (!inPlay)
+        // The tick (none before period 1) runs the user step when no order is in play,
+        // else the environment's.
+        const bool ticked = t > 0;
+        userOpen = ticked && !inPlay;
+        if (userOpen)
             inPlay = model.userFlowInPlayAfterUserStep(inPlay);
+        envActed = envOpen = ticked && !userOpen;
+        stage = UserStage::Started;
         for (; next < events.size() && events.at(next).Trial <= t; ++next) {
             const LoggedEvent& e = events.at(next);
-            if (e.Trial == t && e.eventType == kSubmitClicked) {
+            if (e.Trial != t)
+                continue;
+            endedUserStep = envStartedAtUserEnd = false;
+            if (e.eventType == kSubmitClicked) {
                 setOrders(t, e.UserInFlow, e.UserOutFlow);
                 inPlay = model.userFlowInPlayAfterUserStep(inPlay);
+                userOpen = true;
+                stage = UserStage::Started;
+            } else if (e.eventType == kEnvironmentEffect) {
+                envActed = envOpen = true;
+            } else if (e.eventType == kAfterCost) {
+                if (userOpen) {
+                    userOpen = false;
+                    endedUserStep = true;
+                    if (ticked && !envActed)
+                        envActed = envOpen = envStartedAtUserEnd = true;
+                } else {
+                    envOpen = false;
+                }
+            } else if (userOpen) {
+                stage = stageOf(e.eventType);
             }
         }
-        setOrders(t, finalIn.value(t), finalOut.value(t));
+        if (t < period)
+            setOrders(t, finalIn.value(t), finalOut.value(t));
     }
-    s.Trial = period;
+    // The orders of the period itself are the replay's: 0 until a Submit.
+    const double periodIn = tank.UserInFlow.value(period);
+    const double periodOut = tank.UserOutFlow.value(period);
     tank.UserInFlow = keptIn;
     tank.UserOutFlow = keptOut;
-    setOrders(period, 0, 0);
-
-    // The period itself. Before the first tick (period 0) only Submits have acted.
+    setOrders(period, periodIn, periodOut);
     const bool ticked = period > 0;
-    bool userOpen = ticked && !inPlay;
-    bool envActed = ticked && inPlay;
-    bool envOpen = envActed;
-    bool endedUserStep = false;
-    bool envStartedAtUserEnd = false;
-    UserStage stage = UserStage::Started;
-    for (; next < events.size(); ++next) {
-        const LoggedEvent& e = events.at(next);
-        if (e.Trial != period)
-            continue;
-        endedUserStep = envStartedAtUserEnd = false;
-        if (e.eventType == kSubmitClicked) {
-            setOrders(period, e.UserInFlow, e.UserOutFlow);
-            userOpen = true;
-            stage = UserStage::Started;
-        } else if (e.eventType == kEnvironmentEffect) {
-            envActed = envOpen = true;
-        } else if (e.eventType == kAfterCost) {
-            if (userOpen) {
-                userOpen = false;
-                endedUserStep = true;
-                inPlay = model.userFlowInPlayAfterUserStep(inPlay);
-                if (ticked && !envActed)
-                    envActed = envOpen = envStartedAtUserEnd = true;
-            } else {
-                envOpen = false;
-            }
-        } else if (userOpen) {
-            stage = stageOf(e.eventType);
-        }
-    }
 
     tank.UserFlowInPlay = inPlay;
     tank.EnvActedThisPeriod = envActed;

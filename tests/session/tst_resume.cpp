@@ -747,10 +747,6 @@ void TestResume::killedAtAnyWriteResumesAsUninterrupted()
         QVERIFY2(resumed.status == 0, qPrintable(QStringLiteral("kill %1: %2").arg(k).arg(resumed.err)));
         QCOMPARE(resumed.lines().value(1), ended.at(1));
         const QString difference = firstDifference(db, subject, QStringLiteral("whole"));
-        // Not yet exact: in time-driven play the flow flags after a crash between the end
-        // of a period's last step and the clock's next tick (see the resume notes).
-        if (demo == QStringLiteral("Demo time-driven") && !difference.isEmpty())
-            QEXPECT_FAIL("", "time-driven resume not yet exact at every write", Abort);
         QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("killed after write %1: %2").arg(k).arg(difference)));
     }
 }
