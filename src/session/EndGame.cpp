@@ -29,6 +29,7 @@ void EndGame(Session& session)
             session.questionnaire()();
         session.prompter().inform(kProgramTitle, earningsMessage(s.tank.TotBonus));
     }
+    session.hold().release();
     session.processEnd().terminate(0);
     std::abort(); // terminate() never returns
 }

@@ -17,7 +17,24 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <optional>
+#include <utility>
+
 namespace aquilevel {
+
+namespace {
+
+// Tabs, line breaks, escape sequences: nothing a name or a version may hold, and nothing
+// that a command may print raw to a terminal later.
+bool hasControlCharacters(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.category() == QChar::Other_Control)
+            return true;
+    return false;
+}
+
+} // namespace
 
 LoginScreen::LoginScreen(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
@@ -85,6 +102,7 @@ void LoginScreen::run(Session& session)
         // A new name registers; Cancel brings the login back with the name selected.
         if (RegistrationScreen::ask(session, login.m_cboVersion->currentText(), nullptr))
             return;
+        session.hold().release();
         login.m_txtName->selectAll();
         login.m_txtName->setFocus();
     }
@@ -140,10 +158,29 @@ void LoginScreen::start()
     m_txtName->selectAll();
     m_txtName->setFocus();
 
+    for (const auto& [what, text] : {std::pair{QStringLiteral("login name"), s.Subject},
+                                     std::pair{QStringLiteral("version"), s.Version}}) {
+        if (hasControlCharacters(text)) {
+            m_session.prompter().inform(
+                kProgramTitle,
+                QStringLiteral("The %1 must not contain control characters (such as a tab or an "
+                               "escape). Please type it again.").arg(what),
+                Prompter::Icon::Exclamation);
+            return;
+        }
+    }
+
     LoadCheckedSetup(m_session);
+
+    // One participant plays a version at one station at a time.
+    if (const std::optional<QString> refusal = m_session.hold().take(s.Subject, s.Version)) {
+        m_session.prompter().inform(kProgramTitle, *refusal, Prompter::Icon::Exclamation);
+        return;
+    }
 
     switch (CheckNewSubject()) {
     case Check::Unreadable:
+        m_session.hold().release();
         return;
     case Check::New:
         done(Register);
@@ -163,6 +200,8 @@ void LoginScreen::start()
         QStringLiteral("Continue with Trial #%1").arg(qint64(s.Trial) + 1));
     if (resume)
         done(Begin);
+    else
+        m_session.hold().release();
 }
 
 LoginScreen::Check LoginScreen::CheckNewSubject()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/SessionState.h"
+#include "session/StationHold.h"
 #include "store/Pacer.h"
 #include "store/Store.h"
 
@@ -49,6 +50,8 @@ public:
     ProcessEnd& processEnd() { return m_services.processEnd; }
     store::Store& store() { return m_store; }
     ProgramRandom& random() { return m_random; }
+    // This station's hold of the participant it plays.
+    StationHold& hold() { return m_hold; }
 
     // What EndGame shows before the earnings message at a normal end of the session.
     void setQuestionnaire(std::function<void()> show) { m_questionnaire = std::move(show); }
@@ -63,6 +66,7 @@ private:
     SessionServices m_services;
     ProgramRandom m_random;
     store::Store m_store;
+    StationHold m_hold{m_store};
     std::function<void()> m_questionnaire;
     bool m_ending = false;
 };

@@ -2,6 +2,20 @@
 
 namespace aquilevel::store {
 
+namespace {
+
+// One row per participant and version being played: which run of the program on which
+// station holds it, and when it last said it was still there.
+QString holdTable()
+{
+    return QStringLiteral(R"(CREATE TABLE IF NOT EXISTS datSessionHold (
+  SubjectKey TEXT NOT NULL, Version TEXT NOT NULL COLLATE NOCASE, Subject TEXT,
+  Station TEXT, Holder TEXT, TakenUtc TEXT, RefreshedUtc TEXT,
+  PRIMARY KEY (SubjectKey, Version)))");
+}
+
+} // namespace
+
 // Names are written exactly as existing analyses know them, misspellings included.
 // Texts that were compared without regard to letter case (versions, participant and
 // experimenter names) keep that through NOCASE. Yes/no columns are BOOLEAN, default 0;
@@ -71,6 +85,7 @@ QStringList schemaStatements()
   Subject TEXT COLLATE NOCASE, Version TEXT COLLATE NOCASE, QuestionNumber INTEGER,
   QuestionAnswer TEXT,
   EventTimeUtc TEXT, Station TEXT))"),
+        holdTable(),
         QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
     };
 }
@@ -95,6 +110,8 @@ QStringList upgradeStatements(int fromVersion)
             statements.append(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(table, QLatin1String(kStationColumn)));
         }
     }
+    if (fromVersion < 3)
+        statements.append(holdTable());
     statements.append(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
     return statements;
 }

@@ -6,8 +6,8 @@ namespace aquilevel::store {
 
 // Version of the layout of the experiment database, kept in the file itself.
 // 1: the tables as the analyses know them. 2: every data row also carries EventTimeUtc
-// and Station.
-constexpr int kSchemaVersion = 2;
+// and Station. 3: datSessionHold, the stations' holds of the participants they play.
+constexpr int kSchemaVersion = 3;
 
 // The two columns the program fills in every row appended to a data table: the moment
 // of the row in UTC (ISO 8601 with milliseconds, e.g. 2026-12-08T17:03:04.123Z) and the

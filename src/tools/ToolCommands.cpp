@@ -4,6 +4,7 @@
 #include "tools/ExportImport.h"
 #include "tools/PasswdCommand.h"
 #include "tools/Progress.h"
+#include "tools/ReleaseCommand.h"
 #include "tools/SessionReport.h"
 
 namespace aquilevel::tools {
@@ -19,6 +20,7 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
+        {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},
         {QStringLiteral("bot"), QStringLiteral("play a whole session of a version with scripted orders, offscreen"), runBot},
     };
     return commands;

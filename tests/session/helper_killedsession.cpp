@@ -65,6 +65,13 @@ public:
         if (own)
             committed();
     }
+    void remove(const QString& table, const QString& condition, const QVariantList& values) override
+    {
+        const bool own = !inner->inTransaction();
+        inner->remove(table, condition, values);
+        if (own)
+            committed();
+    }
     void begin(bool write) override { inner->begin(write); }
     void commit() override
     {

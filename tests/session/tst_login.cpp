@@ -1,12 +1,15 @@
 #include "config/ConfigLoader.h"
 #include "session/LoginScreen.h"
+#include "session/StationHold.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
+#include "support/ToolRun.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <tuple>
@@ -83,6 +86,9 @@ private slots:
     void brokenVersionEndsAfterItsMessage();
     void quitEndsWithoutAnyMessage();
     void cancelledRegistrationComesBackToTheLogin();
+    void heldParticipantIsRefused_data();
+    void heldParticipantIsRefused();
+    void controlCharactersAreRefused();
 
 private:
     std::unique_ptr<test::TempDatabase> m_db;
@@ -293,6 +299,70 @@ void TestLogin::cancelledRegistrationComesBackToTheLogin()
     QVERIFY(ts.session.state.LoginQuit);
     QVERIFY(ts.prompter.prompts().isEmpty());
     QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSubject where Subject='Fay'")).value(0).toInt(), 0);
+}
+
+void TestLogin::heldParticipantIsRefused_data()
+{
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<int>("refreshedSecondsAgo");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("playing on another station") << "LAB-03" << "1:x" << 5 << true;
+    QTest::newRow("silent past the limit") << "LAB-03" << "1:x" << StationHold::kStaleSeconds + 5 << false;
+    // A copy on this station whose process is gone holds nothing.
+    QTest::newRow("crashed copy on this station") << QSysInfo::machineHostName() << "999999999:x" << 5 << false;
+}
+
+void TestLogin::heldParticipantIsRefused()
+{
+    QFETCH(QString, station);
+    QFETCH(QString, holder);
+    QFETCH(int, refreshedSecondsAgo);
+    QFETCH(bool, refused);
+    const QString when = QDateTime::currentDateTimeUtc().addSecs(-refreshedSecondsAgo).toString(Qt::ISODateWithMs);
+    m_db->exec(QStringLiteral("delete from datSessionHold"));
+    m_db->exec(QStringLiteral("insert into datSessionHold values (?,?,?,?,?,?,?)"),
+               {QStringLiteral("ann"), kContinuous, QStringLiteral("Ann"), station, holder, when, when});
+    Login login(*m_db);
+    login.ts.prompter.queueNo();
+    login.type(QStringLiteral("ANN"), kContinuous);
+    login.start->click();
+    const QList<Prompter::Prompt>& prompts = login.ts.prompter.prompts();
+    QCOMPARE(prompts.size(), 1);
+    if (refused) {
+        QVERIFY2(prompts.first().text.startsWith(
+                     QStringLiteral("Participant Ann is playing version Demo continuous on station LAB-03 (last event ")),
+                 qPrintable(prompts.first().text));
+        QCOMPARE(login.ts.session.state.Trial, 0); // nothing restored, nothing written
+        QVERIFY(login.screen->isVisible());
+        // The experimenter's command ends the hold at once; the next Start gets in.
+        const test::ToolResult released = test::runProgram(
+            {QStringLiteral("--data"), m_db->folder(), QStringLiteral("release"), QStringLiteral("ANN"),
+             QStringLiteral("--version"), kContinuous});
+        QVERIFY2(released.status == 0 && released.out.contains(QStringLiteral("LAB-03")),
+                 qPrintable(released.out + released.err));
+        login.ts.prompter.clear();
+        login.ts.prompter.queueNo();
+        login.start->click();
+        QCOMPARE(login.ts.prompter.prompts().value(0).title, QStringLiteral("Login Ann already used"));
+        return;
+    }
+    QCOMPARE(prompts.first().title, QStringLiteral("Login Ann already used"));
+    QCOMPARE(login.ts.session.state.Trial, 5);
+    // Declining the continuation gives the hold up again.
+    QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSessionHold")).value(0).toInt(), 0);
+}
+
+void TestLogin::controlCharactersAreRefused()
+{
+    for (const QString& name : {QStringLiteral("P\x1b[2J7"), QStringLiteral("P\t7")}) {
+        Login login(*m_db);
+        login.type(name, kContinuous);
+        login.start->click();
+        QCOMPARE(login.ts.prompter.prompts().size(), 1);
+        QVERIFY(login.ts.prompter.prompts().first().text.contains(QStringLiteral("control characters")));
+        QCOMPARE(login.screen->result(), 0);
+    }
 }
 
 QTEST_MAIN(TestLogin)

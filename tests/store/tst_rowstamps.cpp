@@ -47,15 +47,18 @@ int userVersion(const QString& path)
     return raw(path)->select(Query(QStringLiteral("PRAGMA user_version")), false).values.value(0).value(0).toInt();
 }
 
-// The statements of the first layout: today's, less the two columns.
+// The statements of the first layout: today's, less the two columns and the holds.
 QStringList firstLayoutStatements()
 {
     QStringList statements;
     int stripped = 0;
     for (QString statement : schemaStatements()) {
+        if (statement.contains(QStringLiteral("datSessionHold")))
+            continue;
         stripped += statement.count(QStringLiteral(",\n  EventTimeUtc TEXT, Station TEXT"));
         statement.remove(QStringLiteral(",\n  EventTimeUtc TEXT, Station TEXT"));
-        statement.replace(QStringLiteral("PRAGMA user_version = 2"), QStringLiteral("PRAGMA user_version = 1"));
+        statement.replace(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
+                          QStringLiteral("PRAGMA user_version = 1"));
         statements.append(statement);
     }
     return stripped == 5 ? statements : QStringList();
@@ -172,7 +175,7 @@ private slots:
             Rig rig(std::make_unique<SqlCipherEngine>(path, databasePassword()));
             appendRow(*rig.store, QStringLiteral("datExperimentTrials"), QStringLiteral("new"));
         }
-        QCOMPARE(userVersion(path), 2);
+        QCOMPARE(userVersion(path), kSchemaVersion);
         for (const QString& table : stampedTables()) {
             const QStringList columns = raw(path)->columns(table);
             QCOMPARE(columns.mid(columns.size() - 2), kStamps);
@@ -200,8 +203,9 @@ private slots:
             Rig rig(std::make_unique<SqlCipherEngine>(path, databasePassword()));
             appendRow(*rig.store, QStringLiteral("datSubject"), QStringLiteral("later"));
         }
-        QCOMPARE(userVersion(path), 2);
+        QCOMPARE(userVersion(path), kSchemaVersion);
         QCOMPARE(raw(path)->columns(QStringLiteral("datSubject")).size(), 10);
+        QCOMPARE(raw(path)->columns(QStringLiteral("datSessionHold")).size(), 7);
     }
 
     void upgradeStatementsAreNoneForCurrentOrForeignFiles()
@@ -210,8 +214,8 @@ private slots:
         QVERIFY(upgradeStatements(0).isEmpty());
         QVERIFY(upgradeStatements(kSchemaVersion + 1).isEmpty());
         const QStringList fromOne = upgradeStatements(1);
-        QCOMPARE(fromOne.size(), 2 * stampedTables().size() + 1);
-        QCOMPARE(fromOne.last(), QStringLiteral("PRAGMA user_version = 2"));
+        QCOMPARE(fromOne.size(), 2 * stampedTables().size() + 2);
+        QCOMPARE(fromOne.last(), QStringLiteral("PRAGMA user_version = 3"));
     }
 };
 

@@ -1,0 +1,161 @@
+#include "session/StationHold.h"
+
+#include "store/Engine.h"
+#include "store/Store.h"
+
+#include <QDateTime>
+#include <QSysInfo>
+#include <QUuid>
+
+#include <cerrno>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace aquilevel {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Holding the participant");
+
+QString nowText()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QDateTime utc(const QVariant& value)
+{
+    QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    if (!time.isValid())
+        time = QDateTime::fromString(value.toString(), Qt::ISODate);
+    return time;
+}
+
+QVariant column(const store::Rows& rows, int row, const char* name)
+{
+    return rows.values.value(row).value(rows.columns.indexOf(QLatin1String(name)));
+}
+
+// A holder names its process: "pid:unique". A copy on this station whose process is
+// gone (killed, crashed) holds nothing, whatever its last refresh.
+bool deadOnThisStation(const QString& station, const QString& holder)
+{
+    bool ok = false;
+    const qint64 pid = holder.section(QLatin1Char(':'), 0, 0).toLongLong(&ok);
+    if (!ok || pid <= 0 || station != QSysInfo::machineHostName())
+        return false;
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+StationHold::StationHold(store::Store& store)
+    : m_store(store),
+      m_holder(QStringLiteral("%1:%2").arg(::getpid()).arg(QUuid::createUuid().toString(QUuid::WithoutBraces)))
+{
+    m_timer.setInterval(kRefreshSeconds * 1000);
+    connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
+}
+
+StationHold::~StationHold()
+{
+    release(); // the program ends without it; a session object that goes away gives it up
+}
+
+std::optional<QString> StationHold::take(const QString& subject, const QString& version)
+{
+    const QString key = keyOf(subject);
+    if (held() && (key != m_key || version.compare(m_version, Qt::CaseInsensitive) != 0))
+        release();
+    const QString table = QLatin1String(kTable);
+    const store::Query mine(QStringLiteral("select * from datSessionHold where SubjectKey = ? and Version = ?"),
+                            {key, version});
+    std::optional<QString> refusal;
+    qint64 rowId = -1;
+    m_store.transaction(
+        [&](store::Connection& c) {
+            refusal.reset();
+            const store::Rows rows = c.select(mine, true);
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            if (!rows.values.isEmpty()) {
+                const QString holder = column(rows, 0, "Holder").toString();
+                const QDateTime refreshed = utc(column(rows, 0, "RefreshedUtc"));
+                const bool alive = refreshed.isValid() && refreshed.secsTo(now) < kStaleSeconds &&
+                                   !deadOnThisStation(column(rows, 0, "Station").toString(), holder);
+                if (holder != m_holder && alive) {
+                    // When it last wrote: its newest event row, else the moment it took the hold.
+                    QDateTime last = utc(c.select(store::Query(QStringLiteral(
+                                                      "select max(EventTimeUtc) from datExperimentTrials "
+                                                      "where Subject = ? and Version = ?"),
+                                                  {column(rows, 0, "Subject"), version}),
+                                              false)
+                                             .values.value(0)
+                                             .value(0));
+                    if (!last.isValid())
+                        last = utc(column(rows, 0, "TakenUtc"));
+                    refusal = QStringLiteral("Participant %1 is playing version %2 on station %3 "
+                                             "(last event %4 s ago).")
+                                  .arg(column(rows, 0, "Subject").toString(), version,
+                                       column(rows, 0, "Station").toString())
+                                  .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0);
+                    return;
+                }
+                c.remove(table, QStringLiteral("SubjectKey = ? and Version = ?"), {key, version});
+            }
+            const QString stamp = nowText();
+            c.insert(table, {{QStringLiteral("SubjectKey"), key},
+                             {QStringLiteral("Version"), version},
+                             {QStringLiteral("Subject"), subject.trimmed()},
+                             {QStringLiteral("Station"), QSysInfo::machineHostName()},
+                             {QStringLiteral("Holder"), m_holder},
+                             {QStringLiteral("TakenUtc"), stamp},
+                             {QStringLiteral("RefreshedUtc"), stamp}});
+            rowId = c.select(mine, true).rowIds.value(0, -1);
+        },
+        false, kStatus);
+    if (refusal)
+        return refusal;
+    m_key = key;
+    m_version = version;
+    m_rowId = rowId;
+    m_timer.start();
+    return std::nullopt;
+}
+
+void StationHold::refresh()
+{
+    // Never inside another access or a step's transaction, and never through the retry
+    // policy: a refresh that cannot be written now is written at the next beat.
+    if (!held() || m_store.isBusy() || m_store.inGroup())
+        return;
+    store::Engine& engine = m_store.engine();
+    try {
+        engine.open(false).update(QLatin1String(kTable), m_rowId, {{QStringLiteral("RefreshedUtc"), nowText()}});
+        engine.release();
+    } catch (const store::EngineError& error) {
+        if (error.kind() == store::ErrorClass::LostHandle)
+            engine.discard();
+    } catch (const std::exception&) {
+        // An engine without the table: nothing to refresh.
+    }
+}
+
+void StationHold::release()
+{
+    if (!held())
+        return;
+    m_timer.stop();
+    store::Engine& engine = m_store.engine();
+    try {
+        engine.open(false).remove(QLatin1String(kTable), QStringLiteral("SubjectKey = ? and Version = ? and Holder = ?"),
+                                  {m_key, m_version, m_holder});
+        engine.release();
+    } catch (const std::exception&) {
+        // Left to go stale.
+    }
+    m_key.clear();
+    m_version.clear();
+    m_rowId = -1;
+}
+
+} // namespace aquilevel
