@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLocale>
 
 namespace aquilevel::task {
 
@@ -59,7 +60,10 @@ bool EntryFilter::eventFilter(QObject* watched, QEvent* event)
     const QChar c = text.at(0);
     if (c == QLatin1Char('0') && box->text().isEmpty())
         return true;
-    if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.')) {
+    // Where the decimal separator is a comma, the comma is the decimal point too: "2,5"
+    // typed there means 2.5, never 25.
+    const bool decimalComma = c == QLatin1Char(',') && QLocale().decimalPoint() == QStringLiteral(",");
+    if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') || decimalComma) {
         if (box->text() == QStringLiteral("0"))
             box->clear();
         return false;

@@ -221,6 +221,7 @@ void TrialScreen::load()
     label("lblForwardOrderVal")->setVisible(setup.ShowDischargeOrder);
     m_inflow->setText(QStringLiteral("0"));
     m_outflow->setText(QStringLiteral("0"));
+    focusInflow();
     setStatus(QStringLiteral("Try to meet the goal line on the tank by adjusting Inflow and Outflow"));
 
     const QString& u = setup.YUnits;

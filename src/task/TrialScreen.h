@@ -97,6 +97,9 @@ private:
 
     bool entriesAreNumbers();
     void setEntriesEnabled(bool enabled);
+    // The keyboard goes back to the inflow box, its text selected: the next order is
+    // typed straight away, without a click.
+    void focusInflow();
     void refreshEnvironmentValues();
     void refreshUserValues();
     void refreshTankValues();

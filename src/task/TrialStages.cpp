@@ -28,6 +28,14 @@ QString format000(double value)
     return config::format000(value);
 }
 
+// An order as typed: where the decimal separator is a comma, a typed comma is the
+// decimal point (the entry filter lets it through only there).
+QString orderText(const QLineEdit* box)
+{
+    QString text = box->text();
+    return text.replace(QLatin1Char(','), QLatin1Char('.'));
+}
+
 } // namespace
 
 QTime TrialScreen::timeOfDay() const
@@ -88,6 +96,12 @@ void TrialScreen::setEntriesEnabled(bool enabled)
     m_outflow->setEnabled(enabled);
 }
 
+void TrialScreen::focusInflow()
+{
+    m_inflow->setFocus(Qt::OtherFocusReason);
+    m_inflow->selectAll();
+}
+
 // --- Submit and leaving ------------------------------------------------------------
 
 bool TrialScreen::entriesAreNumbers()
@@ -95,7 +109,7 @@ bool TrialScreen::entriesAreNumbers()
     // The boxes take only digits and points; a lone point or two points are no number.
     static const QRegularExpression number(QStringLiteral(R"(^(\d+\.?\d*|\.\d+)?$)"));
     for (QLineEdit* box : {m_inflow, m_outflow}) {
-        if (number.match(box->text()).hasMatch())
+        if (number.match(orderText(box)).hasMatch())
             continue;
         const QString which = box == m_inflow ? QStringLiteral("inflow") : QStringLiteral("outflow");
         m_session.prompter().inform(
@@ -190,7 +204,7 @@ void TrialScreen::onTimer1()
         for (QLineEdit* box : {m_inflow, m_outflow})
             if (box->text().isEmpty())
                 box->setText(QStringLiteral("0"));
-        m_model.submitOrders(m_inflow->text().toDouble(), m_outflow->text().toDouble());
+        m_model.submitOrders(orderText(m_inflow).toDouble(), orderText(m_outflow).toDouble());
         findChild<QLabel*>(QStringLiteral("lblCurrTimePeriod"))->setText(QString::number(s.Trial));
         if (!s.setup.IsTimeDriven)
             m_model.EnvironmentDecision();
@@ -290,6 +304,7 @@ void TrialScreen::onUserMv()
     setEntriesEnabled(true);
     m_inflow->setText(QStringLiteral("0"));
     m_outflow->setText(QStringLiteral("0"));
+    focusInflow();
     recording::UpdateTrialSummary(m_session);
     setStatus(QString());
     if (s.setup.IsTimeDriven) {

@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -651,6 +652,11 @@ void TestTrialScreen::participantPacedSessionOfThreePeriods()
     QCOMPARE(field(rig.summaries(), "Trial"), QStringList({"1"}));
     QTRY_VERIFY_WITH_TIMEOUT(rig.submit()->isEnabled(), 5000);
     QCOMPARE(rig.label("lblCurrTimePeriod")->text(), QStringLiteral("1"));
+    // The keyboard is back in the inflow box with its 0 selected: what is typed next is
+    // the next order, without a click.
+    QCOMPARE(QApplication::focusWidget(), rig.inflow());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("7"));
+    QCOMPARE(rig.inflow()->text(), QStringLiteral("7"));
 
     // Period 2: 2 in, the outflow box emptied; Enter in the box presses Submit.
     rig.clock.time.setTime(QTime(10, 0, 15));
@@ -1017,18 +1023,22 @@ void TestTrialScreen::entryFilter_data()
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("after");
-    QTest::newRow("0 into an empty box") << "" << "0" << "";
-    QTest::newRow("0 0 into an empty box") << "" << "00" << "";
-    QTest::newRow("5 replaces a lone 0") << "0" << "5" << "5";
-    QTest::newRow(". replaces a lone 0") << "0" << "." << ".";
-    QTest::newRow("0 after a digit") << "0" << "50" << "50";
-    QTest::newRow("0 after a point") << "0" << ".05" << ".05";
-    QTest::newRow("letters, minus, comma, space ignored") << "0" << "a1-,2 Z+" << "12";
-    QTest::newRow("minus first") << "0" << "-" << "0";
-    QTest::newRow("backspace") << "0" << "12\b" << "1";
-    QTest::newRow("backspace empties") << "0" << "\b" << "";
-    QTest::newRow("two points typed") << "0" << "1.2.3" << "1.2.3";
-    QTest::newRow("digits after 0 in a longer text") << "10" << "0" << "100";
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("0 into an empty box") << "" << "0" << "" << "";
+    QTest::newRow("0 0 into an empty box") << "" << "00" << "" << "";
+    QTest::newRow("5 replaces a lone 0") << "0" << "5" << "5" << "";
+    QTest::newRow(". replaces a lone 0") << "0" << "." << "." << "";
+    QTest::newRow("0 after a digit") << "0" << "50" << "50" << "";
+    QTest::newRow("0 after a point") << "0" << ".05" << ".05" << "";
+    QTest::newRow("letters, minus, comma, space ignored") << "0" << "a1-,2 Z+" << "12" << "";
+    QTest::newRow("minus first") << "0" << "-" << "0" << "";
+    QTest::newRow("backspace") << "0" << "12\b" << "1" << "";
+    QTest::newRow("backspace empties") << "0" << "\b" << "" << "";
+    QTest::newRow("two points typed") << "0" << "1.2.3" << "1.2.3" << "";
+    QTest::newRow("digits after 0 in a longer text") << "10" << "0" << "100" << "";
+    // Where the comma is the decimal separator it is the decimal point: 2,5 is 2.5.
+    QTest::newRow("comma under a German locale") << "0" << "2,5" << "2,5" << "de_DE";
+    QTest::newRow("comma where the point is the separator") << "0" << "2,5" << "25" << "en_US";
 }
 
 void TestTrialScreen::entryFilter()
@@ -1036,6 +1046,9 @@ void TestTrialScreen::entryFilter()
     QFETCH(QString, before);
     QFETCH(QString, keys);
     QFETCH(QString, after);
+    QFETCH(QString, locale);
+    QLocale::setDefault(locale.isEmpty() ? QLocale::c() : QLocale(locale));
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
     Rig rig;
     rig.storeOpenAtStart = false;
     START(rig);
@@ -1048,6 +1061,14 @@ void TestTrialScreen::entryFilter()
                 QTest::keyClick(box, c.toLatin1());
         }
         QCOMPARE(box->text(), after);
+    }
+    if (after.contains(QLatin1Char(','))) {
+        // ... and the order stored is the number typed.
+        QTest::mouseClick(rig.submit(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.events().isEmpty(), 5000);
+        QCOMPARE(field(rig.events(), "UserInFlow").value(0).toDouble(), 2.5);
+        QCOMPARE(rig.prompter.prompts().size(), 0);
+        return;
     }
     // Paste is no way around the filter.
     QApplication::clipboard()->setText(QStringLiteral("-7x"));
