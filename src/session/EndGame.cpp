@@ -34,4 +34,22 @@ void EndGame(Session& session)
     std::abort(); // terminate() never returns
 }
 
+void EndAfterStoreFailure(Session& session)
+{
+    const SessionState& s = session.state;
+    if (s.Trial > 0 || s.AbortSession || s.LoginQuit || session.ending())
+        EndGame(session);
+    session.setEnding();
+    session.prompter().inform(
+        kProgramTitle,
+        QStringLiteral("The session ended before any period was played: the experiment database "
+                       "at %1 could not be used. Nothing more was stored.\n\nPlease call the "
+                       "experimenter.")
+            .arg(session.store().engine().location()),
+        Prompter::Icon::Critical);
+    session.hold().release();
+    session.processEnd().terminate(1);
+    std::abort(); // terminate() never returns
+}
+
 } // namespace aquilevel

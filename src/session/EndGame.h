@@ -11,6 +11,12 @@ class Session;
 // then the program ends at once, without any window's close handlers.
 [[noreturn]] void EndGame(Session& session);
 
+// The end after a database failure that the person declined to retry. Once periods were
+// played it is EndGame's. Before any (a wrong key, a plain or damaged file, a folder that
+// cannot be written at the registration) there is nothing to ask or pay for: a message
+// for the experimenter, and the program ends with status 1.
+[[noreturn]] void EndAfterStoreFailure(Session& session);
+
 // "The game is over and you have earned 05.00 dollars. ..."
 QString earningsMessage(double totBonus);
 

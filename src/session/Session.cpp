@@ -7,7 +7,7 @@ namespace aquilevel {
 Session::Session(SessionServices services, std::unique_ptr<store::Engine> engine)
     : m_services(services),
       m_store(std::move(engine), services.prompter, services.pacer, m_random,
-              [this] { EndGame(*this); })
+              [this] { EndAfterStoreFailure(*this); })
 {
 }
 

@@ -426,16 +426,20 @@ private slots:
     void declinedAccessEndsTheSessionThroughEndGame_data()
     {
         QTest::addColumn<bool>("lock");
-        QTest::newRow("failure question") << false;
-        QTest::newRow("over-limit then failure question") << true;
+        QTest::addColumn<int>("trial");
+        // Before any period the experimenter is told, and the status says it failed.
+        QTest::newRow("failure question, before any period") << false << 0;
+        QTest::newRow("over-limit then failure question, in period 3") << true << 3;
     }
 
     void declinedAccessEndsTheSessionThroughEndGame()
     {
         QFETCH(bool, lock);
+        QFETCH(int, trial);
         auto owned = std::make_unique<FakeEngine>();
         FakeEngine* engine = owned.get();
         test::TestSession t(std::move(owned));
+        t.session.state.Trial = trial;
         if (lock) {
             engine->failOpen(ErrorClass::LockConflict, kLockNumber, 11);
             t.prompter.queueNo(2);
@@ -450,7 +454,7 @@ private slots:
                                         true, QStringLiteral("Loading versions"));
         } catch (const test::ProcessEnded& end) {
             ended = true;
-            QCOMPARE(end.exitCode, 0);
+            QCOMPARE(end.exitCode, trial > 0 ? 0 : 1);
         }
         QVERIFY(ended);
         QCOMPARE(t.processEnd.calls, 1);
@@ -462,7 +466,8 @@ private slots:
         const auto& last = prompts.last();
         QCOMPARE(last.title, QStringLiteral("Aquilevel"));
         QCOMPARE(last.buttons, Prompter::Buttons::Ok);
-        QVERIFY2(last.text.startsWith(QStringLiteral("The game is over and you have earned 00.00 dollars.")),
+        QVERIFY2(last.text.startsWith(trial > 0 ? QStringLiteral("The game is over and you have earned 00.00 dollars.")
+                                                : QStringLiteral("The session ended before any period")),
                  qPrintable(last.text));
         if (lock) {
             // The session's own random generator sets the waits: 1000-3999 × n².
