@@ -7,6 +7,7 @@
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
 #include "session/Startup.h"
+#include "session/StopSignals.h"
 #include "store/DataLocation.h"
 #include "store/EngineError.h"
 #include "store/Schema.h"
@@ -141,6 +142,7 @@ int runSession(QApplication& app, const QString& folder)
     Session session({prompter, clock, processEnd, pacer},
                     std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
     session.setQuestionnaire([&session] { Questionnaire::run(session); });
+    StopSignals stops([&session](int number) { RequestStop(session, number); });
     try {
         Main(session);
     } catch (const std::exception& error) {

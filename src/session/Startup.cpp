@@ -6,6 +6,7 @@
 #include "session/InitSession.h"
 #include "session/InterruptedPeriod.h"
 #include "session/LoginScreen.h"
+#include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Resume.h"
 #include "session/Session.h"
@@ -13,7 +14,9 @@
 #include "session/StartVersion.h"
 #include "task/TrialScreen.h"
 
+#include <QApplication>
 #include <QDateTime>
+#include <QTimer>
 
 namespace aquilevel {
 
@@ -32,6 +35,24 @@ void requireVersions(Session& session)
 }
 
 } // namespace
+
+void RequestStop(Session& session, int number)
+{
+    if (session.ending())
+        return;
+    if (session.store().isBusy()) { // in the middle of a write: once it is done
+        QTimer::singleShot(20, [&session, number] { RequestStop(session, number); });
+        return;
+    }
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* screen = qobject_cast<task::TrialScreen*>(w); screen && screen->isVisible()) {
+            screen->close(); // the gate; its refusal keeps the screen open
+            return;
+        }
+    }
+    session.hold().release();
+    session.processEnd().terminate(128 + number);
+}
 
 void Main(Session& session, const StartupOptions& options)
 {

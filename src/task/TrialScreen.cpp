@@ -6,12 +6,18 @@
 #include "task/EntryFilter.h"
 #include "task/TankDrawing.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <cstring>
+#include <functional>
 
 namespace aquilevel::task {
 
@@ -39,6 +45,37 @@ TrialScreen::TrialScreen(Session& session, QWidget* parent)
     setWindowTitle(QStringLiteral("Aquilevel"));
     buildControls();
 }
+
+// Destroying a window from outside (another X client) reaches the program only as the
+// window system's DestroyNotify: Qt itself neither closes nor hides the widget.
+class WindowLossWatch final : public QAbstractNativeEventFilter {
+public:
+    WindowLossWatch(QWidget& window, std::function<void()> lost) : m_window(window), m_lost(std::move(lost))
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~WindowLossWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type != "xcb_generic_event_t" || !m_window.testAttribute(Qt::WA_WState_Created))
+            return false;
+        // The X protocol's DestroyNotify: type 17, then the event and the window ids.
+        const auto* bytes = static_cast<const unsigned char*>(message);
+        constexpr unsigned char kDestroyNotify = 17;
+        if ((bytes[0] & 0x7f) != kDestroyNotify)
+            return false;
+        quint32 window = 0;
+        std::memcpy(&window, bytes + 8, sizeof window);
+        if (window == quint32(m_window.winId()))
+            QTimer::singleShot(0, &m_window, m_lost);
+        return false;
+    }
+
+private:
+    QWidget& m_window;
+    std::function<void()> m_lost;
+};
 
 TrialScreen::~TrialScreen() = default;
 
@@ -188,6 +225,7 @@ void TrialScreen::buildControls()
 
 void TrialScreen::load()
 {
+    m_lossWatch = std::make_unique<WindowLossWatch>(*this, [this] { windowLost(); });
     SessionState& s = m_session.state;
     const config::ExperimentSetup& setup = s.setup;
     TankState& tank = s.tank;

@@ -94,6 +94,9 @@ private:
     void openGate();
     // The session ended inside a handler: stop, as the program would have.
     void endHere();
+    // The window was destroyed from outside (the window system): with nothing left to
+    // play in, the program ends, every step so far stored.
+    void windowLost();
 
     bool entriesAreNumbers();
     void setEntriesEnabled(bool enabled);
@@ -121,6 +124,7 @@ private:
     QTimer* m_userMv = nullptr;
     bool m_over = false;
     bool m_gateOpen = false;
+    std::unique_ptr<class WindowLossWatch> m_lossWatch;
     // A Submit press waiting for the submit stage: the period it was pressed in and
     // which order boxes were empty then.
     struct Press {

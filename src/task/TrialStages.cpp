@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 namespace aquilevel::task {
 
 namespace {
@@ -168,6 +170,26 @@ void TrialScreen::endHere()
     stopEverything();
     m_over = true;
     emit sessionOver();
+}
+
+void TrialScreen::windowLost()
+{
+    if (m_over)
+        return;
+    if (m_session.store().isBusy()) {
+        QTimer::singleShot(20, this, [this] { windowLost(); });
+        return;
+    }
+    stopEverything();
+    m_over = true;
+    std::fprintf(stderr, "The trial window was destroyed from outside; the session ends here "
+                         "(every step so far is stored).\n");
+    m_session.hold().release();
+    try {
+        m_session.processEnd().terminate(1);
+    } catch (const SessionOver&) {
+        emit sessionOver();
+    }
 }
 
 void TrialScreen::closeEvent(QCloseEvent* event)

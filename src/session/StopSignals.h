@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class QSocketNotifier;
+
+namespace aquilevel {
+
+// The operating system's requests to end the program (SIGTERM, SIGHUP, SIGINT) reach the
+// event loop as calls of `onRequest` with the signal's number, never inside the signal
+// handler itself: the handler only writes the number into a pipe.
+class StopSignals final : public QObject {
+public:
+    explicit StopSignals(std::function<void(int)> onRequest, QObject* parent = nullptr);
+    ~StopSignals() override; // the default handlers again
+
+private:
+    std::function<void(int)> m_onRequest;
+    QSocketNotifier* m_notifier = nullptr;
+};
+
+} // namespace aquilevel
