@@ -30,12 +30,23 @@ bool hasColumn(const QList<TableColumn>& columns, const QString& name)
     return false;
 }
 
-// The rows of one table that the filters let through, in the order they were written.
-TableRows readTable(store::Connection& connection, const QString& table, const ExportOptions& options)
+// Rows read per transaction: a reader holds the file's shared lock while it reads, and
+// the sessions cannot commit meanwhile, so no read may take long.
+constexpr int kChunkRows = 2000;
+
+// A table as the export found it at its start: its columns and its newest row.
+struct TableStart {
+    QString table;
+    QList<TableColumn> columns;
+    qint64 lastRow = 0;
+};
+
+// The rows of one table that the filters let through, in the order they were written,
+// read in short transactions up to the table's newest row when the export began.
+TableRows readTable(store::Store& store, const TableStart& start, const ExportOptions& options)
 {
-    TableRows result{table, tableColumns(connection, table), {}};
-    if (result.columns.isEmpty())
-        throw ToolError(QStringLiteral("The database has no table %1.").arg(table));
+    const QString& table = start.table;
+    TableRows result{table, start.columns, {}};
     QStringList conditions;
     QVariantList values;
     const bool isConfig = configTableNames().contains(table);
@@ -54,13 +65,22 @@ TableRows readTable(store::Connection& connection, const QString& table, const E
         conditions.append(QStringLiteral("Subject = ? COLLATE NOCASE"));
         values.append(options.subject);
     }
-    QString sql = QStringLiteral("SELECT * FROM \"%1\"").arg(table);
-    if (!conditions.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY rowid");
-    const store::Rows rows = connection.select(store::Query(sql, values), false);
-    result.values = rows.values;
-    return result;
+    conditions.append(QStringLiteral("rowid > ? AND rowid <= ?"));
+    const QString sql = QStringLiteral("SELECT * FROM \"%1\" WHERE %2 ORDER BY rowid LIMIT %3")
+                            .arg(table, conditions.join(QStringLiteral(" AND ")))
+                            .arg(kChunkRows);
+    for (qint64 after = 0;;) {
+        store::Rows chunk;
+        store.transaction(
+            [&](store::Connection& connection) {
+                chunk = connection.select(store::Query(sql, values + QVariantList{after, start.lastRow}), true);
+            },
+            true, kStatus);
+        result.values += chunk.values;
+        if (chunk.rowIds.size() < kChunkRows)
+            return result;
+        after = chunk.rowIds.last();
+    }
 }
 
 QByteArray csvOf(const TableRows& rows)
@@ -144,14 +164,28 @@ const QStringList& configTableNames()
 
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options)
 {
-    QList<TableRows> tables;
+    // Rows appended after the export began are left out, so every file ends where its
+    // table stood at that moment (a summary row completed since shows its completion).
+    QList<TableStart> starts;
     store.transaction(
         [&](store::Connection& connection) {
-            tables.clear(); // a retried transaction starts over
-            for (const QString& table : options.tables)
-                tables.append(readTable(connection, table, options));
+            starts.clear(); // a retried transaction starts over
+            for (const QString& table : options.tables) {
+                TableStart start{table, tableColumns(connection, table), 0};
+                if (start.columns.isEmpty())
+                    throw ToolError(QStringLiteral("The database has no table %1.").arg(table));
+                start.lastRow = connection
+                                    .select(store::Query(QStringLiteral("SELECT max(rowid) FROM \"%1\"").arg(table)), false)
+                                    .values.value(0)
+                                    .value(0)
+                                    .toLongLong();
+                starts.append(start);
+            }
         },
         true, kStatus);
+    QList<TableRows> tables;
+    for (const TableStart& start : std::as_const(starts))
+        tables.append(readTable(store, start, options));
     store.CloseTable();
 
     QDir dir(folder);
@@ -170,7 +204,8 @@ int runExport(const QStringList& arguments, const ToolContext& context)
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes tables of the experiment database as CSV files (UTF-8, header row, CRLF line\n"
-        "ends) named TABLE.csv into DIR, all read at one moment even while sessions run.\n"
+        "ends) named TABLE.csv into DIR, each table as it stood when the export began, read in\n"
+        "short steps so that running sessions are never held up.\n"
         "Dates are YYYY-MM-DD, times HH:MM:SS, yes/no 0 or 1, numbers with a point."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder to write into (created if missing)."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Only this version."), QStringLiteral("V"));
