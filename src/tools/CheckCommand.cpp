@@ -1,5 +1,7 @@
 #include "tools/CheckCommand.h"
 
+#include "tools/Printable.h"
+
 #include "config/ConfigCheck.h"
 #include "store/Store.h"
 #include "tools/CommandArguments.h"
@@ -40,7 +42,7 @@ QStringList allVersions(store::Store& store)
 QString problemLine(const config::ConfigProblem& problem)
 {
     return QStringLiteral("%1, version \"%2\", field %3: %4")
-        .arg(problem.table, problem.version,
+        .arg(problem.table, printable(problem.version),
              problem.field.isEmpty() ? QStringLiteral("(none)") : problem.field, problem.message);
 }
 

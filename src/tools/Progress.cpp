@@ -1,5 +1,7 @@
 #include "tools/Progress.h"
 
+#include "tools/Printable.h"
+
 #include "store/Query.h"
 #include "store/Store.h"
 
@@ -200,8 +202,16 @@ QString formatAgo(qint64 seconds)
     return QStringLiteral("%1h %2m").arg(seconds / 3600).arg((seconds % 3600) / 60, 2, 10, QLatin1Char('0'));
 }
 
-QString alignedTable(const QStringList& header, const QList<QStringList>& rows, const QList<bool>& rightAligned)
+QString alignedTable(const QStringList& header, const QList<QStringList>& stored, const QList<bool>& rightAligned)
 {
+    // Names come from the database: nothing in them reaches the terminal raw.
+    QList<QStringList> rows;
+    for (const QStringList& row : stored) {
+        QStringList cells;
+        for (const QString& cell : row)
+            cells.append(printable(cell));
+        rows.append(cells);
+    }
     QList<int> widths;
     for (const QString& cell : header)
         widths.append(cell.size());

@@ -341,6 +341,12 @@ void TestLogin::heldParticipantIsRefused()
              QStringLiteral("--version"), kContinuous});
         QVERIFY2(released.status == 0 && released.out.contains(QStringLiteral("LAB-03")),
                  qPrintable(released.out + released.err));
+        // A name with an escape sequence is printed escaped, never raw.
+        const test::ToolResult none = test::runProgram(
+            {QStringLiteral("--data"), m_db->folder(), QStringLiteral("release"), QStringLiteral("A\x1b[2JB"),
+             QStringLiteral("--version"), kContinuous});
+        QCOMPARE(none.status, 1);
+        QVERIFY2(none.err.contains(QStringLiteral("A\\x1b[2JB")) && !none.err.contains(QChar(0x1b)), qPrintable(none.err));
         login.ts.prompter.clear();
         login.ts.prompter.queueNo();
         login.start->click();
