@@ -124,7 +124,7 @@ int runInit(const QString& folder)
     return 0;
 }
 
-int runSession(QApplication& app, const QString& folder)
+int runSession(QApplication& app, const QString& folder, const StartupOptions& options)
 {
     MessageBoxPrompter prompter;
     SystemClock clock;
@@ -144,7 +144,7 @@ int runSession(QApplication& app, const QString& folder)
     session.setQuestionnaire([&session] { Questionnaire::run(session); });
     StopSignals stops([&session](int number) { RequestStop(session, number); });
     try {
-        Main(session);
+        Main(session, options);
     } catch (const std::exception& error) {
         // A fault of the program itself: say so rather than vanish.
         prompter.inform(kProgramTitle,
@@ -189,8 +189,13 @@ int runProgram(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Aquilevel"));
     QCommandLineParser parser;
     addCommonOptions(parser);
+    const QCommandLineOption fullScreen(QStringLiteral("full-screen"),
+                                        QStringLiteral("Show the trial screen full-screen rather than maximised."));
+    parser.addOption(fullScreen);
     parser.process(app);
-    return runSession(app, store::dataFolder(parser.value(QStringLiteral("data"))));
+    StartupOptions options;
+    options.fullScreen = parser.isSet(fullScreen);
+    return runSession(app, store::dataFolder(parser.value(QStringLiteral("data"))), options);
 }
 
 } // namespace aquilevel

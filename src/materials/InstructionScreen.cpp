@@ -11,6 +11,9 @@
 #include "task/EntryFilter.h"
 #include "task/TrialScreen.h"
 
+#include <algorithm>
+
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -62,6 +65,8 @@ const QString kExitQuestion = QStringLiteral("Are you sure you want to exit?");
 const QSize kTrialScreenSize(1100, 760);
 const QSize kWindowSize(960, 780);
 constexpr int kPictureWidth = 640;
+// What page 1 needs besides its picture: the title, texts A, B and C and the button row.
+constexpr int kPageTextHeight = 380;
 
 // The store of the throwaway session behind the picture: laying out the trial screen
 // reads nothing from the database, and nothing drawn for the picture may write to it.
@@ -144,6 +149,8 @@ QPixmap trialScreenPicture(Session& session)
         screen.load();
         screen.resize(kTrialScreenSize);
         screen.show();
+        // The texts were sized to the window: lay out with them before the picture.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QPixmap picture = screen.grab();
         screen.hide();
         return picture;
@@ -282,14 +289,16 @@ void InstructionScreen::load()
     m_lblScr10->setText(instructionsOverviewText(s.setup));
     m_lblScr46->setText(instructionsCompensationText(s.setup));
 
+    // The picture takes what the screen's height leaves to it beside the texts of page 1,
+    // so that the page and its buttons fit a 1024 x 768 monitor, or 1920 x 1080 at 150 %.
     const QPixmap picture = trialScreenPicture(m_session);
-    if (!picture.isNull()) {
+    const QSize shape = picture.isNull() ? kTrialScreenSize : picture.size();
+    int pictureWidth = kPictureWidth;
+    if (const QRect room = roomOnScreen(); room.isValid())
+        pictureWidth = std::clamp((room.height() - kPageTextHeight) * shape.width() / shape.height(), 240, kPictureWidth);
+    if (!picture.isNull())
         m_image11->setPixmap(picture);
-        m_image11->setFixedSize(kPictureWidth, kPictureWidth * picture.height() / picture.width());
-    } else {
-        m_image11->setFixedSize(kPictureWidth, kPictureWidth * kTrialScreenSize.height() /
-                                                   kTrialScreenSize.width());
-    }
+    m_image11->setFixedSize(pictureWidth, pictureWidth * shape.height() / shape.width());
 
     for (QWidget* w : {static_cast<QWidget*>(m_lblScr10), static_cast<QWidget*>(m_lblScr11),
                        static_cast<QWidget*>(m_lblScr13), static_cast<QWidget*>(m_image11),

@@ -1,13 +1,27 @@
 #include "session/SessionDialog.h"
 
+#include <QScreen>
+
 #include "session/ProcessEnd.h"
 
 #include <QPushButton>
 
 namespace aquilevel {
 
+QRect SessionDialog::roomOnScreen() const
+{
+    const QScreen* where = screen();
+    return where ? where->availableGeometry().marginsRemoved(QMargins(8, 8, 8, 8)) : QRect();
+}
+
 int SessionDialog::execModal()
 {
+    // From a 1024 x 768 lab monitor to a large one, at any scaling: never larger than the
+    // screen, and on it.
+    if (const QRect room = roomOnScreen(); room.isValid()) {
+        resize(size().boundedTo(room.size()).expandedTo(minimumSizeHint().boundedTo(room.size())));
+        move(room.center() - QPoint(width() / 2, height() / 2));
+    }
     m_inModalLoop = true;
     const int result = exec();
     m_inModalLoop = false;

@@ -18,8 +18,12 @@ class SessionDialog : public QDialog {
 public:
     using QDialog::QDialog;
 
-    // exec(), then rethrows an end of the session that happened inside it.
+    // exec(), then rethrows an end of the session that happened inside it. The window is
+    // first fitted into the screen's available area.
     int execModal();
+
+    // The available area of the window's screen, less a small margin.
+    QRect roomOnScreen() const;
 
 protected:
     // Runs a handler entered from the event loop. Outside execModal() an end of the

@@ -93,7 +93,7 @@ void Main(Session& session, const StartupOptions& options)
     // From here on the program lives in the trial screen's handlers.
     auto* screen = new task::TrialScreen(session);
     screen->load();
-    screen->show();
+    screen->showFilling(options.fullScreen);
 }
 
 } // namespace aquilevel

@@ -6,6 +6,7 @@ class Session;
 
 struct StartupOptions {
     int splashMilliseconds = 1000;
+    bool fullScreen = false; // the trial screen full-screen rather than maximised
 };
 
 // The start of a session, from the splash window to the first screen of the task.

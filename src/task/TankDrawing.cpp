@@ -107,7 +107,8 @@ TankDrawing::TankDrawing(SessionState& state, QWidget* parent) : QWidget(parent)
         const double y = 6360 - 240 * i;
         addLine(indexed("markY", i), QLineF(2520, y, 2880, y), kBlack, false);
     }
-    addLine(QStringLiteral("lineGoal"), QLineF(1800, 4440, 13440, 4440), kRed, true);
+    // The goal line starts right of the scale labels, so it never runs through one.
+    addLine(QStringLiteral("lineGoal"), QLineF(kGoalLineLeft, 4440, 13440, 4440), kRed, true);
     addItem(QStringLiteral("Water00"), DrawingItem::Filled, QRectF(3000, 1920, 150, 900), kBlue, false);
     addItem(QStringLiteral("Water01"), DrawingItem::Filled, QRectF(12240, 6120, 1110, 180), kBlue, false);
     addItem(QStringLiteral("Water02"), DrawingItem::Filled, QRectF(4560, 1920, 135, 900), kBlue, false);
@@ -137,6 +138,10 @@ TankDrawing::TankDrawing(SessionState& state, QWidget* parent) : QWidget(parent)
         QLabel* mark = addLabel(indexed("lblMarkY", i), QRectF(1920, 6360 - 240 * i, 495, 255), QString(), false);
         mark->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
+    // The unit name, left of the scale: part of the drawing, so it stays beside the scale
+    // whatever the window's size.
+    QLabel* units = addLabel(QStringLiteral("lblUnits"), QRectF(60, 4380, 1800, 345), QString(), true);
+    units->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QLabel* goal = addLabel(QStringLiteral("lblGoal"), QRectF(13560, 4320, 495, 255), QStringLiteral("Goal"), true);
     setForeColor(goal, kRed);
     addLabel(QStringLiteral("lblUser0"), QRectF(2520, 1560, 975, 255), QStringLiteral("User Inflow"), false);

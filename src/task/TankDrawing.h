@@ -59,6 +59,8 @@ public:
     static constexpr double kCanvasWidth = 15360;
     static constexpr double kCanvasHeight = 7200;
     static constexpr double kDesignTwipsPerPixel = 15;
+    // The left end of the goal line: just right of the scale labels (1920 + 495).
+    static constexpr double kGoalLineLeft = 2460;
 
     // The drawing works on the session state: PlaceYMarks converts its amounts to the
     // held form, FillTank reads the goal and the display mode, ShowDiscreteLayout the

@@ -9,6 +9,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,12 +18,17 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
 namespace aquilevel::task {
 
 namespace {
+
+// A text's size relative to the screen's base font (the period counter is larger).
+const char* const kTextSizeProperty = "aquilevelTextSize";
 
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 192, 0);
@@ -100,6 +107,7 @@ void TrialScreen::buildControls()
 {
     // The period counter, yellow on black.
     auto* counter = new QWidget(this);
+    m_counter = counter;
     counter->setAutoFillBackground(true);
     QPalette dark = counter->palette();
     dark.setColor(QPalette::Window, Qt::black);
@@ -116,11 +124,9 @@ void TrialScreen::buildControls()
     }
     setTextColor(current, kYellow);
     setTextColor(total, kYellow);
-    QFont bold = current->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    // The counter's text is bold and larger than the rest; scaleText() sizes it.
     for (QLabel* l : {timePeriod, current, of, total})
-        l->setFont(bold);
+        l->setProperty(kTextSizeProperty, 1.3);
 
     // The values of the period, three rows of two caption/value pairs.
     auto* panel = new QGridLayout;
@@ -129,6 +135,7 @@ void TrialScreen::buildControls()
         panel->addWidget(addLabel(caption, QString::fromLatin1(captionText)), row, column);
         QLabel* v = addLabel(value);
         v->setMinimumWidth(70);
+        v->setProperty("aquilevelValue", true);
         setTextColor(v, color);
         panel->addWidget(v, row, column + 1);
     };
@@ -148,7 +155,6 @@ void TrialScreen::buildControls()
     m_drawing = new TankDrawing(m_session.state, this);
     m_drawing->setObjectName(QStringLiteral("tankDrawing"));
     auto* middle = new QHBoxLayout;
-    middle->addWidget(addLabel("lblUnits"), 0, Qt::AlignVCenter);
     middle->addWidget(m_drawing, 1);
 
     // The two decisions and Submit.
@@ -220,7 +226,52 @@ void TrialScreen::buildControls()
 
     setTabOrder(m_inflow, m_outflow);
     setTabOrder(m_outflow, m_submit);
-    resize(1100, 760);
+    m_baseFont = font();
+    resize(designSize());
+}
+
+void TrialScreen::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    scaleText();
+}
+
+void TrialScreen::scaleText()
+{
+    const double scale = std::clamp(std::min(double(width()) / designSize().width(),
+                                             double(height()) / designSize().height()),
+                                    0.6, 4.0);
+    if (std::abs(scale - m_textScale) < 0.01)
+        return;
+    m_textScale = scale;
+    QFont base = m_baseFont;
+    base.setPointSizeF(m_baseFont.pointSizeF() * scale);
+    setFont(base);
+    for (QLabel* l : findChildren<QLabel*>()) {
+        if (l->parentWidget() == m_drawing)
+            continue; // the drawing sizes its own labels
+        const double size = l->property(kTextSizeProperty).toDouble();
+        if (size > 0) {
+            QFont f = base;
+            f.setBold(true);
+            f.setPointSizeF(base.pointSizeF() * size);
+            l->setFont(f);
+        }
+        if (l->property("aquilevelValue").toBool())
+            l->setMinimumWidth(int(70 * scale));
+    }
+}
+
+void TrialScreen::showFilling(bool fullScreen)
+{
+    // Without a window manager the maximised state is only a hint: take the available
+    // area first.
+    if (QScreen* where = screen())
+        setGeometry(where->availableGeometry());
+    if (fullScreen)
+        showFullScreen();
+    else
+        showMaximized();
 }
 
 void TrialScreen::load()
@@ -253,6 +304,7 @@ void TrialScreen::load()
     label("lblForwardOrderVal")->setText(config::format000(tank.TotalForwardDischarge));
     for (const char* name : {"lblTimePeriod", "lblCurrTimePeriod", "lblOf", "lblTotTimePeriod"})
         label(name)->setVisible(setup.ShowTimePeriods);
+    m_counter->setVisible(setup.ShowTimePeriods); // else its black ground stays behind
     label("lblBackOrder")->setVisible(setup.ShowBackOrder);
     label("lblBackOrderVal")->setVisible(setup.ShowBackOrder);
     label("lblForwardOrder")->setVisible(setup.ShowDischargeOrder);

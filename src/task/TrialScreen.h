@@ -44,11 +44,19 @@ public:
     // (only where the process end is replaced: tests, a scripted participant).
     bool isOver() const { return m_over; }
 
+    // The window's size at which its texts have the program's base font.
+    static QSize designSize() { return {1100, 760}; }
+
+    // Opens the screen to fill the available screen (maximised, or full-screen when the
+    // lab asks for it); the drawing and every text scale with it.
+    void showFilling(bool fullScreen);
+
 signals:
     void sessionOver();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void reject() override;
 
 private:
@@ -103,6 +111,9 @@ private:
     // The keyboard goes back to the inflow box, its text selected: the next order is
     // typed straight away, without a click.
     void focusInflow();
+    // Sizes the texts outside the drawing in proportion to the window, as the drawing
+    // sizes its own.
+    void scaleText();
     void refreshEnvironmentValues();
     void refreshUserValues();
     void refreshTankValues();
@@ -124,6 +135,9 @@ private:
     QTimer* m_userMv = nullptr;
     bool m_over = false;
     bool m_gateOpen = false;
+    QWidget* m_counter = nullptr;
+    QFont m_baseFont;
+    double m_textScale = 0;
     std::unique_ptr<class WindowLossWatch> m_lossWatch;
     // A Submit press waiting for the submit stage: the period it was pressed in and
     // which order boxes were empty then.

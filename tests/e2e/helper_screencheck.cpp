@@ -48,7 +48,7 @@ constexpr double kCanvasHeight = 7200;
 constexpr double kTankLeft = 2880, kTankTop = 2760, kTankWidth = 9375, kTankHeight = 3585;
 constexpr double kTankBottom = kTankTop + kTankHeight;
 constexpr double kFillBottom = kTankTop + 3615; // the water keeps this bottom edge
-constexpr double kGoalLeft = 1800, kGoalRight = 13440;
+constexpr double kGoalLeft = task::TankDrawing::kGoalLineLeft, kGoalRight = 13440;
 constexpr double kPictureWidth = 9375, kPictureHeight = 3615; // the block picture
 constexpr double kTwipsPerDesignPixel = 15;
 constexpr double kBlockGapTwips = 10;
@@ -259,6 +259,7 @@ int main(int argc, char** argv)
     screen.load();
     screen.resize(window.size());
     screen.show();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest); // with the texts sized to the window
     if (screen.size() != window.size())
         usage(QStringLiteral("the window is %1 x %2, the screen lays out at %3 x %4")
                   .arg(window.width()).arg(window.height()).arg(screen.width()).arg(screen.height()));

@@ -386,12 +386,12 @@ void TestTankDrawing::goalLine()
     rig.load();
     const DrawingItem* goal = rig.d().item("lineGoal");
     QVERIFY(goal->visible);
-    QCOMPARE(goal->line, QLineF(1800, y, 13440, y));
+    QCOMPARE(goal->line, QLineF(2460, y, 13440, y));
 
     const QImage img = rig.shot(factor);
     QVERIFY(!img.isNull());
-    // Left of the scale labels there is nothing but the goal line.
-    const QList<QPair<int, int>> red = runsInColumn(img, px(1900, factor), 0, img.height(), kRed);
+    // Between the scale labels and the ticks there is nothing but the goal line.
+    const QList<QPair<int, int>> red = runsInColumn(img, px(2480, factor), 0, img.height(), kRed);
     QCOMPARE(red.size(), 1);
     QCOMPARE(red.first().second, int(factor));
     QVERIFY(std::abs(red.first().first + (factor - 1) / 2 - y * factor / 15) <= 1);
@@ -400,7 +400,7 @@ void TestTankDrawing::goalLine()
     QVERIFY(isColour(img, px(9000, factor), row, kRed));
     QVERIFY(isColour(img, px(13400, factor), row, kRed));
     QVERIFY(!isColour(img, px(13480, factor), row, kRed));
-    QVERIFY(!isColour(img, px(1760, factor), row, kRed));
+    QVERIFY(!isColour(img, px(2400, factor), row, kRed)); // never through a scale label
 
     QLabel* caption = rig.d().label("lblGoal");
     QVERIFY(!caption->isHidden());
@@ -767,7 +767,7 @@ void TestTankDrawing::resizeKeepsPositionsProportional()
 
     // The goal line's centre row.
     auto goalRow = [](const QImage& img, double factor) {
-        const auto runs = runsInColumn(img, px(1900, factor), 0, img.height(), kRed);
+        const auto runs = runsInColumn(img, px(2480, factor), 0, img.height(), kRed);
         return runs.isEmpty() ? -1.0 : runs.first().first + (runs.first().second - 1) / 2.0;
     };
     auto waterTop = [](const QImage& img, double factor) {
