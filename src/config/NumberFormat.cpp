@@ -38,6 +38,11 @@ QString generalNumber(double value)
     return text;
 }
 
+QString pointNumber(double value)
+{
+    return value == 0 ? QStringLiteral("0") : QString::number(value, 'g', 15);
+}
+
 QString plainDecimal(double value)
 {
     if (value == 0)

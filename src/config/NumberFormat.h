@@ -14,6 +14,10 @@ inline QString format00(double value) { return formatPadded(value, 2); }
 // thousands separators, the locale's decimal separator (0.07 * 100 -> "7").
 QString generalNumber(double value);
 
+// The general number form with a point, whatever the locale: the values of the pipe
+// cells (0.1 * 3 -> "0.3", never "0.30000000000000004").
+QString pointNumber(double value);
+
 // The shortest plain decimal text that reads back as the same double, with a point.
 QString plainDecimal(double value);
 

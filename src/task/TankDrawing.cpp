@@ -473,9 +473,9 @@ void TankDrawing::FillTank(qint16 Num, double Amount)
         fill->visible = false;
         const double units = Amount / m_unitScale;
         if (QLabel* amount = label(indexed("MissedFB", Num)))
-            amount->setText(config::plainDecimal(units));
+            amount->setText(config::pointNumber(units));
         if (QLabel* goal = label(indexed("MissedFB", Num + 1)))
-            goal->setText(config::plainDecimal(m_state.tank.GoalAmount / m_unitScale));
+            goal->setText(config::pointNumber(m_state.tank.GoalAmount / m_unitScale));
         ClearBlocks();
         if (Amount >= 0)
             DrawBlocks(toCount(config::roundHalfEven(units)));

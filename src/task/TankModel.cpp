@@ -18,7 +18,7 @@ namespace {
 
 QString cellText(const char* who, double quantity)
 {
-    return QString::fromLatin1(who) + config::plainDecimal(quantity);
+    return QString::fromLatin1(who) + config::pointNumber(quantity);
 }
 
 } // namespace

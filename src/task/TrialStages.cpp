@@ -264,11 +264,11 @@ void TrialScreen::onEnvDelay()
     if (in > 0 || out > 0) {
         SetEnvInputCell(0, QString());
         BlankCell(1, 0);
-        SetEnvInputCell(1, QStringLiteral("ENV: ") + config::plainDecimal(sim * in));
+        SetEnvInputCell(1, QStringLiteral("ENV: ") + config::pointNumber(sim * in));
         LightInflowCell(1, 1);
         SetEnvOutputCell(0, QString());
         BlankCell(3, 0);
-        SetEnvOutputCell(1, QStringLiteral("ENV: ") + config::plainDecimal(sim * out));
+        SetEnvOutputCell(1, QStringLiteral("ENV: ") + config::pointNumber(sim * out));
         LightOutflowCell(1, 1);
         blankFlowTag(FlowTag::EnvInflow);
         blankFlowTag(FlowTag::EnvOutflow);
