@@ -257,8 +257,12 @@ void TrialScreen::scaleText()
             f.setPointSizeF(base.pointSizeF() * size);
             l->setFont(f);
         }
-        if (l->property("aquilevelValue").toBool())
+        if (l->property("aquilevelValue").toBool()) {
+            // Empty until the first period, and an empty label is a little taller than
+            // one with text: a fixed height keeps the drawing where it is.
             l->setMinimumWidth(int(70 * scale));
+            l->setFixedHeight(l->fontMetrics().height());
+        }
     }
 }
 

@@ -26,6 +26,9 @@
 #include "task/TrialScreen.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QImage>
@@ -282,6 +285,28 @@ int main(int argc, char** argv)
                 failures << check.what + QStringLiteral(": ") + failure;
         }
     } while (!failures.isEmpty() && waited.elapsed() < 10000);
+
+    // Every text of the screen lies on the screen, whole: inside the window, the window
+    // inside the screen, and no caption cut short.
+    const QRect onScreen = QGuiApplication::primaryScreen()->geometry();
+    if (!onScreen.contains(window))
+        failures << QStringLiteral("the window %1,%2 %3 x %4 reaches beyond the screen")
+                        .arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height());
+    for (QWidget* w : screen.findChildren<QWidget*>()) {
+        auto* label = qobject_cast<QLabel*>(w);
+        const bool text = (label && !label->text().isEmpty()) || qobject_cast<QLineEdit*>(w) ||
+                          qobject_cast<QPushButton*>(w);
+        if (!text || !w->isVisibleTo(&screen))
+            continue;
+        const QRect r(w->mapTo(&screen, QPoint(0, 0)), w->size());
+        const bool cut = label && !label->wordWrap() &&
+                         label->fontMetrics().horizontalAdvance(label->text()) > label->contentsRect().width();
+        if (!screen.rect().contains(r) || cut)
+            failures << QStringLiteral("%1 \"%2\" at %3,%4 %5 x %6 is %7")
+                            .arg(w->objectName(), label ? label->text() : QString())
+                            .arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
+                            .arg(cut ? QStringLiteral("cut short") : QStringLiteral("off the window"));
+    }
 
     if (parser.isSet(QStringLiteral("save")))
         shot.save(parser.value(QStringLiteral("save")));

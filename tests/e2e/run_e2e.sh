@@ -59,7 +59,8 @@ start_display() {
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     # No key repeat: a key held down while the machine is busy must stay one key.
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -r >"$work/xvfb.log" 2>&1 &
+    # A 1024 x 768 lab monitor: the trial screen must fit it whole.
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -r >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local deadline=$((SECONDS + 30))
     while [ $SECONDS -lt $deadline ]; do
@@ -150,17 +151,6 @@ keys() {
   xdotool key --delay 40 "$@"
 }
 
-# click_at ID DX DY: a left click at DX, DY inside the window (negative: from the right
-# or bottom edge).
-click_at() {
-  local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  local x=$2 y=$3
-  [ "$x" -lt 0 ] && x=$((WIDTH + x))
-  [ "$y" -lt 0 ] && y=$((HEIGHT + y))
-  xdotool mousemove $((X + x)) $((Y + y)) click 1
-}
-
 # screen_check VERSION [AMOUNT]: a screenshot of the trial screen must show the tank and
 # the goal line where VERSION's configuration puts them (with AMOUNT in the tank, the
 # initial amount when not given). The checker grabs the screen again until it does.
@@ -186,9 +176,9 @@ screen_check() {
 
 # --- The program ----------------------------------------------------------------------------
 
-start_app() {
+start_app() { # LOG [LANG]
   local log=$1
-  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 \
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" LANG=${2:-C.UTF-8} \
     "$bin" --data "$data" >"$log" 2>&1 &
   app_pid=$!
 }
@@ -297,10 +287,10 @@ find_trial_window() {
 }
 
 # order PERIOD INFLOW OUTFLOW SUBJECT VERSION: types the orders of a period, submits them
-# and waits until the period is over.
+# and waits until the period is over. No click: after every period the keyboard is back
+# in the inflow box.
 order() {
   focus "$trial_window" || return 1
-  click_at "$trial_window" 425 -91 # the inflow box
   typed "$2"
   keys Tab
   typed "$3"
@@ -430,7 +420,6 @@ case_new_participant() {
     else
       # The last period ends in the questionnaire.
       focus "$trial_window" || return 1
-      click_at "$trial_window" 425 -91
       typed "${ins[p - 1]}"
       keys Tab
       typed "${outs[p - 1]}"
@@ -518,7 +507,6 @@ case_exit_with_password() {
   order 1 4 4 "$subject" "$paced" || return 1
 
   focus "$trial_window" || return 1
-  click_at "$trial_window" 425 -91
   keys ctrl+x
   local w g m
   w=$(window "Exit Application") || return 1
@@ -576,7 +564,6 @@ case_resume_after_kill() {
   find_trial_window || return 1
   expect "instructions for a returning participant" "" "$(visible_windows Instructions)"
   focus "$trial_window" || return 1
-  click_at "$trial_window" 425 -91
   typed 2
   keys Tab
   typed 3
@@ -657,6 +644,51 @@ case_discrete_display() {
   [ ${#check_failures[@]} -eq 0 ]
 }
 
+# A lab day at one station: a German keyboard, a second copy of the program asking for
+# the same participant, the operating system asking the program to end.
+case_lab_station() {
+  local subject="fritz"
+  start_app "$work/app-lab.log" de_DE.UTF-8
+  login "$subject" "$paced" || return 1
+  register "$subject" 27 Biology || return 1
+  read_instructions || return 1
+  find_trial_window || return 1
+  screen_check "$paced" || return 1
+
+  # Another copy, as on the next computer, is refused the same participant: a message,
+  # and its login stays open.
+  local first=$app_pid w m
+  start_app "$work/app-second.log"
+  local second=$app_pid
+  login "Fritz" "$paced" || return 1
+  m=$(window Aquilevel "$trial_window") || return 1
+  focus "$m" || return 1
+  keys Return
+  gone Aquilevel "$m" || return 1
+  w=$(window Welcome) || { echo "the second login closed" >&2; return 1; }
+  expect "registrations after the refused login" 1 "$(sql "SELECT count(*) FROM datSubject WHERE Subject = '$subject';")"
+  kill -9 "$second" 2>/dev/null
+  wait "$second" 2>/dev/null
+  app_pid=$first
+
+  # Typed without a click, with the comma of the locale: 2,5 is 2.5, never 25.
+  order 1 "2,5" 1 "$subject" "$paced" || return 1
+  order 2 3 0 "$subject" "$paced" || return 1
+  export_rows "$subject" "$paced" || return 1
+  expect "orders stored" "2.5 3" "$(field "$work/out/datExperimentTrials.csv" "Submit Clicked" UserInFlow | xargs)"
+
+  # SIGTERM on the trial screen is a close request: the experimenter's gate opens, and
+  # Cancel keeps the session going.
+  kill -TERM "$app_pid"
+  local g
+  g=$(window Authentication) || return 1
+  focus "$g" || return 1
+  keys Tab Tab Tab space # Cancel
+  gone Authentication "$g" || return 1
+  app_ended && { echo "the program ended on SIGTERM" >&2; return 1; }
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
 run_case() {
   local name=$1
   local started=$SECONDS
@@ -692,6 +724,7 @@ run_case case_exit_with_password
 run_case case_resume_after_kill
 run_case case_time_driven_left_alone
 run_case case_discrete_display
+run_case case_lab_station
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -550,6 +550,8 @@ void TestTrialScreen::loadShowsTheSessionState()
     const auto checkVisibility = [&] {
         for (const char* name : {"lblTimePeriod", "lblCurrTimePeriod", "lblOf", "lblTotTimePeriod"})
             QVERIFY2(rig.label(name)->isVisible() == showPeriods, name);
+        // ... and so is the counter's black ground.
+        QCOMPARE(rig.label("lblTimePeriod")->parentWidget()->isVisible(), showPeriods);
         QCOMPARE(rig.label("lblBackOrder")->isVisible(), showBack);
         QCOMPARE(rig.label("lblBackOrderVal")->isVisible(), showBack);
         QCOMPARE(rig.label("lblForwardOrder")->isVisible(), showDischarge);
@@ -568,9 +570,15 @@ void TestTrialScreen::loadShowsTheSessionState()
     if (QTest::currentTestFailed())
         return;
 
-    // One period later nothing of that has changed, although costs and status were written.
+    // One period later nothing of that has changed, although costs and status were written,
+    // and the drawing has kept its place on a 1024 x 768 monitor.
+    screen.resize(1024, 768);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QRect drawingAt = rig.drawing().geometry();
     QTest::mouseClick(rig.submit(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(rig.submit()->isEnabled(), 5000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCOMPARE(rig.drawing().geometry(), drawingAt);
     checkVisibility();
     QCOMPARE(rig.label("lblCurrTimePeriod")->text(), QStringLiteral("1"));
     QCOMPARE(rig.label("lblCurrCostVal")->text(), QStringLiteral("00.600"));
