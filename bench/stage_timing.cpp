@@ -104,6 +104,14 @@ private:
         {
             inner->update(table, rowId, values);
         }
+        void remove(const QString& table, const QString& condition, const QVariantList& values) override
+        {
+            inner->remove(table, condition, values);
+        }
+        void begin(bool write) override { inner->begin(write); }
+        void commit() override { inner->commit(); }
+        void rollback() override { inner->rollback(); }
+        bool inTransaction() const override { return inner->inTransaction(); }
         store::Connection* inner = nullptr;
         OnInsert onInsert;
     };
@@ -211,7 +219,12 @@ int main(int argc, char** argv)
                       QStringLiteral("MS"), QStringLiteral("50")});
     parser.addOption({QStringLiteral("think"), QStringLiteral("Time before each Submit in ms."),
                       QStringLiteral("MS"), QStringLiteral("10")});
+    parser.addOption({QStringLiteral("hold-refresh"),
+                      QStringLiteral("Hold the participant as a session does, refreshing every MS ms "
+                                     "(0: no hold)."),
+                      QStringLiteral("MS"), QStringLiteral("0")});
     parser.process(app);
+    const int holdRefresh = parser.value(QStringLiteral("hold-refresh")).toInt();
     const int periods = parser.value(QStringLiteral("periods")).toInt();
     const int interval = parser.value(QStringLiteral("interval")).toInt();
     const int think = parser.value(QStringLiteral("think")).toInt();
@@ -247,6 +260,15 @@ int main(int argc, char** argv)
     Session session({prompter, systemClock, processEnd, pacer}, std::move(engine));
     configure(session.state, periods, interval);
     InitSession(session);
+    int refreshes = 0;
+    if (holdRefresh > 0) {
+        if (session.hold().take(session.state.Subject, session.state.Version)) {
+            std::fprintf(stderr, "stage_timing: could not take the hold\n");
+            return 1;
+        }
+        session.hold().setRefreshInterval(holdRefresh);
+        QObject::connect(&session.hold(), &StationHold::refreshed, [&refreshes] { ++refreshes; });
+    }
     // As after the login: the file is open before the task starts.
     session.store().engine().open(false);
     session.store().engine().release();
@@ -314,6 +336,8 @@ int main(int argc, char** argv)
     std::printf("stage_timing: %d participant-paced periods (%d Submits) in %.1f s, stage intervals %d ms, "
                 "platform %s\n",
                 session.state.Trial, presses, seconds, interval, qPrintable(QGuiApplication::platformName()));
+    if (holdRefresh > 0)
+        std::printf("hold refreshed %d times, every %d ms\n", refreshes, holdRefresh);
     std::printf("lateness = actual - configured delay, ms (nearest-rank percentiles)\n");
     std::printf("%-14s %5s %9s %9s %9s\n", "timer", "n", "median", "p95", "max");
     for (const QString& name : kStages + QStringList({"Timer1"})) {

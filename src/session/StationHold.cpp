@@ -132,6 +132,7 @@ void StationHold::refresh()
     try {
         engine.open(false).update(QLatin1String(kTable), m_rowId, {{QStringLiteral("RefreshedUtc"), nowText()}});
         engine.release();
+        emit refreshed();
     } catch (const store::EngineError& error) {
         if (error.kind() == store::ErrorClass::LostHandle)
             engine.discard();

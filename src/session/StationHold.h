@@ -19,6 +19,7 @@ class Store;
 // steady pace while the session runs and deleted at its end. A copy that crashed stops
 // refreshing; after kStaleSeconds without a refresh its hold may be taken over.
 class StationHold final : public QObject {
+    Q_OBJECT
 public:
     static constexpr int kRefreshSeconds = 10;
     static constexpr int kStaleSeconds = 60;
@@ -36,6 +37,15 @@ public:
     void release();
 
     bool held() const { return !m_key.isEmpty(); }
+
+    // The refresh pace; kRefreshSeconds unless a measurement asks for another.
+    void setRefreshInterval(int milliseconds) { m_timer.setInterval(milliseconds); }
+
+signals:
+    // A refresh has been written.
+    void refreshed();
+
+public:
 
     // The key names are matched by: letter case ignored in every script.
     static QString keyOf(const QString& subject) { return subject.trimmed().toCaseFolded(); }

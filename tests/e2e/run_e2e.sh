@@ -686,6 +686,14 @@ case_lab_station() {
   keys Tab Tab Tab space # Cancel
   gone Authentication "$g" || return 1
   app_ended && { echo "the program ended on SIGTERM" >&2; return 1; }
+
+  # The trial window destroyed from outside: the program ends (status 1) rather than
+  # staying with only its splash, and what was played stays stored.
+  xdotool windowclose "$trial_window"
+  finish_app
+  expect "exit code after the window was destroyed" 1 "$app_rc"
+  export_rows "$subject" "$paced" || return 1
+  expect "periods stored" "1 2" "$(field "$work/out/datExperimentTrials.csv" "After Cost Calculation" Trial | xargs)"
   [ ${#check_failures[@]} -eq 0 ]
 }
 
