@@ -134,7 +134,6 @@ void checkLabels(store::Store& store, const QString& version, const ExperimentSe
     for (; !rs->isEOF(); rs->moveNext())
         captions.append(rs->field(QStringLiteral("LabelName")));
     rs->close();
-    store.CloseTable();
 
     if (c.readable({"numMarks"}) && captions.size() < s.numMarks)
         c.add(table, QStringLiteral("LabelName"),
@@ -178,7 +177,6 @@ void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
                           .arg(trial.toString()));
     }
     rs->close();
-    store.CloseTable();
     if (rows == 0)
         c.add(table, QStringLiteral("Scenario"),
               QStringLiteral("scenario %1 has no rows").arg(s.ScenarioUsed));
@@ -192,7 +190,6 @@ ConfigProblems checkVersion(store::Store& store, const QString& version)
     auto rs = store.OpenTable(store::Query(kSetupQuery, {version}), true, kStatus);
     if (rs->isEOF()) {
         rs->close();
-        store.CloseTable();
         problems.append({QStringLiteral("tblSetup"), version, QStringLiteral("Version"),
                          QStringLiteral("there is no row for this version")});
         return problems;
@@ -200,7 +197,6 @@ ConfigProblems checkVersion(store::Store& store, const QString& version)
     rs->moveFirst();
     const ExperimentSetup setup = readSetupRow(*rs, version, problems);
     rs->close();
-    store.CloseTable();
 
     Checker checker(version, problems);
     checkSetupRules(setup, checker);

@@ -24,7 +24,6 @@ QStringList LoadVersions(store::Store& store)
     for (; !rs->isEOF(); rs->moveNext())
         versions.append(rs->field(QStringLiteral("Version")).toString());
     rs->close();
-    store.CloseTable();
     return versions;
 }
 
@@ -41,7 +40,6 @@ ExperimentSetup LoadSetup(store::Store& store, const QString& version)
         setup = readSetupRow(*rs, version, problems);
     }
     rs->close();
-    store.CloseTable();
     if (!problems.isEmpty())
         throw ConfigError(problems);
     return setup;
@@ -57,7 +55,6 @@ QStringList LoadScaleLabels(store::Store& store, const QString& version, int num
     for (int i = 0; i < numMarks && !rs->isEOF(); ++i, rs->moveNext())
         labels[i] = rs->field(QStringLiteral("LabelName")).toString();
     rs->close();
-    store.CloseTable();
     return labels;
 }
 
@@ -74,7 +71,6 @@ double LoadTopLabel(store::Store& store, const QString& version, double current)
         top = leadingNumber(rs->field(QStringLiteral("LabelName")).toString());
     }
     rs->close();
-    store.CloseTable();
     return top;
 }
 
@@ -102,7 +98,6 @@ void LoadScenario(store::Store& store, const ExperimentSetup& setup, QVector<dou
         envOutFlow[int(period)] = rs->field(QStringLiteral("outFlowRateEnviron")).toDouble();
     }
     rs->close();
-    store.CloseTable();
     if (!problems.isEmpty())
         throw ConfigError(problems);
 }

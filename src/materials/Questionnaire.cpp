@@ -194,26 +194,15 @@ void Questionnaire::recordAnswersForQuestions(int index)
     const SessionState& s = m_session.state;
     store::Store& store = m_session.store();
     auto rs = store.OpenTable("datQuestionnaire", false, kRecordingQuestionnaire);
-    try {
-        rs->addNew();
-        rs->setField(QStringLiteral("Subject"), s.Subject);
-        rs->setField(QStringLiteral("Version"), s.Version);
-        rs->setField(QStringLiteral("QuestionNumber"), static_cast<qint16>(index + 1));
-        rs->setField(QStringLiteral("QuestionAnswer"), answerText(index));
-        rs->update();
-        // From here on the row is stored for good, whatever happens while closing.
-        m_stored[index] = true;
-        rs->close();
-        store.CloseTable();
-    } catch (...) {
-        rs->close();
-        try {
-            store.CloseTable();
-        } catch (...) {
-            // The failure that brought us here is the one to report.
-        }
-        throw;
-    }
+    rs->addNew();
+    rs->setField(QStringLiteral("Subject"), s.Subject);
+    rs->setField(QStringLiteral("Version"), s.Version);
+    rs->setField(QStringLiteral("QuestionNumber"), static_cast<qint16>(index + 1));
+    rs->setField(QStringLiteral("QuestionAnswer"), answerText(index));
+    rs->update();
+    // From here on the row is stored for good, whatever happens while closing.
+    m_stored[index] = true;
+    rs->close();
 }
 
 bool Questionnaire::isStored(int index) const

@@ -67,7 +67,6 @@ void EventLog::RecordEvent(const QString& eventType)
     rs->setField(QStringLiteral("deltaTmeBetweenEnvUsr"), setup.deltaTmeBetweenEnvUsr);
     rs->update();
     rs->close();
-    store.CloseTable();
 }
 
 } // namespace aquilevel::recording

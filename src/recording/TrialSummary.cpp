@@ -50,7 +50,6 @@ void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty
     rs->setField(QStringLiteral("UpperBoundFromGoal"), setup.UpperBoundFromGoal);
     rs->update();
     rs->close();
-    store.CloseTable();
 
     // The times frame one period only: a creation without new times records midnight.
     tank.PeriodStartTime = kMidnight;
@@ -76,7 +75,6 @@ void UpdateTrialSummary(Session& session)
         // event log holds the period's values, and the participant must not be stopped
         // by a message about it.
         rs->close();
-        store.CloseTable();
         return;
     }
     rs->edit();
@@ -96,7 +94,6 @@ void UpdateTrialSummary(Session& session)
     rs->setField(QStringLiteral("TotalForwardDischarge"), tank.TotalForwardDischarge);
     rs->update();
     rs->close();
-    store.CloseTable();
 }
 
 void AddSubmitTime(Session& session)
@@ -121,7 +118,6 @@ void AddSubmitTime(Session& session, qint32 trial)
     rs->setField(QStringLiteral("SubmitClickTime"), pressed);
     rs->update();
     rs->close();
-    store.CloseTable();
 }
 
 } // namespace aquilevel::recording

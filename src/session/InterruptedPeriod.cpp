@@ -51,7 +51,6 @@ QVariant participantValue(Session& session, const QString& sql, const QString& s
     auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version}), true, status);
     const QVariant value = rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
     rs->close();
-    store.CloseTable();
     return value;
 }
 
@@ -254,7 +253,6 @@ QList<LoggedEvent> LoggedEvents(Session& session)
                                          QStringLiteral("HH:mm:ss"))});
     }
     rs->close();
-    store.CloseTable();
     return events;
 }
 

@@ -221,7 +221,6 @@ LoginScreen::Check LoginScreen::CheckNewSubject()
             registered = name;
     }
     rs->close();
-    store.CloseTable();
     if (registered.isNull()) {
         s.IsNewSubject = true;
         return Check::New;

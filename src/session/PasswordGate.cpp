@@ -103,7 +103,6 @@ bool PasswordGate::CheckPassword()
         }
     }
     rs->close();
-    store.CloseTable();
     return m_passwordOK;
 }
 

@@ -196,7 +196,6 @@ void RegistrationScreen::RecordSubject()
     rs->setField(QStringLiteral("Time"), now.time().toString(QStringLiteral("HH:mm:ss")));
     rs->update();
     rs->close();
-    store.CloseTable();
 }
 
 void RegistrationScreen::begin()

@@ -179,19 +179,12 @@ double latestOrder(Session& session, const QString& table, qint32 trial, const c
     auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version, trial}), true,
                               kGettingLastTrial);
     double order = 0;
-    try {
-        if (!rs->isEOF()) {
-            rs->moveFirst();
-            RowReader r(*rs, s, table, QStringLiteral("of period %1").arg(trial));
-            order = r.real(column);
-        }
-    } catch (...) {
-        rs->close();
-        store.CloseTable();
-        throw;
+    if (!rs->isEOF()) {
+        rs->moveFirst();
+        RowReader r(*rs, s, table, QStringLiteral("of period %1").arg(trial));
+        order = r.real(column);
     }
     rs->close();
-    store.CloseTable();
     return order;
 }
 
@@ -218,19 +211,12 @@ qint32 RestoreLastState(Session& session, const QString& table)
     store::Store& store = session.store();
     auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version}), true, kGettingLastTrial);
     std::optional<SavedState> saved;
-    try {
-        if (!rs->isEOF()) {
-            rs->moveFirst();
-            RowReader r(*rs, s, table);
-            saved = readSavedState(r);
-        }
-    } catch (...) {
-        rs->close();
-        store.CloseTable();
-        throw;
+    if (!rs->isEOF()) {
+        rs->moveFirst();
+        RowReader r(*rs, s, table);
+        saved = readSavedState(r);
     }
     rs->close();
-    store.CloseTable();
     if (!saved)
         return 0;
     applySavedState(s, *saved);

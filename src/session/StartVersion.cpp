@@ -29,7 +29,6 @@ void takeGoalBand(Session& session)
         s.tank.GoalAmount = row.GoalLinePoisition;
     }
     rs->close();
-    store.CloseTable();
 }
 
 [[noreturn]] void reportAndEnd(Session& session, const config::ConfigProblems& problems)

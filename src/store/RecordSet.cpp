@@ -1,5 +1,7 @@
 #include "store/RecordSet.h"
 
+#include <utility>
+
 #include "store/EngineError.h"
 #include "store/Schema.h"
 #include "store/Store.h"
@@ -190,6 +192,18 @@ void RecordSet::close()
     m_closed = true;
     m_pending.clear();
     m_mode = EditMode::None;
+    if (!std::exchange(m_released, true))
+        m_store.CloseTable();
+}
+
+RecordSet::~RecordSet()
+{
+    try {
+        close();
+    } catch (...) {
+        // Nothing is pending once a row is updated; a failed release leaves the handle to
+        // the next access.
+    }
 }
 
 } // namespace aquilevel::store

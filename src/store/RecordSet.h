@@ -11,7 +11,7 @@ namespace aquilevel::store {
 
 class Store;
 
-// The rows of one OpenTable. A snapshot is read once and cannot be changed; a dynaset
+// The rows of one OpenTable, released with the database when closed or destroyed. A snapshot is read once and cannot be changed; a dynaset
 // can append rows (addNew ... update) and, when it reads whole rows of one table, edit
 // them (edit ... update). update() stores the row for good before it returns.
 // Field names are matched without regard to letter case, as the original engine did.
@@ -36,7 +36,12 @@ public:
     void edit();
     void setField(const QString& name, const QVariant& value);
     void update();
+    // Ends the record set and releases the database (CloseTable); going out of scope
+    // does the same, also when an exception leaves the caller.
     void close();
+    ~RecordSet();
+    RecordSet(const RecordSet&) = delete;
+    RecordSet& operator=(const RecordSet&) = delete;
 
 private:
     void ensureRows();
@@ -58,6 +63,7 @@ private:
     EditMode m_mode = EditMode::None;
     FieldValues m_pending;
     bool m_closed = false;
+    bool m_released = false;
 };
 
 } // namespace aquilevel::store

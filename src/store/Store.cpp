@@ -1,5 +1,7 @@
 #include "store/Store.h"
 
+#include <QScopeGuard>
+
 #include "session/Prompter.h"
 
 #include <QRegularExpression>
@@ -76,6 +78,8 @@ void Store::CloseTable()
 void Store::transaction(const std::function<void(Connection&)>& work, bool readOnly,
                         const QString& status)
 {
+    // Released at the end like a record set, however the work ends.
+    const auto release = qScopeGuard([this] { CloseTable(); });
     retry(
         [&](Connection& connection) {
             connection.begin(!readOnly);

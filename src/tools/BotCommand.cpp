@@ -105,7 +105,6 @@ QList<Row> readAll(store::Store& store, const QString& sql, const QVariantList& 
         rows.append(row);
     }
     rs->close();
-    store.CloseTable();
     return rows;
 }
 

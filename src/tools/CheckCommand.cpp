@@ -35,7 +35,6 @@ QStringList allVersions(store::Store& store)
     for (; !rs->isEOF(); rs->moveNext())
         versions.append(rs->field(QStringLiteral("Version")).toString());
     rs->close();
-    store.CloseTable();
     return versions;
 }
 

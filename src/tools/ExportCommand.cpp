@@ -186,7 +186,6 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     QList<TableRows> tables;
     for (const TableStart& start : std::as_const(starts))
         tables.append(readTable(store, start, options));
-    store.CloseTable();
 
     QDir dir(folder);
     if (!dir.mkpath(QStringLiteral(".")))

@@ -233,7 +233,6 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
                 columns.insert(table, tableColumns(connection, table));
         },
         true, kStatus);
-    store.CloseTable();
 
     QStringList problems;
     QList<ImportFile> files;
@@ -311,10 +310,8 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
             },
             false, kStatus);
     } catch (const Rejected& rejected) {
-        store.CloseTable();
         return rejected.problems;
     }
-    store.CloseTable();
     if (summary)
         *summary = report.join(QLatin1Char('\n'));
     return {};

@@ -114,7 +114,6 @@ int runPasswd(const QStringList& arguments, const ToolContext& context)
         }
     }
     rs->close();
-    store.CloseTable();
 
     if (changed == 0)
         context.out << "Added the experimenter account " << user << ".\n";

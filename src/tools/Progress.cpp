@@ -121,7 +121,6 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
     RawReading raw;
     store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version); }, true,
                       kStatus);
-    store.CloseTable();
 
     QHash<QString, SetupFacts> setups;
     for (const SetupFacts& facts : std::as_const(raw.setups))

@@ -41,7 +41,6 @@ QList<QVariantList> readRows(store::Store& store, const store::Query& query, con
         rs->moveNext();
     }
     rs->close();
-    store.CloseTable();
     return rows;
 }
 

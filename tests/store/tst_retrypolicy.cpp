@@ -38,8 +38,7 @@ struct Rig {
         rs->addNew();
         rs->setField(QStringLiteral("Subject"), QStringLiteral("p01"));
         rs->update();
-        rs->close();
-        store->CloseTable();
+        rs->close(); // releases the database too
     }
 
     // Attempts of the opening step: the opens logged before the table was first touched.
