@@ -1,15 +1,15 @@
 #pragma once
 
-#include <stdexcept>
 
 namespace aquilevel {
 
 // Thrown by a process end that must leave the process running (tests, a scripted
 // participant). Handlers entered from the event loop catch it at their boundary and
-// stop the session there, as if the program had ended.
-class SessionOver : public std::runtime_error {
+// stop the session there, as if the program had ended. It is no std::exception, so a
+// handler that reports failures never takes the end of a session for one.
+class SessionOver {
 public:
-    explicit SessionOver(int code) : std::runtime_error("session over"), exitCode(code) {}
+    explicit SessionOver(int code) : exitCode(code) {}
     int exitCode;
 };
 
