@@ -3,6 +3,7 @@
 #include "config/DemoConfig.h"
 #include "materials/Questionnaire.h"
 #include "session/Clock.h"
+#include "session/EndGame.h"
 #include "session/MessageBoxPrompter.h"
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
@@ -151,7 +152,7 @@ int runSession(QApplication& app, const QString& folder, const StartupOptions& o
                         QStringLiteral("Aquilevel stopped because of an internal error:\n%1")
                             .arg(QString::fromStdString(error.what())),
                         Prompter::Icon::Critical);
-        processEnd.terminate(1);
+        EndProcess(session, 1);
     }
     return app.exec();
 }

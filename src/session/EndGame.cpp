@@ -29,8 +29,13 @@ void EndGame(Session& session)
             session.questionnaire()();
         session.prompter().inform(kProgramTitle, earningsMessage(s.tank.TotBonus));
     }
+    EndProcess(session, 0);
+}
+
+void EndProcess(Session& session, int exitCode)
+{
     session.hold().release();
-    session.processEnd().terminate(0);
+    session.processEnd().terminate(exitCode);
     std::abort(); // terminate() never returns
 }
 
@@ -47,9 +52,7 @@ void EndAfterStoreFailure(Session& session)
                        "experimenter.")
             .arg(session.store().engine().location()),
         Prompter::Icon::Critical);
-    session.hold().release();
-    session.processEnd().terminate(1);
-    std::abort(); // terminate() never returns
+    EndProcess(session, 1);
 }
 
 } // namespace aquilevel

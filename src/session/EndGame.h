@@ -17,6 +17,9 @@ class Session;
 // for the experimenter, and the program ends with status 1.
 [[noreturn]] void EndAfterStoreFailure(Session& session);
 
+// Gives this station's hold of the participant up and ends the program with `exitCode`.
+[[noreturn]] void EndProcess(Session& session, int exitCode);
+
 // "The game is over and you have earned 05.00 dollars. ..."
 QString earningsMessage(double totBonus);
 

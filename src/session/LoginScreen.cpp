@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 
 #include <optional>
 #include <utility>
@@ -177,12 +178,14 @@ void LoginScreen::start()
         m_session.prompter().inform(kProgramTitle, *refusal, Prompter::Icon::Exclamation);
         return;
     }
+    // Given up again unless the session goes on from here (a failure included).
+    auto holdUnlessGoingOn = qScopeGuard([this] { m_session.hold().release(); });
 
     switch (CheckNewSubject()) {
     case Check::Unreadable:
-        m_session.hold().release();
         return;
     case Check::New:
+        holdUnlessGoingOn.dismiss();
         done(Register);
         return;
     case Check::Returning:
@@ -192,16 +195,17 @@ void LoginScreen::start()
     // The start-up finishes the session: the last period, the questionnaire when it was
     // not answered, the earnings message.
     if (s.Trial >= s.setup.MaxTrial) {
+        holdUnlessGoingOn.dismiss();
         done(Begin);
         return;
     }
     const bool resume = m_session.prompter().confirm(
         QStringLiteral("Login ") + s.Subject + QStringLiteral(" already used"),
         QStringLiteral("Continue with Trial #%1").arg(qint64(s.Trial) + 1));
-    if (resume)
+    if (resume) {
+        holdUnlessGoingOn.dismiss();
         done(Begin);
-    else
-        m_session.hold().release();
+    }
 }
 
 LoginScreen::Check LoginScreen::CheckNewSubject()

@@ -50,8 +50,7 @@ void RequestStop(Session& session, int number)
             return;
         }
     }
-    session.hold().release();
-    session.processEnd().terminate(128 + number);
+    EndProcess(session, 128 + number);
 }
 
 void Main(Session& session, const StartupOptions& options)

@@ -8,6 +8,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <cstdio>
 
 #include <signal.h>
 #include <unistd.h>
@@ -36,13 +37,22 @@ QVariant column(const store::Rows& rows, int row, const char* name)
     return rows.values.value(row).value(rows.columns.indexOf(QLatin1String(name)));
 }
 
-// A holder names its process: "pid:unique". A copy on this station whose process is
-// gone (killed, crashed) holds nothing, whatever its last refresh.
+// This computer, beyond its host name (lab computers cloned from one image may share
+// that): its machine id when the system has one.
+QString machineId()
+{
+    static const QString id = QString::fromLatin1(QSysInfo::machineUniqueId().toHex());
+    return id;
+}
+
+// A holder names its process and computer: "pid:machine:unique". A copy on this computer
+// whose process is gone (killed, crashed) holds nothing, whatever its last refresh.
 bool deadOnThisStation(const QString& station, const QString& holder)
 {
     bool ok = false;
     const qint64 pid = holder.section(QLatin1Char(':'), 0, 0).toLongLong(&ok);
-    if (!ok || pid <= 0 || station != QSysInfo::machineHostName())
+    if (!ok || pid <= 0 || station != QSysInfo::machineHostName() || machineId().isEmpty() ||
+        holder.section(QLatin1Char(':'), 1, 1) != machineId())
         return false;
     return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
@@ -51,7 +61,9 @@ bool deadOnThisStation(const QString& station, const QString& holder)
 
 StationHold::StationHold(store::Store& store)
     : m_store(store),
-      m_holder(QStringLiteral("%1:%2").arg(::getpid()).arg(QUuid::createUuid().toString(QUuid::WithoutBraces)))
+      m_holder(QStringLiteral("%1:%2:%3")
+                   .arg(::getpid())
+                   .arg(machineId(), QUuid::createUuid().toString(QUuid::WithoutBraces)))
 {
     m_timer.setInterval(kRefreshSeconds * 1000);
     connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
@@ -71,7 +83,6 @@ std::optional<QString> StationHold::take(const QString& subject, const QString& 
     const store::Query mine(QStringLiteral("select * from datSessionHold where SubjectKey = ? and Version = ?"),
                             {key, version});
     std::optional<QString> refusal;
-    qint64 rowId = -1;
     m_store.transaction(
         [&](store::Connection& c) {
             refusal.reset();
@@ -102,36 +113,68 @@ std::optional<QString> StationHold::take(const QString& subject, const QString& 
                 }
                 c.remove(table, QStringLiteral("SubjectKey = ? and Version = ?"), {key, version});
             }
-            const QString stamp = nowText();
-            c.insert(table, {{QStringLiteral("SubjectKey"), key},
-                             {QStringLiteral("Version"), version},
-                             {QStringLiteral("Subject"), subject.trimmed()},
-                             {QStringLiteral("Station"), QSysInfo::machineHostName()},
-                             {QStringLiteral("Holder"), m_holder},
-                             {QStringLiteral("TakenUtc"), stamp},
-                             {QStringLiteral("RefreshedUtc"), stamp}});
-            rowId = c.select(mine, true).rowIds.value(0, -1);
+            c.insert(table, ownRow(key, version, subject.trimmed()));
         },
         false, kStatus);
     if (refusal)
         return refusal;
     m_key = key;
     m_version = version;
-    m_rowId = rowId;
+    m_subject = subject.trimmed();
     m_timer.start();
     return std::nullopt;
 }
 
+store::FieldValues StationHold::ownRow(const QString& key, const QString& version, const QString& subject) const
+{
+    const QString stamp = nowText();
+    return {{QStringLiteral("SubjectKey"), key},
+            {QStringLiteral("Version"), version},
+            {QStringLiteral("Subject"), subject},
+            {QStringLiteral("Station"), QSysInfo::machineHostName()},
+            {QStringLiteral("Holder"), m_holder},
+            {QStringLiteral("TakenUtc"), stamp},
+            {QStringLiteral("RefreshedUtc"), stamp}};
+}
+
 void StationHold::refresh()
 {
-    // Never inside another access or a step's transaction, and never through the retry
-    // policy: a refresh that cannot be written now is written at the next beat.
-    if (!held() || m_store.isBusy() || m_store.inGroup())
+    // Never inside another access or a step's open transaction, and never through the
+    // retry policy: a refresh that cannot be written now is written at the next beat.
+    if (!held() || m_store.isBusy())
         return;
     store::Engine& engine = m_store.engine();
     try {
-        engine.open(false).update(QLatin1String(kTable), m_rowId, {{QStringLiteral("RefreshedUtc"), nowText()}});
+        store::Connection& c = engine.open(false);
+        if (c.inTransaction())
+            return;
+        const QString table = QLatin1String(kTable);
+        QString holder;
+        c.begin(true);
+        try {
+            const store::Rows rows = c.select(
+                store::Query(QStringLiteral("select * from datSessionHold where SubjectKey = ? and Version = ?"),
+                             {m_key, m_version}),
+                true);
+            holder = rows.values.isEmpty() ? m_holder : column(rows, 0, "Holder").toString();
+            if (rows.values.isEmpty()) // released from outside while the session plays: held again
+                c.insert(table, ownRow(m_key, m_version, m_subject));
+            else if (holder == m_holder)
+                c.update(table, rows.rowIds.first(), {{QStringLiteral("RefreshedUtc"), nowText()}});
+            c.commit();
+        } catch (...) {
+            c.rollback();
+            throw;
+        }
         engine.release();
+        if (holder != m_holder) {
+            // Another copy took the participant over while this one could not refresh:
+            // its hold is left alone.
+            m_timer.stop();
+            std::fprintf(stderr, "Another station now holds participant %s of version %s.\n",
+                         qPrintable(m_subject), qPrintable(m_version));
+            return;
+        }
         emit refreshed();
     } catch (const store::EngineError& error) {
         if (error.kind() == store::ErrorClass::LostHandle)
@@ -156,7 +199,7 @@ void StationHold::release()
     }
     m_key.clear();
     m_version.clear();
-    m_rowId = -1;
+    m_subject.clear();
 }
 
 } // namespace aquilevel

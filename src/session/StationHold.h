@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/Engine.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -10,7 +12,7 @@ namespace aquilevel {
 
 namespace store {
 class Store;
-}
+} // namespace store
 
 // While a participant plays a version on one station, no other copy of the program may
 // play the same participant and version: two copies appending one participant's rows
@@ -52,12 +54,13 @@ public:
 
 private:
     void refresh();
+    store::FieldValues ownRow(const QString& key, const QString& version, const QString& subject) const;
 
     store::Store& m_store;
     const QString m_holder; // this run of the program
     QString m_key;
     QString m_version;
-    qint64 m_rowId = -1;
+    QString m_subject;
     QTimer m_timer;
 };
 

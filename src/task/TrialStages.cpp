@@ -184,9 +184,8 @@ void TrialScreen::windowLost()
     m_over = true;
     std::fprintf(stderr, "The trial window was destroyed from outside; the session ends here "
                          "(every step so far is stored).\n");
-    m_session.hold().release();
     try {
-        m_session.processEnd().terminate(1);
+        EndProcess(m_session, 1);
     } catch (const SessionOver&) {
         emit sessionOver();
     }

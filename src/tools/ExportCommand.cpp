@@ -7,8 +7,11 @@
 #include "tools/TableCsv.h"
 
 #include <QDir>
+#include <QMap>
 #include <QSaveFile>
 #include <QTextStream>
+
+#include <functional>
 
 namespace aquilevel::tools {
 
@@ -41,9 +44,12 @@ struct TableStart {
     qint64 lastRow = 0;
 };
 
+// Reads one chunk of rows (with their rowids) in whatever transaction the caller chose.
+using ChunkReader = std::function<store::Rows(const store::Query&)>;
+
 // The rows of one table that the filters let through, in the order they were written,
-// read in short transactions up to the table's newest row when the export began.
-TableRows readTable(store::Store& store, const TableStart& start, const ExportOptions& options)
+// up to the table's newest row when the export began, chunk by chunk.
+TableRows readTable(const TableStart& start, const ExportOptions& options, const ChunkReader& read)
 {
     const QString& table = start.table;
     TableRows result{table, start.columns, {}};
@@ -70,12 +76,7 @@ TableRows readTable(store::Store& store, const TableStart& start, const ExportOp
                             .arg(table, conditions.join(QStringLiteral(" AND ")))
                             .arg(kChunkRows);
     for (qint64 after = 0;;) {
-        store::Rows chunk;
-        store.transaction(
-            [&](store::Connection& connection) {
-                chunk = connection.select(store::Query(sql, values + QVariantList{after, start.lastRow}), true);
-            },
-            true, kStatus);
+        const store::Rows chunk = read(store::Query(sql, values + QVariantList{after, start.lastRow}));
         result.values += chunk.values;
         if (chunk.rowIds.size() < kChunkRows)
             return result;
@@ -166,10 +167,15 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
 {
     // Rows appended after the export began are left out, so every file ends where its
     // table stood at that moment (a summary row completed since shows its completion).
+    // The configuration, small and replaced as a whole by an import, is read in the first
+    // transaction, all at one moment; the data tables then in short ones, so that a
+    // session writing meanwhile is never held up.
     QList<TableStart> starts;
+    QMap<QString, TableRows> configuration;
     store.transaction(
         [&](store::Connection& connection) {
             starts.clear(); // a retried transaction starts over
+            configuration.clear();
             for (const QString& table : options.tables) {
                 TableStart start{table, tableColumns(connection, table), 0};
                 if (start.columns.isEmpty())
@@ -180,12 +186,22 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
                                     .value(0)
                                     .toLongLong();
                 starts.append(start);
+                if (configTableNames().contains(table))
+                    configuration.insert(table, readTable(start, options, [&](const store::Query& q) {
+                                             return connection.select(q, true);
+                                         }));
             }
         },
         true, kStatus);
+    const ChunkReader inItsOwnTransaction = [&](const store::Query& q) {
+        store::Rows rows;
+        store.transaction([&](store::Connection& connection) { rows = connection.select(q, true); }, true, kStatus);
+        return rows;
+    };
     QList<TableRows> tables;
     for (const TableStart& start : std::as_const(starts))
-        tables.append(readTable(store, start, options));
+        tables.append(configuration.contains(start.table) ? configuration.value(start.table)
+                                                          : readTable(start, options, inItsOwnTransaction));
 
     QDir dir(folder);
     if (!dir.mkpath(QStringLiteral(".")))

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSysInfo>
 #include <QtTest>
 
@@ -89,6 +90,7 @@ private slots:
     void heldParticipantIsRefused_data();
     void heldParticipantIsRefused();
     void controlCharactersAreRefused();
+    void runningSessionRefreshesOnlyItsOwnHold();
 
 private:
     std::unique_ptr<test::TempDatabase> m_db;
@@ -310,7 +312,9 @@ void TestLogin::heldParticipantIsRefused_data()
     QTest::newRow("playing on another station") << "LAB-03" << "1:x" << 5 << true;
     QTest::newRow("silent past the limit") << "LAB-03" << "1:x" << StationHold::kStaleSeconds + 5 << false;
     // A copy on this station whose process is gone holds nothing.
-    QTest::newRow("crashed copy on this station") << QSysInfo::machineHostName() << "999999999:x" << 5 << false;
+    QTest::newRow("crashed copy on this station")
+        << QSysInfo::machineHostName() << "999999999:" + QString::fromLatin1(QSysInfo::machineUniqueId().toHex()) + ":x"
+        << 5 << false;
 }
 
 void TestLogin::heldParticipantIsRefused()
@@ -369,6 +373,32 @@ void TestLogin::controlCharactersAreRefused()
         QVERIFY(login.ts.prompter.prompts().first().text.contains(QStringLiteral("control characters")));
         QCOMPARE(login.screen->result(), 0);
     }
+}
+
+void TestLogin::runningSessionRefreshesOnlyItsOwnHold()
+{
+    m_db->exec(QStringLiteral("delete from datSessionHold"));
+    test::TestSession ts(m_db->engine());
+    StationHold& hold = ts.session.hold();
+    QVERIFY(!hold.take(QStringLiteral("Zoe"), kContinuous));
+    hold.setRefreshInterval(5);
+    QSignalSpy refreshed(&hold, &StationHold::refreshed);
+    const auto holders = [&] { return m_db->column(QStringLiteral("select Holder from datSessionHold")); };
+    const QVariantList mine = holders();
+    QCOMPARE(mine.size(), 1);
+
+    // Released from outside while the session still plays: it holds the participant again.
+    m_db->exec(QStringLiteral("delete from datSessionHold"));
+    QTRY_COMPARE(holders(), mine);
+
+    // Taken over by another copy: that copy's hold is left as it is.
+    const QString old = QDateTime::currentDateTimeUtc().addSecs(-30).toString(Qt::ISODateWithMs);
+    m_db->exec(QStringLiteral("update datSessionHold set Holder = '1:x:other', RefreshedUtc = ?"), {old});
+    refreshed.clear();
+    QTest::qWait(50);
+    QCOMPARE(refreshed.size(), 0);
+    QCOMPARE(m_db->column(QStringLiteral("select Holder || ' ' || RefreshedUtc from datSessionHold")),
+             QVariantList{QStringLiteral("1:x:other ") + old});
 }
 
 QTEST_MAIN(TestLogin)
