@@ -1,12 +1,14 @@
 #pragma once
 
+#include "store/RetryQuestions.h"
+
 #include <QString>
 
 namespace aquilevel {
 
 // Every message box and question of the program goes through a Prompter, so that
 // tests can script the answers and the store can ask without knowing about widgets.
-class Prompter {
+class Prompter : public store::RetryQuestions {
 public:
     enum class Icon { None, Question, Exclamation, Information, Critical };
     enum class Buttons { Ok, YesNo };
@@ -29,6 +31,10 @@ public:
     bool confirm(const QString& title, const QString& text, Icon icon = Icon::None)
     {
         return ask({title, text, icon, Buttons::YesNo}) == Answer::Yes;
+    }
+    bool askRetry(const QString& title, const QString& text, bool questionIcon) override
+    {
+        return confirm(title, text, questionIcon ? Icon::Question : Icon::None);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include "session/EndGame.h"
+#include "session/Prompter.h"
 
 namespace aquilevel {
 

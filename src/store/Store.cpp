@@ -2,7 +2,6 @@
 
 #include <QScopeGuard>
 
-#include "session/Prompter.h"
 
 #include <QRegularExpression>
 
@@ -33,7 +32,7 @@ struct DepthGuard {
 
 } // namespace
 
-Store::Store(std::unique_ptr<Engine> engine, Prompter& prompter, Pacer& pacer,
+Store::Store(std::unique_ptr<Engine> engine, RetryQuestions& prompter, Pacer& pacer,
              RandomSource& random, GiveUp giveUp)
     : m_engine(std::move(engine)), m_prompter(prompter), m_pacer(pacer), m_random(random),
       m_giveUp(std::move(giveUp))
@@ -124,7 +123,7 @@ void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
                         QStringLiteral("Error %1: %2").arg(error.number()).arg(status);
                     const QString text = error.description() + QStringLiteral("\r\n") + source +
                                          QStringLiteral("\r\nRetry? (No to quit)");
-                    if (m_prompter.confirm(title, text, Prompter::Icon::Question)) {
+                    if (m_prompter.askRetry(title, text, true)) {
                         retryCount = 1;
                     } else {
                         if (askFailureQuestion(error, status))
@@ -247,7 +246,7 @@ bool Store::askFailureQuestion(const EngineError& error, const QString& status)
     const QString text = QStringLiteral("Error %1: %2\r\nStatus was %3\r\nRetry?")
                              .arg(error.number())
                              .arg(error.description(), status);
-    return m_prompter.confirm(QStringLiteral("Problems opening table"), text);
+    return m_prompter.askRetry(QStringLiteral("Problems opening table"), text, false);
 }
 
 void Store::abandon()

@@ -4,15 +4,13 @@
 #include "store/EngineError.h"
 #include "store/Pacer.h"
 #include "store/RecordSet.h"
+#include "store/RetryQuestions.h"
 
 #include <QString>
 
 #include <functional>
 #include <memory>
 
-namespace aquilevel {
-class Prompter;
-}
 
 namespace aquilevel::store {
 
@@ -25,7 +23,7 @@ class Store final {
 public:
     using GiveUp = std::function<void()>;
 
-    Store(std::unique_ptr<Engine> engine, Prompter& prompter, Pacer& pacer, RandomSource& random,
+    Store(std::unique_ptr<Engine> engine, RetryQuestions& prompter, Pacer& pacer, RandomSource& random,
           GiveUp giveUp);
     ~Store();
     Store(const Store&) = delete;
@@ -92,7 +90,7 @@ private:
     void leaveGroup(bool keep);
 
     std::unique_ptr<Engine> m_engine;
-    Prompter& m_prompter;
+    RetryQuestions& m_prompter;
     Pacer& m_pacer;
     RandomSource& m_random;
     GiveUp m_giveUp;

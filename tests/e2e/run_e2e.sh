@@ -59,8 +59,10 @@ start_display() {
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     # No key repeat: a key held down while the machine is busy must stay one key.
-    # A 1024 x 768 lab monitor: the trial screen must fit it whole.
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -r >"$work/xvfb.log" 2>&1 &
+    # A 1024 x 768 lab monitor: the trial screen must fit it whole. -noreset: the server
+    # would otherwise reset when its last client leaves (the check below, a program that
+    # ended), and refuse the next one while it does.
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -r -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local deadline=$((SECONDS + 30))
     while [ $SECONDS -lt $deadline ]; do
