@@ -21,7 +21,7 @@ QString pointNumber(double value);
 // The shortest plain decimal text that reads back as the same double, with a point.
 QString plainDecimal(double value);
 
-// The number a text begins with, as the original's Val read it: blanks are skipped,
+// The number a text begins with: blanks are skipped,
 // then an optional sign, digits, a point and digits, an optional exponent.
 // 0 when the text does not begin with a number.
 double leadingNumber(const QString& text);
@@ -32,7 +32,7 @@ bool beginsWithNumber(const QString& text);
 double RoundHalfUp(double value, double factor);
 
 // Rounds to the nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4),
-// as the original converted reals to whole numbers and timer intervals.
+// the rule for turning reals into whole numbers and timer intervals everywhere.
 double roundHalfEven(double value);
 
 } // namespace aquilevel::config

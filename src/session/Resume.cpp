@@ -49,8 +49,8 @@ public:
         return d;
     }
 
-    // Whole numbers take a real value rounded halves-to-even, as the original engine
-    // converted them, and must fit the counter they go into.
+    // Whole numbers take a real value rounded halves-to-even, as every whole number read
+    // from a real is, and must fit the counter they go into.
     template <typename Int>
     Int whole(const char* name)
     {

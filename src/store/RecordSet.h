@@ -14,7 +14,7 @@ class Store;
 // The rows of one OpenTable, released with the database when closed or destroyed. A snapshot is read once and cannot be changed; a dynaset
 // can append rows (addNew ... update) and, when it reads whole rows of one table, edit
 // them (edit ... update). update() stores the row for good before it returns.
-// Field names are matched without regard to letter case, as the original engine did.
+// Field names are matched without regard to letter case.
 class RecordSet final {
 public:
     enum class Kind { Snapshot, Dynaset };

@@ -1,6 +1,7 @@
 #include "store/Store.h"
 
 #include <QScopeGuard>
+#include <QScopedValueRollback>
 
 
 #include <QRegularExpression>
@@ -23,12 +24,6 @@ QString wholeRowTable(const QString& sql)
     const auto match = pattern.match(sql);
     return match.hasMatch() ? match.captured(1) : QString();
 }
-
-struct DepthGuard {
-    explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
-    ~DepthGuard() { --m_depth; }
-    int& m_depth;
-};
 
 } // namespace
 
@@ -96,7 +91,7 @@ void Store::transaction(const std::function<void(Connection&)>& work, bool readO
 void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
                   const QString& source, const QString& status)
 {
-    DepthGuard busy(m_depth);
+    const QScopedValueRollback busy(m_depth, m_depth + 1);
     int retryCount = 0;
     int restarts = 0;
     for (;;) {
