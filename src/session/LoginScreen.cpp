@@ -1,5 +1,6 @@
 #include "session/LoginScreen.h"
 
+#include "config/ControlCharacters.h"
 #include "session/EndGame.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
@@ -23,19 +24,6 @@
 
 namespace aquilevel {
 
-namespace {
-
-// Tabs, line breaks, escape sequences: nothing a name or a version may hold, and nothing
-// that a command may print raw to a terminal later.
-bool hasControlCharacters(const QString& text)
-{
-    for (const QChar c : text)
-        if (c.category() == QChar::Other_Control)
-            return true;
-    return false;
-}
-
-} // namespace
 
 LoginScreen::LoginScreen(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
@@ -161,7 +149,7 @@ void LoginScreen::start()
 
     for (const auto& [what, text] : {std::pair{QStringLiteral("login name"), s.Subject},
                                      std::pair{QStringLiteral("version"), s.Version}}) {
-        if (hasControlCharacters(text)) {
+        if (config::hasControlCharacters(text)) {
             m_session.prompter().inform(
                 kProgramTitle,
                 QStringLiteral("The %1 must not contain control characters (such as a tab or an "

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/ControlCharacters.h"
+
 #include <QString>
 
 namespace aquilevel::tools {
@@ -11,7 +13,7 @@ inline QString printable(const QString& text)
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
+        if (config::isControlCharacter(c))
             out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             out += c;
