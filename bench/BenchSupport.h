@@ -1,7 +1,6 @@
 #pragma once
 
 #include "session/Prompter.h"
-#include "task/TankView.h"
 
 #include <QString>
 
@@ -31,7 +30,5 @@ private:
     const char* m_program;
     QString m_expected;
 };
-
-using task::NullView;
 
 } // namespace aquilevel::bench

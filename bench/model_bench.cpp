@@ -10,7 +10,7 @@
 
 #include "BenchSupport.h"
 
-#include "recording/EventLog.h"
+#include "recording/Recorder.h"
 #include "session/Clock.h"
 #include "session/InitSession.h"
 #include "session/ProcessEnd.h"
@@ -35,16 +35,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
-class NullRecorder final : public recording::EventRecorder {
+// Times what the wrapped recorder spends on the event rows, period by period.
+class TimedRecorder final : public recording::Recorder {
 public:
-    void RecordEvent(const QString&) override { ++rows; }
-    long rows = 0;
-};
-
-// Times what the wrapped recorder spends, period by period.
-class TimedRecorder final : public recording::EventRecorder {
-public:
-    explicit TimedRecorder(recording::EventRecorder& inner) : m_inner(inner) {}
+    explicit TimedRecorder(recording::Recorder& inner) : m_inner(inner) {}
     void RecordEvent(const QString& type) override
     {
         const auto start = SteadyClock::now();
@@ -52,11 +46,14 @@ public:
         spentMs += std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
         ++rows;
     }
+    void AddTrialSummary(bool inflowEmpty, bool outflowEmpty) override { m_inner.AddTrialSummary(inflowEmpty, outflowEmpty); }
+    void UpdateTrialSummary() override { m_inner.UpdateTrialSummary(); }
+    void AddSubmitTime(qint32 trial) override { m_inner.AddSubmitTime(trial); }
     double spentMs = 0;
     long rows = 0;
 
 private:
-    recording::EventRecorder& m_inner;
+    recording::Recorder& m_inner;
 };
 
 void configure(SessionState& s, qint32 periods)
@@ -94,6 +91,7 @@ void period(task::TankModel& model, SessionState& s)
 {
     const double amount = s.tank.AmountInTank / s.tank.UnitScale;
     const double gap = s.setup.GoalLinePoisition - amount;
+    model.openPeriod();
     model.submitOrders(gap > 0 ? gap / 3 : 0, gap < 0 ? -gap / 3 : 0);
     model.EnvironmentDecision();
     model.processDecision();
@@ -126,12 +124,11 @@ int main(int argc, char** argv)
     Session session({prompter, clock, processEnd, pacer},
                     std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
     SessionState& s = session.state;
-    bench::NullView view;
 
     // (1) The model alone, in sessions of at most 30000 periods (the scenario's reach).
     {
-        NullRecorder recorder;
-        task::TankModel model(s, view, recorder, clock);
+        recording::NullRecorder recorder;
+        task::TankModel model(s, recorder, clock);
         const auto start = SteadyClock::now();
         long done = 0;
         while (done < periods) {
@@ -144,14 +141,14 @@ int main(int argc, char** argv)
         }
         const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
         std::printf("model alone: %ld periods in %.3f s, %.0f periods/s (%ld event rows not stored)\n",
-                    done, seconds, done / seconds, recorder.rows);
+                    done, seconds, done / seconds, recorder.events);
     }
 
     // (2) Every event row stored in an encrypted file.
     {
-        recording::EventLog log(session);
+        recording::StoreRecorder log(session.store(), clock, s);
         TimedRecorder recorder(log);
-        task::TankModel model(s, view, recorder, clock);
+        task::TankModel model(s, recorder, clock);
         configure(s, stored);
         InitSession(session);
         std::vector<double> perPeriod;

@@ -2,7 +2,8 @@
 
 #include "config/ExperimentSetup.h"
 #include "config/NumberFormat.h"
-#include "recording/EventLog.h"
+#include "recording/Recorder.h"
+#include "session/Clock.h"
 #include "session/EndGame.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 
+#include <QScopedValueRollback>
 #include <QCoreApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -358,15 +360,12 @@ void InstructionScreen::cmdContinue_Click()
         // Continue then must not write a second row.
         if (m_busy || m_continued)
             return;
-        m_busy = true;
-        struct Reset {
-            bool& flag;
-            ~Reset() { flag = false; }
-        } reset{m_busy};
+        const QScopedValueRollback busy(m_busy, true);
 
         m_session.state.InTask = false;
         // The event counter is not advanced: the row carries its current value.
-        recording::EventLog(m_session).RecordEvent(QStringLiteral("Continue Clicked"));
+        recording::StoreRecorder(m_session.store(), m_session.clock(), m_session.state)
+            .RecordEvent(QStringLiteral("Continue Clicked"));
         m_continued = true;
         accept();
     });

@@ -1,8 +1,9 @@
-#include "recording/EventLog.h"
+#include "recording/Recorder.h"
 
 #include "recording/RowFlags.h"
 #include "session/Clock.h"
-#include "session/Session.h"
+#include "session/SessionState.h"
+#include "store/Store.h"
 
 #include <limits>
 #include <stdexcept>
@@ -16,18 +17,17 @@ qint32 nextCount(qint32 value, const char* what)
     return value + 1;
 }
 
-void EventLog::RecordEvent(const QString& eventType)
+void StoreRecorder::RecordEvent(const QString& eventType)
 {
-    const SessionState& s = m_session.state;
+    const SessionState& s = m_state;
     const config::ExperimentSetup& setup = s.setup;
     const task::TankState& tank = s.tank;
-    const QDateTime now = m_session.clock().now();
+    const QDateTime now = m_clock.now();
     const int t = s.Trial;
     // Outside the task (the instructions) the flows and amounts are written as zeros.
     const auto inTask = [&](double value) { return s.InTask ? QVariant(value) : QVariant(0); };
 
-    store::Store& store = m_session.store();
-    auto rs = store.OpenTable("datExperimentTrials", false, QStringLiteral("Recording data"));
+    auto rs = m_store.OpenTable("datExperimentTrials", false, QStringLiteral("Recording data"));
     rs->addNew();
     rs->setField(QStringLiteral("Subject"), s.Subject);
     rs->setField(QStringLiteral("Version"), s.Version);

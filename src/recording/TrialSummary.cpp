@@ -1,9 +1,9 @@
-#include "recording/TrialSummary.h"
+#include "recording/Recorder.h"
 
 #include "recording/RowFlags.h"
-#include "recording/EventLog.h"
 #include "session/Clock.h"
-#include "session/Session.h"
+#include "session/SessionState.h"
+#include "store/Store.h"
 
 namespace aquilevel::recording {
 
@@ -13,9 +13,9 @@ const QTime kMidnight(0, 0);
 
 } // namespace
 
-void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty)
+void StoreRecorder::AddTrialSummary(bool inflowBoxEmpty, bool outflowBoxEmpty)
 {
-    SessionState& s = session.state;
+    SessionState& s = m_state;
     const config::ExperimentSetup& setup = s.setup;
     task::TankState& tank = s.tank;
     const int t = s.Trial;
@@ -26,13 +26,12 @@ void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty
     const QVariant userIn = inflowBoxEmpty ? QVariant(0) : QVariant(tank.UserInFlow.value(t));
     const QVariant userOut = outflowBoxEmpty ? QVariant(0) : QVariant(tank.UserOutFlow.value(t));
 
-    store::Store& store = session.store();
-    auto rs = store.OpenTable("datTrialSummary", false, QStringLiteral("Recording data"));
+    auto rs = m_store.OpenTable("datTrialSummary", false, QStringLiteral("Recording data"));
     rs->addNew();
     rs->setField(QStringLiteral("Subject"), s.Subject);
     rs->setField(QStringLiteral("Version"), s.Version);
     rs->setField(QStringLiteral("Trial"), opened);
-    rs->setField(QStringLiteral("Date"), session.clock().now().date());
+    rs->setField(QStringLiteral("Date"), m_clock.now().date());
     rs->setField(QStringLiteral("startTime"), tank.PeriodStartTime);
     rs->setField(QStringLiteral("endTime"), tank.PeriodEndTime);
     rs->setField(QStringLiteral("UserInFlow"), userIn);
@@ -56,14 +55,13 @@ void AddTrialSummary(Session& session, bool inflowBoxEmpty, bool outflowBoxEmpty
     tank.PeriodEndTime = kMidnight;
 }
 
-void UpdateTrialSummary(Session& session)
+void StoreRecorder::UpdateTrialSummary()
 {
-    const SessionState& s = session.state;
+    const SessionState& s = m_state;
     const task::TankState& tank = s.tank;
     const int t = s.Trial;
 
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(
+    auto rs = m_store.OpenTable(
         store::Query(QStringLiteral("select * from datTrialSummary where Version=? and Subject=? "
                                     "and Trial=?"),
                      {s.Version, s.Subject, t}),
@@ -96,25 +94,19 @@ void UpdateTrialSummary(Session& session)
     rs->close();
 }
 
-void AddSubmitTime(Session& session)
+void StoreRecorder::AddSubmitTime(qint32 trial)
 {
-    AddSubmitTime(session, session.state.Trial);
-}
-
-void AddSubmitTime(Session& session, qint32 trial)
-{
-    const SessionState& s = session.state;
+    const SessionState& s = m_state;
     const task::TankState& tank = s.tank;
     // Both times are taken by the Submit handler just before this call.
     const QTime pressed = s.setup.IsTimeDriven ? tank.SubmitTime : tank.PeriodEndTime;
 
-    store::Store& store = session.store();
-    auto rs = store.OpenTable("datUserTimesSummary", false, QStringLiteral("Recording data"));
+    auto rs = m_store.OpenTable("datUserTimesSummary", false, QStringLiteral("Recording data"));
     rs->addNew();
     rs->setField(QStringLiteral("Subject"), s.Subject);
     rs->setField(QStringLiteral("Version"), s.Version);
     rs->setField(QStringLiteral("Trial"), trial);
-    rs->setField(QStringLiteral("Date"), session.clock().now().date());
+    rs->setField(QStringLiteral("Date"), m_clock.now().date());
     rs->setField(QStringLiteral("SubmitClickTime"), pressed);
     rs->update();
     rs->close();

@@ -1,13 +1,11 @@
 #include "session/InterruptedPeriod.h"
 
-#include "recording/EventLog.h"
-#include "recording/TrialSummary.h"
+#include "recording/Recorder.h"
 #include "session/Resume.h"
 #include "session/Session.h"
 #include "store/Query.h"
 #include "store/Store.h"
 #include "task/TankModel.h"
-#include "task/TankView.h"
 
 #include <QScopedValueRollback>
 
@@ -82,7 +80,7 @@ void dateEnvironmentStep(task::TankState& tank, const QList<LoggedEvent>& events
 
 // The rest of a user step from the stage it reached: the pipeline, the deliveries, the
 // cost row and the completed summary.
-void finishUserStep(Session& session, task::TankModel& model, UserStage stage)
+void finishUserStep(Session& session, task::TankModel& model, recording::Recorder& log, UserStage stage)
 {
     task::TankState& tank = session.state.tank;
     const bool before = tank.UserFlowInPlay;
@@ -92,12 +90,13 @@ void finishUserStep(Session& session, task::TankModel& model, UserStage stage)
         model.deliverDueOrders(stage == UserStage::InflowDelivered);
     tank.UserFlowInPlay = model.userFlowInPlayAfterUserStep(before);
     model.closePeriod();
-    recording::UpdateTrialSummary(session);
+    log.UpdateTrialSummary();
 }
 
 // Participant-paced: Submit Clicked and the environment step, then the user step, then
 // the cost row. The newest row says how far the period got.
-void finishPacedPeriod(Session& session, task::TankModel& model, const QList<LoggedEvent>& events)
+void finishPacedPeriod(Session& session, task::TankModel& model, recording::Recorder& log,
+                       const QList<LoggedEvent>& events)
 {
     const QString newest = events.isEmpty() ? QString() : events.last().eventType;
     task::TankState& tank = session.state.tank;
@@ -113,7 +112,7 @@ void finishPacedPeriod(Session& session, task::TankModel& model, const QList<Log
     const UserStage stage = newest == kSubmitClicked || newest == kEnvironmentEffect
                                 ? UserStage::Started
                                 : stageOf(newest);
-    finishUserStep(session, model, stage);
+    finishUserStep(session, model, log, stage);
 }
 
 // Time-driven: the clock's tick opens the period and runs the user step first (when no
@@ -122,7 +121,8 @@ void finishPacedPeriod(Session& session, task::TankModel& model, const QList<Log
 // rows of the period, replayed against these rules, tell which steps are still open.
 // Where a Submit's user animation and the environment's ran at the same time, a cost
 // row is taken as the end of the user step.
-void finishTimedPeriod(Session& session, task::TankModel& model, const QList<LoggedEvent>& events)
+void finishTimedPeriod(Session& session, task::TankModel& model, recording::Recorder& log,
+                       const QList<LoggedEvent>& events)
 {
     SessionState& s = session.state;
     task::TankState& tank = s.tank;
@@ -215,7 +215,7 @@ void finishTimedPeriod(Session& session, task::TankModel& model, const QList<Log
             tank.IsEnvInFlow = tank.IsEnvOutFlow = true;
     }
     if (userOpen) {
-        finishUserStep(session, model, stage);
+        finishUserStep(session, model, log, stage);
         if (ticked && !envActed) {
             model.EnvironmentDecision();
             if (!events.isEmpty())
@@ -226,7 +226,7 @@ void finishTimedPeriod(Session& session, task::TankModel& model, const QList<Log
     if (envOpen) {
         // The end of the environment's animation.
         model.CalCost(tank.AmountInTank);
-        recording::UpdateTrialSummary(session);
+        log.UpdateTrialSummary();
         model.recordEvent(kAfterCost);
     }
 }
@@ -265,12 +265,11 @@ void FinishInterruptedPeriod(Session& session)
 
     // The rows finished here are the task's own, with its amounts.
     const QScopedValueRollback inTask(s.InTask, true);
-    task::NullView view;
-    recording::EventLog log(session);
-    task::TankModel model(s, view, log, session.clock());
+    recording::StoreRecorder log(session.store(), session.clock(), s);
+    task::TankModel model(s, log, session.clock());
     store::Store::Group rows(session.store());
     if (!s.setup.IsTimeDriven) {
-        finishPacedPeriod(session, model, events);
+        finishPacedPeriod(session, model, log, events);
     } else {
         // The clock opens a period with its summary row; its first event row may not
         // have come yet.
@@ -282,7 +281,7 @@ void FinishInterruptedPeriod(Session& session)
                 s.tank.UserOutFlow[opened] = 0;
             }
         }
-        finishTimedPeriod(session, model, events);
+        finishTimedPeriod(session, model, log, events);
     }
     rows.commit();
 }

@@ -2,6 +2,7 @@
 
 #include "config/NumberFormat.h"
 #include "session/SessionState.h"
+#include "task/TankModel.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -101,7 +102,7 @@ TankDrawing::TankDrawing(SessionState& state, QWidget* parent) : QWidget(parent)
     // Painted shapes and lines, in painting order: the water below the outline, the
     // lines above both.
     addItem(QStringLiteral("TankFill0"), DrawingItem::Filled, QRectF(2880, 2760, 9360, 3615), kBlue, false);
-    addItem(QStringLiteral("Tank0"), DrawingItem::Outline, QRectF(2880, 2760, 9375, 3585), kBlack, true, 3);
+    addItem(QStringLiteral("Tank0"), DrawingItem::Outline, QRectF(2880, 2760, 9375, kTankHeightTwips), kBlack, true, 3);
     addLine(QStringLiteral("WaterLine0"), QLineF(2880, 2760, 12240, 2760), kBlue, true);
     for (int i = 0; i < kMaxMarks; ++i) {
         const double y = 6360 - 240 * i;
@@ -434,13 +435,8 @@ void TankDrawing::PlaceYMarks(qint16 NumberOfMarks, const QStringList& Labels)
 {
     const double numMarks = m_state.setup.numMarks;
     m_unitsPerMark = m_state.TopLabelValue / numMarks;
-    m_unitScale = item(QStringLiteral("Tank0"))->rect.height() / numMarks;
-    m_state.tank.UnitScale = m_unitScale;
-
-    // From here on the amounts are held in twips-scaled form.
-    m_state.tank.GoalAmount *= m_unitScale;
-    m_state.setup.InitialAmountInTank *= m_unitScale;
-    m_state.tank.AmountInTank *= m_unitScale;
+    // The amounts are held as heights in the tank: one mark per unit of the scale.
+    m_unitScale = m_state.tank.UnitScale;
 
     const double bottom = tankBottom();
     for (int i = 0; i < NumberOfMarks && i < kMaxMarks; ++i) {

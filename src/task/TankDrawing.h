@@ -74,9 +74,8 @@ public:
     // Half the design size.
     QSize minimumSizeHint() const override;
 
-    // Places the scale, sets UnitScale and UnitsPerMark, and converts GoalAmount,
-    // InitialAmountInTank and AmountInTank to the held form (multiplied by UnitScale).
-    // Call it once per session, before any other drawing.
+    // Places the scale for the state's UnitScale (the amounts already in the held form)
+    // and sets UnitsPerMark. Call it once per session, before any other drawing.
     void PlaceYMarks(qint16 NumberOfMarks, const QStringList& Labels);
     // Redraws the stock for a held amount in the current display mode.
     void FillTank(qint16 Num, double Amount);

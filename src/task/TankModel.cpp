@@ -1,7 +1,7 @@
 #include "task/TankModel.h"
 
 #include "config/NumberFormat.h"
-#include "recording/EventLog.h"
+#include "recording/Recorder.h"
 #include "session/Clock.h"
 #include "session/SessionState.h"
 
@@ -13,20 +13,22 @@ const QString TankModel::kNoUserEffectStatus = QStringLiteral(
     "Ah ha! Your previous request for Inflow and OutFlow cannot be met in this time period!");
 const QString TankModel::kEnvironmentStatus = QStringLiteral("Environment Action in Play");
 const QString TankModel::kUserFlowStatus = QStringLiteral("User flow Action in Play");
+const QString TankModel::kStartStatus =
+    QStringLiteral("Try to meet the goal line on the tank by adjusting Inflow and Outflow");
 
-namespace {
-
-QString cellText(const char* who, double quantity)
+TankModel::TankModel(SessionState& state, recording::Recorder& recorder, const Clock& clock)
+    : m_state(state), m_recorder(recorder), m_clock(clock)
 {
-    return QString::fromLatin1(who) + config::pointNumber(quantity);
+    m_picture.status = kStartStatus;
 }
 
-} // namespace
-
-TankModel::TankModel(SessionState& state, TankView& view, recording::EventRecorder& recorder,
-                     const Clock& clock)
-    : m_state(state), m_view(view), m_recorder(recorder), m_clock(clock)
+void TankModel::takeHeldForm(SessionState& state)
 {
+    TankState& tank = state.tank;
+    tank.UnitScale = kTankHeightTwips / state.setup.numMarks;
+    tank.GoalAmount *= tank.UnitScale;
+    state.setup.InitialAmountInTank *= tank.UnitScale;
+    tank.AmountInTank *= tank.UnitScale;
 }
 
 QTime TankModel::timeOfDay() const
@@ -44,8 +46,12 @@ void TankModel::recordEvent(const QString& eventType)
 
 void TankModel::hideStreams()
 {
-    for (qint16 region = UserInflowRegion; region <= EnvOutflowRegion; ++region)
-        m_view.PipeWater(region, false);
+    m_picture.streams.fill(false);
+}
+
+bool TankModel::environmentActs() const
+{
+    return m_state.EnvInFlow.value(m_state.Trial) > 0 || m_state.EnvOutFlow.value(m_state.Trial) > 0;
 }
 
 double TankModel::DueInflow(qint32 t) const
@@ -86,11 +92,18 @@ TankModel::Due TankModel::dueOut() const
     return due(m_state.setup.outFlowTPAfter, DueOutflow(m_state.Trial));
 }
 
+void TankModel::openPeriod()
+{
+    SessionState& s = m_state;
+    s.tank.EnvActedThisPeriod = false;
+    s.Trial = recording::nextCount(s.Trial, "Trial");
+    s.tank.UserInFlow[s.Trial] = 0;
+    s.tank.UserOutFlow[s.Trial] = 0;
+}
+
 void TankModel::submitOrders(double inflow, double outflow)
 {
     SessionState& s = m_state;
-    if (!s.setup.IsTimeDriven)
-        s.Trial = recording::nextCount(s.Trial, "Trial");
     s.tank.UserInFlow[s.Trial] = inflow;
     s.tank.UserOutFlow[s.Trial] = outflow;
     s.tank.IsUserInFlow = s.tank.IsUserOutFlow = false;
@@ -110,31 +123,16 @@ void TankModel::EnvironmentDecision()
     hideStreams();
     tank.IsEnvInFlow = true;
     tank.IsEnvOutFlow = true;
-    if (in > 0 || out > 0) {
-        m_view.PipeWater(UserInflowRegion, false);
-        m_view.PipeWater(UserOutflowRegion, false);
-        m_view.PipeWater(EnvInflowRegion, true);
-        m_view.PipeWater(EnvOutflowRegion, true);
-        m_view.tagFlow(TankView::FlowTag::EnvInflow, sim * in);
-        m_view.tagFlow(TankView::FlowTag::EnvOutflow, sim * out);
+    if (environmentActs()) {
+        m_picture.streams[EnvInflowRegion] = m_picture.streams[EnvOutflowRegion] = true;
         // Both rates act, whatever their sign, once either is positive.
         tank.AmountInTank =
             ((in - out) * sim + (1 / tank.UnitScale) * tank.AmountInTank) * tank.UnitScale;
-        m_view.FillTank(kTankNumber, tank.AmountInTank);
         recordEvent(QStringLiteral("Environment Effect"));
-        m_view.setStatus(kEnvironmentStatus);
-        m_view.SetEnvInputCell(0, cellText("ENV: ", sim * in));
-        m_view.LightInflowCell(1, 0);
-        m_view.SetEnvInputCell(1, QString());
-        m_view.BlankCell(1, 1);
-        m_view.SetEnvOutputCell(0, cellText("ENV: ", sim * out));
-        m_view.LightOutflowCell(1, 0);
-        m_view.SetEnvOutputCell(1, QString());
-        m_view.BlankCell(3, 1);
+        m_picture.status = kEnvironmentStatus;
+        m_picture.envIn = {PipeAt::Entering, true, sim * in};
+        m_picture.envOut = {PipeAt::Entering, true, sim * out};
     }
-    if (!s.setup.IsTimeDriven)
-        m_view.setSubmitEnabled(false);
-    m_view.startStageTimer(TankView::StageTimer::EnvDelay, s.setup.envDelay);
     tank.EnvActedThisPeriod = true;
 }
 
@@ -161,21 +159,17 @@ void TankModel::processDecision(bool noUserEffectWritten)
     // Judged by the two delays, not by the period step of the orders.
     if (!noUserEffectWritten && s.Trial % s.setup.inFlowTPAfter != 0 &&
         s.Trial % s.setup.outFlowTPAfter != 0) {
-        m_view.setStatus(kNoUserEffectStatus);
+        m_picture.status = kNoUserEffectStatus;
         recordEvent(QStringLiteral("No User Effect"));
     }
 
     const Due in = dueIn();
     if (in.acts) {
         if (in.inPlay) {
-            m_view.PipeWater(UserInflowRegion, true);
+            m_picture.streams[UserInflowRegion] = true;
             tank.IsUserInFlow = true;
-            m_view.setStatus(kUserFlowStatus);
-            m_view.SetUserInputCell(0, cellText("USER: ", in.quantity));
-            m_view.LightInflowCell(0, 0);
-            m_view.SetUserInputCell(1, QString());
-            m_view.BlankCell(0, 1);
-            m_view.tagFlow(TankView::FlowTag::UserInflow, in.quantity);
+            m_picture.status = kUserFlowStatus;
+            m_picture.userIn = {PipeAt::Entering, true, in.quantity};
             if (in.ownOrder)
                 tank.UserFlowInPlay = true;
         } else if (s.setup.IsTimeDriven) {
@@ -188,14 +182,10 @@ void TankModel::processDecision(bool noUserEffectWritten)
     const Due out = dueOut();
     if (out.acts) {
         if (out.inPlay) {
-            m_view.PipeWater(UserOutflowRegion, true);
+            m_picture.streams[UserOutflowRegion] = true;
             tank.IsUserOutFlow = true;
-            m_view.setStatus(kUserFlowStatus);
-            m_view.SetUserOutputCell(0, cellText("USER: ", out.quantity));
-            m_view.LightOutflowCell(0, 0);
-            m_view.SetUserOutputCell(1, QString());
-            m_view.BlankCell(2, 1);
-            m_view.tagFlow(TankView::FlowTag::UserOutflow, out.quantity);
+            m_picture.status = kUserFlowStatus;
+            m_picture.userOut = {PipeAt::Entering, true, out.quantity};
             if (out.ownOrder)
                 tank.UserFlowInPlay = true;
         } else if (s.setup.IsTimeDriven) {
@@ -205,8 +195,6 @@ void TankModel::processDecision(bool noUserEffectWritten)
             tank.TotalForwardDischarge - out.quantity + tank.UserOutFlow.value(s.Trial);
     }
 
-    m_view.setSubmitEnabled(false);
-    m_view.startStageTimer(TankView::StageTimer::UserDelay, s.setup.userDelay);
 }
 
 void TankModel::deliverDueOrders(bool inflowDelivered)
@@ -224,12 +212,7 @@ void TankModel::deliverDueOrders(bool inflowDelivered)
         if (in.inPlay) {
             tank.AmountInTank =
                 ((1 / tank.UnitScale) * tank.AmountInTank + in.quantity) * tank.UnitScale;
-            m_view.SetUserInputCell(0, QString());
-            m_view.BlankCell(0, 0);
-            m_view.SetUserInputCell(1, cellText("USER: ", in.quantity));
-            m_view.LightInflowCell(0, 1);
-            m_view.blankFlowTag(TankView::FlowTag::UserInflow);
-            m_view.FillTank(kTankNumber, tank.AmountInTank);
+            m_picture.userIn = {PipeAt::Arrived, false, in.quantity};
             recordEvent(QStringLiteral("User Inflow"));
         }
     }
@@ -244,12 +227,7 @@ void TankModel::deliverDueOrders(bool inflowDelivered)
             // Nothing limits the outflow to the water present: the amount may go below 0.
             tank.AmountInTank =
                 ((1 / tank.UnitScale) * tank.AmountInTank - out.quantity) * tank.UnitScale;
-            m_view.SetUserOutputCell(0, QString());
-            m_view.BlankCell(2, 0);
-            m_view.SetUserOutputCell(1, cellText("USER: ", out.quantity));
-            m_view.LightOutflowCell(0, 1);
-            m_view.FillTank(kTankNumber, tank.AmountInTank);
-            m_view.blankFlowTag(TankView::FlowTag::UserOutflow);
+            m_picture.userOut = {PipeAt::Arrived, false, out.quantity};
             recordEvent(QStringLiteral("User Outflow"));
         }
     }
@@ -291,7 +269,6 @@ void TankModel::CalCost(const double& amount)
     } else {
         tank.CurrentBonus = 0;
     }
-    m_view.showMoney(tank.CurrentBonus, tank.TotBonus, tank.CurrentCost, tank.TotCost);
 }
 
 void TankModel::closePeriod()
@@ -301,6 +278,26 @@ void TankModel::closePeriod()
     recordEvent(QStringLiteral("After Cost Calculation"));
     tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
     tank.IsUserInFlow = tank.IsUserOutFlow = false;
+}
+
+void TankModel::environmentArrives()
+{
+    if (!environmentActs())
+        return;
+    m_picture.envIn.at = m_picture.envOut.at = PipeAt::Arrived;
+    m_picture.envIn.tagged = m_picture.envOut.tagged = false;
+}
+
+void TankModel::environmentGone()
+{
+    if (environmentActs())
+        m_picture.envIn.at = m_picture.envOut.at = PipeAt::Empty;
+}
+
+void TankModel::ordersGone()
+{
+    m_picture.userIn.at = m_picture.userOut.at = PipeAt::Empty;
+    m_picture.status.clear();
 }
 
 } // namespace aquilevel::task

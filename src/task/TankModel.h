@@ -1,6 +1,6 @@
 #pragma once
 
-#include "task/TankView.h"
+#include "task/PeriodView.h"
 
 #include <QTime>
 
@@ -8,23 +8,32 @@ namespace aquilevel {
 class Clock;
 struct SessionState;
 namespace recording {
-class EventRecorder;
+class Recorder;
 }
 } // namespace aquilevel
 
 namespace aquilevel::task {
 
+// The height of the tank in the drawing's units (twips). Amounts are held as heights in
+// them: one scale mark per unit of the labelled scale, numMarks marks to the top.
+constexpr double kTankHeightTwips = 3585;
+
 // The steps of a time period on the session's tank state: the environment step, the
 // user step with its delay pipeline, the delivery of what falls due, and the cost step.
-// Each step shows its effects through a TankView and writes its events as it goes.
+// Each step keeps the period's picture up to date and writes its events as it goes; it
+// needs no window.
 class TankModel final {
 public:
-    TankModel(SessionState& state, TankView& view, recording::EventRecorder& recorder,
-              const Clock& clock);
+    TankModel(SessionState& state, recording::Recorder& recorder, const Clock& clock);
 
-    // The participant's orders for a period: in participant-paced play the period
-    // opens here (Trial advances); in time-driven play they act on the current one.
-    // Writes "Submit Clicked".
+    // The amounts enter the task: UnitScale is set from the scale marks, and the goal,
+    // the initial amount and the amount in the tank are multiplied by it (the held
+    // form). Once per session, when the trial screen opens.
+    static void takeHeldForm(SessionState& state);
+
+    // The next period opens (Trial advances) with no orders of its own yet.
+    void openPeriod();
+    // The participant's orders for the current period. Writes "Submit Clicked".
     void submitOrders(double inflow, double outflow);
 
     // The environment's flows of the period act on the tank.
@@ -44,6 +53,14 @@ public:
     // The end of a period: cost and bonus, "After Cost Calculation", flags cleared.
     void closePeriod();
 
+    // The environment's flows reach the end of their pipes, then leave them.
+    void environmentArrives();
+    void environmentGone();
+    // The delivered orders leave their pipes.
+    void ordersGone();
+
+    const PeriodPicture& picture() const { return m_picture; }
+
     // Advances EventID and writes an event row.
     void recordEvent(const QString& eventType);
 
@@ -55,6 +72,7 @@ public:
     static const QString kNoUserEffectStatus;
     static const QString kEnvironmentStatus;
     static const QString kUserFlowStatus;
+    static const QString kStartStatus;
 
 private:
     struct Due {
@@ -70,10 +88,12 @@ private:
     QTime timeOfDay() const;
     void hideStreams();
 
+    bool environmentActs() const;
+
     SessionState& m_state;
-    TankView& m_view;
-    recording::EventRecorder& m_recorder;
+    recording::Recorder& m_recorder;
     const Clock& m_clock;
+    PeriodPicture m_picture;
 };
 
 } // namespace aquilevel::task

@@ -9,11 +9,6 @@ struct ExperimentSetup;
 
 namespace aquilevel::task {
 
-// The four water streams of the tank drawing, by the numbers the drawing and the
-// animation pass around, and the number of the tank itself.
-enum PipeRegion { UserInflowRegion = 0, UserOutflowRegion = 1, EnvInflowRegion = 2, EnvOutflowRegion = 3 };
-constexpr int kTankNumber = 0;
-
 // The tank, its delayed orders and the money, for one session.
 struct TankState {
     // Amounts in units until the trial screen lays out the tank, then multiplied by

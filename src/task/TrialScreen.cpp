@@ -1,13 +1,18 @@
 #include "task/TrialScreen.h"
 
 #include "config/NumberFormat.h"
-#include "session/Clock.h"
+#include "session/EndGame.h"
+#include "session/PasswordGate.h"
+#include "session/ProcessEnd.h"
+#include "session/Prompter.h"
 #include "session/Session.h"
 #include "task/EntryFilter.h"
 #include "task/TankDrawing.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QGridLayout>
 #include <QResizeEvent>
 #include <QScreen>
@@ -20,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -42,11 +48,20 @@ void setTextColor(QLabel* label, const QColor& color)
     label->setPalette(palette);
 }
 
+// An order as typed: where the decimal separator is a comma, a typed comma is the
+// decimal point (the entry filter lets it through only there).
+QString orderText(const QLineEdit* box)
+{
+    QString text = box->text();
+    return text.replace(QLatin1Char(','), QLatin1Char('.'));
+}
+
 } // namespace
 
 TrialScreen::TrialScreen(Session& session, QWidget* parent)
-    : QDialog(parent, Qt::Window), m_session(session), m_log(session),
-      m_model(session.state, *this, m_log, session.clock())
+    : QDialog(parent, Qt::Window), m_session(session),
+      m_recorder(session.store(), session.clock(), session.state),
+      m_cycle(session.state, session.clock(), session.store(), m_recorder, *this, *this, this)
 {
     setObjectName(QStringLiteral("frmCistern"));
     setWindowTitle(QStringLiteral("Aquilevel"));
@@ -93,14 +108,9 @@ QLabel* TrialScreen::addLabel(const char* name, const QString& text)
     return label;
 }
 
-QTimer* TrialScreen::addTimer(const char* name, void (TrialScreen::*tick)())
+QLabel* TrialScreen::label(const char* name) const
 {
-    auto* timer = new QTimer(this);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setSingleShot(true); // each handler disables its own timer: one start, one tick
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, [this, tick] { guarded(tick); });
-    return timer;
+    return findChild<QLabel*>(QString::fromLatin1(name));
 }
 
 void TrialScreen::buildControls()
@@ -174,7 +184,9 @@ void TrialScreen::buildControls()
     m_submit->setDefault(true);
     decisions->addWidget(m_submit, 1, 3);
     decisions->setColumnStretch(4, 1);
-    connect(m_submit, &QPushButton::clicked, this, [this] { guarded(&TrialScreen::submitClicked); });
+    connect(m_submit, &QPushButton::clicked, this, [this] {
+        m_cycle.submit([this] { return m_submit->isEnabled() && entriesAreNumbers(); });
+    });
 
     // Money, and the pipeline totals at the right.
     auto* money = new QGridLayout;
@@ -211,13 +223,6 @@ void TrialScreen::buildControls()
     layout->addLayout(middle, 1);
     layout->addLayout(decisions);
     layout->addLayout(money);
-
-    m_timer1 = addTimer("Timer1", &TrialScreen::onTimer1);
-    m_timer2 = addTimer("Timer2", &TrialScreen::onTimer2);
-    m_envDelay = addTimer("tmrEnvDelay", &TrialScreen::onEnvDelay);
-    m_envMv = addTimer("tmrEnvMv", &TrialScreen::onEnvMv);
-    m_userDelay = addTimer("tmrUserDelay", &TrialScreen::onUserDelay);
-    m_userMv = addTimer("tmrUserMv", &TrialScreen::onUserMv);
 
     m_filter = new EntryFilter([this] { exitKey(); }, this);
     m_filter->watchEntry(m_inflow);
@@ -281,17 +286,11 @@ void TrialScreen::showFilling(bool fullScreen)
 void TrialScreen::load()
 {
     m_lossWatch = std::make_unique<WindowLossWatch>(*this, [this] { windowLost(); });
-    SessionState& s = m_session.state;
+    m_cycle.enter();
+    const SessionState& s = m_session.state;
     const config::ExperimentSetup& setup = s.setup;
-    TankState& tank = s.tank;
-    const auto label = [this](const char* name) {
-        return findChild<QLabel*>(QString::fromLatin1(name));
-    };
+    const TankState& tank = s.tank;
 
-    s.InTask = true;
-    m_timer1->setInterval(1);
-    m_timer2->setInterval(int(config::roundHalfEven(setup.TimeBetweenEnvTries)));
-    tank.PeriodStartTime = timeOfDay();
     if (s.Trial == 0) {
         label("lblCurrCostVal")->setText(QStringLiteral("0.00"));
         label("lblAccuCostVal")->setText(QStringLiteral("0.00"));
@@ -299,13 +298,11 @@ void TrialScreen::load()
         label("lblCurrCostVal")->setText(config::plainDecimal(tank.CurrentCost));
         label("lblAccuCostVal")->setText(config::plainDecimal(tank.TotCost));
     }
-    label("lblCurrTimePeriod")->setText(QString::number(s.Trial));
+    showPeriodNumber();
     label("lblTotTimePeriod")->setText(QString::number(setup.MaxTrial));
     label("lblUnits")->setText(setup.YUnits);
     label("lblCurrBonusVal")->setText(config::format000(tank.CurrentBonus));
     label("lblAccuBonusVal")->setText(config::format000(tank.TotBonus));
-    label("lblBackOrderVal")->setText(config::format000(tank.TotalBackOrder));
-    label("lblForwardOrderVal")->setText(config::format000(tank.TotalForwardDischarge));
     for (const char* name : {"lblTimePeriod", "lblCurrTimePeriod", "lblOf", "lblTotTimePeriod"})
         label(name)->setVisible(setup.ShowTimePeriods);
     m_counter->setVisible(setup.ShowTimePeriods); // else its black ground stays behind
@@ -316,7 +313,6 @@ void TrialScreen::load()
     m_inflow->setText(QStringLiteral("0"));
     m_outflow->setText(QStringLiteral("0"));
     focusInflow();
-    setStatus(QStringLiteral("Try to meet the goal line on the tank by adjusting Inflow and Outflow"));
 
     const QString& u = setup.YUnits;
     label("lblInFlowStatusEnv")->setText(QStringLiteral("Env InFlow(") + u + QStringLiteral("/Time Period):"));
@@ -329,156 +325,275 @@ void TrialScreen::load()
     label("lblOutflow")->setText(QStringLiteral("Enter the Outflow(") + u + QStringLiteral("/Time Period):"));
 
     m_drawing->PlaceYMarks(setup.numMarks, s.MarkLabels);
-    if (s.Trial != 0) {
-        m_drawing->FillTank(kTankNumber, tank.AmountInTank);
-        refreshEnvironmentValues();
-    } else {
-        m_drawing->FillTank(kTankNumber, s.setup.InitialAmountInTank);
-        tank.AmountInTank = s.setup.InitialAmountInTank;
-    }
-
+    m_drawing->FillTank(kTankNumber, tank.AmountInTank);
+    if (s.Trial != 0)
+        showEnvironmentValues();
     if (setup.graphicalMode) {
         m_drawing->ShowContinuousLayout();
-        for (qint16 region = UserInflowRegion; region <= EnvOutflowRegion; ++region)
-            m_drawing->PipeWater(region, false);
         m_drawing->PlaceGoalLine(tank.GoalAmount / m_drawing->UnitsPerMark());
         m_drawing->picture()->hide();
     } else {
         m_drawing->ShowDiscreteLayout();
-        for (qint16 region = UserInflowRegion; region <= EnvOutflowRegion; ++region)
-            m_drawing->PipeWater(region, false);
     }
-    for (FlowTag tag : {FlowTag::UserInflow, FlowTag::EnvInflow, FlowTag::UserOutflow, FlowTag::EnvOutflow})
-        flowTag(tag)->setVisible(setup.graphicalMode);
-
-    refreshTankValues();
-    if (setup.IsTimeDriven) {
-        m_timer2->setInterval(int(config::roundHalfEven(setup.TimeBetweenEnvTries)));
-        m_timer2->start();
-    }
+    for (const char* tag : {"lblUsrInCon", "lblEnvInCon", "lblUsrOutCon", "lblEnvOutCon"})
+        m_drawing->label(QString::fromLatin1(tag))->setVisible(setup.graphicalMode);
+    showPicture(m_cycle.model().picture());
+    showTankValues();
+    m_cycle.start();
 }
 
-// --- What the model shows -------------------------------------------------------
+// --- What the cycle shows -----------------------------------------------------------
 
-QLabel* TrialScreen::cell(const char* pipe, qint16 index) const
+Orders TrialScreen::orders() const
 {
-    return m_drawing->label(QString::fromLatin1(pipe) + QString::number(index));
+    Orders typed;
+    typed.inflowEmpty = m_inflow->text().isEmpty();
+    typed.outflowEmpty = m_outflow->text().isEmpty();
+    typed.inflow = orderText(m_inflow).toDouble();
+    typed.outflow = orderText(m_outflow).toDouble();
+    return typed;
 }
 
-QLabel* TrialScreen::flowTag(FlowTag tag) const
+void TrialScreen::showStage(Stage stage, const PeriodPicture& picture)
 {
-    switch (tag) {
-    case FlowTag::UserInflow:
-        return m_drawing->label(QStringLiteral("lblUsrInCon"));
-    case FlowTag::UserOutflow:
-        return m_drawing->label(QStringLiteral("lblUsrOutCon"));
-    case FlowTag::EnvInflow:
-        return m_drawing->label(QStringLiteral("lblEnvInCon"));
-    case FlowTag::EnvOutflow:
-        break;
-    }
-    return m_drawing->label(QStringLiteral("lblEnvOutCon"));
-}
-
-void TrialScreen::PipeWater(qint16 region, bool visible)
-{
-    m_drawing->PipeWater(region, visible);
-}
-
-void TrialScreen::FillTank(qint16 num, double amount)
-{
-    m_drawing->FillTank(num, amount);
-}
-
-void TrialScreen::tagFlow(FlowTag tag, double quantity)
-{
-    QLabel* label = flowTag(tag);
-    const bool inflow = tag == FlowTag::UserInflow || tag == FlowTag::EnvInflow;
-    TankDrawing::setBackColor(label, inflow ? kRed : kGreen);
-    label->setText(config::format000(quantity));
-}
-
-void TrialScreen::blankFlowTag(FlowTag tag)
-{
-    QLabel* label = flowTag(tag);
-    TankDrawing::setBackColor(label, Qt::black);
-    label->setText(QString());
-}
-
-void TrialScreen::SetUserInputCell(qint16 index, const QString& text)
-{
-    cell("lblUserInput", index)->setText(text);
-}
-
-void TrialScreen::SetEnvInputCell(qint16 index, const QString& text)
-{
-    cell("lblEnvInput", index)->setText(text);
-}
-
-void TrialScreen::SetUserOutputCell(qint16 index, const QString& text)
-{
-    cell("lblUserOutput", index)->setText(text);
-}
-
-void TrialScreen::SetEnvOutputCell(qint16 index, const QString& text)
-{
-    cell("lblEnvOutput", index)->setText(text);
-}
-
-void TrialScreen::BlankCell(qint16 pipe, qint16 index)
-{
-    static const char* const pipes[] = {"lblUserInput", "lblEnvInput", "lblUserOutput", "lblEnvOutput"};
-    if (pipe >= 0 && pipe <= 3)
-        TankDrawing::setBackColor(cell(pipes[pipe], index), Qt::black);
-}
-
-void TrialScreen::LightInflowCell(qint16 side, qint16 index)
-{
-    if (side == 0 || side == 1)
-        TankDrawing::setBackColor(cell(side == 0 ? "lblUserInput" : "lblEnvInput", index), kRed);
-}
-
-void TrialScreen::LightOutflowCell(qint16 side, qint16 index)
-{
-    if (side == 0 || side == 1)
-        TankDrawing::setBackColor(cell(side == 0 ? "lblUserOutput" : "lblEnvOutput", index), kGreen);
-}
-
-void TrialScreen::setStatus(const QString& text)
-{
-    findChild<QLabel*>(QStringLiteral("lblStatusValue"))->setText(text);
-}
-
-void TrialScreen::startStageTimer(StageTimer timer, qint32 intervalMs)
-{
-    QTimer* t = m_envDelay;
-    switch (timer) {
-    case StageTimer::EnvDelay:
-        break;
-    case StageTimer::EnvMv:
-        t = m_envMv;
-        break;
-    case StageTimer::UserDelay:
-        t = m_userDelay;
-        break;
-    case StageTimer::UserMv:
-        t = m_userMv;
+    const SessionState& s = m_session.state;
+    switch (stage) {
+    case Stage::Submitted:
+        m_submit->setEnabled(false);
+        return;
+    case Stage::Stopped:
+        m_submit->setEnabled(false);
+        setEntriesEnabled(false);
+        return;
+    case Stage::PeriodOpened:
+        setEntriesEnabled(false);
+        for (QLineEdit* box : {m_inflow, m_outflow})
+            if (box->text().isEmpty())
+                box->setText(QStringLiteral("0"));
+        showPeriodNumber();
+        return;
+    case Stage::ClockTicked:
+        showPeriodNumber();
+        return;
+    default:
         break;
     }
-    t->start(intervalMs);
+    showPicture(picture);
+    switch (stage) {
+    case Stage::EnvironmentActs:
+        m_drawing->FillTank(kTankNumber, s.tank.AmountInTank);
+        if (!s.setup.IsTimeDriven)
+            m_submit->setEnabled(false);
+        break;
+    case Stage::OrdersDue:
+        m_submit->setEnabled(false);
+        break;
+    case Stage::OrdersDelivered:
+        m_drawing->FillTank(kTankNumber, s.tank.AmountInTank);
+        showEnvironmentValues();
+        showUserValues();
+        showTankValues();
+        break;
+    case Stage::EnvironmentCosted:
+        showMoney();
+        showEnvironmentValues();
+        showTankValues();
+        break;
+    case Stage::PeriodClosed:
+        showMoney();
+        m_submit->setEnabled(true);
+        setEntriesEnabled(true);
+        m_inflow->setText(QStringLiteral("0"));
+        m_outflow->setText(QStringLiteral("0"));
+        focusInflow();
+        break;
+    default:
+        break;
+    }
 }
 
-void TrialScreen::setSubmitEnabled(bool enabled)
+void TrialScreen::showPicture(const PeriodPicture& picture)
 {
-    m_submit->setEnabled(enabled);
+    for (int region = UserInflowRegion; region <= EnvOutflowRegion; ++region)
+        m_drawing->PipeWater(qint16(region), picture.streams[size_t(region)]);
+    showFlow("lblUserInput", "lblUsrInCon", "USER: ", true, picture.userIn);
+    showFlow("lblEnvInput", "lblEnvInCon", "ENV: ", true, picture.envIn);
+    showFlow("lblUserOutput", "lblUsrOutCon", "USER: ", false, picture.userOut);
+    showFlow("lblEnvOutput", "lblEnvOutCon", "ENV: ", false, picture.envOut);
+    label("lblStatusValue")->setText(picture.status);
 }
 
-void TrialScreen::showMoney(double currentBonus, double totBonus, double currentCost, double totCost)
+void TrialScreen::showFlow(const char* pipe, const char* tag, const char* who, bool inflow,
+                           const FlowPicture& flow)
 {
-    findChild<QLabel*>(QStringLiteral("lblCurrBonusVal"))->setText(config::format000(currentBonus));
-    findChild<QLabel*>(QStringLiteral("lblAccuBonusVal"))->setText(config::format000(totBonus));
-    findChild<QLabel*>(QStringLiteral("lblCurrCostVal"))->setText(config::format000(currentCost));
-    findChild<QLabel*>(QStringLiteral("lblAccuCostVal"))->setText(config::format000(totCost));
+    const QColor lit = inflow ? kRed : kGreen;
+    // Two cells along the pipe: the flow lights the first as it enters, the second as
+    // it arrives.
+    for (int i = 0; i < 2; ++i) {
+        QLabel* cell = m_drawing->label(QString::fromLatin1(pipe) + QString::number(i));
+        const bool here = (i == 0 && flow.at == PipeAt::Entering) || (i == 1 && flow.at == PipeAt::Arrived);
+        cell->setText(here ? QString::fromLatin1(who) + config::pointNumber(flow.quantity) : QString());
+        TankDrawing::setBackColor(cell, here ? lit : QColor(Qt::black));
+    }
+    QLabel* flowTag = m_drawing->label(QString::fromLatin1(tag));
+    TankDrawing::setBackColor(flowTag, flow.tagged ? lit : QColor(Qt::black));
+    flowTag->setText(flow.tagged ? config::format000(flow.quantity) : QString());
+}
+
+void TrialScreen::showPeriodNumber()
+{
+    label("lblCurrTimePeriod")->setText(QString::number(m_session.state.Trial));
+}
+
+void TrialScreen::showMoney()
+{
+    const TankState& tank = m_session.state.tank;
+    label("lblCurrBonusVal")->setText(config::format000(tank.CurrentBonus));
+    label("lblAccuBonusVal")->setText(config::format000(tank.TotBonus));
+    label("lblCurrCostVal")->setText(config::format000(tank.CurrentCost));
+    label("lblAccuCostVal")->setText(config::format000(tank.TotCost));
+}
+
+void TrialScreen::showEnvironmentValues()
+{
+    const SessionState& s = m_session.state;
+    label("lblInFlowStatusEnvVal")->setText(config::format000(s.EnvInFlow.value(s.Trial)));
+    label("lblOutFlowStatusEnvVal")->setText(config::format000(s.EnvOutFlow.value(s.Trial)));
+}
+
+void TrialScreen::showUserValues()
+{
+    const SessionState& s = m_session.state;
+    // The participant's own order due this period; 0 while initial orders arrive.
+    const qint32 inSource = s.Trial - (s.setup.inFlowTPAfter - 1);
+    const qint32 outSource = s.Trial - (s.setup.outFlowTPAfter - 1);
+    label("lblInFlowStatusVal")->setText(config::format000(inSource < 1 ? 0 : s.tank.UserInFlow.value(inSource)));
+    label("lblOutFlowStatusVal")->setText(config::format000(outSource < 1 ? 0 : s.tank.UserOutFlow.value(outSource)));
+}
+
+void TrialScreen::showTankValues()
+{
+    const TankState& tank = m_session.state.tank;
+    label("lblGoalStatusVal")->setText(config::format000(tank.GoalAmount / tank.UnitScale));
+    label("lblAmountStatusVal")->setText(config::format000(tank.AmountInTank / tank.UnitScale));
+    label("lblBackOrderVal")->setText(config::format000(tank.TotalBackOrder));
+    label("lblForwardOrderVal")->setText(config::format000(tank.TotalForwardDischarge));
+}
+
+// --- The end of the session ---------------------------------------------------------
+
+void TrialScreen::allPeriodsPlayed()
+{
+    EndGame(m_session);
+}
+
+void TrialScreen::stepFailed(const QString& reason)
+{
+    m_session.prompter().inform(
+        kProgramTitle, QStringLiteral("Aquilevel stopped because of an internal error:\n%1").arg(reason),
+        Prompter::Icon::Critical);
+    EndGame(m_session);
+}
+
+void TrialScreen::endedInStep()
+{
+    m_over = true;
+    emit sessionOver();
+}
+
+// --- The order boxes and leaving ------------------------------------------------------
+
+void TrialScreen::setEntriesEnabled(bool enabled)
+{
+    m_inflow->setEnabled(enabled);
+    m_outflow->setEnabled(enabled);
+}
+
+void TrialScreen::focusInflow()
+{
+    m_inflow->setFocus(Qt::OtherFocusReason);
+    m_inflow->selectAll();
+}
+
+bool TrialScreen::entriesAreNumbers()
+{
+    // The boxes take only digits and points; a lone point or two points are no number.
+    static const QRegularExpression number(QStringLiteral(R"(^(\d+\.?\d*|\.\d+)?$)"));
+    for (QLineEdit* box : {m_inflow, m_outflow}) {
+        if (number.match(orderText(box)).hasMatch())
+            continue;
+        const QString which = box == m_inflow ? QStringLiteral("inflow") : QStringLiteral("outflow");
+        m_session.prompter().inform(
+            kProgramTitle,
+            QStringLiteral("The %1 \"%2\" is not a number. Please type a number such as 2 or 2.5.")
+                .arg(which, box->text()),
+            Prompter::Icon::Exclamation);
+        box->setFocus();
+        box->selectAll();
+        return false;
+    }
+    return true;
+}
+
+void TrialScreen::exitKey()
+{
+    if (m_over || m_gateOpen)
+        return;
+    const bool no = !m_session.prompter().confirm(QStringLiteral("Exit Application"),
+                                                  QStringLiteral("Are you sure you want to exit?"));
+    if (no)
+        return;
+    openGate();
+}
+
+void TrialScreen::openGate()
+{
+    m_gateOpen = true;
+    try {
+        PasswordGate::ask(m_session, this);
+    } catch (const SessionOver&) {
+        m_gateOpen = false;
+        m_cycle.halt();
+        endedInStep();
+        return;
+    }
+    m_gateOpen = false;
+}
+
+void TrialScreen::windowLost()
+{
+    if (m_over)
+        return;
+    if (m_session.store().isBusy()) {
+        QTimer::singleShot(20, this, [this] { windowLost(); });
+        return;
+    }
+    m_cycle.halt();
+    m_over = true;
+    std::fprintf(stderr, "The trial window was destroyed from outside; the session ends here "
+                         "(every step so far is stored).\n");
+    try {
+        EndProcess(m_session, 1);
+    } catch (const SessionOver&) {
+        emit sessionOver();
+    }
+}
+
+void TrialScreen::closeEvent(QCloseEvent* event)
+{
+    if (m_over) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_gateOpen) // a close already waiting on the gate
+        return;
+    openGate();
+}
+
+void TrialScreen::reject()
+{
+    // Escape does not leave the task.
 }
 
 } // namespace aquilevel::task

@@ -1,4 +1,5 @@
-#include "recording/TrialSummary.h"
+#include "recording/Recorder.h"
+#include "session/Session.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 
@@ -7,11 +8,25 @@
 #include <memory>
 
 using namespace aquilevel;
-using recording::AddSubmitTime;
-using recording::AddTrialSummary;
-using recording::UpdateTrialSummary;
-
 namespace {
+
+// The session's own recorder, for one row.
+recording::StoreRecorder recorder(Session& session)
+{
+    return {session.store(), session.clock(), session.state};
+}
+void AddSubmitTime(Session& session)
+{
+    recorder(session).AddSubmitTime(session.state.Trial);
+}
+void AddTrialSummary(Session& session, bool inflowEmpty, bool outflowEmpty)
+{
+    recorder(session).AddTrialSummary(inflowEmpty, outflowEmpty);
+}
+void UpdateTrialSummary(Session& session)
+{
+    recorder(session).UpdateTrialSummary();
+}
 
 constexpr double kScale = 358.5;
 

@@ -1,5 +1,5 @@
 #include "config/ConfigLoader.h"
-#include "recording/EventLog.h"
+#include "recording/Recorder.h"
 #include "session/InitSession.h"
 #include "session/Resume.h"
 #include "store/DataLocation.h"
@@ -116,7 +116,6 @@ QString describe(const SessionState& s)
     return text;
 }
 
-using task::NullView;
 
 QVector<double> ordersAt(int size, const QList<int>& periods, double base)
 {
@@ -376,7 +375,7 @@ void TestResume::eventCounterContinuesAfterTheRestoredRow()
         s.tank.TotBonus = 6.5;
         s.tank.IsUserInFlow = true;
         s.tank.IsEnvOutFlow = true;
-        recording::EventLog(ts->session).RecordEvent(QStringLiteral("After Cost Calculation"));
+        recording::StoreRecorder(ts->session.store(), ts->session.clock(), ts->session.state).RecordEvent(QStringLiteral("After Cost Calculation"));
     }
 
     auto ts = session(QStringLiteral("round"), QStringLiteral("V"));
@@ -394,9 +393,8 @@ void TestResume::eventCounterContinuesAfterTheRestoredRow()
     InitSession(ts->session);
     s.EnvInFlow = s.EnvOutFlow = QVector<double>(14, 0.0);
     s.InTask = true;
-    NullView view;
-    recording::EventLog log(ts->session);
-    task::TankModel model(s, view, log, ts->clock);
+    recording::StoreRecorder log(ts->session.store(), ts->session.clock(), ts->session.state);
+    task::TankModel model(s, log, ts->clock);
     model.recordEvent(QStringLiteral("Submit Clicked"));
 
     QCOMPARE(m_db->column(QStringLiteral("select EventID from datExperimentTrials where Subject = "
@@ -602,9 +600,8 @@ void TestResume::resumedSessionRebuildsThePipeline()
     QCOMPARE(t.UserOutFlow, (QVector<double>{0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 
     // What the next periods deliver: the initial orders still due, then period 1's orders.
-    NullView view;
-    recording::EventLog log(ts->session);
-    task::TankModel model(s, view, log, ts->clock);
+    recording::StoreRecorder log(ts->session.store(), ts->session.clock(), ts->session.state);
+    task::TankModel model(s, log, ts->clock);
     QCOMPARE(model.DueInflow(2), 2.0);
     QCOMPARE(model.DueInflow(3), 5.0);
     QCOMPARE(model.DueOutflow(2), 3.0);

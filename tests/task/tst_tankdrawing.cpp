@@ -1,5 +1,6 @@
 #include "session/SessionState.h"
 #include "task/TankDrawing.h"
+#include "task/TankModel.h"
 
 #include <QImage>
 #include <QLabel>
@@ -127,6 +128,7 @@ struct Rig {
     // What the trial screen does with the drawing when it loads a new session.
     void load()
     {
+        task::TankModel::takeHeldForm(state);
         d().PlaceYMarks(state.setup.numMarks, state.MarkLabels);
         d().FillTank(0, state.setup.InitialAmountInTank);
         state.tank.AmountInTank = state.setup.InitialAmountInTank;
@@ -269,6 +271,7 @@ void TestTankDrawing::scaleDoesNotDependOnTheWindow()
     rig.d().resize(size);
     rig.d().show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.drawing.get()));
+    task::TankModel::takeHeldForm(rig.state);
     rig.d().PlaceYMarks(qint16(marks), rig.state.MarkLabels);
 
     QCOMPARE(rig.d().UnitScale(), unitScale);

@@ -1,4 +1,5 @@
-#include "recording/EventLog.h"
+#include "recording/Recorder.h"
+#include "session/Session.h"
 #include "session/InitSession.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
@@ -10,61 +11,18 @@
 
 using namespace aquilevel;
 using task::TankModel;
-using task::TankView;
+using task::PipeAt;
 
 namespace {
-
-// Remembers what the model showed, one line per call.
-class RecordingView final : public TankView {
-public:
-    void PipeWater(qint16 region, bool visible) override
-    {
-        calls << QStringLiteral("PipeWater %1 %2").arg(region).arg(visible);
-    }
-    void FillTank(qint16, double amount) override { calls << QStringLiteral("FillTank %1").arg(amount); }
-    void tagFlow(FlowTag tag, double q) override
-    {
-        calls << QStringLiteral("tag %1 %2").arg(int(tag)).arg(q);
-    }
-    void blankFlowTag(FlowTag tag) override { calls << QStringLiteral("blank tag %1").arg(int(tag)); }
-    void SetUserInputCell(qint16 i, const QString& t) override { cell("UserInput", i, t); }
-    void SetEnvInputCell(qint16 i, const QString& t) override { cell("EnvInput", i, t); }
-    void SetUserOutputCell(qint16 i, const QString& t) override { cell("UserOutput", i, t); }
-    void SetEnvOutputCell(qint16 i, const QString& t) override { cell("EnvOutput", i, t); }
-    void BlankCell(qint16 p, qint16 i) override { calls << QStringLiteral("BlankCell %1 %2").arg(p).arg(i); }
-    void LightInflowCell(qint16 s, qint16 i) override { calls << QStringLiteral("LightIn %1 %2").arg(s).arg(i); }
-    void LightOutflowCell(qint16 s, qint16 i) override { calls << QStringLiteral("LightOut %1 %2").arg(s).arg(i); }
-    void setStatus(const QString& text) override { status = text; }
-    void startStageTimer(StageTimer t, qint32 ms) override
-    {
-        calls << QStringLiteral("timer %1 %2").arg(int(t)).arg(ms);
-    }
-    void setSubmitEnabled(bool enabled) override { calls << QStringLiteral("submit %1").arg(enabled); }
-    void showMoney(double cb, double tb, double cc, double tc) override
-    {
-        money = {cb, tb, cc, tc};
-    }
-
-    QStringList calls;
-    QString status;
-    QList<double> money;
-
-private:
-    void cell(const char* pipe, qint16 i, const QString& t)
-    {
-        calls << QStringLiteral("%1 %2 '%3'").arg(QLatin1String(pipe)).arg(i).arg(t);
-    }
-};
 
 // A session on a real file, with the setup of the worked first period: both delays 2,
 // orders acted on every period, an initial back order of 1, goal 4, 2 units at the start.
 struct Fixture {
     test::TempDatabase db;
     test::TestSession ts{db.engine()};
-    RecordingView view;
-    recording::EventLog log{ts.session};
     SessionState& s = ts.session.state;
-    TankModel model{s, view, log, ts.clock};
+    recording::StoreRecorder log{ts.session.store(), ts.clock, s};
+    TankModel model{s, log, ts.clock};
 
     explicit Fixture(double unitScale = 358.5)
     {
@@ -107,6 +65,7 @@ struct Fixture {
     // One participant-paced period from the model's side.
     void period(double in, double out)
     {
+        model.openPeriod();
         model.submitOrders(in, out);
         model.EnvironmentDecision();
         model.processDecision();
@@ -196,25 +155,30 @@ void TestTankModel::viewEffectsOfTheEnvironmentStep()
     f.s.setup.simTimeForTP = 2;
     f.s.EnvInFlow[1] = 2;
     f.s.EnvOutFlow[1] = 0.5;
+    f.model.openPeriod();
     f.model.submitOrders(0, 0);
-    f.view.calls.clear();
     f.model.EnvironmentDecision();
     QCOMPARE(f.amount(), 5.0); // 2 + (2 - 0.5) * 2
-    QCOMPARE(f.view.calls,
-             QStringList({"PipeWater 0 0", "PipeWater 1 0", "PipeWater 2 0", "PipeWater 3 0",
-                          "PipeWater 0 0", "PipeWater 1 0", "PipeWater 2 1", "PipeWater 3 1",
-                          "tag 2 4", "tag 3 1", QStringLiteral("FillTank %1").arg(5 * 358.5),
-                          "EnvInput 0 'ENV: 4'", "LightIn 1 0", "EnvInput 1 ''", "BlankCell 1 1",
-                          "EnvOutput 0 'ENV: 1'", "LightOut 1 0", "EnvOutput 1 ''", "BlankCell 3 1",
-                          "submit 0", "timer 0 11"}));
-    QCOMPARE(f.view.status, TankModel::kEnvironmentStatus);
+    const task::PeriodPicture& p = f.model.picture();
+    // Only the environment's streams run; its flows enter their pipes, tagged.
+    QCOMPARE(p.streams, (std::array<bool, 4>{false, false, true, true}));
+    QCOMPARE(p.envIn.at, PipeAt::Entering);
+    QVERIFY(p.envIn.tagged && p.envOut.tagged);
+    QCOMPARE(p.envIn.quantity, 4.0);
+    QCOMPARE(p.envOut.quantity, 1.0);
+    QCOMPARE(p.userIn.at, PipeAt::Empty);
+    QCOMPARE(p.status, TankModel::kEnvironmentStatus);
+    f.model.environmentArrives();
+    QCOMPARE(p.envOut.at, PipeAt::Arrived);
+    QVERIFY(!p.envIn.tagged && !p.envOut.tagged);
+    f.model.environmentGone();
+    QCOMPARE(p.envIn.at, PipeAt::Empty);
 
-    // Both rates 0: no effect, no row, but the stage still runs.
+    // Both rates 0: no effect, no row, and the streams stop.
     f.s.Trial = 2;
-    f.view.calls.clear();
     f.model.EnvironmentDecision();
-    QVERIFY(!f.view.calls.join(' ').contains(QStringLiteral("FillTank")));
-    QVERIFY(f.view.calls.contains(QStringLiteral("timer 0 11")));
+    QCOMPARE(p.streams, (std::array<bool, 4>{}));
+    QCOMPARE(f.amount(), 5.0);
     QCOMPARE(f.column(QStringLiteral("eventType")).size(), 2);
 }
 
@@ -227,7 +191,8 @@ void TestTankModel::initialOrdersDueEvenWhenZero()
     f.s.tank.UnitScale = 1;
     f.period(0, 0);
     // Period 1 delivers BackOrder(1) = 0: still in play, shown and written.
-    QVERIFY(f.view.calls.contains(QStringLiteral("UserInput 1 'USER: 0'")));
+    QCOMPARE(f.model.picture().userIn.at, PipeAt::Arrived);
+    QCOMPARE(f.model.picture().userIn.quantity, 0.0);
     QVERIFY(strings(f.column(QStringLiteral("eventType"))).contains(QStringLiteral("User Inflow")));
     QVERIFY(!f.s.tank.UserFlowInPlay); // an initial order leaves the clock's switch alone
 }
@@ -281,12 +246,11 @@ void TestTankModel::noUserEffectJudgedByTheDelays()
     QList<int> periods;
     for (int t = 1; t <= 12; ++t) {
         f.s.Trial = t;
-        f.view.status.clear();
         const int before = f.s.EventID;
         f.model.processDecision();
         if (f.s.EventID > before) {
             periods << t;
-            QCOMPARE(f.view.status, TankModel::kNoUserEffectStatus);
+            QCOMPARE(f.model.picture().status, TankModel::kNoUserEffectStatus);
         }
     }
     QCOMPARE(periods, QList<int>({1, 5, 7, 11}));
@@ -342,8 +306,6 @@ void TestTankModel::bandBonusEdges()
     f.model.CalCost(held);
     QCOMPARE(f.s.tank.CurrentBonus, earned ? 0.5 : 0.0);
     QCOMPARE(f.s.tank.TotBonus, earned ? 5.5 : 5.0);
-    QCOMPARE(f.view.money.size(), 4);
-    QCOMPARE(f.view.money.at(1), f.s.tank.TotBonus);
 }
 
 void TestTankModel::costExactlyAtTheGoalIsZero()
@@ -415,7 +377,7 @@ void TestTankModel::counterOverflowIsAnError()
     QCOMPARE(f.column(QStringLiteral("eventType")).size(), 0);
     f.s.EventID = 0;
     f.s.Trial = std::numeric_limits<qint32>::max();
-    QVERIFY_THROWS_EXCEPTION(std::overflow_error, f.model.submitOrders(1, 1));
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, f.model.openPeriod());
 }
 
 QTEST_GUILESS_MAIN(TestTankModel)
