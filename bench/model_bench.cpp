@@ -12,7 +12,7 @@
 
 #include "recording/Recorder.h"
 #include "session/Clock.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"

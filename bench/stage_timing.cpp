@@ -21,7 +21,7 @@
 #include "BenchSupport.h"
 
 #include "session/Clock.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"

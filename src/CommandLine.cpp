@@ -7,7 +7,7 @@
 #include "session/MessageBoxPrompter.h"
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
-#include "session/Startup.h"
+#include "Startup.h"
 #include "session/StopSignals.h"
 #include "store/DataLocation.h"
 #include "store/EngineError.h"

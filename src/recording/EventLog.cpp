@@ -21,7 +21,7 @@ void StoreRecorder::RecordEvent(const QString& eventType)
 {
     const SessionState& s = m_state;
     const config::ExperimentSetup& setup = s.setup;
-    const task::TankState& tank = s.tank;
+    const TankState& tank = s.tank;
     const QDateTime now = m_clock.now();
     const int t = s.Trial;
     // Outside the task (the instructions) the flows and amounts are written as zeros.

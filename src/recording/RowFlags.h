@@ -2,7 +2,7 @@
 
 #include "config/ExperimentSetup.h"
 #include "store/RecordSet.h"
-#include "task/TankState.h"
+#include "session/TankState.h"
 
 namespace aquilevel::recording {
 
@@ -15,7 +15,7 @@ inline void setFlag(store::RecordSet& row, const char* column, bool value)
 
 // The four flow flags of the period and the display mode, in the order the event log
 // and the trial summary both write them.
-inline void setFlowFlags(store::RecordSet& row, const task::TankState& tank,
+inline void setFlowFlags(store::RecordSet& row, const TankState& tank,
                          const config::ExperimentSetup& setup)
 {
     setFlag(row, "IsUserInFlow", tank.IsUserInFlow);

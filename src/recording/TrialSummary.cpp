@@ -17,7 +17,7 @@ void StoreRecorder::AddTrialSummary(bool inflowBoxEmpty, bool outflowBoxEmpty)
 {
     SessionState& s = m_state;
     const config::ExperimentSetup& setup = s.setup;
-    task::TankState& tank = s.tank;
+    TankState& tank = s.tank;
     const int t = s.Trial;
     // The caller runs before Trial advances: the row numbers the period being opened.
     const qint32 opened = nextCount(t, "Trial");
@@ -58,7 +58,7 @@ void StoreRecorder::AddTrialSummary(bool inflowBoxEmpty, bool outflowBoxEmpty)
 void StoreRecorder::UpdateTrialSummary()
 {
     const SessionState& s = m_state;
-    const task::TankState& tank = s.tank;
+    const TankState& tank = s.tank;
     const int t = s.Trial;
 
     auto rs = m_store.OpenTable(
@@ -97,7 +97,7 @@ void StoreRecorder::UpdateTrialSummary()
 void StoreRecorder::AddSubmitTime(qint32 trial)
 {
     const SessionState& s = m_state;
-    const task::TankState& tank = s.tank;
+    const TankState& tank = s.tank;
     // Both times are taken by the Submit handler just before this call.
     const QTime pressed = s.setup.IsTimeDriven ? tank.SubmitTime : tank.PeriodEndTime;
 

@@ -144,7 +144,7 @@ SavedState readSavedState(RowReader& r)
 void applySavedState(SessionState& s, const SavedState& saved)
 {
     s.EventID = saved.EventID;
-    task::TankState& tank = s.tank;
+    TankState& tank = s.tank;
     tank.CurrentCost = saved.CurrentCost;
     tank.TotCost = saved.TotCost;
     tank.CurrentBonus = saved.CurrentBonus;
@@ -236,7 +236,7 @@ double GetUserOutFlow(Session& session, const QString& table, qint32 trial)
 void ReloadPendingOrders(Session& session)
 {
     SessionState& s = session.state;
-    task::TankState& tank = s.tank;
+    TankState& tank = s.tank;
     const qint32 trial = s.Trial;
     const qint32 inDelay = s.setup.inFlowTPAfter;
     const qint32 outDelay = s.setup.outFlowTPAfter;

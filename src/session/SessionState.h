@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/ExperimentSetup.h"
-#include "task/TankState.h"
+#include "session/TankState.h"
 
 #include <QStringList>
 #include <QVector>
@@ -34,7 +34,7 @@ struct SessionState {
     QStringList MarkLabels;
     double TopLabelValue = 0;
 
-    task::TankState tank;
+    TankState tank;
 };
 
 } // namespace aquilevel

@@ -51,8 +51,8 @@ void LoadCheckedSetup(Session& session)
     } catch (const config::ConfigError& error) {
         reportAndEnd(session, error.problems());
     }
-    s.tank.BackOrder = task::periodArray(s.setup);
-    s.tank.ForwardDischarge = task::periodArray(s.setup);
+    s.tank.BackOrder = periodArray(s.setup);
+    s.tank.ForwardDischarge = periodArray(s.setup);
 }
 
 void LoadSessionConfiguration(Session& session)

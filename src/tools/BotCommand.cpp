@@ -1,7 +1,7 @@
 #include "tools/BotCommand.h"
 
 #include "session/Clock.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"

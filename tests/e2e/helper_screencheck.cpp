@@ -16,7 +16,7 @@
 // fail (each one is printed), 2 on bad usage.
 
 #include "config/NumberFormat.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/StartVersion.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherEngine.h"

@@ -5,7 +5,7 @@
 
 #include "config/NumberFormat.h"
 #include "materials/InstructionScreen.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/StartVersion.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"

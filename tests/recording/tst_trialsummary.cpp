@@ -159,9 +159,9 @@ void TestTrialSummary::prepare(SessionState& state)
     // Period 0 has rates of its own, so that a row taking the wrong period shows it.
     state.EnvInFlow = {7, 3, 2, 0, 0, 0, 0};
     state.EnvOutFlow = {6, 1, 0.5, 0, 0, 0, 0};
-    task::TankState& tank = state.tank;
+    TankState& tank = state.tank;
     tank.UserInFlow = tank.UserOutFlow = tank.BackOrder = tank.ForwardDischarge =
-        task::periodArray(c);
+        periodArray(c);
     tank.UnitScale = kScale;
     tank.GoalAmount = 4 * kScale;
     tank.AmountInTank = 2 * kScale;
@@ -188,7 +188,7 @@ void TestTrialSummary::init()
 void TestTrialSummary::firstSubmitInParticipantPacedPlay()
 {
     Session& session = m_ts->session;
-    task::TankState& tank = s().tank;
+    TankState& tank = s().tank;
     tank.PeriodStartTime = QTime(9, 59, 50); // the trial screen was loaded
     // The Submit handler reads the clock twice; the press is the period's end.
     tank.SubmitTime = QTime(10, 0, 4);
@@ -225,7 +225,7 @@ void TestTrialSummary::firstSubmitInParticipantPacedPlay()
 void TestTrialSummary::provisionalFlowsAndFlags()
 {
     Session& session = m_ts->session;
-    task::TankState& tank = s().tank;
+    TankState& tank = s().tank;
     tank.UserInFlow[0] = 0;
     tank.UserInFlow[1] = 9; // the entries of the period being opened: never taken
     tank.UserOutFlow[1] = 8;
@@ -258,7 +258,7 @@ void TestTrialSummary::provisionalFlowsAndFlags()
 void TestTrialSummary::completionInParticipantPacedPlay()
 {
     Session& session = m_ts->session;
-    task::TankState& tank = s().tank;
+    TankState& tank = s().tank;
     tank.PeriodStartTime = QTime(9, 59, 50);
     tank.PeriodEndTime = QTime(10, 0, 5);
     AddTrialSummary(session, true, true);
@@ -291,7 +291,7 @@ void TestTrialSummary::completionInParticipantPacedPlay()
 void TestTrialSummary::completionsInTimeDrivenPlay()
 {
     Session& session = m_ts->session;
-    task::TankState& tank = s().tank;
+    TankState& tank = s().tank;
     s().setup.IsTimeDriven = true;
     const QStringList columns = QStringList({"Trial"}) + kCompletionColumns;
 
@@ -370,7 +370,7 @@ void TestTrialSummary::columnsInOrderFlagsOnlyWhenTrue()
     test::TestSession ts(std::move(engine));
     SessionState& state = ts.session.state;
     prepare(state);
-    task::TankState& tank = state.tank;
+    TankState& tank = state.tank;
 
     AddTrialSummary(ts.session, true, true);
     tank.IsEnvOutFlow = true;

@@ -13,7 +13,7 @@
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
-#include "session/Startup.h"
+#include "Startup.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherEngine.h"
 

@@ -1,6 +1,6 @@
 #include "config/ConfigLoader.h"
 #include "recording/Recorder.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/Resume.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherConnection.h"
@@ -105,7 +105,7 @@ QString describe(const SessionState& s)
 {
     QString text;
     QDebug d(&text);
-    const task::TankState& t = s.tank;
+    const TankState& t = s.tank;
     const config::ExperimentSetup& c = s.setup;
     d << s.Subject << s.Version << s.Trial << s.EventID << t.CurrentCost << t.TotCost
       << t.CurrentBonus << t.TotBonus << t.TotalBackOrder << t.TotalForwardDischarge
@@ -259,7 +259,7 @@ void TestResume::restoresTheNewestRow()
 
     QCOMPARE(RestoreLastState(ts->session, kTable), 7);
 
-    const task::TankState& t = s.tank;
+    const TankState& t = s.tank;
     QCOMPARE(s.EventID, 40);
     QCOMPARE(t.CurrentCost, 0.75);
     QCOMPARE(t.TotCost, 6.125);
@@ -369,7 +369,7 @@ void TestResume::eventCounterContinuesAfterTheRestoredRow()
         s.Trial = 4;
         s.EventID = 57;
         s.EnvInFlow = s.EnvOutFlow = QVector<double>(14, 0.0);
-        task::startNewSession(s.tank, s.setup);
+        startNewSession(s.tank, s.setup);
         s.tank.UnitScale = 358.5;
         s.tank.AmountInTank = 17925; // 50 units
         s.tank.TotBonus = 6.5;
@@ -445,8 +445,8 @@ void TestResume::pendingOrders()
     s.setup.inFlowTPAfter = qint16(inDelay);
     s.setup.outFlowTPAfter = qint16(outDelay);
     s.Trial = last;
-    s.tank.UserInFlow = task::periodArray(s.setup);
-    s.tank.UserOutFlow = task::periodArray(s.setup);
+    s.tank.UserInFlow = periodArray(s.setup);
+    s.tank.UserOutFlow = periodArray(s.setup);
 
     ReloadPendingOrders(ts->session);
 
@@ -476,7 +476,7 @@ void TestResume::latestEventOfAPeriodGivesTheOrder()
     SessionState& s = ts->session.state;
     s.setup.inFlowTPAfter = s.setup.outFlowTPAfter = 2;
     s.Trial = 5;
-    s.tank.UserInFlow = s.tank.UserOutFlow = task::periodArray(s.setup);
+    s.tank.UserInFlow = s.tank.UserOutFlow = periodArray(s.setup);
     ReloadPendingOrders(ts->session);
     QCOMPARE(s.tank.UserInFlow.mid(0, 7), (QVector<double>{0, 0, 0, 0, 5, 9, 0}));
     QCOMPARE(s.tank.UserOutFlow.mid(0, 7), (QVector<double>{0, 0, 0, 0, 6, 8, 0}));
@@ -585,7 +585,7 @@ void TestResume::resumedSessionRebuildsThePipeline()
     QCOMPARE(s.Trial, 1);
     InitSession(ts->session);
 
-    const task::TankState& t = s.tank;
+    const TankState& t = s.tank;
     QCOMPARE(t.BackOrder, (QVector<double>{0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(t.ForwardDischarge, (QVector<double>{0, 3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(t.TotalBackOrder, 7.0);

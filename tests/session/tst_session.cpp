@@ -1,7 +1,7 @@
 #include "config/ConfigCheck.h"
 #include "session/EndGame.h"
-#include "session/InitSession.h"
-#include "session/Startup.h"
+#include "task/InitSession.h"
+#include "Startup.h"
 #include "store/DataLocation.h"
 #include "support/FakeEngine.h"
 #include "support/TempDatabase.h"
@@ -258,7 +258,7 @@ void TestSessionDriver::initNewSession()
 
     InitSession(ts.session);
 
-    const task::TankState& t = s.tank;
+    const TankState& t = s.tank;
     QVector<double> expected(12, 0.0);
     std::copy(due.begin(), due.end(), expected.begin());
     QCOMPARE(t.BackOrder, expected);

@@ -1,6 +1,6 @@
 #include "recording/Recorder.h"
 #include "session/Session.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 #include "task/TankModel.h"

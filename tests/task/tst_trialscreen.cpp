@@ -6,7 +6,7 @@
 // with stage intervals of 1 ms in the real event loop.
 
 #include "config/DemoConfig.h"
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 #include "session/PasswordGate.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"

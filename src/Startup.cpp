@@ -1,10 +1,10 @@
-#include "session/Startup.h"
+#include "Startup.h"
 
 #include "config/ConfigLoader.h"
 #include "materials/InstructionScreen.h"
 #include "session/EndGame.h"
-#include "session/InitSession.h"
-#include "session/InterruptedPeriod.h"
+#include "task/InitSession.h"
+#include "task/InterruptedPeriod.h"
 #include "session/LoginScreen.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"

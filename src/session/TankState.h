@@ -7,7 +7,7 @@ namespace aquilevel::config {
 struct ExperimentSetup;
 }
 
-namespace aquilevel::task {
+namespace aquilevel {
 
 // The tank, its delayed orders and the money, for one session.
 struct TankState {
@@ -53,4 +53,4 @@ QVector<double> periodArray(const config::ExperimentSetup& setup);
 // can arrive.
 void startNewSession(TankState& tank, const config::ExperimentSetup& setup);
 
-} // namespace aquilevel::task
+} // namespace aquilevel

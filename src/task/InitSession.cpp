@@ -1,6 +1,6 @@
-#include "session/InitSession.h"
+#include "task/InitSession.h"
 
-#include "session/InterruptedPeriod.h"
+#include "task/InterruptedPeriod.h"
 #include "session/Resume.h"
 #include "session/Session.h"
 
@@ -10,7 +10,7 @@ void InitSession(Session& session)
 {
     SessionState& s = session.state;
     if (s.Trial == 0) {
-        task::startNewSession(s.tank, s.setup);
+        startNewSession(s.tank, s.setup);
     } else {
         // The goal is the version's; the event rows store it only for the analysis.
         s.tank.GoalAmount = s.setup.GoalLinePoisition;
@@ -18,13 +18,13 @@ void InitSession(Session& session)
         // with; the initial orders are spread over the first periods exactly as at the
         // start, so that a session interrupted within the first delay periods still
         // delivers those that were due.
-        task::TankState fresh;
-        task::startNewSession(fresh, s.setup);
+        TankState fresh;
+        startNewSession(fresh, s.setup);
         s.tank.BackOrder = fresh.BackOrder;
         s.tank.ForwardDischarge = fresh.ForwardDischarge;
     }
-    s.tank.UserInFlow = task::periodArray(s.setup);
-    s.tank.UserOutFlow = task::periodArray(s.setup);
+    s.tank.UserInFlow = periodArray(s.setup);
+    s.tank.UserOutFlow = periodArray(s.setup);
     if (s.Trial != 0)
         ReloadPendingOrders(session);
     if (!s.IsNewSubject)

@@ -1,8 +1,8 @@
-#include "task/TankState.h"
+#include "session/TankState.h"
 
 #include "config/ExperimentSetup.h"
 
-namespace aquilevel::task {
+namespace aquilevel {
 
 QVector<double> periodArray(const config::ExperimentSetup& setup)
 {
@@ -45,4 +45,4 @@ void startNewSession(TankState& tank, const config::ExperimentSetup& setup)
     tank.GoalAmount = setup.GoalLinePoisition;
 }
 
-} // namespace aquilevel::task
+} // namespace aquilevel

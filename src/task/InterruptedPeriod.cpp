@@ -1,4 +1,4 @@
-#include "session/InterruptedPeriod.h"
+#include "task/InterruptedPeriod.h"
 
 #include "recording/Recorder.h"
 #include "session/Resume.h"
@@ -35,7 +35,7 @@ UserStage stageOf(const QString& eventType)
     return UserStage::Started;
 }
 
-void clearFlowFlags(task::TankState& tank)
+void clearFlowFlags(TankState& tank)
 {
     tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
 }
@@ -71,7 +71,7 @@ QTime lastPressTime(Session& session)
 
 // The environment's step of a period acted when its row was written; one that is run
 // again now is dated to the newest row, the moment the session stopped.
-void dateEnvironmentStep(task::TankState& tank, const QList<LoggedEvent>& events, qint32 period)
+void dateEnvironmentStep(TankState& tank, const QList<LoggedEvent>& events, qint32 period)
 {
     for (const LoggedEvent& e : events)
         if (e.Trial == period && e.eventType == kEnvironmentEffect && e.time.isValid())
@@ -82,7 +82,7 @@ void dateEnvironmentStep(task::TankState& tank, const QList<LoggedEvent>& events
 // cost row and the completed summary.
 void finishUserStep(Session& session, task::TankModel& model, recording::Recorder& log, UserStage stage)
 {
-    task::TankState& tank = session.state.tank;
+    TankState& tank = session.state.tank;
     const bool before = tank.UserFlowInPlay;
     if (stage == UserStage::Started || stage == UserStage::NoUserEffect)
         model.processDecision(stage == UserStage::NoUserEffect);
@@ -99,7 +99,7 @@ void finishPacedPeriod(Session& session, task::TankModel& model, recording::Reco
                        const QList<LoggedEvent>& events)
 {
     const QString newest = events.isEmpty() ? QString() : events.last().eventType;
-    task::TankState& tank = session.state.tank;
+    TankState& tank = session.state.tank;
     if (newest.isEmpty() || newest == kAfterCost || !session.state.Trial) {
         clearFlowFlags(tank); // the end of a period clears them after its row
         return;
@@ -125,7 +125,7 @@ void finishTimedPeriod(Session& session, task::TankModel& model, recording::Reco
                        const QList<LoggedEvent>& events)
 {
     SessionState& s = session.state;
-    task::TankState& tank = s.tank;
+    TankState& tank = s.tank;
     const qint32 period = s.Trial;
 
     // UserFlowInPlay is rebuilt from the first period on: each tick runs the user step
