@@ -1,34 +1,26 @@
 #pragma once
 
-#include "session/Prompter.h"
+#include "session/Headless.h"
 
 #include <QString>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace aquilevel::bench {
 
 // Nobody answers questions while a figure is measured: a question voids the run, apart
-// from the one message (if any) the measured run ends with.
-class FailingPrompter final : public Prompter {
-public:
-    explicit FailingPrompter(const char* program, QString expectedMessage = {})
-        : m_program(program), m_expected(std::move(expectedMessage))
-    {
-    }
-
-    Answer ask(const Prompt& prompt) override
-    {
-        if (!m_expected.isEmpty() && prompt.text.startsWith(m_expected))
-            return Answer::Ok;
-        std::fprintf(stderr, "%s: asked [%s] %s\n", m_program, qPrintable(prompt.title), qPrintable(prompt.text));
+// from the one message (if any) the measured run ends with. For UnattendedPrompter.
+inline std::function<void(const Prompter::Prompt&)> questionVoidsTheRun(const char* program,
+                                                                         QString expectedMessage = {})
+{
+    return [program, expectedMessage](const Prompter::Prompt& prompt) {
+        if (!expectedMessage.isEmpty() && prompt.text.startsWith(expectedMessage))
+            return;
+        std::fprintf(stderr, "%s: asked [%s] %s\n", program, qPrintable(prompt.title), qPrintable(prompt.text));
         std::exit(2);
-    }
-
-private:
-    const char* m_program;
-    QString m_expected;
-};
+    };
+}
 
 } // namespace aquilevel::bench

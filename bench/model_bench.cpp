@@ -114,7 +114,7 @@ int main(int argc, char** argv)
     const long periods = parser.value(QStringLiteral("periods")).toLong();
     const int stored = parser.value(QStringLiteral("stored")).toInt();
 
-    bench::FailingPrompter prompter("model_bench");
+    UnattendedPrompter prompter(bench::questionVoidsTheRun("model_bench"));
     SystemClock clock;
     ImmediateProcessEnd processEnd;
     store::RealPacer pacer;

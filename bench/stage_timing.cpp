@@ -63,12 +63,6 @@ double nowMs()
     return benchClock().nsecsElapsed() / 1e6;
 }
 
-// Ends the session without ending the process, so that the figures can be printed.
-class ReturningProcessEnd final : public ProcessEnd {
-public:
-    [[noreturn]] void terminate(int exitCode) override { throw SessionOver(exitCode); }
-};
-
 // Passes everything to the real engine and reports each committed insert.
 class WatchedEngine final : public store::Engine {
 public:
@@ -253,9 +247,10 @@ int main(int argc, char** argv)
             }
         });
 
-    bench::FailingPrompter prompter("stage_timing", QStringLiteral("The game is over"));
+    UnattendedPrompter prompter(bench::questionVoidsTheRun("stage_timing", QStringLiteral("The game is over")));
     SystemClock systemClock;
-    ReturningProcessEnd processEnd;
+    // Ends the session without ending the process, so that the figures can be printed.
+    UnwindingProcessEnd processEnd;
     store::RealPacer pacer;
     Session session({prompter, systemClock, processEnd, pacer}, std::move(engine));
     configure(session.state, periods, interval);

@@ -14,6 +14,7 @@
 // handle between accesses.
 
 #include "BenchSupport.h"
+#include "session/Session.h"
 
 #include "store/DataLocation.h"
 #include "store/Schema.h"
@@ -44,20 +45,12 @@ using namespace aquilevel::store;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
-double msSince(Clock::time_point start)
+double msSince(SteadyClock::time_point start)
 {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
 }
-
-class BenchRandom final : public RandomSource {
-public:
-    double next() override { return m_generator.generateDouble(); }
-
-private:
-    QRandomGenerator m_generator{7};
-};
 
 // One event row of 40 columns, in the table's order, as the event log writes it.
 struct Column {
@@ -254,9 +247,10 @@ int main(int argc, char** argv)
     createDatabase(barePath);
     createDatabase(keyPath);
 
-    aquilevel::bench::FailingPrompter prompter("store_bench");
+    aquilevel::UnattendedPrompter prompter(aquilevel::bench::questionVoidsTheRun("store_bench"));
     RealPacer pacer;
-    BenchRandom random;
+    aquilevel::ProgramRandom random;
+    random.seed(7);
     Store store(std::make_unique<SqlCipherEngine>(storePath, databasePassword()), prompter, pacer,
                 random, [] { std::exit(2); });
     BareInsert bare(barePath);
@@ -287,7 +281,7 @@ int main(int argc, char** argv)
     for (int i = 1; i <= count; ++i) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool storeTurn = (turn == 0) == (i % 2 == 0);
-            const auto start = Clock::now();
+            const auto start = SteadyClock::now();
             if (storeTurn)
                 storeAccess(i);
             else
@@ -299,7 +293,7 @@ int main(int argc, char** argv)
     constexpr int kOpenRuns = 10;
     std::vector<double> openMs;
     for (int i = 0; i < kOpenRuns; ++i) {
-        const auto start = Clock::now();
+        const auto start = SteadyClock::now();
         sqlite3* db = openKeyed(keyPath);
         openMs.push_back(msSince(start));
         sqlite3_close_v2(db);

@@ -2,6 +2,7 @@
 
 #include "config/ConfigLoader.h"
 #include "materials/InstructionScreen.h"
+#include "materials/QuestionnaireAnswers.h"
 #include "session/EndGame.h"
 #include "task/InitSession.h"
 #include "task/InterruptedPeriod.h"
@@ -80,7 +81,7 @@ void Main(Session& session, const StartupOptions& options)
     // was answered, and the earnings message.
     SessionState& s = session.state;
     if (!s.IsNewSubject && s.Trial >= s.setup.MaxTrial) {
-        s.AllPeriodsDone = QuestionnaireAnswered(session);
+        s.AllPeriodsDone = QuestionnaireAnswered(session.store(), s.Subject, s.Version);
         EndGame(session);
     }
 

@@ -5,10 +5,10 @@
 #include "recording/Recorder.h"
 #include "session/Clock.h"
 #include "session/EndGame.h"
+#include "session/Headless.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
-#include "store/Engine.h"
 #include "task/EntryFilter.h"
 #include "task/TrialScreen.h"
 
@@ -70,25 +70,6 @@ constexpr int kPictureWidth = 640;
 // What page 1 needs besides its picture: the title, texts A, B and C and the button row.
 constexpr int kPageTextHeight = 380;
 
-// The store of the throwaway session behind the picture: laying out the trial screen
-// reads nothing from the database, and nothing drawn for the picture may write to it.
-class RefusingEngine final : public store::Engine {
-public:
-    QString location() const override { return QStringLiteral("(no database)"); }
-    store::Connection& open(bool) override
-    {
-        throw std::logic_error("the picture of the trial screen must not use the database");
-    }
-    void release() override {}
-    void discard() override {}
-};
-
-class IdlePacer final : public store::Pacer {
-public:
-    void processEventsOnce() override {}
-    void waitMicroseconds(qint64) override {}
-};
-
 } // namespace
 
 QString instructionsOverviewText(const config::ExperimentSetup& setup)
@@ -143,7 +124,7 @@ QPixmap trialScreenPicture(Session& session)
     // real session before the participant has read the instructions.
     IdlePacer pacer;
     Session copy({session.prompter(), session.clock(), session.processEnd(), pacer},
-                 std::make_unique<RefusingEngine>());
+                 std::make_unique<NoDatabase>());
     copy.state = session.state;
     try {
         task::TrialScreen screen(copy);

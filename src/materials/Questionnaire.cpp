@@ -1,6 +1,7 @@
 #include "materials/Questionnaire.h"
 
 #include "config/NumberFormat.h"
+#include "materials/QuestionnaireAnswers.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 namespace aquilevel {
@@ -22,7 +24,6 @@ namespace {
 
 const QString kTitle = QStringLiteral("Questionnaire");
 const QString kSelect = QStringLiteral("Select");
-const QString kRecordingQuestionnaire = QStringLiteral("Recording Questionnaire");
 constexpr int kQuestions = 3;
 
 QLabel* label(const QString& name, const QString& text, QWidget* parent)
@@ -192,17 +193,9 @@ void Questionnaire::recordAnswersForQuestions(int index)
 {
     Q_ASSERT(index >= 0 && index < kQuestions);
     const SessionState& s = m_session.state;
-    store::Store& store = m_session.store();
-    auto rs = store.OpenTable("datQuestionnaire", false, kRecordingQuestionnaire);
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), s.Subject);
-    rs->setField(QStringLiteral("Version"), s.Version);
-    rs->setField(QStringLiteral("QuestionNumber"), static_cast<qint16>(index + 1));
-    rs->setField(QStringLiteral("QuestionAnswer"), answerText(index));
-    rs->update();
-    // From here on the row is stored for good, whatever happens while closing.
+    AddQuestionnaireAnswer(m_session.store(), s.Subject, s.Version, static_cast<qint16>(index + 1),
+                           answerText(index));
     m_stored[index] = true;
-    rs->close();
 }
 
 bool Questionnaire::isStored(int index) const
@@ -245,11 +238,7 @@ void Questionnaire::submit()
 
     QString failure;
     {
-        m_recording = true;
-        struct Reset {
-            bool& flag;
-            ~Reset() { flag = false; }
-        } reset{m_recording};
+        const QScopedValueRollback recording(m_recording, true);
 
         // The three rows are stored together: a crash between two of them would leave a
         // questionnaire that the next login can neither skip nor ask again cleanly.

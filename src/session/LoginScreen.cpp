@@ -5,6 +5,7 @@
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/RegistrationScreen.h"
+#include "session/Registrations.h"
 #include "session/Resume.h"
 #include "session/Session.h"
 #include "session/StartVersion.h"
@@ -199,27 +200,17 @@ void LoginScreen::start()
 LoginScreen::Check LoginScreen::CheckNewSubject()
 {
     SessionState& s = m_session.state;
-    store::Store& store = m_session.store();
-    auto rs = store.OpenTable(store::Query(QStringLiteral("select * from datSubject where Version=?"),
-                                           {s.Version}),
-                              true, QStringLiteral("Check New User"));
     // Names are matched without regard to letter case, in every script; the session then
     // goes on under the spelling it was registered with, so that all its rows carry it
     // and the resume finds them.
-    QString registered;
-    for (; !rs->isEOF() && registered.isNull(); rs->moveNext()) {
-        const QString name = rs->field(QStringLiteral("Subject")).toString();
-        if (name.compare(s.Subject, Qt::CaseInsensitive) == 0)
-            registered = name;
-    }
-    rs->close();
+    const QString registered = RegisteredName(m_session.store(), s.Version, s.Subject);
     if (registered.isNull()) {
         s.IsNewSubject = true;
         return Check::New;
     }
     s.Subject = registered;
     try {
-        s.Trial = RestoreLastState(m_session, QStringLiteral("datExperimentTrials"));
+        s.Trial = RestoreLastState(m_session, kEventLogTable);
     } catch (const SessionOver&) {
         throw;
     } catch (const std::exception& error) {

@@ -1,10 +1,10 @@
 #include "session/PasswordGate.h"
 
 #include "session/EndGame.h"
+#include "session/ExperimenterAccounts.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
-#include "store/Store.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -17,17 +17,6 @@
 #include <QVBoxLayout>
 
 namespace aquilevel {
-
-namespace {
-
-const QString kCheckingPassword = QStringLiteral("Checking password");
-
-// The user name is bound, never pasted into the text, so a name with quotes or SQL in
-// it is only ever compared as a name. The column compares without regard to case.
-const QString kPasswordQuery =
-    QStringLiteral("Select password from tblPasswords where username=?");
-
-} // namespace
 
 PasswordGate::PasswordGate(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
@@ -84,25 +73,10 @@ bool PasswordGate::ask(Session& session, QWidget* parent)
 
 bool PasswordGate::CheckPassword()
 {
-    store::Store& store = m_session.store();
-    auto rs = store.OpenTable(store::Query(kPasswordQuery, {m_txtUsername->text()}), true,
-                              kCheckingPassword);
-    if (rs->isEOF()) {
-        m_passwordOK = false;
-    } else {
-        rs->moveFirst();
-        const QVariant stored = rs->field(QStringLiteral("password"));
-        // A row without a password is an account that is not set up: it never opens the
-        // gate, whatever is typed.
-        if (stored.isNull()) {
-            m_storedPassword.clear();
-            m_passwordOK = false;
-        } else {
-            m_storedPassword = stored.toString();
-            m_passwordOK = m_txtPassword->text() == m_storedPassword;
-        }
-    }
-    rs->close();
+    // An account without a password never opens the gate, whatever is typed.
+    const std::optional<QString> stored = AccountPassword(m_session.store(), m_txtUsername->text());
+    m_storedPassword = stored.value_or(QString());
+    m_passwordOK = stored && m_txtPassword->text() == *stored;
     return m_passwordOK;
 }
 

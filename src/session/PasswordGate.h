@@ -36,15 +36,14 @@ public:
     // the gate leaves its event loop first and ask() throws it on to the opener.
     static bool ask(Session& session, QWidget* parent = nullptr);
 
-    // Looks up the typed user name in tblPasswords (letter case of the name ignored) and
-    // compares the typed password with the first row's, exactly. Sets passwordOK() and,
-    // when a row was found, storedPassword().
+    // Looks up the typed user name among the experimenters' accounts (letter case of
+    // the name ignored) and compares the typed password with the account's, exactly.
+    // Sets passwordOK() and storedPassword().
     bool CheckPassword();
 
     // The result of the last CheckPassword.
     bool passwordOK() const { return m_passwordOK; }
-    // The password read by the last lookup that found a row (empty when that row had
-    // none); left as it was by a lookup that found no row.
+    // The password read by the last lookup (empty when there was none).
     const QString& storedPassword() const { return m_storedPassword; }
 
     // Escape and any other rejection do nothing: only Cancel and the close box leave.

@@ -2,8 +2,8 @@
 
 #include "session/Clock.h"
 #include "session/ProcessEnd.h"
+#include "session/Registrations.h"
 #include "session/Session.h"
-#include "store/Store.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 namespace aquilevel {
@@ -25,7 +26,6 @@ namespace {
 
 const QString kCaption = QStringLiteral("Subject Info: ");
 const QString kMajorPrompt = QStringLiteral("Major");
-const QString kRecordingDemographics = QStringLiteral("Recording demographics");
 
 // Ages have at most three digits; a longer run of digits is a slip of the finger.
 constexpr int kAgeDigits = 3;
@@ -181,21 +181,11 @@ void RegistrationScreen::RecordSubject()
     const SessionState& s = m_session.state;
     const QDateTime now = m_session.clock().now();
 
-    store::Store& store = m_session.store();
-    auto rs = store.OpenTable("datSubject", false, kRecordingDemographics);
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), s.Subject);
-    rs->setField(QStringLiteral("Version"), m_versionBoxText);
-    rs->setField(QStringLiteral("Condition"), s.Condition);
-    rs->setField(QStringLiteral("Major"), m_cboMajor->currentText());
-    rs->setField(QStringLiteral("Gender"),
-                 m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"));
     // The box holds digits only, so the number is the whole text.
-    rs->setField(QStringLiteral("Age"), m_txtAge->text().toDouble());
-    rs->setField(QStringLiteral("Date"), now.date());
-    rs->setField(QStringLiteral("Time"), now.time().toString(QStringLiteral("HH:mm:ss")));
-    rs->update();
-    rs->close();
+    AddRegistration(m_session.store(),
+                    {s.Subject, m_versionBoxText, s.Condition, m_cboMajor->currentText(),
+                     m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"),
+                     m_txtAge->text().toDouble(), now});
 }
 
 void RegistrationScreen::begin()
@@ -204,11 +194,7 @@ void RegistrationScreen::begin()
     // then must not store a second row.
     if (m_recording || !m_btnBegin->isEnabled())
         return;
-    m_recording = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_recording};
+    const QScopedValueRollback recording(m_recording, true);
 
     SessionState& s = m_session.state;
     s.Condition = s.setup.graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete");

@@ -286,13 +286,4 @@ void FinishInterruptedPeriod(Session& session)
     rows.commit();
 }
 
-bool QuestionnaireAnswered(Session& session)
-{
-    return participantValue(session,
-                            QStringLiteral("select count(distinct QuestionNumber) from datQuestionnaire "
-                                           "where Subject = ? and Version = ? and QuestionNumber in (1, 2, 3)"),
-                            QStringLiteral("Check New User"))
-               .toInt() == 3;
-}
-
 } // namespace aquilevel

@@ -30,7 +30,4 @@ QList<LoggedEvent> LoggedEvents(Session& session);
 // The rows are written together, so a crash in here is finished at the next login.
 void FinishInterruptedPeriod(Session& session);
 
-// True when all three questions of the participant's questionnaire are stored.
-bool QuestionnaireAnswered(Session& session);
-
 } // namespace aquilevel

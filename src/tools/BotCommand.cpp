@@ -1,6 +1,7 @@
 #include "tools/BotCommand.h"
 
 #include "session/Clock.h"
+#include "session/Headless.h"
 #include "task/InitSession.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
@@ -58,31 +59,6 @@ const QString kUsage = QStringLiteral(
     "                     in a temporary folder gets a copy of the version's configuration\n"
     "                     from the data folder (whose own database is never written)\n"
     "  --report FILE.png  also draw the participant's session into a picture\n");
-
-// Nobody answers: a failed access is not retried, every message is kept.
-class RecordingPrompter final : public Prompter {
-public:
-    Answer ask(const Prompt& prompt) override
-    {
-        messages.append(QString(prompt.text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")));
-        return prompt.buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
-    }
-    QStringList messages;
-};
-
-// The session's end unwinds to the trial screen's handler boundary instead of ending
-// the process.
-class ThrowingEnd final : public ProcessEnd {
-public:
-    [[noreturn]] void terminate(int exitCode) override
-    {
-        ended = true;
-        code = exitCode;
-        throw SessionOver(exitCode);
-    }
-    bool ended = false;
-    int code = 0;
-};
 
 const QRegularExpression& typedNumberPattern()
 {
@@ -156,10 +132,10 @@ bool errIsTerminal(const ToolContext& ctx)
     return file && file->handle() >= 0 && ::isatty(file->handle());
 }
 
-QString firstMessage(const RecordingPrompter& prompter)
+QString firstMessage(const UnattendedPrompter& prompter)
 {
-    return prompter.messages.isEmpty() ? QStringLiteral("the session ended early")
-                                       : prompter.messages.first();
+    return prompter.messages().isEmpty() ? QStringLiteral("the session ended early")
+                                         : prompter.messages().first();
 }
 
 } // namespace
@@ -256,9 +232,9 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     ctx.err << "Playing version " << version << " as " << subject << " into " << path << "\n";
     ctx.err.flush();
 
-    RecordingPrompter prompter;
+    UnattendedPrompter prompter;
     SystemClock clock;
-    ThrowingEnd processEnd;
+    UnwindingProcessEnd processEnd;
     store::RealPacer pacer;
     Session session({prompter, clock, processEnd, pacer},
                     std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
@@ -341,18 +317,18 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         ctx.err.flush();
         inflow->setText(order.inflow);
         outflow->setText(order.outflow);
-        const int messagesBefore = int(prompter.messages.size());
+        const int messagesBefore = int(prompter.messages().size());
         submit->click();
         waitFor([&] { return s.Trial >= period && submit->isEnabled(); });
-        if (!screen.isOver() && s.Trial < period && prompter.messages.size() > messagesBefore)
-            throw ToolError(prompter.messages.last());
+        if (!screen.isOver() && s.Trial < period && prompter.messages().size() > messagesBefore)
+            throw ToolError(prompter.messages().last());
     }
     if (terminal)
         ctx.err << "\n";
     ctx.err.flush();
     // A session that ran its course ends with the earnings message and nothing before it.
-    const bool completed = screen.isOver() && s.Trial >= maxTrial && prompter.messages.size() == 1 &&
-                           prompter.messages.first().startsWith(QStringLiteral("The game is over"));
+    const bool completed = screen.isOver() && s.Trial >= maxTrial && prompter.messages().size() == 1 &&
+                           prompter.messages().first().startsWith(QStringLiteral("The game is over"));
     if (!completed)
         throw ToolError(QStringLiteral("The session stopped in period %1: %2").arg(s.Trial).arg(firstMessage(prompter)));
 

@@ -1,5 +1,6 @@
 #include "tools/PasswdCommand.h"
 
+#include "session/ExperimenterAccounts.h"
 #include "store/Store.h"
 #include "tools/CommandArguments.h"
 
@@ -16,7 +17,6 @@ namespace aquilevel::tools {
 
 namespace {
 
-const QString kStatus = QStringLiteral("Changing an experimenter's password");
 
 QString usage()
 {
@@ -94,26 +94,7 @@ int runPasswd(const QStringList& arguments, const ToolContext& context)
         throw ToolError(QStringLiteral("An empty password is not allowed; nothing was changed."));
     const QString& password = *first;
 
-    // Every row of the user is changed: the gate reads the first one it finds, and a
-    // duplicate left with an old password would keep that password working somewhere.
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select * from tblPasswords where username=?"), {user}), false,
-        kStatus);
-    int changed = 0;
-    if (rs->isEOF()) {
-        rs->addNew();
-        rs->setField(QStringLiteral("username"), user);
-        rs->setField(QStringLiteral("password"), password);
-        rs->update();
-    } else {
-        for (; !rs->isEOF(); rs->moveNext()) {
-            rs->edit();
-            rs->setField(QStringLiteral("password"), password);
-            rs->update();
-            ++changed;
-        }
-    }
-    rs->close();
+    const int changed = SetAccountPassword(store, user, password);
 
     if (changed == 0)
         context.out << "Added the experimenter account " << user << ".\n";

@@ -15,6 +15,7 @@ namespace store {
 class Engine;
 class Store;
 class RealPacer;
+class RandomSource;
 } // namespace store
 } // namespace aquilevel
 
@@ -62,7 +63,7 @@ private:
     QString m_path;
     std::unique_ptr<Prompter> m_prompter;
     std::unique_ptr<store::RealPacer> m_pacer;
-    std::unique_ptr<class ToolRandom> m_random;
+    std::unique_ptr<store::RandomSource> m_random;
     std::unique_ptr<store::Store> m_store;
 };
 
