@@ -66,9 +66,13 @@ void Main(Session& session, const StartupOptions& options)
     requireVersions(session);
     LoginScreen::run(session);
 
-    LoadSessionConfiguration(session);
     try {
-        InitSession(session);
+        if (session.state.IsNewSubject) {
+            StartNewParticipant(session);
+        } else {
+            LoadSessionConfiguration(session);
+            InitSession(session);
+        }
     } catch (const ResumeError& error) {
         // The orders still on their way cannot be read back: resuming would deliver
         // wrong amounts, so the session stops here with nothing written.

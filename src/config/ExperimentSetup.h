@@ -30,6 +30,8 @@ struct ExperimentSetup {
     double BonusAmount = 0;
     QString YUnits;
     bool graphicalMode = false;
+    // The display mode as a participant's registration names it.
+    QString condition() const { return graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete"); }
     qint32 userDelay = 0;
     qint32 envDelay = 0;
     double RHEIGHT = 0;

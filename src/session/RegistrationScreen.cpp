@@ -197,7 +197,7 @@ void RegistrationScreen::begin()
     const QScopedValueRollback recording(m_recording, true);
 
     SessionState& s = m_session.state;
-    s.Condition = s.setup.graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete");
+    s.Condition = s.setup.condition();
     RecordSubject();
     m_cleared = true;
     accept();

@@ -3,6 +3,7 @@
 #include "task/InterruptedPeriod.h"
 #include "session/Resume.h"
 #include "session/Session.h"
+#include "session/StartVersion.h"
 
 namespace aquilevel {
 
@@ -29,6 +30,15 @@ void InitSession(Session& session)
         ReloadPendingOrders(session);
     if (!s.IsNewSubject)
         FinishInterruptedPeriod(session);
+}
+
+void StartNewParticipant(Session& session)
+{
+    SessionState& s = session.state;
+    s.IsNewSubject = true;
+    s.Condition = s.setup.condition();
+    LoadSessionConfiguration(session);
+    InitSession(session);
 }
 
 } // namespace aquilevel

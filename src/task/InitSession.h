@@ -11,4 +11,9 @@ class Session;
 // period it stopped in finished.
 void InitSession(Session& session);
 
+// A participant new to the version starts once the version's setup is loaded: marked
+// new, under the version's display mode, with its scale and scenario loaded and the
+// tank at its start. The login's way, the scripted participant's too.
+void StartNewParticipant(Session& session);
+
 } // namespace aquilevel

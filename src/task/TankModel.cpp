@@ -1,5 +1,6 @@
 #include "task/TankModel.h"
 
+#include "config/BonusBand.h"
 #include "config/NumberFormat.h"
 #include "recording/Recorder.h"
 #include "session/Clock.h"
@@ -249,10 +250,8 @@ void TankModel::CalCost(const double& amount)
 
     bool earned = false;
     if (!setup.IsBonusOnTimeGap) {
-        const double low = config::RoundHalfUp((1 / scale) * tank.GoalAmount - setup.LowerBoundFromGoal, 1000);
-        const double high = config::RoundHalfUp((1 / scale) * tank.GoalAmount + setup.UpperBoundFromGoal, 1000);
-        const double level = config::RoundHalfUp((1 / scale) * amount, 1000);
-        earned = low <= level && level <= high;
+        earned = config::inBonusBand((1 / scale) * amount, (1 / scale) * tank.GoalAmount,
+                                     setup.LowerBoundFromGoal, setup.UpperBoundFromGoal);
     } else {
         const double in = s.EnvInFlow.value(s.Trial);
         const double out = s.EnvOutFlow.value(s.Trial);

@@ -258,10 +258,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         if (!earlier.isEmpty())
             throw ToolError(QStringLiteral("%1 already has a session of version %2 in %3.").arg(subject, version, path));
         s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
-        s.IsNewSubject = true;
-        s.Condition = s.setup.graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete");
-        LoadSessionConfiguration(session);
-        InitSession(session);
+        StartNewParticipant(session);
     } catch (const SessionOver&) {
         throw ToolError(firstMessage(prompter));
     }

@@ -1,5 +1,6 @@
 #include "tools/SessionReport.h"
 
+#include "config/BonusBand.h"
 #include "config/NumberFormat.h"
 #include "store/Query.h"
 #include "store/RecordSet.h"
@@ -258,17 +259,9 @@ void drawTitle(QPainter& p, QSize size, const QString& title, const QString& lin
 
 // ---------------------------------------------------------------------------------------
 
-bool isInBand(double amount, double goal, double lowerBound, double upperBound)
-{
-    const double low = config::RoundHalfUp(goal - lowerBound, 1000);
-    const double high = config::RoundHalfUp(goal + upperBound, 1000);
-    const double level = config::RoundHalfUp(amount, 1000);
-    return low <= level && level <= high;
-}
-
 bool isInBand(const ReportPeriod& period)
 {
-    return isInBand(period.amount, period.goal, period.lowerBound, period.upperBound);
+    return config::inBonusBand(period.amount, period.goal, period.lowerBound, period.upperBound);
 }
 
 int SessionData::periodsInBand() const

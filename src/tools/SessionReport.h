@@ -36,9 +36,7 @@ struct ReportPeriod {
     double userOutFlow = 0;
 };
 
-// The bonus rule's band test: the goal and the amount rounded half up to three decimals,
-// both edges inside.
-bool isInBand(double amount, double goal, double lowerBound, double upperBound);
+// Whether the period ended in the bonus band (the bonus rule's own test).
 bool isInBand(const ReportPeriod& period);
 
 struct SessionData {

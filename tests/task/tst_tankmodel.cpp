@@ -295,6 +295,7 @@ void TestTankModel::bandBonusEdges_data()
     QTest::newRow("rounds up to the edge") << 3.8996 << true;
     QTest::newRow("rounds below the edge") << 3.8994 << false;
     QTest::newRow("above") << 4.1006 << false;
+    QTest::newRow("rounds down to the upper edge") << 4.1004 << true;
 }
 
 void TestTankModel::bandBonusEdges()

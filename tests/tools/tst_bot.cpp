@@ -2,6 +2,7 @@
 // real trial screen with orders from a file and from the hold policy, what they store and
 // the summary printed, the new database it makes for itself, and its refusals.
 
+#include "config/BonusBand.h"
 #include "support/TempDatabase.h"
 #include "support/ToolRun.h"
 #include "tools/BotCommand.h"
@@ -83,7 +84,7 @@ void checkSummary(const TempDatabase& db, const QString& subject, const QString&
     int inBand = 0;
     double distance = 0;
     for (int i = 0; i < amounts.size(); ++i) {
-        inBand += isInBand(amounts.at(i), goals.at(i), 1, 1) ? 1 : 0;
+        inBand += config::inBonusBand(amounts.at(i), goals.at(i), 1, 1) ? 1 : 0;
         distance += std::abs(amounts.at(i) - goals.at(i));
     }
     QCOMPARE(summaryValue(out, QStringLiteral("Periods")), QStringLiteral("3 of 3"));

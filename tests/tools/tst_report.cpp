@@ -97,7 +97,6 @@ class TestReport : public QObject {
 private slots:
     void initTestCase();
     void sessionDataTakesTheLastRowOfEachPeriod();
-    void bandRuleMatchesTheBonusRule();
     void sessionPictureShowsGoalBandAmountsAndOrders();
     void pictureSizeFollowsTheOptions();
     void distributionHasTheMeanAndSpreadWhereTheyBelong();
@@ -169,18 +168,6 @@ void TestReport::sessionDataTakesTheLastRowOfEachPeriod()
     QCOMPARE(data.goal(), 4.0);
     QCOMPARE(data.bandLow(), 3.9);
     QCOMPARE(data.bandHigh(), 4.1);
-}
-
-void TestReport::bandRuleMatchesTheBonusRule()
-{
-    QVERIFY(tools::isInBand(3.9, 4, 0.1, 0.1));
-    QVERIFY(tools::isInBand(4.1, 4, 0.1, 0.1));
-    QVERIFY(tools::isInBand(3.8996, 4, 0.1, 0.1));
-    QVERIFY(!tools::isInBand(3.8994, 4, 0.1, 0.1));
-    QVERIFY(!tools::isInBand(4.1006, 4, 0.1, 0.1));
-    QVERIFY(tools::isInBand(4.1004, 4, 0.1, 0.1));
-    QVERIFY(tools::isInBand(5.0, 4, 0.1, 1.0)); // the upper edge apart from the lower one
-    QVERIFY(!tools::isInBand(3.0, 4, 0.1, 1.0));
 }
 
 void TestReport::sessionPictureShowsGoalBandAmountsAndOrders()
