@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTime>
 
 namespace aquilevel {
 class Clock;
@@ -68,6 +69,13 @@ public:
 
     long events = 0;
 };
+
+// What a resumed session reads back of the rows it wrote before.
+
+// The newest period the participant's summary rows opened; 0 when there is none.
+qint32 LastOpenedPeriod(store::Store& store, const QString& subject, const QString& version);
+// The time of the participant's latest Submit press; midnight when there was none.
+QTime LastPressTime(store::Store& store, const QString& subject, const QString& version);
 
 // Adds 1 to a 32-bit counter (EventID, Trial); running past the largest value is an
 // error, never a wrap to negative numbers.

@@ -3,6 +3,7 @@
 #include "recording/RowFlags.h"
 #include "session/Clock.h"
 #include "session/SessionState.h"
+#include "store/Query.h"
 #include "store/Store.h"
 
 namespace aquilevel::recording {
@@ -110,6 +111,36 @@ void StoreRecorder::AddSubmitTime(qint32 trial)
     rs->setField(QStringLiteral("SubmitClickTime"), pressed);
     rs->update();
     rs->close();
+}
+
+namespace {
+
+// The first column of the first row of one of the participant's queries (its two
+// placeholders take the name and the version); invalid when there is none.
+QVariant participantValue(store::Store& store, const QString& sql, const QString& subject,
+                          const QString& version)
+{
+    auto rs = store.OpenTable(store::Query(sql, {subject, version}), true, QStringLiteral("Getting last trial"));
+    return rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
+}
+
+} // namespace
+
+qint32 LastOpenedPeriod(store::Store& store, const QString& subject, const QString& version)
+{
+    return participantValue(store, QStringLiteral("select max(Trial) from datTrialSummary where Subject = ? and Version = ?"),
+                            subject, version)
+        .toInt();
+}
+
+QTime LastPressTime(store::Store& store, const QString& subject, const QString& version)
+{
+    const QTime stored = participantValue(store,
+                                          QStringLiteral("select SubmitClickTime from datUserTimesSummary where "
+                                                         "Subject = ? and Version = ? order by rowid desc limit 1"),
+                                          subject, version)
+                             .toTime();
+    return stored.isValid() ? stored : QTime(0, 0);
 }
 
 } // namespace aquilevel::recording

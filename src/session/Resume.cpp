@@ -200,6 +200,30 @@ ResumeError::ResumeError(const QString& participant, const QString& version, con
 {
 }
 
+QList<LoggedEvent> LoggedEvents(Session& session)
+{
+    const SessionState& s = session.state;
+    store::Store& store = session.store();
+    auto rs = store.OpenTable(
+        store::Query(QStringLiteral("select Trial, eventType, UserInFlow, UserOutFlow, Time from "
+                                    "%1 where Subject = ? and Version = ? "
+                                    "order by EventID, rowid")
+                         .arg(kEventLogTable),
+                     {s.Subject, s.Version}),
+        true, QStringLiteral("Getting last trial"));
+    QList<LoggedEvent> events;
+    for (; !rs->isEOF(); rs->moveNext()) {
+        events.append({rs->field(QStringLiteral("Trial")).toInt(),
+                       rs->field(QStringLiteral("eventType")).toString(),
+                       rs->field(QStringLiteral("UserInFlow")).toDouble(),
+                       rs->field(QStringLiteral("UserOutFlow")).toDouble(),
+                       QTime::fromString(rs->field(QStringLiteral("Time")).toString(),
+                                         QStringLiteral("HH:mm:ss"))});
+    }
+    rs->close();
+    return events;
+}
+
 qint32 RestoreLastState(Session& session, const QString& table)
 {
     if (table.isEmpty())

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QTime>
 
 #include <stdexcept>
 
@@ -56,5 +58,18 @@ void ReloadPendingOrders(Session& session);
 
 // The event log the session's state is taken up from.
 extern const QString kEventLogTable;
+
+// One row of a participant's event log, as far as the resume needs it.
+struct LoggedEvent {
+    qint32 Trial = 0;
+    QString eventType;
+    double UserInFlow = 0;
+    double UserOutFlow = 0;
+    QTime time; // of day, when the row was written
+};
+
+// The participant's event rows, oldest first.
+QList<LoggedEvent> LoggedEvents(Session& session);
+
 
 } // namespace aquilevel

@@ -13,7 +13,6 @@ namespace aquilevel {
 
 namespace {
 
-const QString kStatus = QStringLiteral("Getting last trial");
 const QString kSubmitClicked = QStringLiteral("Submit Clicked");
 const QString kEnvironmentEffect = QStringLiteral("Environment Effect");
 const QString kNoUserEffect = QStringLiteral("No User Effect");
@@ -38,35 +37,6 @@ UserStage stageOf(const QString& eventType)
 void clearFlowFlags(TankState& tank)
 {
     tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
-}
-
-// The first column of the first row of one of the participant's queries (a text
-// whose two placeholders take the name and the version); invalid when there is none.
-QVariant participantValue(Session& session, const QString& sql, const QString& status = kStatus)
-{
-    const SessionState& s = session.state;
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version}), true, status);
-    const QVariant value = rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
-    rs->close();
-    return value;
-}
-
-qint32 lastOpenedPeriod(Session& session)
-{
-    return participantValue(session, QStringLiteral("select max(Trial) from datTrialSummary where "
-                                                    "Subject = ? and Version = ?"))
-        .toInt();
-}
-
-// The time of the participant's latest Submit press, midnight when there was none.
-QTime lastPressTime(Session& session)
-{
-    const QTime stored = participantValue(session, QStringLiteral("select SubmitClickTime from "
-                                                                  "datUserTimesSummary where Subject = ? "
-                                                                  "and Version = ? order by rowid desc limit 1"))
-                             .toTime();
-    return stored.isValid() ? stored : QTime(0, 0);
 }
 
 // The environment's step of a period acted when its row was written; one that is run
@@ -233,35 +203,12 @@ void finishTimedPeriod(Session& session, task::TankModel& model, recording::Reco
 
 } // namespace
 
-QList<LoggedEvent> LoggedEvents(Session& session)
-{
-    const SessionState& s = session.state;
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select Trial, eventType, UserInFlow, UserOutFlow, Time from "
-                                    "datExperimentTrials where Subject = ? and Version = ? "
-                                    "order by EventID, rowid"),
-                     {s.Subject, s.Version}),
-        true, kStatus);
-    QList<LoggedEvent> events;
-    for (; !rs->isEOF(); rs->moveNext()) {
-        events.append({rs->field(QStringLiteral("Trial")).toInt(),
-                       rs->field(QStringLiteral("eventType")).toString(),
-                       rs->field(QStringLiteral("UserInFlow")).toDouble(),
-                       rs->field(QStringLiteral("UserOutFlow")).toDouble(),
-                       QTime::fromString(rs->field(QStringLiteral("Time")).toString(),
-                                         QStringLiteral("HH:mm:ss"))});
-    }
-    rs->close();
-    return events;
-}
-
 void FinishInterruptedPeriod(Session& session)
 {
     SessionState& s = session.state;
     const QList<LoggedEvent> events = LoggedEvents(session);
     // The time-gap bonus measures from the latest press, also one before the crash.
-    s.tank.SubmitTime = lastPressTime(session);
+    s.tank.SubmitTime = recording::LastPressTime(session.store(), s.Subject, s.Version);
 
     // The rows finished here are the task's own, with its amounts.
     const QScopedValueRollback inTask(s.InTask, true);
@@ -273,7 +220,7 @@ void FinishInterruptedPeriod(Session& session)
     } else {
         // The clock opens a period with its summary row; its first event row may not
         // have come yet.
-        const qint32 opened = lastOpenedPeriod(session);
+        const qint32 opened = recording::LastOpenedPeriod(session.store(), s.Subject, s.Version);
         if (opened > s.Trial && opened <= s.setup.MaxTrial) {
             s.Trial = opened;
             if (opened < s.tank.UserInFlow.size()) {

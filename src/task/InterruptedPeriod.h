@@ -1,24 +1,8 @@
 #pragma once
 
-#include <QList>
-#include <QString>
-#include <QTime>
-
 namespace aquilevel {
 
 class Session;
-
-// One row of a participant's event log, as far as the resume needs it.
-struct LoggedEvent {
-    qint32 Trial = 0;
-    QString eventType;
-    double UserInFlow = 0;
-    double UserOutFlow = 0;
-    QTime time; // of day, when the row was written
-};
-
-// The participant's event rows, oldest first.
-QList<LoggedEvent> LoggedEvents(Session& session);
 
 // A resumed session takes up where its last stored row left it, which with real stage
 // times is most often in the middle of a period. Run once the state is restored, the

@@ -5,6 +5,7 @@
 #include "task/InitSession.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
+#include "session/Resume.h"
 #include "session/Session.h"
 #include "session/StartVersion.h"
 #include "store/DataLocation.h"
@@ -251,11 +252,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         if (s.setup.IsTimeDriven)
             throw ToolError(QStringLiteral("Version %1 is time-driven; only participant-paced versions can be played.")
                                 .arg(version));
-        const QList<Row> earlier = readAll(
-            session.store(),
-            QStringLiteral("select Subject from datExperimentTrials where Subject=? and Version=? limit 1"),
-            {subject, version});
-        if (!earlier.isEmpty())
+        if (!LoggedEvents(session).isEmpty())
             throw ToolError(QStringLiteral("%1 already has a session of version %2 in %3.").arg(subject, version, path));
         s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
         StartNewParticipant(session);
