@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QDateTime>
-#include <QTimer>
 
 namespace aquilevel {
 
@@ -42,7 +41,7 @@ void RequestStop(Session& session, int number)
     if (session.ending())
         return;
     if (session.store().isBusy()) { // in the middle of a write: once it is done
-        QTimer::singleShot(20, [&session, number] { RequestStop(session, number); });
+        session.store().whenIdle(qApp, [&session, number] { RequestStop(session, number); });
         return;
     }
     for (QWidget* w : QApplication::topLevelWidgets()) {

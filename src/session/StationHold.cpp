@@ -202,4 +202,20 @@ void StationHold::release()
     m_subject.clear();
 }
 
+QStringList StationHold::releaseFromOutside(store::Store& store, const QString& subject, const QString& version)
+{
+    QStringList stations;
+    store.transaction(
+        [&](store::Connection& c) {
+            const store::Query held(QStringLiteral("select Station from datSessionHold where SubjectKey = ? and Version = ?"),
+                                    {keyOf(subject), version});
+            stations.clear();
+            for (const QVariantList& row : c.select(held, false).values)
+                stations.append(row.value(0).toString());
+            c.remove(QLatin1String(kTable), QStringLiteral("SubjectKey = ? and Version = ?"), {keyOf(subject), version});
+        },
+        false, QStringLiteral("Releasing a hold"));
+    return stations;
+}
+
 } // namespace aquilevel

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <optional>
@@ -43,14 +44,16 @@ public:
     // The refresh pace; kRefreshSeconds unless a measurement asks for another.
     void setRefreshInterval(int milliseconds) { m_timer.setInterval(milliseconds); }
 
-signals:
-    // A refresh has been written.
-    void refreshed();
-
-public:
+    // Ends every station's hold of a participant of a version at once, from outside any
+    // session (the experimenter's command). Returns the stations that held it.
+    static QStringList releaseFromOutside(store::Store& store, const QString& subject, const QString& version);
 
     // The key names are matched by: letter case ignored in every script.
     static QString keyOf(const QString& subject) { return subject.trimmed().toCaseFolded(); }
+
+signals:
+    // A refresh has been written.
+    void refreshed();
 
 private:
     void refresh();

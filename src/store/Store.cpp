@@ -2,6 +2,7 @@
 
 #include <QScopeGuard>
 #include <QScopedValueRollback>
+#include <QTimer>
 
 
 #include <QRegularExpression>
@@ -251,6 +252,17 @@ void Store::abandon()
     if (m_giveUp)
         m_giveUp();
     throw StoreAborted();
+}
+
+void Store::whenIdle(QObject* context, std::function<void()> step, int pollMs)
+{
+    if (!isBusy()) {
+        step();
+        return;
+    }
+    QTimer::singleShot(pollMs, context, [this, context, step = std::move(step), pollMs]() mutable {
+        whenIdle(context, std::move(step), pollMs);
+    });
 }
 
 } // namespace aquilevel::store

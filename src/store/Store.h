@@ -6,6 +6,7 @@
 #include "store/RecordSet.h"
 #include "store/RetryQuestions.h"
 
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -39,6 +40,11 @@ public:
     // True while an access is under way (the lock back-off processes window events,
     // and whatever runs then must not start another write).
     bool isBusy() const { return m_depth > 0; }
+
+    // Runs `step` now, or, while an access is under way, once it has finished (checked
+    // every `pollMs` on `context`'s thread): what window events start must never run
+    // inside an access.
+    void whenIdle(QObject* context, std::function<void()> step, int pollMs = 20);
 
     // Runs work inside one transaction of the engine, retried as a whole under the retry
     // policy. readOnly: every read in it sees the same committed state, even while other

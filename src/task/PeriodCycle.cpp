@@ -75,7 +75,7 @@ void PeriodCycle::runStep(const std::function<void()>& step)
     if (m_store.isBusy()) {
         // The store lets window events through while it waits out a lock; whatever
         // falls due then runs once the access has finished, never inside it.
-        QTimer::singleShot(1, this, [this, step] { runStep(step); });
+        m_store.whenIdle(this, [this, step] { runStep(step); }, 1);
         return;
     }
     QString failure;

@@ -565,7 +565,7 @@ void TrialScreen::windowLost()
     if (m_over)
         return;
     if (m_session.store().isBusy()) {
-        QTimer::singleShot(20, this, [this] { windowLost(); });
+        m_session.store().whenIdle(this, [this] { windowLost(); });
         return;
     }
     m_cycle.halt();

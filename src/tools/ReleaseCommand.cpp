@@ -42,18 +42,7 @@ int runRelease(const QStringList& arguments, const ToolContext& context)
         return args.usageError(QStringLiteral("--version is required"));
 
     ToolStore tool(context.dataFolder);
-    QStringList stations;
-    tool.store().transaction(
-        [&](store::Connection& c) {
-            const store::Query held(QStringLiteral("select Station from datSessionHold where SubjectKey = ? and Version = ?"),
-                                    {StationHold::keyOf(subject), version});
-            stations.clear();
-            for (const QVariantList& row : c.select(held, false).values)
-                stations.append(row.value(0).toString());
-            c.remove(QLatin1String(StationHold::kTable), QStringLiteral("SubjectKey = ? and Version = ?"),
-                     {StationHold::keyOf(subject), version});
-        },
-        false, QStringLiteral("Releasing a hold"));
+    const QStringList stations = StationHold::releaseFromOutside(tool.store(), subject, version);
     if (stations.isEmpty())
         throw ToolError(QStringLiteral("No station holds participant %1 of version %2.")
                             .arg(printable(subject), printable(version)));
