@@ -18,11 +18,13 @@
 #include "store/DataLocation.h"
 #include "store/Schema.h"
 #include "store/SqlCipherEngine.h"
+#include "task/PeriodCycle.h"
 #include "task/TankModel.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -63,6 +65,7 @@ void configure(SessionState& s, qint32 periods)
     s.Subject = QStringLiteral("bench");
     s.InTask = true;
     c.MaxTrial = periods;
+    c.numMarks = 10;
     c.BaseMoney = 5;
     c.inFlowTPAfter = 3;
     c.outFlowTPAfter = 2;
@@ -110,9 +113,12 @@ int main(int argc, char** argv)
                       QStringLiteral("N"), QStringLiteral("100000")});
     parser.addOption({QStringLiteral("stored"), QStringLiteral("Periods written to a file."),
                       QStringLiteral("M"), QStringLiteral("1000")});
+    parser.addOption({QStringLiteral("cycled"), QStringLiteral("Periods through the period's cycle, stage times 0."),
+                      QStringLiteral("K"), QStringLiteral("300")});
     parser.process(app);
     const long periods = parser.value(QStringLiteral("periods")).toLong();
     const int stored = parser.value(QStringLiteral("stored")).toInt();
+    const int cycled = parser.value(QStringLiteral("cycled")).toInt();
 
     UnattendedPrompter prompter(bench::questionVoidsTheRun("model_bench"));
     SystemClock clock;
@@ -162,6 +168,42 @@ int main(int argc, char** argv)
         std::printf("with the store: %d periods, %.1f event rows per period; time per period in the "
                     "store: median %.3f ms, p95 %.3f ms\n",
                     stored, double(recorder.rows) / stored, at(0.5), at(0.95));
+    }
+
+    // (3) Whole periods through the cycle without a window, every step one transaction
+    // into the file, the stage timers at 0 ms.
+    {
+        // Submits the same orders each time a period has closed; the last one quits.
+        struct Participant final : task::PeriodView, task::SessionEnds {
+            std::function<void()> submit;
+            task::Orders orders() const override { return {1, 1, false, false}; }
+            void showStage(task::Stage stage, const task::PeriodPicture&) override
+            {
+                if (stage == task::Stage::PeriodClosed)
+                    QTimer::singleShot(0, submit);
+            }
+            void allPeriodsPlayed() override { QCoreApplication::quit(); }
+            void stepFailed(const QString& reason) override
+            {
+                std::fprintf(stderr, "model_bench: a step failed: %s\n", qPrintable(reason));
+                std::exit(2);
+            }
+            void endedInStep() override {}
+        } participant;
+        configure(s, cycled);
+        s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 0;
+        InitSession(session);
+        recording::StoreRecorder log(session.store(), clock, s);
+        task::PeriodCycle cycle(s, clock, session.store(), log, participant, participant);
+        participant.submit = [&cycle] { cycle.submit([] { return true; }); };
+        cycle.enter();
+        cycle.start();
+        QTimer::singleShot(0, participant.submit);
+        const auto start = SteadyClock::now();
+        app.exec();
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        std::printf("through the cycle: %d periods in %.3f s, %.1f ms per period (stage timers at 0 ms)\n",
+                    s.Trial, seconds, 1000 * seconds / std::max(1, s.Trial));
     }
     return 0;
 }

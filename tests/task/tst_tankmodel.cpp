@@ -1,8 +1,10 @@
 #include "recording/Recorder.h"
+#include "session/ProcessEnd.h"
 #include "session/Session.h"
 #include "task/InitSession.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
+#include "task/PeriodCycle.h"
 #include "task/TankModel.h"
 
 #include <QtTest>
@@ -87,6 +89,72 @@ QStringList strings(const QVariantList& values)
     return result;
 }
 
+// The cycle's window: fixed orders, every stage it is shown remembered. The session
+// ends as the program's does: the open steps are stored, then it unwinds.
+class StageLog final : public task::PeriodView, public task::SessionEnds {
+public:
+    explicit StageLog(store::Store& store) : m_store(store) {}
+    task::Orders orders() const override { return typed; }
+    void showStage(task::Stage stage, const task::PeriodPicture&) override { stages << stage; }
+    void allPeriodsPlayed() override
+    {
+        ++played;
+        m_store.endGroups();
+        throw SessionOver(0);
+    }
+    void stepFailed(const QString& reason) override { failures << reason; }
+    void endedInStep() override { ++ended; }
+
+    task::Orders typed{2, 1, false, false};
+    QList<task::Stage> stages;
+    int played = 0;
+    QStringList failures;
+    int ended = 0;
+
+private:
+    store::Store& m_store;
+};
+
+// A recorder whose summary rows fail, after the real one has written the step's events.
+class FailingSummaries final : public recording::Recorder {
+public:
+    explicit FailingSummaries(recording::Recorder& inner) : m_inner(inner) {}
+    void RecordEvent(const QString& type) override { m_inner.RecordEvent(type); }
+    void AddTrialSummary(bool, bool) override { throw std::runtime_error("disk full"); }
+    void UpdateTrialSummary() override { m_inner.UpdateTrialSummary(); }
+    void AddSubmitTime(qint32 trial) override { m_inner.AddSubmitTime(trial); }
+
+private:
+    recording::Recorder& m_inner;
+};
+
+// A cycle over the fixture's session with stage times of a millisecond.
+struct CycleRig {
+    Fixture f;
+    StageLog log{f.ts.session.store()};
+    FailingSummaries failing{f.log};
+    task::PeriodCycle cycle;
+
+    explicit CycleRig(bool timeDriven, bool failSummaries = false)
+        : cycle(f.s, f.ts.clock, f.ts.session.store(), failSummaries ? static_cast<recording::Recorder&>(failing) : f.log,
+                log, log)
+    {
+        config::ExperimentSetup& c = f.s.setup;
+        c.MaxTrial = 3;
+        c.IsTimeDriven = timeDriven;
+        c.envDelay = c.EnvMv = c.userDelay = c.UsrMv = 1;
+        c.TimeBetweenEnvTries = 5;
+        c.numMarks = 10;
+        f.s.tank.AmountInTank /= f.s.tank.UnitScale; // the cycle takes the held form itself
+        f.s.tank.GoalAmount /= f.s.tank.UnitScale;
+        cycle.enter();
+        cycle.start();
+    }
+
+    bool shown(task::Stage stage) const { return log.stages.contains(stage); }
+    QStringList events() const { return strings(f.column(QStringLiteral("eventType"))); }
+};
+
 } // namespace
 
 class TestTankModel : public QObject {
@@ -108,6 +176,9 @@ private slots:
     void timeGapBonus();
     void notInTaskWritesZeros();
     void counterOverflowIsAnError();
+    void cycleRunsAParticipantPacedSession();
+    void cycleRunsOnTheClockWithoutSubmit();
+    void cycleDropsAFailedStep();
 };
 
 void TestTankModel::workedFirstPeriodRowByRow()
@@ -379,6 +450,64 @@ void TestTankModel::counterOverflowIsAnError()
     f.s.EventID = 0;
     f.s.Trial = std::numeric_limits<qint32>::max();
     QVERIFY_THROWS_EXCEPTION(std::overflow_error, f.model.openPeriod());
+}
+
+void TestTankModel::cycleRunsAParticipantPacedSession()
+{
+    CycleRig rig(false);
+    using task::Stage;
+    const QList<Stage> period{Stage::Submitted,       Stage::PeriodOpened, Stage::EnvironmentActs,
+                              Stage::EnvironmentArrives, Stage::EnvironmentGone, Stage::OrdersDue,
+                              Stage::OrdersDelivered, Stage::PeriodClosed};
+    for (int t = 1; t <= 3; ++t) {
+        rig.log.stages.clear();
+        rig.cycle.submit([] { return true; });
+        QVERIFY(QTest::qWaitFor([&] { return rig.shown(Stage::PeriodClosed); }));
+        QCOMPARE(rig.log.stages.mid(0, period.size()), period);
+        QCOMPARE(rig.f.s.Trial, t);
+    }
+    // The last period ends the session, with everything stored.
+    QCOMPARE(rig.log.played, 1);
+    QCOMPARE(rig.log.stages.last(), Stage::Stopped);
+    QVERIFY(rig.cycle.isHalted());
+    const QStringList events = strings(rig.f.column(QStringLiteral("eventType")));
+    QCOMPARE(events.mid(0, 6), QStringList({"Submit Clicked", "Environment Effect", "No User Effect",
+                                            "User Inflow", "User Outflow", "After Cost Calculation"}));
+    QCOMPARE(events.count(QStringLiteral("After Cost Calculation")), 3);
+    QCOMPARE(rig.f.db.column(QStringLiteral("select Trial from datTrialSummary where AmountInTank is not null "
+                                            "order by rowid")),
+             (QVariantList{1, 2, 3}));
+    QCOMPARE(rig.f.db.column(QStringLiteral("select Trial from datUserTimesSummary order by rowid")),
+             (QVariantList{0, 1, 2}));
+    QCOMPARE(rig.f.s.tank.UserInFlow.value(2), 2.0); // the orders typed
+}
+
+void TestTankModel::cycleRunsOnTheClockWithoutSubmit()
+{
+    CycleRig rig(true);
+    QVERIFY(QTest::qWaitFor([&] { return rig.log.played > 0; }));
+    QVERIFY(rig.cycle.isHalted());
+    QCOMPARE(rig.f.s.Trial, 3);
+    // Each tick opens a period with its summary row; nobody submitted.
+    QCOMPARE(rig.f.db.column(QStringLiteral("select Trial from datTrialSummary order by rowid")),
+             (QVariantList{1, 2, 3}));
+    QVERIFY(!strings(rig.f.column(QStringLiteral("eventType"))).contains(QStringLiteral("Submit Clicked")));
+    QVERIFY(rig.shown(task::Stage::ClockTicked));
+}
+
+void TestTankModel::cycleDropsAFailedStep()
+{
+    CycleRig rig(false, true);
+    rig.cycle.submit([] { return false; }); // a refused Submit does nothing
+    QVERIFY(rig.log.stages.isEmpty());
+    rig.cycle.submit([] { return true; });
+    QVERIFY(QTest::qWaitFor([&] { return !rig.log.failures.isEmpty(); }));
+    QCOMPARE(rig.log.failures, QStringList({QStringLiteral("disk full")}));
+    QVERIFY(rig.cycle.isHalted());
+    QCOMPARE(rig.log.stages.last(), task::Stage::Stopped);
+    // Nothing of the failed submit stage is stored: no submit time, no event.
+    QCOMPARE(rig.f.db.column(QStringLiteral("select count(*) from datUserTimesSummary")).value(0).toInt(), 0);
+    QCOMPARE(rig.f.column(QStringLiteral("eventType")), QVariantList());
 }
 
 QTEST_GUILESS_MAIN(TestTankModel)
