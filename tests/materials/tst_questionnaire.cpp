@@ -813,7 +813,7 @@ void TestQuestionnaire::secondSubmitWhileStoringIsIgnored()
     test::ScriptedPrompter prompter;
     test::FixedClock clock;
     test::ThrowingProcessEnd processEnd;
-    test::ActingPacer pacer;
+    test::ProbePacer pacer;
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     prepare(session);
 
@@ -822,13 +822,13 @@ void TestQuestionnaire::secondSubmitWhileStoringIsIgnored()
     const Controls c = controlsOf(window);
     fillIn(c);
     bool openWhileStoring = false;
-    pacer.act = [&] {
+    pacer.onEvents = [&] {
         openWhileStoring = window.isVisible();
         c.submit->click();
         window.close();
     };
     c.submit->click();
-    QCOMPARE(pacer.calls, 1);
+    QCOMPARE(pacer.backOffs, 1);
     QVERIFY(openWhileStoring);
     QVERIFY(!window.isVisible());
     QCOMPARE(numbersOf(storedRows(m_subject)), QList<int>({1, 2, 3}));

@@ -780,7 +780,7 @@ void TestRegistration::secondBeginWhileStoringIsIgnored()
     test::ScriptedPrompter prompter;
     test::FixedClock clock;
     test::ThrowingProcessEnd processEnd;
-    test::ActingPacer pacer;
+    test::ProbePacer pacer;
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.state.Subject = m_subject;
 
@@ -789,7 +789,7 @@ void TestRegistration::secondBeginWhileStoringIsIgnored()
     const Controls c = controlsOf(screen);
     fillIn(c);
     bool openWhileStoring = false;
-    pacer.act = [&] {
+    pacer.onEvents = [&] {
         // Everything a participant can do while the row waits for the lock.
         c.begin->click();
         QTest::keyClick(c.age, Qt::Key_Return);
@@ -800,7 +800,7 @@ void TestRegistration::secondBeginWhileStoringIsIgnored()
     };
     c.begin->click();
 
-    QCOMPARE(pacer.calls, 1);
+    QCOMPARE(pacer.backOffs, 1);
     QVERIFY(openWhileStoring);
     QCOMPARE(fake.inserted.size(), 1);
     QVERIFY(screen.Cleared());

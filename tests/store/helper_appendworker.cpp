@@ -12,7 +12,9 @@
 // Exit codes: 0 all rows stored; 1 wrong arguments; 2 an error escaped the store;
 // 3 the store asked a question (printed to standard error); 4 the store gave up.
 
-#include "session/Prompter.h"
+#include "session/Headless.h"
+#include "session/Session.h"
+#include "support/Fakes.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
@@ -32,46 +34,6 @@ using namespace aquilevel;
 using namespace aquilevel::store;
 
 namespace {
-
-// No person sits at a worker: any question means the store could not cope on its own.
-class ExitingPrompter final : public Prompter {
-public:
-    explicit ExitingPrompter(QString tag) : m_tag(std::move(tag)) {}
-    Answer ask(const Prompt& prompt) override
-    {
-        std::fprintf(stderr, "worker %s was asked: [%s] %s\n", qPrintable(m_tag),
-                     qPrintable(prompt.title), qPrintable(prompt.text));
-        std::fflush(stderr);
-        std::_Exit(3);
-    }
-
-private:
-    QString m_tag;
-};
-
-// The real back-off, counted.
-class CountingPacer final : public Pacer {
-public:
-    void processEventsOnce() override { m_real.processEventsOnce(); }
-    void waitMicroseconds(qint64 us) override
-    {
-        ++waits;
-        m_real.waitMicroseconds(us);
-    }
-    int waits = 0;
-
-private:
-    RealPacer m_real;
-};
-
-class SeededRandom final : public RandomSource {
-public:
-    explicit SeededRandom(quint32 seed) : m_generator(seed) {}
-    double next() override { return m_generator.generateDouble(); }
-
-private:
-    QRandomGenerator m_generator;
-};
 
 // One event row: every one of the 40 columns, in the table's order.
 void fillEventRow(RecordSet& rs, const QString& tag, int i)
@@ -139,9 +101,16 @@ int main(int argc, char** argv)
     const QString tag = args.at(1);
     const bool gate = args.size() == 4;
 
-    ExitingPrompter prompter(tag);
-    CountingPacer pacer;
-    SeededRandom random(qHash(tag) ^ static_cast<quint32>(QCoreApplication::applicationPid()));
+    // No person sits at a worker: any question means the store could not cope on its own.
+    UnattendedPrompter prompter([&tag](const Prompter::Prompt& prompt) {
+        std::fprintf(stderr, "worker %s was asked: [%s] %s\n", qPrintable(tag), qPrintable(prompt.title),
+                     qPrintable(prompt.text));
+        std::fflush(stderr);
+        std::_Exit(3);
+    });
+    test::ProbePacer pacer;
+    ProgramRandom random;
+    random.seed(qHash(tag) ^ static_cast<quint32>(QCoreApplication::applicationPid()));
     Store store(std::make_unique<SqlCipherEngine>(path, databasePassword()), prompter, pacer,
                 random, [&] {
                     std::fprintf(stderr, "worker %s gave up\n", qPrintable(tag));

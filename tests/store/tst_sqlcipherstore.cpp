@@ -25,24 +25,6 @@ using aquilevel::test::TempDatabase;
 
 namespace {
 
-// Records the back-off like RecordingPacer and can run an action at the n-th wait, so a
-// test can let another connection finish at a chosen moment of the back-off.
-class ScriptedPacer final : public Pacer {
-public:
-    void processEventsOnce() override { log.append(QStringLiteral("events")); }
-    void waitMicroseconds(qint64 us) override
-    {
-        log.append(QStringLiteral("wait %1").arg(us));
-        waits.append(us);
-        if (waits.size() == atWait && action)
-            action();
-    }
-    QStringList log;
-    QList<qint64> waits;
-    int atWait = 0;
-    std::function<void()> action;
-};
-
 // A store on one engine, with scripted questions and a recorded give-up.
 struct Rig {
     explicit Rig(std::unique_ptr<Engine> engine) : random({0.5})
@@ -51,7 +33,7 @@ struct Rig {
                                         [this] { ++giveUps; });
     }
     test::ScriptedPrompter prompter;
-    ScriptedPacer pacer;
+    test::RecordingPacer pacer;
     test::FixedRandom random;
     int giveUps = 0;
     std::unique_ptr<Store> store;

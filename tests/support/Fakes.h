@@ -27,7 +27,9 @@ public:
     int calls = 0;
 };
 
-// Records the back-off instead of sleeping. Each entry is "events" or "wait <us>".
+// Records the back-off instead of sleeping. Each entry is "events" or "wait <us>". It
+// can run an action at the n-th wait, so that a test lets another connection finish at a
+// chosen moment of the back-off.
 class RecordingPacer final : public store::Pacer {
 public:
     void processEventsOnce() override { log.append(QStringLiteral("events")); }
@@ -35,23 +37,42 @@ public:
     {
         log.append(QStringLiteral("wait %1").arg(us));
         waits.append(us);
+        if (waits.size() == atWait && action)
+            action();
     }
     QStringList log;
     QList<qint64> waits;
+    int atWait = 0;
+    std::function<void()> action;
 };
 
-// A back-off that lets a test act while the store waits for a lock, and counts how often.
-class ActingPacer final : public store::Pacer {
+// The program's own back-off (window events let through, real sleeps), counted; a test
+// may replace either step to act or watch inside a back-off.
+class ProbePacer final : public store::Pacer {
 public:
     void processEventsOnce() override
     {
-        ++calls;
-        if (act)
-            act();
+        ++backOffs;
+        if (onEvents)
+            onEvents();
+        else
+            m_real.processEventsOnce();
     }
-    void waitMicroseconds(qint64) override {}
-    std::function<void()> act;
-    int calls = 0;
+    void waitMicroseconds(qint64 us) override
+    {
+        ++waits;
+        if (onWait)
+            onWait(us);
+        else
+            m_real.waitMicroseconds(us);
+    }
+    std::function<void()> onEvents;
+    std::function<void(qint64)> onWait;
+    int backOffs = 0;
+    int waits = 0;
+
+private:
+    store::RealPacer m_real;
 };
 
 // Hands out a fixed sequence of numbers in [0, 1), repeating the last one.

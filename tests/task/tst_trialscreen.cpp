@@ -163,30 +163,6 @@ struct Snapshot {
     bool userFlowInPlay = false;
 };
 
-// Lets window events through during a lock back-off, as the program does, and waits for
-// real. Tests replace either step to watch what happens inside a back-off.
-class ProbePacer final : public store::Pacer {
-public:
-    void processEventsOnce() override
-    {
-        ++backOffs;
-        if (onEvents)
-            onEvents();
-        else
-            QCoreApplication::processEvents();
-    }
-    void waitMicroseconds(qint64 us) override
-    {
-        if (onWait)
-            onWait(us);
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(us));
-    }
-    std::function<void()> onEvents;
-    std::function<void(qint64)> onWait;
-    int backOffs = 0;
-};
-
 int nextParticipant()
 {
     static int n = 0;
@@ -349,7 +325,7 @@ public:
     test::ScriptedPrompter prompter; // a question with no answer queued is answered No
     test::FixedClock clock{QDateTime(QDate(2026, 3, 4), QTime(10, 0, 5))};
     test::ThrowingProcessEnd processEnd;
-    ProbePacer pacer;
+    test::ProbePacer pacer;
     Session session;
     SessionState& s;
     QString subject;
