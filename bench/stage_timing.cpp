@@ -1,4 +1,4 @@
-// How punctually the trial screen's stage timers fire, in a real event loop.
+// How punctually the period's stage timers fire behind the trial screen, in a real event loop.
 //
 //   stage_timing [--periods N] [--interval MS] [--think MS]
 //
@@ -205,7 +205,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Lateness of the trial screen's stage timers."));
+    parser.setApplicationDescription(QStringLiteral("Lateness of the period's stage timers behind the trial screen."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("periods"), QStringLiteral("Periods to play."), QStringLiteral("N"),
                       QStringLiteral("50")});

@@ -93,7 +93,7 @@ void Main(Session& session, const StartupOptions& options)
     if (s.IsNewSubject || (s.Trial == 0 && LoggedEvents(session).isEmpty()))
         InstructionScreen::run(session);
 
-    // From here on the program lives in the trial screen's handlers.
+    // From here on the program lives in the period's cycle and the trial screen.
     auto* screen = new task::TrialScreen(session);
     screen->load();
     screen->showFilling(options.fullScreen);

@@ -200,7 +200,6 @@ int main(int argc, char** argv)
                 true, QStringLiteral("test"));
             const bool before = !rs->isEOF();
             rs->close();
-            session.store().CloseTable();
             if (before)
                 return;
         }

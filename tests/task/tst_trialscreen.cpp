@@ -30,11 +30,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <chrono>
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <thread>
 
 using namespace aquilevel;
 using aquilevel::task::TankDrawing;
