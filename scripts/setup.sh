@@ -6,6 +6,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools
   libsqlcipher-dev sqlcipher
+  libpq-dev postgresql-15
   fonts-dejavu-core
   xvfb xauth xdotool
 )

@@ -10,7 +10,9 @@
 #include "Startup.h"
 #include "session/StopSignals.h"
 #include "store/DataLocation.h"
+#include "store/EngineChoice.h"
 #include "store/EngineError.h"
+#include "store/PostgresEngine.h"
 #include "store/Schema.h"
 #include "store/SqlCipherEngine.h"
 #include "tools/ToolCommand.h"
@@ -30,7 +32,7 @@ namespace {
 
 QString usage()
 {
-    QString text = QStringLiteral("Usage: aquilevel [--data DIR] [COMMAND] [ARGUMENTS]\n\n"
+    QString text = QStringLiteral("Usage: aquilevel [--data DIR] [--server URL] [COMMAND] [ARGUMENTS]\n\n"
                                   "Without a command, runs one participant's session.\n\nCommands:\n"
                                   "  init       create the experiment database with the demo versions\n");
     for (const tools::ToolCommand& command : tools::toolCommands())
@@ -57,6 +59,9 @@ int runTool(const tools::ToolCommand& command, int argc, char** argv)
             folder = all.value(++i);
         } else if (a.startsWith(QStringLiteral("--data="))) {
             folder = a.mid(7);
+        } else if (a == QStringLiteral("--server")) {
+            ++i; // taken by takeServerOption() already, with its value
+        } else if (a.startsWith(QStringLiteral("--server="))) {
         } else if (!seenCommand && a == command.name) {
             seenCommand = true;
         } else {
@@ -73,12 +78,25 @@ int runTool(const tools::ToolCommand& command, int argc, char** argv)
     }
 }
 
+// --server URL names the lab's server for this run; it is handed on to every part of the
+// program as AQUILEVEL_SERVER, which it replaces.
+void takeServerOption(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--server" && i + 1 < argc)
+            qputenv("AQUILEVEL_SERVER", argv[i + 1]);
+        else if (arg.startsWith("--server="))
+            qputenv("AQUILEVEL_SERVER", arg.mid(9));
+    }
+}
+
 // The first argument that is not an option or an option's value.
 QString commandOf(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QStringLiteral("--data") || arg == QStringLiteral("-d")) {
+        if (arg == QStringLiteral("--data") || arg == QStringLiteral("-d") || arg == QStringLiteral("--server")) {
             ++i;
             continue;
         }
@@ -97,11 +115,40 @@ void addCommonOptions(QCommandLineParser& parser)
                       QStringLiteral("Folder of the experiment database (default: $AQUILEVEL_DATA, "
                                      "else data beside the program)."),
                       QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("server"),
+                      QStringLiteral("The lab's database server for this run, postgresql://USER@HOST:PORT/DATABASE "
+                                     "(default: $AQUILEVEL_SERVER, else server.conf in the data folder)."),
+                      QStringLiteral("URL")});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init, or nothing"));
+}
+
+int runInitOnServer(const store::ServerSettings& server)
+{
+    try {
+        store::PostgresEngine::create(server, config::fillDemoConfiguration);
+    } catch (const store::EngineError& error) {
+        std::fprintf(stderr, "Could not create the tables on the %s: %s\n", qPrintable(server.describe()),
+                     qPrintable(error.description()));
+        return 1;
+    } catch (const store::ServerSettingsError& error) {
+        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
+        return 1;
+    }
+    std::printf("Created the tables on the %s with the demo versions.\nDemo experimenter account: %s / %s "
+                "(replace it before running participants).\n",
+                qPrintable(server.describe()), qPrintable(config::kDemoUser), qPrintable(config::kDemoPassword));
+    return 0;
 }
 
 int runInit(const QString& folder)
 {
+    try {
+        if (const auto server = store::chosenServer(folder, QString()))
+            return runInitOnServer(*server);
+    } catch (const store::ServerSettingsError& error) {
+        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
+        return 1;
+    }
     const QString path = store::databasePath(folder);
     if (QFileInfo::exists(path)) {
         std::fprintf(stderr, "%s already exists; nothing was changed.\n", qPrintable(path));
@@ -131,17 +178,24 @@ int runSession(QApplication& app, const QString& folder, const StartupOptions& o
     SystemClock clock;
     ImmediateProcessEnd processEnd;
     store::RealPacer pacer;
-    const QString path = store::databasePath(folder);
-    if (!QFileInfo::exists(path)) {
-        prompter.inform(kProgramTitle,
-                        QStringLiteral("There is no experiment database at %1.\n"
-                                       "Create one with: aquilevel init")
-                            .arg(path),
-                        Prompter::Icon::Critical);
+    std::unique_ptr<store::Engine> engine;
+    try {
+        const bool onServer = store::chosenServer(folder, QString()).has_value();
+        const QString path = store::databasePath(folder);
+        if (!onServer && !QFileInfo::exists(path)) {
+            prompter.inform(kProgramTitle,
+                            QStringLiteral("There is no experiment database at %1.\n"
+                                           "Create one with: aquilevel init")
+                                .arg(path),
+                            Prompter::Icon::Critical);
+            return 1;
+        }
+        engine = store::chooseEngine(folder);
+    } catch (const store::ServerSettingsError& error) {
+        prompter.inform(kProgramTitle, error.message(), Prompter::Icon::Critical);
         return 1;
     }
-    Session session({prompter, clock, processEnd, pacer},
-                    std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
+    Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([&session] { Questionnaire::run(session); });
     StopSignals stops([&session](int number) { RequestStop(session, number); });
     try {
@@ -161,6 +215,7 @@ int runSession(QApplication& app, const QString& folder, const StartupOptions& o
 
 int runProgram(int argc, char** argv)
 {
+    takeServerOption(argc, argv);
     const QString command = commandOf(argc, argv);
     if (command.isEmpty()) {
         // Help needs no window system.

@@ -9,7 +9,9 @@
 #include "session/Session.h"
 #include "session/StartVersion.h"
 #include "store/DataLocation.h"
+#include "store/EngineChoice.h"
 #include "store/EngineError.h"
+#include "store/ServerSettings.h"
 #include "store/Pacer.h"
 #include "store/Query.h"
 #include "store/Schema.h"
@@ -221,9 +223,18 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         orders = parseOrders(QString::fromUtf8(file.readAll()));
     }
 
-    // Where the session is written.
+    // Where the session is written: the lab's server when this run names one, the file
+    // given, or a fresh file.
     QString path;
-    if (parser.isSet(dbOption)) {
+    std::unique_ptr<store::Engine> engine;
+    if (store::serverNamedForThisRun() && !parser.isSet(dbOption)) {
+        try {
+            engine = store::chooseEngine(ctx.dataFolder);
+        } catch (const store::ServerSettingsError& error) {
+            throw ToolError(error.message());
+        }
+        path = engine->location();
+    } else if (parser.isSet(dbOption)) {
         path = QFileInfo(parser.value(dbOption)).absoluteFilePath();
         if (!QFileInfo(path).isFile())
             throw ToolError(QStringLiteral("There is no database at %1.").arg(path));
@@ -237,8 +248,9 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     SystemClock clock;
     UnwindingProcessEnd processEnd;
     store::RealPacer pacer;
-    Session session({prompter, clock, processEnd, pacer},
-                    std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
+    if (!engine)
+        engine = std::make_unique<store::SqlCipherEngine>(path, store::databasePassword());
+    Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([] {});
     session.random().seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
     SessionState& s = session.state;

@@ -3,7 +3,8 @@
 #include "session/Headless.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"
-#include "store/SqlCipherEngine.h"
+#include "store/EngineChoice.h"
+#include "store/ServerSettings.h"
 #include "store/Store.h"
 
 #include <QFileInfo>
@@ -13,7 +14,15 @@ namespace aquilevel::tools {
 ToolStore::ToolStore(const QString& dataFolder)
     : m_path(store::databasePath(dataFolder))
 {
-    if (!QFileInfo::exists(m_path))
+    std::optional<store::ServerSettings> server;
+    try {
+        server = store::chosenServer(dataFolder, QString());
+    } catch (const store::ServerSettingsError& error) {
+        throw ToolError(error.message());
+    }
+    if (server)
+        m_path = server->describe();
+    else if (!QFileInfo::exists(m_path))
         throw ToolError(QStringLiteral("There is no experiment database at %1 (create one with: aquilevel init).")
                             .arg(m_path));
     // Nobody sits at the screen: the first question the store would ask ends the command.
@@ -23,7 +32,7 @@ ToolStore::ToolStore(const QString& dataFolder)
     m_pacer = std::make_unique<store::RealPacer>();
     m_random = std::make_unique<ProgramRandom>();
     m_store = std::make_unique<store::Store>(
-        std::make_unique<store::SqlCipherEngine>(m_path, store::databasePassword()), *m_prompter,
+        store::chooseEngine(dataFolder), *m_prompter,
         *m_pacer, *m_random, [asked] { throw ToolError(asked->last()); });
 }
 

@@ -1,0 +1,295 @@
+#include "store/PostgresConnection.h"
+
+#include "store/ServerSettings.h"
+
+#include <libpq-fe.h>
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <vector>
+
+namespace aquilevel::store {
+
+namespace {
+
+// Type numbers of the server's built-in types.
+constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+
+QVariant readValue(const PGresult* result, int row, int column)
+{
+    if (PQgetisnull(result, row, column))
+        return {};
+    const char* text = PQgetvalue(result, row, column);
+    switch (PQftype(result, column)) {
+    case kBool:
+        return QVariant(static_cast<qint64>(text[0] == 't' ? 1 : 0));
+    case kInt2:
+    case kInt4:
+    case kInt8:
+        return QVariant(QByteArray(text).toLongLong());
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+        return QVariant(QByteArray(text).toDouble());
+    default:
+        return QVariant(QString::fromUtf8(text, PQgetlength(result, row, column)));
+    }
+}
+
+// Every value goes as text; the server reads it as its column's type.
+QByteArray valueText(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool() ? "1" : "0";
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return QByteArray::number(value.toDouble(), 'g', 17);
+    case QMetaType::QDate:
+        return value.toDate().toString(Qt::ISODate).toUtf8();
+    case QMetaType::QTime:
+        return value.toTime().toString(QStringLiteral("HH:mm:ss")).toUtf8();
+    case QMetaType::QDateTime:
+        return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+    default:
+        return value.toString().toUtf8();
+    }
+}
+
+QString message(const PGconn* connection)
+{
+    return QString::fromUtf8(PQerrorMessage(connection)).trimmed();
+}
+
+} // namespace
+
+ErrorClass classifySqlState(const QByteArray& sqlState, bool connectionLost)
+{
+    if (connectionLost || sqlState.startsWith("08") || sqlState == "57P01" || sqlState == "57P02" ||
+        sqlState == "57P03")
+        return ErrorClass::LostHandle;
+    if (sqlState == "55P03" || sqlState == "53300")
+        return ErrorClass::LockConflict; // a lock not granted in time; a server full for now
+    if (sqlState == "40001" || sqlState == "40P01")
+        return ErrorClass::ConcurrentChange;
+    return ErrorClass::Other;
+}
+
+std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSettings& settings,
+                                                             const PostgresDialect& dialect, int lockTimeoutMs)
+{
+    const auto keywords = settings.connectionKeywords();
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    for (const auto& [key, value] : keywords) {
+        keys.push_back(key.constData());
+        values.push_back(value.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 0);
+    if (PQstatus(connection) != CONNECTION_OK) {
+        const QString why = message(connection);
+        PQfinish(connection);
+        // Not reached (down, restarting, refusing): wait and try again, as for a lock.
+        throw EngineError(ErrorClass::LockConflict, 8006, QStringLiteral("%1: %2").arg(settings.describe(), why));
+    }
+    std::unique_ptr<PostgresConnection> result(new PostgresConnection(connection, dialect));
+    result->execute(QStringLiteral("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO'; SET lock_timeout = %1")
+                        .arg(lockTimeoutMs));
+    return result;
+}
+
+PostgresConnection::PostgresConnection(PGconn* connection, const PostgresDialect& dialect)
+    : m_connection(connection), m_dialect(dialect)
+{
+}
+
+PostgresConnection::~PostgresConnection()
+{
+    PQfinish(m_connection);
+}
+
+bool PostgresConnection::usable() const
+{
+    return PQstatus(m_connection) == CONNECTION_OK;
+}
+
+void PostgresConnection::fail(PGresult* result)
+{
+    const QByteArray state = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
+    QString text = result ? QString::fromUtf8(PQresultErrorMessage(result)).trimmed() : QString();
+    if (text.isEmpty())
+        text = message(m_connection);
+    if (result)
+        PQclear(result);
+    const bool lost = PQstatus(m_connection) != CONNECTION_OK;
+    // A failed statement spoils its transaction: end it, as the file does.
+    if (!lost && PQtransactionStatus(m_connection) != PQTRANS_IDLE)
+        PQclear(PQexec(m_connection, "ROLLBACK"));
+    const int number = state.toInt(); // 0 for a SQLSTATE with letters; the text names it
+    throw EngineError(classifySqlState(state, lost), number, text);
+}
+
+PGresult* PostgresConnection::run(const QString& sql, const QVariantList& values)
+{
+    int parameters = 0;
+    const QByteArray text = m_dialect.translate(sql, &parameters).toUtf8();
+    if (parameters != values.size())
+        throw StoreError(QStringLiteral("%1 values given for %2 parameters in: %3").arg(values.size()).arg(parameters).arg(sql));
+    std::vector<QByteArray> texts;
+    std::vector<const char*> pointers;
+    texts.reserve(values.size());
+    for (const QVariant& v : values) {
+        if (!v.isValid() || v.isNull()) {
+            texts.emplace_back();
+            pointers.push_back(nullptr);
+        } else {
+            texts.push_back(valueText(v));
+            pointers.push_back(texts.back().constData());
+        }
+    }
+    PGresult* result = PQexecParams(m_connection, text.constData(), int(values.size()), nullptr, pointers.data(),
+                                    nullptr, nullptr, 0);
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(result);
+    return result;
+}
+
+void PostgresConnection::execute(const QString& sql)
+{
+    PGresult* result = PQexec(m_connection, sql.toUtf8().constData());
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(result);
+    PQclear(result);
+}
+
+QStringList PostgresConnection::columns(const QString& table)
+{
+    const QStringList known = m_dialect.columns(table);
+    if (!known.isEmpty())
+        return known;
+    throw EngineError(ErrorClass::Other, 0, QStringLiteral("no such table: %1").arg(table));
+}
+
+Rows PostgresConnection::select(const Query& query, bool withRowIds)
+{
+    PGresult* result = run(query.text(), query.params());
+    Rows rows;
+    const int count = PQnfields(result);
+    // Every table carries the order of writing as "rowid"; it is never one of its columns.
+    int rowIdColumn = -1;
+    for (int c = 0; c < count; ++c) {
+        const QString name = QString::fromUtf8(PQfname(result, c));
+        if (name == QLatin1String("rowid") && rowIdColumn < 0)
+            rowIdColumn = c;
+        else
+            rows.columns.append(name);
+    }
+    if (withRowIds && rowIdColumn < 0) {
+        PQclear(result);
+        throw StoreError(QStringLiteral("Rows to write back must be whole rows of one table: %1").arg(query.text()));
+    }
+    const int n = PQntuples(result);
+    rows.values.reserve(n);
+    for (int r = 0; r < n; ++r) {
+        QVariantList values;
+        values.reserve(count);
+        for (int c = 0; c < count; ++c)
+            if (c != rowIdColumn)
+                values.append(readValue(result, r, c));
+        rows.values.append(values);
+        if (withRowIds)
+            rows.rowIds.append(QByteArray(PQgetvalue(result, r, rowIdColumn)).toLongLong());
+    }
+    PQclear(result);
+    return rows;
+}
+
+void PostgresConnection::write(const QString& sql, const QVariantList& values, int expectedRows)
+{
+    PGresult* result = run(sql, values);
+    const int changed = QByteArray(PQcmdTuples(result)).toInt();
+    PQclear(result);
+    if (expectedRows >= 0 && changed != expectedRows)
+        throw EngineError(ErrorClass::Other, 0, QStringLiteral("The record to update no longer exists"));
+}
+
+void PostgresConnection::insert(const QString& table, const FieldValues& values)
+{
+    QStringList names;
+    QStringList marks;
+    QVariantList bound;
+    for (const auto& [column, value] : values) {
+        names.append(pgQuoted(column));
+        marks.append(QStringLiteral("?"));
+        bound.append(value);
+    }
+    // Outside a transaction the statement commits on its own.
+    write(names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(pgQuoted(m_dialect.tableName(table)))
+                          : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                .arg(pgQuoted(m_dialect.tableName(table)), names.join(QLatin1Char(',')),
+                                     marks.join(QLatin1Char(','))),
+          bound);
+}
+
+void PostgresConnection::update(const QString& table, qint64 rowId, const FieldValues& values)
+{
+    if (values.isEmpty())
+        return;
+    QStringList sets;
+    QVariantList bound;
+    for (const auto& [column, value] : values) {
+        sets.append(pgQuoted(column) + QStringLiteral("=?"));
+        bound.append(value);
+    }
+    bound.append(rowId);
+    write(QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(pgQuoted(m_dialect.tableName(table)), sets.join(QLatin1Char(','))),
+          bound, 1);
+}
+
+void PostgresConnection::remove(const QString& table, const QString& condition, const QVariantList& values)
+{
+    write(QStringLiteral("DELETE FROM %1 WHERE %2").arg(pgQuoted(m_dialect.tableName(table)), condition), values);
+}
+
+void PostgresConnection::begin(bool write)
+{
+    // A write transaction is serialisable: two stations deciding on the same rows (the
+    // hold of a participant) cannot both act on what they read; the later one fails
+    // with a serialisation failure and is run again at once. A read transaction sees one
+    // committed state from its first read to its end.
+    execute(write ? QStringLiteral("BEGIN ISOLATION LEVEL SERIALIZABLE")
+                  : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+}
+
+void PostgresConnection::commit()
+{
+    PGresult* result = PQexec(m_connection, "COMMIT");
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK)
+        fail(result);
+    // A transaction spoilt earlier ends in ROLLBACK even though COMMIT was asked for.
+    const bool rolledBack = qstrcmp(PQcmdStatus(result), "ROLLBACK") == 0;
+    PQclear(result);
+    if (rolledBack)
+        throw EngineError(ErrorClass::ConcurrentChange, 40001, QStringLiteral("The transaction was rolled back"));
+}
+
+void PostgresConnection::rollback()
+{
+    if (usable() && PQtransactionStatus(m_connection) != PQTRANS_IDLE)
+        PQclear(PQexec(m_connection, "ROLLBACK"));
+}
+
+bool PostgresConnection::inTransaction() const
+{
+    const PGTransactionStatusType status = PQtransactionStatus(m_connection);
+    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
+}
+
+} // namespace aquilevel::store

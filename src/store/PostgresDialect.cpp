@@ -1,0 +1,274 @@
+#include "store/PostgresDialect.h"
+
+#include <QRegularExpression>
+
+namespace aquilevel::store {
+
+namespace {
+
+bool isWordStart(QChar c)
+{
+    return c.isLetter() || c == QLatin1Char('_');
+}
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+// The top-level comma-separated items between the outermost parentheses.
+QStringList items(const QString& body)
+{
+    QStringList result;
+    int depth = 0;
+    QString current;
+    for (const QChar c : body) {
+        if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')'))
+            --depth;
+        if (c == QLatin1Char(',') && depth == 0) {
+            result.append(current.trimmed());
+            current.clear();
+            continue;
+        }
+        current.append(c);
+    }
+    if (!current.trimmed().isEmpty())
+        result.append(current.trimmed());
+    return result;
+}
+
+// A column's SQLite definition in PostgreSQL's types.
+QString pgDefinition(const QString& sqlite)
+{
+    const QString upper = sqlite.toUpper();
+    const bool noCase = upper.contains(QLatin1String("COLLATE NOCASE"));
+    QString type;
+    if (upper.startsWith(QLatin1String("TEXT")))
+        type = noCase ? QStringLiteral("citext") : QStringLiteral("text");
+    else if (upper.startsWith(QLatin1String("INTEGER")))
+        type = QStringLiteral("bigint");
+    else if (upper.startsWith(QLatin1String("REAL")))
+        type = QStringLiteral("double precision");
+    else if (upper.startsWith(QLatin1String("BOOLEAN")))
+        type = QStringLiteral("boolean DEFAULT false");
+    else if (upper.startsWith(QLatin1String("DATE")))
+        type = QStringLiteral("date");
+    else if (upper.startsWith(QLatin1String("TIME")))
+        type = QStringLiteral("time");
+    else
+        type = QStringLiteral("text");
+    if (upper.contains(QLatin1String("NOT NULL")))
+        type += QStringLiteral(" NOT NULL");
+    if (upper.contains(QLatin1String("PRIMARY KEY")))
+        type += QStringLiteral(" PRIMARY KEY");
+    return type;
+}
+
+} // namespace
+
+QString pgQuoted(const QString& identifier)
+{
+    QString escaped = identifier;
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+PostgresDialect::PostgresDialect(const QStringList& schemaStatements)
+{
+    static const QRegularExpression createTable(
+        QStringLiteral(R"(^\s*CREATE\s+TABLE\s+(?:IF\s+NOT\s+EXISTS\s+)?(\w+)\s*\((.*)\)\s*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression createIndex(QStringLiteral(R"(^\s*CREATE\s+INDEX\s)"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    for (const QString& statement : schemaStatements) {
+        const QRegularExpressionMatch table = createTable.match(statement);
+        if (table.hasMatch()) {
+            Table t;
+            t.name = table.captured(1);
+            for (const QString& item : items(table.captured(2))) {
+                if (item.startsWith(QLatin1String("PRIMARY KEY"), Qt::CaseInsensitive)) {
+                    t.constraints.append(item);
+                    continue;
+                }
+                const qsizetype space = item.indexOf(QRegularExpression(QStringLiteral(R"(\s)")));
+                t.columns.append({item.left(space), item.mid(space + 1).simplified()});
+            }
+            m_tableByLower.insert(t.name.toLower(), int(m_tables.size()));
+            m_tables.append(t);
+        } else if (createIndex.match(statement).hasMatch()) {
+            m_indexes.append(statement);
+        }
+    }
+}
+
+QStringList PostgresDialect::columns(const QString& table) const
+{
+    const auto at = m_tableByLower.constFind(table.toLower());
+    if (at == m_tableByLower.constEnd())
+        return {};
+    QStringList names;
+    for (const Column& c : m_tables.at(*at).columns)
+        names.append(c.name);
+    return names;
+}
+
+QString PostgresDialect::tableName(const QString& name) const
+{
+    const auto at = m_tableByLower.constFind(name.toLower());
+    return at == m_tableByLower.constEnd() ? name : m_tables.at(*at).name;
+}
+
+bool PostgresDialect::isFlag(const QString& table, const QString& column) const
+{
+    const auto at = m_tableByLower.constFind(table.toLower());
+    if (at == m_tableByLower.constEnd())
+        return false;
+    for (const Column& c : m_tables.at(*at).columns)
+        if (c.name.compare(column, Qt::CaseInsensitive) == 0)
+            return c.sqliteDefinition.startsWith(QLatin1String("BOOLEAN"), Qt::CaseInsensitive);
+    return false;
+}
+
+QStringList PostgresDialect::createStatements(int schemaVersion) const
+{
+    QStringList statements{QStringLiteral("CREATE EXTENSION IF NOT EXISTS citext")};
+    for (const Table& t : m_tables) {
+        QStringList parts{QStringLiteral("\"rowid\" bigint GENERATED BY DEFAULT AS IDENTITY UNIQUE")};
+        for (const Column& c : t.columns)
+            parts.append(pgQuoted(c.name) + QLatin1Char(' ') + pgDefinition(c.sqliteDefinition));
+        for (const QString& constraint : t.constraints)
+            parts.append(translate(constraint));
+        statements.append(QStringLiteral("CREATE TABLE %1 (%2)").arg(pgQuoted(t.name), parts.join(QStringLiteral(", "))));
+    }
+    static const QRegularExpression index(QStringLiteral(R"(CREATE\s+INDEX\s+(\w+)\s+ON\s+(\w+)\s*\((.*)\))"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    for (const QString& statement : m_indexes) {
+        const QRegularExpressionMatch m = index.match(statement);
+        if (!m.hasMatch())
+            continue;
+        QStringList indexed;
+        for (const QString& column : m.captured(3).split(QLatin1Char(',')))
+            indexed.append(pgQuoted(column.trimmed()));
+        statements.append(QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
+                              .arg(pgQuoted(m.captured(1)), pgQuoted(tableName(m.captured(2))), indexed.join(QStringLiteral(", "))));
+    }
+    statements.append(QStringLiteral("CREATE TABLE %1 (version integer NOT NULL)").arg(pgQuoted(QLatin1String(kVersionTable))));
+    statements.append(QStringLiteral("INSERT INTO %1 VALUES (%2)").arg(pgQuoted(QLatin1String(kVersionTable))).arg(schemaVersion));
+    return statements;
+}
+
+QString PostgresDialect::translate(const QString& sql, int* parameters) const
+{
+    static const QRegularExpression pragma(QStringLiteral(R"re(^\s*PRAGMA\s+table_info\(\s*"?(\w+)"?\s*\)\s*$)re"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = pragma.match(sql); m.hasMatch()) {
+        if (parameters)
+            *parameters = 0;
+        // The name is a word of letters, digits and underscores, checked by the pattern.
+        return QStringLiteral("SELECT ordinal_position - 1 AS cid, column_name AS name, data_type AS type, "
+                              "(is_nullable = 'NO')::int AS notnull, column_default AS dflt_value, 0 AS pk "
+                              "FROM information_schema.columns WHERE table_schema = current_schema() "
+                              "AND table_name = '%1' AND column_name <> 'rowid' ORDER BY ordinal_position")
+            .arg(tableName(m.captured(1)));
+    }
+
+    // The words and quoted names of the statement, each with its place.
+    struct Token {
+        enum Kind { Word, Quoted, Literal, Placeholder, Other } kind;
+        QString text;
+    };
+    QList<Token> tokens;
+    for (qsizetype i = 0; i < sql.size();) {
+        const QChar c = sql.at(i);
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            qsizetype j = i + 1;
+            for (; j < sql.size(); ++j) {
+                if (sql.at(j) == c) {
+                    if (j + 1 < sql.size() && sql.at(j + 1) == c) {
+                        ++j; // a doubled quote stands for itself
+                        continue;
+                    }
+                    break;
+                }
+            }
+            const QString text = sql.mid(i, j - i + 1);
+            if (c == QLatin1Char('\''))
+                tokens.append({Token::Literal, text});
+            else
+                tokens.append({Token::Quoted, text.mid(1, text.size() - 2).replace(QStringLiteral("\"\""), QStringLiteral("\""))});
+            i = j + 1;
+        } else if (isWordStart(c)) {
+            qsizetype j = i;
+            while (j < sql.size() && isWordChar(sql.at(j)))
+                ++j;
+            tokens.append({Token::Word, sql.mid(i, j - i)});
+            i = j;
+        } else if (c == QLatin1Char('?')) {
+            tokens.append({Token::Placeholder, QString()});
+            ++i;
+        } else {
+            tokens.append({Token::Other, QString(c)});
+            ++i;
+        }
+    }
+
+    // The columns of the tables the statement names, first named first.
+    QHash<QString, QString> names;
+    for (const Token& t : tokens)
+        if ((t.kind == Token::Word || t.kind == Token::Quoted) && m_tableByLower.contains(t.text.toLower())) {
+            const Table& table = m_tables.at(m_tableByLower.value(t.text.toLower()));
+            names.insert(table.name.toLower(), table.name);
+            for (const Column& column : table.columns)
+                if (!names.contains(column.name.toLower()))
+                    names.insert(column.name.toLower(), column.name);
+        }
+    if (names.isEmpty())
+        for (const Table& table : m_tables)
+            for (const Column& column : table.columns)
+                if (!names.contains(column.name.toLower()))
+                    names.insert(column.name.toLower(), column.name);
+    names.insert(QStringLiteral("rowid"), QStringLiteral("rowid"));
+
+    QString out;
+    int placeholder = 0;
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        const Token& t = tokens.at(k);
+        switch (t.kind) {
+        case Token::Placeholder:
+            out += QLatin1Char('$') + QString::number(++placeholder);
+            break;
+        case Token::Quoted: {
+            const QString known = names.value(t.text.toLower());
+            out += pgQuoted(known.isEmpty() ? t.text : known);
+            break;
+        }
+        case Token::Word: {
+            if (t.text.compare(QLatin1String("COLLATE"), Qt::CaseInsensitive) == 0) {
+                // COLLATE NOCASE: the column compares without regard to case already.
+                qsizetype next = k + 1;
+                while (next < tokens.size() && tokens.at(next).kind == Token::Other && tokens.at(next).text.trimmed().isEmpty())
+                    ++next;
+                if (next < tokens.size() && tokens.at(next).text.compare(QLatin1String("NOCASE"), Qt::CaseInsensitive) == 0) {
+                    k = next;
+                    break;
+                }
+            }
+            const QString known = names.value(t.text.toLower());
+            // A name followed by "(" is a function (max, count), never a column.
+            qsizetype next = k + 1;
+            const bool call = next < tokens.size() && tokens.at(next).text == QLatin1String("(");
+            out += known.isEmpty() || call ? t.text : pgQuoted(known);
+            break;
+        }
+        default:
+            out += t.text;
+        }
+    }
+    if (parameters)
+        *parameters = placeholder;
+    return out;
+}
+
+} // namespace aquilevel::store

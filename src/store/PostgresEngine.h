@@ -1,0 +1,46 @@
+#pragma once
+
+#include "store/Engine.h"
+#include "store/PostgresDialect.h"
+#include "store/ServerSettings.h"
+
+#include <functional>
+#include <memory>
+
+namespace aquilevel::store {
+
+class PostgresConnection;
+
+// The lab's database server as the store's engine: every station keeps one session
+// open and every statement commits on its own or in the store's transactions, as on
+// the file. A session the server has dropped is opened again at the next access.
+class PostgresEngine final : public Engine {
+public:
+    // How long a statement waits for another station's lock before it reports a lock
+    // conflict to the store (the file's busy timeout).
+    static constexpr int kLockTimeoutMs = 2000;
+
+    explicit PostgresEngine(ServerSettings settings, int lockTimeoutMs = kLockTimeoutMs);
+    ~PostgresEngine() override;
+
+    QString location() const override { return m_settings.describe(); }
+    Connection& open(bool readOnly) override;
+    void release() override {}
+    void discard() override;
+
+    // Creates the tables in an empty server database, filled by fill, in one
+    // transaction: all of it or nothing. A database that already holds any of the
+    // tables is never touched. Throws EngineError, or ServerSettingsError for a
+    // database that holds tables.
+    static void create(const ServerSettings& settings, const std::function<void(Connection&)>& fill);
+
+    // The dialect of the program's schema on a server.
+    static const PostgresDialect& dialect();
+
+private:
+    ServerSettings m_settings;
+    int m_lockTimeoutMs;
+    std::unique_ptr<PostgresConnection> m_connection;
+};
+
+} // namespace aquilevel::store

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# A throwaway PostgreSQL cluster for the tests: Debian's server binaries, a cluster in a
+# folder of its own, reached only through a Unix socket in that folder.
+#
+#   pg_cluster.sh start DIR PORT   initdb into DIR, start, create database aquilevel_test
+#   pg_cluster.sh stop DIR         stop the server and remove DIR (also when half-started)
+#
+# The server refuses to run as root; as root it runs as the unprivileged user postgres
+# (created by Debian's package), otherwise as the calling user.
+set -euo pipefail
+action=$1 dir=$2
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+[ -x "$bin/initdb" ] || { echo "PostgreSQL server binaries not found (install postgresql-15)" >&2; exit 1; }
+as=()
+if [ "$(id -u)" -eq 0 ]; then as=(runuser -u postgres --); fi
+case $action in
+start)
+  port=$3
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  [ ${#as[@]} -eq 0 ] || chown postgres "$dir"
+  "${as[@]}" "$bin/initdb" -D "$dir/data" --auth=trust --username=aquilevel -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 \
+    || { cat "$dir/initdb.log" >&2; exit 1; }
+  "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+    -o "-c listen_addresses='' -k $dir -p $port -c fsync=off -c max_connections=100" start >/dev/null \
+    || { cat "$dir/server.log" >&2; exit 1; }
+  "${as[@]}" "$bin/createdb" -h "$dir" -p "$port" -U aquilevel aquilevel_test
+  ;;
+stop)
+  if [ -d "$dir/data" ]; then
+    "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+  fi
+  rm -rf "$dir"
+  ;;
+*)
+  echo "usage: $0 start DIR PORT | stop DIR" >&2
+  exit 2
+  ;;
+esac
