@@ -46,7 +46,8 @@ void PostgresEngine::create(const ServerSettings& settings, const std::function<
     try {
         for (const QString& statement : dialect().createStatements(kSchemaVersion))
             connection->execute(statement);
-        fill(*connection);
+        if (fill)
+            fill(*connection);
         connection->commit();
     } catch (...) {
         connection->rollback();
