@@ -5,6 +5,8 @@
 #include <libpq-fe.h>
 
 #include <QDate>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QDateTime>
 #include <QTime>
 
@@ -89,12 +91,21 @@ std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSetting
     }
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 0);
-    if (PQstatus(connection) != CONNECTION_OK) {
+    // A server that is restarting refuses for a moment: keep trying for as long as a
+    // statement would wait for a lock, then report it as a lock conflict, so that the
+    // store backs off and asks as it does for another station's lock.
+    QElapsedTimer waited;
+    waited.start();
+    PGconn* connection = nullptr;
+    for (;;) {
+        connection = PQconnectdbParams(keys.data(), values.data(), 0);
+        if (PQstatus(connection) == CONNECTION_OK)
+            break;
         const QString why = message(connection);
         PQfinish(connection);
-        // Not reached (down, restarting, refusing): wait and try again, as for a lock.
-        throw EngineError(ErrorClass::LockConflict, 8006, QStringLiteral("%1: %2").arg(settings.describe(), why));
+        if (waited.elapsed() >= lockTimeoutMs)
+            throw EngineError(ErrorClass::LockConflict, 8006, QStringLiteral("%1: %2").arg(settings.describe(), why));
+        QThread::msleep(100);
     }
     std::unique_ptr<PostgresConnection> result(new PostgresConnection(connection, dialect));
     result->execute(QStringLiteral("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO'; SET lock_timeout = %1")

@@ -237,7 +237,7 @@ void TestEngines::aDroppedSessionStartsOverWithoutDoubling()
     auto other = rig.db.other();
     dynamic_cast<PostgresConnection&>(*other).execute(
         QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'aquilevel' "
-                       "AND pid <> pg_backend_pid()"));
+                       "AND pid <> pg_backend_pid() AND datname = current_database()"));
     appendEvent(rig.store, QStringLiteral("p"), 2);
     QCOMPARE(rows(rig.store, QStringLiteral("select EventID from datExperimentTrials order by rowid")),
              (QList<QVariantList>{{qint64(1)}, {qint64(2)}}));

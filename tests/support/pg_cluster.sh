@@ -2,7 +2,7 @@
 # A throwaway PostgreSQL cluster for the tests: Debian's server binaries, a cluster in a
 # folder of its own, reached only through a Unix socket in that folder.
 #
-#   pg_cluster.sh start DIR PORT   initdb into DIR, start, create database aquilevel_test
+#   pg_cluster.sh start DIR PORT   initdb into DIR, start, create the test databases
 #   pg_cluster.sh stop DIR         stop the server and remove DIR (also when half-started)
 #
 # The server refuses to run as root; as root it runs as the unprivileged user postgres
@@ -21,10 +21,15 @@ start)
   [ ${#as[@]} -eq 0 ] || chown postgres "$dir"
   "${as[@]}" "$bin/initdb" -D "$dir/data" --auth=trust --username=aquilevel -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 \
     || { cat "$dir/initdb.log" >&2; exit 1; }
-  "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
-    -o "-c listen_addresses='' -k $dir -p $port -c fsync=off -c max_connections=100" start >/dev/null \
+  # In the cluster's own settings, so that a restart (the fault test) finds them again.
+  printf "listen_addresses = ''\nunix_socket_directories = '%s'\nport = %s\nfsync = off\nmax_connections = 100\n" \
+    "$dir" "$port" >>"$dir/data/postgresql.conf"
+  "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 start >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
-  "${as[@]}" "$bin/createdb" -h "$dir" -p "$port" -U aquilevel aquilevel_test
+  # One database for each kind of test, so that they can run at the same time.
+  for db in aquilevel_test aquilevel_load aquilevel_e2e; do
+    "${as[@]}" "$bin/createdb" -h "$dir" -p "$port" -U aquilevel "$db"
+  done
   ;;
 stop)
   if [ -d "$dir/data" ]; then
