@@ -1,6 +1,6 @@
 // What one store access costs compared with the engine's own minimum.
 //
-//   store_bench [--count N] [--folder DIR]
+//   store_bench [--count N] [--folder DIR] [--server URL]
 //
 // (a) One full access as the event log makes it: OpenTable("datExperimentTrials", false,
 //     "Recording data"), AddNew, all 40 columns, Update, Close, CloseTable, on a Store
@@ -11,12 +11,17 @@
 // temporary folder beside this program, on the disk the data lives on). The two kinds
 // alternate, and which goes first alternates too, so that disk noise hits both alike.
 // Also shown: what opening and keying a file costs, which is why the store keeps its
-// handle between accesses.
+// handle between accesses. With --server the same on the lab's PostgreSQL server: the
+// store on the server engine against a bare prepared INSERT on a libpq connection of its
+// own (autocommit), both into the server's datExperimentTrials (created when missing);
+// and what connecting costs.
 
 #include "BenchSupport.h"
 #include "session/Session.h"
 
 #include "store/DataLocation.h"
+#include "store/PostgresEngine.h"
+#include "store/ServerSettings.h"
 #include "store/Schema.h"
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
@@ -25,6 +30,8 @@
 #define SQLITE_HAS_CODEC 1
 #endif
 #include <sqlcipher/sqlite3.h>
+
+#include <libpq-fe.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,6 +45,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 using namespace aquilevel;
@@ -182,6 +190,72 @@ private:
     sqlite3_stmt* m_insert = nullptr;
 };
 
+// The same bare insert on the server: one connection, the statement prepared once,
+// every value as text as the engine sends it.
+class BareServerInsert {
+public:
+    explicit BareServerInsert(const ServerSettings& settings) : m_connection(connect(settings))
+    {
+        QStringList names;
+        QStringList marks;
+        for (const Column& c : eventRow(0)) {
+            names.append(QLatin1Char('"') + QLatin1String(c.name) + QLatin1Char('"'));
+            marks.append(QStringLiteral("$%1").arg(marks.size() + 1));
+        }
+        const QByteArray sql = QStringLiteral("INSERT INTO \"datExperimentTrials\" (%1) VALUES (%2)")
+                                   .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))
+                                   .toUtf8();
+        check(PQprepare(m_connection, "bare", sql.constData(), int(names.size()), nullptr), "prepare");
+    }
+    ~BareServerInsert() { PQfinish(m_connection); }
+
+    static PGconn* connect(const ServerSettings& settings)
+    {
+        std::vector<QByteArray> keys, values;
+        for (const auto& [k, v] : settings.connectionKeywords()) {
+            keys.push_back(k);
+            values.push_back(v);
+        }
+        std::vector<const char*> k, v;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            k.push_back(keys[i].constData());
+            v.push_back(values[i].constData());
+        }
+        k.push_back(nullptr);
+        v.push_back(nullptr);
+        PGconn* connection = PQconnectdbParams(k.data(), v.data(), 0);
+        if (PQstatus(connection) != CONNECTION_OK) {
+            std::fprintf(stderr, "store_bench: connect: %s\n", PQerrorMessage(connection));
+            std::exit(1);
+        }
+        return connection;
+    }
+
+    void run(int i)
+    {
+        std::vector<QByteArray> texts;
+        std::vector<const char*> pointers;
+        for (const Column& c : eventRow(i))
+            texts.push_back(c.value.typeId() == QMetaType::Double ? QByteArray::number(c.value.toDouble(), 'g', 17)
+                            : c.value.typeId() == QMetaType::QDate ? c.value.toDate().toString(Qt::ISODate).toUtf8()
+                                                                   : c.value.toString().toUtf8());
+        for (const QByteArray& t : texts)
+            pointers.push_back(t.constData());
+        check(PQexecPrepared(m_connection, "bare", int(pointers.size()), pointers.data(), nullptr, nullptr, 0), "insert");
+    }
+
+private:
+    void check(PGresult* result, const char* what)
+    {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+            std::fprintf(stderr, "store_bench: %s: %s\n", what, PQerrorMessage(m_connection));
+            std::exit(1);
+        }
+        PQclear(result);
+    }
+    PGconn* m_connection;
+};
+
 struct Stats {
     double median;
     double p95;
@@ -219,8 +293,12 @@ int main(int argc, char** argv)
         QStringLiteral("Folder for the two database files (default: a new temporary folder "
                        "beside this program)."),
         QStringLiteral("DIR"));
+    const QCommandLineOption serverOption(QStringLiteral("server"),
+                                          QStringLiteral("Measure on this PostgreSQL server instead of files."),
+                                          QStringLiteral("URL"));
     parser.addOption(countOption);
     parser.addOption(folderOption);
+    parser.addOption(serverOption);
     parser.process(app);
 
     bool ok = false;
@@ -251,9 +329,28 @@ int main(int argc, char** argv)
     RealPacer pacer;
     aquilevel::ProgramRandom random;
     random.seed(7);
-    Store store(std::make_unique<SqlCipherEngine>(storePath, databasePassword()), prompter, pacer,
-                random, [] { std::exit(2); });
-    BareInsert bare(barePath);
+    std::optional<ServerSettings> server;
+    if (parser.isSet(serverOption)) {
+        try {
+            server = serverSettingsFromUrl(parser.value(serverOption));
+            PostgresEngine::create(*server, {});
+        } catch (const ServerSettingsError&) {
+            // The tables are there already: measured where they are.
+        }
+    }
+    std::unique_ptr<Engine> engine;
+    if (server)
+        engine = std::make_unique<PostgresEngine>(*server);
+    else
+        engine = std::make_unique<SqlCipherEngine>(storePath, databasePassword());
+    Store store(std::move(engine), prompter, pacer, random, [] { std::exit(2); });
+    std::unique_ptr<BareInsert> bareFile;
+    std::unique_ptr<BareServerInsert> bareServer;
+    if (server)
+        bareServer = std::make_unique<BareServerInsert>(*server);
+    else
+        bareFile = std::make_unique<BareInsert>(barePath);
+    const auto bareRun = [&](int i) { server ? bareServer->run(i) : bareFile->run(i); };
 
     const QString table = QStringLiteral("datExperimentTrials");
     const QString status = QStringLiteral("Recording data");
@@ -271,7 +368,7 @@ int main(int argc, char** argv)
     constexpr int kWarmUp = 10;
     for (int i = 0; i < kWarmUp; ++i) {
         storeAccess(-1 - i);
-        bare.run(-1 - i);
+        bareRun(-1 - i);
     }
 
     std::vector<double> storeMs;
@@ -285,7 +382,7 @@ int main(int argc, char** argv)
             if (storeTurn)
                 storeAccess(i);
             else
-                bare.run(i);
+                bareRun(i);
             (storeTurn ? storeMs : bareMs).push_back(msSince(start));
         }
     }
@@ -294,22 +391,30 @@ int main(int argc, char** argv)
     std::vector<double> openMs;
     for (int i = 0; i < kOpenRuns; ++i) {
         const auto start = SteadyClock::now();
-        sqlite3* db = openKeyed(keyPath);
-        openMs.push_back(msSince(start));
-        sqlite3_close_v2(db);
+        if (server) {
+            PGconn* connection = BareServerInsert::connect(*server);
+            openMs.push_back(msSince(start));
+            PQfinish(connection);
+        } else {
+            sqlite3* db = openKeyed(keyPath);
+            openMs.push_back(msSince(start));
+            sqlite3_close_v2(db);
+        }
     }
 
     const Stats s = stats(storeMs);
     const Stats b = stats(bareMs);
     const Stats o = stats(openMs);
     std::printf("store_bench: %d iterations of each kind (after %d warm-up), alternating, in %s\n",
-                count, kWarmUp, qPrintable(QDir::toNativeSeparators(folder.path())));
+                count, kWarmUp,
+                qPrintable(server ? server->describe() : QDir::toNativeSeparators(folder.path())));
     std::printf("  (a) full store access (OpenTable..CloseTable, 40 columns): median %.3f ms, p95 %.3f ms\n",
                 s.median, s.p95);
     std::printf("  (b) bare committed INSERT on an open connection:           median %.3f ms, p95 %.3f ms\n",
                 b.median, b.p95);
     std::printf("  ratio (a)/(b): median %.2f, p95 %.2f\n", s.median / b.median, s.p95 / b.p95);
-    std::printf("  opening and keying a file (median of %d): %.3f ms, %.1f bare inserts' worth\n",
+    std::printf(server ? "  connecting to the server (median of %d): %.3f ms, %.1f bare inserts' worth\n"
+                       : "  opening and keying a file (median of %d): %.3f ms, %.1f bare inserts' worth\n",
                 kOpenRuns, o.median, o.median / b.median);
     return 0;
 }

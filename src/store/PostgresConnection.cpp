@@ -146,10 +146,22 @@ void PostgresConnection::fail(PGresult* result)
 
 PGresult* PostgresConnection::run(const QString& sql, const QVariantList& values)
 {
-    int parameters = 0;
-    const QByteArray text = m_dialect.translate(sql, &parameters).toUtf8();
-    if (parameters != values.size())
-        throw StoreError(QStringLiteral("%1 values given for %2 parameters in: %3").arg(values.size()).arg(parameters).arg(sql));
+    auto prepared = m_prepared.constFind(sql);
+    if (prepared == m_prepared.constEnd()) {
+        Prepared p;
+        const QByteArray text = m_dialect.translate(sql, &p.parameters).toUtf8();
+        p.name = "s" + QByteArray::number(m_prepared.size() + 1);
+        PGresult* made = PQprepare(m_connection, p.name.constData(), text.constData(), p.parameters, nullptr);
+        if (PQresultStatus(made) != PGRES_COMMAND_OK)
+            fail(made);
+        PQclear(made);
+        prepared = m_prepared.insert(sql, p);
+    }
+    if (prepared->parameters != values.size())
+        throw StoreError(QStringLiteral("%1 values given for %2 parameters in: %3")
+                             .arg(values.size())
+                             .arg(prepared->parameters)
+                             .arg(sql));
     std::vector<QByteArray> texts;
     std::vector<const char*> pointers;
     texts.reserve(values.size());
@@ -162,8 +174,8 @@ PGresult* PostgresConnection::run(const QString& sql, const QVariantList& values
             pointers.push_back(texts.back().constData());
         }
     }
-    PGresult* result = PQexecParams(m_connection, text.constData(), int(values.size()), nullptr, pointers.data(),
-                                    nullptr, nullptr, 0);
+    PGresult* result = PQexecPrepared(m_connection, prepared->name.constData(), int(values.size()), pointers.data(),
+                                      nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail(result);

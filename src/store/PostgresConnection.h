@@ -52,6 +52,12 @@ private:
 
     pg_conn* m_connection;
     const PostgresDialect& m_dialect;
+    // Each of the program's statements is translated and prepared once per session.
+    struct Prepared {
+        QByteArray name;
+        int parameters = 0;
+    };
+    QHash<QString, Prepared> m_prepared;
 };
 
 // Maps a PostgreSQL SQLSTATE (and whether the session is still up) onto the store's
