@@ -148,9 +148,13 @@ PGresult* PostgresConnection::run(const QString& sql, const QVariantList& values
 {
     auto prepared = m_prepared.constFind(sql);
     if (prepared == m_prepared.constEnd()) {
+        if (m_prepared.size() >= 64) { // a handful of statements serve the whole session
+            PQclear(PQexec(m_connection, "DEALLOCATE ALL"));
+            m_prepared.clear();
+        }
         Prepared p;
         const QByteArray text = m_dialect.translate(sql, &p.parameters).toUtf8();
-        p.name = "s" + QByteArray::number(m_prepared.size() + 1);
+        p.name = "s" + QByteArray::number(++m_statementNumber);
         PGresult* made = PQprepare(m_connection, p.name.constData(), text.constData(), p.parameters, nullptr);
         if (PQresultStatus(made) != PGRES_COMMAND_OK)
             fail(made);

@@ -58,6 +58,7 @@ private:
         int parameters = 0;
     };
     QHash<QString, Prepared> m_prepared;
+    int m_statementNumber = 0;
 };
 
 // Maps a PostgreSQL SQLSTATE (and whether the session is still up) onto the store's

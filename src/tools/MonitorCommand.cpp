@@ -44,7 +44,7 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
             continue;
         const QString period = QStringLiteral("%1/%2").arg(p.trial).arg(
             p.versionKnown ? QString::number(p.maxTrial) : QStringLiteral("?"));
-        rows.append({p.version, p.subject, period,
+        rows.append({p.version, p.subject, p.station, period,
                      p.hasEvents ? p.lastEvent : QStringLiteral("(registered)"),
                      formatAgo(at.secsTo(now)), formatMoney(p.totBonus),
                      p.finished ? QStringLiteral("yes") : QStringLiteral("no")});
@@ -54,10 +54,11 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
                             now.toString(QStringLiteral("HH:mm:ss")));
     if (rows.isEmpty())
         return text + QStringLiteral("No participant has been active in the last hour.\n");
-    text += alignedTable({QStringLiteral("Version"), QStringLiteral("Participant"), QStringLiteral("Period"),
+    text += alignedTable({QStringLiteral("Version"), QStringLiteral("Participant"), QStringLiteral("Station"),
+                          QStringLiteral("Period"),
                           QStringLiteral("Last event"), QStringLiteral("Ago"), QStringLiteral("Money"),
                           QStringLiteral("Finished")},
-                         rows, {false, false, true, false, true, true, false});
+                         rows, {false, false, false, true, false, true, true, false});
     return text + QStringLiteral("\n%1 active, %2 finished\n")
                       .arg(rows.size())
                       .arg(std::count_if(rows.cbegin(), rows.cend(),

@@ -66,7 +66,7 @@ QString versionFilter(const QString& version, QVariantList& params)
 struct RawReading {
     QList<SetupFacts> setups;
     QList<QVariantList> registrations; // Subject, Version, Date, Time
-    QList<QVariantList> newest;        // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus
+    QList<QVariantList> newest; // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus, Station
 };
 
 RawReading readRaw(store::Connection& connection, const QString& version)
@@ -96,11 +96,12 @@ RawReading readRaw(store::Connection& connection, const QString& version)
     const QStringList eventColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
                                       QStringLiteral("eventType"), QStringLiteral("Trial"),
                                       QStringLiteral("Date"), QStringLiteral("Time"),
-                                      QStringLiteral("BaseMoney"), QStringLiteral("TotBonus")};
+                                      QStringLiteral("BaseMoney"), QStringLiteral("TotBonus"),
+                                      QStringLiteral("Station")};
     readRows(connection,
              QStringLiteral("SELECT e.Subject AS Subject, e.Version AS Version, e.eventType AS eventType, "
                             "e.Trial AS Trial, e.Date AS Date, e.Time AS Time, e.BaseMoney AS BaseMoney, "
-                            "e.TotBonus AS TotBonus FROM datExperimentTrials e JOIN "
+                            "e.TotBonus AS TotBonus, e.Station AS Station FROM datExperimentTrials e JOIN "
                             "(SELECT Subject AS s, Version AS v, MAX(EventID) AS m FROM datExperimentTrials%1 "
                             "GROUP BY Subject, Version) n "
                             "ON e.Subject = n.s AND e.Version = n.v AND e.EventID = n.m ORDER BY e.rowid")
@@ -165,6 +166,7 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
         if (!row.at(6).isNull())
             p.baseMoney = row.at(6).toDouble();
         p.totBonus = row.at(7).isNull() ? p.baseMoney : row.at(7).toDouble();
+        p.station = row.at(8).toString();
     }
 
     QList<ParticipantProgress> result;

@@ -31,6 +31,7 @@ struct ParticipantProgress {
     QDateTime registeredAt;    // Date + Time of the registration; invalid when not registered
     double baseMoney = 0;      // BaseMoney of the newest row, else of the version
     double totBonus = 0;       // TotBonus of the newest row, else BaseMoney
+    QString station;           // the computer that wrote the newest row
     // The last period is done: the newest row belongs to period MaxTrial (or later) and
     // is the "After Cost Calculation" that closes a period.
     bool finished = false;

@@ -55,6 +55,8 @@ class ToolStore final {
 public:
     // Throws ToolError when the folder holds no database.
     explicit ToolStore(const QString& dataFolder);
+    // The store on a given engine (a database named on the command line).
+    explicit ToolStore(std::unique_ptr<store::Engine> engine);
     ~ToolStore();
     store::Store& store() { return *m_store; }
     QString path() const { return m_path; }

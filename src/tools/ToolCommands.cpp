@@ -1,6 +1,7 @@
 #include "tools/ToolCommand.h"
 #include "tools/BotCommand.h"
 #include "tools/CheckCommand.h"
+#include "tools/CopyCommand.h"
 #include "tools/ExportImport.h"
 #include "tools/PasswdCommand.h"
 #include "tools/Progress.h"
@@ -21,6 +22,7 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
         {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},
+        {QStringLiteral("copy"), QStringLiteral("copy a whole experiment between a file and a server"), runCopy},
         {QStringLiteral("bot"), QStringLiteral("play a whole session of a version with scripted orders, offscreen"), runBot},
     };
     return commands;

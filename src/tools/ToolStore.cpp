@@ -11,29 +11,39 @@
 
 namespace aquilevel::tools {
 
-ToolStore::ToolStore(const QString& dataFolder)
-    : m_path(store::databasePath(dataFolder))
+namespace {
+
+// The data folder's database: the lab's server when one is named, else the file, which
+// must exist.
+std::unique_ptr<store::Engine> engineOf(const QString& dataFolder)
 {
-    std::optional<store::ServerSettings> server;
     try {
-        server = store::chosenServer(dataFolder, QString());
+        if (store::chosenServer(dataFolder, QString()))
+            return store::chooseEngine(dataFolder);
     } catch (const store::ServerSettingsError& error) {
         throw ToolError(error.message());
     }
-    if (server)
-        m_path = server->describe();
-    else if (!QFileInfo::exists(m_path))
+    const QString path = store::databasePath(dataFolder);
+    if (!QFileInfo::exists(path))
         throw ToolError(QStringLiteral("There is no experiment database at %1 (create one with: aquilevel init).")
-                            .arg(m_path));
+                            .arg(path));
+    return store::chooseEngine(dataFolder);
+}
+
+} // namespace
+
+ToolStore::ToolStore(const QString& dataFolder) : ToolStore(engineOf(dataFolder)) {}
+
+ToolStore::ToolStore(std::unique_ptr<store::Engine> engine) : m_path(engine->location())
+{
     // Nobody sits at the screen: the first question the store would ask ends the command.
     auto prompter = std::make_unique<UnattendedPrompter>();
     UnattendedPrompter* asked = prompter.get();
     m_prompter = std::move(prompter);
     m_pacer = std::make_unique<store::RealPacer>();
     m_random = std::make_unique<ProgramRandom>();
-    m_store = std::make_unique<store::Store>(
-        store::chooseEngine(dataFolder), *m_prompter,
-        *m_pacer, *m_random, [asked] { throw ToolError(asked->last()); });
+    m_store = std::make_unique<store::Store>(std::move(engine), *m_prompter, *m_pacer, *m_random,
+                                             [asked] { throw ToolError(asked->last()); });
 }
 
 ToolStore::~ToolStore() = default;

@@ -27,7 +27,7 @@ start)
   "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 start >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
   # One database for each kind of test, so that they can run at the same time.
-  for db in aquilevel_test aquilevel_load aquilevel_e2e; do
+  for db in aquilevel_test aquilevel_load aquilevel_copy aquilevel_e2e; do
     "${as[@]}" "$bin/createdb" -h "$dir" -p "$port" -U aquilevel "$db"
   done
   ;;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Many stations at once on the lab server: N scripted participants play whole sessions
-# into it at the same time while export and monitor read; then the server is stopped for
-# a few seconds in the middle of a second round. Every row must be there once.
+# The lab server under the commands: first an experiment copied from a file to the
+# server and back, value by value; then N scripted participants play whole sessions into
+# it at the same time while export and monitor read; then the server is stopped for a
+# few seconds in the middle of a second round. Every row must be there once.
 #
 #   load_server.sh BUILD_DIR SERVER_URL CLUSTER_DIR [N]
 set -euo pipefail
@@ -10,6 +11,29 @@ app="$build/aquilevel"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen AQUILEVEL_SERVER="$url"
+
+# The copy: a file with a session in it, to an empty server database and back.
+copy_url=${url/aquilevel_load/aquilevel_copy}
+mkdir -p "$work/file"
+AQUILEVEL_SERVER= "$app" --data "$work/file" init >/dev/null 2>&1
+AQUILEVEL_SERVER= "$app" --data "$work/file" bot --version "Demo discrete" --subject "Zoé" --policy hold \
+  --db "$work/file/Cistern.mdb" >/dev/null 2>&1
+"$app" copy --from "$work/file/Cistern.mdb" --to "$copy_url" >/dev/null
+if "$app" copy --from "$work/file/Cistern.mdb" --to "$copy_url" >/dev/null 2>&1; then
+  echo "copy: a target that holds the tables was written again"; exit 1
+fi
+"$app" copy --from "$copy_url" --to "$work/back.mdb" >/dev/null
+dump() {
+  local queries=()
+  for t in tblSetup tblScenarios tblLabels tblPasswords datSubject datExperimentTrials datTrialSummary \
+           datUserTimesSummary datQuestionnaire; do queries+=("select * from $t order by rowid;"); done
+  sqlcipher "$1" "PRAGMA key = 'KwPz_*R*_t';" ".mode csv" "${queries[@]}"
+}
+dump "$work/file/Cistern.mdb" >"$work/before.csv"
+dump "$work/back.mdb" >"$work/after.csv"
+cmp -s "$work/before.csv" "$work/after.csv" || { echo "copy: file -> server -> file changed values"; diff "$work/before.csv" "$work/after.csv" | head; exit 1; }
+echo "copy: $(grep -c . "$work/before.csv") rows through the server and back, identical"
+
 "$app" --data "$work" init >/dev/null 2>&1 || true # the tables may be there from another case
 
 play_round() { # round tag
