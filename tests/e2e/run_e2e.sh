@@ -699,6 +699,34 @@ case_lab_station() {
   [ ${#check_failures[@]} -eq 0 ]
 }
 
+# One whole session on the lab's server instead of the file (AQUILEVEL_E2E_SERVER names
+# an empty server database): the experiment is copied there first, the program and the
+# export then run with --server's environment variable, and the rows are read back from
+# the server.
+case_on_the_server() {
+  "$bin" copy --from "$data/Cistern.mdb" --to "$AQUILEVEL_E2E_SERVER" >"$work/copy.log" 2>&1 \
+    || { cat "$work/copy.log" >&2; return 1; }
+  local subject="grace" rc=0
+  export AQUILEVEL_SERVER=$AQUILEVEL_E2E_SERVER
+  {
+    new_participant "$subject" "$paced" 31 Biology app-server.log &&
+      order 1 4 1 "$subject" "$paced" &&
+      order 2 0 2 "$subject" "$paced" &&
+      focus "$trial_window" && typed 2 && keys Tab && typed 0 && keys Return &&
+      answer_questionnaire 0 && close_earnings
+  } || rc=1
+  [ "$rc" = 0 ] && finish_app
+  [ "$rc" = 0 ] && { export_rows "$subject" "$paced" || rc=1; }
+  unset AQUILEVEL_SERVER
+  [ "$rc" = 0 ] || return 1
+  expect "exit code" 0 "$app_rc"
+  local f="$work/out/datExperimentTrials.csv"
+  expect "Submit Clicked inflows on the server" "4 0 2" "$(field "$f" "Submit Clicked" UserInFlow | xargs)"
+  expect "periods closed on the server" "1 2 3" "$(field "$f" "After Cost Calculation" Trial | xargs)"
+  expect "questionnaire rows on the server" 4 "$(grep -c . "$work/out/datQuestionnaire.csv")"
+  expect "nothing of it in the file" 0 "$(sql "select count(*) from datExperimentTrials where Subject = '$subject';")"
+}
+
 run_case() {
   local name=$1
   local started=$SECONDS
@@ -735,6 +763,7 @@ run_case case_resume_after_kill
 run_case case_time_driven_left_alone
 run_case case_discrete_display
 run_case case_lab_station
+if [ -n "${AQUILEVEL_E2E_SERVER:-}" ]; then run_case case_on_the_server; fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
