@@ -122,10 +122,19 @@ void addCommonOptions(QCommandLineParser& parser)
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init, or nothing"));
 }
 
-int runInitOnServer(const store::ServerSettings& server)
+int runInitOnServer(const store::ServerSettings& server, const QString& stationRole)
 {
     try {
+        // With a station role on a database that holds the tables already: the role only.
+        if (!stationRole.isEmpty() && store::PostgresEngine::holdsTables(server)) {
+            store::PostgresEngine::createStationRole(server, stationRole);
+            std::printf("Station role %s may now play on the %s; set its password with psql's \\password %s.\n",
+                        qPrintable(stationRole), qPrintable(server.describe()), qPrintable(stationRole));
+            return 0;
+        }
         store::PostgresEngine::create(server, config::fillDemoConfiguration);
+        if (!stationRole.isEmpty())
+            store::PostgresEngine::createStationRole(server, stationRole);
     } catch (const store::EngineError& error) {
         std::fprintf(stderr, "Could not create the tables on the %s: %s\n", qPrintable(server.describe()),
                      qPrintable(error.description()));
@@ -137,14 +146,21 @@ int runInitOnServer(const store::ServerSettings& server)
     std::printf("Created the tables on the %s with the demo versions.\nDemo experimenter account: %s / %s "
                 "(replace it before running participants).\n",
                 qPrintable(server.describe()), qPrintable(config::kDemoUser), qPrintable(config::kDemoPassword));
+    if (!stationRole.isEmpty())
+        std::printf("Station role %s created; set its password with psql's \\password %s.\n", qPrintable(stationRole),
+                    qPrintable(stationRole));
     return 0;
 }
 
-int runInit(const QString& folder)
+int runInit(const QString& folder, const QString& stationRole)
 {
     try {
         if (const auto server = store::chosenServer(folder, QString()))
-            return runInitOnServer(*server);
+            return runInitOnServer(*server, stationRole);
+        if (!stationRole.isEmpty()) {
+            std::fprintf(stderr, "--station-role is for a server (--server URL or server.conf).\n");
+            return 2;
+        }
     } catch (const store::ServerSettingsError& error) {
         std::fprintf(stderr, "%s\n", qPrintable(error.message()));
         return 1;
@@ -231,8 +247,13 @@ int runProgram(int argc, char** argv)
         QCoreApplication app(argc, argv);
         QCommandLineParser parser;
         addCommonOptions(parser);
+        const QCommandLineOption stationRole(
+            QStringLiteral("station-role"),
+            QStringLiteral("On a server: also create the login role NAME with only what a station needs."),
+            QStringLiteral("NAME"));
+        parser.addOption(stationRole);
         parser.process(app);
-        return runInit(store::dataFolder(parser.value(QStringLiteral("data"))));
+        return runInit(store::dataFolder(parser.value(QStringLiteral("data"))), parser.value(stationRole));
     }
     for (const tools::ToolCommand& tool : tools::toolCommands())
         if (tool.name == command)

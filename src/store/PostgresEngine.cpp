@@ -3,6 +3,8 @@
 #include "store/PostgresConnection.h"
 #include "store/Schema.h"
 
+#include <QRegularExpression>
+
 namespace aquilevel::store {
 
 PostgresEngine::PostgresEngine(ServerSettings settings, int lockTimeoutMs)
@@ -32,14 +34,60 @@ void PostgresEngine::discard()
     m_connection.reset();
 }
 
-void PostgresEngine::create(const ServerSettings& settings, const std::function<void(Connection&)>& fill)
+namespace {
+
+bool tablesPresent(PostgresConnection& connection)
 {
-    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
-    const Rows present = connection->select(
+    const Rows present = connection.select(
         Query(QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
                              "AND table_name IN ('tblSetup', 'datExperimentTrials', 'aquilevelSchema')")),
         false);
-    if (present.values.value(0).value(0).toInt() > 0)
+    return present.values.value(0).value(0).toInt() > 0;
+}
+
+} // namespace
+
+bool PostgresEngine::holdsTables(const ServerSettings& settings)
+{
+    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
+    return tablesPresent(*connection);
+}
+
+void PostgresEngine::createStationRole(const ServerSettings& settings, const QString& role)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,62}$"));
+    if (!plain.match(role).hasMatch())
+        throw ServerSettingsError(QStringLiteral("\"%1\" is no role name: letters, digits and _ only.").arg(role));
+    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
+    // A role name cannot be a bound value; it is checked above and quoted.
+    const QString who = pgQuoted(role);
+    const Rows exists = connection->select(Query(QStringLiteral("SELECT count(*) FROM pg_roles WHERE rolname = ?"), {role}), false);
+    connection->execute(QStringLiteral("BEGIN"));
+    try {
+        if (exists.values.value(0).value(0).toInt() == 0)
+            connection->execute(QStringLiteral("CREATE ROLE %1 LOGIN").arg(who));
+        const QStringList statements = {
+            QStringLiteral("GRANT USAGE ON SCHEMA public TO %1"),
+            QStringLiteral("GRANT SELECT ON \"tblSetup\", \"tblScenarios\", \"tblLabels\", \"tblPasswords\", "
+                           "\"aquilevelSchema\" TO %1"),
+            QStringLiteral("GRANT SELECT, INSERT ON \"datSubject\", \"datExperimentTrials\", \"datTrialSummary\", "
+                           "\"datUserTimesSummary\", \"datQuestionnaire\" TO %1"),
+            QStringLiteral("GRANT UPDATE ON \"datTrialSummary\" TO %1"),
+            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\" TO %1"),
+        };
+        for (const QString& statement : statements)
+            connection->execute(statement.arg(who));
+        connection->commit();
+    } catch (...) {
+        connection->rollback();
+        throw;
+    }
+}
+
+void PostgresEngine::create(const ServerSettings& settings, const std::function<void(Connection&)>& fill)
+{
+    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
+    if (tablesPresent(*connection))
         throw ServerSettingsError(QStringLiteral("The database of %1 already holds the experiment's tables; nothing was changed.")
                                       .arg(settings.describe()));
     connection->execute(QStringLiteral("BEGIN"));

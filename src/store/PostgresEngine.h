@@ -34,6 +34,15 @@ public:
     // database that holds tables.
     static void create(const ServerSettings& settings, const std::function<void(Connection&)>& fill);
 
+    // Creates (when missing) a login role that may do only what a station does: read
+    // the configuration, append data rows, complete its summary rows and keep its hold.
+    // Its password is set by the server's administrator (psql's \password). Throws
+    // EngineError, or ServerSettingsError for a name that is no plain identifier.
+    static void createStationRole(const ServerSettings& settings, const QString& role);
+
+    // True when the server database holds the experiment's tables.
+    static bool holdsTables(const ServerSettings& settings);
+
     // The dialect of the program's schema on a server.
     static const PostgresDialect& dialect();
 

@@ -36,6 +36,19 @@ echo "copy: $(grep -c . "$work/before.csv") rows through the server and back, id
 
 "$app" --data "$work" init >/dev/null 2>&1 || true # the tables may be there from another case
 
+# A station's role: a whole session as that role, but no deleting of rows and no change
+# to the configuration.
+"$app" --data "$work" init --station-role station >/dev/null
+station_url=${url/user=aquilevel/user=station}
+AQUILEVEL_SERVER=$station_url "$app" --data "$work" bot --version "Demo discrete" --subject "role-1" --policy hold \
+  >/dev/null 2>"$work/role.err" || { echo "station role: the session failed"; tail -3 "$work/role.err"; exit 1; }
+for forbidden in 'delete from "datExperimentTrials"' 'update "tblSetup" set "MaxTrial" = 1' 'drop table "datSubject"'; do
+  if psql -X -q -d "$station_url" -c "$forbidden" >/dev/null 2>&1; then
+    echo "station role: allowed to $forbidden"; exit 1
+  fi
+done
+echo "station role: a whole session played, deleting and changing the configuration refused"
+
 play_round() { # round tag
   local pids=()
   for i in $(seq 1 "$n"); do
