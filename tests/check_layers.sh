@@ -16,5 +16,12 @@ while IFS= read -r file; do
             status=1
         fi
     done < <(grep -oE '^#include "[a-z]+/' "$file" | sed -E 's/#include "([a-z]+)\//\1/' | sort -u)
+    # The program's own headers at the top of src/ come after every folder.
+    while IFS= read -r top; do
+        if [[ -f "$src/$top" ]]; then
+            echo "$file includes the program's $top, which comes after every folder"
+            status=1
+        fi
+    done < <(grep -oE '^#include "[A-Za-z]+\.h"' "$file" | sed -E 's/#include "(.*)"/\1/')
 done < <(find "$src" -name '*.h' -o -name '*.cpp')
 exit $status

@@ -27,7 +27,9 @@ bool QuestionnaireAnswered(store::Store& store, const QString& subject, const QS
                                     "where Subject = ? and Version = ? and QuestionNumber in (1, 2, 3)"),
                      {subject, version}),
         true, QStringLiteral("Check New User"));
-    return !rs->isEOF() && rs->field(rs->fieldNames().value(0)).toInt() == 3;
+    const bool answered = !rs->isEOF() && rs->field(rs->fieldNames().value(0)).toInt() == 3;
+    rs->close();
+    return answered;
 }
 
 } // namespace aquilevel

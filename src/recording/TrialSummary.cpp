@@ -121,7 +121,9 @@ QVariant participantValue(store::Store& store, const QString& sql, const QString
                           const QString& version)
 {
     auto rs = store.OpenTable(store::Query(sql, {subject, version}), true, QStringLiteral("Getting last trial"));
-    return rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
+    const QVariant value = rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
+    rs->close();
+    return value;
 }
 
 } // namespace

@@ -16,9 +16,8 @@ const QString kAccountQuery = QStringLiteral("select * from tblPasswords where u
 std::optional<QString> AccountPassword(store::Store& store, const QString& user)
 {
     auto rs = store.OpenTable(store::Query(kAccountQuery, {user}), true, QStringLiteral("Checking password"));
-    if (rs->isEOF())
-        return std::nullopt;
-    const QVariant stored = rs->field(QStringLiteral("password"));
+    const QVariant stored = rs->isEOF() ? QVariant() : rs->field(QStringLiteral("password"));
+    rs->close();
     if (stored.isNull())
         return std::nullopt;
     return stored.toString();

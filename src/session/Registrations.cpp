@@ -9,12 +9,14 @@ QString RegisteredName(store::Store& store, const QString& version, const QStrin
 {
     auto rs = store.OpenTable(store::Query(QStringLiteral("select * from datSubject where Version=?"), {version}),
                               true, QStringLiteral("Check New User"));
-    for (; !rs->isEOF(); rs->moveNext()) {
+    QString registered;
+    for (; !rs->isEOF() && registered.isNull(); rs->moveNext()) {
         const QString name = rs->field(QStringLiteral("Subject")).toString();
         if (name.compare(typed, Qt::CaseInsensitive) == 0)
-            return name;
+            registered = name;
     }
-    return {};
+    rs->close();
+    return registered;
 }
 
 void AddRegistration(store::Store& store, const Registration& row)

@@ -224,6 +224,18 @@ QList<LoggedEvent> LoggedEvents(Session& session)
     return events;
 }
 
+bool HasLoggedEvents(Session& session, const QString& status)
+{
+    const SessionState& s = session.state;
+    auto rs = session.store().OpenTable(
+        store::Query(QStringLiteral("select Subject from %1 where Subject=? and Version=? limit 1").arg(kEventLogTable),
+                     {s.Subject, s.Version}),
+        true, status);
+    const bool any = !rs->isEOF();
+    rs->close();
+    return any;
+}
+
 qint32 RestoreLastState(Session& session, const QString& table)
 {
     if (table.isEmpty())

@@ -71,5 +71,8 @@ struct LoggedEvent {
 // The participant's event rows, oldest first.
 QList<LoggedEvent> LoggedEvents(Session& session);
 
+// True when the participant has any event row (read as `status` says).
+bool HasLoggedEvents(Session& session, const QString& status);
+
 
 } // namespace aquilevel

@@ -11,8 +11,8 @@ namespace aquilevel {
 
 // The tank, its delayed orders and the money, for one session.
 struct TankState {
-    // Amounts in units until the trial screen lays out the tank, then multiplied by
-    // UnitScale (the held form).
+    // Amounts in units until the task begins (TankModel::takeHeldForm), then multiplied
+    // by UnitScale (the held form).
     double AmountInTank = 0;
     double GoalAmount = 0;
     double UnitScale = 1;

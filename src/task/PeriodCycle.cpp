@@ -60,7 +60,6 @@ void PeriodCycle::enter()
 void PeriodCycle::start()
 {
     const config::ExperimentSetup& setup = m_state.setup;
-    m_timer1->setInterval(1);
     m_timer2->setInterval(int(config::roundHalfEven(setup.TimeBetweenEnvTries)));
     if (setup.IsTimeDriven)
         m_timer2->start();

@@ -27,7 +27,8 @@ public:
     virtual void allPeriodsPlayed() = 0;
     // A step failed; what it had written is dropped. The session ends with the reason.
     virtual void stepFailed(const QString& reason) = 0;
-    // The session ended inside a step without ending the process (tests, the bot).
+    // The session ended without ending the process (tests, the bot): inside a step, or
+    // at the experimenter's gate.
     virtual void endedInStep() = 0;
 };
 

@@ -62,9 +62,9 @@ public:
     // The left end of the goal line: just right of the scale labels (1920 + 495).
     static constexpr double kGoalLineLeft = 2460;
 
-    // The drawing works on the session state: PlaceYMarks converts its amounts to the
-    // held form, FillTank reads the goal and the display mode, ShowDiscreteLayout the
-    // amount, DrawBlocks the block size.
+    // The drawing only reads the session state: PlaceYMarks its scale (UnitScale, the
+    // amounts already held), FillTank the goal and the display mode, ShowDiscreteLayout
+    // the amount, DrawBlocks the block size.
     explicit TankDrawing(SessionState& state, QWidget* parent = nullptr);
     ~TankDrawing() override;
 

@@ -283,8 +283,11 @@ void TankModel::environmentArrives()
 {
     if (!environmentActs())
         return;
-    m_picture.envIn.at = m_picture.envOut.at = PipeAt::Arrived;
-    m_picture.envIn.tagged = m_picture.envOut.tagged = false;
+    // The period's own flows: in time-driven play the clock may have opened the next
+    // period since the environment's step began.
+    const double sim = m_state.setup.simTimeForTP;
+    m_picture.envIn = {PipeAt::Arrived, false, sim * m_state.EnvInFlow.value(m_state.Trial)};
+    m_picture.envOut = {PipeAt::Arrived, false, sim * m_state.EnvOutFlow.value(m_state.Trial)};
 }
 
 void TankModel::environmentGone()

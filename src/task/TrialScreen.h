@@ -34,7 +34,6 @@ public:
     void load();
 
     TankDrawing& drawing() { return *m_drawing; }
-    PeriodCycle& cycle() { return m_cycle; }
 
     // True once the session has ended inside a handler without ending the process
     // (only where the process end is replaced: tests, a scripted participant).

@@ -264,7 +264,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         if (s.setup.IsTimeDriven)
             throw ToolError(QStringLiteral("Version %1 is time-driven; only participant-paced versions can be played.")
                                 .arg(version));
-        if (!LoggedEvents(session).isEmpty())
+        if (HasLoggedEvents(session, QStringLiteral("Copy configuration")))
             throw ToolError(QStringLiteral("%1 already has a session of version %2 in %3.").arg(subject, version, path));
         s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
         StartNewParticipant(session);

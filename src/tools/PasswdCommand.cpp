@@ -17,7 +17,6 @@ namespace aquilevel::tools {
 
 namespace {
 
-
 QString usage()
 {
     return QStringLiteral(

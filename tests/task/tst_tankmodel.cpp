@@ -239,14 +239,19 @@ void TestTankModel::viewEffectsOfTheEnvironmentStep()
     QCOMPARE(p.envOut.quantity, 1.0);
     QCOMPARE(p.userIn.at, PipeAt::Empty);
     QCOMPARE(p.status, TankModel::kEnvironmentStatus);
+    // The clock has opened the next period meanwhile (time-driven play): its flows arrive.
+    f.s.Trial = 2;
+    f.s.EnvInFlow[2] = 1.5;
+    f.s.EnvOutFlow[2] = 0.25;
     f.model.environmentArrives();
     QCOMPARE(p.envOut.at, PipeAt::Arrived);
+    QCOMPARE(p.envIn.quantity, 3.0);
     QVERIFY(!p.envIn.tagged && !p.envOut.tagged);
     f.model.environmentGone();
     QCOMPARE(p.envIn.at, PipeAt::Empty);
 
     // Both rates 0: no effect, no row, and the streams stop.
-    f.s.Trial = 2;
+    f.s.Trial = 3;
     f.model.EnvironmentDecision();
     QCOMPARE(p.streams, (std::array<bool, 4>{}));
     QCOMPARE(f.amount(), 5.0);
@@ -361,19 +366,24 @@ void TestTankModel::bandBonusEdges_data()
 {
     QTest::addColumn<double>("amount");
     QTest::addColumn<bool>("earned");
-    QTest::newRow("lower edge") << 3.9 << true;
-    QTest::newRow("upper edge") << 4.1 << true;
-    QTest::newRow("rounds up to the edge") << 3.8996 << true;
-    QTest::newRow("rounds below the edge") << 3.8994 << false;
-    QTest::newRow("above") << 4.1006 << false;
-    QTest::newRow("rounds down to the upper edge") << 4.1004 << true;
+    QTest::addColumn<double>("upper"); // the lower bound stays 0.1
+    QTest::newRow("lower edge") << 3.9 << true << 0.1;
+    QTest::newRow("upper edge") << 4.1 << true << 0.1;
+    QTest::newRow("rounds up to the edge") << 3.8996 << true << 0.1;
+    QTest::newRow("rounds below the edge") << 3.8994 << false << 0.1;
+    QTest::newRow("above") << 4.1006 << false << 0.1;
+    QTest::newRow("rounds down to the upper edge") << 4.1004 << true << 0.1;
+    QTest::newRow("a wider upper side") << 5.0 << true << 1.0;
+    QTest::newRow("the lower side stays narrow") << 3.0 << false << 1.0;
 }
 
 void TestTankModel::bandBonusEdges()
 {
     QFETCH(double, amount);
     QFETCH(bool, earned);
+    QFETCH(double, upper);
     Fixture f;
+    f.s.setup.UpperBoundFromGoal = upper;
     const double held = amount * f.s.tank.UnitScale;
     f.model.CalCost(held);
     QCOMPARE(f.s.tank.CurrentBonus, earned ? 0.5 : 0.0);
