@@ -41,10 +41,26 @@ QString usage()
     return text;
 }
 
+QtMessageHandler g_qtMessages = nullptr;
+
+// Qt's notes on a run without a display (no runtime folder, window hints the offscreen
+// platform ignores) are no news to an experimenter reading a command's output.
+void withoutStartupNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+                                 message.contains(QLatin1String("propagateSizeHints"))))
+        return;
+    if (g_qtMessages)
+        g_qtMessages(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 // Runs an experimenter's command without any window: arguments after its name, less
 // the global data folder option.
 int runTool(const tools::ToolCommand& command, int argc, char** argv)
 {
+    g_qtMessages = qInstallMessageHandler(withoutStartupNotes);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // pictures are drawn without a display
     // Widgets too: the scripted participant plays the real trial screen.
@@ -261,6 +277,14 @@ int runProgram(int argc, char** argv)
     if (!command.isEmpty()) {
         std::fprintf(stderr, "Unknown command: %s\n%s", qPrintable(command), qPrintable(usage()));
         return 2;
+    }
+    // A session is shown to a person: without a display Qt would abort with a note about
+    // platform plugins, which tells a lab nothing.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "A session needs a display: run aquilevel in the station's desktop session "
+                             "(the experimenter's commands run without one).\n");
+        return 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Aquilevel"));
