@@ -11,6 +11,7 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <algorithm>
 #include <functional>
 
 namespace aquilevel::tools {
@@ -202,6 +203,19 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     for (const TableStart& start : std::as_const(starts))
         tables.append(configuration.contains(start.table) ? configuration.value(start.table)
                                                           : readTable(start, options, inItsOwnTransaction));
+
+    // A filter that matches nothing is most often a misspelt name: say so rather than
+    // write files with a header only.
+    const bool filtered = !options.version.isEmpty() || !options.subject.isEmpty();
+    if (filtered && std::all_of(tables.cbegin(), tables.cend(), [](const TableRows& t) { return t.values.isEmpty(); })) {
+        QStringList asked;
+        if (!options.version.isEmpty())
+            asked.append(QStringLiteral("version \"%1\"").arg(options.version));
+        if (!options.subject.isEmpty())
+            asked.append(QStringLiteral("participant \"%1\"").arg(options.subject));
+        throw ToolError(QStringLiteral("No rows of %1 in %2; nothing was written.")
+                            .arg(asked.join(QStringLiteral(" and ")), QStringLiteral("the tables asked for")));
+    }
 
     QDir dir(folder);
     if (!dir.mkpath(QStringLiteral(".")))

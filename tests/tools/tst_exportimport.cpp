@@ -280,11 +280,14 @@ private slots:
         QCOMPARE(value(subjects, 1, QStringLiteral("Subject")), QStringLiteral("Ben"));
         QCOMPARE(records(readAll(second.filePath(QStringLiteral("datExperimentTrials.csv")))).size(), 1);
 
+        // A filter that matches nothing (here one that would match everything if it were
+        // pasted into the SQL) is an error, and no empty files are written.
         QTemporaryDir third;
         r = run(tools::runExport, m_data->folder(),
                 {third.path(), QStringLiteral("--version"), QStringLiteral("x' OR '1'='1")});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(records(readAll(third.filePath(QStringLiteral("datSubject.csv")))).size(), 1);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("nothing was written")), qPrintable(r.err));
+        QVERIFY(QDir(third.path()).entryList(QDir::Files).isEmpty());
 
         // The passwords only by name.
         QTemporaryDir fourth;
