@@ -3,6 +3,7 @@
 #include "tools/ToolCommand.h"
 
 #include <QCommandLineParser>
+#include <QDate>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -13,12 +14,13 @@ namespace {
 QString usage()
 {
     return QStringLiteral(
-        "Usage: aquilevel [--data DIR] payments [--version V] [--csv FILE]\n\n"
+        "Usage: aquilevel [--data DIR] payments [--version V] [--since DATE] [--csv FILE]\n\n"
         "Lists what to pay each participant: base pay (BaseMoney), bonus earned, the total\n"
         "(TotBonus of the participant's newest event) and whether the last period is done.\n"
         "A registered participant without any event gets the base pay of the version.\n\n"
         "Options:\n"
         "  --version V   only participants of version V\n"
+        "  --since DATE  only participants active on or after DATE (YYYY-MM-DD)\n"
         "  --csv FILE    also write the list as CSV (UTF-8, header row, CRLF line ends)\n"
         "  --help        show this text\n");
 }
@@ -64,7 +66,8 @@ int paymentsCommand(const QStringList& arguments, const ToolContext& context)
     QCommandLineParser& parser = args.parser;
     const QCommandLineOption version(QStringLiteral("version"), QString(), QStringLiteral("V"));
     const QCommandLineOption csv(QStringLiteral("csv"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({version, csv});
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("DATE"));
+    parser.addOptions({version, csv, since});
     if (const auto status = args.parse(arguments))
         return *status;
     const QString onlyVersion = parser.value(version).trimmed();
@@ -72,11 +75,18 @@ int paymentsCommand(const QStringList& arguments, const ToolContext& context)
         return args.usageError(QStringLiteral("--version needs a version name"));
     if (parser.isSet(csv) && parser.value(csv).isEmpty())
         return args.usageError(QStringLiteral("--csv needs a file name"));
+    const QDate sinceDate = QDate::fromString(parser.value(since).trimmed(), Qt::ISODate);
+    if (parser.isSet(since) && !sinceDate.isValid())
+        return args.usageError(QStringLiteral("--since needs a date such as 2026-12-01, not \"%1\"").arg(parser.value(since)));
 
     try {
         ToolStore tool(context.dataFolder);
         bool found = false;
-        const QList<ParticipantProgress> participants = readProgress(tool.store(), onlyVersion, &found);
+        QList<ParticipantProgress> participants = readProgress(tool.store(), onlyVersion, &found);
+        if (sinceDate.isValid())
+            participants.removeIf([&](const ParticipantProgress& p) {
+                return !p.lastActivity().isValid() || p.lastActivity().date() < sinceDate;
+            });
         if (!onlyVersion.isEmpty() && participants.isEmpty() && !found)
             throw ToolError(QStringLiteral("There is no version named \"%1\".").arg(onlyVersion));
 

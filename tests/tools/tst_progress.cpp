@@ -277,6 +277,19 @@ void TestProgress::paymentsFiltersByVersion()
     const Output unknown = call(tools::paymentsCommand, m_db.folder(), {QStringLiteral("--version"), QStringLiteral("Gamma")});
     QCOMPARE(unknown.status, 1);
     QVERIFY(unknown.out.isEmpty());
+
+    // Since a day: yesterday's and older participants are left out, today's kept.
+    const Output today = call(tools::paymentsCommand, m_db.folder(),
+                              {QStringLiteral("--version"), QStringLiteral("Alpha"), QStringLiteral("--since"),
+                               kNow.date().toString(Qt::ISODate)});
+    QCOMPARE(today.status, 0);
+    QStringList names;
+    for (const QStringList& row : tableRows(today.out))
+        names.append(row.value(1));
+    QVERIFY2(names.contains(QStringLiteral("ann")) && !names.contains(QStringLiteral("dora")) &&
+                 !names.contains(QStringLiteral("O\"Neil, Pat")),
+             qPrintable(names.join(QLatin1Char('|'))));
+    QCOMPARE(call(tools::paymentsCommand, m_db.folder(), {QStringLiteral("--since"), QStringLiteral("4 March")}).status, 2);
 }
 
 void TestProgress::badUsageAndMissingDatabase()
