@@ -13,6 +13,9 @@ bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 [ -x "$bin/initdb" ] || { echo "PostgreSQL server binaries not found (install postgresql-15)" >&2; exit 1; }
 as=()
 if [ "$(id -u)" -eq 0 ]; then as=(runuser -u postgres --); fi
+# The server's user may not be able to enter the folder the tests run in (a checkout
+# under /root): every step runs from /tmp.
+cd /tmp
 case $action in
 start)
   port=$3

@@ -90,7 +90,8 @@ grep -l "asked\|Retry" "$work"/bot-a-*.err && { echo "round a: a question was sh
 bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
 as=(); [ "$(id -u)" -eq 0 ] && as=(runuser -u postgres --)
 n=$((n / 2))
-( sleep 1.5
+( cd /tmp # a folder the server's user may enter
+  sleep 1.5
   "${as[@]}" "$bin/pg_ctl" -D "$cluster/data" -m fast -w stop >/dev/null
   sleep 3
   "${as[@]}" "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w start >/dev/null ) &
