@@ -3,6 +3,9 @@
 #include "tools/Printable.h"
 
 #include "config/ConfigCheck.h"
+#include "config/DemoConfig.h"
+#include "config/DesignCheck.h"
+#include "session/ExperimenterAccounts.h"
 #include "store/Store.h"
 #include "tools/CommandArguments.h"
 
@@ -20,8 +23,11 @@ QString usage()
     return QStringLiteral(
         "Usage: aquilevel [--data DIR] check [--version V]\n\n"
         "Checks every version in tblSetup (or only V) with the rules the login applies before\n"
-        "a session, and lists every problem found, one a line: table, version, field, what\n"
-        "is wrong. Exits 0 when every version checked is sound, else 1.\n\n"
+        "a session, and for design errors a session would play through (a goal, starting\n"
+        "amount or band edge outside the labelled scale, labels that do not increase, periods\n"
+        "without a scenario row), and lists every problem found, one a line: table, version,\n"
+        "field, what is wrong. Exits 0 when every version checked is sound, else 1. The demo\n"
+        "experimenter account still in place is a warning that does not fail the check.\n\n"
         "Options:\n"
         "  --version V   check only version V\n"
         "  --help        show this text\n");
@@ -64,7 +70,9 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
     int unsound = 0;
     int problemCount = 0;
     for (const QString& v : versions) {
-        const config::ConfigProblems problems = config::checkVersion(store, v);
+        config::ConfigProblems problems = config::checkVersion(store, v);
+        if (problems.isEmpty())
+            problems = config::checkDesign(store, v);
         if (!problems.isEmpty())
             ++unsound;
         problemCount += problems.size();
@@ -81,6 +89,11 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
     else
         context.out << checked << ": " << problemCount << (problemCount == 1 ? " problem" : " problems")
                     << " in " << unsound << (unsound == 1 ? " version.\n" : " versions.\n");
+    if (AccountPassword(store, config::kDemoUser) == config::kDemoPassword)
+        context.out << "Warning: the demo experimenter account (" << config::kDemoUser
+                    << ") still has its published password; replace it before running participants: "
+                       "aquilevel passwd "
+                    << config::kDemoUser << "\n";
     context.out.flush();
     return unsound == 0 && !versions.isEmpty() ? 0 : 1;
 }

@@ -72,8 +72,50 @@ private slots:
         QVERIFY(versions > 1);
         const Result result = check(demo.folder(), {});
         QCOMPARE(result.status, 0);
-        QCOMPARE(result.lines(), QStringList{QStringLiteral("%1 versions checked, all sound.").arg(versions)});
+        QCOMPARE(result.lines().value(0), QStringLiteral("%1 versions checked, all sound.").arg(versions));
+        // The demo account's published password is a warning that does not fail the check.
+        QCOMPARE(result.lines().size(), 2);
+        QVERIFY(result.lines().at(1).startsWith(QStringLiteral("Warning: the demo experimenter account")));
         QCOMPARE(result.err, QString());
+    }
+
+    // Design errors a session would play through: each one version of its own.
+    void designErrorsAreListed_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("goal above the scale") << "GoalLinePoisition" << QVariant(60.0)
+                                              << "field GoalLinePoisition: the goal of 60 lies outside the tank's scale, 0 to 50";
+        QTest::newRow("starting amount below it") << "InitialAmountInTank" << QVariant(-5.0)
+                                                  << "the starting amount of -5 lies outside";
+        QTest::newRow("band edge above it") << "UpperBoundFromGoal" << QVariant(25.0) << "the band's upper edge";
+        QTest::newRow("scenario short of the periods") << "ScenarioUsed" << QVariant(9)
+                                                       << "scenario 9 has no row for periods 5, 6, 7, 8, 9, 10 of the 10";
+        QTest::newRow("labels that do not increase") << "labels" << QVariant() << "is not above the one below it (20)";
+    }
+
+    void designErrorsAreListed()
+    {
+        QFETCH(QString, field);
+        QFETCH(QVariant, value);
+        QFETCH(QString, expected);
+        TempDatabase db;
+        test::insertScenario(db, 7, 0, 11);
+        test::insertScenario(db, 9, 0, 4);
+        QVariantMap setup = test::soundSetupRow(QStringLiteral("Design"));
+        if (field == QLatin1String("labels")) {
+            for (const char* caption : {"10", "20", "15", "40", "50"})
+                db.exec(QStringLiteral("insert into tblLabels (version, LabelNumber, LabelName) values ('Design', 1, ?)"),
+                        {QString::fromLatin1(caption)});
+        } else {
+            setup[field] = value;
+            test::insertLabels(db, QStringLiteral("Design"), 5);
+        }
+        test::insertSetup(db, setup);
+        const Result result = check(db.folder(), {});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.out.contains(expected), qPrintable(result.out));
     }
 
     void everyProblemOfEveryVersionIsListed()
