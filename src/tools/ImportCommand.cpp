@@ -108,6 +108,16 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
 
     // The header: every column of the table, once, in any order.
     const csv::Record& header = document.records.first();
+    // Spreadsheets in many countries save "CSV" with semicolons between the fields (and a
+    // decimal comma): one line with the fix rather than every column reported missing.
+    if (header.fields.size() == 1 && header.fields.first().count(QLatin1Char(';')) > 0) {
+        problems.append(QStringLiteral("%1: the fields are separated by semicolons, as spreadsheets save CSV where the "
+                                       "decimal mark is a comma; save the file again with commas between the fields "
+                                       "and points in the numbers (in LibreOffice: Save As, Text CSV, Edit filter "
+                                       "settings, field delimiter \",\"), then import it again")
+                            .arg(file.fileName));
+        return file;
+    }
     file.fieldOf = QList<int>(columns.size(), -1);
     for (int f = 0; f < header.fields.size(); ++f) {
         const QString name = header.fields.at(f).trimmed();

@@ -130,11 +130,22 @@ QVariant fromCsvText(const QString& raw, ColumnKind kind, QString& error)
                     : QStringLiteral("\"%1\" is not a number").arg(text);
         return {};
     }
-    case ColumnKind::Boolean:
-        if (text == QStringLiteral("0") || text == QStringLiteral("1"))
-            return text.toLongLong();
-        error = QStringLiteral("\"%1\" is not a yes/no value; write 1 for yes and 0 for no").arg(text);
+    case ColumnKind::Boolean: {
+        // The usual spellings of spreadsheets and people, in any letter case.
+        static const QStringList yes = {QStringLiteral("1"), QStringLiteral("yes"), QStringLiteral("y"),
+                                        QStringLiteral("true"), QStringLiteral("wahr"), QStringLiteral("-1")};
+        static const QStringList no = {QStringLiteral("0"), QStringLiteral("no"), QStringLiteral("n"),
+                                       QStringLiteral("false"), QStringLiteral("falsch")};
+        const QString word = text.trimmed().toLower();
+        if (yes.contains(word))
+            return qint64(1);
+        if (no.contains(word))
+            return qint64(0);
+        error = QStringLiteral("\"%1\" is not a yes/no value; write 1 (or yes, true) for yes and 0 (or no, "
+                               "false) for no")
+                    .arg(text);
         return {};
+    }
     case ColumnKind::Date: {
         const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
         if (date.isValid())

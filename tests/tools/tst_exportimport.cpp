@@ -11,6 +11,7 @@
 #include "support/ToolRun.h"
 #include "tools/Csv.h"
 #include "tools/ExportImport.h"
+#include "tools/TableCsv.h"
 
 #include <QDir>
 #include <QFile>
@@ -468,6 +469,8 @@ private slots:
                                         << "tblScenarios.csv, line 2, column 3: a quoted field is not closed";
         QTest::newRow("empty key") << header + ",0,2,1\r\n" << "tblScenarios.csv, line 2, column 1 (Scenario): must not be empty";
         QTest::newRow("empty file") << QByteArray("\xEF\xBB\xBF") << "tblScenarios.csv, line 1: the file is empty";
+        QTest::newRow("semicolons") << QByteArray("Scenario;Trial;inFlowRateEnviron;outFlowRateEnviron\r\n1;0;2,5;1\r\n")
+                                    << "tblScenarios.csv: the fields are separated by semicolons";
     }
 
     void typicalMistakesAreNamedWithFileLineAndColumn()
@@ -480,7 +483,29 @@ private slots:
         const Result r = run(tools::runImport, m_data->folder(), {in.path()});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(expected), qPrintable(r.err));
+        QVERIFY2(!r.err.contains(QStringLiteral("missing")) || expected.contains(QStringLiteral("missing")), qPrintable(r.err));
         QCOMPARE(m_data->column(QStringLiteral("select group_concat(Scenario || ':' || Trial || ':' || inFlowRateEnviron) from tblScenarios")).value(0).toByteArray(), before);
+    }
+
+    // Yes/no as spreadsheets and people write it.
+    void yesNoSpellings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QVariant>("value");
+        for (const char* yes : {"1", "yes", "Y", "TRUE", "true", "-1"})
+            QTest::newRow(yes) << QString::fromLatin1(yes) << QVariant(qint64(1));
+        for (const char* no : {"0", "No", "n", "FALSE"})
+            QTest::newRow(no) << QString::fromLatin1(no) << QVariant(qint64(0));
+        QTest::newRow("neither") << QStringLiteral("maybe") << QVariant();
+    }
+
+    void yesNoSpellings()
+    {
+        QFETCH(QString, text);
+        QFETCH(QVariant, value);
+        QString error;
+        QCOMPARE(tools::fromCsvText(text, tools::ColumnKind::Boolean, error), value);
+        QCOMPARE(error.isEmpty(), value.isValid());
     }
 
     // A byte-order mark, LF or CRLF line ends, columns in another order, a missing last
