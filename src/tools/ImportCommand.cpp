@@ -12,6 +12,8 @@
 #include <QSet>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace aquilevel::tools {
 
 namespace {
@@ -327,10 +329,75 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
     return {};
 }
 
+namespace {
+
+const QStringList kDataTables = {QStringLiteral("datSubject"), QStringLiteral("datExperimentTrials"),
+                                 QStringLiteral("datTrialSummary"), QStringLiteral("datUserTimesSummary"),
+                                 QStringLiteral("datQuestionnaire"), QStringLiteral("datSessionHold")};
+
+// Removes a version's configuration (its setup, its labels, and its scenario when no
+// other version plays it) in one transaction; with withData also every participant's
+// rows of it. Returns what was done; throws ToolError for what must not be done.
+QString removeVersion(store::Store& store, const QString& version, bool withData)
+{
+    QString done;
+    store.transaction(
+        [&](store::Connection& c) {
+            const store::Rows setup =
+                c.select(store::Query(QStringLiteral("select Version, ScenarioUsed from tblSetup where Version = ?"), {version}),
+                         false);
+            if (setup.values.isEmpty())
+                throw ToolError(QStringLiteral("There is no version \"%1\"; nothing was removed.").arg(version));
+            const QString name = setup.values.first().value(0).toString();
+            const QVariant scenario = setup.values.first().value(1);
+            const qint64 participants =
+                c.select(store::Query(QStringLiteral("select count(distinct Subject) from datExperimentTrials where Version = ?"),
+                                      {name}),
+                         false)
+                    .values.value(0)
+                    .value(0)
+                    .toLongLong() +
+                c.select(store::Query(QStringLiteral("select count(*) from datSubject where Version = ? and Subject not in "
+                                                     "(select Subject from datExperimentTrials where Version = ?)"),
+                                      {name, name}),
+                         false)
+                    .values.value(0)
+                    .value(0)
+                    .toLongLong();
+            if (participants > 0 && !withData)
+                throw ToolError(QStringLiteral("Version \"%1\" holds the rows of %2 participant(s); nothing was removed. "
+                                               "Export them first, then add --with-data to remove them as well.")
+                                    .arg(name)
+                                    .arg(participants));
+            c.remove(QStringLiteral("tblSetup"), QStringLiteral("Version = ?"), {name});
+            c.remove(QStringLiteral("tblLabels"), QStringLiteral("version = ?"), {name});
+            const bool shared = c.select(store::Query(QStringLiteral("select count(*) from tblSetup where ScenarioUsed = ?"),
+                                                      {scenario}),
+                                         false)
+                                    .values.value(0)
+                                    .value(0)
+                                    .toInt() > 0;
+            if (!shared)
+                c.remove(QStringLiteral("tblScenarios"), QStringLiteral("Scenario = ?"), {scenario});
+            if (withData)
+                for (const QString& table : kDataTables)
+                    c.remove(table, QStringLiteral("Version = ?"), {name});
+            done = QStringLiteral("Removed version \"%1\"%2%3.")
+                       .arg(name, shared ? QStringLiteral(" (its scenario stays: another version plays it)") : QString(),
+                            withData ? QStringLiteral(" and the rows of its %1 participant(s)").arg(participants) : QString());
+        },
+        false, QStringLiteral("Removing a version"));
+    return done;
+}
+
+} // namespace
+
 int runImport(const QStringList& arguments, const ToolContext& context)
 {
-    CommandArguments args(QStringLiteral("import"), QStringLiteral("Usage: aquilevel [--data DIR] import DIR"), context,
-                          CommandArguments::Help::WithOptions);
+    CommandArguments args(QStringLiteral("import"),
+                          QStringLiteral("Usage: aquilevel [--data DIR] import DIR\n"
+                                         "       aquilevel [--data DIR] import --remove VERSION [--with-data]"),
+                          context, CommandArguments::Help::WithOptions);
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
         "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv and\n"
@@ -339,8 +406,29 @@ int runImport(const QStringList& arguments, const ToolContext& context)
         "version, scenario and account they hold. When a line cannot be read or a version\n"
         "fails the check, nothing is written and every problem is listed."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder with the CSV files."));
-    if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
+    const QCommandLineOption remove(QStringLiteral("remove"),
+                                    QStringLiteral("Remove version VERSION's configuration instead of importing; refused "
+                                                   "while participants' rows of it exist."),
+                                    QStringLiteral("VERSION"));
+    const QCommandLineOption withData(QStringLiteral("with-data"),
+                                      QStringLiteral("With --remove: remove the participants' rows of the version too."));
+    parser.addOptions({remove, withData});
+    const bool removing = arguments.contains(QStringLiteral("--remove")) ||
+                          std::any_of(arguments.cbegin(), arguments.cend(),
+                                      [](const QString& a) { return a.startsWith(QStringLiteral("--remove=")); });
+    if (const auto status = args.parse(arguments, removing ? 0 : 1, QStringLiteral("DIR")))
         return *status;
+    if (parser.isSet(remove)) {
+        ToolStore tool(context.dataFolder);
+        try {
+            context.out << removeVersion(tool.store(), parser.value(remove).trimmed(), parser.isSet(withData)) << Qt::endl;
+        } catch (const store::EngineError& error) {
+            throw ToolError(error.description());
+        }
+        return 0;
+    }
+    if (parser.isSet(withData))
+        return args.usageError(QStringLiteral("--with-data goes with --remove"));
     const QString folder = parser.positionalArguments().first();
     if (!QFileInfo(folder).isDir())
         throw ToolError(QStringLiteral("There is no folder %1.").arg(QDir::toNativeSeparators(folder)));

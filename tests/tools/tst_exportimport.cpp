@@ -487,6 +487,36 @@ private slots:
         QCOMPARE(m_data->column(QStringLiteral("select group_concat(Scenario || ':' || Trial || ':' || inFlowRateEnviron) from tblScenarios")).value(0).toByteArray(), before);
     }
 
+    // A version removed: refused while it has participants' rows, then with them.
+    void removeAVersion()
+    {
+        TempDatabase db(TempDatabase::Content::Demo);
+        db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, EventID) values ('p1', 'Demo discrete', 1)"));
+        const auto count = [&](const QString& sql) { return db.column(sql).value(0).toInt(); };
+        const int versions = count(QStringLiteral("select count(*) from tblSetup"));
+        const int scenarios = count(QStringLiteral("select count(*) from tblScenarios"));
+
+        Result r = run(tools::runImport, db.folder(), {QStringLiteral("--remove"), QStringLiteral("demo DISCRETE")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("holds the rows of 1 participant")), qPrintable(r.err));
+        QCOMPARE(count(QStringLiteral("select count(*) from tblSetup")), versions);
+
+        r = run(tools::runImport, db.folder(),
+                {QStringLiteral("--remove"), QStringLiteral("Demo discrete"), QStringLiteral("--with-data")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(count(QStringLiteral("select count(*) from tblSetup")), versions - 1);
+        QCOMPARE(count(QStringLiteral("select count(*) from tblLabels where version = 'Demo discrete'")), 0);
+        QCOMPARE(count(QStringLiteral("select count(*) from datExperimentTrials")), 0);
+        // Its scenario goes only when no other version plays it.
+        const bool shared = r.out.contains(QStringLiteral("scenario stays"));
+        QCOMPARE(count(QStringLiteral("select count(*) from tblScenarios")) == scenarios, shared);
+
+        r = run(tools::runImport, db.folder(), {QStringLiteral("--remove"), QStringLiteral("Nope")});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(QStringLiteral("There is no version")));
+        QCOMPARE(run(tools::runImport, db.folder(), {QStringLiteral("--with-data")}).status, 2);
+    }
+
     // Yes/no as spreadsheets and people write it.
     void yesNoSpellings_data()
     {
