@@ -33,6 +33,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -179,6 +180,10 @@ QList<BotOrder> parseOrders(const QString& text)
             throw bad(QStringLiteral("expected two values, inflow,outflow"));
         const QString in = fields.at(0).trimmed();
         const QString out = fields.at(1).trimmed();
+        // A header line of names (inflow,outflow), as a spreadsheet writes one, comes first.
+        static const QRegularExpression name(QStringLiteral(R"(^[A-Za-z_][\w ]*$)"));
+        if (orders.isEmpty() && name.match(in).hasMatch() && name.match(out).hasMatch())
+            continue;
         for (const QString& value : {in, out})
             if (!typedNumberPattern().match(value).hasMatch())
                 throw bad(QStringLiteral("\"%1\" is not a number a participant can type").arg(value));
@@ -226,6 +231,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     // Where the session is written: the lab's server when this run names one, the file
     // given, or a fresh file.
     QString path;
+    QString freshFolder;
     std::unique_ptr<store::Engine> engine;
     if (store::serverNamedForThisRun() && !parser.isSet(dbOption)) {
         try {
@@ -240,7 +246,14 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
             throw ToolError(QStringLiteral("There is no database at %1.").arg(path));
     } else {
         path = freshDatabase(ctx, version);
+        freshFolder = QFileInfo(path).absolutePath();
     }
+    // A fresh database without a whole session in it is of use to nobody: its folder
+    // goes with the failure (after the session below has closed it).
+    auto removeFresh = qScopeGuard([&] {
+        if (!freshFolder.isEmpty())
+            QDir(freshFolder).removeRecursively();
+    });
     ctx.err << "Playing version " << version << " as " << subject << " into " << path << "\n";
     ctx.err.flush();
 
@@ -356,6 +369,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         ctx.out << "Report: " << parser.value(reportOption) << "\n";
     }
     ctx.out.flush();
+    removeFresh.dismiss();
     return 0;
 }
 

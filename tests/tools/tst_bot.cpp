@@ -208,6 +208,9 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("1e2,0\n")));
         QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("\n# nothing\n")));
         QCOMPARE(parseOrders(QStringLiteral(" .5 , 3.\n")).first().inflow, QStringLiteral(".5"));
+        // A header line first, as a spreadsheet writes it; names after the orders are an error.
+        QCOMPARE(parseOrders(QStringLiteral("inflow,outflow\n1,2\n")).size(), 1);
+        QVERIFY_THROWS_EXCEPTION(ToolError, parseOrders(QStringLiteral("1,2\ninflow,outflow\n")));
 
         Result r = bot({QStringLiteral("--version"), QStringLiteral("Nope"), QStringLiteral("--db"), database().path()});
         QCOMPARE(r.status, 1);
@@ -218,6 +221,11 @@ private slots:
         r = bot({QStringLiteral("--version"), QStringLiteral("Demo time-driven"), QStringLiteral("--db"), database().path()});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("time-driven")), qPrintable(r.err));
+        // A fresh database whose session could not be played goes with its folder.
+        r = bot({QStringLiteral("--version"), QStringLiteral("Demo time-driven")});
+        QCOMPARE(r.status, 1);
+        const QString fresh = QRegularExpression(QStringLiteral("into (\\S+)/Cistern\\.mdb")).match(r.err).captured(1);
+        QVERIFY2(!fresh.isEmpty() && !QFileInfo::exists(fresh), qPrintable(r.err));
 
         QCOMPARE(bot({QStringLiteral("--bogus")}).status, 2);
         QCOMPARE(bot({}).status, 2);
