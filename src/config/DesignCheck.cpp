@@ -7,11 +7,24 @@
 
 #include <QSet>
 
+#include <cmath>
+
 namespace aquilevel::config {
 
 namespace {
 
 const QString kStatus = QStringLiteral("Loading configuration setup");
+
+// Above this a money sum, an amount or a rate is taken for a typing error (a BaseMoney
+// of 1e308 overflows the earnings to infinity); no lab's tank or payment comes near it.
+constexpr double kLargest = 1e9;
+
+QString tooLarge(const QString& what, double value)
+{
+    return std::isfinite(value)
+               ? QStringLiteral("%1 of %2 is implausibly large (more than %3)").arg(what, generalNumber(value), generalNumber(kLargest))
+               : QStringLiteral("%1 is not a finite number").arg(what);
+}
 
 } // namespace
 
@@ -32,6 +45,30 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
         if (!unread.isEmpty())
             return problems;
     }
+
+    // Money, the band and the amounts a session starts with are never negative; the
+    // login's rules let a negative one through, and the session then pays or draws it.
+    QSet<QString> flagged;
+    const auto plausible = [&](const char* field, double value, bool mayBeNegative) {
+        const QString what = QString::fromLatin1(field);
+        if (!std::isfinite(value) || std::fabs(value) > kLargest)
+            add("tblSetup", field, tooLarge(what, value));
+        else if (value < 0 && !mayBeNegative)
+            add("tblSetup", field, QStringLiteral("%1 of %2 is negative; it must be 0 or more").arg(what, generalNumber(value)));
+        else
+            return;
+        flagged.insert(what);
+    };
+    plausible("BaseMoney", s.BaseMoney, false);
+    plausible("BonusAmount", s.BonusAmount, false);
+    plausible("CostUnderFlowPerAmount", s.CostUnderFlowPerAmount, false);
+    plausible("CostOverFlowPerAmount", s.CostOverFlowPerAmount, false);
+    plausible("LowerBoundFromGoal", s.LowerBoundFromGoal, false);
+    plausible("UpperBoundFromGoal", s.UpperBoundFromGoal, false);
+    plausible("InitialAmountInTank", s.InitialAmountInTank, false);
+    plausible("InitialBackOrder", s.InitialBackOrder, false);
+    plausible("InitialForwardDischarge", s.InitialForwardDischarge, false);
+    plausible("GoalLinePoisition", s.GoalLinePoisition, true);
 
     // The scale: the leading numbers of the labels, bottom to top; the tank's top is
     // the last one.
@@ -56,6 +93,8 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
     if (!marks.isEmpty()) {
         const double top = marks.last();
         const auto onScale = [&](const char* field, double amount, const QString& what) {
+            if (flagged.contains(QString::fromLatin1(field)))
+                return;
             if (amount < 0 || amount > top)
                 add("tblSetup", field,
                     QStringLiteral("%1 of %2 lies outside the tank's scale, 0 to %3")
@@ -69,13 +108,31 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
                 QStringLiteral("the band's upper edge (goal plus UpperBoundFromGoal)"));
     }
 
-    // Every period of the session needs its scenario row.
+    // Every period of the session needs its scenario row, and the environment's rates
+    // are flows into and out of the tank: neither is negative.
     QSet<qint64> periods;
+    int oddRates = 0;
     {
         auto rs = store.OpenTable(store::Query(kScenarioQuery, {int(s.ScenarioUsed)}), true, kStatus);
-        for (; !rs->isEOF(); rs->moveNext())
-            periods.insert(rs->field(QStringLiteral("Trial")).toLongLong());
+        for (; !rs->isEOF(); rs->moveNext()) {
+            const qint64 period = rs->field(QStringLiteral("Trial")).toLongLong();
+            periods.insert(period);
+            for (const char* rate : {"inFlowRateEnviron", "outFlowRateEnviron"}) {
+                const double value = rs->field(QString::fromLatin1(rate)).toDouble();
+                const QString what = QStringLiteral("scenario %1, period %2: the rate").arg(s.ScenarioUsed).arg(period);
+                const bool odd = !std::isfinite(value) || std::fabs(value) > kLargest || value < 0;
+                // A scenario typed with the wrong sign throughout is named a few times, not once a period.
+                if (odd && ++oddRates <= 3)
+                    add("tblScenarios", rate,
+                        value < 0 && std::isfinite(value)
+                            ? QStringLiteral("%1 of %2 is negative; a flow is 0 or more").arg(what, generalNumber(value))
+                            : tooLarge(what, value));
+            }
+        }
     }
+    if (oddRates > 3)
+        add("tblScenarios", "Trial",
+            QStringLiteral("scenario %1: %2 more rates are negative or too large").arg(s.ScenarioUsed).arg(oddRates - 3));
     QStringList missing;
     for (qint64 t = 1; t <= s.MaxTrial; ++t)
         if (!periods.contains(t))

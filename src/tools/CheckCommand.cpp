@@ -6,6 +6,8 @@
 #include "config/DemoConfig.h"
 #include "config/DesignCheck.h"
 #include "session/ExperimenterAccounts.h"
+#include "store/Schema.h"
+#include "store/SqlCipherEngine.h"
 #include "store/Store.h"
 #include "tools/CommandArguments.h"
 
@@ -27,7 +29,10 @@ QString usage()
         "amount or band edge outside the labelled scale, labels that do not increase, periods\n"
         "without a scenario row), and lists every problem found, one a line: table, version,\n"
         "field, what is wrong. Exits 0 when every version checked is sound, else 1. The demo\n"
-        "experimenter account still in place is a warning that does not fail the check.\n\n"
+        "experimenter account still in place is a warning that does not fail the check.\n"
+        "It also refuses implausible numbers (negative money, band, starting amounts or\n"
+        "environment rates; magnitudes above 1e9), a missing or empty experimenter password,\n"
+        "a missing data table, and a damaged file (SQLite's quick_check).\n\n"
         "Options:\n"
         "  --version V   check only version V\n"
         "  --help        show this text\n");
@@ -49,6 +54,59 @@ QString problemLine(const config::ConfigProblem& problem)
     return QStringLiteral("%1, version \"%2\", field %3: %4")
         .arg(problem.table, printable(problem.version),
              problem.field.isEmpty() ? QStringLiteral("(none)") : problem.field, problem.message);
+}
+
+// The accounts that open a running session's exit: without one nobody can let a
+// participant leave early, and an empty password opens it for anyone.
+QStringList accountProblems(store::Store& store)
+{
+    QStringList problems;
+    auto rs = store.OpenTable(store::Query(QStringLiteral("select username, password from tblPasswords")), true, kStatus);
+    int accounts = 0;
+    for (; !rs->isEOF(); rs->moveNext(), ++accounts)
+        if (rs->field(QStringLiteral("password")).toString().trimmed().isEmpty())
+            problems.append(QStringLiteral("tblPasswords, user \"%1\", field password: the password is empty; "
+                                           "set one with: aquilevel passwd %1")
+                                .arg(printable(rs->field(QStringLiteral("username")).toString())));
+    rs->close();
+    if (accounts == 0)
+        problems.append(QStringLiteral("tblPasswords: there is no experimenter account, so nobody can let a "
+                                       "participant leave early; add one with: aquilevel passwd USER"));
+    return problems;
+}
+
+// The database itself: every data table in place, and for the file its pages sound
+// (a damaged index reads fine until a query walks it, in the middle of a session).
+QStringList databaseProblems(store::Store& store)
+{
+    QStringList problems;
+    for (const QString& table : store::stampedTables() + QStringList{QStringLiteral("datSessionHold")}) {
+        try {
+            // The table names are the program's own, never typed by anyone.
+            store.OpenTable(store::Query(QStringLiteral("select * from %1 where 0 = 1").arg(table)), true, kStatus)->close();
+        } catch (const ToolError& error) {
+            problems.append(QStringLiteral("%1: the data table cannot be read (%2)").arg(table, error.message()));
+        }
+    }
+    if (dynamic_cast<store::SqlCipherEngine*>(&store.engine()) == nullptr)
+        return problems; // a server keeps its own pages sound
+    try {
+        auto rs = store.OpenTable(store::Query(QStringLiteral("PRAGMA quick_check(5)")), true, kStatus);
+        for (; !rs->isEOF(); rs->moveNext()) {
+            const QString verdict = rs->field(rs->fieldNames().value(0)).toString();
+            if (verdict == QLatin1String("ok"))
+                continue;
+            for (const QString& line : verdict.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                problems.append(QStringLiteral("The file is damaged: %1").arg(printable(line.trimmed())));
+        }
+        rs->close();
+    } catch (const ToolError& error) {
+        problems.append(QStringLiteral("The file is damaged: %1").arg(error.message()));
+    }
+    if (!problems.isEmpty() && problems.last().startsWith(QLatin1String("The file is damaged")))
+        problems.append(QStringLiteral("Restore the file from a backup, or save what it still holds with: "
+                                       "aquilevel export DIR"));
+    return problems;
 }
 
 } // namespace
@@ -80,12 +138,18 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
             context.out << problemLine(problem) << "\n";
     }
 
+    const QStringList others = accountProblems(store) + databaseProblems(store);
+    for (const QString& problem : others)
+        context.out << problem << "\n";
+
     const QString checked = versions.size() == 1 ? QStringLiteral("1 version checked")
                                                  : QStringLiteral("%1 versions checked").arg(versions.size());
     if (versions.isEmpty())
         context.out << "No versions in tblSetup: nothing to check.\n";
-    else if (unsound == 0)
+    else if (unsound == 0 && others.isEmpty())
         context.out << checked << ", all sound.\n";
+    else if (unsound == 0)
+        context.out << checked << ", all sound; the database is not: see above.\n";
     else
         context.out << checked << ": " << problemCount << (problemCount == 1 ? " problem" : " problems")
                     << " in " << unsound << (unsound == 1 ? " version.\n" : " versions.\n");
@@ -95,7 +159,7 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
                        "aquilevel passwd "
                     << config::kDemoUser << "\n";
     context.out.flush();
-    return unsound == 0 && !versions.isEmpty() ? 0 : 1;
+    return unsound == 0 && others.isEmpty() && !versions.isEmpty() ? 0 : 1;
 }
 
 } // namespace aquilevel::tools

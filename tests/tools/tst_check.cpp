@@ -2,6 +2,7 @@
 // and every problem of every version is listed.
 
 #include "config/ConfigCheck.h"
+#include "store/SqlCipherEngine.h"
 #include "tools/CheckCommand.h"
 #include "support/TempDatabase.h"
 #include "support/ToolRun.h"
@@ -43,6 +44,7 @@ private slots:
         m_broken = std::make_unique<TempDatabase>();
         const TempDatabase& db = *m_broken;
         test::insertScenario(db, 7, 0, 11);
+        db.exec(QStringLiteral("insert into tblPasswords (username, password) values ('lab', 'Xq-2027')"));
 
         test::insertSetup(db, test::soundSetupRow(QStringLiteral("Good")));
         test::insertLabels(db, QStringLiteral("Good"), 5);
@@ -87,8 +89,15 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("goal above the scale") << "GoalLinePoisition" << QVariant(60.0)
                                               << "field GoalLinePoisition: the goal of 60 lies outside the tank's scale, 0 to 50";
-        QTest::newRow("starting amount below it") << "InitialAmountInTank" << QVariant(-5.0)
-                                                  << "the starting amount of -5 lies outside";
+        QTest::newRow("starting amount above it") << "InitialAmountInTank" << QVariant(55.0)
+                                                  << "the starting amount of 55 lies outside";
+        QTest::newRow("negative starting amount") << "InitialAmountInTank" << QVariant(-5.0)
+                                                  << "field InitialAmountInTank: InitialAmountInTank of -5 is negative";
+        QTest::newRow("negative money") << "CostOverFlowPerAmount" << QVariant(-0.5) << "CostOverFlowPerAmount of -0.5 is negative";
+        QTest::newRow("negative band") << "LowerBoundFromGoal" << QVariant(-2.0) << "LowerBoundFromGoal of -2 is negative";
+        QTest::newRow("huge money") << "BaseMoney" << QVariant(1e308) << "is implausibly large (more than";
+        QTest::newRow("negative environment rate") << "rates" << QVariant(-3.0)
+                                                   << "field outFlowRateEnviron: scenario 7, period 2: the rate of -3 is negative";
         QTest::newRow("band edge above it") << "UpperBoundFromGoal" << QVariant(25.0) << "the band's upper edge";
         QTest::newRow("scenario short of the periods") << "ScenarioUsed" << QVariant(9)
                                                        << "scenario 9 has no row for periods 5, 6, 7, 8, 9, 10 of the 10";
@@ -108,6 +117,9 @@ private slots:
             for (const char* caption : {"10", "20", "15", "40", "50"})
                 db.exec(QStringLiteral("insert into tblLabels (version, LabelNumber, LabelName) values ('Design', 1, ?)"),
                         {QString::fromLatin1(caption)});
+        } else if (field == QLatin1String("rates")) {
+            db.exec(QStringLiteral("update tblScenarios set outFlowRateEnviron = ? where Scenario = 7 and Trial = 2"), {value});
+            test::insertLabels(db, QStringLiteral("Design"), 5);
         } else {
             setup[field] = value;
             test::insertLabels(db, QStringLiteral("Design"), 5);
@@ -116,6 +128,45 @@ private slots:
         const Result result = check(db.folder(), {});
         QCOMPARE(result.status, 1);
         QVERIFY2(result.out.contains(expected), qPrintable(result.out));
+    }
+
+    // What no version's rules see: the accounts and the file itself.
+    void theAccountsAndTheFileAreChecked_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty password") << "update tblPasswords set password = ' '"
+                                        << "user \"experimenter\", field password: the password is empty";
+        QTest::newRow("no account") << "delete from tblPasswords" << "there is no experimenter account";
+        QTest::newRow("missing data table") << "drop table datQuestionnaire"
+                                            << "datQuestionnaire: the data table cannot be read";
+        QTest::newRow("damaged index page") << "index" << "The file is damaged: ";
+    }
+
+    void theAccountsAndTheFileAreChecked()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, expected);
+        TempDatabase db(TempDatabase::Content::Demo);
+        if (damage == QLatin1String("index")) {
+            // Garbles the middle of an index's root page, which the versions' rules never read.
+            const qint64 page = db.column(QStringLiteral("select rootpage from sqlite_master where name = ?"),
+                                          {QStringLiteral("datExperimentTrials_Participant")})
+                                    .value(0).toLongLong();
+            const qint64 size = db.engine()->open(true).select(store::Query(QStringLiteral("PRAGMA page_size")), false)
+                                    .values.value(0).value(0).toLongLong();
+            QVERIFY(page > 1 && size >= 512);
+            QFile file(db.path());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek((page - 1) * size + size / 2));
+            QCOMPARE(file.write(QByteArray(64, '\x5a')), 64);
+        } else {
+            db.exec(damage);
+        }
+        const Result result = check(db.folder(), {});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.out.contains(expected), qPrintable(result.out + result.err));
+        QVERIFY2(result.out.contains(QStringLiteral("versions checked, all sound; the database is not")), qPrintable(result.out));
     }
 
     void everyProblemOfEveryVersionIsListed()
