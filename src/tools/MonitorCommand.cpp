@@ -1,4 +1,5 @@
 #include "tools/CommandArguments.h"
+#include "tools/Printable.h"
 #include "tools/Progress.h"
 #include "tools/ToolCommand.h"
 
@@ -25,49 +26,71 @@ QString usage()
     return QStringLiteral(
         "Usage: aquilevel [--data DIR] monitor [--once] [--version V]\n\n"
         "Shows every participant with activity in the last hour, one line each: version,\n"
-        "participant, period reached of the version's periods, the last event and how long\n"
-        "ago it was written, the money so far and whether the last period is done.\n"
-        "The view is read again every two seconds until Ctrl+C.\n\n"
+        "participant, station, period reached of the version's periods, state, the last\n"
+        "event and how long ago it was written, and the money so far. The state is one of\n"
+        "  playing                  rows come as the version's stages produce them\n"
+        "  idle                     no row for longer than the version's longest stage; the\n"
+        "                           station runs (the participant thinks or is away)\n"
+        "  idle (possibly crashed)  no row, and the station no longer refreshes its hold:\n"
+        "                           see the station; a login there resumes the session\n"
+        "  finished                 the last period is done\n"
+        "  left early               the session ended before its last period\n"
+        "The view is read again every two seconds until Ctrl+C. Into a pipe or a file the\n"
+        "view is plain tab-separated lines under a header line.\n\n"
         "Options:\n"
         "  --once        print one view and exit\n"
         "  --version V   only participants of version V\n"
         "  --help        show this text\n");
 }
 
-// One view of the participants active in the hour before `now`.
-QString snapshot(store::Store& store, const QString& version, const QDateTime& now)
+// One view of the participants active in the hour before `now`: an aligned table for a
+// person at a terminal, else one tab-separated line a participant under a header line.
+QString snapshot(store::Store& store, const QString& version, const QDateTime& now, bool terminal)
 {
+    const QStringList header = {QStringLiteral("Version"), QStringLiteral("Participant"), QStringLiteral("Station"),
+                                QStringLiteral("Period"), QStringLiteral("State"), QStringLiteral("Last event"),
+                                QStringLiteral("Ago"), QStringLiteral("Money")};
     QList<QStringList> rows;
+    int finished = 0;
+    int attention = 0;
     for (const ParticipantProgress& p : readProgress(store, version)) {
         const QDateTime at = p.lastActivity();
         if (!at.isValid() || at.secsTo(now) > kActiveWindowSeconds)
             continue;
         const QString period = QStringLiteral("%1/%2").arg(p.trial).arg(
             p.versionKnown ? QString::number(p.maxTrial) : QStringLiteral("?"));
-        rows.append({p.version, p.subject, p.station, period,
-                     p.hasEvents ? p.lastEvent : QStringLiteral("(registered)"),
-                     formatAgo(at.secsTo(now)), formatMoney(p.totBonus),
-                     p.finished ? QStringLiteral("yes") : QStringLiteral("no")});
+        const QString state = stateOf(p, now);
+        finished += p.finished ? 1 : 0;
+        attention += state.startsWith(QLatin1String("idle (")) ? 1 : 0;
+        rows.append({p.version, p.subject, p.station, period, state,
+                     p.hasEvents ? p.lastEvent : QStringLiteral("(registered)"), formatAgo(at.secsTo(now)),
+                     formatMoney(p.totBonus)});
+    }
+    if (!terminal) {
+        QString text = header.join(QLatin1Char('\t')) + QLatin1Char('\n');
+        for (const QStringList& row : std::as_const(rows)) {
+            QStringList cells;
+            for (const QString& cell : row)
+                cells.append(printable(cell).replace(QLatin1Char('\t'), QLatin1Char(' ')));
+            text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+        }
+        return text;
     }
     QString text = QStringLiteral("Participants active since %1 (now %2)\n\n")
                        .arg(now.addSecs(-kActiveWindowSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                             now.toString(QStringLiteral("HH:mm:ss")));
     if (rows.isEmpty())
         return text + QStringLiteral("No participant has been active in the last hour.\n");
-    text += alignedTable({QStringLiteral("Version"), QStringLiteral("Participant"), QStringLiteral("Station"),
-                          QStringLiteral("Period"),
-                          QStringLiteral("Last event"), QStringLiteral("Ago"), QStringLiteral("Money"),
-                          QStringLiteral("Finished")},
-                         rows, {false, false, false, true, false, true, true, false});
-    return text + QStringLiteral("\n%1 active, %2 finished\n")
-                      .arg(rows.size())
-                      .arg(std::count_if(rows.cbegin(), rows.cend(),
-                                         [](const QStringList& r) { return r.last() == QStringLiteral("yes"); }));
+    text += alignedTable(header, rows, {false, false, false, true, false, false, true, true});
+    text += QStringLiteral("\n%1 active, %2 finished").arg(rows.size()).arg(finished);
+    if (attention > 0)
+        text += QStringLiteral(", %1 possibly crashed: see the station").arg(attention);
+    return text + QLatin1Char('\n');
 }
 
 } // namespace
 
-int runMonitor(const QStringList& arguments, const ToolContext& context, const Clock& clock)
+int runMonitor(const QStringList& arguments, const ToolContext& context, const Clock& clock, bool terminal)
 {
     CommandArguments args(QStringLiteral("monitor"), usage(), context);
     QCommandLineParser& parser = args.parser;
@@ -88,18 +111,17 @@ int runMonitor(const QStringList& arguments, const ToolContext& context, const C
             throw ToolError(QStringLiteral("There is no version named \"%1\".").arg(onlyVersion));
 
         if (parser.isSet(once)) {
-            context.out << snapshot(store, onlyVersion, clock.now());
+            context.out << snapshot(store, onlyVersion, clock.now(), terminal);
             context.out.flush();
             return 0;
         }
 
         // The live view: read and redraw every two seconds until the process is interrupted.
         // A read that fails (the file locked for long) is shown and tried again.
-        const bool terminal = isatty(fileno(stdout)) != 0;
         const auto redraw = [&] {
             QString text;
             try {
-                text = snapshot(store, onlyVersion, clock.now());
+                text = snapshot(store, onlyVersion, clock.now(), terminal);
             } catch (const ToolError& error) {
                 text = QStringLiteral("Could not read the database just now: %1\n").arg(error.message());
             }
@@ -126,7 +148,7 @@ int runMonitor(const QStringList& arguments, const ToolContext& context, const C
 int monitorCommand(const QStringList& arguments, const ToolContext& context)
 {
     const SystemClock clock;
-    return runMonitor(arguments, context, clock);
+    return runMonitor(arguments, context, clock, isatty(fileno(stdout)) != 0);
 }
 
 } // namespace aquilevel::tools

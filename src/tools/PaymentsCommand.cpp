@@ -16,7 +16,9 @@ QString usage()
     return QStringLiteral(
         "Usage: aquilevel [--data DIR] payments [--version V] [--since DATE] [--csv FILE]\n\n"
         "Lists what to pay each participant: base pay (BaseMoney), bonus earned, the total\n"
-        "(TotBonus of the participant's newest event) and whether the last period is done.\n"
+        "(TotBonus of the participant's newest event), whether the last period is done, and\n"
+        "whether the participant left early (the session ended before its last period:\n"
+        "through the experimenter's exit, or a station's hold released after a crash).\n"
         "A registered participant without any event gets the base pay of the version.\n\n"
         "Options:\n"
         "  --version V   only participants of version V\n"
@@ -46,10 +48,12 @@ QString csvRecord(const QStringList& fields)
 void writeCsv(const QString& path, const QList<ParticipantProgress>& participants)
 {
     QString text = csvRecord({QStringLiteral("Version"), QStringLiteral("Subject"), QStringLiteral("BasePay"),
-                              QStringLiteral("Bonus"), QStringLiteral("TotalPay"), QStringLiteral("Finished")});
+                              QStringLiteral("Bonus"), QStringLiteral("TotalPay"), QStringLiteral("Finished"),
+                              QStringLiteral("LeftEarly")});
     for (const ParticipantProgress& p : participants)
         text += csvRecord({p.version, p.subject, formatMoney(p.baseMoney), formatMoney(p.bonus()),
-                           formatMoney(p.totBonus), p.finished ? QStringLiteral("1") : QStringLiteral("0")});
+                           formatMoney(p.totBonus), p.finished ? QStringLiteral("1") : QStringLiteral("0"),
+                           p.leftEarly() ? QStringLiteral("1") : QStringLiteral("0")});
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw ToolError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
@@ -93,21 +97,25 @@ int paymentsCommand(const QStringList& arguments, const ToolContext& context)
         QList<QStringList> rows;
         double sum = 0;
         int finished = 0;
+        int leftEarly = 0;
         for (const ParticipantProgress& p : participants) {
             rows.append({p.version, p.subject, formatMoney(p.baseMoney), formatMoney(p.bonus()),
-                         formatMoney(p.totBonus), p.finished ? QStringLiteral("yes") : QStringLiteral("no")});
+                         formatMoney(p.totBonus), p.finished ? QStringLiteral("yes") : QStringLiteral("no"),
+                         p.leftEarly() ? QStringLiteral("left early") : QString()});
             sum += p.totBonus;
             finished += p.finished ? 1 : 0;
+            leftEarly += p.leftEarly() ? 1 : 0;
         }
         if (rows.isEmpty()) {
             context.out << "No participants.\n";
         } else {
             context.out << alignedTable({QStringLiteral("Version"), QStringLiteral("Participant"),
                                          QStringLiteral("Base pay"), QStringLiteral("Bonus"),
-                                         QStringLiteral("Total to pay"), QStringLiteral("Finished")},
-                                        rows, {false, false, true, true, true, false});
-            context.out << "\n" << rows.size() << " participants (" << finished << " finished), total to pay "
-                        << formatMoney(sum) << "\n";
+                                         QStringLiteral("Total to pay"), QStringLiteral("Finished"),
+                                         QStringLiteral("Note")},
+                                        rows, {false, false, true, true, true, false, false});
+            context.out << "\n" << rows.size() << " participants (" << finished << " finished, " << leftEarly
+                        << " left early), total to pay " << formatMoney(sum) << "\n";
         }
         if (parser.isSet(csv)) {
             writeCsv(parser.value(csv), participants);

@@ -2,6 +2,7 @@
 
 #include "tools/Printable.h"
 
+#include "session/StationHold.h"
 #include "store/Query.h"
 #include "store/Store.h"
 
@@ -37,7 +38,21 @@ struct SetupFacts {
     QString version;
     int maxTrial = 0;
     double baseMoney = 0;
+    qint64 longestStageMs = 0;
 };
+
+// A timed stage of a period in ms: the flows' delays and animations, and in time-driven
+// play the environment's clock.
+qint64 longestStage(const auto& field)
+{
+    qint64 longest = 0;
+    for (const char* stage : {"envDelay", "EnvMv", "userDelay", "UsrMv"})
+        longest = std::max(longest, field(QString::fromLatin1(stage)).toLongLong());
+    const QVariant timeDriven = field(QStringLiteral("IsTimeDriven"));
+    if (timeDriven.toBool() || timeDriven.toInt() != 0)
+        longest = std::max(longest, qint64(field(QStringLiteral("TimeBetweenEnvTries")).toDouble()));
+    return longest;
+}
 
 // The rows of one query, read on the transaction's connection; each row is handed to
 // `take` with a lookup of its fields by name.
@@ -67,6 +82,7 @@ struct RawReading {
     QList<SetupFacts> setups;
     QList<QVariantList> registrations; // Subject, Version, Date, Time
     QList<QVariantList> newest; // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus, Station
+    QList<QVariantList> holds;  // SubjectKey, Version, Station, RefreshedUtc
 };
 
 RawReading readRaw(store::Connection& connection, const QString& version)
@@ -74,11 +90,13 @@ RawReading readRaw(store::Connection& connection, const QString& version)
     RawReading raw;
     QVariantList params;
     const QString where = versionFilter(version, params);
-    readRows(connection, QStringLiteral("SELECT Version, MaxTrial, BaseMoney FROM tblSetup") + where, params,
-             [&](const auto& field) {
+    readRows(connection,
+             QStringLiteral("SELECT Version, MaxTrial, BaseMoney, envDelay, EnvMv, userDelay, UsrMv, "
+                            "TimeBetweenEnvTries, IsTimeDriven FROM tblSetup") + where,
+             params, [&](const auto& field) {
                  raw.setups.append({field(QStringLiteral("Version")).toString(),
                                     field(QStringLiteral("MaxTrial")).toInt(),
-                                    field(QStringLiteral("BaseMoney")).toDouble()});
+                                    field(QStringLiteral("BaseMoney")).toDouble(), longestStage(field)});
              });
     const QStringList registrationColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
                                              QStringLiteral("Date"), QStringLiteral("Time")};
@@ -112,6 +130,11 @@ RawReading readRaw(store::Connection& connection, const QString& version)
                      row.append(field(column));
                  raw.newest.append(row);
              });
+    readRows(connection, QStringLiteral("SELECT SubjectKey, Version, Station, RefreshedUtc FROM datSessionHold") + where,
+             params, [&](const auto& field) {
+                 raw.holds.append({field(QStringLiteral("SubjectKey")), field(QStringLiteral("Version")),
+                                   field(QStringLiteral("Station")), field(QStringLiteral("RefreshedUtc"))});
+             });
     return raw;
 }
 
@@ -144,6 +167,7 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
                 p.maxTrial = setup->maxTrial;
                 p.baseMoney = setup->baseMoney;
                 p.totBonus = setup->baseMoney;
+                p.longestStageMs = setup->longestStageMs;
             }
             it = byKey.insert(key, p);
         }
@@ -169,6 +193,18 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
         p.station = row.at(8).toString();
     }
 
+    // A hold names the participant by the key of the name; a held name without rows yet
+    // is only being logged in and is left out.
+    for (const QVariantList& row : std::as_const(raw.holds)) {
+        const auto it = byKey.find(keyOf(row.at(1).toString(), row.at(0).toString()));
+        if (it == byKey.end())
+            continue;
+        it->held = true;
+        if (!row.at(2).toString().isEmpty())
+            it->station = row.at(2).toString(); // where the session runs now
+        it->holdRefreshed = QDateTime::fromString(row.at(3).toString(), Qt::ISODateWithMs);
+    }
+
     QList<ParticipantProgress> result;
     result.reserve(byKey.size());
     for (ParticipantProgress& p : byKey) {
@@ -183,6 +219,22 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
         return QString::compare(a.subject, b.subject, Qt::CaseInsensitive) < 0;
     });
     return result;
+}
+
+QString stateOf(const ParticipantProgress& p, const QDateTime& now)
+{
+    if (p.finished)
+        return QStringLiteral("finished");
+    if (!p.held)
+        return QStringLiteral("left early");
+    // A second more than the stage, for the store's write at its end.
+    const QDateTime at = p.lastActivity();
+    if (!at.isValid() || at.msecsTo(now) <= p.longestStageMs + 1000)
+        return QStringLiteral("playing");
+    // A running station refreshes its hold every few seconds, also while nobody acts.
+    if (!p.holdRefreshed.isValid() || p.holdRefreshed.secsTo(now) > StationHold::kStaleSeconds)
+        return QStringLiteral("idle (possibly crashed)");
+    return QStringLiteral("idle");
 }
 
 QString formatMoney(double value)

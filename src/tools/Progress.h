@@ -35,8 +35,15 @@ struct ParticipantProgress {
     // The last period is done: the newest row belongs to period MaxTrial (or later) and
     // is the "After Cost Calculation" that closes a period.
     bool finished = false;
+    // A station holds the participant: a session runs, or stopped without ending.
+    bool held = false;
+    QDateTime holdRefreshed;   // when that station last refreshed its hold; invalid if unreadable
+    qint64 longestStageMs = 0; // the version's longest timed stage (0 when unknown)
 
     double bonus() const { return totBonus - baseMoney; }
+    // The session ended before its last period was done: through the experimenter's
+    // exit, Ctrl+X at the instructions, or a release of a station that had stopped.
+    bool leftEarly() const { return !finished && !held; }
     // The newest moment known of this participant: the last event, else the registration.
     QDateTime lastActivity() const { return hasEvents ? lastEventAt : registeredAt; }
 };
@@ -47,6 +54,11 @@ struct ParticipantProgress {
 // when given, tells whether tblSetup has the version asked for.
 QList<ParticipantProgress> readProgress(store::Store& store, const QString& version = {},
                                         bool* versionFound = nullptr);
+
+// What a lab can act on: "finished", "left early", "playing", "idle" (no row for longer
+// than the version's longest stage while the station still runs: the participant thinks
+// or is away) or "idle (possibly crashed)" (the station has stopped refreshing its hold).
+QString stateOf(const ParticipantProgress& p, const QDateTime& now);
 
 // Money with two decimals and a point: 12.5 -> "12.50".
 QString formatMoney(double value);
@@ -59,7 +71,8 @@ QString alignedTable(const QStringList& header, const QList<QStringList>& rows,
 
 // The commands. The monitor takes the clock that says what "now" is.
 int monitorCommand(const QStringList& arguments, const ToolContext& context);
-int runMonitor(const QStringList& arguments, const ToolContext& context, const Clock& clock);
+// `terminal`: draw an aligned table (else plain tab-separated lines, for a pipe or a file).
+int runMonitor(const QStringList& arguments, const ToolContext& context, const Clock& clock, bool terminal);
 int paymentsCommand(const QStringList& arguments, const ToolContext& context);
 
 } // namespace aquilevel::tools

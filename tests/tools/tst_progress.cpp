@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <tuple>
+
 using namespace aquilevel;
 
 namespace {
@@ -152,41 +154,64 @@ void TestProgress::initTestCase()
                              "values ") + m_registrationRows.join(QLatin1Char(',')),
               m_registrationValues);
     QCOMPARE(m_db.column(QStringLiteral("select count(*) from datExperimentTrials")).value(0).toInt(), 11);
+
+    // The stations that hold a participant, and when each last refreshed its hold: eve's
+    // stopped an hour ago. Everyone else who has not finished has left early.
+    using Hold = std::tuple<const char*, const char*, const char*, int>;
+    for (const auto& [subject, version, station, silentSeconds] :
+         std::initializer_list<Hold>{{"bob", "Alpha", "lab-2", 5}, {"carl", "Alpha", "lab-3", 5},
+                                     {"eve", "Alpha", "lab-4", 3600}, {"fay", "Beta", "lab-5", 5},
+                                     {"nobody", "Beta", "lab-6", 5}})
+        m_db.exec(QStringLiteral("insert into datSessionHold (SubjectKey, Version, Subject, Station, Holder, "
+                                 "TakenUtc, RefreshedUtc) values (?, ?, ?, ?, 'x', ?, ?)"),
+                  {QString::fromLatin1(subject), QString::fromLatin1(version), QString::fromLatin1(subject),
+                   QString::fromLatin1(station), kNow.toUTC().addSecs(-7200).toString(Qt::ISODateWithMs),
+                   kNow.toUTC().addSecs(-silentSeconds).toString(Qt::ISODateWithMs)});
 }
 
 void TestProgress::monitorShowsExactlyTheRecentParticipants()
 {
     const auto run = [this](const QStringList& a, const tools::ToolContext& c) {
-        return tools::runMonitor(a, c, m_clock);
+        return tools::runMonitor(a, c, m_clock, true);
     };
     const Output o = call(run, m_db.folder(), {QStringLiteral("--once")});
     QCOMPARE(o.status, 0);
     QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
+    // ann's rows name no station; the held ones show the holding station.
     const QList<QStringList> expected = {
-        {"Alpha", "ann", "10/10", "After Cost Calculation", "2m 05s", "9.50", "yes"},
-        {"Alpha", "bob", "6/10", "After Cost Calculation", "15s", "7.75", "no"},
-        {"Alpha", "carl", "10/10", "User Outflow", "0s", "6.50", "no"},
-        {"Alpha", "eve", "3/10", "No User Effect", "1h 00m", "5.50", "no"},
-        {"Beta", "Ann", "4/4", "After Cost Calculation", "15m 05s", "4.50", "yes"},
-        {"Beta", "fay", "0/4", "(registered)", "30m 05s", "3.00", "no"},
+        {"Alpha", "ann", "10/10", "finished", "After Cost Calculation", "2m 05s", "9.50"},
+        {"Alpha", "bob", "lab-2", "6/10", "idle", "After Cost Calculation", "15s", "7.75"},
+        {"Alpha", "carl", "lab-3", "10/10", "playing", "User Outflow", "0s", "6.50"},
+        {"Alpha", "eve", "lab-4", "3/10", "idle (possibly crashed)", "No User Effect", "1h 00m", "5.50"},
+        {"Beta", "Ann", "4/4", "finished", "After Cost Calculation", "15m 05s", "4.50"},
+        {"Beta", "fay", "lab-5", "0/4", "idle", "(registered)", "30m 05s", "3.00"},
     };
     QCOMPARE(tableRows(o.out), expected);
-    QVERIFY(o.out.contains(QStringLiteral("6 active, 2 finished")));
+    QVERIFY2(o.out.contains(QStringLiteral("6 active, 2 finished, 1 possibly crashed")), qPrintable(o.out));
 
-    // The columns line up: every line of the table has "Money" values ending where the
-    // header's "Money" ends.
-    const QStringList lines = o.out.split(QLatin1Char('\n'));
-    const int header = lines.indexOf(QRegularExpression(QStringLiteral("Version .*")));
+    // Into a pipe: plain lines, one a participant, under the header.
+    const Output plain = call([this](const QStringList& a, const tools::ToolContext& c) {
+        return tools::runMonitor(a, c, m_clock, false);
+    }, m_db.folder(), {QStringLiteral("--once")});
+    const QStringList lines = plain.lines();
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines.at(0), QStringLiteral("Version\tParticipant\tStation\tPeriod\tState\tLast event\tAgo\tMoney"));
+    QCOMPARE(lines.at(4), QStringLiteral("Alpha\teve\tlab-4\t3/10\tidle (possibly crashed)\tNo User Effect\t1h 00m\t5.50"));
+
+    // The columns line up: every line of the table has its "Ago" value ending where the
+    // header's "Ago" ends.
+    const QStringList table = o.out.split(QLatin1Char('\n'));
+    const int header = table.indexOf(QRegularExpression(QStringLiteral("Version .*")));
     QVERIFY(header >= 0);
-    const int moneyEnd = int(lines.at(header).indexOf(QStringLiteral("Money"))) + 5;
+    const int agoEnd = int(table.at(header).indexOf(QStringLiteral("Ago"))) + 3;
     for (int i = header + 2; i < header + 2 + expected.size(); ++i)
-        QVERIFY2(lines.at(i).at(moneyEnd - 1).isDigit() && lines.at(i).at(moneyEnd) == QLatin1Char(' '),
-                 qPrintable(lines.at(i)));
+        QVERIFY2(table.at(i).at(agoEnd - 1) != QLatin1Char(' ') && table.at(i).at(agoEnd) == QLatin1Char(' '),
+                 qPrintable(table.at(i)));
 
     // Later, nobody is active any more.
     test::FixedClock later{kNow.addSecs(2 * 3600)};
     const Output none = call(
-        [&](const QStringList& a, const tools::ToolContext& c) { return tools::runMonitor(a, c, later); },
+        [&](const QStringList& a, const tools::ToolContext& c) { return tools::runMonitor(a, c, later, true); },
         m_db.folder(), {QStringLiteral("--once")});
     QCOMPARE(none.status, 0);
     QVERIFY(tableRows(none.out).isEmpty());
@@ -196,7 +221,7 @@ void TestProgress::monitorShowsExactlyTheRecentParticipants()
 void TestProgress::monitorFiltersByVersion()
 {
     const auto run = [this](const QStringList& a, const tools::ToolContext& c) {
-        return tools::runMonitor(a, c, m_clock);
+        return tools::runMonitor(a, c, m_clock, true);
     };
     const Output o = call(run, m_db.folder(), {QStringLiteral("--version"), QStringLiteral("beta"), QStringLiteral("--once")});
     QCOMPARE(o.status, 0);
@@ -221,14 +246,15 @@ void TestProgress::paymentsListsEveryParticipant()
         {"Alpha", "carl", "5.00", "1.50", "6.50", "no"},
         {"Alpha", "dora", "5.00", "7.00", "12.00", "yes"},
         {"Alpha", "eve", "5.00", "0.50", "5.50", "no"},
-        {"Alpha", "finn", "5.00", "0.00", "5.00", "no"},
-        {"Alpha", "O\"Neil, Pat", "5.00", "0.00", "5.00", "no"},
+        {"Alpha", "finn", "5.00", "0.00", "5.00", "no", "left early"},
+        {"Alpha", "O\"Neil, Pat", "5.00", "0.00", "5.00", "no", "left early"},
         {"Beta", "Ann", "3.00", "1.50", "4.50", "yes"},
         {"Beta", "fay", "3.00", "0.00", "3.00", "no"},
-        {"Beta", "gus", "3.00", "0.00", "3.00", "no"},
+        {"Beta", "gus", "3.00", "0.00", "3.00", "no", "left early"},
     };
     QCOMPARE(tableRows(o.out), expected);
-    QVERIFY2(o.out.contains(QStringLiteral("10 participants (3 finished), total to pay 61.75")), qPrintable(o.out));
+    QVERIFY2(o.out.contains(QStringLiteral("10 participants (3 finished, 3 left early), total to pay 61.75")),
+             qPrintable(o.out));
 }
 
 void TestProgress::paymentsCsvIsWellFormed()
@@ -239,17 +265,17 @@ void TestProgress::paymentsCsvIsWellFormed()
     QCOMPARE(o.status, 0);
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray expected = "Version,Subject,BasePay,Bonus,TotalPay,Finished\r\n"
-                                "Alpha,ann,5.00,4.50,9.50,1\r\n"
-                                "Alpha,bob,5.00,2.75,7.75,0\r\n"
-                                "Alpha,carl,5.00,1.50,6.50,0\r\n"
-                                "Alpha,dora,5.00,7.00,12.00,1\r\n"
-                                "Alpha,eve,5.00,0.50,5.50,0\r\n"
-                                "Alpha,finn,5.00,0.00,5.00,0\r\n"
-                                "Alpha,\"O\"\"Neil, Pat\",5.00,0.00,5.00,0\r\n"
-                                "Beta,Ann,3.00,1.50,4.50,1\r\n"
-                                "Beta,fay,3.00,0.00,3.00,0\r\n"
-                                "Beta,gus,3.00,0.00,3.00,0\r\n";
+    const QByteArray expected = "Version,Subject,BasePay,Bonus,TotalPay,Finished,LeftEarly\r\n"
+                                "Alpha,ann,5.00,4.50,9.50,1,0\r\n"
+                                "Alpha,bob,5.00,2.75,7.75,0,0\r\n"
+                                "Alpha,carl,5.00,1.50,6.50,0,0\r\n"
+                                "Alpha,dora,5.00,7.00,12.00,1,0\r\n"
+                                "Alpha,eve,5.00,0.50,5.50,0,0\r\n"
+                                "Alpha,finn,5.00,0.00,5.00,0,1\r\n"
+                                "Alpha,\"O\"\"Neil, Pat\",5.00,0.00,5.00,0,1\r\n"
+                                "Beta,Ann,3.00,1.50,4.50,1,0\r\n"
+                                "Beta,fay,3.00,0.00,3.00,0,0\r\n"
+                                "Beta,gus,3.00,0.00,3.00,0,1\r\n";
     QCOMPARE(file.readAll(), expected);
 
     // A file that cannot be written is a failure, not a crash.
@@ -295,7 +321,7 @@ void TestProgress::paymentsFiltersByVersion()
 void TestProgress::badUsageAndMissingDatabase()
 {
     const auto monitor = [this](const QStringList& a, const tools::ToolContext& c) {
-        return tools::runMonitor(a, c, m_clock);
+        return tools::runMonitor(a, c, m_clock, true);
     };
     const QList<QStringList> badMonitor = {
         {QStringLiteral("--onse")}, {QStringLiteral("--version")}, {QStringLiteral("--once"), QStringLiteral("extra")},
