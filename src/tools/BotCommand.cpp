@@ -41,6 +41,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace aquilevel::tools {
@@ -49,16 +50,34 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Usage: aquilevel [--data DIR] bot --version V [--subject NAME]\n"
-    "                 [--orders FILE.csv | --policy hold] [--db FILE] [--report FILE.png]\n\n"
-    "Plays one whole participant-paced session of version V through the real trial screen,\n"
-    "without a window and with every stage interval at 1 ms, then prints the participant's\n"
-    "summary.\n\n"
+    "                 [--orders FILE.csv | --policy hold|anchor [--alpha A] [--beta B]]\n"
+    "                 [--schedule MS[,MS...]|never] [--clock MS] [--db FILE] [--report FILE.png]\n\n"
+    "Plays one whole session of version V through the real trial screen, without a window\n"
+    "and with every animation stage at 1 ms, then prints the participant's summary.\n\n"
     "  --version V        the version to play\n"
     "  --subject NAME     the participant's name (default: bot-<date and time>)\n"
-    "  --orders FILE.csv  one line per period: inflow,outflow (when the file has fewer\n"
-    "                     lines than periods, its last line is repeated)\n"
+    "  --orders FILE.csv  one line per period: inflow,outflow (an optional header line\n"
+    "                     first; when the file has fewer lines than periods, its last\n"
+    "                     line is repeated)\n"
     "  --policy hold      order back what the environment's net flow of the last period\n"
-    "                     took away (the default when no orders are given)\n"
+    "                     took away (the default when no orders are given); it ignores the\n"
+    "                     gap to the goal and the orders on their way, so it never steers\n"
+    "                     the tank into the band\n"
+    "  --policy anchor    anchoring and adjustment, as people order: net order =\n"
+    "                     expected outflow + A x (goal - amount) - B x orders on their way,\n"
+    "                     where the expected outflow is the environment's net outflow of\n"
+    "                     the last period and the orders on their way are the inflow\n"
+    "                     ordered and not yet arrived less the outflow ordered and not yet\n"
+    "                     done; a positive net order is typed as inflow, a negative one as\n"
+    "                     outflow\n"
+    "  --alpha A          the anchor policy's weight of the gap to the goal (default 0.5)\n"
+    "  --beta B           its weight of the orders on their way (default 0.3)\n"
+    "  --schedule MS,...  time-driven play: submit MS milliseconds after each period opens\n"
+    "                     (one value a period, the last repeated; default 0, as soon as\n"
+    "                     Submit is enabled); a period whose clock ticks first is missed.\n"
+    "                     \"never\" leaves the clock to play alone\n"
+    "  --clock MS         time-driven play: the clock's interval instead of the version's\n"
+    "                     TimeBetweenEnvTries (a pilot of 20 periods at 10 s takes 200 s)\n"
     "  --db FILE          an experiment database to play into; without it a new database\n"
     "                     in a temporary folder gets a copy of the version's configuration\n"
     "                     from the data folder (whose own database is never written)\n"
@@ -164,6 +183,31 @@ BotOrder holdOrder(double envInFlow, double envOutFlow, double simTimeForTP)
     return {QStringLiteral("0"), QStringLiteral("0")};
 }
 
+BotOrder anchorOrder(double expectedNetOutflow, double goal, double amount, double onTheWay, double alpha,
+                     double beta)
+{
+    const double net = expectedNetOutflow + alpha * (goal - amount) - beta * onTheWay;
+    if (net > 0)
+        return {typedNumber(net), QStringLiteral("0")};
+    return {QStringLiteral("0"), typedNumber(-net)};
+}
+
+QList<int> parseSchedule(const QString& text)
+{
+    if (text.trimmed().compare(QStringLiteral("never"), Qt::CaseInsensitive) == 0)
+        return {};
+    QList<int> delays;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int ms = part.trimmed().toInt(&ok);
+        if (!ok || ms < 0)
+            throw ToolError(QStringLiteral("--schedule takes milliseconds such as 500,1500 or \"never\", not \"%1\"")
+                                .arg(part.trimmed()));
+        delays.append(ms);
+    }
+    return delays;
+}
+
 QList<BotOrder> parseOrders(const QString& text)
 {
     QList<BotOrder> orders;
@@ -204,7 +248,12 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     const QCommandLineOption policyOption(QStringLiteral("policy"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption dbOption(QStringLiteral("db"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption reportOption(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({versionOption, subjectOption, ordersOption, policyOption, dbOption, reportOption});
+    const QCommandLineOption alphaOption(QStringLiteral("alpha"), QString(), QStringLiteral("A"));
+    const QCommandLineOption betaOption(QStringLiteral("beta"), QString(), QStringLiteral("B"));
+    const QCommandLineOption scheduleOption(QStringLiteral("schedule"), QString(), QStringLiteral("MS"));
+    const QCommandLineOption clockOption(QStringLiteral("clock"), QString(), QStringLiteral("MS"));
+    parser.addOptions({versionOption, subjectOption, ordersOption, policyOption, dbOption, reportOption, alphaOption,
+                       betaOption, scheduleOption, clockOption});
     if (const auto status = args.parse(arguments))
         return *status;
     const QString version = parser.value(versionOption).trimmed();
@@ -212,8 +261,38 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         return args.usageError(QStringLiteral("--version is required"));
     if (parser.isSet(ordersOption) && parser.isSet(policyOption))
         return args.usageError(QStringLiteral("give either --orders or --policy, not both"));
-    if (parser.isSet(policyOption) && parser.value(policyOption) != QStringLiteral("hold"))
-        return args.usageError(QStringLiteral("unknown policy \"%1\" (known: hold)").arg(parser.value(policyOption)));
+    const QString policy = parser.isSet(policyOption) ? parser.value(policyOption) : QStringLiteral("hold");
+    if (policy != QStringLiteral("hold") && policy != QStringLiteral("anchor"))
+        return args.usageError(QStringLiteral("unknown policy \"%1\" (known: hold, anchor)").arg(policy));
+    if ((parser.isSet(alphaOption) || parser.isSet(betaOption)) && policy != QStringLiteral("anchor"))
+        return args.usageError(QStringLiteral("--alpha and --beta belong to --policy anchor"));
+    const auto weight = [&](const QCommandLineOption& option, double fallback) -> std::optional<double> {
+        if (!parser.isSet(option))
+            return fallback;
+        bool ok = false;
+        const double value = parser.value(option).toDouble(&ok);
+        if (!ok || !std::isfinite(value) || value < 0)
+            return std::nullopt;
+        return value;
+    };
+    const std::optional<double> alpha = weight(alphaOption, 0.5);
+    const std::optional<double> beta = weight(betaOption, 0.3);
+    if (!alpha || !beta)
+        return args.usageError(QStringLiteral("--alpha and --beta take a number of 0 or more"));
+    QList<int> schedule{0};
+    int clockMs = 0;
+    try {
+        if (parser.isSet(scheduleOption))
+            schedule = parseSchedule(parser.value(scheduleOption));
+    } catch (const ToolError& error) {
+        return args.usageError(error.message());
+    }
+    if (parser.isSet(clockOption)) {
+        bool ok = false;
+        clockMs = parser.value(clockOption).toInt(&ok);
+        if (!ok || clockMs < 1)
+            return args.usageError(QStringLiteral("--clock takes milliseconds, 1 or more"));
+    }
     const QString subject = parser.isSet(subjectOption)
                                 ? parser.value(subjectOption).trimmed()
                                 : QStringLiteral("bot-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -274,9 +353,11 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     // no instructions or questionnaire are shown).
     try {
         LoadCheckedSetup(session);
-        if (s.setup.IsTimeDriven)
-            throw ToolError(QStringLiteral("Version %1 is time-driven; only participant-paced versions can be played.")
-                                .arg(version));
+        if (!s.setup.IsTimeDriven && (parser.isSet(scheduleOption) || parser.isSet(clockOption)))
+            throw ToolError(QStringLiteral("Version %1 is participant-paced: --schedule and --clock belong to "
+                                           "time-driven play.").arg(version));
+        if (clockMs > 0)
+            s.setup.TimeBetweenEnvTries = clockMs;
         if (HasLoggedEvents(session, QStringLiteral("Copy configuration")))
             throw ToolError(QStringLiteral("%1 already has a session of version %2 in %3.").arg(subject, version, path));
         s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
@@ -296,7 +377,10 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
 
     const bool terminal = errIsTerminal(ctx);
     const int maxTrial = s.setup.MaxTrial;
-    // Waits in the event loop until `done` holds or the session is over.
+    const bool timeDriven = s.setup.IsTimeDriven;
+    // Waits in the event loop until `done` holds or the session is over. The clock of
+    // time-driven play may take its interval before anything happens.
+    const int patienceMs = 60000 + (timeDriven ? int(std::min(s.setup.TimeBetweenEnvTries, 3.6e6)) : 0);
     const auto waitFor = [&](const std::function<bool()>& done) {
         QEventLoop loop;
         QTimer poll;
@@ -306,41 +390,85 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
                 loop.quit();
         });
         QObject::connect(&screen, &task::TrialScreen::sessionOver, &loop, &QEventLoop::quit);
-        QElapsedTimer elapsed;
-        elapsed.start();
         QTimer limit;
         limit.setSingleShot(true);
         QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        limit.start(60000);
+        limit.start(patienceMs);
         poll.start();
         if (!done() && !screen.isOver())
             loop.exec();
         if (!done() && !screen.isOver())
-            throw ToolError(QStringLiteral("The trial screen did not go on within a minute (period %1).")
+            throw ToolError(QStringLiteral("The trial screen did not go on within %1 s (period %2).")
+                                .arg(patienceMs / 1000)
                                 .arg(s.Trial + 1));
     };
-
-    while (!screen.isOver() && s.Trial < maxTrial) {
-        waitFor([&] { return submit->isEnabled(); });
-        if (screen.isOver())
-            break;
-        const int period = s.Trial + 1;
-        const BotOrder order = orders.isEmpty()
-                                   ? holdOrder(s.EnvInFlow.value(s.Trial), s.EnvOutFlow.value(s.Trial),
-                                               s.setup.simTimeForTP)
-                                   : orders.at(std::min<qsizetype>(period - 1, orders.size() - 1));
+    const auto progress = [&](int period) {
         if (terminal)
             ctx.err << "\rperiod " << period << " of " << maxTrial;
         else
             ctx.err << "period " << period << " of " << maxTrial << "\n";
         ctx.err.flush();
+    };
+    // What the participant types in period `period`, from what the screen shows now.
+    const auto orderFor = [&](int period) {
+        if (!orders.isEmpty())
+            return orders.at(std::min<qsizetype>(period - 1, orders.size() - 1));
+        const double envIn = s.EnvInFlow.value(s.Trial);
+        const double envOut = s.EnvOutFlow.value(s.Trial);
+        if (policy == QStringLiteral("hold"))
+            return holdOrder(envIn, envOut, s.setup.simTimeForTP);
+        const TankState& tank = s.tank;
+        return anchorOrder((envOut - envIn) * s.setup.simTimeForTP, tank.GoalAmount / tank.UnitScale,
+                           tank.AmountInTank / tank.UnitScale, tank.TotalBackOrder - tank.TotalForwardDischarge,
+                           *alpha, *beta);
+    };
+    const auto type = [&](const BotOrder& order) {
         inflow->setText(order.inflow);
         outflow->setText(order.outflow);
-        const int messagesBefore = int(prompter.messages().size());
         submit->click();
-        waitFor([&] { return s.Trial >= period && submit->isEnabled(); });
-        if (!screen.isOver() && s.Trial < period && prompter.messages().size() > messagesBefore)
-            throw ToolError(prompter.messages().last());
+    };
+
+    int submits = 0;
+    int missed = 0;
+    if (!timeDriven) {
+        while (!screen.isOver() && s.Trial < maxTrial) {
+            waitFor([&] { return submit->isEnabled(); });
+            if (screen.isOver())
+                break;
+            const int period = s.Trial + 1;
+            progress(period);
+            const int messagesBefore = int(prompter.messages().size());
+            type(orderFor(period));
+            ++submits;
+            waitFor([&] { return s.Trial >= period && submit->isEnabled(); });
+            if (!screen.isOver() && s.Trial < period && prompter.messages().size() > messagesBefore)
+                throw ToolError(prompter.messages().last());
+        }
+    } else {
+        // The clock opens the periods; in each the bot waits its scheduled time, then
+        // submits once Submit is enabled, unless the next tick comes first.
+        int seen = 0;
+        while (!screen.isOver()) {
+            waitFor([&] { return s.Trial != seen; });
+            if (screen.isOver())
+                break;
+            seen = s.Trial;
+            progress(seen);
+            if (schedule.isEmpty() || seen < 1 || seen > maxTrial)
+                continue;
+            QElapsedTimer sinceOpen;
+            sinceOpen.start();
+            const int delay = schedule.at(std::min<qsizetype>(seen - 1, schedule.size() - 1));
+            waitFor([&] { return s.Trial != seen || (sinceOpen.elapsed() >= delay && submit->isEnabled()); });
+            if (screen.isOver())
+                break;
+            if (s.Trial != seen) {
+                ++missed;
+                continue;
+            }
+            type(orderFor(seen));
+            ++submits;
+        }
     }
     if (terminal)
         ctx.err << "\n";
@@ -361,6 +489,10 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
             << "Version: " << version << "\n"
             << "Database: " << path << "\n"
             << "Periods: " << data.periods.size() << " of " << maxTrial << "\n"
+            << "Submits: " << submits;
+    if (timeDriven)
+        ctx.out << " (" << missed << (missed == 1 ? " period" : " periods") << " missed: the clock ticked first)";
+    ctx.out << "\n"
             << "Periods in the band: " << data.periodsInBand() << "\n"
             << "Earnings: " << formatMoney(data.earnings) << "\n"
             << "Mean absolute distance from the goal: " << QString::number(distance, 'f', 3) << "\n";

@@ -7,9 +7,10 @@ namespace aquilevel::tools {
 
 struct ToolContext;
 
-// The `bot` command: plays one whole participant-paced session of a version through the
-// real trial screen, offscreen and with every stage interval at 1 ms, typing orders from
-// a CSV file or a named policy, and prints the participant's summary.
+// The `bot` command: plays one whole session of a version through the real trial screen,
+// offscreen and with every animation stage at 1 ms, typing orders from a CSV file or a
+// named policy, and prints the participant's summary. In time-driven play the version's
+// clock runs (or the one given) and the bot submits on a schedule, or never.
 int runBot(const QStringList& arguments, const ToolContext& context);
 
 // One period's orders as they are typed into the two boxes.
@@ -26,6 +27,18 @@ QList<BotOrder> parseOrders(const QString& text);
 // The "hold" policy: orders back what the environment's net flow of a period took away
 // (a positive net outflow as inflow, a net inflow as outflow), never negative.
 BotOrder holdOrder(double envInFlow, double envOutFlow, double simTimeForTP);
+
+// The "anchor" policy, anchoring and adjustment as people order: anchored on the net
+// outflow the environment took last period, adjusted by alpha times the gap between
+// goal and amount, less beta times what is ordered and still on its way (net inflow
+// ordered minus net outflow ordered). A positive result is typed as inflow, a negative
+// one as outflow. Amounts in the units the participant sees.
+BotOrder anchorOrder(double expectedNetOutflow, double goal, double amount, double onTheWay, double alpha,
+                     double beta);
+
+// When to submit in each period of time-driven play: milliseconds after the period
+// opens, one value a period (the last one repeated); empty means never.
+QList<int> parseSchedule(const QString& text);
 
 // A non-negative number as the boxes take it: plain decimals, no exponent.
 QString typedNumber(double value);

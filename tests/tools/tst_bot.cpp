@@ -1,6 +1,7 @@
 // The scripted participant: whole sessions of a three-period version played through the
-// real trial screen with orders from a file and from the hold policy, what they store and
-// the summary printed, the new database it makes for itself, and its refusals.
+// real trial screen with orders from a file and from the policies, in both kinds of play,
+// what they store and the summary printed, the new database it makes for itself, and its
+// refusals.
 
 #include "config/BonusBand.h"
 #include "support/TempDatabase.h"
@@ -26,6 +27,7 @@ using aquilevel::test::TempDatabase;
 namespace {
 
 const QString kVersion = QStringLiteral("Bot3");
+const QString kTimeDriven = QStringLiteral("Bot3 clock");
 
 // The demo configuration plus Bot3: three participant-paced periods, simTimeForTP 2, an
 // environment of 1 in / 3 out in period 0 and 2 in / 1 out afterwards.
@@ -41,6 +43,12 @@ TempDatabase& database()
         test::insertLabels(db, kVersion, row.value(QStringLiteral("numMarks")).toInt());
         test::insertScenario(db, 71, 0, 0, 1, 3);
         test::insertScenario(db, 71, 1, 3, 2, 1);
+        // The same on the environment's clock, which runs for a pilot at the bot's pace.
+        row[QStringLiteral("Version")] = kTimeDriven;
+        row[QStringLiteral("IsTimeDriven")] = 1;
+        row[QStringLiteral("TimeBetweenEnvTries")] = 60000.0;
+        test::insertSetup(db, row);
+        test::insertLabels(db, kTimeDriven, row.value(QStringLiteral("numMarks")).toInt());
         return true;
     }();
     Q_UNUSED(filled);
@@ -55,14 +63,14 @@ Result bot(const QStringList& arguments, const QString& dataFolder = database().
 }
 
 QList<double> numbers(const TempDatabase& db, const QString& column, const QString& subject,
-                      const QString& eventType)
+                      const QString& eventType, const QString& version = kVersion)
 {
     QList<double> values;
     for (const QVariant& v :
          db.column(QStringLiteral("select %1 from datExperimentTrials where Subject=? and Version=? "
                                   "and eventType=? order by EventID, rowid")
                        .arg(column),
-                   {subject, kVersion, eventType}))
+                   {subject, version, eventType}))
         values.append(v.toDouble());
     return values;
 }
@@ -159,6 +167,69 @@ private slots:
         QCOMPARE(numbers(database(), QStringLiteral("UserOutFlow"), QStringLiteral("hold1"), QStringLiteral("Submit Clicked")),
                  QList<double>({0, 2, 2}));
         checkSummary(database(), QStringLiteral("hold1"), r.out);
+
+        // Anchoring and adjustment: the net outflow expected, plus half the gap to the
+        // goal, less 0.3 of what is on its way.
+        QCOMPARE(anchorOrder(2, 50, 40, 4, 0.5, 0.3).inflow, QStringLiteral("5.8"));
+        QCOMPARE(anchorOrder(2, 50, 40, 4, 0.5, 0.3).outflow, QStringLiteral("0"));
+        QCOMPARE(anchorOrder(-1, 10, 20, -2, 0.5, 0.5).inflow, QStringLiteral("0"));
+        QCOMPARE(anchorOrder(-1, 10, 20, -2, 0.5, 0.5).outflow, QStringLiteral("5"));
+        // Over a demo version's 20 periods it steers into the band, which hold never does.
+        const auto inBand = [&](const QString& subject, const QStringList& policy) {
+            const Result played = bot(QStringList{QStringLiteral("--version"), QStringLiteral("Demo continuous"),
+                                                  QStringLiteral("--subject"), subject, QStringLiteral("--db"),
+                                                  database().path()} + policy);
+            return played.status == 0 ? summaryValue(played.out, QStringLiteral("Periods in the band")).toInt() : -1;
+        };
+        const int held = inBand(QStringLiteral("hold20"), {QStringLiteral("--policy"), QStringLiteral("hold")});
+        const int anchored = inBand(QStringLiteral("anchor20"), {QStringLiteral("--policy"), QStringLiteral("anchor")});
+        QVERIFY2(held >= 0 && anchored > held + 5, qPrintable(QStringLiteral("%1 %2").arg(held).arg(anchored)));
+    }
+
+    // Time-driven play: the clock opens every period; the bot submits on its schedule
+    // or never.
+    void timeDriven()
+    {
+        const auto play = [&](const QString& subject, const QStringList& options) {
+            return bot(QStringList{QStringLiteral("--version"), kTimeDriven, QStringLiteral("--subject"), subject,
+                                   QStringLiteral("--db"), database().path(), QStringLiteral("--clock"),
+                                   QStringLiteral("150")} + options);
+        };
+        const Result alone = play(QStringLiteral("clock1"), {QStringLiteral("--schedule"), QStringLiteral("never")});
+        QVERIFY2(alone.status == 0, qPrintable(alone.err));
+        QCOMPARE(summaryValue(alone.out, QStringLiteral("Periods")), QStringLiteral("3 of 3"));
+        QVERIFY(summaryValue(alone.out, QStringLiteral("Submits")).startsWith(QStringLiteral("0 ")));
+        QVERIFY(numbers(database(), QStringLiteral("Trial"), QStringLiteral("clock1"), QStringLiteral("Submit Clicked"),
+                        kTimeDriven).isEmpty());
+        QCOMPARE(database().column(QStringLiteral("select count(*) from datTrialSummary where Subject = 'clock1' "
+                                                  "and Version = ?"), {kTimeDriven}).value(0).toInt(), 3);
+
+        const QString csv = m_dir.filePath(QStringLiteral("clock.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("inflow,outflow\n1,0\n0,2\n");
+        file.close();
+        const Result timed = play(QStringLiteral("clock2"), {QStringLiteral("--schedule"), QStringLiteral("5,20"),
+                                                             QStringLiteral("--orders"), csv});
+        QVERIFY2(timed.status == 0, qPrintable(timed.err));
+        // Each submit acts on the period it falls in; a loaded machine may miss one, and
+        // a submit in the last period stores no orders (it only delivers what is due).
+        const QList<double> periods = numbers(database(), QStringLiteral("Trial"), QStringLiteral("clock2"),
+                                              QStringLiteral("Submit Clicked"), kTimeDriven);
+        const QList<double> in = numbers(database(), QStringLiteral("UserInFlow"), QStringLiteral("clock2"),
+                                         QStringLiteral("Submit Clicked"), kTimeDriven);
+        const int submits = summaryValue(timed.out, QStringLiteral("Submits")).section(QLatin1Char(' '), 0, 0).toInt();
+        QVERIFY2(!periods.isEmpty() && submits >= periods.size() && submits <= periods.size() + 1, qPrintable(timed.out));
+        QVERIFY(!periods.contains(3));
+        for (int i = 0; i < periods.size(); ++i)
+            QCOMPARE(in.at(i), periods.at(i) == 1 ? 1.0 : 0.0);
+
+        // The clock's options belong to time-driven play.
+        const Result paced = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--db"), database().path(),
+                                  QStringLiteral("--schedule"), QStringLiteral("5")});
+        QCOMPARE(paced.status, 1);
+        QVERIFY2(paced.err.contains(QStringLiteral("participant-paced")), qPrintable(paced.err));
+        QCOMPARE(play(QStringLiteral("clock3"), {QStringLiteral("--schedule"), QStringLiteral("soon")}).status, 2);
     }
 
     // Without --db: a new database in a temporary folder with a copy of the version's
@@ -218,11 +289,8 @@ private slots:
         r = bot({QStringLiteral("--version"), QStringLiteral("Nope")});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("no version \"Nope\"")), qPrintable(r.err));
-        r = bot({QStringLiteral("--version"), QStringLiteral("Demo time-driven"), QStringLiteral("--db"), database().path()});
-        QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("time-driven")), qPrintable(r.err));
         // A fresh database whose session could not be played goes with its folder.
-        r = bot({QStringLiteral("--version"), QStringLiteral("Demo time-driven")});
+        r = bot({QStringLiteral("--version"), QStringLiteral("Demo continuous"), QStringLiteral("--clock"), QStringLiteral("5")});
         QCOMPARE(r.status, 1);
         const QString fresh = QRegularExpression(QStringLiteral("into (\\S+)/Cistern\\.mdb")).match(r.err).captured(1);
         QVERIFY2(!fresh.isEmpty() && !QFileInfo::exists(fresh), qPrintable(r.err));
@@ -230,6 +298,9 @@ private slots:
         QCOMPARE(bot({QStringLiteral("--bogus")}).status, 2);
         QCOMPARE(bot({}).status, 2);
         QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--policy"), QStringLiteral("greedy")}).status, 2);
+        QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--alpha"), QStringLiteral("0.5")}).status, 2);
+        QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--policy"), QStringLiteral("anchor"),
+                      QStringLiteral("--beta"), QStringLiteral("-1")}).status, 2);
         QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--policy"), QStringLiteral("hold"),
                       QStringLiteral("--orders"), QStringLiteral("x.csv")}).status, 2);
         r = bot({QStringLiteral("--help")});
