@@ -33,8 +33,9 @@ int runReport(const QStringList& arguments, const ToolContext& context)
         "Draws a participant's session into a PNG picture: the amount in the tank after each period "
         "against the goal and its band, the environment's net flow and the participant's orders, the "
         "periods in the band and the earnings.\n"
-        "Without --subject, draws the distribution over all participants of the version: the mean "
-        "absolute distance from the goal per period, shaded \u00b1 one standard deviation."));
+        "Without --subject, draws all participants of the version: every participant's amount after "
+        "each period over the goal and its band, and the mean absolute distance from the goal per "
+        "period, shaded \u00b1 one standard deviation. The axes are in the version's units (YUnits)."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The experiment version (required)."),
                                      QStringLiteral("V"));
     const QCommandLineOption subject(QStringLiteral("subject"),
@@ -81,7 +82,8 @@ int runReport(const QStringList& arguments, const ToolContext& context)
     } else {
         const DistributionData data = loadDistribution(tools.store(), versionName);
         writePngAtomically(drawDistribution(data, size), path);
-        context.out << "Wrote " << path << ": " << data.participants << " participants." << Qt::endl;
+        context.out << "Wrote " << path << ": " << data.participants
+                    << (data.participants == 1 ? " participant." : " participants.") << Qt::endl;
     }
     return 0;
 }

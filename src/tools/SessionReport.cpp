@@ -52,13 +52,16 @@ const QStringList kColumns = {QStringLiteral("Subject"),      QStringLiteral("ev
                               QStringLiteral("UpperBoundFromGoal"), QStringLiteral("EnvInFlow"),
                               QStringLiteral("EnvOutFlow"),   QStringLiteral("SimulationTime"),
                               QStringLiteral("UserInFlow"),   QStringLiteral("UserOutFlow"),
-                              QStringLiteral("TotBonus"),     QStringLiteral("MaxTrial")};
+                              QStringLiteral("TotBonus"),     QStringLiteral("MaxTrial"),
+                              QStringLiteral("YUnits")};
 
 QString selectRows(const QString& condition)
 {
-    QStringList columns = kColumns.mid(0, kColumns.size() - 1);
-    columns.append(QStringLiteral("(select MaxTrial from tblSetup where tblSetup.Version = "
-                                  "datExperimentTrials.Version) as MaxTrial"));
+    QStringList columns = kColumns.mid(0, kColumns.size() - 2);
+    for (const char* setting : {"MaxTrial", "YUnits"})
+        columns.append(QStringLiteral("(select %1 from tblSetup where tblSetup.Version = "
+                                      "datExperimentTrials.Version) as %1")
+                           .arg(QLatin1String(setting)));
     return QStringLiteral("select %1 from datExperimentTrials where %2 order by EventID, rowid")
         .arg(columns.join(QStringLiteral(", ")), condition);
 }
@@ -95,6 +98,7 @@ SessionData sessionOf(const QString& version, const QString& subject, const QLis
     if (!rows.isEmpty()) {
         data.earnings = number(rows.last().value(12));
         data.maxTrial = rows.last().value(13).toInt();
+        data.units = rows.last().value(14).toString().trimmed();
     }
     return data;
 }
@@ -144,6 +148,12 @@ QString money(double value)
 QString amountText(double value)
 {
     return QString::number(value, 'f', 3);
+}
+
+// The unit of amounts as the version names it (YUnits), for the axes.
+QString unitOf(const QString& units)
+{
+    return units.isEmpty() ? QStringLiteral("amount units") : units;
 }
 
 // The common frame of both pictures: panel rectangles from the picture's size and the
@@ -305,9 +315,12 @@ DistributionData summarise(const QString& version, const QList<SessionData>& ses
     DistributionData data;
     data.version = version;
     data.participants = int(sessions.size());
+    data.sessions = sessions;
     QMap<int, QList<double>> distances;
     for (const SessionData& session : sessions) {
         data.maxTrial = std::max(data.maxTrial, session.maxTrial);
+        if (data.units.isEmpty())
+            data.units = session.units;
         for (const ReportPeriod& p : session.periods)
             distances[p.trial].append(std::abs(p.amount - p.goal));
     }
@@ -436,7 +449,7 @@ QImage drawSession(const SessionData& data, QSize size)
                       QPointF(layout.upper.right(), layout.upperY(data.bandLow()))));
     p.restore();
     drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
-                   QStringLiteral("Amount in the tank after the period"), size);
+                   QStringLiteral("Amount in the tank after the period (%1)").arg(unitOf(data.units)), size);
     p.save();
     p.setClipRect(layout.upper);
     p.setPen(QPen(reportColours::goal, 3));
@@ -470,7 +483,7 @@ QImage drawSession(const SessionData& data, QSize size)
 
     // Lower panel: the environment's net flow and the participant's orders per period.
     drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
-                   QStringLiteral("Flows per period"), size);
+                   QStringLiteral("Flows per period (%1 per period)").arg(unitOf(data.units)), size);
     p.save();
     p.setClipRect(layout.lower);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -502,25 +515,35 @@ ReportLayout distributionLayout(const DistributionData& data, QSize size)
 {
     const int last = std::max(data.maxTrial, data.points.isEmpty() ? 1 : data.points.last().trial);
     ReportLayout layout = frame(size, last);
+    // Upper panel: every participant's amounts and the band.
     double low = 0;
     double high = 0;
-    int most = 1;
-    for (const DistributionPoint& point : data.points) {
-        high = std::max(high, point.meanDistance + point.standardDeviation);
-        most = std::max(most, point.participants);
+    bool first = true;
+    for (const SessionData& session : data.sessions) {
+        if (session.periods.isEmpty())
+            continue;
+        if (first) {
+            low = session.bandLow();
+            high = session.bandHigh();
+            first = false;
+        }
+        for (const ReportPeriod& p : session.periods) {
+            low = std::min({low, p.amount, p.goal - p.lowerBound});
+            high = std::max({high, p.amount, p.goal + p.upperBound});
+        }
     }
-    if (high <= 0)
-        high = 1;
-    const double step = niceStep(high, 6);
+    layout.upperStep = niceRange(low, high, 8);
     layout.upperMin = low;
-    layout.upperMax = std::ceil(high * 1.05 / step) * step;
-    layout.upperStep = step;
-    double countHigh = most;
-    layout.lowerStep = std::max(1.0, niceStep(countHigh, 4));
+    layout.upperMax = high;
+    // Lower panel: the mean distance from the goal and its spread, from 0.
+    double distance = 0;
+    for (const DistributionPoint& point : data.points)
+        distance = std::max(distance, point.meanDistance + point.standardDeviation);
+    if (distance <= 0)
+        distance = 1;
+    layout.lowerStep = niceStep(distance, 4);
     layout.lowerMin = 0;
-    layout.lowerMax = std::ceil(countHigh / layout.lowerStep) * layout.lowerStep;
-    if (layout.lowerMax < countHigh * 1.05)
-        layout.lowerMax += layout.lowerStep;
+    layout.lowerMax = std::ceil(distance * 1.05 / layout.lowerStep) * layout.lowerStep;
     return layout;
 }
 
@@ -532,38 +555,90 @@ QImage drawDistribution(const DistributionData& data, QSize size)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
+    const QString units = unitOf(data.units);
+    const SessionData* reference = nullptr; // the band and goal all sessions of the version share
+    for (const SessionData& session : data.sessions)
+        if (!session.periods.isEmpty()) {
+            reference = &session;
+            break;
+        }
 
     drawTitle(p, size,
               QStringLiteral("Version %1 \u2014 %2 participant%3")
                   .arg(data.version)
                   .arg(data.participants)
                   .arg(data.participants == 1 ? QString() : QStringLiteral("s")),
-              QStringLiteral("Mean absolute distance from the goal after each period; shaded: mean \u00b1 one "
-                             "standard deviation across participants (n = %1)")
-                  .arg(data.participants));
+              reference ? QStringLiteral("Every participant's amount after each period; goal %1, band %2 to %3 %4")
+                              .arg(amountText(reference->goal()), amountText(reference->bandLow()),
+                                   amountText(reference->bandHigh()), units)
+                        : QString());
 
-    // The spread, then the grid over it, then the mean.
+    // Upper panel: the band, the goal, and one trace per participant.
+    if (reference) {
+        p.save();
+        p.setClipRect(layout.upper);
+        p.setPen(Qt::NoPen);
+        p.setBrush(reportColours::band);
+        p.drawRect(QRectF(QPointF(layout.upper.left(), layout.upperY(reference->bandHigh())),
+                          QPointF(layout.upper.right(), layout.upperY(reference->bandLow()))));
+        p.restore();
+    }
+    drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
+                   QStringLiteral("Amount in the tank after the period (%1)").arg(units), size);
     p.save();
     p.setClipRect(layout.upper);
+    if (reference) {
+        p.setPen(QPen(reportColours::goal, 3));
+        p.drawLine(QPointF(layout.upper.left(), layout.upperY(reference->goal())),
+                   QPointF(layout.upper.right(), layout.upperY(reference->goal())));
+    }
+    p.setPen(QPen(reportColours::trace, 1.5));
+    p.setBrush(Qt::NoBrush);
+    for (const SessionData& session : data.sessions) {
+        QPainterPath trace;
+        for (int i = 0; i < session.periods.size(); ++i) {
+            const QPointF point = layout.upperPoint(session.periods[i].trial, session.periods[i].amount);
+            if (i > 0 && session.periods[i - 1].trial == session.periods[i].trial - 1)
+                trace.lineTo(point);
+            else
+                trace.moveTo(point);
+        }
+        p.drawPath(trace);
+    }
+    // A dot at each period, so a trace of one period shows as well.
+    p.setPen(Qt::NoPen);
+    p.setBrush(reportColours::trace);
+    for (const SessionData& session : data.sessions)
+        for (const ReportPeriod& period : session.periods)
+            p.drawEllipse(layout.upperPoint(period.trial, period.amount), 3.0, 3.0);
+    p.restore();
+    drawLegend(p, QPointF(layout.upper.right(), layout.upper.top() - 8),
+               {{reportColours::goal, QStringLiteral("goal")},
+                {reportColours::band, QStringLiteral("band")},
+                {reportColours::trace, QStringLiteral("one participant")}},
+               size);
+
+    // Lower panel: the spread, then the grid over it, then the mean.
+    p.save();
+    p.setClipRect(layout.lower);
     p.setPen(Qt::NoPen);
     p.setBrush(reportColours::spread);
-    for (int i = 0; i < data.points.size(); ++i) {
-        const DistributionPoint& point = data.points[i];
+    for (const DistributionPoint& point : data.points) {
         // Each period's spread covers its own period's width, so gaps and single periods show.
         const double half = layout.periodWidth() / 2;
         const double x = layout.x(point.trial);
-        const double top = layout.upperY(point.meanDistance + point.standardDeviation);
-        const double bottom = layout.upperY(std::max(0.0, point.meanDistance - point.standardDeviation));
+        const double top = layout.lowerY(point.meanDistance + point.standardDeviation);
+        const double bottom = layout.lowerY(std::max(0.0, point.meanDistance - point.standardDeviation));
         p.drawRect(QRectF(QPointF(x - half, top), QPointF(x + half, bottom)));
     }
     p.restore();
-    drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
-                   QStringLiteral("Absolute distance from the goal"), size);
+    drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
+                   QStringLiteral("Absolute distance from the goal (%1)").arg(units), size);
     p.save();
-    p.setClipRect(layout.upper);
+    p.setClipRect(layout.lower);
     QPainterPath line;
     for (int i = 0; i < data.points.size(); ++i) {
-        const QPointF point = layout.upperPoint(data.points[i].trial, data.points[i].meanDistance);
+        const QPointF point = layout.lowerPoint(data.points[i].trial, data.points[i].meanDistance);
         if (i > 0 && data.points[i - 1].trial == data.points[i].trial - 1)
             line.lineTo(point);
         else
@@ -576,23 +651,12 @@ QImage drawDistribution(const DistributionData& data, QSize size)
     p.setPen(Qt::NoPen);
     p.setBrush(reportColours::mean);
     for (const DistributionPoint& point : data.points)
-        p.drawEllipse(layout.upperPoint(point.trial, point.meanDistance), radius, radius);
+        p.drawEllipse(layout.lowerPoint(point.trial, point.meanDistance), radius, radius);
     p.restore();
-    drawLegend(p, QPointF(layout.upper.right(), layout.upper.top() - 8),
-               {{reportColours::mean, QStringLiteral("mean")},
+    drawLegend(p, QPointF(layout.lower.right(), layout.lower.top() - 8),
+               {{reportColours::mean, QStringLiteral("mean over the participants who reached the period")},
                 {reportColours::spread, QStringLiteral("\u00b1 1 SD")}},
                size);
-
-    drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
-                   QStringLiteral("Participants who completed the period"), size);
-    p.save();
-    p.setClipRect(layout.lower);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(Qt::NoPen);
-    p.setBrush(reportColours::count);
-    for (const DistributionPoint& point : data.points)
-        p.drawRect(layout.bar(point.trial, 0, 1, point.participants));
-    p.restore();
     p.setFont(font(size, 0.016));
     p.setPen(Qt::black);
     p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));

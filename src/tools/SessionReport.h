@@ -45,6 +45,7 @@ struct SessionData {
     QList<ReportPeriod> periods; // ascending by period
     double earnings = 0;         // TotBonus of the participant's newest row
     int maxTrial = 0;            // the version's MaxTrial; 0 when the setup row is missing
+    QString units;               // the version's YUnits; empty when unnamed
 
     int periodsInBand() const;
     // The goal and band of the newest period (all periods share them in a session).
@@ -71,7 +72,9 @@ struct DistributionData {
     QString version;
     int participants = 0;
     int maxTrial = 0;
+    QString units;
     QList<DistributionPoint> points; // ascending by period
+    QList<SessionData> sessions;     // every participant's periods, for the traces
 };
 
 DistributionData summarise(const QString& version, const QList<SessionData>& sessions);
@@ -117,7 +120,7 @@ inline const QColor userIn{255, 0, 0};
 inline const QColor userOut{0, 192, 0};
 inline const QColor spread{200, 215, 240};
 inline const QColor mean{30, 80, 170};
-inline const QColor count{150, 150, 150};
+inline const QColor trace{110, 130, 180};
 } // namespace reportColours
 
 inline constexpr QSize kDefaultReportSize{1600, 1000};

@@ -257,24 +257,26 @@ void TestReport::distributionHasTheMeanAndSpreadWhereTheyBelong()
     const QImage image(path);
     QCOMPARE(image.size(), QSize(1600, 1000));
     const tools::ReportLayout layout = tools::distributionLayout(data, image.size());
-    CHECK_COLOUR(image, layout.upperPoint(1, 2.0), tools::reportColours::mean);
-    CHECK_COLOUR(image, layout.upperPoint(2, 0.5), tools::reportColours::mean);
-    CHECK_COLOUR(image, layout.upperPoint(3, 0.25), tools::reportColours::mean);
-    // Not where the mean of one participant alone would be.
-    CHECK_COLOUR(image, layout.upperPoint(1, 3.0 - 0.3), tools::reportColours::spread);
-    // The spread of period 1 reaches from 2 - 1.41 to 2 + 1.41, and no further.
+    // Above: each participant's trace through its own amounts, over the band.
+    CHECK_COLOUR(image, layout.upperPoint(1, 5.0), tools::reportColours::trace);
+    CHECK_COLOUR(image, layout.upperPoint(1, 1.0), tools::reportColours::trace);
+    CHECK_COLOUR(image, layout.upperPoint(3, 4.25), tools::reportColours::trace);
     const double aside = layout.x(1) - layout.periodWidth() * 0.3;
-    CHECK_COLOUR(image, QPointF(aside, layout.upperY(3.3)), tools::reportColours::spread);
-    CHECK_COLOUR(image, QPointF(aside, layout.upperY(0.7)), tools::reportColours::spread);
-    QVERIFY(layout.upperMax >= 2.0 + std::sqrt(2.0));
-    const QPointF above(aside, layout.upperY(2.0 + std::sqrt(2.0)) - 4);
-    const QPointF below(aside, layout.upperY(2.0 - std::sqrt(2.0)) + 4);
+    CHECK_COLOUR(image, QPointF(aside, layout.upperY(3.95)), tools::reportColours::band);
+    CHECK_COLOUR(image, QPointF(aside, layout.upperY(4.6)), background);
+    // Below: the mean distance, not where the mean of one participant alone would be.
+    CHECK_COLOUR(image, layout.lowerPoint(1, 2.0), tools::reportColours::mean);
+    CHECK_COLOUR(image, layout.lowerPoint(2, 0.5), tools::reportColours::mean);
+    CHECK_COLOUR(image, layout.lowerPoint(3, 0.25), tools::reportColours::mean);
+    CHECK_COLOUR(image, layout.lowerPoint(1, 3.0 - 0.3), tools::reportColours::spread);
+    // The spread of period 1 reaches from 2 - 1.41 to 2 + 1.41, and no further.
+    CHECK_COLOUR(image, QPointF(aside, layout.lowerY(3.3)), tools::reportColours::spread);
+    CHECK_COLOUR(image, QPointF(aside, layout.lowerY(0.7)), tools::reportColours::spread);
+    QVERIFY(layout.lowerMax >= 2.0 + std::sqrt(2.0));
+    const QPointF above(aside, layout.lowerY(2.0 + std::sqrt(2.0)) - 4);
+    const QPointF below(aside, layout.lowerY(2.0 - std::sqrt(2.0)) + 4);
     QVERIFY2(!near(pixel(image, above), tools::reportColours::spread, 10), qPrintable(describe(pixel(image, above))));
     QVERIFY2(!near(pixel(image, below), tools::reportColours::spread, 10), qPrintable(describe(pixel(image, below))));
-    // The participants per period: two, two, one.
-    CHECK_COLOUR(image, layout.bar(1, 0, 1, 2).center(), tools::reportColours::count);
-    CHECK_COLOUR(image, layout.bar(3, 0, 1, 1).center(), tools::reportColours::count);
-    CHECK_COLOUR(image, QPointF(layout.x(3), layout.lowerY(1.5)), background);
 }
 
 void TestReport::missingRowsFail()
