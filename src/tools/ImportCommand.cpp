@@ -1,4 +1,6 @@
 #include "tools/ExportImport.h"
+#include "tools/Printable.h"
+#include "config/ControlCharacters.h"
 
 #include "config/ConfigCheck.h"
 #include "store/EngineError.h"
@@ -177,6 +179,14 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
         const QVariant key = row.values.value(file.keyIndex);
         if (!key.isValid()) {
             problems.append(QStringLiteral("%1: must not be empty").arg(file.where(record.line, file.keyIndex)));
+            continue;
+        }
+        // A version or account name with a tab or a line break could be imported but
+        // never typed or started at the login.
+        if (key.typeId() == QMetaType::QString && config::hasControlCharacters(key.toString())) {
+            problems.append(QStringLiteral("%1: \"%2\" holds a control character (a tab, a line break); "
+                                           "the login refuses such a name")
+                                .arg(file.where(record.line, file.keyIndex), printable(key.toString())));
             continue;
         }
         if (oneRowPerKey) {

@@ -471,6 +471,8 @@ private slots:
         QTest::newRow("empty file") << QByteArray("\xEF\xBB\xBF") << "tblScenarios.csv, line 1: the file is empty";
         QTest::newRow("semicolons") << QByteArray("Scenario;Trial;inFlowRateEnviron;outFlowRateEnviron\r\n1;0;2,5;1\r\n")
                                     << "tblScenarios.csv: the fields are separated by semicolons";
+        QTest::newRow("tab in a version") << QByteArray("version,LabelNumber,LabelName\r\n\"Pilot\tA\",1,10\r\n")
+                                          << "tblLabels.csv, line 2, column 1 (version): \"Pilot\\x09A\" holds a control character";
     }
 
     void typicalMistakesAreNamedWithFileLineAndColumn()
@@ -478,7 +480,8 @@ private slots:
         QFETCH(QByteArray, csv);
         QFETCH(QString, expected);
         QTemporaryDir in;
-        writeFile(in.filePath(QStringLiteral("tblScenarios.csv")), csv);
+        writeFile(in.filePath(csv.startsWith("version,") ? QStringLiteral("tblLabels.csv") : QStringLiteral("tblScenarios.csv")),
+                  csv);
         const QByteArray before = m_data->column(QStringLiteral("select group_concat(Scenario || ':' || Trial || ':' || inFlowRateEnviron) from tblScenarios")).value(0).toByteArray();
         const Result r = run(tools::runImport, m_data->folder(), {in.path()});
         QCOMPARE(r.status, 1);
