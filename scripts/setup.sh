@@ -9,6 +9,7 @@ packages=(
   libpq-dev postgresql-15
   fonts-dejavu-core
   xvfb xauth xdotool
+  dpkg-dev file  # for the Debian package: dpkg-shlibdeps, and file, which cpack needs
 )
 
 missing=()

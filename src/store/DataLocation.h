@@ -10,7 +10,9 @@ namespace aquilevel::store {
 QByteArray databasePassword();
 
 // The data folder: the one given on the command line, else $AQUILEVEL_DATA, else the
-// folder "data" beside the executable.
+// folder "data" beside the executable when it runs from its build tree (or that folder
+// exists already), else the user's own data folder, ~/.local/share/aquilevel. Stations
+// that share one database name its folder with --data or AQUILEVEL_DATA.
 QString dataFolder(const QString& commandLineFolder);
 
 // The database file inside a data folder.
