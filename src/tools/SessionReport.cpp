@@ -251,6 +251,20 @@ void drawLegend(QPainter& p, QPointF at, const QList<std::pair<QColor, QString>>
     p.restore();
 }
 
+// A line through the points of consecutive periods, broken where a period is missing.
+template <typename Item, typename Place>
+QPainterPath periodLine(const QList<Item>& items, Place place)
+{
+    QPainterPath line;
+    for (int i = 0; i < items.size(); ++i) {
+        if (i > 0 && items[i - 1].trial == items[i].trial - 1)
+            line.lineTo(place(items[i]));
+        else
+            line.moveTo(place(items[i]));
+    }
+    return line;
+}
+
 void drawTitle(QPainter& p, QSize size, const QString& title, const QString& line)
 {
     p.save();
@@ -456,15 +470,8 @@ QImage drawSession(const SessionData& data, QSize size)
     p.drawLine(QPointF(layout.upper.left(), layout.upperY(data.goal())),
                QPointF(layout.upper.right(), layout.upperY(data.goal())));
     const double radius = std::clamp(layout.periodWidth() * 0.3, 2.5, 7.0);
-    QPainterPath line;
-    for (int i = 0; i < data.periods.size(); ++i) {
-        const QPointF point = layout.upperPoint(data.periods[i].trial, data.periods[i].amount);
-        const bool joined = i > 0 && data.periods[i - 1].trial == data.periods[i].trial - 1;
-        if (joined)
-            line.lineTo(point);
-        else
-            line.moveTo(point);
-    }
+    const QPainterPath line =
+        periodLine(data.periods, [&](const ReportPeriod& period) { return layout.upperPoint(period.trial, period.amount); });
     p.setPen(QPen(reportColours::amountLine, 2));
     p.setBrush(Qt::NoBrush);
     p.drawPath(line);
@@ -594,17 +601,10 @@ QImage drawDistribution(const DistributionData& data, QSize size)
     }
     p.setPen(QPen(reportColours::trace, 1.5));
     p.setBrush(Qt::NoBrush);
-    for (const SessionData& session : data.sessions) {
-        QPainterPath trace;
-        for (int i = 0; i < session.periods.size(); ++i) {
-            const QPointF point = layout.upperPoint(session.periods[i].trial, session.periods[i].amount);
-            if (i > 0 && session.periods[i - 1].trial == session.periods[i].trial - 1)
-                trace.lineTo(point);
-            else
-                trace.moveTo(point);
-        }
-        p.drawPath(trace);
-    }
+    for (const SessionData& session : data.sessions)
+        p.drawPath(periodLine(session.periods, [&](const ReportPeriod& period) {
+            return layout.upperPoint(period.trial, period.amount);
+        }));
     // A dot at each period, so a trace of one period shows as well.
     p.setPen(Qt::NoPen);
     p.setBrush(reportColours::trace);
@@ -636,14 +636,9 @@ QImage drawDistribution(const DistributionData& data, QSize size)
                    QStringLiteral("Absolute distance from the goal (%1)").arg(units), size);
     p.save();
     p.setClipRect(layout.lower);
-    QPainterPath line;
-    for (int i = 0; i < data.points.size(); ++i) {
-        const QPointF point = layout.lowerPoint(data.points[i].trial, data.points[i].meanDistance);
-        if (i > 0 && data.points[i - 1].trial == data.points[i].trial - 1)
-            line.lineTo(point);
-        else
-            line.moveTo(point);
-    }
+    const QPainterPath line = periodLine(data.points, [&](const DistributionPoint& point) {
+        return layout.lowerPoint(point.trial, point.meanDistance);
+    });
     p.setPen(QPen(reportColours::mean, 2));
     p.setBrush(Qt::NoBrush);
     p.drawPath(line);
