@@ -129,7 +129,8 @@ void addCommonOptions(QCommandLineParser& parser)
     parser.addHelpOption();
     parser.addOption({{QStringLiteral("d"), QStringLiteral("data")},
                       QStringLiteral("Folder of the experiment database (default: $AQUILEVEL_DATA, "
-                                     "else data beside the program)."),
+                                     "else data beside the program in its build tree, else "
+                                     "~/.local/share/aquilevel)."),
                       QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("server"),
                       QStringLiteral("The lab's database server for this run, postgresql://USER@HOST:PORT/DATABASE "
