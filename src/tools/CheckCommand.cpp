@@ -90,6 +90,7 @@ QStringList databaseProblems(store::Store& store)
     }
     if (dynamic_cast<store::SqlCipherEngine*>(&store.engine()) == nullptr)
         return problems; // a server keeps its own pages sound
+    const qsizetype before = problems.size();
     try {
         auto rs = store.OpenTable(store::Query(QStringLiteral("PRAGMA quick_check(5)")), true, kStatus);
         for (; !rs->isEOF(); rs->moveNext()) {
@@ -103,7 +104,7 @@ QStringList databaseProblems(store::Store& store)
     } catch (const ToolError& error) {
         problems.append(QStringLiteral("The file is damaged: %1").arg(error.message()));
     }
-    if (!problems.isEmpty() && problems.last().startsWith(QLatin1String("The file is damaged")))
+    if (problems.size() > before)
         problems.append(QStringLiteral("Restore the file from a backup, or save what it still holds with: "
                                        "aquilevel export DIR"));
     return problems;

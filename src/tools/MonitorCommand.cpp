@@ -61,7 +61,7 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
             p.versionKnown ? QString::number(p.maxTrial) : QStringLiteral("?"));
         const QString state = stateOf(p, now);
         finished += p.finished ? 1 : 0;
-        attention += state.startsWith(QLatin1String("idle (")) ? 1 : 0;
+        attention += state == QLatin1String("idle (possibly crashed)") ? 1 : 0;
         rows.append({p.version, p.subject, p.station, period, state,
                      p.hasEvents ? p.lastEvent : QStringLiteral("(registered)"), formatAgo(at.secsTo(now)),
                      formatMoney(p.totBonus)});

@@ -251,6 +251,25 @@ void drawLegend(QPainter& p, QPointF at, const QList<std::pair<QColor, QString>>
     p.restore();
 }
 
+// Widens [low, high] to the amounts and band edges of a session's periods.
+void widenToAmounts(const SessionData& session, double& low, double& high)
+{
+    for (const ReportPeriod& p : session.periods) {
+        low = std::min({low, p.amount, p.goal - p.lowerBound});
+        high = std::max({high, p.amount, p.goal + p.upperBound});
+    }
+}
+
+// The first participant with a completed period: the band and goal all sessions of a
+// version share are read from it. Null when there is none.
+const SessionData* firstPlayed(const DistributionData& data)
+{
+    for (const SessionData& session : data.sessions)
+        if (!session.periods.isEmpty())
+            return &session;
+    return nullptr;
+}
+
 // A line through the points of consecutive periods, broken where a period is missing.
 template <typename Item, typename Place>
 QPainterPath periodLine(const QList<Item>& items, Place place)
@@ -417,11 +436,10 @@ ReportLayout sessionLayout(const SessionData& data, QSize size)
     ReportLayout layout = frame(size, last);
     double low = data.bandLow();
     double high = data.bandHigh();
+    widenToAmounts(data, low, high);
     double flowLow = 0;
     double flowHigh = 0;
     for (const ReportPeriod& p : data.periods) {
-        low = std::min({low, p.amount, p.goal - p.lowerBound});
-        high = std::max({high, p.amount, p.goal + p.upperBound});
         flowLow = std::min({flowLow, p.envNetFlow, p.userInFlow, p.userOutFlow});
         flowHigh = std::max({flowHigh, p.envNetFlow, p.userInFlow, p.userOutFlow});
     }
@@ -523,22 +541,11 @@ ReportLayout distributionLayout(const DistributionData& data, QSize size)
     const int last = std::max(data.maxTrial, data.points.isEmpty() ? 1 : data.points.last().trial);
     ReportLayout layout = frame(size, last);
     // Upper panel: every participant's amounts and the band.
-    double low = 0;
-    double high = 0;
-    bool first = true;
-    for (const SessionData& session : data.sessions) {
-        if (session.periods.isEmpty())
-            continue;
-        if (first) {
-            low = session.bandLow();
-            high = session.bandHigh();
-            first = false;
-        }
-        for (const ReportPeriod& p : session.periods) {
-            low = std::min({low, p.amount, p.goal - p.lowerBound});
-            high = std::max({high, p.amount, p.goal + p.upperBound});
-        }
-    }
+    const SessionData* reference = firstPlayed(data);
+    double low = reference ? reference->bandLow() : 0;
+    double high = reference ? reference->bandHigh() : 0;
+    for (const SessionData& session : data.sessions)
+        widenToAmounts(session, low, high);
     layout.upperStep = niceRange(low, high, 8);
     layout.upperMin = low;
     layout.upperMax = high;
@@ -563,12 +570,7 @@ QImage drawDistribution(const DistributionData& data, QSize size)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QString units = unitOf(data.units);
-    const SessionData* reference = nullptr; // the band and goal all sessions of the version share
-    for (const SessionData& session : data.sessions)
-        if (!session.periods.isEmpty()) {
-            reference = &session;
-            break;
-        }
+    const SessionData* reference = firstPlayed(data); // its band and goal are the version's
 
     drawTitle(p, size,
               QStringLiteral("Version %1 \u2014 %2 participant%3")
