@@ -16,8 +16,7 @@
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"
-#include "store/Schema.h"
-#include "store/SqlCipherEngine.h"
+#include "store/Engine.h"
 #include "task/PeriodCycle.h"
 #include "task/TankModel.h"
 
@@ -126,9 +125,8 @@ int main(int argc, char** argv)
     store::RealPacer pacer;
     QTemporaryDir folder(QCoreApplication::applicationDirPath() + QStringLiteral("/model-bench-XXXXXX"));
     const QString path = store::databasePath(folder.path());
-    store::SqlCipherEngine::create(path, store::databasePassword(), store::schemaStatements(), {});
-    Session session({prompter, clock, processEnd, pacer},
-                    std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()));
+    store::engineAt(path)->create({});
+    Session session({prompter, clock, processEnd, pacer}, store::engineAt(path));
     SessionState& s = session.state;
 
     // (1) The model alone, in sessions of at most 30000 periods (the scenario's reach).

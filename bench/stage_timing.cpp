@@ -13,8 +13,8 @@
 //     records that moment for every timer that has become active;
 //   - a timer fires when its timer event is delivered: an event filter on the timer
 //     records that moment, before the screen's handler runs;
-//   - the "Submit Clicked" row is stored when the engine's insert of it has committed: the
-//     engine is wrapped.
+//   - the "Submit Clicked" row is stored when the engine's insert of it has committed (on
+//     its own, or with the transaction it was written in): the engine is wrapped.
 // Printed per stage: median, 95th percentile and maximum of (actual - configured) delay,
 // and the same for the time from the Submit click to the stored "Submit Clicked" row.
 
@@ -25,8 +25,7 @@
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"
-#include "store/Schema.h"
-#include "store/SqlCipherEngine.h"
+#include "store/Engine.h"
 #include "task/TrialScreen.h"
 
 #include <QApplication>
@@ -35,6 +34,7 @@
 #include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -43,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 #include <vector>
 
 using namespace aquilevel;
@@ -63,10 +64,12 @@ double nowMs()
     return benchClock().nsecsElapsed() / 1e6;
 }
 
-// Passes everything to the real engine and reports each committed insert.
+// Passes everything to the real engine and reports each committed insert into a table,
+// with the values it bound: at once for one committed on its own, at the commit for one
+// inside a transaction.
 class WatchedEngine final : public store::Engine {
 public:
-    using OnInsert = std::function<void(const QString& table, const store::FieldValues& values)>;
+    using OnInsert = std::function<void(const QString& table, const QVariantList& values)>;
 
     WatchedEngine(std::unique_ptr<store::Engine> inner, OnInsert onInsert)
         : m_inner(std::move(inner)), m_connection(std::move(onInsert))
@@ -80,34 +83,62 @@ public:
     }
     void release() override { m_inner->release(); }
     void discard() override { m_inner->discard(); }
+    void create(const std::function<void(store::Connection&)>& fill) override { m_inner->create(fill); }
+    bool holdsTables() override { return m_inner->holdsTables(); }
+    bool commitCanBeLost() const override { return m_inner->commitCanBeLost(); }
+    QStringList damage(store::Connection& connection) override
+    {
+        return m_inner->damage(&connection == &m_connection ? *m_connection.inner : connection);
+    }
 
 private:
     struct Connection final : store::Connection {
         explicit Connection(OnInsert onInsert) : onInsert(std::move(onInsert)) {}
-        QStringList columns(const QString& table) override { return inner->columns(table); }
-        store::Rows select(const store::Query& query, bool withRowIds) override
+        store::Dialect dialect() const override { return inner->dialect(); }
+        store::Rows query(const store::Sql& sql, const QVariantList& params) override
         {
-            return inner->select(query, withRowIds);
+            return inner->query(sql, params);
         }
-        void insert(const QString& table, const store::FieldValues& values) override
+        void forEach(const store::Sql& sql, const QVariantList& params, const QStringList& columns,
+                     const std::function<bool(const QVariantList&)>& take) override
         {
-            inner->insert(table, values);
-            onInsert(table, values);
+            inner->forEach(sql, params, columns, take);
         }
-        void update(const QString& table, qint64 rowId, const store::FieldValues& values) override
+        qint64 execute(const store::Sql& sql, const QVariantList& params) override
         {
-            inner->update(table, rowId, values);
+            const qint64 changed = inner->execute(sql, params);
+            static const QRegularExpression insert(QStringLiteral(R"x(^\s*INSERT INTO "([^"]+)")x"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+            const QRegularExpressionMatch match = insert.match(sql.in(inner->dialect()));
+            if (match.hasMatch()) {
+                if (inner->inTransaction())
+                    pending.append({match.captured(1), params});
+                else
+                    onInsert(match.captured(1), params);
+            }
+            return changed;
         }
-        void remove(const QString& table, const QString& condition, const QVariantList& values) override
+        void begin(bool write) override
         {
-            inner->remove(table, condition, values);
+            pending.clear();
+            inner->begin(write);
         }
-        void begin(bool write) override { inner->begin(write); }
-        void commit() override { inner->commit(); }
-        void rollback() override { inner->rollback(); }
+        void commit() override
+        {
+            inner->commit();
+            const auto committed = std::exchange(pending, {});
+            for (const auto& [table, values] : committed)
+                onInsert(table, values);
+        }
+        void rollback() override
+        {
+            pending.clear();
+            inner->rollback();
+        }
         bool inTransaction() const override { return inner->inTransaction(); }
         store::Connection* inner = nullptr;
         OnInsert onInsert;
+        QList<QPair<QString, QVariantList>> pending; // inserted in the open transaction
     };
 
     std::unique_ptr<store::Engine> m_inner;
@@ -230,19 +261,19 @@ int main(int argc, char** argv)
 
     QTemporaryDir folder(QCoreApplication::applicationDirPath() + QStringLiteral("/stage-timing-XXXXXX"));
     const QString path = store::databasePath(folder.path());
-    store::SqlCipherEngine::create(path, store::databasePassword(), store::schemaStatements(), {});
+    store::engineAt(path)->create({});
 
     double clickedAt = -1;
     std::vector<double> clickToRow;
     auto engine = std::make_unique<WatchedEngine>(
-        std::make_unique<store::SqlCipherEngine>(path, store::databasePassword()),
-        [&](const QString& table, const store::FieldValues& values) {
+        store::engineAt(path), [&](const QString& table, const QVariantList& values) {
             if (table != QStringLiteral("datExperimentTrials") || clickedAt < 0)
                 return;
-            for (const auto& [column, value] : values) {
-                if (column == QStringLiteral("eventType") && value.toString() == QStringLiteral("Submit Clicked")) {
+            for (const QVariant& value : values) {
+                if (value.typeId() == QMetaType::QString && value.toString() == QStringLiteral("Submit Clicked")) {
                     clickToRow.push_back(nowMs() - clickedAt);
                     clickedAt = -1;
+                    return;
                 }
             }
         });

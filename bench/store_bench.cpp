@@ -2,10 +2,10 @@
 //
 //   store_bench [--count N] [--folder DIR] [--server URL]
 //
-// (a) One full access as the event log makes it: OpenTable("datExperimentTrials", false,
-//     "Recording data"), AddNew, all 40 columns, Update, Close, CloseTable, on a Store
-//     with the real SQLCipher engine.
-// (b) A bare committed INSERT of the same row with bound parameters, on a SQLCipher
+// (a) One full access as the event log makes it: one Store::write of an event row of all
+//     40 columns through EventTable::append, committed on its own, on a Store with the
+//     real SQLCipher engine (the store adds the row's moment, station and name keys).
+// (b) A bare committed INSERT of the same 40 columns with bound parameters, on a SQLCipher
 //     connection that is already open and keyed (autocommit, prepared once).
 // Each runs on a fresh database file of its own in the same folder (default: a new
 // temporary folder beside this program, on the disk the data lives on). The two kinds
@@ -20,10 +20,9 @@
 #include "session/Session.h"
 
 #include "store/DataLocation.h"
-#include "store/PostgresEngine.h"
+#include "store/DataTables.h"
+#include "store/Engine.h"
 #include "store/ServerSettings.h"
-#include "store/Schema.h"
-#include "store/SqlCipherEngine.h"
 #include "store/Store.h"
 
 #ifndef SQLITE_HAS_CODEC
@@ -110,6 +109,50 @@ std::vector<Column> eventRow(int i)
         {"TimeBetweenEnvTries", 5000.0},
         {"deltaTmeBetweenEnvUsr", 2000.0},
     };
+}
+
+// The same row as the event log hands it to the store.
+EventRow eventOf(int i)
+{
+    EventRow r;
+    r.Subject = QStringLiteral("bench");
+    r.Version = QStringLiteral("Demo continuous");
+    r.eventType = QStringLiteral("After Cost Calculation");
+    r.EventID = i;
+    r.Trial = i / 4;
+    r.Date = QDate(2026, 3, 4);
+    r.Time = QStringLiteral("10:00:05");
+    r.CurrentCost = 0.125;
+    r.TotCost = 0.125 * i;
+    r.UserInFlow = 2.5;
+    r.UserOutFlow = 1.5;
+    r.EnvInFlow = 3.0;
+    r.EnvOutFlow = 2.0;
+    r.BackOrder = 4.0;
+    r.ForwardDischarge = 2.0;
+    r.TotalBackOrder = 8.0;
+    r.TotalForwardDischarge = 4.0;
+    r.AmountInTank = 21.5;
+    r.GoalAmount = 30.0;
+    r.SimulationTime = 1.0;
+    r.BaseMoney = 5.0;
+    r.UserInflowTP = 3;
+    r.UserOutflowTP = 2;
+    r.AfterEveryNTrials = 1;
+    r.IsUserInFlow = r.IsUserOutFlow = r.IsEnvInFlow = r.IsEnvOutFlow = true;
+    r.graphicalMode = true;
+    r.BonusAmount = 0.5;
+    r.CurrentBonus = 0.5;
+    r.TotBonus = 5.5;
+    r.LowerBoundFromGoal = 1.0;
+    r.UpperBoundFromGoal = 1.0;
+    r.ExperimentTimeForInstructions = 30;
+    r.MaxNumberOfAScenarioType = 60;
+    r.IsTimeDriven = false;
+    r.IsBonusOnTimeGap = false;
+    r.TimeBetweenEnvTries = 5000.0;
+    r.deltaTmeBetweenEnvUsr = 2000.0;
+    return r;
 }
 
 [[noreturn]] void die(sqlite3* db, const char* what)
@@ -273,7 +316,7 @@ Stats stats(std::vector<double> samples)
 
 void createDatabase(const QString& path)
 {
-    SqlCipherEngine::create(path, databasePassword(), schemaStatements(), {});
+    engineAt(path)->create({});
 }
 
 } // namespace
@@ -330,19 +373,26 @@ int main(int argc, char** argv)
     aquilevel::ProgramRandom random;
     random.seed(7);
     std::optional<ServerSettings> server;
+    const QString url = parser.value(serverOption);
     if (parser.isSet(serverOption)) {
+        if (!isServerUrl(url)) {
+            std::fprintf(stderr, "store_bench: --server takes a postgresql:// URL\n");
+            return 1;
+        }
         try {
-            server = serverSettingsFromUrl(parser.value(serverOption));
-            PostgresEngine::create(*server, {});
-        } catch (const ServerSettingsError&) {
+            server = serverSettingsFromUrl(url);
+            engineAt(url)->create({});
+        } catch (const ServerSettingsError& error) {
+            std::fprintf(stderr, "store_bench: %s\n", qPrintable(error.message()));
+            return 1;
+        } catch (const StoreError&) {
             // The tables are there already: measured where they are.
+        } catch (const EngineError& error) {
+            std::fprintf(stderr, "store_bench: %s\n", qPrintable(error.description()));
+            return 1;
         }
     }
-    std::unique_ptr<Engine> engine;
-    if (server)
-        engine = std::make_unique<PostgresEngine>(*server);
-    else
-        engine = std::make_unique<SqlCipherEngine>(storePath, databasePassword());
+    std::unique_ptr<Engine> engine = engineAt(server ? url : storePath);
     Store store(std::move(engine), prompter, pacer, random, [] { std::exit(2); });
     std::unique_ptr<BareInsert> bareFile;
     std::unique_ptr<BareServerInsert> bareServer;
@@ -355,13 +405,8 @@ int main(int argc, char** argv)
     const QString table = QStringLiteral("datExperimentTrials");
     const QString status = QStringLiteral("Recording data");
     auto storeAccess = [&](int i) {
-        auto rs = store.OpenTable(table, false, status);
-        rs->addNew();
-        for (const Column& c : eventRow(i))
-            rs->setField(QLatin1String(c.name), c.value);
-        rs->update();
-        rs->close();
-        store.CloseTable();
+        const EventRow row = eventOf(i);
+        store.write([&](Connection& c) { EventTable::append(c, row); }, table, status);
     };
 
     // Warm-up, not counted: the store's first access opens and keys the file.
@@ -408,9 +453,9 @@ int main(int argc, char** argv)
     std::printf("store_bench: %d iterations of each kind (after %d warm-up), alternating, in %s\n",
                 count, kWarmUp,
                 qPrintable(server ? server->describe() : QDir::toNativeSeparators(folder.path())));
-    std::printf("  (a) full store access (OpenTable..CloseTable, 40 columns): median %.3f ms, p95 %.3f ms\n",
+    std::printf("  (a) full store access (Store::write of an event, 40 columns): median %.3f ms, p95 %.3f ms\n",
                 s.median, s.p95);
-    std::printf("  (b) bare committed INSERT on an open connection:           median %.3f ms, p95 %.3f ms\n",
+    std::printf("  (b) bare committed INSERT on an open connection:              median %.3f ms, p95 %.3f ms\n",
                 b.median, b.p95);
     std::printf("  ratio (a)/(b): median %.2f, p95 %.2f\n", s.median / b.median, s.p95 / b.p95);
     std::printf(server ? "  connecting to the server (median of %d): %.3f ms, %.1f bare inserts' worth\n"

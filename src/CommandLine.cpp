@@ -12,9 +12,7 @@
 #include "store/DataLocation.h"
 #include "store/EngineChoice.h"
 #include "store/EngineError.h"
-#include "store/PostgresEngine.h"
-#include "store/Schema.h"
-#include "store/SqlCipherEngine.h"
+#include "store/ServerSettings.h"
 #include "tools/ToolCommand.h"
 
 #include <QApplication>
@@ -143,15 +141,19 @@ int runInitOnServer(const store::ServerSettings& server, const QString& stationR
 {
     try {
         // With a station role on a database that holds the tables already: the role only.
-        if (!stationRole.isEmpty() && store::PostgresEngine::holdsTables(server)) {
-            store::PostgresEngine::createStationRole(server, stationRole);
+        const std::unique_ptr<store::Engine> engine = store::engineFor(server);
+        if (!stationRole.isEmpty() && engine->holdsTables()) {
+            store::grantStationRole(server, stationRole);
             std::printf("Station role %s may now play on the %s; set its password with psql's \\password %s.\n",
                         qPrintable(stationRole), qPrintable(server.describe()), qPrintable(stationRole));
             return 0;
         }
-        store::PostgresEngine::create(server, config::fillDemoConfiguration);
+        engine->create(config::fillDemoConfiguration);
         if (!stationRole.isEmpty())
-            store::PostgresEngine::createStationRole(server, stationRole);
+            store::grantStationRole(server, stationRole);
+    } catch (const store::StoreError& error) {
+        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
+        return 1;
     } catch (const store::EngineError& error) {
         std::fprintf(stderr, "Could not create the tables on the %s: %s\n", qPrintable(server.describe()),
                      qPrintable(error.description()));
@@ -192,8 +194,7 @@ int runInit(const QString& folder, const QString& stationRole)
         return 1;
     }
     try {
-        store::SqlCipherEngine::create(path, store::databasePassword(), store::schemaStatements(),
-                                       config::fillDemoConfiguration);
+        store::engineAt(path)->create(config::fillDemoConfiguration);
     } catch (const store::EngineError& error) {
         std::fprintf(stderr, "Could not create %s: %s\n", qPrintable(path),
                      qPrintable(error.description()));

@@ -3,6 +3,7 @@
 #include "config/ConfigLoader.h"
 #include "config/ExperimentSetup.h"
 #include "config/NumberFormat.h"
+#include "store/Row.h"
 #include "store/Store.h"
 
 #include <QSet>
@@ -129,11 +130,7 @@ void checkLabels(store::Store& store, const QString& version, const ExperimentSe
                  Checker& c)
 {
     const QString table = QStringLiteral("tblLabels");
-    auto rs = store.OpenTable(store::Query(kLabelsAscendingQuery, {version}), true, kStatus);
-    QVariantList captions;
-    for (; !rs->isEOF(); rs->moveNext())
-        captions.append(rs->field(QStringLiteral("LabelName")));
-    rs->close();
+    const QVariantList captions = ReadLabelCaptions(store, version, true, kStatus);
 
     if (c.readable({"numMarks"}) && captions.size() < s.numMarks)
         c.add(table, QStringLiteral("LabelName"),
@@ -158,10 +155,10 @@ void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
 {
     const QString table = QStringLiteral("tblScenarios");
     const qint64 last = qint64(s.MaxNumberOfAScenarioType) + 1;
-    auto rs = store.OpenTable(store::Query(kScenarioQuery, {int(s.ScenarioUsed)}), true, kStatus);
-    int rows = 0;
-    for (; !rs->isEOF(); rs->moveNext(), ++rows) {
-        const QVariant trial = rs->field(QStringLiteral("Trial"));
+    const QList<store::Row> scenario = ReadScenarioRows(store, s.ScenarioUsed, kStatus);
+    const qsizetype rows = scenario.size();
+    for (const store::Row& row : scenario) {
+        const QVariant trial = row.value("Trial");
         const double period = trial.toDouble();
         if (trial.isNull() || period < 0 || period > last || period != std::floor(period))
             c.add(table, QStringLiteral("Trial"),
@@ -170,13 +167,12 @@ void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
                       .arg(trial.isNull() ? QStringLiteral("(empty)") : trial.toString())
                       .arg(last));
         for (const char* rate : {"inFlowRateEnviron", "outFlowRateEnviron"})
-            if (rs->field(QString::fromLatin1(rate)).isNull())
+            if (row.value(rate).isNull())
                 c.add(table, QString::fromLatin1(rate),
                       QStringLiteral("scenario %1, period %2: the rate is empty (Null)")
                           .arg(s.ScenarioUsed)
                           .arg(trial.toString()));
     }
-    rs->close();
     if (rows == 0)
         c.add(table, QStringLiteral("Scenario"),
               QStringLiteral("scenario %1 has no rows").arg(s.ScenarioUsed));
@@ -187,16 +183,13 @@ void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
 ConfigProblems checkVersion(store::Store& store, const QString& version)
 {
     ConfigProblems problems;
-    auto rs = store.OpenTable(store::Query(kSetupQuery, {version}), true, kStatus);
-    if (rs->isEOF()) {
-        rs->close();
+    const std::optional<store::Row> row = ReadSetupRow(store, version, kStatus);
+    if (!row) {
         problems.append({QStringLiteral("tblSetup"), version, QStringLiteral("Version"),
                          QStringLiteral("there is no row for this version")});
         return problems;
     }
-    rs->moveFirst();
-    const ExperimentSetup setup = readSetupRow(*rs, version, problems);
-    rs->close();
+    const ExperimentSetup setup = readSetupRow(*row, version, problems);
 
     Checker checker(version, problems);
     checkSetupRules(setup, checker);

@@ -1,45 +1,59 @@
 #include "config/ConfigLoader.h"
 
 #include "config/NumberFormat.h"
+#include "store/ConfigTables.h"
 #include "store/Store.h"
 
 #include <cmath>
 
 namespace aquilevel::config {
 
-const QString kSetupQuery = QStringLiteral("Select * from tblSetup where version=?");
-const QString kLabelsAscendingQuery =
-    QStringLiteral("Select LabelName from tblLabels where version=? order by LabelNumber");
-const QString kScenarioQuery = QStringLiteral("Select * from tblScenarios where Scenario=?;");
-
 namespace {
 const QString kLoadingSetup = QStringLiteral("Loading configuration setup");
+}
+
+std::optional<store::Row> ReadSetupRow(store::Store& store, const QString& version, const QString& status)
+{
+    std::optional<store::Row> row;
+    store.read([&](store::Connection& c) { row = store::SetupTable::row(c, version); }, QStringLiteral("tblSetup"),
+               status);
+    return row;
+}
+
+QVariantList ReadLabelCaptions(store::Store& store, const QString& version, bool rising, const QString& status)
+{
+    QVariantList captions;
+    store.read([&](store::Connection& c) { captions = store::LabelTable::captions(c, version, rising); },
+               QStringLiteral("tblLabels"), status);
+    return captions;
+}
+
+QList<store::Row> ReadScenarioRows(store::Store& store, int scenario, const QString& status)
+{
+    QList<store::Row> rows;
+    store.read([&](store::Connection& c) { rows = store::ScenarioTable::rows(c, scenario); },
+               QStringLiteral("tblScenarios"), status);
+    return rows;
 }
 
 QStringList LoadVersions(store::Store& store)
 {
     QStringList versions;
-    auto rs = store.OpenTable("select Version from tblSetup order by version", true,
-                              QStringLiteral("Loading versions"));
-    for (; !rs->isEOF(); rs->moveNext())
-        versions.append(rs->field(QStringLiteral("Version")).toString());
-    rs->close();
+    store.read([&](store::Connection& c) { versions = store::SetupTable::versions(c); }, QStringLiteral("tblSetup"),
+               QStringLiteral("Loading versions"));
     return versions;
 }
 
 ExperimentSetup LoadSetup(store::Store& store, const QString& version)
 {
-    auto rs = store.OpenTable(store::Query(kSetupQuery, {version}), true, kLoadingSetup);
+    const std::optional<store::Row> row = ReadSetupRow(store, version, kLoadingSetup);
     ConfigProblems problems;
     ExperimentSetup setup;
-    if (rs->isEOF()) {
+    if (!row)
         problems.append({QStringLiteral("tblSetup"), version, QStringLiteral("Version"),
                          QStringLiteral("there is no row for this version")});
-    } else {
-        rs->moveFirst();
-        setup = readSetupRow(*rs, version, problems);
-    }
-    rs->close();
+    else
+        setup = readSetupRow(*row, version, problems);
     if (!problems.isEmpty())
         throw ConfigError(problems);
     return setup;
@@ -50,28 +64,17 @@ QStringList LoadScaleLabels(store::Store& store, const QString& version, int num
     QStringList labels;
     for (int i = 0; i <= numMarks; ++i)
         labels.append(QString());
-    auto rs = store.OpenTable(store::Query(kLabelsAscendingQuery, {version}), true, kLoadingSetup);
+    const QVariantList captions = ReadLabelCaptions(store, version, true, kLoadingSetup);
     // Surplus labels are ignored; missing ones stay empty (the check reports them).
-    for (int i = 0; i < numMarks && !rs->isEOF(); ++i, rs->moveNext())
-        labels[i] = rs->field(QStringLiteral("LabelName")).toString();
-    rs->close();
+    for (int i = 0; i < numMarks && i < captions.size(); ++i)
+        labels[i] = captions.at(i).toString();
     return labels;
 }
 
 double LoadTopLabel(store::Store& store, const QString& version, double current)
 {
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("Select LabelName from tblLabels where version=? order by "
-                                    "LabelNumber Desc"),
-                     {version}),
-        true, kLoadingSetup);
-    double top = current;
-    if (!rs->isEOF()) {
-        rs->moveFirst();
-        top = leadingNumber(rs->field(QStringLiteral("LabelName")).toString());
-    }
-    rs->close();
-    return top;
+    const QVariantList captions = ReadLabelCaptions(store, version, false, kLoadingSetup);
+    return captions.isEmpty() ? current : leadingNumber(captions.first().toString());
 }
 
 void LoadScenario(store::Store& store, const ExperimentSetup& setup, QVector<double>& envInFlow,
@@ -80,11 +83,9 @@ void LoadScenario(store::Store& store, const ExperimentSetup& setup, QVector<dou
     const int last = setup.MaxNumberOfAScenarioType + 1;
     envInFlow = QVector<double>(qMax(last + 1, 0), 0.0);
     envOutFlow = QVector<double>(qMax(last + 1, 0), 0.0);
-    auto rs = store.OpenTable(store::Query(kScenarioQuery, {int(setup.ScenarioUsed)}), true,
-                              kLoadingSetup);
     ConfigProblems problems;
-    for (; !rs->isEOF(); rs->moveNext()) {
-        const QVariant trial = rs->field(QStringLiteral("Trial"));
+    for (const store::Row& row : ReadScenarioRows(store, setup.ScenarioUsed, kLoadingSetup)) {
+        const QVariant trial = row.value("Trial");
         const double period = trial.toDouble();
         if (trial.isNull() || period < 0 || period > last || period != std::floor(period)) {
             problems.append({QStringLiteral("tblScenarios"), setup.Version, QStringLiteral("Trial"),
@@ -94,10 +95,9 @@ void LoadScenario(store::Store& store, const ExperimentSetup& setup, QVector<dou
                                  .arg(last)});
             continue;
         }
-        envInFlow[int(period)] = rs->field(QStringLiteral("inFlowRateEnviron")).toDouble();
-        envOutFlow[int(period)] = rs->field(QStringLiteral("outFlowRateEnviron")).toDouble();
+        envInFlow[int(period)] = row.value("inFlowRateEnviron").toDouble();
+        envOutFlow[int(period)] = row.value("outFlowRateEnviron").toDouble();
     }
-    rs->close();
     if (!problems.isEmpty())
         throw ConfigError(problems);
 }

@@ -5,7 +5,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
 namespace aquilevel::store {
+class Row;
 class Store;
 }
 
@@ -31,9 +34,10 @@ double LoadTopLabel(store::Store& store, const QString& version, double current)
 void LoadScenario(store::Store& store, const ExperimentSetup& setup, QVector<double>& envInFlow,
                   QVector<double>& envOutFlow);
 
-// The SELECT texts, shared with the configuration check.
-extern const QString kSetupQuery;
-extern const QString kLabelsAscendingQuery;
-extern const QString kScenarioQuery;
+// The reads the loaders share with the configuration check, each under the retry
+// policy with the status given.
+std::optional<store::Row> ReadSetupRow(store::Store& store, const QString& version, const QString& status);
+QVariantList ReadLabelCaptions(store::Store& store, const QString& version, bool rising, const QString& status);
+QList<store::Row> ReadScenarioRows(store::Store& store, int scenario, const QString& status);
 
 } // namespace aquilevel::config

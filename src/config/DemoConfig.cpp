@@ -1,6 +1,7 @@
 #include "config/DemoConfig.h"
 
 #include "store/Engine.h"
+#include "store/TableRows.h"
 
 #include <cmath>
 
@@ -16,7 +17,7 @@ struct DemoVersion {
     int scenario;
 };
 
-store::FieldValues setupRow(const DemoVersion& v)
+QList<QPair<QString, QVariant>> setupRow(const DemoVersion& v)
 {
     return {
         {QStringLiteral("Version"), QString::fromLatin1(v.name)},
@@ -57,6 +58,18 @@ store::FieldValues setupRow(const DemoVersion& v)
     };
 }
 
+// Appends one row given as column and value pairs.
+void add(store::Connection& c, const char* table, const QList<QPair<QString, QVariant>>& fields)
+{
+    QStringList columns;
+    QVariantList values;
+    for (const auto& [column, value] : fields) {
+        columns.append(column);
+        values.append(value);
+    }
+    store::appendRow(c, *store::findTable(QString::fromLatin1(table)), columns, values);
+}
+
 } // namespace
 
 void fillDemoConfiguration(store::Connection& connection)
@@ -68,10 +81,9 @@ void fillDemoConfiguration(store::Connection& connection)
         {"Demo time-gap bonus", true, false, true, 2},
     };
     for (const DemoVersion& v : versions) {
-        connection.insert(QStringLiteral("tblSetup"), setupRow(v));
+        add(connection, "tblSetup", setupRow(v));
         for (int mark = 1; mark <= 10; ++mark)
-            connection.insert(QStringLiteral("tblLabels"),
-                              {{QStringLiteral("version"), QString::fromLatin1(v.name)},
+            add(connection, "tblLabels", {{QStringLiteral("version"), QString::fromLatin1(v.name)},
                                {QStringLiteral("LabelNumber"), mark},
                                {QStringLiteral("LabelName"), QString::number(mark * 10)}});
     }
@@ -79,19 +91,16 @@ void fillDemoConfiguration(store::Connection& connection)
     // lasting rise of the outflow halfway through.
     for (int period = 0; period <= 21; ++period) {
         const double wave = 3.0 + 2.0 * std::sin(period * 0.6);
-        connection.insert(QStringLiteral("tblScenarios"),
-                          {{QStringLiteral("Scenario"), 1},
+        add(connection, "tblScenarios", {{QStringLiteral("Scenario"), 1},
                            {QStringLiteral("Trial"), period},
                            {QStringLiteral("inFlowRateEnviron"), std::round(wave * 10) / 10},
                            {QStringLiteral("outFlowRateEnviron"), 3.0}});
-        connection.insert(QStringLiteral("tblScenarios"),
-                          {{QStringLiteral("Scenario"), 2},
+        add(connection, "tblScenarios", {{QStringLiteral("Scenario"), 2},
                            {QStringLiteral("Trial"), period},
                            {QStringLiteral("inFlowRateEnviron"), 2.0},
                            {QStringLiteral("outFlowRateEnviron"), period < 10 ? 2.0 : 4.5}});
     }
-    connection.insert(QStringLiteral("tblPasswords"),
-                      {{QStringLiteral("username"), kDemoUser},
+    add(connection, "tblPasswords", {{QStringLiteral("username"), kDemoUser},
                        {QStringLiteral("password"), kDemoPassword}});
 }
 

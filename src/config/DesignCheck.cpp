@@ -3,6 +3,7 @@
 #include "config/ConfigLoader.h"
 #include "config/ExperimentSetup.h"
 #include "config/NumberFormat.h"
+#include "store/Row.h"
 #include "store/Store.h"
 
 #include <QSet>
@@ -36,12 +37,11 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
     };
     ExperimentSetup s;
     {
-        auto rs = store.OpenTable(store::Query(kSetupQuery, {version}), true, kStatus);
-        if (rs->isEOF())
+        const std::optional<store::Row> row = ReadSetupRow(store, version, kStatus);
+        if (!row)
             return problems;
         ConfigProblems unread;
-        s = readSetupRow(*rs, version, unread);
-        rs->close();
+        s = readSetupRow(*row, version, unread);
         if (!unread.isEmpty())
             return problems;
     }
@@ -74,9 +74,8 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
     // the last one.
     QList<double> marks;
     {
-        auto rs = store.OpenTable(store::Query(kLabelsAscendingQuery, {version}), true, kStatus);
-        for (; !rs->isEOF(); rs->moveNext()) {
-            const QString caption = rs->field(QStringLiteral("LabelName")).toString();
+        for (const QVariant& stored : ReadLabelCaptions(store, version, true, kStatus)) {
+            const QString caption = stored.toString();
             if (!beginsWithNumber(caption)) {
                 add("tblLabels", "LabelName",
                     QStringLiteral("the label \"%1\" is no number; the scale reads its labels as amounts").arg(caption));
@@ -113,12 +112,11 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
     QSet<qint64> periods;
     int oddRates = 0;
     {
-        auto rs = store.OpenTable(store::Query(kScenarioQuery, {int(s.ScenarioUsed)}), true, kStatus);
-        for (; !rs->isEOF(); rs->moveNext()) {
-            const qint64 period = rs->field(QStringLiteral("Trial")).toLongLong();
+        for (const store::Row& row : ReadScenarioRows(store, s.ScenarioUsed, kStatus)) {
+            const qint64 period = row.value("Trial").toLongLong();
             periods.insert(period);
             for (const char* rate : {"inFlowRateEnviron", "outFlowRateEnviron"}) {
-                const double value = rs->field(QString::fromLatin1(rate)).toDouble();
+                const double value = row.value(rate).toDouble();
                 const QString what = QStringLiteral("scenario %1, period %2: the rate").arg(s.ScenarioUsed).arg(period);
                 const bool odd = !std::isfinite(value) || std::fabs(value) > kLargest || value < 0;
                 // A scenario typed with the wrong sign throughout is named a few times, not once a period.

@@ -2,7 +2,7 @@
 
 #include "config/NumberFormat.h"
 #include "store/EngineError.h"
-#include "store/RecordSet.h"
+#include "store/Row.h"
 
 #include <cmath>
 #include <limits>
@@ -17,7 +17,7 @@ const QString kSetupTable = QStringLiteral("tblSetup");
 // Reads fields of one tblSetup row, noting every field that cannot be read.
 class FieldReader {
 public:
-    FieldReader(store::RecordSet& row, const QString& version, ConfigProblems& problems)
+    FieldReader(const store::Row& row, const QString& version, ConfigProblems& problems)
         : m_row(row), m_version(version), m_problems(problems) {}
 
     void text(const char* name, QString& out, bool nullAllowed = false)
@@ -64,7 +64,7 @@ private:
     {
         QVariant v;
         try {
-            v = m_row.field(QString::fromLatin1(name));
+            v = m_row.value(QString::fromLatin1(name));
         } catch (const store::StoreError&) {
             problem(name, QStringLiteral("the field is missing from the table"));
             return std::nullopt;
@@ -95,7 +95,7 @@ private:
         m_problems.append({kSetupTable, m_version, QString::fromLatin1(name), message});
     }
 
-    store::RecordSet& m_row;
+    const store::Row& m_row;
     QString m_version;
     ConfigProblems& m_problems;
 };
@@ -118,7 +118,7 @@ bool isYes(const QVariant& value)
     }
 }
 
-ExperimentSetup readSetupRow(store::RecordSet& row, const QString& version,
+ExperimentSetup readSetupRow(const store::Row& row, const QString& version,
                              ConfigProblems& problems)
 {
     ExperimentSetup s;

@@ -5,7 +5,7 @@
 #include <QString>
 
 namespace aquilevel::store {
-class RecordSet;
+class Row;
 }
 
 namespace aquilevel::config {
@@ -51,10 +51,10 @@ struct ExperimentSetup {
     qint32 EnvMv = 0;
 };
 
-// Reads the current row of a tblSetup record set field by field. Every field must be
+// Reads a tblSetup row field by field. Every field must be
 // there and hold a value (YUnits may be Null: it reads as empty); each field that cannot
 // be read is added to problems and left at its default.
-ExperimentSetup readSetupRow(store::RecordSet& row, const QString& version,
+ExperimentSetup readSetupRow(const store::Row& row, const QString& version,
                              ConfigProblems& problems);
 
 // A yes/no value counts as yes only when it is exactly 1.

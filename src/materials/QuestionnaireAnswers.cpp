@@ -1,6 +1,6 @@
 #include "materials/QuestionnaireAnswers.h"
 
-#include "store/Query.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 
 namespace aquilevel {
@@ -10,26 +10,17 @@ const QString kRecordingQuestionnaire = QStringLiteral("Recording Questionnaire"
 void AddQuestionnaireAnswer(store::Store& store, const QString& subject, const QString& version,
                             qint16 number, const QString& answer)
 {
-    auto rs = store.OpenTable("datQuestionnaire", false, kRecordingQuestionnaire);
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), subject);
-    rs->setField(QStringLiteral("Version"), version);
-    rs->setField(QStringLiteral("QuestionNumber"), number);
-    rs->setField(QStringLiteral("QuestionAnswer"), answer);
-    rs->update();
-    rs->close();
+    const store::AnswerRow row{subject, version, number, answer};
+    store.write([row](store::Connection& c) { store::QuestionnaireTable::append(c, row); },
+                QStringLiteral("datQuestionnaire"), kRecordingQuestionnaire);
 }
 
 bool QuestionnaireAnswered(store::Store& store, const QString& subject, const QString& version)
 {
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select count(distinct QuestionNumber) from datQuestionnaire "
-                                    "where Subject = ? and Version = ? and QuestionNumber in (1, 2, 3)"),
-                     {subject, version}),
-        true, QStringLiteral("Check New User"));
-    const bool answered = !rs->isEOF() && rs->field(rs->fieldNames().value(0)).toInt() == 3;
-    rs->close();
-    return answered;
+    int answered = 0;
+    store.read([&](store::Connection& c) { answered = store::QuestionnaireTable::answered(c, subject, version, 3); },
+               QStringLiteral("datQuestionnaire"), QStringLiteral("Check New User"));
+    return answered == 3;
 }
 
 } // namespace aquilevel

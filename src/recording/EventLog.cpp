@@ -1,8 +1,8 @@
 #include "recording/Recorder.h"
 
-#include "recording/RowFlags.h"
 #include "session/Clock.h"
 #include "session/SessionState.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 
 #include <limits>
@@ -25,48 +25,51 @@ void StoreRecorder::RecordEvent(const QString& eventType)
     const QDateTime now = m_clock.now();
     const int t = s.Trial;
     // Outside the task (the instructions) the flows and amounts are written as zeros.
-    const auto inTask = [&](double value) { return s.InTask ? QVariant(value) : QVariant(0); };
+    const auto inTask = [&](double value) { return s.InTask ? value : 0.0; };
 
-    auto rs = m_store.OpenTable("datExperimentTrials", false, QStringLiteral("Recording data"));
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), s.Subject);
-    rs->setField(QStringLiteral("Version"), s.Version);
-    rs->setField(QStringLiteral("eventType"), eventType);
-    rs->setField(QStringLiteral("EventID"), s.EventID);
-    rs->setField(QStringLiteral("Trial"), t);
-    rs->setField(QStringLiteral("Date"), now.date());
-    rs->setField(QStringLiteral("Time"), now.time().toString(QStringLiteral("HH:mm:ss")));
-    rs->setField(QStringLiteral("CurrentCost"), tank.CurrentCost);
-    rs->setField(QStringLiteral("TotCost"), tank.TotCost);
-    rs->setField(QStringLiteral("UserInFlow"), inTask(tank.UserInFlow.value(t)));
-    rs->setField(QStringLiteral("UserOutFlow"), inTask(tank.UserOutFlow.value(t)));
-    rs->setField(QStringLiteral("EnvInFlow"), s.EnvInFlow.value(t));
-    rs->setField(QStringLiteral("EnvOutFlow"), s.EnvOutFlow.value(t));
-    rs->setField(QStringLiteral("BackOrder"), tank.BackOrder.value(t));
-    rs->setField(QStringLiteral("ForwardDischarge"), tank.ForwardDischarge.value(t));
-    rs->setField(QStringLiteral("TotalBackOrder"), tank.TotalBackOrder);
-    rs->setField(QStringLiteral("TotalForwardDischarge"), tank.TotalForwardDischarge);
-    rs->setField(QStringLiteral("AmountInTank"), inTask(tank.AmountInTank / tank.UnitScale));
-    rs->setField(QStringLiteral("GoalAmount"), inTask(tank.GoalAmount / tank.UnitScale));
-    rs->setField(QStringLiteral("SimulationTime"), setup.simTimeForTP);
-    rs->setField(QStringLiteral("BaseMoney"), setup.BaseMoney);
-    rs->setField(QStringLiteral("UserInflowTP"), setup.inFlowTPAfter);
-    rs->setField(QStringLiteral("UserOutflowTP"), setup.outFlowTPAfter);
-    rs->setField(QStringLiteral("AfterEveryNTrials"), setup.AfterEveryNTrials);
-    setFlowFlags(*rs, tank, setup);
-    rs->setField(QStringLiteral("BonusAmount"), setup.BonusAmount);
-    rs->setField(QStringLiteral("CurrentBonus"), tank.CurrentBonus);
-    rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
-    rs->setField(QStringLiteral("LowerBoundFromGoal"), setup.LowerBoundFromGoal);
-    rs->setField(QStringLiteral("UpperBoundFromGoal"), setup.UpperBoundFromGoal);
-    rs->setField(QStringLiteral("ExperimentTimeForInstructions"), setup.ExperimentTimeForInstructions);
-    rs->setField(QStringLiteral("MaxNumberOfAScenarioType"), setup.MaxNumberOfAScenarioType);
-    setFlag(*rs, "IsTimeDriven", setup.IsTimeDriven);
-    setFlag(*rs, "IsBonusOnTimeGap", setup.IsBonusOnTimeGap);
-    rs->setField(QStringLiteral("TimeBetweenEnvTries"), setup.TimeBetweenEnvTries);
-    rs->setField(QStringLiteral("deltaTmeBetweenEnvUsr"), setup.deltaTmeBetweenEnvUsr);
-    rs->update();
-    rs->close();
+    store::EventRow row;
+    row.Subject = s.Subject;
+    row.Version = s.Version;
+    row.eventType = eventType;
+    row.EventID = s.EventID;
+    row.Trial = t;
+    row.Date = now.date();
+    row.Time = now.time().toString(QStringLiteral("HH:mm:ss"));
+    row.CurrentCost = tank.CurrentCost;
+    row.TotCost = tank.TotCost;
+    row.UserInFlow = inTask(tank.UserInFlow.value(t));
+    row.UserOutFlow = inTask(tank.UserOutFlow.value(t));
+    row.EnvInFlow = s.EnvInFlow.value(t);
+    row.EnvOutFlow = s.EnvOutFlow.value(t);
+    row.BackOrder = tank.BackOrder.value(t);
+    row.ForwardDischarge = tank.ForwardDischarge.value(t);
+    row.TotalBackOrder = tank.TotalBackOrder;
+    row.TotalForwardDischarge = tank.TotalForwardDischarge;
+    row.AmountInTank = inTask(tank.AmountInTank / tank.UnitScale);
+    row.GoalAmount = inTask(tank.GoalAmount / tank.UnitScale);
+    row.SimulationTime = setup.simTimeForTP;
+    row.BaseMoney = setup.BaseMoney;
+    row.UserInflowTP = setup.inFlowTPAfter;
+    row.UserOutflowTP = setup.outFlowTPAfter;
+    row.AfterEveryNTrials = setup.AfterEveryNTrials;
+    row.IsUserInFlow = tank.IsUserInFlow;
+    row.IsUserOutFlow = tank.IsUserOutFlow;
+    row.IsEnvInFlow = tank.IsEnvInFlow;
+    row.IsEnvOutFlow = tank.IsEnvOutFlow;
+    row.graphicalMode = setup.graphicalMode;
+    row.BonusAmount = setup.BonusAmount;
+    row.CurrentBonus = tank.CurrentBonus;
+    row.TotBonus = tank.TotBonus;
+    row.LowerBoundFromGoal = setup.LowerBoundFromGoal;
+    row.UpperBoundFromGoal = setup.UpperBoundFromGoal;
+    row.ExperimentTimeForInstructions = setup.ExperimentTimeForInstructions;
+    row.MaxNumberOfAScenarioType = setup.MaxNumberOfAScenarioType;
+    row.IsTimeDriven = setup.IsTimeDriven;
+    row.IsBonusOnTimeGap = setup.IsBonusOnTimeGap;
+    row.TimeBetweenEnvTries = setup.TimeBetweenEnvTries;
+    row.deltaTmeBetweenEnvUsr = setup.deltaTmeBetweenEnvUsr;
+    m_store.write([row](store::Connection& c) { store::EventTable::append(c, row); },
+                  QStringLiteral("datExperimentTrials"), QStringLiteral("Recording data"));
 }
 
 } // namespace aquilevel::recording

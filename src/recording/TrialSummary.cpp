@@ -1,9 +1,8 @@
 #include "recording/Recorder.h"
 
-#include "recording/RowFlags.h"
 #include "session/Clock.h"
 #include "session/SessionState.h"
-#include "store/Query.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 
 namespace aquilevel::recording {
@@ -22,34 +21,35 @@ void StoreRecorder::AddTrialSummary(bool inflowBoxEmpty, bool outflowBoxEmpty)
     const int t = s.Trial;
     // The caller runs before Trial advances: the row numbers the period being opened.
     const qint32 opened = nextCount(t, "Trial");
+
+    store::PeriodOpened row;
+    row.Subject = s.Subject;
+    row.Version = s.Version;
+    row.Trial = opened;
+    row.Date = m_clock.now().date();
+    row.startTime = tank.PeriodStartTime;
+    row.endTime = tank.PeriodEndTime;
     // Provisional flows: the period's own orders are still in the entry boxes, so the
     // row gets the orders stored for the current Trial, or 0 for an empty box.
-    const QVariant userIn = inflowBoxEmpty ? QVariant(0) : QVariant(tank.UserInFlow.value(t));
-    const QVariant userOut = outflowBoxEmpty ? QVariant(0) : QVariant(tank.UserOutFlow.value(t));
-
-    auto rs = m_store.OpenTable("datTrialSummary", false, QStringLiteral("Recording data"));
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), s.Subject);
-    rs->setField(QStringLiteral("Version"), s.Version);
-    rs->setField(QStringLiteral("Trial"), opened);
-    rs->setField(QStringLiteral("Date"), m_clock.now().date());
-    rs->setField(QStringLiteral("startTime"), tank.PeriodStartTime);
-    rs->setField(QStringLiteral("endTime"), tank.PeriodEndTime);
-    rs->setField(QStringLiteral("UserInFlow"), userIn);
-    rs->setField(QStringLiteral("UserOutFlow"), userOut);
-    rs->setField(QStringLiteral("EnvInFlow"), s.EnvInFlow.value(opened));
-    rs->setField(QStringLiteral("EnvOutFlow"), s.EnvOutFlow.value(opened));
-    rs->setField(QStringLiteral("GoalAmount"), tank.GoalAmount / tank.UnitScale);
-    rs->setField(QStringLiteral("SimulationTime"), setup.simTimeForTP);
-    rs->setField(QStringLiteral("BaseMoney"), setup.BaseMoney);
-    rs->setField(QStringLiteral("UserInflowTP"), setup.inFlowTPAfter);
-    rs->setField(QStringLiteral("UserOutflowTP"), setup.outFlowTPAfter);
-    setFlowFlags(*rs, tank, setup);
-    rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
-    rs->setField(QStringLiteral("LowerBoundFromGoal"), setup.LowerBoundFromGoal);
-    rs->setField(QStringLiteral("UpperBoundFromGoal"), setup.UpperBoundFromGoal);
-    rs->update();
-    rs->close();
+    row.UserInFlow = inflowBoxEmpty ? 0.0 : tank.UserInFlow.value(t);
+    row.UserOutFlow = outflowBoxEmpty ? 0.0 : tank.UserOutFlow.value(t);
+    row.EnvInFlow = s.EnvInFlow.value(opened);
+    row.EnvOutFlow = s.EnvOutFlow.value(opened);
+    row.GoalAmount = tank.GoalAmount / tank.UnitScale;
+    row.SimulationTime = setup.simTimeForTP;
+    row.BaseMoney = setup.BaseMoney;
+    row.UserInflowTP = setup.inFlowTPAfter;
+    row.UserOutflowTP = setup.outFlowTPAfter;
+    row.IsUserInFlow = tank.IsUserInFlow;
+    row.IsUserOutFlow = tank.IsUserOutFlow;
+    row.IsEnvInFlow = tank.IsEnvInFlow;
+    row.IsEnvOutFlow = tank.IsEnvOutFlow;
+    row.graphicalMode = setup.graphicalMode;
+    row.TotBonus = tank.TotBonus;
+    row.LowerBoundFromGoal = setup.LowerBoundFromGoal;
+    row.UpperBoundFromGoal = setup.UpperBoundFromGoal;
+    m_store.write([row](store::Connection& c) { store::TrialSummaryTable::append(c, row); },
+                  QStringLiteral("datTrialSummary"), QStringLiteral("Recording data"));
 
     // The times frame one period only: a creation without new times records midnight.
     tank.PeriodStartTime = kMidnight;
@@ -62,37 +62,29 @@ void StoreRecorder::UpdateTrialSummary()
     const TankState& tank = s.tank;
     const int t = s.Trial;
 
-    auto rs = m_store.OpenTable(
-        store::Query(QStringLiteral("select * from datTrialSummary where Version=? and Subject=? "
-                                    "and Trial=?"),
-                     {s.Version, s.Subject, t}),
-        false, QStringLiteral("Recording Amount"));
-    if (rs->isEOF()) {
-        // Rows are created when a period is opened. In time-driven play a Submit before
-        // the clock's first tick acts on period 0, which is never opened, and its user
-        // animation ends by completing that period. There is nothing to complete: the
-        // event log holds the period's values, and the participant must not be stopped
-        // by a message about it.
-        rs->close();
-        return;
-    }
-    rs->edit();
-    rs->setField(QStringLiteral("AmountInTank"), tank.AmountInTank / tank.UnitScale);
-    rs->setField(QStringLiteral("CurrentBonus"), tank.CurrentBonus);
-    rs->setField(QStringLiteral("TotBonus"), tank.TotBonus);
-    rs->setField(QStringLiteral("CurrentCost"), tank.CurrentCost);
-    rs->setField(QStringLiteral("TotCost"), tank.TotCost);
+    store::PeriodCompleted done;
+    done.AmountInTank = tank.AmountInTank / tank.UnitScale;
+    done.CurrentBonus = tank.CurrentBonus;
+    done.TotBonus = tank.TotBonus;
+    done.CurrentCost = tank.CurrentCost;
+    done.TotCost = tank.TotCost;
     // In participant-paced play the flows written at creation stay.
-    if (s.setup.IsTimeDriven) {
-        rs->setField(QStringLiteral("UserInFlow"), tank.UserInFlow.value(t));
-        rs->setField(QStringLiteral("UserOutFlow"), tank.UserOutFlow.value(t));
-    }
-    rs->setField(QStringLiteral("BackOrder"), tank.BackOrder.value(t));
-    rs->setField(QStringLiteral("ForwardDischarge"), tank.ForwardDischarge.value(t));
-    rs->setField(QStringLiteral("TotalBackOrder"), tank.TotalBackOrder);
-    rs->setField(QStringLiteral("TotalForwardDischarge"), tank.TotalForwardDischarge);
-    rs->update();
-    rs->close();
+    done.withUserFlows = s.setup.IsTimeDriven;
+    done.UserInFlow = tank.UserInFlow.value(t);
+    done.UserOutFlow = tank.UserOutFlow.value(t);
+    done.BackOrder = tank.BackOrder.value(t);
+    done.ForwardDischarge = tank.ForwardDischarge.value(t);
+    done.TotalBackOrder = tank.TotalBackOrder;
+    done.TotalForwardDischarge = tank.TotalForwardDischarge;
+    // Rows are created when a period is opened. In time-driven play a Submit before the
+    // clock's first tick acts on period 0, which is never opened, and its user animation
+    // ends by completing that period. There is nothing to complete then: the event log
+    // holds the period's values, and the participant must not be stopped by a message.
+    m_store.write(
+        [subject = s.Subject, version = s.Version, t, done](store::Connection& c) {
+            store::TrialSummaryTable::complete(c, subject, version, t, done);
+        },
+        QStringLiteral("datTrialSummary"), QStringLiteral("Recording Amount"));
 }
 
 void StoreRecorder::AddSubmitTime(qint32 trial)
@@ -100,49 +92,26 @@ void StoreRecorder::AddSubmitTime(qint32 trial)
     const SessionState& s = m_state;
     const TankState& tank = s.tank;
     // Both times are taken by the Submit handler just before this call.
-    const QTime pressed = s.setup.IsTimeDriven ? tank.SubmitTime : tank.PeriodEndTime;
-
-    auto rs = m_store.OpenTable("datUserTimesSummary", false, QStringLiteral("Recording data"));
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), s.Subject);
-    rs->setField(QStringLiteral("Version"), s.Version);
-    rs->setField(QStringLiteral("Trial"), trial);
-    rs->setField(QStringLiteral("Date"), m_clock.now().date());
-    rs->setField(QStringLiteral("SubmitClickTime"), pressed);
-    rs->update();
-    rs->close();
+    const store::SubmitTimeRow row{s.Subject, s.Version, trial, m_clock.now().date(),
+                                   s.setup.IsTimeDriven ? tank.SubmitTime : tank.PeriodEndTime};
+    m_store.write([row](store::Connection& c) { store::SubmitTimeTable::append(c, row); },
+                  QStringLiteral("datUserTimesSummary"), QStringLiteral("Recording data"));
 }
-
-namespace {
-
-// The first column of the first row of one of the participant's queries (its two
-// placeholders take the name and the version); invalid when there is none.
-QVariant participantValue(store::Store& store, const QString& sql, const QString& subject,
-                          const QString& version)
-{
-    auto rs = store.OpenTable(store::Query(sql, {subject, version}), true, QStringLiteral("Getting last trial"));
-    const QVariant value = rs->isEOF() ? QVariant() : rs->field(rs->fieldNames().value(0));
-    rs->close();
-    return value;
-}
-
-} // namespace
 
 qint32 LastOpenedPeriod(store::Store& store, const QString& subject, const QString& version)
 {
-    return participantValue(store, QStringLiteral("select max(Trial) from datTrialSummary where Subject = ? and Version = ?"),
-                            subject, version)
-        .toInt();
+    qint32 period = 0;
+    store.read([&](store::Connection& c) { period = store::TrialSummaryTable::lastOpened(c, subject, version); },
+               QStringLiteral("datTrialSummary"), QStringLiteral("Getting last trial"));
+    return period;
 }
 
 QTime LastPressTime(store::Store& store, const QString& subject, const QString& version)
 {
-    const QTime stored = participantValue(store,
-                                          QStringLiteral("select SubmitClickTime from datUserTimesSummary where "
-                                                         "Subject = ? and Version = ? order by rowid desc limit 1"),
-                                          subject, version)
-                             .toTime();
-    return stored.isValid() ? stored : QTime(0, 0);
+    QTime pressed;
+    store.read([&](store::Connection& c) { pressed = store::SubmitTimeTable::lastPress(c, subject, version); },
+               QStringLiteral("datUserTimesSummary"), QStringLiteral("Getting last trial"));
+    return pressed.isValid() ? pressed : QTime(0, 0);
 }
 
 } // namespace aquilevel::recording

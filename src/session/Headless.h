@@ -68,6 +68,11 @@ public:
     }
     void release() override {}
     void discard() override {}
+    void create(const std::function<void(store::Connection&)>&) override
+    {
+        throw std::logic_error("this session has no database to create");
+    }
+    bool holdsTables() override { return false; }
 };
 
 // Never waits and lets no window events through.

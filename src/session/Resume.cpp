@@ -4,7 +4,7 @@
 #include "config/NumberFormat.h"
 #include "session/Session.h"
 #include "store/EngineError.h"
-#include "store/Query.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 
 #include <cmath>
@@ -19,21 +19,19 @@ namespace {
 
 const QString kGettingLastTrial = QStringLiteral("Getting last trial");
 
-// The table name comes from the program, never from a person; it is pasted into the SQL
-// text, so anything but a plain identifier is a fault in the caller.
-QString checkedTable(const QString& table)
+// The saved state lives in the event log; another table is a fault in the caller.
+void checkedTable(const QString& table)
 {
-    if (!store::Query(table).isTableName())
+    if (table != kEventLogTable)
         throw std::invalid_argument(
-            QStringLiteral("\"%1\" is not the name of a table").arg(table).toStdString());
-    return table;
+            QStringLiteral("\"%1\" is not the event log").arg(table).toStdString());
 }
 
 // Reads the fields of the current row of a record set, turning every field that cannot
 // be read into a ResumeError that names the participant, the version and the field.
 class RowReader {
 public:
-    RowReader(store::RecordSet& rows, const SessionState& state, const QString& table,
+    RowReader(const store::Row& rows, const SessionState& state, const QString& table,
               QString where = {})
         : m_rows(rows), m_state(state), m_table(table), m_where(std::move(where)) {}
 
@@ -74,7 +72,7 @@ private:
     QVariant value(const char* name)
     {
         try {
-            return m_rows.field(QString::fromLatin1(name));
+            return m_rows.value(name);
         } catch (const store::StoreError&) {
             fail(name, QStringLiteral("is missing from the table"));
         }
@@ -87,7 +85,7 @@ private:
                           m_where.isEmpty() ? problem : m_where + QLatin1Char(' ') + problem);
     }
 
-    store::RecordSet& m_rows;
+    const store::Row& m_rows;
     const SessionState& m_state;
     QString m_table;
     QString m_where;
@@ -171,21 +169,15 @@ double latestOrder(Session& session, const QString& table, qint32 trial, const c
 {
     if (table.isEmpty())
         return 0;
+    checkedTable(table);
     const SessionState& s = session.state;
-    const QString sql = QStringLiteral("SELECT \"%1\" FROM \"%2\" WHERE Subject = ? AND Version = ? "
-                                       "AND Trial = ? ORDER BY EventID DESC, rowid DESC LIMIT 1")
-                            .arg(QString::fromLatin1(column), checkedTable(table));
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version, trial}), true,
-                              kGettingLastTrial);
-    double order = 0;
-    if (!rs->isEOF()) {
-        rs->moveFirst();
-        RowReader r(*rs, s, table, QStringLiteral("of period %1").arg(trial));
-        order = r.real(column);
-    }
-    rs->close();
-    return order;
+    std::optional<store::Row> row;
+    session.store().read([&](store::Connection& c) { row = store::EventTable::newestOfPeriod(c, s.Subject, s.Version, trial); },
+                         table, kGettingLastTrial);
+    if (!row)
+        return 0;
+    RowReader r(*row, s, table, QStringLiteral("of period %1").arg(trial));
+    return r.real(column);
 }
 
 } // namespace
@@ -203,36 +195,28 @@ ResumeError::ResumeError(const QString& participant, const QString& version, con
 QList<LoggedEvent> LoggedEvents(Session& session)
 {
     const SessionState& s = session.state;
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(
-        store::Query(QStringLiteral("select Trial, eventType, UserInFlow, UserOutFlow, Time from "
-                                    "%1 where Subject = ? and Version = ? "
-                                    "order by EventID, rowid")
-                         .arg(kEventLogTable),
-                     {s.Subject, s.Version}),
-        true, QStringLiteral("Getting last trial"));
     QList<LoggedEvent> events;
-    for (; !rs->isEOF(); rs->moveNext()) {
-        events.append({rs->field(QStringLiteral("Trial")).toInt(),
-                       rs->field(QStringLiteral("eventType")).toString(),
-                       rs->field(QStringLiteral("UserInFlow")).toDouble(),
-                       rs->field(QStringLiteral("UserOutFlow")).toDouble(),
-                       QTime::fromString(rs->field(QStringLiteral("Time")).toString(),
-                                         QStringLiteral("HH:mm:ss"))});
-    }
-    rs->close();
+    const QStringList columns = {QStringLiteral("Trial"), QStringLiteral("eventType"), QStringLiteral("UserInFlow"),
+                                 QStringLiteral("UserOutFlow"), QStringLiteral("Time")};
+    session.store().read(
+        [&](store::Connection& c) {
+            events.clear();
+            store::EventTable::forEach(c, columns, s.Version, s.Subject, QString(), [&](const store::Row& row) {
+                events.append({row.value("Trial").toInt(), row.value("eventType").toString(),
+                               row.value("UserInFlow").toDouble(), row.value("UserOutFlow").toDouble(),
+                               QTime::fromString(row.value("Time").toString(), QStringLiteral("HH:mm:ss"))});
+            });
+        },
+        kEventLogTable, kGettingLastTrial);
     return events;
 }
 
 bool HasLoggedEvents(Session& session, const QString& status)
 {
     const SessionState& s = session.state;
-    auto rs = session.store().OpenTable(
-        store::Query(QStringLiteral("select Subject from %1 where Subject=? and Version=? limit 1").arg(kEventLogTable),
-                     {s.Subject, s.Version}),
-        true, status);
-    const bool any = !rs->isEOF();
-    rs->close();
+    bool any = false;
+    session.store().read([&](store::Connection& c) { any = store::EventTable::any(c, s.Subject, s.Version); },
+                         kEventLogTable, status);
     return any;
 }
 
@@ -240,23 +224,17 @@ qint32 RestoreLastState(Session& session, const QString& table)
 {
     if (table.isEmpty())
         return 0;
+    checkedTable(table);
     SessionState& s = session.state;
-    const QString sql = QStringLiteral("SELECT * FROM \"%1\" WHERE Subject = ? AND Version = ? "
-                                       "ORDER BY EventID DESC, rowid DESC LIMIT 1")
-                            .arg(checkedTable(table));
-    store::Store& store = session.store();
-    auto rs = store.OpenTable(store::Query(sql, {s.Subject, s.Version}), true, kGettingLastTrial);
-    std::optional<SavedState> saved;
-    if (!rs->isEOF()) {
-        rs->moveFirst();
-        RowReader r(*rs, s, table);
-        saved = readSavedState(r);
-    }
-    rs->close();
-    if (!saved)
+    std::optional<store::Row> row;
+    session.store().read([&](store::Connection& c) { row = store::EventTable::newest(c, s.Subject, s.Version); }, table,
+                         kGettingLastTrial);
+    if (!row)
         return 0;
-    applySavedState(s, *saved);
-    return saved->Trial;
+    RowReader r(*row, s, table);
+    const SavedState saved = readSavedState(r);
+    applySavedState(s, saved);
+    return saved.Trial;
 }
 
 double GetUserInFlow(Session& session, const QString& table, qint32 trial)

@@ -5,6 +5,7 @@
 #include "session/EndGame.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
+#include "store/Row.h"
 #include "store/Store.h"
 
 namespace aquilevel {
@@ -17,18 +18,16 @@ void takeGoalBand(Session& session)
 {
     SessionState& s = session.state;
     store::Store& store = session.store();
-    auto rs = store.OpenTable(store::Query(config::kSetupQuery, {s.Version}), true,
-                              QStringLiteral("Loading configuration setup"));
-    if (!rs->isEOF()) {
-        rs->moveFirst();
+    const std::optional<store::Row> stored =
+        config::ReadSetupRow(store, s.Version, QStringLiteral("Loading configuration setup"));
+    if (stored) {
         config::ConfigProblems ignored;
-        const config::ExperimentSetup row = config::readSetupRow(*rs, s.Version, ignored);
+        const config::ExperimentSetup row = config::readSetupRow(*stored, s.Version, ignored);
         s.setup.GoalLinePoisition = row.GoalLinePoisition;
         s.setup.LowerBoundFromGoal = row.LowerBoundFromGoal;
         s.setup.UpperBoundFromGoal = row.UpperBoundFromGoal;
         s.tank.GoalAmount = row.GoalLinePoisition;
     }
-    rs->close();
 }
 
 [[noreturn]] void reportAndEnd(Session& session, const config::ConfigProblems& problems)

@@ -1,5 +1,6 @@
 #include "session/StationHold.h"
 
+#include "store/DataTables.h"
 #include "store/Engine.h"
 #include "store/Store.h"
 
@@ -30,11 +31,6 @@ QDateTime utc(const QVariant& value)
     if (!time.isValid())
         time = QDateTime::fromString(value.toString(), Qt::ISODate);
     return time;
-}
-
-QVariant column(const store::Rows& rows, int row, const char* name)
-{
-    return rows.values.value(row).value(rows.columns.indexOf(QLatin1String(name)));
 }
 
 // This computer, beyond its host name (lab computers cloned from one image may share
@@ -77,43 +73,32 @@ StationHold::~StationHold()
 std::optional<QString> StationHold::take(const QString& subject, const QString& version)
 {
     const QString key = keyOf(subject);
-    if (held() && (key != m_key || version.compare(m_version, Qt::CaseInsensitive) != 0))
+    if (held() && (key != m_key || store::nameKey(version) != store::nameKey(m_version)))
         release();
-    const QString table = QLatin1String(kTable);
-    const store::Query mine(QStringLiteral("select * from datSessionHold where SubjectKey = ? and Version = ?"),
-                            {key, version});
     std::optional<QString> refusal;
     m_store.transaction(
         [&](store::Connection& c) {
             refusal.reset();
-            const store::Rows rows = c.select(mine, true);
+            const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject, version);
             const QDateTime now = QDateTime::currentDateTimeUtc();
-            if (!rows.values.isEmpty()) {
-                const QString holder = column(rows, 0, "Holder").toString();
-                const QDateTime refreshed = utc(column(rows, 0, "RefreshedUtc"));
+            if (hold) {
+                const QDateTime refreshed = utc(hold->RefreshedUtc);
                 const bool alive = refreshed.isValid() && refreshed.secsTo(now) < kStaleSeconds &&
-                                   !deadOnThisStation(column(rows, 0, "Station").toString(), holder);
-                if (holder != m_holder && alive) {
+                                   !deadOnThisStation(hold->Station, hold->Holder);
+                if (hold->Holder != m_holder && alive) {
                     // When it last wrote: its newest event row, else the moment it took the hold.
-                    QDateTime last = utc(c.select(store::Query(QStringLiteral(
-                                                      "select max(EventTimeUtc) from datExperimentTrials "
-                                                      "where Subject = ? and Version = ?"),
-                                                  {column(rows, 0, "Subject"), version}),
-                                              false)
-                                             .values.value(0)
-                                             .value(0));
+                    QDateTime last = store::EventTable::lastWritten(c, hold->Subject, version);
                     if (!last.isValid())
-                        last = utc(column(rows, 0, "TakenUtc"));
+                        last = utc(hold->TakenUtc);
                     refusal = QStringLiteral("Participant %1 is playing version %2 on station %3 "
                                              "(last event %4 s ago).")
-                                  .arg(column(rows, 0, "Subject").toString(), version,
-                                       column(rows, 0, "Station").toString())
+                                  .arg(hold->Subject, version, hold->Station)
                                   .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0);
                     return;
                 }
-                c.remove(table, QStringLiteral("SubjectKey = ? and Version = ?"), {key, version});
+                store::HoldTable::remove(c, subject, version);
             }
-            c.insert(table, ownRow(key, version, subject.trimmed()));
+            store::HoldTable::insert(c, ownRow(version, subject.trimmed()));
         },
         false, kStatus);
     if (refusal)
@@ -125,16 +110,10 @@ std::optional<QString> StationHold::take(const QString& subject, const QString& 
     return std::nullopt;
 }
 
-store::FieldValues StationHold::ownRow(const QString& key, const QString& version, const QString& subject) const
+store::HoldRow StationHold::ownRow(const QString& version, const QString& subject) const
 {
     const QString stamp = nowText();
-    return {{QStringLiteral("SubjectKey"), key},
-            {QStringLiteral("Version"), version},
-            {QStringLiteral("Subject"), subject},
-            {QStringLiteral("Station"), QSysInfo::machineHostName()},
-            {QStringLiteral("Holder"), m_holder},
-            {QStringLiteral("TakenUtc"), stamp},
-            {QStringLiteral("RefreshedUtc"), stamp}};
+    return {subject, version, QSysInfo::machineHostName(), m_holder, stamp, stamp};
 }
 
 void StationHold::refresh()
@@ -148,19 +127,15 @@ void StationHold::refresh()
         store::Connection& c = engine.open(false);
         if (c.inTransaction())
             return;
-        const QString table = QLatin1String(kTable);
         QString holder;
         c.begin(true);
         try {
-            const store::Rows rows = c.select(
-                store::Query(QStringLiteral("select * from datSessionHold where SubjectKey = ? and Version = ?"),
-                             {m_key, m_version}),
-                true);
-            holder = rows.values.isEmpty() ? m_holder : column(rows, 0, "Holder").toString();
-            if (rows.values.isEmpty()) // released from outside while the session plays: held again
-                c.insert(table, ownRow(m_key, m_version, m_subject));
+            const std::optional<store::HoldRow> hold = store::HoldTable::find(c, m_subject, m_version);
+            holder = hold ? hold->Holder : m_holder;
+            if (!hold) // released from outside while the session plays: held again
+                store::HoldTable::insert(c, ownRow(m_version, m_subject));
             else if (holder == m_holder)
-                c.update(table, rows.rowIds.first(), {{QStringLiteral("RefreshedUtc"), nowText()}});
+                store::HoldTable::refresh(c, m_subject, m_version, m_holder, nowText());
             c.commit();
         } catch (...) {
             c.rollback();
@@ -191,8 +166,7 @@ void StationHold::release()
     m_timer.stop();
     store::Engine& engine = m_store.engine();
     try {
-        engine.open(false).remove(QLatin1String(kTable), QStringLiteral("SubjectKey = ? and Version = ? and Holder = ?"),
-                                  {m_key, m_version, m_holder});
+        store::HoldTable::remove(engine.open(false), m_subject, m_version, m_holder);
         engine.release();
     } catch (const std::exception&) {
         // Left to go stale.
@@ -207,12 +181,10 @@ QStringList StationHold::releaseFromOutside(store::Store& store, const QString& 
     QStringList stations;
     store.transaction(
         [&](store::Connection& c) {
-            const store::Query held(QStringLiteral("select Station from datSessionHold where SubjectKey = ? and Version = ?"),
-                                    {keyOf(subject), version});
             stations.clear();
-            for (const QVariantList& row : c.select(held, false).values)
-                stations.append(row.value(0).toString());
-            c.remove(QLatin1String(kTable), QStringLiteral("SubjectKey = ? and Version = ?"), {keyOf(subject), version});
+            if (const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject, version))
+                stations.append(hold->Station);
+            store::HoldTable::remove(c, subject, version);
         },
         false, QStringLiteral("Releasing a hold"));
     return stations;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "store/Engine.h"
+#include "store/NameKey.h"
+#include "store/StationTables.h"
 
 #include <QObject>
 #include <QString>
@@ -49,7 +51,7 @@ public:
     static QStringList releaseFromOutside(store::Store& store, const QString& subject, const QString& version);
 
     // The key names are matched by: letter case ignored in every script.
-    static QString keyOf(const QString& subject) { return subject.trimmed().toCaseFolded(); }
+    static QString keyOf(const QString& subject) { return store::nameKey(subject); }
 
 signals:
     // A refresh has been written.
@@ -57,7 +59,7 @@ signals:
 
 private:
     void refresh();
-    store::FieldValues ownRow(const QString& key, const QString& version, const QString& subject) const;
+    store::HoldRow ownRow(const QString& version, const QString& subject) const;
 
     store::Store& m_store;
     const QString m_holder; // this run of the program

@@ -12,6 +12,15 @@ QByteArray databasePassword()
     return QByteArrayLiteral("KwPz_*R*_t");
 }
 
+bool isInstalled(const QDir& programFolder)
+{
+    // An installed program runs from the bin folder of the prefix it was installed into,
+    // where its menu entry lies beside it in share/applications; a copied executable or
+    // the build tree has none there.
+    return programFolder.dirName() == QLatin1String("bin") &&
+           QFileInfo::exists(programFolder.filePath(QStringLiteral("../share/applications/aquilevel.desktop")));
+}
+
 QString dataFolder(const QString& commandLineFolder)
 {
     if (!commandLineFolder.isEmpty())
@@ -19,11 +28,11 @@ QString dataFolder(const QString& commandLineFolder)
     const QString fromEnvironment = qEnvironmentVariable("AQUILEVEL_DATA");
     if (!fromEnvironment.isEmpty())
         return QDir::cleanPath(fromEnvironment);
-    // A build tree (CMake leaves its cache beside the executable) or a copy that already
-    // has its data beside it keeps the data there.
+    // A build tree, or a copy of the program in a folder of its own (a lab copies it to a
+    // station or a share), keeps its data beside it.
     const QDir programFolder(QCoreApplication::applicationDirPath());
     const QString beside = programFolder.filePath(QStringLiteral("data"));
-    if (programFolder.exists(QStringLiteral("CMakeCache.txt")) || QFileInfo(beside).isDir())
+    if (!isInstalled(programFolder) || QFileInfo(beside).isDir())
         return beside;
     // An installed program's folder (/usr/bin) is no place for data, and may be written
     // by root only: each user keeps theirs in their own data folder. The name is fixed

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
 
 namespace aquilevel::store {
@@ -10,10 +11,12 @@ namespace aquilevel::store {
 QByteArray databasePassword();
 
 // The data folder: the one given on the command line, else $AQUILEVEL_DATA, else the
-// folder "data" beside the executable when it runs from its build tree (or that folder
-// exists already), else the user's own data folder, ~/.local/share/aquilevel. Stations
+// folder "data" beside the executable, unless the program is installed (run from the
+// bin folder of its prefix, with its menu entry in share/applications) and has no such
+// folder: then the user's own data folder, ~/.local/share/aquilevel. Stations
 // that share one database name its folder with --data or AQUILEVEL_DATA.
 QString dataFolder(const QString& commandLineFolder);
+bool isInstalled(const QDir& programFolder);
 
 // The database file inside a data folder.
 QString databasePath(const QString& folder);

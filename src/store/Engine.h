@@ -1,62 +1,50 @@
 #pragma once
 
 #include "store/EngineError.h"
-#include "store/Query.h"
+#include "store/Row.h"
+#include "store/Sql.h"
 
-#include <QList>
-#include <QPair>
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 namespace aquilevel::store {
 
-using FieldValues = QList<QPair<QString, QVariant>>;
-
-// Rows read at once into memory; rowIds are filled only when asked for.
-struct Rows {
-    QStringList columns;
-    QList<QVariantList> values;
-    QList<qint64> rowIds;
-};
-
-// One open database of an engine. Every method may throw EngineError.
+// One open database of an engine. Every method may throw EngineError. Statements bind
+// every value to their $n parameters; no value is ever pasted into an SQL text.
 class Connection {
 public:
     virtual ~Connection() = default;
-    // Column names of a table, in table order.
-    virtual QStringList columns(const QString& table) = 0;
-    // Runs a SELECT text. With withRowIds the text must read whole rows of one table
-    // ("select * from T ..."), so that each row can be written back.
-    virtual Rows select(const Query& query, bool withRowIds) = 0;
-    // Appends one row and commits it before returning.
-    virtual void insert(const QString& table, const FieldValues& values) = 0;
-    // Changes one row and commits it before returning.
-    virtual void update(const QString& table, qint64 rowId, const FieldValues& values) = 0;
-    // Deletes the rows of a table that meet a condition whose values are bound to its
-    // "?" placeholders, and commits unless a transaction is open.
-    virtual void remove(const QString& table, const QString& /*condition*/,
-                        const QVariantList& /*values*/)
-    {
-        throw StoreError(QStringLiteral("This engine cannot delete rows of %1").arg(table));
-    }
+    virtual Dialect dialect() const = 0;
+    // Runs a query and returns its rows.
+    virtual Rows query(const Sql& sql, const QVariantList& params = {}) = 0;
+    // Runs a query and hands its rows to `take` one at a time, without holding them all;
+    // `take` returns false to stop early.
+    virtual void forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+                         const std::function<bool(const QVariantList&)>& take) = 0;
+    // Runs a statement that changes rows and returns how many it changed. Outside a
+    // transaction it is committed on its own before this returns.
+    virtual qint64 execute(const Sql& sql, const QVariantList& params = {}) = 0;
     // One transaction over several statements. A read transaction sees one committed
     // state of the data from its first read to its end; a write transaction takes the
     // write lock at once, and the writes in it are kept together at commit or not at all.
-    virtual void begin(bool /*write*/)
-    {
-        throw StoreError(QStringLiteral("This engine has no transactions"));
-    }
-    virtual void commit() { throw StoreError(QStringLiteral("This engine has no transactions")); }
+    virtual void begin(bool write) = 0;
+    virtual void commit() = 0;
     // Ends an open transaction without keeping its writes; does nothing when none is open.
-    virtual void rollback() {}
+    virtual void rollback() = 0;
     // True while a transaction begun here is open (a failed statement may have ended it).
-    virtual bool inTransaction() const { return false; }
+    virtual bool inTransaction() const = 0;
+
+    // The first value of the first row of a query; invalid when there is no row.
+    QVariant value(const Sql& sql, const QVariantList& params = {})
+    {
+        return query(sql, params).values.value(0).value(0);
+    }
 };
 
-// A database engine behind the store. A second engine (a database server for labs with
-// many computers) implements this interface; the store and its callers stay as they are.
+// A database engine behind the store: the encrypted file, or the lab's server.
 class Engine {
 public:
     virtual ~Engine() = default;
@@ -68,6 +56,24 @@ public:
     virtual void release() = 0;
     // The handle is no longer trustworthy: drop it, so the next open starts afresh.
     virtual void discard() = 0;
+
+    // Creates the database with every table, filled by `fill`, in one transaction: all
+    // of it or nothing; an existing database (a file, a server database that holds the
+    // tables) is never touched. Throws EngineError, or StoreError for one that exists.
+    virtual void create(const std::function<void(Connection&)>& fill) = 0;
+    // True when the database exists and holds the experiment's tables.
+    virtual bool holdsTables() = 0;
+    // True when a commit can succeed without the program hearing of it (a connection to
+    // a server that breaks at that moment); the store then marks every write so that it
+    // can ask afterwards whether it landed.
+    virtual bool commitCanBeLost() const { return false; }
+    // Damage to the database's own pages that the engine can find, one line each.
+    virtual QStringList damage(Connection&) { return {}; }
 };
+
+// The engine of a file path or a server URL (postgresql://...), for the commands that
+// name their database themselves (copy). Throws ServerSettingsError for a bad URL.
+std::unique_ptr<Engine> engineAt(const QString& fileOrUrl);
+bool isServerUrl(const QString& fileOrUrl);
 
 } // namespace aquilevel::store

@@ -79,8 +79,7 @@ ErrorClass classifySqlState(const QByteArray& sqlState, bool connectionLost)
     return ErrorClass::Other;
 }
 
-std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSettings& settings,
-                                                             const PostgresDialect& dialect, int lockTimeoutMs)
+std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSettings& settings, int lockTimeoutMs)
 {
     const auto keywords = settings.connectionKeywords();
     std::vector<const char*> keys;
@@ -107,16 +106,13 @@ std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSetting
             throw EngineError(ErrorClass::LockConflict, 8006, QStringLiteral("%1: %2").arg(settings.describe(), why));
         QThread::msleep(100);
     }
-    std::unique_ptr<PostgresConnection> result(new PostgresConnection(connection, dialect));
+    std::unique_ptr<PostgresConnection> result(new PostgresConnection(connection));
     result->execute(QStringLiteral("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO'; SET lock_timeout = %1")
                         .arg(lockTimeoutMs));
     return result;
 }
 
-PostgresConnection::PostgresConnection(PGconn* connection, const PostgresDialect& dialect)
-    : m_connection(connection), m_dialect(dialect)
-{
-}
+PostgresConnection::PostgresConnection(PGconn* connection) : m_connection(connection) {}
 
 PostgresConnection::~PostgresConnection()
 {
@@ -148,12 +144,13 @@ PGresult* PostgresConnection::run(const QString& sql, const QVariantList& values
 {
     auto prepared = m_prepared.constFind(sql);
     if (prepared == m_prepared.constEnd()) {
-        if (m_prepared.size() >= 64) { // a handful of statements serve the whole session
+        if (m_prepared.size() >= 256) { // the program has fewer statements than this
             PQclear(PQexec(m_connection, "DEALLOCATE ALL"));
             m_prepared.clear();
         }
         Prepared p;
-        const QByteArray text = m_dialect.translate(sql, &p.parameters).toUtf8();
+        const QByteArray text = sql.toUtf8();
+        p.parameters = int(values.size());
         p.name = "s" + QByteArray::number(++m_statementNumber);
         PGresult* made = PQprepare(m_connection, p.name.constData(), text.constData(), p.parameters, nullptr);
         if (PQresultStatus(made) != PGRES_COMMAND_OK)
@@ -195,93 +192,55 @@ void PostgresConnection::execute(const QString& sql)
     PQclear(result);
 }
 
-QStringList PostgresConnection::columns(const QString& table)
+void PostgresConnection::forEach(const Sql& sql, const QVariantList& params, const QStringList&,
+                                 const std::function<bool(const QVariantList&)>& take)
 {
-    const QStringList known = m_dialect.columns(table);
-    if (!known.isEmpty())
-        return known;
-    throw EngineError(ErrorClass::Other, 0, QStringLiteral("no such table: %1").arg(table));
+    PGresult* result = run(sql.in(Dialect::Postgres), params);
+    const int count = PQnfields(result);
+    const int n = PQntuples(result);
+    try {
+        for (int r = 0; r < n; ++r) {
+            QVariantList values;
+            values.reserve(count);
+            for (int c = 0; c < count; ++c)
+                values.append(readValue(result, r, c));
+            if (!take(values))
+                break;
+        }
+    } catch (...) {
+        PQclear(result);
+        throw;
+    }
+    PQclear(result);
 }
 
-Rows PostgresConnection::select(const Query& query, bool withRowIds)
+Rows PostgresConnection::query(const Sql& sql, const QVariantList& params)
 {
-    PGresult* result = run(query.text(), query.params());
+    PGresult* result = run(sql.in(Dialect::Postgres), params);
     Rows rows;
     const int count = PQnfields(result);
-    // Every table carries the order of writing as "rowid"; it is never one of its columns.
-    int rowIdColumn = -1;
-    for (int c = 0; c < count; ++c) {
-        const QString name = QString::fromUtf8(PQfname(result, c));
-        if (name == QLatin1String("rowid") && rowIdColumn < 0)
-            rowIdColumn = c;
-        else
-            rows.columns.append(name);
-    }
-    if (withRowIds && rowIdColumn < 0) {
-        PQclear(result);
-        throw StoreError(QStringLiteral("Rows to write back must be whole rows of one table: %1").arg(query.text()));
-    }
+    for (int c = 0; c < count; ++c)
+        rows.columns.append(QString::fromUtf8(PQfname(result, c)));
     const int n = PQntuples(result);
     rows.values.reserve(n);
     for (int r = 0; r < n; ++r) {
         QVariantList values;
         values.reserve(count);
         for (int c = 0; c < count; ++c)
-            if (c != rowIdColumn)
-                values.append(readValue(result, r, c));
+            values.append(readValue(result, r, c));
         rows.values.append(values);
-        if (withRowIds)
-            rows.rowIds.append(QByteArray(PQgetvalue(result, r, rowIdColumn)).toLongLong());
     }
     PQclear(result);
     return rows;
 }
 
-void PostgresConnection::write(const QString& sql, const QVariantList& values, int expectedRows)
+qint64 PostgresConnection::execute(const Sql& sql, const QVariantList& params)
 {
-    PGresult* result = run(sql, values);
-    const int changed = QByteArray(PQcmdTuples(result)).toInt();
-    PQclear(result);
-    if (expectedRows >= 0 && changed != expectedRows)
-        throw EngineError(ErrorClass::Other, 0, QStringLiteral("The record to update no longer exists"));
-}
-
-void PostgresConnection::insert(const QString& table, const FieldValues& values)
-{
-    QStringList names;
-    QStringList marks;
-    QVariantList bound;
-    for (const auto& [column, value] : values) {
-        names.append(pgQuoted(column));
-        marks.append(QStringLiteral("?"));
-        bound.append(value);
-    }
     // Outside a transaction the statement commits on its own.
-    write(names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(pgQuoted(m_dialect.tableName(table)))
-                          : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(pgQuoted(m_dialect.tableName(table)), names.join(QLatin1Char(',')),
-                                     marks.join(QLatin1Char(','))),
-          bound);
-}
-
-void PostgresConnection::update(const QString& table, qint64 rowId, const FieldValues& values)
-{
-    if (values.isEmpty())
-        return;
-    QStringList sets;
-    QVariantList bound;
-    for (const auto& [column, value] : values) {
-        sets.append(pgQuoted(column) + QStringLiteral("=?"));
-        bound.append(value);
-    }
-    bound.append(rowId);
-    write(QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(pgQuoted(m_dialect.tableName(table)), sets.join(QLatin1Char(','))),
-          bound, 1);
-}
-
-void PostgresConnection::remove(const QString& table, const QString& condition, const QVariantList& values)
-{
-    write(QStringLiteral("DELETE FROM %1 WHERE %2").arg(pgQuoted(m_dialect.tableName(table)), condition), values);
+    PGresult* result = run(sql.in(Dialect::Postgres), params);
+    const qint64 changed = QByteArray(PQcmdTuples(result)).toLongLong();
+    PQclear(result);
+    return changed;
 }
 
 void PostgresConnection::begin(bool write)

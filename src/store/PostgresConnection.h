@@ -1,7 +1,6 @@
 #pragma once
 
 #include "store/Engine.h"
-#include "store/PostgresDialect.h"
 
 #include <QHash>
 
@@ -14,26 +13,25 @@ namespace aquilevel::store {
 
 struct ServerSettings;
 
-// One session on the lab's PostgreSQL server. Statements arrive in the program's
-// dialect and are translated; values travel as text and the server gives them their
-// column's type, so what is written reads back as it does from the file (yes/no as 1
-// and 0, dates and times of day as text).
+// One session on the lab's PostgreSQL server. Values travel as text and the server gives
+// them their column's type, so what is written reads back as it does from the file
+// (yes/no as 1 and 0, dates and times of day as text, numbers to the last bit).
 class PostgresConnection final : public Connection {
 public:
     // Connects; throws EngineError (a server that cannot be reached is a lock conflict:
     // the store backs off and asks, as for another copy's lock).
-    static std::unique_ptr<PostgresConnection> open(const ServerSettings& settings, const PostgresDialect& dialect,
-                                                    int lockTimeoutMs);
+    static std::unique_ptr<PostgresConnection> open(const ServerSettings& settings, int lockTimeoutMs);
     ~PostgresConnection() override;
 
     // False once the server has gone away under this session.
     bool usable() const;
 
-    QStringList columns(const QString& table) override;
-    Rows select(const Query& query, bool withRowIds) override;
-    void insert(const QString& table, const FieldValues& values) override;
-    void update(const QString& table, qint64 rowId, const FieldValues& values) override;
-    void remove(const QString& table, const QString& condition, const QVariantList& values) override;
+    Dialect dialect() const override { return Dialect::Postgres; }
+    Rows query(const Sql& sql, const QVariantList& params = {}) override;
+    void forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+                 const std::function<bool(const QVariantList&)>& take) override;
+    using Connection::execute;
+    qint64 execute(const Sql& sql, const QVariantList& params = {}) override;
     void begin(bool write) override;
     void commit() override;
     void rollback() override;
@@ -43,16 +41,14 @@ public:
     void execute(const QString& sql);
 
 private:
-    PostgresConnection(pg_conn* connection, const PostgresDialect& dialect);
+    explicit PostgresConnection(pg_conn* connection);
 
-    // Runs a translated statement; the result belongs to the caller. Throws EngineError.
+    // Runs a statement; the result belongs to the caller. Throws EngineError.
     pg_result* run(const QString& sql, const QVariantList& values);
     [[noreturn]] void fail(pg_result* result);
-    void write(const QString& sql, const QVariantList& values, int expectedRows = -1);
 
     pg_conn* m_connection;
-    const PostgresDialect& m_dialect;
-    // Each of the program's statements is translated and prepared once per session.
+    // Each of the program's statements is prepared once per session.
     struct Prepared {
         QByteArray name;
         int parameters = 0;

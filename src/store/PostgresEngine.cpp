@@ -1,7 +1,8 @@
 #include "store/PostgresEngine.h"
 
 #include "store/PostgresConnection.h"
-#include "store/Schema.h"
+#include "store/Layout.h"
+#include "store/Tables.h"
 
 #include <QRegularExpression>
 
@@ -14,18 +15,18 @@ PostgresEngine::PostgresEngine(ServerSettings settings, int lockTimeoutMs)
 
 PostgresEngine::~PostgresEngine() = default;
 
-const PostgresDialect& PostgresEngine::dialect()
-{
-    static const PostgresDialect schema(schemaStatements());
-    return schema;
-}
-
 Connection& PostgresEngine::open(bool)
 {
     if (m_connection && !m_connection->usable())
         m_connection.reset();
-    if (!m_connection)
-        m_connection = PostgresConnection::open(m_settings, dialect(), m_lockTimeoutMs);
+    if (!m_connection) {
+        auto connection = PostgresConnection::open(m_settings, m_lockTimeoutMs);
+        if (!m_layoutChecked) {
+            upgradeServer(*connection);
+            m_layoutChecked = true;
+        }
+        m_connection = std::move(connection);
+    }
     return *m_connection;
 }
 
@@ -38,18 +39,51 @@ namespace {
 
 bool tablesPresent(PostgresConnection& connection)
 {
-    const Rows present = connection.select(
-        Query(QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
-                             "AND table_name IN ('tblSetup', 'datExperimentTrials', 'aquilevelSchema')")),
-        false);
-    return present.values.value(0).value(0).toInt() > 0;
+    return connection
+               .value(Sql("SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
+                          "AND table_name IN ('tblSetup', 'datExperimentTrials', 'aquilevelSchema')"))
+               .toInt() > 0;
 }
 
 } // namespace
 
-bool PostgresEngine::holdsTables(const ServerSettings& settings)
+void PostgresEngine::upgradeServer(PostgresConnection& connection)
 {
-    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
+    if (!tablesPresent(connection))
+        return;
+    const int version = layoutVersion(connection);
+    if (version >= kSchemaVersion)
+        return;
+    // Only the owner of the tables may change them; a station that meets an older
+    // layout says what to do rather than fail in the middle of a session.
+    connection.execute(QStringLiteral("BEGIN"));
+    try {
+        connection.execute(QStringLiteral("LOCK TABLE \"aquilevelSchema\" IN EXCLUSIVE MODE"));
+        upgradeLayout(connection, layoutVersion(connection));
+        // The stations' roles keep their holds, and now also mark their writes.
+        const Rows roles = connection.query(Sql("SELECT DISTINCT grantee::text FROM information_schema.role_table_grants "
+                                                "WHERE table_name = 'datSessionHold' AND privilege_type = 'INSERT' "
+                                                "AND grantee::text <> current_user"));
+        for (const QVariantList& role : roles.values)
+            connection.execute(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datWriteMark\" TO %1")
+                                   .arg(quotedName(role.value(0).toString())));
+        connection.commit();
+    } catch (const EngineError& error) {
+        connection.rollback();
+        if (error.kind() == ErrorClass::LostHandle || error.kind() == ErrorClass::LockConflict)
+            throw;
+        throw EngineError(ErrorClass::Other, error.number(),
+                          QStringLiteral("The tables on %1 are of an older layout (%2) and could not be brought up to "
+                                         "date as this user: %3. Run any aquilevel command once as the tables' owner.")
+                              .arg(m_settings.describe())
+                              .arg(version)
+                              .arg(error.description()));
+    }
+}
+
+bool PostgresEngine::holdsTables()
+{
+    auto connection = PostgresConnection::open(m_settings, m_lockTimeoutMs);
     return tablesPresent(*connection);
 }
 
@@ -58,13 +92,13 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,62}$"));
     if (!plain.match(role).hasMatch())
         throw ServerSettingsError(QStringLiteral("\"%1\" is no role name: letters, digits and _ only.").arg(role));
-    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
+    auto connection = PostgresConnection::open(settings, kLockTimeoutMs);
     // A role name cannot be a bound value; it is checked above and quoted.
-    const QString who = pgQuoted(role);
-    const Rows exists = connection->select(Query(QStringLiteral("SELECT count(*) FROM pg_roles WHERE rolname = ?"), {role}), false);
+    const QString who = quotedName(role);
+    const QVariant exists = connection->value(Sql("SELECT count(*) FROM pg_roles WHERE rolname = $1"), {role});
     connection->execute(QStringLiteral("BEGIN"));
     try {
-        if (exists.values.value(0).value(0).toInt() == 0)
+        if (exists.toInt() == 0)
             connection->execute(QStringLiteral("CREATE ROLE %1 LOGIN").arg(who));
         const QStringList statements = {
             QStringLiteral("GRANT USAGE ON SCHEMA public TO %1"),
@@ -73,7 +107,7 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
             QStringLiteral("GRANT SELECT, INSERT ON \"datSubject\", \"datExperimentTrials\", \"datTrialSummary\", "
                            "\"datUserTimesSummary\", \"datQuestionnaire\" TO %1"),
             QStringLiteral("GRANT UPDATE ON \"datTrialSummary\" TO %1"),
-            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\" TO %1"),
+            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\", \"datWriteMark\" TO %1"),
         };
         for (const QString& statement : statements)
             connection->execute(statement.arg(who));
@@ -84,16 +118,15 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
     }
 }
 
-void PostgresEngine::create(const ServerSettings& settings, const std::function<void(Connection&)>& fill)
+void PostgresEngine::create(const std::function<void(Connection&)>& fill)
 {
-    auto connection = PostgresConnection::open(settings, dialect(), kLockTimeoutMs);
+    auto connection = PostgresConnection::open(m_settings, m_lockTimeoutMs);
     if (tablesPresent(*connection))
-        throw ServerSettingsError(QStringLiteral("The database of %1 already holds the experiment's tables; nothing was changed.")
-                                      .arg(settings.describe()));
-    connection->execute(QStringLiteral("BEGIN"));
+        throw StoreError(QStringLiteral("The database of %1 already holds the experiment's tables; nothing was changed.")
+                             .arg(m_settings.describe()));
+    connection->begin(true);
     try {
-        for (const QString& statement : dialect().createStatements(kSchemaVersion))
-            connection->execute(statement);
+        createLayout(*connection);
         if (fill)
             fill(*connection);
         connection->commit();

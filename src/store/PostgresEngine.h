@@ -1,7 +1,6 @@
 #pragma once
 
 #include "store/Engine.h"
-#include "store/PostgresDialect.h"
 #include "store/ServerSettings.h"
 
 #include <functional>
@@ -28,11 +27,11 @@ public:
     void release() override {}
     void discard() override;
 
-    // Creates the tables in an empty server database, filled by fill, in one
-    // transaction: all of it or nothing. A database that already holds any of the
-    // tables is never touched. Throws EngineError, or ServerSettingsError for a
-    // database that holds tables.
-    static void create(const ServerSettings& settings, const std::function<void(Connection&)>& fill);
+    // The tables in an empty server database, filled by fill, in one transaction: all of
+    // it or nothing. A database that already holds any of the tables is never touched.
+    void create(const std::function<void(Connection&)>& fill) override;
+    bool holdsTables() override;
+    bool commitCanBeLost() const override { return true; }
 
     // Creates (when missing) a login role that may do only what a station does: read
     // the configuration, append data rows, complete its summary rows and keep its hold.
@@ -40,16 +39,13 @@ public:
     // EngineError, or ServerSettingsError for a name that is no plain identifier.
     static void createStationRole(const ServerSettings& settings, const QString& role);
 
-    // True when the server database holds the experiment's tables.
-    static bool holdsTables(const ServerSettings& settings);
-
-    // The dialect of the program's schema on a server.
-    static const PostgresDialect& dialect();
-
 private:
+    void upgradeServer(PostgresConnection& connection);
+
     ServerSettings m_settings;
     int m_lockTimeoutMs;
     std::unique_ptr<PostgresConnection> m_connection;
+    bool m_layoutChecked = false;
 };
 
 } // namespace aquilevel::store

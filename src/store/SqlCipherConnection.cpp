@@ -24,13 +24,6 @@ bool fileIdentity(const QString& path, dev_t& device, ino_t& inode)
     return true;
 }
 
-QString quoted(const QString& identifier)
-{
-    QString escaped = identifier;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
-
 QVariant columnValue(sqlite3_stmt* statement, int column)
 {
     switch (sqlite3_column_type(statement, column)) {
@@ -84,7 +77,7 @@ std::unique_ptr<SqlCipherConnection> SqlCipherConnection::open(const QString& pa
         connection->fail(sqlite3_errcode(db));
     sqlite3_busy_timeout(db, busyTimeoutMs);
     // Reading the schema proves the key: a wrong one fails here with "not a database".
-    connection->execute(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    connection->run(QStringLiteral("SELECT count(*) FROM sqlite_master"));
     fileIdentity(path, connection->m_device, connection->m_inode);
     return connection;
 }
@@ -125,7 +118,7 @@ sqlite3_stmt* SqlCipherConnection::prepare(const QString& sql)
         sqlite3_finalize(statement);
         fail(rc);
     }
-    if (m_statements.size() >= 64) { // a handful of statements serve the whole session
+    if (m_statements.size() >= 256) { // the program has fewer statements than this
         for (sqlite3_stmt* old : std::as_const(m_statements))
             sqlite3_finalize(old);
         m_statements.clear();
@@ -145,7 +138,13 @@ void SqlCipherConnection::bindAll(sqlite3_stmt* statement, const QVariantList& v
                              .arg(QString::fromUtf8(sqlite3_sql(statement))));
     for (int i = 0; i < values.size(); ++i) {
         const QVariant& value = values.at(i);
-        const int index = i + 1;
+        // Parameters are named $1, $2, ... as on the server; bound by name, whatever the
+        // order they first appear in.
+        const QByteArray name = "$" + QByteArray::number(i + 1);
+        const int index = sqlite3_bind_parameter_index(statement, name.constData());
+        if (index == 0)
+            throw StoreError(QStringLiteral("No parameter %1 in: %2")
+                                 .arg(QString::fromLatin1(name), QString::fromUtf8(sqlite3_sql(statement))));
         int rc = SQLITE_OK;
         if (!value.isValid() || value.isNull()) {
             rc = sqlite3_bind_null(statement, index);
@@ -171,20 +170,17 @@ void SqlCipherConnection::bindAll(sqlite3_stmt* statement, const QVariantList& v
             case QMetaType::QTime:
             case QMetaType::QDateTime: {
                 const QByteArray text = storedText(value).toUtf8();
-                rc = sqlite3_bind_text(statement, index, text.constData(), text.size(),
-                                       SQLITE_TRANSIENT);
+                rc = sqlite3_bind_text(statement, index, text.constData(), text.size(), SQLITE_TRANSIENT);
                 break;
             }
             case QMetaType::QByteArray: {
                 const QByteArray bytes = value.toByteArray();
-                rc = sqlite3_bind_blob(statement, index, bytes.constData(), bytes.size(),
-                                       SQLITE_TRANSIENT);
+                rc = sqlite3_bind_blob(statement, index, bytes.constData(), bytes.size(), SQLITE_TRANSIENT);
                 break;
             }
             default: {
                 const QByteArray text = value.toString().toUtf8();
-                rc = sqlite3_bind_text(statement, index, text.constData(), text.size(),
-                                       SQLITE_TRANSIENT);
+                rc = sqlite3_bind_text(statement, index, text.constData(), text.size(), SQLITE_TRANSIENT);
                 break;
             }
             }
@@ -194,7 +190,7 @@ void SqlCipherConnection::bindAll(sqlite3_stmt* statement, const QVariantList& v
     }
 }
 
-void SqlCipherConnection::execute(const QString& sql)
+void SqlCipherConnection::run(const QString& sql)
 {
     sqlite3_stmt* statement = prepare(sql);
     sqlite3_reset(statement);
@@ -206,128 +202,72 @@ void SqlCipherConnection::execute(const QString& sql)
         fail(rc);
 }
 
-QStringList SqlCipherConnection::columns(const QString& table)
+void SqlCipherConnection::forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+                                  const std::function<bool(const QVariantList&)>& take)
 {
-    if (auto it = m_columns.constFind(table); it != m_columns.constEnd())
-        return *it;
-    sqlite3_stmt* statement = prepare(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(table)));
-    sqlite3_reset(statement);
-    QStringList names;
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        names.append(columnValue(statement, 1).toString());
-    sqlite3_reset(statement);
-    if (rc != SQLITE_DONE)
-        fail(rc);
-    if (names.isEmpty())
-        throw EngineError(ErrorClass::Other, SQLITE_ERROR,
-                          QStringLiteral("no such table: %1").arg(table));
-    m_columns.insert(table, names);
-    return names;
-}
-
-Rows SqlCipherConnection::select(const Query& query, bool withRowIds)
-{
-    QString sql = query.text();
-    if (withRowIds) {
-        // "select * from T ..." becomes "select rowid, * from T ..." so rows can be written back.
-        const int star = sql.indexOf(QLatin1Char('*'));
-        sql = sql.left(star) + QStringLiteral("rowid AS \"__rowid\", *") + sql.mid(star + 1);
-    }
-    sqlite3_stmt* statement = prepare(sql);
-    bindAll(statement, query.params());
-    Rows rows;
+    Q_UNUSED(columns);
+    sqlite3_stmt* statement = prepare(sql.in(Dialect::SQLite));
+    bindAll(statement, params);
     const int count = sqlite3_column_count(statement);
-    const int first = withRowIds ? 1 : 0;
-    for (int c = first; c < count; ++c)
-        rows.columns.append(QString::fromUtf8(sqlite3_column_name(statement, c)));
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         QVariantList values;
-        values.reserve(count - first);
-        for (int c = first; c < count; ++c)
+        values.reserve(count);
+        for (int c = 0; c < count; ++c)
             values.append(columnValue(statement, c));
-        rows.values.append(values);
-        if (withRowIds)
-            rows.rowIds.append(sqlite3_column_int64(statement, 0));
+        if (!take(values)) {
+            rc = SQLITE_DONE;
+            break;
+        }
     }
     sqlite3_reset(statement);
     if (rc != SQLITE_DONE)
         fail(rc);
+}
+
+Rows SqlCipherConnection::query(const Sql& sql, const QVariantList& params)
+{
+    Rows rows;
+    sqlite3_stmt* statement = prepare(sql.in(Dialect::SQLite));
+    for (int c = 0; c < sqlite3_column_count(statement); ++c)
+        rows.columns.append(QString::fromUtf8(sqlite3_column_name(statement, c)));
+    forEach(sql, params, {}, [&](const QVariantList& values) {
+        rows.values.append(values);
+        return true;
+    });
     return rows;
 }
 
-void SqlCipherConnection::write(const QString& sql, const QVariantList& values)
+qint64 SqlCipherConnection::execute(const Sql& sql, const QVariantList& params)
 {
-    // Inside an open transaction (creating a file) the statement joins it; otherwise it
-    // gets a transaction of its own that takes the write lock first, so a lock conflict
-    // leaves nothing half-done and the whole write can simply be tried again.
+    // Inside an open transaction the statement joins it; otherwise it gets a transaction
+    // of its own that takes the write lock first, so a lock conflict leaves nothing
+    // half-done and the whole write can simply be tried again.
     const bool ownTransaction = sqlite3_get_autocommit(m_db) != 0;
     if (ownTransaction)
-        execute(QStringLiteral("BEGIN IMMEDIATE"));
-    sqlite3_stmt* statement = prepare(sql);
-    bindAll(statement, values);
+        run(QStringLiteral("BEGIN IMMEDIATE"));
+    sqlite3_stmt* statement = prepare(sql.in(Dialect::SQLite));
+    bindAll(statement, params);
     const int rc = sqlite3_step(statement);
     sqlite3_reset(statement);
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         fail(rc);
+    const qint64 changed = sqlite3_changes(m_db);
     if (ownTransaction)
-        execute(QStringLiteral("COMMIT"));
-}
-
-void SqlCipherConnection::insert(const QString& table, const FieldValues& values)
-{
-    QStringList names;
-    QStringList marks;
-    QVariantList bound;
-    for (const auto& [column, value] : values) {
-        names.append(quoted(column));
-        marks.append(QStringLiteral("?"));
-        bound.append(value);
-    }
-    const QString sql =
-        names.isEmpty()
-            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(table))
-            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(quoted(table), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-    write(sql, bound);
-}
-
-void SqlCipherConnection::update(const QString& table, qint64 rowId, const FieldValues& values)
-{
-    if (values.isEmpty())
-        return;
-    QStringList sets;
-    QVariantList bound;
-    for (const auto& [column, value] : values) {
-        sets.append(quoted(column) + QStringLiteral("=?"));
-        bound.append(value);
-    }
-    bound.append(rowId);
-    write(QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
-              .arg(quoted(table), sets.join(QLatin1Char(','))),
-          bound);
-    if (sqlite3_changes(m_db) != 1)
-        throw EngineError(ErrorClass::Other, SQLITE_NOTFOUND,
-                          QStringLiteral("The record to update in %1 no longer exists").arg(table));
-}
-
-void SqlCipherConnection::remove(const QString& table, const QString& condition,
-                                 const QVariantList& values)
-{
-    write(QStringLiteral("DELETE FROM %1 WHERE %2").arg(quoted(table), condition), values);
+        run(QStringLiteral("COMMIT"));
+    return changed;
 }
 
 void SqlCipherConnection::begin(bool write)
 {
     // A deferred transaction takes the shared lock at its first read and keeps it to the
     // end, so every read in it sees the same committed state.
-    execute(write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+    run(write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
 }
 
 void SqlCipherConnection::commit()
 {
-    execute(QStringLiteral("COMMIT"));
+    run(QStringLiteral("COMMIT"));
 }
 
 bool SqlCipherConnection::inTransaction() const

@@ -1,6 +1,7 @@
 #include "store/SqlCipherEngine.h"
 
-#include "store/Schema.h"
+#include "store/Layout.h"
+#include "store/Tables.h"
 #include "store/SqlCipherConnection.h"
 
 #include <QFile>
@@ -29,26 +30,18 @@ ErrorClass classifySqliteCode(int resultCode)
 
 namespace {
 
-int layoutVersion(SqlCipherConnection& connection)
-{
-    return connection.select(Query(QStringLiteral("PRAGMA user_version")), false)
-        .values.value(0)
-        .value(0)
-        .toInt();
-}
-
 // A file of an older layout is brought up to date the first time it is opened. The
 // write lock is taken before the version is read again, so of two copies of the program
 // opening the same old file at once only the first upgrades it.
-void upgradeLayout(SqlCipherConnection& connection)
+void upgradeFile(SqlCipherConnection& connection)
 {
-    if (upgradeStatements(layoutVersion(connection)).isEmpty())
+    const int version = layoutVersion(connection);
+    if (version < 1 || version >= kSchemaVersion)
         return;
-    connection.execute(QStringLiteral("BEGIN IMMEDIATE"));
+    connection.begin(true);
     try {
-        for (const QString& statement : upgradeStatements(layoutVersion(connection)))
-            connection.execute(statement);
-        connection.execute(QStringLiteral("COMMIT"));
+        upgradeLayout(connection, layoutVersion(connection));
+        connection.commit();
     } catch (...) {
         connection.rollback();
         throw;
@@ -71,7 +64,7 @@ Connection& SqlCipherEngine::open(bool /*readOnly*/)
         return *m_connection;
     m_connection.reset();
     auto connection = SqlCipherConnection::open(m_path, m_key, false, m_busyTimeoutMs);
-    upgradeLayout(*connection);
+    upgradeFile(*connection);
     m_connection = std::move(connection);
     return *m_connection;
 }
@@ -86,24 +79,21 @@ void SqlCipherEngine::discard()
     m_connection.reset();
 }
 
-void SqlCipherEngine::create(const QString& path, const QByteArray& key,
-                             const QStringList& schemaStatements,
-                             const std::function<void(Connection&)>& fill)
+void SqlCipherEngine::create(const std::function<void(Connection&)>& fill)
 {
+    const QString& path = m_path;
     if (QFileInfo::exists(path))
-        throw EngineError(ErrorClass::Other, SQLITE_CANTOPEN,
-                          QStringLiteral("%1 already exists").arg(path));
+        throw StoreError(QStringLiteral("%1 already exists; nothing was changed.").arg(path));
     const QString temporary = path + QStringLiteral(".new");
     QFile::remove(temporary);
     QFile::remove(temporary + QStringLiteral("-journal"));
     try {
-        auto connection = SqlCipherConnection::open(temporary, key, true, kBusyTimeoutMs);
-        connection->execute(QStringLiteral("BEGIN IMMEDIATE"));
-        for (const QString& statement : schemaStatements)
-            connection->execute(statement);
+        auto connection = SqlCipherConnection::open(temporary, m_key, true, m_busyTimeoutMs);
+        connection->begin(true);
+        createLayout(*connection);
         if (fill)
             fill(*connection);
-        connection->execute(QStringLiteral("COMMIT"));
+        connection->commit();
         connection.reset();
     } catch (...) {
         QFile::remove(temporary);
@@ -115,8 +105,27 @@ void SqlCipherEngine::create(const QString& path, const QByteArray& key,
     const int linked = ::link(from.constData(), to.constData());
     ::unlink(from.constData());
     if (linked != 0)
-        throw EngineError(ErrorClass::Other, SQLITE_CANTOPEN,
-                          QStringLiteral("Could not create %1").arg(path));
+        throw EngineError(ErrorClass::Other, SQLITE_CANTOPEN, QStringLiteral("Could not create %1").arg(path));
+}
+
+bool SqlCipherEngine::holdsTables()
+{
+    if (!QFileInfo::exists(m_path))
+        return false;
+    return layoutVersion(open(true)) > 0;
+}
+
+QStringList SqlCipherEngine::damage(Connection& connection)
+{
+    QStringList found;
+    for (const QVariantList& row : connection.query(Sql("PRAGMA quick_check(5)")).values) {
+        const QString verdict = row.value(0).toString();
+        if (verdict == QLatin1String("ok"))
+            continue;
+        for (const QString& line : verdict.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            found.append(line.trimmed());
+    }
+    return found;
 }
 
 } // namespace aquilevel::store

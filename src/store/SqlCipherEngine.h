@@ -32,13 +32,12 @@ public:
     void release() override;
     void discard() override;
 
-
-    // Creates a new file at path with the schema, filled by fill, in one go: the file
-    // appears complete or not at all, and an existing file is never replaced.
-    // Throws EngineError on failure.
-    static void create(const QString& path, const QByteArray& key,
-                       const QStringList& schemaStatements,
-                       const std::function<void(Connection&)>& fill);
+    // A new file at the path, filled by fill, in one go: the file appears complete or
+    // not at all, and an existing file is never replaced.
+    void create(const std::function<void(Connection&)>& fill) override;
+    bool holdsTables() override;
+    // SQLite's quick_check of every page.
+    QStringList damage(Connection& connection) override;
 
 private:
     QString m_path;

@@ -5,7 +5,10 @@
 #include <QTimer>
 
 
-#include <QRegularExpression>
+#include "store/StationTables.h"
+
+#include <QDateTime>
+#include <QUuid>
 
 namespace aquilevel::store {
 
@@ -16,53 +19,21 @@ constexpr int kSilentLockRetries = 10;
 // many fresh starts in one access the failure is put to the person like any other.
 constexpr int kLostHandleRestarts = 10;
 
-// "select * from T ..." reads whole rows of one table, so its rows can be written back.
-QString wholeRowTable(const QString& sql)
-{
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(^\s*select\s+\*\s+from\s+([A-Za-z_][A-Za-z0-9_]*)(\s|;|$))"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto match = pattern.match(sql);
-    return match.hasMatch() ? match.captured(1) : QString();
-}
-
 } // namespace
 
 Store::Store(std::unique_ptr<Engine> engine, RetryQuestions& prompter, Pacer& pacer,
              RandomSource& random, GiveUp giveUp)
     : m_engine(std::move(engine)), m_prompter(prompter), m_pacer(pacer), m_random(random),
-      m_giveUp(std::move(giveUp))
+      m_giveUp(std::move(giveUp)), m_writer(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
 }
 
 Store::~Store() = default;
 
-std::unique_ptr<RecordSet> Store::OpenTable(const Query& source, bool readOnly,
-                                            const QString& status)
+void Store::read(const std::function<void(Connection&)>& step, const QString& source, const QString& status)
 {
-    std::optional<Rows> rows;
-    QString table;
-    retry(
-        [&](Connection& connection) {
-            if (source.isTableName()) {
-                if (readOnly) {
-                    rows = connection.select(
-                        Query(QStringLiteral("select * from \"%1\"").arg(source.text())), false);
-                } else {
-                    connection.columns(source.text()); // the table must exist
-                    rows.reset();                      // read only if navigated
-                    table = source.text();
-                }
-                return;
-            }
-            const QString writable = readOnly ? QString() : wholeRowTable(source.text());
-            rows = connection.select(source, !writable.isEmpty());
-            table = writable;
-        },
-        readOnly, source.text(), status);
-    return std::make_unique<RecordSet>(*this, readOnly ? RecordSet::Kind::Snapshot
-                                                       : RecordSet::Kind::Dynaset,
-                                       source, status, std::move(rows), table);
+    const auto release = qScopeGuard([this] { CloseTable(); });
+    retry(step, true, source, status);
 }
 
 void Store::CloseTable()
@@ -142,11 +113,42 @@ void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
     }
 }
 
+bool Store::landed(Connection& connection, qint64 step)
+{
+    return WriteMarkTable::lastStep(connection, m_writer) >= step;
+}
+
+void Store::markStep(Connection& connection, qint64 step)
+{
+    WriteMarkTable::mark(connection, m_writer, step, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+}
+
 void Store::write(const std::function<void(Connection&)>& change, const QString& source,
                   const QString& status)
 {
     if (!inGroup()) {
-        retry(change, false, source, status);
+        if (!m_engine->commitCanBeLost()) {
+            retry(change, false, source, status);
+            return;
+        }
+        const qint64 step = ++m_steps;
+        bool tried = false;
+        retry(
+            [&](Connection& connection) {
+                // An earlier try may have been committed just before its connection went.
+                if (std::exchange(tried, true) && landed(connection, step))
+                    return;
+                connection.begin(true);
+                try {
+                    markStep(connection, step);
+                    change(connection);
+                    connection.commit();
+                } catch (...) {
+                    connection.rollback();
+                    throw;
+                }
+            },
+            false, source, status);
         return;
     }
     retry(
@@ -165,9 +167,13 @@ void Store::joinGroup(Connection& connection)
     if (connection.inTransaction())
         return;
     // First write of the group, or its transaction was lost: start over with everything
-    // the group has written so far. The rows a group changes by rowid were all written
-    // before the group began, so writing its changes again reaches the same rows.
+    // the group has written so far. The rows a group changes were all written before the
+    // group began, so writing its changes again reaches the same rows.
     connection.begin(true);
+    if (m_engine->commitCanBeLost()) {
+        m_groupStep = ++m_steps;
+        markStep(connection, m_groupStep);
+    }
     for (const auto& earlier : std::as_const(m_groupWrites))
         earlier(connection);
 }
@@ -178,12 +184,16 @@ void Store::commitGroup()
         return;
     retry(
         [&](Connection& connection) {
+            // The commit's answer may have been lost after the server kept it.
+            if (!connection.inTransaction() && m_groupStep != 0 && landed(connection, m_groupStep))
+                return;
             joinGroup(connection);
             connection.commit();
         },
         false, QStringLiteral("(commit)"), m_groupStatus);
     m_groupWrites.clear();
     m_groupStatus.clear();
+    m_groupStep = 0;
 }
 
 void Store::endGroups()
@@ -197,6 +207,7 @@ void Store::dropGroup()
     const bool pending = !m_groupWrites.isEmpty();
     m_groupWrites.clear();
     m_groupStatus.clear();
+    m_groupStep = 0;
     if (!pending)
         return;
     try {

@@ -3,7 +3,6 @@
 #include "store/Engine.h"
 #include "store/EngineError.h"
 #include "store/Pacer.h"
-#include "store/RecordSet.h"
 #include "store/RetryQuestions.h"
 
 #include <QObject>
@@ -16,7 +15,7 @@
 namespace aquilevel::store {
 
 // The experiment store: every read and write of the experiment's database goes through
-// OpenTable and CloseTable. Failures are classified and retried as the lab expects:
+// it, each a step of the tables' homes run on the open connection. Failures are classified and retried as the lab expects:
 // lock conflicts back off and ask after ten silent tries, concurrent changes retry at
 // once, a lost handle starts the open over, anything else asks whether to retry.
 // Declining ends the session through the giveUp action.
@@ -30,8 +29,9 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // readOnly: a snapshot (not updatable); otherwise a dynaset (updatable).
-    std::unique_ptr<RecordSet> OpenTable(const Query& source, bool readOnly, const QString& status);
+    // Runs one read under the retry policy and releases the database afterwards.
+    // `source` names what is read (a table), for the retry question.
+    void read(const std::function<void(Connection&)>& step, const QString& source, const QString& status);
     void CloseTable();
 
     // The engine behind the store.
@@ -59,8 +59,11 @@ public:
     void retry(const std::function<void(Connection&)>& step, bool readOnly, const QString& source,
                const QString& status);
 
-    // Writes one row change under the retry policy. Inside a group (below) it joins the
+    // Writes one change under the retry policy. Inside a group (below) it joins the
     // group's transaction; otherwise it is committed on its own before this returns.
+    // Either way it is stored exactly once: where a commit can succeed unheard (a
+    // server), each write step marks itself in its own transaction, and a step whose
+    // connection was lost is written again only when its mark is not there.
     void write(const std::function<void(Connection&)>& change, const QString& source,
                const QString& status);
 
@@ -91,6 +94,9 @@ private:
     bool askFailureQuestion(const EngineError& error, const QString& status);
     [[noreturn]] void abandon();
     void joinGroup(Connection& connection);
+    // True when the write step was committed (its mark is there).
+    bool landed(Connection& connection, qint64 step);
+    void markStep(Connection& connection, qint64 step);
     void commitGroup();
     void dropGroup();
     void leaveGroup(bool keep);
@@ -107,6 +113,10 @@ private:
     // failed statement rolls it back; a lost handle takes it along) before it committed.
     QList<std::function<void(Connection&)>> m_groupWrites;
     QString m_groupStatus;
+    // This run's writes, as the server's write marks know them.
+    const QString m_writer;
+    qint64 m_steps = 0;
+    qint64 m_groupStep = 0; // the step of the group's open transaction; 0 when none
 };
 
 } // namespace aquilevel::store

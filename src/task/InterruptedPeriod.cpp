@@ -3,7 +3,7 @@
 #include "recording/Recorder.h"
 #include "session/Resume.h"
 #include "session/Session.h"
-#include "store/Query.h"
+#include "store/Store.h"
 #include "store/Store.h"
 #include "task/TankModel.h"
 

@@ -13,10 +13,11 @@
 #include "store/EngineError.h"
 #include "store/ServerSettings.h"
 #include "store/Pacer.h"
-#include "store/Query.h"
-#include "store/Schema.h"
-#include "store/SqlCipherEngine.h"
+#include "store/ConfigTables.h"
+#include "store/Engine.h"
 #include "store/Store.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
 #include "task/TrialScreen.h"
 #include "tools/CommandArguments.h"
 #include "tools/Progress.h"
@@ -89,44 +90,25 @@ const QRegularExpression& typedNumberPattern()
     return number;
 }
 
-using Row = store::FieldValues;
-
-// Every row of a query, field by field.
-QList<Row> readAll(store::Store& store, const QString& sql, const QVariantList& params)
-{
-    QList<Row> rows;
-    auto rs = store.OpenTable(store::Query(sql, params), true, QStringLiteral("Copy configuration"));
-    const QStringList names = rs->fieldNames();
-    for (; !rs->isEOF(); rs->moveNext()) {
-        Row row;
-        for (const QString& name : names)
-            row.append({name, rs->field(name)});
-        rows.append(row);
-    }
-    rs->close();
-    return rows;
-}
-
-QVariant valueOf(const Row& row, const QString& name)
-{
-    for (const auto& [field, value] : row)
-        if (field.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
 // A new database in a temporary folder that stays for the experimenter to look at:
 // the schema without the demo versions, plus the version's configuration read from
 // the data folder's database.
 QString freshDatabase(const ToolContext& ctx, const QString& version)
 {
     ToolStore source(ctx.dataFolder);
-    const QList<Row> setup = readAll(source.store(), QStringLiteral("select * from tblSetup where Version=?"), {version});
+    QList<store::Row> setup;
+    QList<store::Row> labels;
+    QList<store::Row> scenario;
+    source.store().transaction(
+        [&](store::Connection& c) {
+            setup = store::SetupTable::rows(c, version);
+            labels = setup.isEmpty() ? QList<store::Row>() : store::LabelTable::rows(c, version);
+            scenario = setup.isEmpty() ? QList<store::Row>()
+                                       : store::ScenarioTable::rows(c, setup.first().value("ScenarioUsed"));
+        },
+        true, QStringLiteral("Copy configuration"));
     if (setup.isEmpty())
         throw ToolError(QStringLiteral("There is no version \"%1\" in %2.").arg(version, source.path()));
-    const QList<Row> labels = readAll(source.store(), QStringLiteral("select * from tblLabels where version=?"), {version});
-    const QList<Row> scenario = readAll(source.store(), QStringLiteral("select * from tblScenarios where Scenario=?"),
-                                        {valueOf(setup.first(), QStringLiteral("ScenarioUsed"))});
 
     QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("aquilevel-bot-XXXXXX")));
     if (!dir.isValid())
@@ -134,15 +116,15 @@ QString freshDatabase(const ToolContext& ctx, const QString& version)
     dir.setAutoRemove(false);
     const QString path = store::databasePath(dir.path());
     try {
-        store::SqlCipherEngine::create(path, store::databasePassword(), store::schemaStatements(),
-                                       [&](store::Connection& connection) {
-                                           for (const Row& row : setup)
-                                               connection.insert(QStringLiteral("tblSetup"), row);
-                                           for (const Row& row : labels)
-                                               connection.insert(QStringLiteral("tblLabels"), row);
-                                           for (const Row& row : scenario)
-                                               connection.insert(QStringLiteral("tblScenarios"), row);
-                                       });
+        const auto copy = [](store::Connection& c, const char* table, const QList<store::Row>& rows) {
+            for (const store::Row& row : rows)
+                store::appendRow(c, *store::findTable(QString::fromLatin1(table)), row.columns(), row.values());
+        };
+        store::engineAt(path)->create([&](store::Connection& connection) {
+            copy(connection, "tblSetup", setup);
+            copy(connection, "tblLabels", labels);
+            copy(connection, "tblScenarios", scenario);
+        });
     } catch (const store::EngineError& error) {
         throw ToolError(QStringLiteral("Could not create %1: %2").arg(path, error.description()));
     }
@@ -341,7 +323,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     UnwindingProcessEnd processEnd;
     store::RealPacer pacer;
     if (!engine)
-        engine = std::make_unique<store::SqlCipherEngine>(path, store::databasePassword());
+        engine = store::engineAt(path);
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([] {});
     session.random().seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));

@@ -6,9 +6,10 @@
 #include "config/DemoConfig.h"
 #include "config/DesignCheck.h"
 #include "session/ExperimenterAccounts.h"
-#include "store/Schema.h"
-#include "store/SqlCipherEngine.h"
+#include "store/ConfigTables.h"
 #include "store/Store.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
 #include "tools/CommandArguments.h"
 
 #include <QCommandLineParser>
@@ -32,7 +33,8 @@ QString usage()
         "experimenter account still in place is a warning that does not fail the check.\n"
         "It also refuses implausible numbers (negative money, band, starting amounts or\n"
         "environment rates; magnitudes above 1e9), a missing or empty experimenter password,\n"
-        "a missing data table, and a damaged file (SQLite's quick_check).\n\n"
+        "a missing data table, a damaged file (SQLite's quick_check), and a participant's row\n"
+        "stored more than once (listed; nothing is changed).\n\n"
         "Options:\n"
         "  --version V   check only version V\n"
         "  --help        show this text\n");
@@ -41,11 +43,8 @@ QString usage()
 QStringList allVersions(store::Store& store)
 {
     QStringList versions;
-    auto rs = store.OpenTable(store::Query(QStringLiteral("select Version from tblSetup order by Version")),
-                              true, kStatus);
-    for (; !rs->isEOF(); rs->moveNext())
-        versions.append(rs->field(QStringLiteral("Version")).toString());
-    rs->close();
+    store.read([&](store::Connection& c) { versions = store::SetupTable::versions(c); }, QStringLiteral("tblSetup"),
+               kStatus);
     return versions;
 }
 
@@ -60,16 +59,16 @@ QString problemLine(const config::ConfigProblem& problem)
 // participant leave early, and an empty password opens it for anyone.
 QStringList accountProblems(store::Store& store)
 {
+    QList<store::PasswordTable::Account> accounts;
+    store.read([&](store::Connection& c) { accounts = store::PasswordTable::accounts(c); },
+               QStringLiteral("tblPasswords"), kStatus);
     QStringList problems;
-    auto rs = store.OpenTable(store::Query(QStringLiteral("select username, password from tblPasswords")), true, kStatus);
-    int accounts = 0;
-    for (; !rs->isEOF(); rs->moveNext(), ++accounts)
-        if (rs->field(QStringLiteral("password")).toString().trimmed().isEmpty())
+    for (const store::PasswordTable::Account& account : std::as_const(accounts))
+        if (account.password.toString().trimmed().isEmpty())
             problems.append(QStringLiteral("tblPasswords, user \"%1\", field password: the password is empty; "
                                            "set one with: aquilevel passwd %1")
-                                .arg(printable(rs->field(QStringLiteral("username")).toString())));
-    rs->close();
-    if (accounts == 0)
+                                .arg(printable(account.username)));
+    if (accounts.isEmpty())
         problems.append(QStringLiteral("tblPasswords: there is no experimenter account, so nobody can let a "
                                        "participant leave early; add one with: aquilevel passwd USER"));
     return problems;
@@ -80,33 +79,48 @@ QStringList accountProblems(store::Store& store)
 QStringList databaseProblems(store::Store& store)
 {
     QStringList problems;
-    for (const QString& table : store::stampedTables() + QStringList{QStringLiteral("datSessionHold")}) {
+    for (const QString& table : store::tableNames(store::TableKind::Data) + store::tableNames(store::TableKind::Internal)) {
         try {
-            // The table names are the program's own, never typed by anyone.
-            store.OpenTable(store::Query(QStringLiteral("select * from %1 where 0 = 1").arg(table)), true, kStatus)->close();
+            store.read([&](store::Connection& c) { store::probeTable(c, *store::findTable(table)); }, table, kStatus);
         } catch (const ToolError& error) {
             problems.append(QStringLiteral("%1: the data table cannot be read (%2)").arg(table, error.message()));
         }
     }
-    if (dynamic_cast<store::SqlCipherEngine*>(&store.engine()) == nullptr)
-        return problems; // a server keeps its own pages sound
     const qsizetype before = problems.size();
     try {
-        auto rs = store.OpenTable(store::Query(QStringLiteral("PRAGMA quick_check(5)")), true, kStatus);
-        for (; !rs->isEOF(); rs->moveNext()) {
-            const QString verdict = rs->field(rs->fieldNames().value(0)).toString();
-            if (verdict == QLatin1String("ok"))
-                continue;
-            for (const QString& line : verdict.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                problems.append(QStringLiteral("The file is damaged: %1").arg(printable(line.trimmed())));
-        }
-        rs->close();
+        QStringList damage;
+        store.read([&](store::Connection& c) { damage = store.engine().damage(c); }, QStringLiteral("(the file)"),
+                   kStatus);
+        for (const QString& line : std::as_const(damage))
+            problems.append(QStringLiteral("The file is damaged: %1").arg(printable(line.trimmed())));
     } catch (const ToolError& error) {
         problems.append(QStringLiteral("The file is damaged: %1").arg(error.message()));
     }
     if (problems.size() > before)
         problems.append(QStringLiteral("Restore the file from a backup, or save what it still holds with: "
                                        "aquilevel export DIR"));
+    return problems;
+}
+
+// A participant's row stored more than once: an analysis would count it twice. Only
+// reported; which copy to keep is for the experimenter to decide.
+QStringList doubledRowProblems(store::Store& store)
+{
+    constexpr int kShown = 20;
+    QList<store::DoubledRows> doubles;
+    try {
+        store.read([&](store::Connection& c) { doubles = store::doubledRows(c, kShown); }, QStringLiteral("(data tables)"),
+                   kStatus);
+    } catch (const ToolError&) {
+        return {}; // a table that cannot be read is reported above
+    }
+    QStringList problems;
+    for (const store::DoubledRows& d : std::as_const(doubles))
+        problems.append(QStringLiteral("%1, participant \"%2\" of version \"%3\": %4 stored %5 times")
+                            .arg(d.table, printable(d.subject), printable(d.version), d.what)
+                            .arg(d.copies));
+    if (doubles.size() >= kShown)
+        problems.append(QStringLiteral("(only the first %1 doubled rows are listed)").arg(kShown));
     return problems;
 }
 
@@ -139,7 +153,7 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
             context.out << problemLine(problem) << "\n";
     }
 
-    const QStringList others = accountProblems(store) + databaseProblems(store);
+    const QStringList others = accountProblems(store) + databaseProblems(store) + doubledRowProblems(store);
     for (const QString& problem : others)
         context.out << problem << "\n";
 

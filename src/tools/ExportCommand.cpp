@@ -2,17 +2,19 @@
 
 #include "store/EngineError.h"
 #include "store/Store.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
 #include "tools/CommandArguments.h"
 #include "tools/Csv.h"
 #include "tools/TableCsv.h"
 
 #include <QDir>
-#include <QMap>
 #include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
-#include <functional>
+#include <memory>
+#include <vector>
 
 namespace aquilevel::tools {
 
@@ -20,93 +22,46 @@ namespace {
 
 const QString kStatus = QStringLiteral("Exporting data");
 
-struct TableRows {
-    QString table;
-    QList<TableColumn> columns;
-    QList<QVariantList> values;
-};
-
-bool hasColumn(const QList<TableColumn>& columns, const QString& name)
-{
-    for (const TableColumn& c : columns)
-        if (c.name.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
 // Rows read per transaction: a reader holds the file's shared lock while it reads, and
 // the sessions cannot commit meanwhile, so no read may take long.
 constexpr int kChunkRows = 2000;
 
-// A table as the export found it at its start: its columns and its newest row.
-struct TableStart {
-    QString table;
+// One table's file as the export writes it: under a temporary name until every table
+// has been read, so that a failed or empty export leaves none behind.
+struct TableFile {
+    const store::TableDef* table = nullptr;
     QList<TableColumn> columns;
-    qint64 lastRow = 0;
+    qint64 lastRow = 0; // the table's newest row when the export began
+    qint64 matched = 0;
+    std::unique_ptr<QSaveFile> file;
 };
 
-// Reads one chunk of rows (with their rowids) in whatever transaction the caller chose.
-using ChunkReader = std::function<store::Rows(const store::Query&)>;
-
-// The rows of one table that the filters let through, in the order they were written,
-// up to the table's newest row when the export began, chunk by chunk.
-TableRows readTable(const TableStart& start, const ExportOptions& options, const ChunkReader& read)
+QByteArray csvRow(const QList<TableColumn>& columns, const QVariantList& row)
 {
-    const QString& table = start.table;
-    TableRows result{table, start.columns, {}};
-    QStringList conditions;
-    QVariantList values;
-    const bool isConfig = configTableNames().contains(table);
-    if (!options.version.isEmpty()) {
-        if (table == QStringLiteral("tblScenarios")) {
-            // Scenarios belong to a version through the scenario its setup uses.
-            conditions.append(QStringLiteral("Scenario IN (SELECT ScenarioUsed FROM tblSetup "
-                                             "WHERE Version = ? COLLATE NOCASE)"));
-            values.append(options.version);
-        } else if (hasColumn(result.columns, QStringLiteral("Version"))) {
-            conditions.append(QStringLiteral("Version = ? COLLATE NOCASE"));
-            values.append(options.version);
-        }
-    }
-    if (!options.subject.isEmpty() && !isConfig && hasColumn(result.columns, QStringLiteral("Subject"))) {
-        conditions.append(QStringLiteral("Subject = ? COLLATE NOCASE"));
-        values.append(options.subject);
-    }
-    conditions.append(QStringLiteral("rowid > ? AND rowid <= ?"));
-    const QString sql = QStringLiteral("SELECT * FROM \"%1\" WHERE %2 ORDER BY rowid LIMIT %3")
-                            .arg(table, conditions.join(QStringLiteral(" AND ")))
-                            .arg(kChunkRows);
-    for (qint64 after = 0;;) {
-        const store::Rows chunk = read(store::Query(sql, values + QVariantList{after, start.lastRow}));
-        result.values += chunk.values;
-        if (chunk.rowIds.size() < kChunkRows)
-            return result;
-        after = chunk.rowIds.last();
-    }
+    QStringList fields;
+    fields.reserve(columns.size());
+    for (int i = 0; i < columns.size(); ++i)
+        fields.append(csvText(row.value(i), columns.at(i).kind));
+    return csv::record(fields);
 }
 
-QByteArray csvOf(const TableRows& rows)
+void append(TableFile& out, const QByteArray& bytes)
 {
-    QStringList header;
-    for (const TableColumn& c : rows.columns)
-        header.append(c.name);
-    QByteArray bytes = csv::record(header);
-    for (const QVariantList& row : rows.values) {
-        QStringList fields;
-        for (int i = 0; i < rows.columns.size(); ++i)
-            fields.append(csvText(row.value(i), rows.columns.at(i).kind));
-        bytes += csv::record(fields);
-    }
-    return bytes;
+    if (out.file->write(bytes) != bytes.size())
+        throw ToolError(QStringLiteral("Could not write %1: %2").arg(out.file->fileName(), out.file->errorString()));
 }
 
-QString writeFile(const QDir& dir, const QString& table, const QByteArray& bytes)
+// One chunk of a table's rows after `after`, as CSV; the number of rows goes to `rows`.
+// Read into memory first, so that a retried transaction does not write a chunk twice.
+qint64 readChunk(store::Connection& c, const TableFile& out, const store::TableFilter& filter, qint64 after,
+                 QByteArray& bytes, int& rows)
 {
-    const QString path = dir.filePath(table + QStringLiteral(".csv"));
-    QSaveFile file(path); // written under a temporary name, renamed into place on commit
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw ToolError(QStringLiteral("Could not write %1: %2").arg(path, file.errorString()));
-    return path;
+    bytes.clear();
+    rows = 0;
+    return store::readRows(c, *out.table, filter, after, out.lastRow, kChunkRows, [&](const QVariantList& row) {
+        bytes += csvRow(out.columns, row);
+        ++rows;
+    });
 }
 
 // "data", "config", "all" or table names, separated by commas, in any letter case.
@@ -151,63 +106,98 @@ QStringList chosenTables(const QString& list)
 
 const QStringList& dataTableNames()
 {
-    static const QStringList names = {QStringLiteral("datSubject"), QStringLiteral("datExperimentTrials"),
-                                      QStringLiteral("datTrialSummary"), QStringLiteral("datUserTimesSummary"),
-                                      QStringLiteral("datQuestionnaire")};
+    static const QStringList names = store::tableNames(store::TableKind::Data);
     return names;
 }
 
 const QStringList& configTableNames()
 {
-    static const QStringList names = {QStringLiteral("tblSetup"), QStringLiteral("tblScenarios"),
-                                      QStringLiteral("tblLabels"), QStringLiteral("tblPasswords")};
+    static const QStringList names = store::tableNames(store::TableKind::Config);
     return names;
 }
 
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options)
 {
+    QDir dir(folder);
+    const bool folderExisted = dir.exists();
+    if (!dir.mkpath(QStringLiteral(".")))
+        throw ToolError(QStringLiteral("Could not create the folder %1.").arg(folder));
+    std::vector<TableFile> files;
+    for (const QString& table : options.tables) {
+        TableFile out;
+        out.table = store::findTable(table);
+        out.columns = tableColumns(table);
+        if (!out.table || out.columns.isEmpty())
+            throw ToolError(QStringLiteral("The database has no table %1.").arg(table));
+        const QString path = dir.filePath(out.table->name + QStringLiteral(".csv"));
+        out.file = std::make_unique<QSaveFile>(path); // renamed into place on commit
+        if (!out.file->open(QIODevice::WriteOnly))
+            throw ToolError(QStringLiteral("Could not write %1: %2").arg(path, out.file->errorString()));
+        QStringList header;
+        for (const TableColumn& c : std::as_const(out.columns))
+            header.append(c.name);
+        append(out, csv::record(header));
+        files.push_back(std::move(out));
+    }
+    const store::TableFilter filter{options.version, options.subject};
+
     // Rows appended after the export began are left out, so every file ends where its
     // table stood at that moment (a summary row completed since shows its completion).
     // The configuration, small and replaced as a whole by an import, is read in the first
     // transaction, all at one moment; the data tables then in short ones, so that a
     // session writing meanwhile is never held up.
-    QList<TableStart> starts;
-    QMap<QString, TableRows> configuration;
+    QList<QByteArray> configuration;
+    QList<qint64> configurationRows;
     store.transaction(
-        [&](store::Connection& connection) {
-            starts.clear(); // a retried transaction starts over
-            configuration.clear();
-            for (const QString& table : options.tables) {
-                TableStart start{table, tableColumns(connection, table), 0};
-                if (start.columns.isEmpty())
-                    throw ToolError(QStringLiteral("The database has no table %1.").arg(table));
-                start.lastRow = connection
-                                    .select(store::Query(QStringLiteral("SELECT max(rowid) FROM \"%1\"").arg(table)), false)
-                                    .values.value(0)
-                                    .value(0)
-                                    .toLongLong();
-                starts.append(start);
-                if (configTableNames().contains(table))
-                    configuration.insert(table, readTable(start, options, [&](const store::Query& q) {
-                                             return connection.select(q, true);
-                                         }));
+        [&](store::Connection& c) {
+            configuration.clear(); // a retried transaction starts over
+            configurationRows.clear();
+            for (TableFile& out : files) {
+                out.lastRow = store::lastRowPosition(c, *out.table);
+                QByteArray all;
+                qint64 count = 0;
+                if (out.table->kind == store::TableKind::Config) {
+                    QByteArray bytes;
+                    int rows = 0;
+                    for (qint64 after = 0;;) {
+                        after = readChunk(c, out, filter, after, bytes, rows);
+                        all += bytes;
+                        count += rows;
+                        if (rows < kChunkRows)
+                            break;
+                    }
+                }
+                configuration.append(all);
+                configurationRows.append(count);
             }
         },
         true, kStatus);
-    const ChunkReader inItsOwnTransaction = [&](const store::Query& q) {
-        store::Rows rows;
-        store.transaction([&](store::Connection& connection) { rows = connection.select(q, true); }, true, kStatus);
-        return rows;
-    };
-    QList<TableRows> tables;
-    for (const TableStart& start : std::as_const(starts))
-        tables.append(configuration.contains(start.table) ? configuration.value(start.table)
-                                                          : readTable(start, options, inItsOwnTransaction));
+    for (size_t i = 0; i < files.size(); ++i) {
+        TableFile& out = files[i];
+        if (out.table->kind == store::TableKind::Config) {
+            append(out, configuration.at(qsizetype(i)));
+            out.matched = configurationRows.at(qsizetype(i));
+            continue;
+        }
+        QByteArray bytes;
+        int rows = 0;
+        for (qint64 after = 0;;) {
+            store.transaction([&](store::Connection& c) { after = readChunk(c, out, filter, after, bytes, rows); },
+                              true, kStatus);
+            append(out, bytes);
+            out.matched += rows;
+            if (rows < kChunkRows)
+                break;
+        }
+    }
 
     // A filter that matches nothing is most often a misspelt name: say so rather than
     // write files with a header only.
     const bool filtered = !options.version.isEmpty() || !options.subject.isEmpty();
-    if (filtered && std::all_of(tables.cbegin(), tables.cend(), [](const TableRows& t) { return t.values.isEmpty(); })) {
+    if (filtered && std::all_of(files.cbegin(), files.cend(), [](const TableFile& t) { return t.matched == 0; })) {
+        files.clear(); // never committed: the temporary files go
+        if (!folderExisted)
+            dir.rmdir(dir.absolutePath());
         QStringList asked;
         if (!options.version.isEmpty())
             asked.append(QStringLiteral("version \"%1\"").arg(options.version));
@@ -217,12 +207,13 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
                             .arg(asked.join(QStringLiteral(" and ")), QStringLiteral("the tables asked for")));
     }
 
-    QDir dir(folder);
-    if (!dir.mkpath(QStringLiteral(".")))
-        throw ToolError(QStringLiteral("Could not create the folder %1.").arg(folder));
     QStringList written;
-    for (const TableRows& rows : std::as_const(tables))
-        written.append(writeFile(dir, rows.table, csvOf(rows)));
+    for (TableFile& out : files) {
+        const QString path = out.file->fileName();
+        if (!out.file->commit())
+            throw ToolError(QStringLiteral("Could not write %1: %2").arg(path, out.file->errorString()));
+        written.append(path);
+    }
     return written;
 }
 

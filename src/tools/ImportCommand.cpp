@@ -4,7 +4,13 @@
 
 #include "config/ConfigCheck.h"
 #include "store/EngineError.h"
+#include "store/ConfigTables.h"
+#include "store/DataTables.h"
+#include "store/NameKey.h"
+#include "store/StationTables.h"
 #include "store/Store.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
 #include "tools/CommandArguments.h"
 #include "tools/Csv.h"
 #include "tools/TableCsv.h"
@@ -15,6 +21,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <optional>
 
 namespace aquilevel::tools {
 
@@ -63,8 +70,8 @@ struct ImportFile {
                 return i;
         return -1;
     }
-    // The text form of a key, compared without regard to letter case.
-    static QString keyText(const QVariant& value) { return value.toString().toCaseFolded(); }
+    // The text form of a key, compared as the database finds names: by their folded key.
+    static QString keyText(const QVariant& value) { return store::nameKey(value.toString()); }
     // The first line that holds a key, or 0.
     int lineOf(const QVariant& key) const
     {
@@ -215,10 +222,8 @@ QString locate(const config::ConfigProblem& problem, const QList<ImportFile>& fi
             continue;
         QVariant key = problem.version;
         if (file.table == QStringLiteral("tblScenarios")) {
-            const store::Rows used = connection.select(
-                store::Query(QStringLiteral("SELECT ScenarioUsed FROM tblSetup WHERE Version = ? COLLATE NOCASE"),
-                             {problem.version}), false);
-            key = used.values.isEmpty() ? QVariant() : used.values.first().value(0);
+            const std::optional<store::Row> setup = store::SetupTable::row(connection, problem.version);
+            key = setup ? setup->value("ScenarioUsed") : QVariant();
         }
         const int line = key.isValid() ? file.lineOf(key) : 0;
         if (line == 0)
@@ -248,18 +253,10 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
         throw ToolError(QStringLiteral("%1 holds none of tblSetup.csv, tblScenarios.csv, tblLabels.csv, tblPasswords.csv.")
                             .arg(QDir::toNativeSeparators(folder)));
 
-    QHash<QString, QList<TableColumn>> columns;
-    store.transaction(
-        [&](store::Connection& connection) {
-            for (const QString& table : std::as_const(present))
-                columns.insert(table, tableColumns(connection, table));
-        },
-        true, kStatus);
-
     QStringList problems;
     QList<ImportFile> files;
     for (const QString& table : std::as_const(present))
-        files.append(readFile(dir.filePath(table + QStringLiteral(".csv")), table, columns.value(table), problems));
+        files.append(readFile(dir.filePath(table + QStringLiteral(".csv")), table, tableColumns(table), problems));
     if (!problems.isEmpty())
         return problems;
 
@@ -271,7 +268,7 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
                 QStringList versions; // every version whose configuration this import touches
                 auto touch = [&](const QString& version) {
                     for (const QString& v : std::as_const(versions))
-                        if (v.compare(version, Qt::CaseInsensitive) == 0)
+                        if (store::nameKey(v) == store::nameKey(version))
                             return;
                     versions.append(version);
                 };
@@ -285,27 +282,26 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
                             keys.append(key);
                         }
                     }
-                    const QString keyName = file.columns.at(file.keyIndex).name;
-                    for (const QVariant& key : std::as_const(keys))
-                        connection.remove(file.table, QStringLiteral("\"%1\" = ?").arg(keyName), {key});
-                    for (const ImportRow& row : file.rows) {
-                        store::FieldValues values;
-                        for (int c = 0; c < file.columns.size(); ++c)
-                            values.append({file.columns.at(c).name, row.values.at(c)});
-                        connection.insert(file.table, values);
+                    const store::TableDef& table = *store::findTable(file.table);
+                    for (const QVariant& key : std::as_const(keys)) {
+                        if (file.table == QStringLiteral("tblPasswords"))
+                            store::PasswordTable::remove(connection, key.toString());
+                        else
+                            store::removeVersionRows(connection, table, key);
                     }
                     QStringList names;
+                    for (const TableColumn& column : file.columns)
+                        names.append(column.name);
+                    for (const ImportRow& row : file.rows)
+                        store::appendRow(connection, table, names, row.values);
+                    names.clear();
                     for (const QVariant& key : std::as_const(keys)) {
                         names.append(key.toString());
                         if (file.table == QStringLiteral("tblSetup") || file.table == QStringLiteral("tblLabels"))
                             touch(key.toString());
-                        if (file.table == QStringLiteral("tblScenarios")) {
-                            const store::Rows users = connection.select(
-                                store::Query(QStringLiteral("SELECT Version FROM tblSetup WHERE ScenarioUsed = ? ORDER BY rowid"), {key}),
-                                false);
-                            for (const QVariantList& user : users.values)
-                                touch(user.value(0).toString());
-                        }
+                        if (file.table == QStringLiteral("tblScenarios"))
+                            for (const QString& user : store::SetupTable::versionsUsing(connection, key))
+                                touch(user);
                     }
                     if (file.table == QStringLiteral("tblPasswords"))
                         names = {QString::number(keys.size())}; // account names stay off the screen
@@ -341,10 +337,6 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
 
 namespace {
 
-const QStringList kDataTables = {QStringLiteral("datSubject"), QStringLiteral("datExperimentTrials"),
-                                 QStringLiteral("datTrialSummary"), QStringLiteral("datUserTimesSummary"),
-                                 QStringLiteral("datQuestionnaire"), QStringLiteral("datSessionHold")};
-
 // Removes a version's configuration (its setup, its labels, and its scenario when no
 // other version plays it) in one transaction; with withData also every participant's
 // rows of it. Returns what was done; throws ToolError for what must not be done.
@@ -353,45 +345,33 @@ QString removeVersion(store::Store& store, const QString& version, bool withData
     QString done;
     store.transaction(
         [&](store::Connection& c) {
-            const store::Rows setup =
-                c.select(store::Query(QStringLiteral("select Version, ScenarioUsed from tblSetup where Version = ?"), {version}),
-                         false);
-            if (setup.values.isEmpty())
+            const std::optional<store::Row> setup = store::SetupTable::row(c, version);
+            if (!setup)
                 throw ToolError(QStringLiteral("There is no version \"%1\"; nothing was removed.").arg(version));
-            const QString name = setup.values.first().value(0).toString();
-            const QVariant scenario = setup.values.first().value(1);
+            const QString name = setup->value("Version").toString();
+            const QVariant scenario = setup->value("ScenarioUsed");
             const qint64 participants =
-                c.select(store::Query(QStringLiteral("select count(distinct Subject) from datExperimentTrials where Version = ?"),
-                                      {name}),
-                         false)
-                    .values.value(0)
-                    .value(0)
-                    .toLongLong() +
-                c.select(store::Query(QStringLiteral("select count(*) from datSubject where Version = ? and Subject not in "
-                                                     "(select Subject from datExperimentTrials where Version = ?)"),
-                                      {name, name}),
-                         false)
-                    .values.value(0)
-                    .value(0)
-                    .toLongLong();
+                store::EventTable::participants(c, name) + store::SubjectTable::countWithoutEvents(c, name);
             if (participants > 0 && !withData)
                 throw ToolError(QStringLiteral("Version \"%1\" holds the rows of %2 participant(s); nothing was removed. "
                                                "Export them first, then add --with-data to remove them as well.")
                                     .arg(name)
                                     .arg(participants));
-            c.remove(QStringLiteral("tblSetup"), QStringLiteral("Version = ?"), {name});
-            c.remove(QStringLiteral("tblLabels"), QStringLiteral("version = ?"), {name});
-            const bool shared = c.select(store::Query(QStringLiteral("select count(*) from tblSetup where ScenarioUsed = ?"),
-                                                      {scenario}),
-                                         false)
-                                    .values.value(0)
-                                    .value(0)
-                                    .toInt() > 0;
+            const auto table = [](const char* name) -> const store::TableDef& {
+                return *store::findTable(QString::fromLatin1(name));
+            };
+            store::removeVersionRows(c, table("tblSetup"), name);
+            store::removeVersionRows(c, table("tblLabels"), name);
+            const bool shared = !store::SetupTable::versionsUsing(c, scenario).isEmpty();
             if (!shared)
-                c.remove(QStringLiteral("tblScenarios"), QStringLiteral("Scenario = ?"), {scenario});
-            if (withData)
-                for (const QString& table : kDataTables)
-                    c.remove(table, QStringLiteral("Version = ?"), {name});
+                store::removeVersionRows(c, table("tblScenarios"), scenario);
+            if (withData) {
+                for (const QString& data : store::tableNames(store::TableKind::Data))
+                    store::removeVersionRows(c, *store::findTable(data), name);
+                // A station's hold of a participant whose rows are gone holds nothing.
+                for (const store::HoldRow& hold : store::HoldTable::all(c, name))
+                    store::HoldTable::remove(c, hold.Subject, hold.Version);
+            }
             done = QStringLiteral("Removed version \"%1\"%2%3.")
                        .arg(name, shared ? QStringLiteral(" (its scenario stays: another version plays it)") : QString(),
                             withData ? QStringLiteral(" and the rows of its %1 participant(s)").arg(participants) : QString());

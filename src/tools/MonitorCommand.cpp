@@ -53,7 +53,7 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
     QList<QStringList> rows;
     int finished = 0;
     int attention = 0;
-    for (const ParticipantProgress& p : readProgress(store, version)) {
+    for (const ParticipantProgress& p : readProgress(store, version, nullptr, now.addSecs(-kActiveWindowSeconds))) {
         const QDateTime at = p.lastActivity();
         if (!at.isValid() || at.secsTo(now) > kActiveWindowSeconds)
             continue;
@@ -107,7 +107,8 @@ int runMonitor(const QStringList& arguments, const ToolContext& context, const C
         ToolStore tool(context.dataFolder);
         store::Store& store = tool.store();
         bool found = false;
-        if (!onlyVersion.isEmpty() && readProgress(store, onlyVersion, &found).isEmpty() && !found)
+        if (!onlyVersion.isEmpty() &&
+            readProgress(store, onlyVersion, &found, clock.now().addSecs(-kActiveWindowSeconds)).isEmpty() && !found)
             throw ToolError(QStringLiteral("There is no version named \"%1\".").arg(onlyVersion));
 
         if (parser.isSet(once)) {

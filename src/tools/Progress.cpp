@@ -3,7 +3,10 @@
 #include "tools/Printable.h"
 
 #include "session/StationHold.h"
-#include "store/Query.h"
+#include "store/ConfigTables.h"
+#include "store/DataTables.h"
+#include "store/NameKey.h"
+#include "store/StationTables.h"
 #include "store/Store.h"
 
 #include <QHash>
@@ -18,10 +21,10 @@ namespace {
 const QString kStatus = QStringLiteral("Reading progress");
 const QString kAfterCost = QStringLiteral("After Cost Calculation");
 
-// Names and versions compare without regard to letter case, as the database does.
+// Names and versions are one when their keys are, as the database finds them.
 QString keyOf(const QString& version, const QString& subject)
 {
-    return version.toCaseFolded() + QChar(0x1f) + subject.toCaseFolded();
+    return store::nameKey(version) + QChar(0x1f) + store::nameKey(subject);
 }
 
 // Date (YYYY-MM-DD) and Time (HH:MM:SS) columns as one local moment.
@@ -54,103 +57,48 @@ qint64 longestStage(const auto& field)
     return longest;
 }
 
-// The rows of one query, read on the transaction's connection; each row is handed to
-// `take` with a lookup of its fields by name.
-template <typename Take>
-void readRows(store::Connection& connection, const QString& sql, const QVariantList& params, Take take)
-{
-    const store::Rows rows = connection.select(store::Query(sql, params), false);
-    for (const QVariantList& values : rows.values) {
-        const auto field = [&](const QString& name) {
-            const int column = int(rows.columns.indexOf(name));
-            return column < 0 ? QVariant() : values.value(column);
-        };
-        take(field);
-    }
-}
-
-// "WHERE Version = ?" when a version is asked for.
-QString versionFilter(const QString& version, QVariantList& params)
-{
-    if (version.isEmpty())
-        return {};
-    params.append(version);
-    return QStringLiteral(" WHERE Version = ?");
-}
-
 struct RawReading {
     QList<SetupFacts> setups;
-    QList<QVariantList> registrations; // Subject, Version, Date, Time
-    QList<QVariantList> newest; // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus, Station
-    QList<QVariantList> holds;  // SubjectKey, Version, Station, RefreshedUtc
+    QList<store::Row> registrations; // Subject, Version, Date, Time
+    QList<store::Row> newest; // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus, Station
+    QList<store::HoldRow> holds;
 };
 
-RawReading readRaw(store::Connection& connection, const QString& version)
+RawReading readRaw(store::Connection& connection, const QString& version, const QDateTime& since)
 {
     RawReading raw;
-    QVariantList params;
-    const QString where = versionFilter(version, params);
-    readRows(connection,
-             QStringLiteral("SELECT Version, MaxTrial, BaseMoney, envDelay, EnvMv, userDelay, UsrMv, "
-                            "TimeBetweenEnvTries, IsTimeDriven FROM tblSetup") + where,
-             params, [&](const auto& field) {
-                 raw.setups.append({field(QStringLiteral("Version")).toString(),
-                                    field(QStringLiteral("MaxTrial")).toInt(),
-                                    field(QStringLiteral("BaseMoney")).toDouble(), longestStage(field)});
-             });
-    const QStringList registrationColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
-                                             QStringLiteral("Date"), QStringLiteral("Time")};
-    readRows(connection,
-             QStringLiteral("SELECT Subject, Version, Date, Time FROM datSubject") + where +
-                 QStringLiteral(" ORDER BY rowid"),
-             params, [&](const auto& field) {
-                 QVariantList row;
-                 for (const QString& column : registrationColumns)
-                     row.append(field(column));
-                 raw.registrations.append(row);
-             });
+    for (const store::Row& row : store::SetupTable::rows(connection, version.isEmpty() ? QString() : version)) {
+        const auto field = [&](const QString& name) { return row.value(name); };
+        raw.setups.append({row.value("Version").toString(), row.value("MaxTrial").toInt(),
+                           row.value("BaseMoney").toDouble(), longestStage(field)});
+    }
+    raw.registrations = store::SubjectTable::registrations(connection, version);
     // The newest event row of each participant, found by the database through the
-    // (Subject, Version, EventID) index rather than by reading the whole log.
-    const QStringList eventColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
-                                      QStringLiteral("eventType"), QStringLiteral("Trial"),
-                                      QStringLiteral("Date"), QStringLiteral("Time"),
-                                      QStringLiteral("BaseMoney"), QStringLiteral("TotBonus"),
-                                      QStringLiteral("Station")};
-    readRows(connection,
-             QStringLiteral("SELECT e.Subject AS Subject, e.Version AS Version, e.eventType AS eventType, "
-                            "e.Trial AS Trial, e.Date AS Date, e.Time AS Time, e.BaseMoney AS BaseMoney, "
-                            "e.TotBonus AS TotBonus, e.Station AS Station FROM datExperimentTrials e JOIN "
-                            "(SELECT Subject AS s, Version AS v, MAX(EventID) AS m FROM datExperimentTrials%1 "
-                            "GROUP BY Subject, Version) n "
-                            "ON e.Subject = n.s AND e.Version = n.v AND e.EventID = n.m ORDER BY e.rowid")
-                 .arg(where),
-             params, [&](const auto& field) {
-                 QVariantList row;
-                 for (const QString& column : eventColumns)
-                     row.append(field(column));
-                 raw.newest.append(row);
-             });
-    readRows(connection, QStringLiteral("SELECT SubjectKey, Version, Station, RefreshedUtc FROM datSessionHold") + where,
-             params, [&](const auto& field) {
-                 raw.holds.append({field(QStringLiteral("SubjectKey")), field(QStringLiteral("Version")),
-                                   field(QStringLiteral("Station")), field(QStringLiteral("RefreshedUtc"))});
-             });
+    // participants' index rather than by reading the whole log.
+    static const QStringList eventColumns = {QStringLiteral("Subject"),   QStringLiteral("Version"),
+                                             QStringLiteral("eventType"), QStringLiteral("Trial"),
+                                             QStringLiteral("Date"),      QStringLiteral("Time"),
+                                             QStringLiteral("BaseMoney"), QStringLiteral("TotBonus"),
+                                             QStringLiteral("Station")};
+    raw.newest = store::EventTable::newestOfEach(connection, eventColumns, version, since);
+    raw.holds = store::HoldTable::all(connection, version);
     return raw;
 }
 
 } // namespace
 
-QList<ParticipantProgress> readProgress(store::Store& store, const QString& version, bool* versionFound)
+QList<ParticipantProgress> readProgress(store::Store& store, const QString& version, bool* versionFound,
+                                        const QDateTime& since)
 {
     RawReading raw;
-    store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version); }, true,
+    store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version, since); }, true,
                       kStatus);
 
     QHash<QString, SetupFacts> setups;
     for (const SetupFacts& facts : std::as_const(raw.setups))
-        setups.insert(facts.version.toCaseFolded(), facts);
+        setups.insert(store::nameKey(facts.version), facts);
     if (versionFound)
-        *versionFound = !version.isEmpty() && setups.contains(version.toCaseFolded());
+        *versionFound = !version.isEmpty() && setups.contains(store::nameKey(version));
 
     QHash<QString, ParticipantProgress> byKey;
     const auto entry = [&](const QString& v, const QString& subject) -> ParticipantProgress& {
@@ -160,7 +108,7 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
             ParticipantProgress p;
             p.version = v;
             p.subject = subject;
-            const auto setup = setups.constFind(v.toCaseFolded());
+            const auto setup = setups.constFind(store::nameKey(v));
             if (setup != setups.constEnd()) {
                 p.versionKnown = true;
                 p.version = setup->version;
@@ -175,34 +123,39 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
     };
 
     // The registrations; the first one of a name counts.
-    for (const QVariantList& row : std::as_const(raw.registrations)) {
-        ParticipantProgress& p = entry(row.at(1).toString(), row.at(0).toString());
+    for (const store::Row& row : std::as_const(raw.registrations)) {
+        const QDateTime at = momentOf(row.value("Date"), row.value("Time"));
+        // Without the event rows of the hour before, only those registered in it are shown.
+        if (since.isValid() && (!at.isValid() || at < since.toLocalTime()))
+            continue;
+        ParticipantProgress& p = entry(row.value("Version").toString(), row.value("Subject").toString());
         if (!p.registeredAt.isValid())
-            p.registeredAt = momentOf(row.at(2), row.at(3));
+            p.registeredAt = at;
     }
     // Rows come in the order written: of two with the same EventID the later one wins.
-    for (const QVariantList& row : std::as_const(raw.newest)) {
-        ParticipantProgress& p = entry(row.at(1).toString(), row.at(0).toString());
+    for (const store::Row& row : std::as_const(raw.newest)) {
+        const QVariantList& v = row.values();
+        ParticipantProgress& p = entry(v.at(1).toString(), v.at(0).toString());
         p.hasEvents = true;
-        p.lastEvent = row.at(2).toString();
-        p.trial = row.at(3).toInt();
-        p.lastEventAt = momentOf(row.at(4), row.at(5));
-        if (!row.at(6).isNull())
-            p.baseMoney = row.at(6).toDouble();
-        p.totBonus = row.at(7).isNull() ? p.baseMoney : row.at(7).toDouble();
-        p.station = row.at(8).toString();
+        p.lastEvent = v.at(2).toString();
+        p.trial = v.at(3).toInt();
+        p.lastEventAt = momentOf(v.at(4), v.at(5));
+        if (!v.at(6).isNull())
+            p.baseMoney = v.at(6).toDouble();
+        p.totBonus = v.at(7).isNull() ? p.baseMoney : v.at(7).toDouble();
+        p.station = v.at(8).toString();
     }
 
     // A hold names the participant by the key of the name; a held name without rows yet
     // is only being logged in and is left out.
-    for (const QVariantList& row : std::as_const(raw.holds)) {
-        const auto it = byKey.find(keyOf(row.at(1).toString(), row.at(0).toString()));
+    for (const store::HoldRow& hold : std::as_const(raw.holds)) {
+        const auto it = byKey.find(keyOf(hold.Version, hold.Subject));
         if (it == byKey.end())
             continue;
         it->held = true;
-        if (!row.at(2).toString().isEmpty())
-            it->station = row.at(2).toString(); // where the session runs now
-        it->holdRefreshed = QDateTime::fromString(row.at(3).toString(), Qt::ISODateWithMs);
+        if (!hold.Station.isEmpty())
+            it->station = hold.Station; // where the session runs now
+        it->holdRefreshed = QDateTime::fromString(hold.RefreshedUtc, Qt::ISODateWithMs);
     }
 
     QList<ParticipantProgress> result;

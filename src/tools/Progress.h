@@ -51,9 +51,11 @@ struct ParticipantProgress {
 // Every participant (of `version`, or of all versions when it is empty), registered or
 // with events, ordered by version and then name. One short read-only transaction, so the
 // three tables read show the same moment while sessions keep writing. `versionFound`,
-// when given, tells whether tblSetup has the version asked for.
+// when given, tells whether tblSetup has the version asked for. With `since` (UTC), only
+// the participants who wrote an event row or registered at or after it, found through
+// the index of the moments rows were written rather than by reading every participant.
 QList<ParticipantProgress> readProgress(store::Store& store, const QString& version = {},
-                                        bool* versionFound = nullptr);
+                                        bool* versionFound = nullptr, const QDateTime& since = {});
 
 // What a lab can act on: "finished", "left early", "playing", "idle" (no row for longer
 // than the version's longest stage while the station still runs: the participant thinks

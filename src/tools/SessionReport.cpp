@@ -2,8 +2,9 @@
 
 #include "config/BonusBand.h"
 #include "config/NumberFormat.h"
-#include "store/Query.h"
-#include "store/RecordSet.h"
+#include "store/ConfigTables.h"
+#include "store/DataTables.h"
+#include "store/NameKey.h"
 #include "store/Store.h"
 #include "tools/ToolCommand.h"
 
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace aquilevel::tools {
 
@@ -29,41 +31,35 @@ double number(const QVariant& value)
     return value.isNull() ? 0.0 : value.toDouble();
 }
 
-// The rows of one query as lists of values, the table closed again before returning.
-QList<QVariantList> readRows(store::Store& store, const store::Query& query, const QStringList& fields)
-{
-    QList<QVariantList> rows;
-    auto rs = store.OpenTable(query, true, kStatus);
-    while (!rs->isEOF()) {
-        QVariantList row;
-        for (const QString& name : fields)
-            row.append(rs->field(name));
-        rows.append(row);
-        rs->moveNext();
-    }
-    rs->close();
-    return rows;
-}
-
-// The columns a picture reads from the event log, and the version's number of periods.
+// The columns a picture reads from the event log, then the version's number of periods
+// and units from its setup.
 const QStringList kColumns = {QStringLiteral("Subject"),      QStringLiteral("eventType"),
                               QStringLiteral("Trial"),        QStringLiteral("AmountInTank"),
                               QStringLiteral("GoalAmount"),   QStringLiteral("LowerBoundFromGoal"),
                               QStringLiteral("UpperBoundFromGoal"), QStringLiteral("EnvInFlow"),
                               QStringLiteral("EnvOutFlow"),   QStringLiteral("SimulationTime"),
                               QStringLiteral("UserInFlow"),   QStringLiteral("UserOutFlow"),
-                              QStringLiteral("TotBonus"),     QStringLiteral("MaxTrial"),
-                              QStringLiteral("YUnits")};
+                              QStringLiteral("TotBonus")};
 
-QString selectRows(const QString& condition)
+// The version's event rows (of one participant, or of one event type) in the order of
+// the events, each with the version's MaxTrial and YUnits after its own columns; one
+// read, so that a session written at this moment is seen as one state.
+QList<QVariantList> readRows(store::Store& store, const QString& version, const QString& subject,
+                             const QString& eventType)
 {
-    QStringList columns = kColumns.mid(0, kColumns.size() - 2);
-    for (const char* setting : {"MaxTrial", "YUnits"})
-        columns.append(QStringLiteral("(select %1 from tblSetup where tblSetup.Version = "
-                                      "datExperimentTrials.Version) as %1")
-                           .arg(QLatin1String(setting)));
-    return QStringLiteral("select %1 from datExperimentTrials where %2 order by EventID, rowid")
-        .arg(columns.join(QStringLiteral(", ")), condition);
+    QList<QVariantList> rows;
+    store.transaction(
+        [&](store::Connection& c) {
+            rows.clear(); // a retried transaction starts over
+            const std::optional<store::Row> setup = store::SetupTable::row(c, version);
+            const QVariant maxTrial = setup ? setup->value("MaxTrial") : QVariant();
+            const QVariant units = setup ? setup->value("YUnits") : QVariant();
+            store::EventTable::forEach(c, kColumns, version, subject, eventType, [&](const store::Row& row) {
+                rows.append(row.values() + QVariantList{maxTrial, units});
+            });
+        },
+        true, kStatus);
+    return rows;
 }
 
 ReportPeriod periodOf(const QVariantList& row)
@@ -330,10 +326,7 @@ double SessionData::bandHigh() const
 
 SessionData loadSession(store::Store& store, const QString& version, const QString& subject)
 {
-    // One read, so that a session written at this moment is seen as one state.
-    const auto rows = readRows(store,
-                               store::Query(selectRows(QStringLiteral("Version = ? and Subject = ?")), {version, subject}),
-                               kColumns);
+    const auto rows = readRows(store, version, subject, QString());
     if (rows.isEmpty())
         throw ToolError(QStringLiteral("Participant \"%1\" has no rows in version \"%2\".").arg(subject, version));
     SessionData data = sessionOf(version, subject, rows);
@@ -379,16 +372,14 @@ DistributionData summarise(const QString& version, const QList<SessionData>& ses
 
 DistributionData loadDistribution(store::Store& store, const QString& version)
 {
-    const auto rows = readRows(
-        store, store::Query(selectRows(QStringLiteral("Version = ? and eventType = ?")), {version, kAfterCost}),
-        kColumns);
-    // Names are compared without regard to letter case, as the data tables do.
+    const auto rows = readRows(store, version, QString(), kAfterCost);
+    // A participant is one by the key of the name, as the data tables find it.
     QMap<QString, QList<QVariantList>> bySubject;
     QMap<QString, QString> names;
     for (const QVariantList& row : rows) {
         const QString name = row.value(0).toString();
-        bySubject[name.toCaseFolded()].append(row);
-        names.insert(name.toCaseFolded(), name);
+        bySubject[store::nameKey(name)].append(row);
+        names.insert(store::nameKey(name), name);
     }
     if (bySubject.isEmpty())
         throw ToolError(QStringLiteral("No participant of version \"%1\" has completed a period.").arg(version));

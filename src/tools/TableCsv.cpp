@@ -1,7 +1,7 @@
 #include "tools/TableCsv.h"
 
 #include "config/ExperimentSetup.h"
-#include "store/Engine.h"
+#include "store/Tables.h"
 
 #include <QDate>
 #include <QLocale>
@@ -14,21 +14,26 @@ namespace aquilevel::tools {
 
 namespace {
 
-ColumnKind kindOf(const QString& name, const QString& declared)
+ColumnKind kindOf(const store::ColumnDef& column)
 {
-    const QString type = declared.toUpper();
-    if (type.contains(QStringLiteral("BOOL")))
+    switch (column.type) {
+    case store::ColumnType::Flag:
         return ColumnKind::Boolean;
-    if (type == QStringLiteral("DATE"))
+    case store::ColumnType::Date:
         return ColumnKind::Date;
-    if (type == QStringLiteral("TIME"))
+    case store::ColumnType::Time:
         return ColumnKind::Time;
-    if (type.contains(QStringLiteral("INT")))
+    case store::ColumnType::Integer:
         return ColumnKind::Integer;
-    if (type.contains(QStringLiteral("REAL")) || type.contains(QStringLiteral("FLOA")) ||
-        type.contains(QStringLiteral("DOUB")))
+    case store::ColumnType::Real:
         return ColumnKind::Real;
-    if (name.compare(QStringLiteral("Time"), Qt::CaseInsensitive) == 0)
+    case store::ColumnType::Text:
+    case store::ColumnType::CaseText:
+    case store::ColumnType::Key:
+        break;
+    }
+    // The registration's and the event log's time of day is stored as text.
+    if (column.name.compare(QStringLiteral("Time"), Qt::CaseInsensitive) == 0)
         return ColumnKind::Time;
     return ColumnKind::Text;
 }
@@ -61,18 +66,14 @@ bool isCommaDecimal(const QString& text)
 
 } // namespace
 
-QList<TableColumn> tableColumns(store::Connection& connection, const QString& table)
+QList<TableColumn> tableColumns(const QString& table)
 {
-    // The table's name comes from the program's own list of tables, never from input.
-    QString quoted = table;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    const store::Rows rows = connection.select(
-        store::Query(QStringLiteral("PRAGMA table_info(\"%1\")").arg(quoted)), false);
     QList<TableColumn> columns;
-    for (const QVariantList& row : rows.values) {
-        const QString name = row.value(1).toString();
-        columns.append({name, kindOf(name, row.value(2).toString())});
-    }
+    const store::TableDef* def = store::findTable(table);
+    if (!def)
+        return columns;
+    for (const store::ColumnDef& column : def->shownColumns())
+        columns.append({column.name, kindOf(column)});
     return columns;
 }
 

@@ -4,10 +4,6 @@
 #include <QString>
 #include <QVariant>
 
-namespace aquilevel::store {
-class Connection;
-}
-
 namespace aquilevel::tools {
 
 // How the values of a column are written to and read from CSV, by its declared type.
@@ -18,9 +14,9 @@ struct TableColumn {
     ColumnKind kind = ColumnKind::Text;
 };
 
-// The columns of a table in table order, with their kinds. A text column named "Time"
-// holds a time of day.
-QList<TableColumn> tableColumns(store::Connection& connection, const QString& table);
+// The columns of a table a person sees, in table order, with their kinds; empty for a
+// table the experiment does not have. A text column named "Time" holds a time of day.
+QList<TableColumn> tableColumns(const QString& table);
 
 // A stored value as CSV text: Null as an empty field, dates YYYY-MM-DD, times of day
 // HH:MM:SS, yes/no as 1 (exactly 1 stored) or 0, numbers with a point and as many digits

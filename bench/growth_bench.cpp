@@ -1,0 +1,214 @@
+// What the reads and writes of a session and of the monitor cost as a lab's database
+// grows over the years: the same operations on a database of a few participants and on
+// one of many, grown through the store's own table homes, with the ratio large / small.
+// A ratio near 1 means the operation does not grow with the lab's history.
+//
+//   growth_bench [--small N] [--large N] [--folder DIR] [--server URL]
+//
+// Each participant of the grown database has played a whole session long ago: a
+// registration, 90 events, 20 summary rows, 20 submit times and 3 answers. Then, on each
+// size: the login's lookup of a name, the resume's reads (newest event, last opened
+// period, last press), one event written by a session, and the monitor's read of the
+// participants active in the last hour (eight of them). With --server the same on the
+// lab's server (an empty database of its own: the tables are created in it).
+
+#include "store/DataLocation.h"
+#include "store/DataTables.h"
+#include "store/Engine.h"
+#include "store/EngineChoice.h"
+#include "store/Pacer.h"
+#include "store/RetryQuestions.h"
+#include "store/Store.h"
+#include "store/TableRows.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+using namespace aquilevel;
+using namespace aquilevel::store;
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+class NoQuestions final : public RetryQuestions {
+public:
+    bool askRetry(const QString&, const QString&, bool) override { return false; }
+};
+
+class NoRandom final : public RandomSource {
+public:
+    double next() override { return 0.5; }
+};
+
+EventRow eventOf(const QString& subject, int id)
+{
+    EventRow row;
+    row.Subject = subject;
+    row.Version = QStringLiteral("Demo continuous");
+    row.eventType = QStringLiteral("After Cost Calculation");
+    row.EventID = id;
+    row.Trial = id / 4;
+    row.Date = QDate(2024, 3, 1);
+    row.Time = QStringLiteral("10:00:00");
+    row.AmountInTank = 40.0 + id % 7;
+    row.BaseMoney = 5;
+    return row;
+}
+
+// Grows the database to `participants` sessions played long ago, in transactions of a
+// hundred participants each.
+void grow(Store& store, int from, int participants, const QString& prefix)
+{
+    const QString longAgo = QStringLiteral("2024-03-01T10:00:00.000Z");
+    for (int first = from; first < participants; first += 100) {
+        store.transaction(
+            [&](Connection& c) {
+                for (int p = first; p < std::min(participants, first + 100); ++p) {
+                    const QString subject = prefix + QString::number(p);
+                    SubjectTable::append(c, {subject, QStringLiteral("Demo continuous"), QStringLiteral("continuous"),
+                                             QStringLiteral("Physics"), QStringLiteral("f"), 30, QDate(2024, 3, 1),
+                                             QStringLiteral("10:00:00")});
+                    const TableDef& events = *findTable(QStringLiteral("datExperimentTrials"));
+                    QStringList columns = EventRow::columns();
+                    columns << QString::fromLatin1(kEventTimeColumn);
+                    for (int id = 1; id <= 90; ++id)
+                        appendRow(c, events, columns, eventOf(subject, id).values() << longAgo);
+                    for (int t = 1; t <= 20; ++t) {
+                        PeriodOpened opened;
+                        opened.Subject = subject;
+                        opened.Version = QStringLiteral("Demo continuous");
+                        opened.Trial = t;
+                        TrialSummaryTable::append(c, opened);
+                        SubmitTimeTable::append(c, {subject, QStringLiteral("Demo continuous"), t, QDate(2024, 3, 1),
+                                                    QTime(10, 0, t)});
+                    }
+                    for (int q = 1; q <= 3; ++q)
+                        QuestionnaireTable::append(c, {subject, QStringLiteral("Demo continuous"), q, QStringLiteral("5")});
+                }
+            },
+            false, QStringLiteral("Growing"));
+    }
+}
+
+// The median time of `runs` calls, in milliseconds.
+double median(int runs, const std::function<void(int)>& operation)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = SteadyClock::now();
+        operation(i);
+        times.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times.at(times.size() / 2);
+}
+
+struct Figures {
+    double login = 0, resume = 0, write = 0, monitor = 0;
+};
+
+Figures measure(Store& store, int participants, const QString& prefix, int& nextEvent)
+{
+    QRandomGenerator random(7);
+    Figures f;
+    f.login = median(50, [&](int) {
+        const QString name = prefix + QString::number(random.bounded(participants)).toUpper();
+        store.read([&](Connection& c) { SubjectTable::registeredName(c, QStringLiteral("demo CONTINUOUS"), name); },
+                   QStringLiteral("datSubject"), QStringLiteral("Check New User"));
+    });
+    f.resume = median(50, [&](int) {
+        const QString name = prefix + QString::number(random.bounded(participants));
+        store.read(
+            [&](Connection& c) {
+                EventTable::newest(c, name, QStringLiteral("Demo continuous"));
+                TrialSummaryTable::lastOpened(c, name, QStringLiteral("Demo continuous"));
+                SubmitTimeTable::lastPress(c, name, QStringLiteral("Demo continuous"));
+            },
+            QStringLiteral("datExperimentTrials"), QStringLiteral("Getting last trial"));
+    });
+    // Eight participants playing now; their rows carry this moment.
+    f.write = median(80, [&](int i) {
+        const EventRow row = eventOf(prefix + QStringLiteral("now-") + QString::number(i % 8), ++nextEvent);
+        store.write([row](Connection& c) { EventTable::append(c, row); }, QStringLiteral("datExperimentTrials"),
+                    QStringLiteral("Recording data"));
+    });
+    const QStringList columns = {QStringLiteral("Subject"), QStringLiteral("Version"), QStringLiteral("eventType"),
+                                 QStringLiteral("Trial"), QStringLiteral("TotBonus")};
+    f.monitor = median(20, [&](int) {
+        store.read(
+            [&](Connection& c) {
+                EventTable::newestOfEach(c, columns, QString(), QDateTime::currentDateTimeUtc().addSecs(-3600));
+            },
+            QStringLiteral("datExperimentTrials"), QStringLiteral("Reading progress"));
+    });
+    return f;
+}
+
+void run(std::unique_ptr<Engine> engine, const QString& where, int small, int large)
+{
+    NoQuestions questions;
+    RealPacer pacer;
+    NoRandom random;
+    if (!engine->holdsTables())
+        engine->create({});
+    Store store(std::move(engine), questions, pacer, random, {});
+    // Names of their own, so that a server database can be measured more than once.
+    const QString prefix = QStringLiteral("grow-%1-").arg(QDateTime::currentMSecsSinceEpoch());
+    int nextEvent = 1000;
+    grow(store, 0, small, prefix);
+    const Figures a = measure(store, small, prefix, nextEvent);
+    grow(store, small, large, prefix);
+    const Figures b = measure(store, large, prefix, nextEvent);
+    std::printf("%s: %d and %d participants (%d and %d event rows); median ms\n", qPrintable(where), small, large,
+                small * 90, large * 90);
+    std::printf("  %-34s %10s %10s %8s\n", "", "small", "large", "ratio");
+    const auto line = [](const char* what, double x, double y) {
+        std::printf("  %-34s %10.3f %10.3f %8.2f\n", what, x, y, x > 0 ? y / x : 0.0);
+    };
+    line("login: is the name registered", a.login, b.login);
+    line("resume: newest event, period, press", a.resume, b.resume);
+    line("a session's event written", a.write, b.write);
+    line("monitor: the last hour's participants", a.monitor, b.monitor);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption smallOption(QStringLiteral("small"), QStringLiteral("Participants of the small database."),
+                                         QStringLiteral("N"), QStringLiteral("100"));
+    const QCommandLineOption largeOption(QStringLiteral("large"), QStringLiteral("Participants of the large database."),
+                                         QStringLiteral("N"), QStringLiteral("5000"));
+    const QCommandLineOption folderOption(QStringLiteral("folder"), QStringLiteral("Folder for the file."),
+                                          QStringLiteral("DIR"));
+    const QCommandLineOption serverOption(QStringLiteral("server"), QStringLiteral("Also on this server."),
+                                          QStringLiteral("URL"));
+    parser.addOptions({smallOption, largeOption, folderOption, serverOption});
+    parser.process(app);
+    const int small = parser.value(smallOption).toInt();
+    const int large = parser.value(largeOption).toInt();
+    QTemporaryDir temporary(parser.isSet(folderOption) ? parser.value(folderOption) + QStringLiteral("/growth-XXXXXX")
+                                                       : QDir::tempPath() + QStringLiteral("/growth-XXXXXX"));
+    try {
+        run(engineAt(databasePath(temporary.path())), QStringLiteral("file"), small, large);
+        if (parser.isSet(serverOption))
+            run(engineAt(parser.value(serverOption)), QStringLiteral("server"), small, large);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,106 @@
+#include "store/ConfigTables.h"
+
+#include "store/Engine.h"
+#include "store/NameKey.h"
+#include "store/TableRows.h"
+
+namespace aquilevel::store {
+
+QStringList SetupTable::versions(Connection& c)
+{
+    QStringList names;
+    for (const QVariantList& row : c.query(Sql("SELECT \"Version\" FROM \"tblSetup\" ORDER BY \"VersionKey\", \"Version\"")).values)
+        names.append(row.value(0).toString());
+    return names;
+}
+
+std::optional<Row> SetupTable::row(Connection& c, const QString& version)
+{
+    const QList<Row> found = rows(c, version);
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.first();
+}
+
+QList<Row> SetupTable::rows(Connection& c, const QString& version)
+{
+    const QStringList columns = findTable(QStringLiteral("tblSetup"))->columnNames();
+    QStringList quoted;
+    for (const QString& column : columns)
+        quoted.append(quotedName(column));
+    const QString select = QStringLiteral("SELECT %1 FROM \"tblSetup\"").arg(quoted.join(QLatin1Char(',')));
+    if (version.isNull())
+        return rowsOf(c.query(Sql(select + QStringLiteral(" ORDER BY rowid"))));
+    return rowsOf(c.query(Sql(select + QStringLiteral(" WHERE \"VersionKey\" = $1 ORDER BY rowid")), {nameKey(version)}));
+}
+
+QStringList SetupTable::versionsUsing(Connection& c, const QVariant& scenario)
+{
+    QStringList names;
+    for (const QVariantList& row :
+         c.query(Sql("SELECT \"Version\" FROM \"tblSetup\" WHERE \"ScenarioUsed\" = $1 ORDER BY rowid"), {scenario}).values)
+        names.append(row.value(0).toString());
+    return names;
+}
+
+QList<Row> ScenarioTable::rows(Connection& c, const QVariant& scenario)
+{
+    return rowsOf(c.query(Sql("SELECT \"Scenario\", \"Trial\", \"inFlowRateEnviron\", \"outFlowRateEnviron\" "
+                              "FROM \"tblScenarios\" WHERE \"Scenario\" = $1 ORDER BY rowid"),
+                          {scenario}));
+}
+
+QVariantList LabelTable::captions(Connection& c, const QString& version, bool rising)
+{
+    static const Sql up("SELECT \"LabelName\" FROM \"tblLabels\" WHERE \"VersionKey\" = $1 ORDER BY \"LabelNumber\", rowid");
+    static const Sql down("SELECT \"LabelName\" FROM \"tblLabels\" WHERE \"VersionKey\" = $1 "
+                          "ORDER BY \"LabelNumber\" DESC, rowid");
+    QVariantList labels;
+    for (const QVariantList& row : c.query(rising ? up : down, {nameKey(version)}).values)
+        labels.append(row.value(0));
+    return labels;
+}
+
+QList<Row> LabelTable::rows(Connection& c, const QString& version)
+{
+    return rowsOf(c.query(Sql("SELECT \"version\", \"LabelNumber\", \"LabelName\" FROM \"tblLabels\" "
+                              "WHERE \"VersionKey\" = $1 ORDER BY rowid"),
+                          {nameKey(version)}));
+}
+
+// The user name column compares without regard to case by itself (NOCASE, citext).
+QList<PasswordTable::Account> PasswordTable::accounts(Connection& c)
+{
+    QList<Account> found;
+    for (const QVariantList& row : c.query(Sql("SELECT \"username\", \"password\" FROM \"tblPasswords\" ORDER BY rowid")).values)
+        found.append({row.value(0).toString(), row.value(1)});
+    return found;
+}
+
+std::optional<QVariant> PasswordTable::password(Connection& c, const QString& user)
+{
+    const Rows rows = c.query(Sql("SELECT \"password\" FROM \"tblPasswords\" WHERE \"username\" = $1 ORDER BY rowid LIMIT 1"),
+                              {user});
+    if (rows.values.isEmpty())
+        return std::nullopt;
+    return rows.values.first().value(0);
+}
+
+qint64 PasswordTable::setPassword(Connection& c, const QString& user, const QString& password)
+{
+    // Every row of the user: the gate reads the first one it finds, and a duplicate left
+    // with an old password would keep that password working somewhere.
+    const qint64 changed =
+        c.execute(Sql("UPDATE \"tblPasswords\" SET \"password\" = $1 WHERE \"username\" = $2"), {password, user});
+    if (changed == 0)
+        appendRow(c, *findTable(QStringLiteral("tblPasswords")), {QStringLiteral("username"), QStringLiteral("password")},
+                  {user, password});
+    return changed;
+}
+
+qint64 PasswordTable::remove(Connection& c, const QString& user)
+{
+    return c.execute(Sql("DELETE FROM \"tblPasswords\" WHERE \"username\" = $1"), {user});
+}
+
+} // namespace aquilevel::store

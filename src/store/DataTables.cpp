@@ -1,0 +1,231 @@
+#include "store/DataTables.h"
+
+#include "store/Engine.h"
+#include "store/NameKey.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
+
+namespace aquilevel::store {
+
+namespace {
+
+void appendTo(Connection& c, const char* table, const QStringList& columns, const QVariantList& values)
+{
+    appendRow(c, *findTable(QString::fromLatin1(table)), columns, values);
+}
+
+QVariantList keys(const QString& subject, const QString& version)
+{
+    return {nameKey(subject), nameKey(version)};
+}
+
+QString columnList(const QStringList& columns, const QString& prefix = {})
+{
+    QStringList quoted;
+    for (const QString& column : columns) {
+        // Only the table's own columns are ever named.
+        if (!findTable(QStringLiteral("datExperimentTrials"))->column(column))
+            throw StoreError(QStringLiteral("Item %1 not found in datExperimentTrials").arg(column));
+        quoted.append(prefix + quotedName(column));
+    }
+    return quoted.join(QLatin1Char(','));
+}
+
+std::optional<Row> first(const Rows& rows)
+{
+    if (rows.values.isEmpty())
+        return std::nullopt;
+    return Row(rows.columns, rows.values.first());
+}
+
+} // namespace
+
+void SubjectTable::append(Connection& c, const SubjectRow& row)
+{
+    appendTo(c, "datSubject", SubjectRow::columns(), row.values());
+}
+
+QString SubjectTable::registeredName(Connection& c, const QString& version, const QString& typed)
+{
+    const QVariant name =
+        c.value(Sql("SELECT \"Subject\" FROM \"datSubject\" WHERE \"VersionKey\" = $1 AND \"SubjectKey\" = $2 "
+                    "ORDER BY rowid LIMIT 1"),
+                {nameKey(version), nameKey(typed)});
+    return name.isValid() ? name.toString() : QString();
+}
+
+QList<Row> SubjectTable::registrations(Connection& c, const QString& version)
+{
+    if (version.isEmpty())
+        return rowsOf(c.query(Sql("SELECT \"Subject\", \"Version\", \"Date\", \"Time\" FROM \"datSubject\" ORDER BY rowid")));
+    return rowsOf(c.query(Sql("SELECT \"Subject\", \"Version\", \"Date\", \"Time\" FROM \"datSubject\" "
+                              "WHERE \"VersionKey\" = $1 ORDER BY rowid"),
+                          {nameKey(version)}));
+}
+
+qint64 SubjectTable::countWithoutEvents(Connection& c, const QString& version)
+{
+    return c.value(Sql("SELECT count(*) FROM \"datSubject\" s WHERE s.\"VersionKey\" = $1 AND NOT EXISTS "
+                       "(SELECT 1 FROM \"datExperimentTrials\" e WHERE e.\"SubjectKey\" = s.\"SubjectKey\" "
+                       "AND e.\"VersionKey\" = s.\"VersionKey\")"),
+                   {nameKey(version)})
+        .toLongLong();
+}
+
+void EventTable::append(Connection& c, const EventRow& row)
+{
+    appendTo(c, "datExperimentTrials", EventRow::columns(), row.values());
+}
+
+std::optional<Row> EventTable::newest(Connection& c, const QString& subject, const QString& version)
+{
+    static const Sql sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" WHERE \"SubjectKey\" = $1 AND "
+                                        "\"VersionKey\" = $2 ORDER BY \"EventID\" DESC, rowid DESC LIMIT 1")
+                             .arg(columnList(findTable(QStringLiteral("datExperimentTrials"))->columnNames())));
+    return first(c.query(sql, keys(subject, version)));
+}
+
+std::optional<Row> EventTable::newestOfPeriod(Connection& c, const QString& subject, const QString& version,
+                                              qint32 trial)
+{
+    static const Sql sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" WHERE \"SubjectKey\" = $1 AND "
+                                        "\"VersionKey\" = $2 AND \"Trial\" = $3 ORDER BY \"EventID\" DESC, rowid DESC "
+                                        "LIMIT 1")
+                             .arg(columnList(findTable(QStringLiteral("datExperimentTrials"))->columnNames())));
+    return first(c.query(sql, keys(subject, version) + QVariantList{trial}));
+}
+
+bool EventTable::any(Connection& c, const QString& subject, const QString& version)
+{
+    return c.value(Sql("SELECT 1 FROM \"datExperimentTrials\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 LIMIT 1"),
+                   keys(subject, version))
+        .isValid();
+}
+
+QDateTime EventTable::lastWritten(Connection& c, const QString& subject, const QString& version)
+{
+    // The newest by EventID, through the participant's index, rather than the largest time.
+    const QVariant stamp = c.value(Sql("SELECT \"EventTimeUtc\" FROM \"datExperimentTrials\" WHERE \"SubjectKey\" = $1 "
+                                       "AND \"VersionKey\" = $2 ORDER BY \"EventID\" DESC, rowid DESC LIMIT 1"),
+                                   keys(subject, version));
+    QDateTime time = QDateTime::fromString(stamp.toString(), Qt::ISODateWithMs);
+    if (!time.isValid())
+        time = QDateTime::fromString(stamp.toString(), Qt::ISODate);
+    return time;
+}
+
+void EventTable::forEach(Connection& c, const QStringList& columns, const QString& version, const QString& subject,
+                         const QString& eventType, const std::function<void(const Row&)>& take)
+{
+    QStringList conditions{QStringLiteral("\"VersionKey\" = $1")};
+    QVariantList params{nameKey(version)};
+    if (!subject.isEmpty()) {
+        params.append(nameKey(subject));
+        conditions.append(QStringLiteral("\"SubjectKey\" = $%1").arg(params.size()));
+    }
+    if (!eventType.isEmpty()) {
+        params.append(eventType);
+        conditions.append(QStringLiteral("\"eventType\" = $%1").arg(params.size()));
+    }
+    const auto shared = std::make_shared<const QStringList>(columns);
+    c.forEach(Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" WHERE %2 ORDER BY \"EventID\", rowid")
+                      .arg(columnList(columns), conditions.join(QStringLiteral(" AND ")))),
+              params, columns, [&](const QVariantList& values) {
+                  take(Row(shared, values));
+                  return true;
+              });
+}
+
+QList<Row> EventTable::newestOfEach(Connection& c, const QStringList& columns, const QString& version,
+                                    const QDateTime& since)
+{
+    QStringList conditions;
+    QVariantList params;
+    if (!version.isEmpty()) {
+        params.append(nameKey(version));
+        conditions.append(QStringLiteral("\"VersionKey\" = $%1").arg(params.size()));
+    }
+    if (since.isValid()) {
+        // The participants who wrote lately, found through the index of the moments.
+        params.append(since.toUTC().toString(Qt::ISODateWithMs));
+        conditions.append(QStringLiteral("(\"SubjectKey\", \"VersionKey\") IN (SELECT \"SubjectKey\", \"VersionKey\" "
+                                         "FROM \"datExperimentTrials\" WHERE \"EventTimeUtc\" >= $%1)")
+                              .arg(params.size()));
+    }
+    const QString where = conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    return rowsOf(c.query(
+        Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e JOIN (SELECT \"SubjectKey\" AS s, \"VersionKey\" AS v, "
+                           "max(\"EventID\") AS m FROM \"datExperimentTrials\"%2 GROUP BY \"SubjectKey\", \"VersionKey\") n "
+                           "ON e.\"SubjectKey\" = n.s AND e.\"VersionKey\" = n.v AND e.\"EventID\" = n.m ORDER BY e.rowid")
+                .arg(columnList(columns, QStringLiteral("e.")), where)),
+        params));
+}
+
+qint64 EventTable::participants(Connection& c, const QString& version)
+{
+    return c.value(Sql("SELECT count(*) FROM (SELECT DISTINCT \"SubjectKey\" FROM \"datExperimentTrials\" "
+                       "WHERE \"VersionKey\" = $1) p"),
+                   {nameKey(version)})
+        .toLongLong();
+}
+
+void TrialSummaryTable::append(Connection& c, const PeriodOpened& row)
+{
+    appendTo(c, "datTrialSummary", PeriodOpened::columns(), row.values());
+}
+
+bool TrialSummaryTable::complete(Connection& c, const QString& subject, const QString& version, qint32 trial,
+                                 const PeriodCompleted& v)
+{
+    static const Sql withFlows(
+        "UPDATE \"datTrialSummary\" SET \"AmountInTank\" = $4, \"CurrentBonus\" = $5, \"TotBonus\" = $6, "
+        "\"CurrentCost\" = $7, \"TotCost\" = $8, \"BackOrder\" = $9, \"ForwardDischarge\" = $10, "
+        "\"TotalBackOrder\" = $11, \"TotalForwardDischarge\" = $12, \"UserInFlow\" = $13, \"UserOutFlow\" = $14 "
+        "WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND \"Trial\" = $3");
+    static const Sql withoutFlows(
+        "UPDATE \"datTrialSummary\" SET \"AmountInTank\" = $4, \"CurrentBonus\" = $5, \"TotBonus\" = $6, "
+        "\"CurrentCost\" = $7, \"TotCost\" = $8, \"BackOrder\" = $9, \"ForwardDischarge\" = $10, "
+        "\"TotalBackOrder\" = $11, \"TotalForwardDischarge\" = $12 "
+        "WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND \"Trial\" = $3");
+    QVariantList params = keys(subject, version);
+    params << trial << v.AmountInTank << v.CurrentBonus << v.TotBonus << v.CurrentCost << v.TotCost << v.BackOrder
+           << v.ForwardDischarge << v.TotalBackOrder << v.TotalForwardDischarge;
+    if (v.withUserFlows)
+        params << v.UserInFlow << v.UserOutFlow;
+    return c.execute(v.withUserFlows ? withFlows : withoutFlows, params) > 0;
+}
+
+qint32 TrialSummaryTable::lastOpened(Connection& c, const QString& subject, const QString& version)
+{
+    return c.value(Sql("SELECT max(\"Trial\") FROM \"datTrialSummary\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2"),
+                   keys(subject, version))
+        .toInt();
+}
+
+void SubmitTimeTable::append(Connection& c, const SubmitTimeRow& row)
+{
+    appendTo(c, "datUserTimesSummary", SubmitTimeRow::columns(), row.values());
+}
+
+QTime SubmitTimeTable::lastPress(Connection& c, const QString& subject, const QString& version)
+{
+    const QVariant stored = c.value(Sql("SELECT \"SubmitClickTime\" FROM \"datUserTimesSummary\" WHERE \"SubjectKey\" = $1 "
+                                        "AND \"VersionKey\" = $2 ORDER BY rowid DESC LIMIT 1"),
+                                    keys(subject, version));
+    return QTime::fromString(stored.toString().trimmed(), QStringLiteral("HH:mm:ss"));
+}
+
+void QuestionnaireTable::append(Connection& c, const AnswerRow& row)
+{
+    appendTo(c, "datQuestionnaire", AnswerRow::columns(), row.values());
+}
+
+int QuestionnaireTable::answered(Connection& c, const QString& subject, const QString& version, int questions)
+{
+    return c.value(Sql("SELECT count(DISTINCT \"QuestionNumber\") FROM \"datQuestionnaire\" WHERE \"SubjectKey\" = $1 "
+                       "AND \"VersionKey\" = $2 AND \"QuestionNumber\" BETWEEN 1 AND $3"),
+                   keys(subject, version) + QVariantList{questions})
+        .toInt();
+}
+
+} // namespace aquilevel::store

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "store/DataRows.h"
+#include "store/Row.h"
+
+#include <QDateTime>
+
+#include <functional>
+#include <optional>
+
+namespace aquilevel::store {
+
+class Connection;
+
+// The homes of the data tables: every read and write of a session's rows. A participant
+// and a version are found by their keys (nameKey), on the file and the server alike.
+
+class SubjectTable {
+public:
+    static void append(Connection& c, const SubjectRow& row);
+    // The spelling the name was registered with in the version; null when it was not.
+    static QString registeredName(Connection& c, const QString& version, const QString& typed);
+    // Every registration (Subject, Version, Date, Time), of one version or all, in the
+    // order written.
+    static QList<Row> registrations(Connection& c, const QString& version = {});
+    // The participants registered in a version who have no event rows.
+    static qint64 countWithoutEvents(Connection& c, const QString& version);
+};
+
+class EventTable {
+public:
+    static void append(Connection& c, const EventRow& row);
+    // The participant's newest row, every column; none when there is none. Of two rows
+    // with one EventID the one stored last is newer.
+    static std::optional<Row> newest(Connection& c, const QString& subject, const QString& version);
+    // The participant's newest row of one period.
+    static std::optional<Row> newestOfPeriod(Connection& c, const QString& subject, const QString& version,
+                                             qint32 trial);
+    static bool any(Connection& c, const QString& subject, const QString& version);
+    // The moment the participant's newest row was written (UTC); invalid when unknown.
+    static QDateTime lastWritten(Connection& c, const QString& subject, const QString& version);
+    // The rows of a version (of one participant, or of one event type), with the
+    // columns asked for, in the order of the events.
+    static void forEach(Connection& c, const QStringList& columns, const QString& version, const QString& subject,
+                        const QString& eventType, const std::function<void(const Row&)>& take);
+    // The newest row of each participant (of one version, or all) who wrote a row at or
+    // after `since` (UTC; invalid for all), with the columns asked for.
+    static QList<Row> newestOfEach(Connection& c, const QStringList& columns, const QString& version,
+                                   const QDateTime& since);
+    // How many participants have rows in a version.
+    static qint64 participants(Connection& c, const QString& version);
+};
+
+class TrialSummaryTable {
+public:
+    static void append(Connection& c, const PeriodOpened& row);
+    // Completes the period's row; returns false when the period has none.
+    static bool complete(Connection& c, const QString& subject, const QString& version, qint32 trial,
+                         const PeriodCompleted& values);
+    // The newest period the participant's rows opened; 0 when none.
+    static qint32 lastOpened(Connection& c, const QString& subject, const QString& version);
+};
+
+class SubmitTimeTable {
+public:
+    static void append(Connection& c, const SubmitTimeRow& row);
+    // The time of the participant's latest press; invalid when there was none.
+    static QTime lastPress(Connection& c, const QString& subject, const QString& version);
+};
+
+class QuestionnaireTable {
+public:
+    static void append(Connection& c, const AnswerRow& row);
+    // How many of the questions numbered 1 to `questions` the participant answered.
+    static int answered(Connection& c, const QString& subject, const QString& version, int questions);
+};
+
+} // namespace aquilevel::store

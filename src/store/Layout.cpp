@@ -1,0 +1,90 @@
+#include "store/Layout.h"
+
+#include "store/Engine.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
+
+namespace aquilevel::store {
+
+namespace {
+
+// The server keeps the layout's version in a table of its own; the file in its header.
+const Sql kReadVersion(QStringLiteral("PRAGMA user_version"), QStringLiteral("SELECT version FROM \"aquilevelSchema\""));
+
+void setVersion(Connection& c, int version)
+{
+    if (c.dialect() == Dialect::SQLite)
+        c.execute(Sql(QStringLiteral("PRAGMA user_version = %1").arg(version))); // a number of the program's own
+    else
+        c.execute(Sql("UPDATE \"aquilevelSchema\" SET version = $1"), {version});
+}
+
+QStringList statementsOf(const TableDef& table, Dialect dialect)
+{
+    QStringList mine;
+    const QString quoted = quotedName(table.name);
+    for (const QString& statement : createStatements(dialect))
+        if (statement.contains(QStringLiteral(" %1 (").arg(quoted)) || statement.contains(QStringLiteral("ON %1 (").arg(quoted)))
+            mine.append(statement);
+    return mine;
+}
+
+} // namespace
+
+void createLayout(Connection& c)
+{
+    for (const QString& statement : createStatements(c.dialect()))
+        c.execute(Sql(statement));
+    if (c.dialect() == Dialect::Postgres) {
+        c.execute(Sql("CREATE TABLE \"aquilevelSchema\" (version integer NOT NULL)"));
+        c.execute(Sql("INSERT INTO \"aquilevelSchema\" VALUES ($1)"), {kSchemaVersion});
+    } else {
+        setVersion(c, kSchemaVersion);
+    }
+}
+
+int layoutVersion(Connection& c)
+{
+    return c.value(kReadVersion).toInt();
+}
+
+void upgradeLayout(Connection& c, int from)
+{
+    if (from < 1 || from >= kSchemaVersion)
+        return;
+    const Dialect dialect = c.dialect();
+    if (from < 2) {
+        for (const QString& table : tableNames(TableKind::Data))
+            for (const char* column : {kEventTimeColumn, kStationColumn})
+                c.execute(Sql(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT")
+                                  .arg(quotedName(table), quotedName(QString::fromLatin1(column)))));
+    }
+    if (from < 4) {
+        // The holds and the write marks are the stations' passing bookkeeping: made anew.
+        // A station still playing writes its hold again at its next refresh.
+        for (const char* table : {"datSessionHold", "datWriteMark"}) {
+            c.execute(Sql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(quotedName(QString::fromLatin1(table)))));
+            for (const QString& statement : statementsOf(*findTable(QString::fromLatin1(table)), dialect))
+                c.execute(Sql(statement));
+        }
+        // The indexes of older layouts found rows by the names as typed.
+        for (const char* index : {"datExperimentTrials_Participant", "datTrialSummary_Period"})
+            c.execute(Sql(QStringLiteral("DROP INDEX IF EXISTS %1").arg(quotedName(QString::fromLatin1(index)))));
+        for (const TableDef& table : allTables()) {
+            if (table.kind == TableKind::Internal)
+                continue;
+            for (const ColumnDef& column : table.columns)
+                if (column.type == ColumnType::Key)
+                    c.execute(Sql(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT")
+                                      .arg(quotedName(table.name), quotedName(column.name))));
+            fillNameKeys(c, table);
+            for (const QString& statement : statementsOf(table, dialect))
+                if (statement.startsWith(QLatin1String("CREATE INDEX")))
+                    c.execute(Sql(QString(statement).replace(QLatin1String("CREATE INDEX"),
+                                                             QLatin1String("CREATE INDEX IF NOT EXISTS"))));
+        }
+    }
+    setVersion(c, kSchemaVersion);
+}
+
+} // namespace aquilevel::store
