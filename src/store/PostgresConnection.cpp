@@ -5,12 +5,19 @@
 #include <libpq-fe.h>
 
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QThread>
 #include <QDateTime>
 #include <QTime>
 
+#include <cerrno>
+#include <cmath>
+#include <limits>
 #include <vector>
+
+#include <poll.h>
 
 namespace aquilevel::store {
 
@@ -18,6 +25,19 @@ namespace {
 
 // Type numbers of the server's built-in types.
 constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+
+// The server's text of a number: the shortest form that reads back as the same double
+// (the session asks for it, see sessionOptions), or one of its words for the specials.
+double numberOf(const char* text)
+{
+    if (qstricmp(text, "NaN") == 0)
+        return std::numeric_limits<double>::quiet_NaN();
+    if (qstricmp(text, "Infinity") == 0)
+        return std::numeric_limits<double>::infinity();
+    if (qstricmp(text, "-Infinity") == 0)
+        return -std::numeric_limits<double>::infinity();
+    return QByteArray(text).toDouble();
+}
 
 QVariant readValue(const PGresult* result, int row, int column)
 {
@@ -34,7 +54,7 @@ QVariant readValue(const PGresult* result, int row, int column)
     case kFloat4:
     case kFloat8:
     case kNumeric:
-        return QVariant(QByteArray(text).toDouble());
+        return QVariant(numberOf(text));
     default:
         return QVariant(QString::fromUtf8(text, PQgetlength(result, row, column)));
     }
@@ -47,8 +67,14 @@ QByteArray valueText(const QVariant& value)
     case QMetaType::Bool:
         return value.toBool() ? "1" : "0";
     case QMetaType::Double:
-    case QMetaType::Float:
-        return QByteArray::number(value.toDouble(), 'g', 17);
+    case QMetaType::Float: {
+        const double d = value.toDouble();
+        if (std::isnan(d))
+            return "NaN";
+        if (std::isinf(d))
+            return d > 0 ? "Infinity" : "-Infinity";
+        return QByteArray::number(d, 'g', 17);
+    }
     case QMetaType::QDate:
         return value.toDate().toString(Qt::ISODate).toUtf8();
     case QMetaType::QTime:
@@ -63,6 +89,83 @@ QByteArray valueText(const QVariant& value)
 QString message(const PGconn* connection)
 {
     return QString::fromUtf8(PQerrorMessage(connection)).trimmed();
+}
+
+// libpq reads the server's closing of a session only when it next reads from it: a
+// session that a crash or an immediate stop ended still shows as open until then.
+bool lostNow(PGconn* connection)
+{
+    if (PQstatus(connection) == CONNECTION_OK)
+        PQconsumeInput(connection);
+    return PQstatus(connection) != CONNECTION_OK;
+}
+
+// What every session needs whatever the server's, the database's or the role's own
+// settings say: doubles in their shortest exact form (fifteen digits would lose the last
+// bits), dates as the program writes them, one time zone, the lock wait. Given at
+// connection, so every new session has them from its first statement and they outrank
+// ALTER DATABASE / ALTER ROLE settings; options the lab gives in PGOPTIONS come first.
+QByteArray sessionOptions(int lockTimeoutMs)
+{
+    QByteArray options = qgetenv("PGOPTIONS").trimmed();
+    if (!options.isEmpty())
+        options += ' ';
+    return options + "-c extra_float_digits=3 -c DateStyle=ISO,YMD -c TimeZone=UTC -c lock_timeout=" +
+           QByteArray::number(lockTimeoutMs);
+}
+
+// One attempt at connecting, as PQconnectdbParams makes it, but with the server's
+// errors worded with their SQLSTATE (verbose) so that a refusal can be told from a
+// server that is not there. Fills stage with the last stage the attempt got to.
+PGconn* connectOnce(const char* const* keys, const char* const* values, int timeoutMs, ConnStatusType* stage)
+{
+    *stage = CONNECTION_STARTED;
+    PGconn* connection = PQconnectStartParams(keys, values, 0);
+    if (!connection)
+        throw EngineError(ErrorClass::Other, 0, QStringLiteral("Out of memory"));
+    PQsetErrorVerbosity(connection, PQERRORS_VERBOSE);
+    const QDeadlineTimer deadline(timeoutMs);
+    PostgresPollingStatusType polled = PGRES_POLLING_WRITING;
+    while (PQstatus(connection) != CONNECTION_BAD && polled != PGRES_POLLING_OK && polled != PGRES_POLLING_FAILED) {
+        pollfd socket{PQsocket(connection), short(polled == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        const int ready = ::poll(&socket, 1, int(deadline.remainingTime()));
+        if (ready == 0) {
+            PQfinish(connection);
+            return nullptr; // no answer in time: a server not there
+        }
+        if (ready < 0 && errno != EINTR)
+            break;
+        polled = PQconnectPoll(connection);
+        if (PQstatus(connection) != CONNECTION_BAD)
+            *stage = PQstatus(connection);
+    }
+    PQsetErrorVerbosity(connection, PQERRORS_DEFAULT);
+    return connection;
+}
+
+// True when a failed connection says the server is not there for now (stopped,
+// restarting, recovering, full, out of reach), so that trying again in a moment may
+// succeed; false when it refused this station (a password, a missing database or role,
+// TLS, the server's access rules), which no waiting mends.
+bool serverAbsent(const PGconn* connection, const QString& why, ConnStatusType stage)
+{
+    if (PQconnectionNeedsPassword(connection))
+        return false;
+    // The server's own refusal carries its SQLSTATE ("FATAL:  57P03: the database
+    // system is starting up"); the last one is from the last host tried.
+    static const QRegularExpression state(QStringLiteral(":  ([0-9A-Z]{5}): "));
+    QByteArray sqlState;
+    for (auto it = state.globalMatch(why); it.hasNext();)
+        sqlState = it.next().captured(1).toLatin1();
+    if (!sqlState.isEmpty()) {
+        const ErrorClass kind = classifySqlState(sqlState, false);
+        return kind == ErrorClass::LostHandle || kind == ErrorClass::LockConflict;
+    }
+    // libpq's own failure, worded in the station's language. Failing to agree on
+    // encryption (TLS refused or required, a certificate that does not match) is a
+    // refusal; anything else is a server not there (no socket, refused, unreachable, a
+    // name not resolved, a connection that ended while the server was going down).
+    return stage != CONNECTION_SSL_STARTUP && stage != CONNECTION_GSS_STARTUP;
 }
 
 } // namespace
@@ -81,7 +184,13 @@ ErrorClass classifySqlState(const QByteArray& sqlState, bool connectionLost)
 
 std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSettings& settings, int lockTimeoutMs)
 {
-    const auto keywords = settings.connectionKeywords();
+    auto keywords = settings.connectionKeywords();
+    int timeoutMs = 5000;
+    for (const auto& [key, value] : keywords)
+        if (key == "connect_timeout" && value.toInt() > 0)
+            timeoutMs = value.toInt() * 1000;
+    keywords.append({QByteArrayLiteral("client_encoding"), QByteArrayLiteral("UTF8")});
+    keywords.append({QByteArrayLiteral("options"), sessionOptions(lockTimeoutMs)});
     std::vector<const char*> keys;
     std::vector<const char*> values;
     for (const auto& [key, value] : keywords) {
@@ -90,26 +199,28 @@ std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSetting
     }
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    // A server that is restarting refuses for a moment: keep trying for as long as a
-    // statement would wait for a lock, then report it as a lock conflict, so that the
-    // store backs off and asks as it does for another station's lock.
+    // A server that is stopped or restarting is waited for as long as a statement waits
+    // for a lock, then reported as a lock conflict, so that the store backs off and asks
+    // as it does for another station's lock. A server that refuses this station is
+    // reported at once.
     QElapsedTimer waited;
     waited.start();
-    PGconn* connection = nullptr;
     for (;;) {
-        connection = PQconnectdbParams(keys.data(), values.data(), 0);
-        if (PQstatus(connection) == CONNECTION_OK)
-            break;
-        const QString why = message(connection);
+        ConnStatusType stage = CONNECTION_STARTED;
+        PGconn* connection = connectOnce(keys.data(), values.data(), timeoutMs, &stage);
+        if (connection && PQstatus(connection) == CONNECTION_OK)
+            return std::unique_ptr<PostgresConnection>(new PostgresConnection(connection));
+        const QString why = connection ? message(connection)
+                                       : QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000);
+        const bool absent = !connection || serverAbsent(connection, why, stage);
         PQfinish(connection);
+        const QString text = QStringLiteral("%1: %2").arg(settings.describe(), why);
+        if (!absent)
+            throw EngineError(ErrorClass::Other, 0, text);
         if (waited.elapsed() >= lockTimeoutMs)
-            throw EngineError(ErrorClass::LockConflict, 8006, QStringLiteral("%1: %2").arg(settings.describe(), why));
-        QThread::msleep(100);
+            throw EngineError(ErrorClass::LockConflict, 8006, text);
+        QThread::msleep(150);
     }
-    std::unique_ptr<PostgresConnection> result(new PostgresConnection(connection));
-    result->execute(QStringLiteral("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO'; SET lock_timeout = %1")
-                        .arg(lockTimeoutMs));
-    return result;
 }
 
 PostgresConnection::PostgresConnection(PGconn* connection) : m_connection(connection) {}
@@ -121,18 +232,21 @@ PostgresConnection::~PostgresConnection()
 
 bool PostgresConnection::usable() const
 {
-    return PQstatus(m_connection) == CONNECTION_OK;
+    return !lostNow(m_connection);
 }
 
 void PostgresConnection::fail(PGresult* result)
 {
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     const QByteArray state = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
     QString text = result ? QString::fromUtf8(PQresultErrorMessage(result)).trimmed() : QString();
     if (text.isEmpty())
         text = message(m_connection);
     if (result)
         PQclear(result);
-    const bool lost = PQstatus(m_connection) != CONNECTION_OK;
+    // No result, or a failure libpq reports itself (no SQLSTATE: "server closed the
+    // connection unexpectedly"), is the session lost, whatever PQstatus still says.
+    const bool lost = !result || (status == PGRES_FATAL_ERROR && state.isEmpty()) || lostNow(m_connection);
     // A failed statement spoils its transaction: end it, as the file does.
     if (!lost && PQtransactionStatus(m_connection) != PQTRANS_IDLE)
         PQclear(PQexec(m_connection, "ROLLBACK"));

@@ -65,7 +65,7 @@ QString nextSubject()
 // The datExperimentTrials rows of one participant, in the order written.
 QList<QVariantMap> eventRows(const QString& subject)
 {
-    return database().rows(QStringLiteral("select * from datExperimentTrials where Subject=? order by rowid"),
+    return database().rows(QStringLiteral("SELECT * FROM datExperimentTrials WHERE Subject = $1 ORDER BY rowid"),
                            {subject});
 }
 

@@ -1,7 +1,7 @@
 #include "materials/Questionnaire.h"
 #include "session/EndGame.h"
 #include "store/DataLocation.h"
-#include "store/SqlCipherConnection.h"
+#include "support/FakeEngine.h"
 #include "support/OpenWindow.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
@@ -59,17 +59,15 @@ struct StoredRow {
 // the file on a connection of the test's own.
 QList<StoredRow> storedRows(const QString& subject)
 {
-    auto connection = store::SqlCipherConnection::open(
-        database().path(), store::databasePassword(), false, store::SqlCipherEngine::kBusyTimeoutMs);
-    const store::Rows rows = connection->select(
-        store::Query(QStringLiteral("select QuestionNumber, QuestionAnswer, Subject, Version "
-                                    "from datQuestionnaire where Subject=? order by rowid"),
-                     {subject}),
-        false);
     QList<StoredRow> result;
-    for (const QVariantList& values : rows.values)
-        result.append({values.value(0).toInt(), values.value(1).toString(),
-                       values.value(2).toString(), values.value(3).toString()});
+    for (const QVariantMap& row :
+         database().rows(QStringLiteral("SELECT \"QuestionNumber\", \"QuestionAnswer\", \"Subject\", \"Version\" "
+                                        "FROM \"datQuestionnaire\" WHERE \"Subject\" = $1 ORDER BY rowid"),
+                         {subject}))
+        result.append({row.value(QStringLiteral("QuestionNumber")).toInt(),
+                       row.value(QStringLiteral("QuestionAnswer")).toString(),
+                       row.value(QStringLiteral("Subject")).toString(),
+                       row.value(QStringLiteral("Version")).toString()});
     return result;
 }
 
@@ -81,58 +79,14 @@ QList<int> numbersOf(const QList<StoredRow>& rows)
     return numbers;
 }
 
-// An engine on the real file whose appends a test can make fail: the n-th insert
-// (counted from 1 over the engine's life) runs the thrower instead of writing.
-class FlakyEngine final : public store::Engine {
-public:
-    class FlakyConnection final : public store::Connection {
-    public:
-        explicit FlakyConnection(FlakyEngine& engine) : m_engine(engine) {}
-        QStringList columns(const QString& table) override { return inner().columns(table); }
-        store::Rows select(const store::Query& query, bool withRowIds) override
-        {
-            return inner().select(query, withRowIds);
-        }
-        void insert(const QString& table, const store::FieldValues& values) override
-        {
-            const int n = ++m_engine.inserts;
-            if (const auto it = m_engine.failures.find(n); it != m_engine.failures.end())
-                it.value()();
-            inner().insert(table, values);
-        }
-        void update(const QString& table, qint64 rowId, const store::FieldValues& values) override
-        {
-            inner().update(table, rowId, values);
-        }
-        void begin(bool write) override { inner().begin(write); }
-        void commit() override { inner().commit(); }
-        void rollback() override { inner().rollback(); }
-        bool inTransaction() const override { return m_engine.m_open->inTransaction(); }
-
-    private:
-        store::Connection& inner() { return *m_engine.m_open; }
-        FlakyEngine& m_engine;
-    };
-
-    FlakyEngine() : m_inner(database().engine()), m_connection(*this) {}
-
-    QString location() const override { return m_inner->location(); }
-    store::Connection& open(bool readOnly) override
-    {
-        m_open = &m_inner->open(readOnly);
-        return m_connection;
-    }
-    void release() override { m_inner->release(); }
-    void discard() override { m_inner->discard(); }
-
-    QHash<int, std::function<void()>> failures;
-    int inserts = 0;
-
-private:
-    std::unique_ptr<store::Engine> m_inner;
-    store::Connection* m_open = nullptr;
-    FlakyConnection m_connection;
-};
+// An engine on the shared file whose answer rows a test can make fail: the n-th
+// append to datQuestionnaire (counted from 1 over the engine's life) throws instead.
+std::unique_ptr<test::FakeEngine> flakyEngine()
+{
+    auto engine = std::make_unique<test::FakeEngine>(database().engine());
+    engine->countedTable = QStringLiteral("datQuestionnaire");
+    return engine;
+}
 
 struct Controls {
     QLabel* label1 = nullptr;
@@ -690,16 +644,16 @@ void TestQuestionnaire::failedAppendKeepsAnswersAndRetryStoresTheRest()
     QFETCH(QString, kind);
     QFETCH(QString, detail);
 
-    auto engine = std::make_unique<FlakyEngine>();
-    FlakyEngine& flaky = *engine;
+    auto engine = flakyEngine();
+    test::FakeEngine& flaky = *engine;
     const std::function<void()> thrower = kind == QStringLiteral("store")
         ? std::function<void()>([detail] { throw store::StoreError(detail); })
         : std::function<void()>([detail] { throw std::runtime_error(detail.toStdString()); });
-    flaky.failures.insert(failingRow, thrower);
-    // Counted over all inserts: the second attempt's first row is insert number
+    flaky.failWriteAt(failingRow, thrower);
+    // Counted over all answer rows: the second attempt's first row is number
     // failingRow + 1.
     if (kind == QStringLiteral("twice"))
-        flaky.failures.insert(failingRow + 1, thrower);
+        flaky.failWriteAt(failingRow + 1, thrower);
     TestSession ts(std::move(engine));
     prepare(ts.session);
 
@@ -742,7 +696,7 @@ void TestQuestionnaire::failedAppendKeepsAnswersAndRetryStoresTheRest()
     QCOMPARE(rows.at(1).answer, before.answer2);
     QCOMPARE(rows.at(2).answer, before.answer3);
     // The failed attempts up to their failing row, then the three rows once.
-    QCOMPARE(flaky.inserts, failingRow + (attempts - 1) + 3);
+    QCOMPARE(flaky.writes, failingRow + (attempts - 1) + 3);
     QCOMPARE(ts.processEnd.calls, 0);
 }
 
@@ -758,9 +712,9 @@ void TestQuestionnaire::endGameThroughAFailingStore()
     QFETCH(bool, retry);
 
     // The second row's append fails in the engine; the store asks whether to retry.
-    auto engine = std::make_unique<FlakyEngine>();
-    FlakyEngine& flaky = *engine;
-    flaky.failures.insert(2, [] {
+    auto engine = flakyEngine();
+    test::FakeEngine& flaky = *engine;
+    flaky.failWriteAt(2, [] {
         throw store::EngineError(store::ErrorClass::Other, 3022, QStringLiteral("disk full"));
     });
     TestSession ts(std::move(engine));
@@ -805,9 +759,9 @@ void TestQuestionnaire::endGameThroughAFailingStore()
 
 void TestQuestionnaire::secondSubmitWhileStoringIsIgnored()
 {
-    auto engine = std::make_unique<FlakyEngine>();
-    FlakyEngine& flaky = *engine;
-    flaky.failures.insert(1, [] {
+    auto engine = flakyEngine();
+    test::FakeEngine& flaky = *engine;
+    flaky.failWriteAt(1, [] {
         throw store::EngineError(store::ErrorClass::LockConflict, 3260, QStringLiteral("locked"));
     });
     test::ScriptedPrompter prompter;

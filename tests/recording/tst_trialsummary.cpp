@@ -3,9 +3,11 @@
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
 
+#include <QSysInfo>
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 using namespace aquilevel;
 namespace {
@@ -41,65 +43,6 @@ const QStringList kCompletionColumns = {
     "AmountInTank", "CurrentBonus", "TotBonus", "CurrentCost", "TotCost", "UserInFlow",
     "UserOutFlow", "BackOrder", "ForwardDischarge", "TotalBackOrder", "TotalForwardDischarge"};
 
-QStringList without(QStringList list, const QStringList& removed)
-{
-    for (const QString& name : removed)
-        list.removeAll(name);
-    return list;
-}
-
-QStringList names(const store::FieldValues& values)
-{
-    QStringList result;
-    for (const auto& [name, value] : values)
-        result << name;
-    return result;
-}
-
-QVariant valueOf(const store::FieldValues& values, const QString& name)
-{
-    for (const auto& [column, value] : values)
-        if (column == name)
-            return value;
-    return {};
-}
-
-// Sees exactly what the store hands to the database: the columns of every write in the
-// order they were assigned. Selects answer with the scripted rows.
-class CapturingEngine final : public store::Engine, public store::Connection {
-public:
-    QString location() const override { return QStringLiteral("capture"); }
-    store::Connection& open(bool) override { return *this; }
-    void release() override { log << QStringLiteral("release"); }
-    void discard() override {}
-
-    QStringList columns(const QString& table) override { return tableColumns.value(table); }
-    store::Rows select(const store::Query& query, bool withRowIds) override
-    {
-        log << QStringLiteral("select ") + query.text();
-        store::Rows rows = selectResult;
-        if (withRowIds)
-            for (int i = 0; i < rows.values.size(); ++i)
-                rows.rowIds << i + 1;
-        return rows;
-    }
-    void insert(const QString& table, const store::FieldValues& values) override
-    {
-        log << QStringLiteral("insert ") + table;
-        written << values;
-    }
-    void update(const QString& table, qint64, const store::FieldValues& values) override
-    {
-        log << QStringLiteral("update ") + table;
-        written << values;
-    }
-
-    QHash<QString, QStringList> tableColumns;
-    store::Rows selectResult;
-    QStringList log;
-    QList<store::FieldValues> written;
-};
-
 } // namespace
 
 class TestTrialSummary : public QObject {
@@ -114,12 +57,12 @@ private slots:
     void completionsInTimeDrivenPlay();
     void completionEditsOnlyItsOwnRow();
     void completingPeriodZeroWithoutRow();
-    void columnsInOrderFlagsOnlyWhenTrue();
+    void rowsAreStampedAndTypedAsTheAnalysesReadThem();
 
 private:
     SessionState& s() { return m_ts->session.state; }
-    // One line per row of `table` in creation order: the columns' SQL literals joined
-    // by "|" (text quoted, NULL for a column never written).
+    // One line per row of `table` in creation order: the SQL literals of the columns (or
+    // expressions) joined by "|" (text quoted, NULL for a column never written).
     QStringList rows(const QString& table, const QStringList& columns) const;
     // The session state of a participant-paced session of five periods with the tank
     // laid out (held form), the clock at 10:00:05 on 4 March 2026.
@@ -177,8 +120,8 @@ void TestTrialSummary::init()
 {
     // Through the session's open handle: a fresh connection costs a key derivation.
     store::Engine& engine = m_ts->session.store().engine();
-    engine.open(false).select(store::Query(QStringLiteral("delete from datTrialSummary")), false);
-    engine.open(false).select(store::Query(QStringLiteral("delete from datUserTimesSummary")), false);
+    engine.open(false).execute(store::Sql("DELETE FROM \"datTrialSummary\""));
+    engine.open(false).execute(store::Sql("DELETE FROM \"datUserTimesSummary\""));
     engine.release();
     prepare(s());
     m_ts->clock.time = QDateTime(QDate(2026, 3, 4), QTime(10, 0, 5));
@@ -324,9 +267,12 @@ void TestTrialSummary::completionsInTimeDrivenPlay()
 
 void TestTrialSummary::completionEditsOnlyItsOwnRow()
 {
-    m_db.exec(QStringLiteral(
-        "insert into datTrialSummary (Subject, Version, Trial) values "
-        "('p2', 'V', 1), ('p1', 'W', 1), ('p1', 'V', 1), ('p1', 'V', 2), ('p1', 'V', 1)"));
+    for (const auto& [subject, version, trial] : {std::tuple("p2", "V", 1), std::tuple("p1", "W", 1),
+                                                  std::tuple("p1", "V", 1), std::tuple("p1", "V", 2),
+                                                  std::tuple("p1", "V", 1)})
+        m_db.append(QStringLiteral("datTrialSummary"), {{QStringLiteral("Subject"), QString::fromLatin1(subject)},
+                                                        {QStringLiteral("Version"), QString::fromLatin1(version)},
+                                                        {QStringLiteral("Trial"), trial}});
     // The version typed in another letter case still names the same version.
     s().Version = QStringLiteral("v");
     s().Trial = 1;
@@ -343,7 +289,9 @@ void TestTrialSummary::completingPeriodZeroWithoutRow()
 {
     Session& session = m_ts->session;
     s().setup.IsTimeDriven = true;
-    m_db.exec(QStringLiteral("insert into datTrialSummary (Subject, Version, Trial) values ('p2', 'V', 0)"));
+    m_db.append(QStringLiteral("datTrialSummary"), {{QStringLiteral("Subject"), QStringLiteral("p2")},
+                                                    {QStringLiteral("Version"), QStringLiteral("V")},
+                                                    {QStringLiteral("Trial"), 0}});
 
     // A Submit before the first tick: its user animation ends by completing period 0.
     s().tank.UserInFlow[0] = 4;
@@ -358,68 +306,28 @@ void TestTrialSummary::completingPeriodZeroWithoutRow()
              QStringList({"'p2'|0|NULL|NULL", "'p1'|1|4.0|NULL"}));
 }
 
-void TestTrialSummary::columnsInOrderFlagsOnlyWhenTrue()
+void TestTrialSummary::rowsAreStampedAndTypedAsTheAnalysesReadThem()
 {
-    auto engine = std::make_unique<CapturingEngine>();
-    CapturingEngine& capture = *engine;
-    // The real tables' columns, so that a misspelt column fails here as it would there.
-    store::Engine& real = m_ts->session.store().engine();
-    for (const char* table : {"datTrialSummary", "datUserTimesSummary"})
-        capture.tableColumns.insert(table, real.open(true).columns(table));
-    real.release();
-    test::TestSession ts(std::move(engine));
-    SessionState& state = ts.session.state;
-    prepare(state);
-    TankState& tank = state.tank;
-
-    AddTrialSummary(ts.session, true, true);
-    tank.IsEnvOutFlow = true;
-    AddTrialSummary(ts.session, false, false);
-    tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = true;
-    state.setup.graphicalMode = true;
+    Session& session = m_ts->session;
+    TankState& tank = s().tank;
+    tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = tank.IsEnvOutFlow = true;
+    s().setup.graphicalMode = true;
     tank.PeriodStartTime = QTime(10, 0, 1);
-    AddTrialSummary(ts.session, false, false);
-    QCOMPARE(capture.written.size(), 3);
-    // New rows end with the moment and computer they were written on, which the store adds.
-    const QStringList stamps = {"EventTimeUtc", "Station"};
-    QCOMPARE(names(capture.written[0]), without(kCreationColumns, kFlagColumns) + stamps);
-    QCOMPARE(names(capture.written[1]), without(kCreationColumns, kFlagColumns.mid(0, 3) + kFlagColumns.mid(4)) + stamps);
-    QCOMPARE(names(capture.written[2]), kCreationColumns + stamps);
-    for (const QString& flag : kFlagColumns)
-        QCOMPARE(valueOf(capture.written[2], flag), QVariant(1));
-    // An empty box is the integer 0; times of day are times, the date a date.
-    QCOMPARE(valueOf(capture.written[0], QStringLiteral("UserInFlow")).typeId(), int(QMetaType::Int));
-    QCOMPARE(valueOf(capture.written[1], QStringLiteral("UserInFlow")).typeId(), int(QMetaType::Double));
-    QCOMPARE(valueOf(capture.written[2], QStringLiteral("startTime")), QVariant(QTime(10, 0, 1)));
-    QCOMPARE(valueOf(capture.written[2], QStringLiteral("Date")), QVariant(QDate(2026, 3, 4)));
+    AddTrialSummary(session, false, false);
+    tank.SubmitTime = QTime(10, 0, 4);
+    AddSubmitTime(session);
 
-    // Completion: the pipeline and money columns in order, the flows only when time-driven.
-    capture.selectResult.columns = capture.tableColumns.value(QStringLiteral("datTrialSummary"));
-    capture.selectResult.values = {QVariantList(capture.selectResult.columns.size())};
-    state.Trial = 1;
-    capture.written.clear();
-    UpdateTrialSummary(ts.session);
-    state.setup.IsTimeDriven = true;
-    UpdateTrialSummary(ts.session);
-    QCOMPARE(capture.written.size(), 2);
-    QCOMPARE(names(capture.written[0]), without(kCompletionColumns, {"UserInFlow", "UserOutFlow"}));
-    QCOMPARE(names(capture.written[1]), kCompletionColumns);
-    QCOMPARE(capture.log.filter(QStringLiteral("select ")).last(),
-             QStringLiteral("select select * from datTrialSummary where Version=? and Subject=? and Trial=?"));
-
-    // No row to complete: nothing written, and the database is let go as after any access.
-    capture.selectResult.values.clear();
-    capture.log.clear();
-    UpdateTrialSummary(ts.session);
-    QCOMPARE(capture.log, QStringList({QStringLiteral("select select * from datTrialSummary where "
-                                                      "Version=? and Subject=? and Trial=?"),
-                                       QStringLiteral("release")}));
-    QCOMPARE(capture.written.size(), 2);
-
-    AddSubmitTime(ts.session);
-    QCOMPARE(names(capture.written.last()),
-             QStringList({"Subject", "Version", "Trial", "Date", "SubmitClickTime"}) + stamps);
-    QVERIFY(ts.prompter.prompts().isEmpty());
+    // Every new row ends with the moment (UTC, with milliseconds) and computer it was
+    // written on; times of day and the date are text the analyses read as such.
+    const QString stamp = QStringLiteral("EventTimeUtc GLOB '2[0-9][0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:"
+                                         "[0-5][0-9]:[0-5][0-9].[0-9][0-9][0-9]Z' AND Station = '%1'")
+                              .arg(QSysInfo::machineHostName());
+    QCOMPARE(rows(QStringLiteral("datTrialSummary"),
+                  QStringList({stamp, "typeof(startTime)", "startTime", "typeof(Date)", "Date"}) + kFlagColumns),
+             QStringList({"1|'text'|'10:00:01'|'text'|'2026-03-04'|1|1|1|1|1"}));
+    QCOMPARE(rows(QStringLiteral("datUserTimesSummary"), {stamp, "typeof(SubmitClickTime)", "SubmitClickTime"}),
+             QStringList({"1|'text'|'10:00:05'"}));
+    QVERIFY(m_ts->prompter.prompts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTrialSummary)

@@ -16,6 +16,8 @@
 #include "Startup.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherEngine.h"
+#include "support/FakeEngine.h"
+#include "support/TempDatabase.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -44,60 +46,6 @@ void committed()
         std::_Exit(9);
     }
 }
-
-// Counts the writes that reach the file: a write outside a transaction, or a commit.
-class CountingConnection final : public store::Connection {
-public:
-    store::Connection* inner = nullptr;
-    QStringList columns(const QString& table) override { return inner->columns(table); }
-    store::Rows select(const store::Query& q, bool ids) override { return inner->select(q, ids); }
-    void insert(const QString& table, const store::FieldValues& values) override
-    {
-        const bool own = !inner->inTransaction();
-        inner->insert(table, values);
-        if (own)
-            committed();
-    }
-    void update(const QString& table, qint64 rowId, const store::FieldValues& values) override
-    {
-        const bool own = !inner->inTransaction();
-        inner->update(table, rowId, values);
-        if (own)
-            committed();
-    }
-    void remove(const QString& table, const QString& condition, const QVariantList& values) override
-    {
-        const bool own = !inner->inTransaction();
-        inner->remove(table, condition, values);
-        if (own)
-            committed();
-    }
-    void begin(bool write) override { inner->begin(write); }
-    void commit() override
-    {
-        inner->commit();
-        committed();
-    }
-    void rollback() override { inner->rollback(); }
-    bool inTransaction() const override { return inner->inTransaction(); }
-};
-
-class CountingEngine final : public store::Engine {
-public:
-    explicit CountingEngine(const QString& path) : m_inner(path, store::databasePassword()) {}
-    QString location() const override { return m_inner.location(); }
-    store::Connection& open(bool readOnly) override
-    {
-        m_connection.inner = &m_inner.open(readOnly);
-        return m_connection;
-    }
-    void release() override { m_inner.release(); }
-    void discard() override { m_inner.discard(); }
-
-private:
-    store::SqlCipherEngine m_inner;
-    CountingConnection m_connection;
-};
 
 // Continues every interrupted session; prints the earnings message.
 class AnsweringPrompter final : public Prompter {
@@ -138,8 +86,11 @@ int main(int argc, char** argv)
     SystemClock clock;
     ImmediateProcessEnd processEnd;
     store::RealPacer pacer;
-    Session session({prompter, clock, processEnd, pacer},
-                    std::make_unique<CountingEngine>(QString::fromUtf8(argv[1])));
+    // Counts the writes that reach the file: a write outside a transaction, or a commit.
+    auto engine = std::make_unique<test::FakeEngine>(
+        std::make_unique<store::SqlCipherEngine>(QString::fromUtf8(argv[1]), store::databasePassword()));
+    engine->onKept = committed;
+    Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([&session] { Questionnaire::run(session); });
     SessionState& s = session.state;
 
@@ -193,13 +144,16 @@ int main(int argc, char** argv)
                 return;
             submitted.insert(period);
             // A period whose Submit was stored before the crash is not submitted again.
-            auto rs = session.store().OpenTable(
-                store::Query(QStringLiteral("select 1 from datExperimentTrials where Subject=? and "
-                                            "Version=? and Trial=? and eventType='Submit Clicked'"),
-                             {s.Subject, s.Version, period}),
-                true, QStringLiteral("test"));
-            const bool before = !rs->isEOF();
-            rs->close();
+            bool before = false;
+            session.store().read(
+                [&](store::Connection& c) {
+                    before = !test::rowsIn(c, QStringLiteral("SELECT 1 FROM \"datExperimentTrials\" WHERE \"Subject\" = $1 "
+                                                             "AND \"Version\" = $2 AND \"Trial\" = $3 "
+                                                             "AND \"eventType\" = 'Submit Clicked'"),
+                                           {s.Subject, s.Version, period})
+                                  .isEmpty();
+                },
+                QStringLiteral("datExperimentTrials"), QStringLiteral("test"));
             if (before)
                 return;
         }

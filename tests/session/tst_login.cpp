@@ -53,19 +53,20 @@ struct Login {
 
 void registerSubject(const test::TempDatabase& db, const QString& subject, const QString& version)
 {
-    db.exec(QStringLiteral("insert into datSubject (Subject, Version, Condition) values (?,?,?)"),
-            {subject, version, QStringLiteral("continuous")});
+    db.append(QStringLiteral("datSubject"), {{QStringLiteral("Subject"), subject},
+                                             {QStringLiteral("Version"), version},
+                                             {QStringLiteral("Condition"), QStringLiteral("continuous")}});
 }
 
 void addEvent(const test::TempDatabase& db, const QString& subject, const QString& version,
               int eventId, int trial, const QVariant& totBonus = 6.5)
 {
-    db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, eventType, EventID, "
-                           "Trial, CurrentCost, TotCost, CurrentBonus, TotBonus, BonusAmount, "
-                           "TotalBackOrder, TotalForwardDischarge, AmountInTank, graphicalMode, "
-                           "TimeBetweenEnvTries, deltaTmeBetweenEnvUsr, UserInFlow, UserOutFlow) "
-                           "values (?,?,'After Cost Calculation',?,?,0.1,5.1,0,?,0.25,3,2,41,1,12000,3000,1,1)"),
-            {subject, version, eventId, trial, totBonus});
+    db.append(QStringLiteral("datExperimentTrials"),
+              {{"Subject", subject}, {"Version", version}, {"eventType", QStringLiteral("After Cost Calculation")},
+               {"EventID", eventId}, {"Trial", trial}, {"CurrentCost", 0.1}, {"TotCost", 5.1}, {"CurrentBonus", 0},
+               {"TotBonus", totBonus}, {"BonusAmount", 0.25}, {"TotalBackOrder", 3}, {"TotalForwardDischarge", 2},
+               {"AmountInTank", 41}, {"graphicalMode", 1}, {"TimeBetweenEnvTries", 12000},
+               {"deltaTmeBetweenEnvUsr", 3000}, {"UserInFlow", 1}, {"UserOutFlow", 1}});
 }
 
 } // namespace
@@ -325,8 +326,10 @@ void TestLogin::heldParticipantIsRefused()
     QFETCH(bool, refused);
     const QString when = QDateTime::currentDateTimeUtc().addSecs(-refreshedSecondsAgo).toString(Qt::ISODateWithMs);
     m_db->exec(QStringLiteral("delete from datSessionHold"));
-    m_db->exec(QStringLiteral("insert into datSessionHold values (?,?,?,?,?,?,?)"),
-               {QStringLiteral("ann"), kContinuous, QStringLiteral("Ann"), station, holder, when, when});
+    m_db->append(QStringLiteral("datSessionHold"),
+                 {{"SubjectKey", QStringLiteral("ann")}, {"VersionKey", kContinuous.toCaseFolded()},
+                  {"Version", kContinuous}, {"Subject", QStringLiteral("Ann")}, {"Station", station},
+                  {"Holder", holder}, {"TakenUtc", when}, {"RefreshedUtc", when}});
     Login login(*m_db);
     login.ts.prompter.queueNo();
     login.type(QStringLiteral("ANN"), kContinuous);
@@ -393,7 +396,7 @@ void TestLogin::runningSessionRefreshesOnlyItsOwnHold()
 
     // Taken over by another copy: that copy's hold is left as it is.
     const QString old = QDateTime::currentDateTimeUtc().addSecs(-30).toString(Qt::ISODateWithMs);
-    m_db->exec(QStringLiteral("update datSessionHold set Holder = '1:x:other', RefreshedUtc = ?"), {old});
+    m_db->exec(QStringLiteral("UPDATE datSessionHold SET Holder = '1:x:other', RefreshedUtc = $1"), {old});
     refreshed.clear();
     QTest::qWait(50);
     QCOMPARE(refreshed.size(), 0);

@@ -33,8 +33,8 @@ TempDatabase& database()
 
 void addAccount(const QString& user, const QVariant& password)
 {
-    database().exec(QStringLiteral("insert into tblPasswords (username, password) values (?, ?)"),
-                    {user, password});
+    database().append(QStringLiteral("tblPasswords"),
+                      {{QStringLiteral("username"), user}, {QStringLiteral("password"), password}});
 }
 
 QLineEdit* usernameBox(PasswordGate& gate)

@@ -16,6 +16,7 @@
 #include "session/Session.h"
 #include "support/Fakes.h"
 #include "store/DataLocation.h"
+#include "store/DataTables.h"
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
 
@@ -35,53 +36,54 @@ using namespace aquilevel::store;
 
 namespace {
 
-// One event row: every one of the 40 columns, in the table's order.
-void fillEventRow(RecordSet& rs, const QString& tag, int i)
+// One event row: every one of the 40 columns.
+EventRow eventRow(const QString& tag, int i)
 {
+    EventRow row;
     const QDateTime now = QDateTime::currentDateTime();
     const int trial = i / 4;
     const double amount = 20.0 + (i % 7) * 0.5;
-    rs.setField(QStringLiteral("Subject"), tag);
-    rs.setField(QStringLiteral("Version"), QStringLiteral("Demo continuous"));
-    rs.setField(QStringLiteral("eventType"),
-                i % 2 ? QStringLiteral("Submit Clicked") : QStringLiteral("After Cost Calculation"));
-    rs.setField(QStringLiteral("EventID"), i);
-    rs.setField(QStringLiteral("Trial"), trial);
-    rs.setField(QStringLiteral("Date"), now.date());
-    rs.setField(QStringLiteral("Time"), now.time().toString(QStringLiteral("HH:mm:ss")));
-    rs.setField(QStringLiteral("CurrentCost"), 0.125 * (i % 5));
-    rs.setField(QStringLiteral("TotCost"), 0.125 * i);
-    rs.setField(QStringLiteral("UserInFlow"), 2.5);
-    rs.setField(QStringLiteral("UserOutFlow"), 1.5);
-    rs.setField(QStringLiteral("EnvInFlow"), 3.0);
-    rs.setField(QStringLiteral("EnvOutFlow"), 2.0);
-    rs.setField(QStringLiteral("BackOrder"), 4.0);
-    rs.setField(QStringLiteral("ForwardDischarge"), 2.0);
-    rs.setField(QStringLiteral("TotalBackOrder"), 8.0);
-    rs.setField(QStringLiteral("TotalForwardDischarge"), 4.0);
-    rs.setField(QStringLiteral("AmountInTank"), amount);
-    rs.setField(QStringLiteral("GoalAmount"), 30.0);
-    rs.setField(QStringLiteral("SimulationTime"), 1.0);
-    rs.setField(QStringLiteral("BaseMoney"), 5.0);
-    rs.setField(QStringLiteral("UserInflowTP"), 3);
-    rs.setField(QStringLiteral("UserOutflowTP"), 2);
-    rs.setField(QStringLiteral("AfterEveryNTrials"), 1);
-    rs.setField(QStringLiteral("IsUserInFlow"), i % 2);
-    rs.setField(QStringLiteral("IsUserOutFlow"), (i + 1) % 2);
-    rs.setField(QStringLiteral("IsEnvInFlow"), 1);
-    rs.setField(QStringLiteral("IsEnvOutFlow"), 1);
-    rs.setField(QStringLiteral("graphicalMode"), 1);
-    rs.setField(QStringLiteral("BonusAmount"), 0.5);
-    rs.setField(QStringLiteral("CurrentBonus"), i % 3 ? 0.0 : 0.5);
-    rs.setField(QStringLiteral("TotBonus"), 5.0 + 0.5 * (i / 3));
-    rs.setField(QStringLiteral("LowerBoundFromGoal"), 1.0);
-    rs.setField(QStringLiteral("UpperBoundFromGoal"), 1.0);
-    rs.setField(QStringLiteral("ExperimentTimeForInstructions"), 30);
-    rs.setField(QStringLiteral("MaxNumberOfAScenarioType"), 60);
-    rs.setField(QStringLiteral("IsTimeDriven"), 0);
-    rs.setField(QStringLiteral("IsBonusOnTimeGap"), 0);
-    rs.setField(QStringLiteral("TimeBetweenEnvTries"), 5000.0);
-    rs.setField(QStringLiteral("deltaTmeBetweenEnvUsr"), 2000.0);
+    row.Subject = tag;
+    row.Version = QStringLiteral("Demo continuous");
+    row.eventType = i % 2 ? QStringLiteral("Submit Clicked") : QStringLiteral("After Cost Calculation");
+    row.EventID = i;
+    row.Trial = trial;
+    row.Date = now.date();
+    row.Time = now.time().toString(QStringLiteral("HH:mm:ss"));
+    row.CurrentCost = 0.125 * (i % 5);
+    row.TotCost = 0.125 * i;
+    row.UserInFlow = 2.5;
+    row.UserOutFlow = 1.5;
+    row.EnvInFlow = 3.0;
+    row.EnvOutFlow = 2.0;
+    row.BackOrder = 4.0;
+    row.ForwardDischarge = 2.0;
+    row.TotalBackOrder = 8.0;
+    row.TotalForwardDischarge = 4.0;
+    row.AmountInTank = amount;
+    row.GoalAmount = 30.0;
+    row.SimulationTime = 1.0;
+    row.BaseMoney = 5.0;
+    row.UserInflowTP = 3;
+    row.UserOutflowTP = 2;
+    row.AfterEveryNTrials = 1;
+    row.IsUserInFlow = i % 2 == 1;
+    row.IsUserOutFlow = i % 2 == 0;
+    row.IsEnvInFlow = true;
+    row.IsEnvOutFlow = true;
+    row.graphicalMode = true;
+    row.BonusAmount = 0.5;
+    row.CurrentBonus = i % 3 ? 0.0 : 0.5;
+    row.TotBonus = 5.0 + 0.5 * (i / 3);
+    row.LowerBoundFromGoal = 1.0;
+    row.UpperBoundFromGoal = 1.0;
+    row.ExperimentTimeForInstructions = 30;
+    row.MaxNumberOfAScenarioType = 60;
+    row.IsTimeDriven = false;
+    row.IsBonusOnTimeGap = false;
+    row.TimeBetweenEnvTries = 5000.0;
+    row.deltaTmeBetweenEnvUsr = 2000.0;
+    return row;
 }
 
 } // namespace
@@ -130,11 +132,8 @@ int main(int argc, char** argv)
         }
         std::cout << "started " << QDateTime::currentMSecsSinceEpoch() << std::endl;
         for (int i = 1; i <= count; ++i) {
-            auto rs = store.OpenTable(table, false, status);
-            rs->addNew();
-            fillEventRow(*rs, tag, i);
-            rs->update();
-            rs->close();
+            const EventRow row = eventRow(tag, i);
+            store.write([&](Connection& c) { EventTable::append(c, row); }, table, status);
             store.CloseTable();
         }
         std::cout << "finished " << QDateTime::currentMSecsSinceEpoch() << std::endl;

@@ -64,7 +64,7 @@ private slots:
         auto connection = store::SqlCipherConnection::open(db.path(), store::databasePassword(), false,
                                                            store::SqlCipherEngine::kBusyTimeoutMs);
         auto scalar = [&](const QString& sql, const QVariantList& params = {}) {
-            return connection->select(store::Query(sql, params), false).values.value(0).value(0);
+            return connection->value(store::Sql(sql), params);
         };
         QCOMPARE(scalar(QStringLiteral("select count(*) from datExperimentTrials")).toInt(), kWorkers * kRows);
         QCOMPARE(scalar(QStringLiteral("select count(*) from (select distinct Subject, EventID "
@@ -74,20 +74,18 @@ private slots:
         for (int i = 1; i <= kRows; ++i)
             expectedIds.append(qint64(i));
         for (int k = 0; k < kWorkers; ++k) {
-            const store::Rows ids = connection->select(
-                store::Query(QStringLiteral("select EventID from datExperimentTrials where Subject=? "
-                                            "order by EventID"),
-                             {tag(k)}),
-                false);
+            const store::Rows ids = connection->query(
+                store::Sql("SELECT EventID FROM datExperimentTrials WHERE Subject = $1 ORDER BY EventID"), {tag(k)});
             QVariantList actual;
             for (const auto& row : ids.values)
                 actual.append(row.at(0));
             QCOMPARE(actual, expectedIds);
         }
-        // Every row is whole: none of its 40 columns (and the two the store stamps) was
-        // lost on the way.
-        const QStringList columns = connection->columns(QStringLiteral("datExperimentTrials"));
-        QCOMPARE(columns.size(), 42);
+        // Every row is whole: none of its 40 columns (and the two the store stamps, and
+        // the two keys) was lost on the way.
+        const QStringList columns =
+            connection->query(store::Sql("SELECT * FROM datExperimentTrials WHERE 0")).columns;
+        QCOMPARE(columns.size(), 44);
         QStringList nulls;
         for (const QString& column : columns)
             nulls.append(QLatin1Char('"') + column + QStringLiteral("\" is null"));

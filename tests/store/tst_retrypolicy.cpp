@@ -1,12 +1,15 @@
-// The store's retry policy, driven through a scripted engine: which failures are retried
-// how, how long the back-off waits, which questions are asked with which words, and
-// what each answer does.
+// The store's retry policy, driven through a scripted engine on a real file: which
+// failures are retried how, how long the back-off waits, which questions are asked with
+// which words, and what each answer does.
 
 #include "session/Prompter.h"
+#include "store/ConfigTables.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 #include "support/FakeEngine.h"
 #include "support/Fakes.h"
 #include "support/ScriptedPrompter.h"
+#include "support/TempDatabase.h"
 #include "support/TestSession.h"
 
 #include <QtTest>
@@ -21,24 +24,42 @@ constexpr int kLockNumber = 3050;
 const QString kTable = QStringLiteral("datExperimentTrials");
 const QString kStatus = QStringLiteral("Recording data");
 
+EventRow eventRow(const QString& subject, qint32 trial = 0)
+{
+    EventRow row;
+    row.Subject = subject;
+    row.Version = QStringLiteral("v");
+    row.eventType = QStringLiteral("Submit");
+    row.Trial = trial;
+    return row;
+}
+
 // A store on a scripted engine; giving up is recorded instead of ending anything.
 struct Rig {
     explicit Rig(QList<double> randomValues = {0.5}) : random(std::move(randomValues))
     {
-        auto owned = std::make_unique<FakeEngine>();
+        auto owned = std::make_unique<FakeEngine>(db.engine());
         engine = owned.get();
         store = std::make_unique<Store>(std::move(owned), prompter, pacer, random,
                                         [this] { ++giveUps; });
     }
 
-    // One full access of the event log: open, append one row, store it, close.
-    void appendRow()
+    // One full access of the event log: open, append one row, release.
+    void appendRow(const QString& subject = QStringLiteral("p01"))
     {
-        auto rs = store->OpenTable(kTable, false, kStatus);
-        rs->addNew();
-        rs->setField(QStringLiteral("Subject"), QStringLiteral("p01"));
-        rs->update();
-        rs->close(); // releases the database too
+        store->write([&](Connection& c) { EventTable::append(c, eventRow(subject)); }, kTable, kStatus);
+        store->CloseTable();
+    }
+
+    void readVersions(const QString& status = QStringLiteral("Loading versions"))
+    {
+        store->read([](Connection& c) { SetupTable::versions(c); }, QStringLiteral("tblSetup"), status);
+    }
+
+    // The event rows the file holds: Subject and Trial, in the order written.
+    QList<QVariantMap> stored() const
+    {
+        return db.rows(QStringLiteral("SELECT \"Subject\", \"Trial\" FROM \"datExperimentTrials\" ORDER BY rowid"));
     }
 
     // Attempts of the opening step: the opens logged before the table was first touched.
@@ -53,6 +74,7 @@ struct Rig {
         return count;
     }
 
+    test::TempDatabase db;
     FakeEngine* engine = nullptr;
     test::ScriptedPrompter prompter;
     test::RecordingPacer pacer;
@@ -131,7 +153,7 @@ private slots:
         QCOMPARE(rig.pacer.log, backOff(2500, range(1, 10)));
         QCOMPARE(rig.pacer.waits.last(), qint64(250000));
         QCOMPARE(rig.opens(), 11);
-        QCOMPARE(rig.engine->inserted.size(), 1);
+        QCOMPARE(rig.stored().size(), 1);
         QCOMPARE(rig.giveUps, 0);
     }
 
@@ -173,7 +195,7 @@ private slots:
             verifyOverLimitQuestion(p, kLockNumber, kStatus, kTable);
         QCOMPARE(rig.pacer.log, backOff(2500, range(1, 10)) + backOff(2500, range(1, 10)) +
                                     backOff(2500, {1}));
-        QCOMPARE(rig.engine->inserted.size(), 1);
+        QCOMPARE(rig.stored().size(), 1);
     }
 
     void noThenYesRetriesAtOnceAndTheNextLockFailureAsksAgainAtOnce()
@@ -197,14 +219,13 @@ private slots:
         QCOMPARE(rig.giveUps, 0);
     }
 
-    void noThenNoGivesUpAndHandsOutNoRecordSet()
+    void noThenNoGivesUpAndWritesNothing()
     {
         Rig rig;
         rig.engine->failOpen(ErrorClass::LockConflict, kLockNumber, 11);
         rig.prompter.queueNo(2);
-        std::unique_ptr<RecordSet> rs;
-        QVERIFY_THROWS_EXCEPTION(StoreAborted, rs = rig.store->OpenTable(kTable, false, kStatus));
-        QVERIFY(!rs);
+        QVERIFY_THROWS_EXCEPTION(StoreAborted, rig.appendRow());
+        QVERIFY(rig.stored().isEmpty());
 
         QCOMPARE(rig.giveUps, 1);
         QCOMPARE(rig.prompter.prompts().size(), 2);
@@ -225,8 +246,8 @@ private slots:
 
         QVERIFY(rig.prompter.prompts().isEmpty());
         QVERIFY(rig.pacer.log.isEmpty());
-        QCOMPARE(rig.engine->inserted.size(), 1);
-        QCOMPARE(rig.engine->log.count(QStringLiteral("insert ") + kTable), 501);
+        QCOMPARE(rig.stored().size(), 1);
+        QCOMPARE(rig.engine->count(QStringLiteral("insert ") + kTable), 501);
     }
 
     void concurrentChangeDoesNotCountTowardsTheLockLimit()
@@ -253,7 +274,7 @@ private slots:
         // The lock failure after the restart is the fourth of this access.
         QCOMPARE(rig.pacer.log, backOff(2500, range(1, 4)));
         const QStringList expected = {"open rw", "open rw", "open rw", "open rw", "discard",
-                                      "open rw", "open rw", "columns " + kTable};
+                                      "open rw", "open rw", "insert " + kTable};
         QCOMPARE(rig.engine->log.mid(0, expected.size()), expected);
     }
 
@@ -269,7 +290,7 @@ private slots:
         const QStringList expectedTail = {"open rw", insert, "discard", "open rw", insert,
                                           "discard", "open rw", insert, "release"};
         QCOMPARE(rig.engine->log.mid(rig.engine->log.size() - expectedTail.size()), expectedTail);
-        QCOMPARE(rig.engine->inserted.size(), 1);
+        QCOMPARE(rig.stored().size(), 1);
     }
 
     void aHandleLostOverAndOverIsPutToThePersonInTheEnd()
@@ -278,7 +299,7 @@ private slots:
         Rig rig;
         rig.engine->failOpen(ErrorClass::LostHandle, 91, 1000);
         rig.prompter.queueNo();
-        QVERIFY_THROWS_EXCEPTION(StoreAborted, rig.store->OpenTable(kTable, false, kStatus));
+        QVERIFY_THROWS_EXCEPTION(StoreAborted, rig.appendRow());
         QCOMPARE(rig.prompter.prompts().size(), 1);
         verifyFailureQuestion(rig.prompter.prompts().first(), 91, kStatus);
         QCOMPARE(rig.engine->log.count(QStringLiteral("open rw")),
@@ -300,18 +321,16 @@ private slots:
         Rig rig;
         rig.engine->failOpen(ErrorClass::Other, 3044, 1);
         rig.prompter.queue(retry ? Prompter::Answer::Yes : Prompter::Answer::No);
-        const QString versions = QStringLiteral("select Version from tblSetup order by version");
         const QString status = QStringLiteral("Loading versions");
 
-        std::unique_ptr<RecordSet> rs;
         if (retry) {
-            rs = rig.store->OpenTable(versions, true, status);
-            QVERIFY(rs);
+            rig.readVersions(status);
             QCOMPARE(rig.opens(), 2);
+            QVERIFY(rig.engine->log.contains(QStringLiteral("query tblSetup")));
         } else {
-            QVERIFY_THROWS_EXCEPTION(StoreAborted, rs = rig.store->OpenTable(versions, true, status));
-            QVERIFY(!rs);
+            QVERIFY_THROWS_EXCEPTION(StoreAborted, rig.readVersions(status));
             QCOMPARE(rig.opens(), 1);
+            QVERIFY(!rig.engine->log.contains(QStringLiteral("query tblSetup")));
         }
         QCOMPARE(rig.prompter.prompts().size(), 1);
         verifyFailureQuestion(rig.prompter.prompts().first(), 3044, status);
@@ -325,22 +344,18 @@ private slots:
     {
         Rig rig;
         rig.engine->failOpen(ErrorClass::LockConflict, kLockNumber, 5);
-        auto first = rig.store->OpenTable(kTable, false, kStatus);
-        first->close();
-        rig.store->CloseTable();
+        rig.readVersions();
         QCOMPARE(rig.pacer.log, backOff(2500, range(1, 5)));
 
         rig.pacer.log.clear();
         rig.engine->failOpen(ErrorClass::LockConflict, kLockNumber, 1);
-        auto second = rig.store->OpenTable(kTable, false, kStatus);
+        rig.readVersions();
         QCOMPARE(rig.pacer.log, backOff(2500, {1}));
 
-        // The update of a record set is an access of its own as well.
+        // A write is an access of its own as well.
         rig.pacer.log.clear();
         rig.engine->failWrite(ErrorClass::LockConflict, 3260, 2);
-        second->addNew();
-        second->setField(QStringLiteral("Trial"), 4);
-        second->update();
+        rig.appendRow();
         QCOMPARE(rig.pacer.log, backOff(2500, {1, 2}));
         QVERIFY(rig.prompter.prompts().isEmpty());
     }
@@ -354,69 +369,70 @@ private slots:
         rig.engine->failOpen(ErrorClass::LockConflict, kLockNumber, 10);
         rig.appendRow();
         QVERIFY(rig.prompter.prompts().isEmpty());
-        QCOMPARE(rig.engine->inserted.size(), 2);
+        QCOMPARE(rig.stored().size(), 2);
     }
 
-    // --- writes of a record set ---
+    // --- writes ---
 
-    void writeFailuresDuringUpdateFollowTheSamePolicy()
+    void writeFailuresFollowTheSamePolicy()
     {
         Rig rig;
         rig.engine->failWrite(ErrorClass::LockConflict, 3260, 11);
         rig.prompter.queueYes();
-        auto rs = rig.store->OpenTable(kTable, false, kStatus);
-        rs->addNew();
-        rs->setField(QStringLiteral("subject"), QStringLiteral("p07"));
-        rs->setField(QStringLiteral("Trial"), 3);
-        rs->update();
+        rig.store->write([](Connection& c) { EventTable::append(c, eventRow(QStringLiteral("p07"), 3)); }, kTable,
+                         kStatus);
 
         QCOMPARE(rig.prompter.prompts().size(), 1);
         verifyOverLimitQuestion(rig.prompter.prompts().first(), 3260, kStatus, kTable);
         QCOMPARE(rig.pacer.log, backOff(2500, range(1, 10)) + backOff(2500, {1}));
-        QCOMPARE(rig.engine->log.count(QStringLiteral("insert ") + kTable), 12);
-        // Exactly one row arrived, with the table's spelling of the field names.
-        QCOMPARE(rig.engine->inserted.size(), 1);
-        const FieldValues expected = {{QStringLiteral("Subject"), QStringLiteral("p07")},
-                                      {QStringLiteral("Trial"), 3}};
-        QCOMPARE(rig.engine->inserted.first(), expected);
+        QCOMPARE(rig.engine->count(QStringLiteral("insert ") + kTable), 12);
+        // Exactly one row arrived.
+        QCOMPARE(rig.stored().size(), 1);
+        QCOMPARE(rig.stored().first().value(QStringLiteral("Subject")).toString(), QStringLiteral("p07"));
+        QCOMPARE(rig.stored().first().value(QStringLiteral("Trial")).toInt(), 3);
     }
 
     void failedEditIsAskedAboutWithItsOwnStatus()
     {
         Rig rig;
-        rig.engine->tableColumns = {QStringLiteral("Subject"), QStringLiteral("Version"),
-                                    QStringLiteral("Trial"), QStringLiteral("AmountInTank")};
-        rig.engine->selectResult.columns = rig.engine->tableColumns;
-        rig.engine->selectResult.values = {{QStringLiteral("p01"), QStringLiteral("v"), 1, 0.0}};
+        rig.db.append(QStringLiteral("datTrialSummary"), {{QStringLiteral("Subject"), QStringLiteral("p01")},
+                                                          {QStringLiteral("Version"), QStringLiteral("v")},
+                                                          {QStringLiteral("Trial"), 1},
+                                                          {QStringLiteral("AmountInTank"), 0.0}});
         rig.engine->failWrite(ErrorClass::Other, 3022, 1);
         rig.prompter.queueYes();
 
-        const QString source = QStringLiteral(
-            "select * from datTrialSummary where Version=? and Subject=? and Trial=?");
         const QString status = QStringLiteral("Recording Amount");
-        auto rs = rig.store->OpenTable(Query(source, {QStringLiteral("v"), QStringLiteral("p01"), 1}),
-                                       false, status);
-        rs->edit();
-        rs->setField(QStringLiteral("AmountInTank"), 12.5);
-        rs->update();
+        bool completed = false;
+        rig.store->write(
+            [&](Connection& c) {
+                PeriodCompleted values;
+                values.AmountInTank = 12.5;
+                completed = TrialSummaryTable::complete(c, QStringLiteral("p01"), QStringLiteral("v"), 1, values);
+            },
+            QStringLiteral("datTrialSummary"), status);
 
         QCOMPARE(rig.prompter.prompts().size(), 1);
         verifyFailureQuestion(rig.prompter.prompts().first(), 3022, status);
-        QCOMPARE(rig.engine->log.count(QStringLiteral("update datTrialSummary")), 2);
-        QCOMPARE(rs->field(QStringLiteral("AmountInTank")).toDouble(), 12.5);
+        QCOMPARE(rig.engine->count(QStringLiteral("update datTrialSummary")), 2);
+        QVERIFY(completed);
+        QCOMPARE(rig.db.column(QStringLiteral("SELECT \"AmountInTank\" FROM \"datTrialSummary\"")),
+                 QVariantList({12.5}));
     }
 
     void lockFailuresOnAReadOnlyQueryNameItsSource()
     {
         Rig rig;
-        const QString source = QStringLiteral("Select password from tblPasswords where username=?");
+        const QString source = QStringLiteral("tblPasswords");
         const QString status = QStringLiteral("Checking password");
         rig.engine->failOpen(ErrorClass::LockConflict, 3260, 11);
         rig.prompter.queueYes();
-        auto rs = rig.store->OpenTable(Query(source, {QStringLiteral("admin")}), true, status);
+        rig.store->read([](Connection& c) { PasswordTable::password(c, QStringLiteral("admin")); }, source,
+                        status);
         QCOMPARE(rig.prompter.prompts().size(), 1);
-        // The source shown is the SQL text with its placeholder, never a bound value.
+        // The source shown is what was read, never a value looked for.
         verifyOverLimitQuestion(rig.prompter.prompts().first(), 3260, status, source);
+        QVERIFY(!rig.prompter.prompts().first().text.contains(QStringLiteral("admin")));
         QVERIFY(rig.engine->log.contains(QStringLiteral("open ro")));
     }
 
@@ -435,7 +451,8 @@ private slots:
     {
         QFETCH(bool, lock);
         QFETCH(int, trial);
-        auto owned = std::make_unique<FakeEngine>();
+        test::TempDatabase db;
+        auto owned = std::make_unique<FakeEngine>(db.engine());
         FakeEngine* engine = owned.get();
         test::TestSession t(std::move(owned));
         t.session.state.Trial = trial;
@@ -449,8 +466,8 @@ private slots:
 
         bool ended = false;
         try {
-            t.session.store().OpenTable(QStringLiteral("select Version from tblSetup order by version"),
-                                        true, QStringLiteral("Loading versions"));
+            t.session.store().read([](Connection& c) { SetupTable::versions(c); }, QStringLiteral("tblSetup"),
+                                   QStringLiteral("Loading versions"));
         } catch (const test::ProcessEnded& end) {
             ended = true;
             QCOMPARE(end.exitCode, trial > 0 ? 0 : 1);

@@ -3,10 +3,12 @@
 // first opened, and their old rows keep them empty.
 
 #include "store/DataLocation.h"
-#include "store/Schema.h"
+#include "store/DataTables.h"
+#include "store/Layout.h"
 #include "store/SqlCipherConnection.h"
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
+#include "store/Tables.h"
 #include "support/Fakes.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDatabase.h"
@@ -36,6 +38,7 @@ struct Rig {
 };
 
 const QStringList kStamps = {QStringLiteral("EventTimeUtc"), QStringLiteral("Station")};
+const QStringList kKeys = {QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")};
 
 std::unique_ptr<SqlCipherConnection> raw(const QString& path)
 {
@@ -44,36 +47,19 @@ std::unique_ptr<SqlCipherConnection> raw(const QString& path)
 
 int userVersion(const QString& path)
 {
-    return raw(path)->select(Query(QStringLiteral("PRAGMA user_version")), false).values.value(0).value(0).toInt();
+    return raw(path)->value(Sql("PRAGMA user_version")).toInt();
 }
 
-// The statements of the first layout: today's, less the two columns and the holds.
-QStringList firstLayoutStatements()
+QStringList columnsOf(const QString& path, const QString& table)
 {
-    QStringList statements;
-    int stripped = 0;
-    for (QString statement : schemaStatements()) {
-        if (statement.contains(QStringLiteral("datSessionHold")))
-            continue;
-        stripped += statement.count(QStringLiteral(",\n  EventTimeUtc TEXT, Station TEXT"));
-        statement.remove(QStringLiteral(",\n  EventTimeUtc TEXT, Station TEXT"));
-        statement.replace(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
-                          QStringLiteral("PRAGMA user_version = 1"));
-        statements.append(statement);
-    }
-    return stripped == 5 ? statements : QStringList();
+    return raw(path)->query(Sql(QStringLiteral("SELECT * FROM %1 WHERE 0").arg(table))).columns;
 }
 
-void appendRow(Store& store, const QString& table, const QString& subject,
-               const FieldValues& more = {})
+void appendRow(Store& store, const QString& table, const QString& subject, const QVariantMap& more = {})
 {
-    auto rs = store.OpenTable(table, false, QStringLiteral("Recording data"));
-    rs->addNew();
-    rs->setField(QStringLiteral("Subject"), subject);
-    for (const auto& [name, value] : more)
-        rs->setField(name, value);
-    rs->update();
-    rs->close();
+    QVariantMap row = more;
+    row.insert(table == QLatin1String("tblPasswords") ? QStringLiteral("username") : QStringLiteral("Subject"), subject);
+    store.write([&](Connection& c) { test::appendTo(c, table, row); }, table, QStringLiteral("Recording data"));
     store.CloseTable();
 }
 
@@ -104,17 +90,16 @@ private slots:
         TempDatabase db;
         Rig rig(db.engine());
         QVERIFY(!QSysInfo::machineHostName().isEmpty());
-        for (const QString& table : stampedTables()) {
-            const QStringList columns = raw(db.path())->columns(table);
-            QCOMPARE(columns.mid(columns.size() - 2), kStamps);
+        for (const QString& table : tableNames(TableKind::Data)) {
+            const QStringList columns = columnsOf(db.path(), table);
+            QCOMPARE(columns.mid(columns.size() - 4), kStamps + kKeys);
 
             const QDateTime before = QDateTime::currentDateTimeUtc();
             appendRow(*rig.store, table, QStringLiteral("new"));
             const QDateTime after = QDateTime::currentDateTimeUtc();
-            const Rows rows = raw(db.path())->select(
-                Query(QStringLiteral("select EventTimeUtc, Station from %1 where Subject=?").arg(table),
-                      {QStringLiteral("new")}),
-                false);
+            const Rows rows = raw(db.path())->query(
+                Sql(QStringLiteral("SELECT EventTimeUtc, Station FROM %1 WHERE Subject = $1").arg(table)),
+                {QStringLiteral("new")});
             QCOMPARE(rows.values.size(), 1);
             verifyStamp(rows.values.at(0).at(0), before, after);
             QCOMPARE(rows.values.at(0).at(1).toString(), QSysInfo::machineHostName());
@@ -126,32 +111,26 @@ private slots:
     {
         TempDatabase db;
         Rig rig(db.engine());
-        appendRow(*rig.store, QStringLiteral("datSubject"), QStringLiteral("given"),
+        appendRow(*rig.store, QStringLiteral("datTrialSummary"), QStringLiteral("given"),
                   {{QStringLiteral("eventtimeutc"), QStringLiteral("2020-01-02T03:04:05.678Z")},
-                   {QStringLiteral("Station"), QStringLiteral("lab-3")}});
-        QCOMPARE(db.column(QStringLiteral("select EventTimeUtc || ' ' || Station from datSubject")),
+                   {QStringLiteral("Station"), QStringLiteral("lab-3")},
+                   {QStringLiteral("Version"), QStringLiteral("V")},
+                   {QStringLiteral("Trial"), 1}});
+        QCOMPARE(db.column(QStringLiteral("SELECT EventTimeUtc || ' ' || Station FROM datTrialSummary")),
                  QVariantList{QStringLiteral("2020-01-02T03:04:05.678Z lab-3")});
 
-        // Editing a row keeps the moment it was written.
-        auto rs = rig.store->OpenTable(Query(QStringLiteral("select * from datSubject where Subject=?"), {QStringLiteral("given")}), false,
-                                       QStringLiteral("Recording data"));
-        rs->edit();
-        rs->setField(QStringLiteral("Major"), QStringLiteral("Hydrology"));
-        rs->update();
-        rs->close();
-        rig.store->CloseTable();
-        QCOMPARE(db.column(QStringLiteral("select EventTimeUtc || ' ' || Station || ' ' || Major from datSubject")),
-                 QVariantList{QStringLiteral("2020-01-02T03:04:05.678Z lab-3 Hydrology")});
+        // Completing a period's row keeps the moment it was written.
+        PeriodCompleted done;
+        done.AmountInTank = 7.5;
+        rig.store->write([&](Connection& c) { TrialSummaryTable::complete(c, QStringLiteral("given"), QStringLiteral("V"), 1, done); },
+                         QStringLiteral("datTrialSummary"), QStringLiteral("Recording Amount"));
+        QCOMPARE(db.column(QStringLiteral("SELECT EventTimeUtc || ' ' || Station || ' ' || AmountInTank FROM datTrialSummary")),
+                 QVariantList{QStringLiteral("2020-01-02T03:04:05.678Z lab-3 7.5")});
 
         // Configuration tables have no such columns and get none.
-        auto passwords = rig.store->OpenTable(QStringLiteral("tblPasswords"), false, QStringLiteral("x"));
-        passwords->addNew();
-        passwords->setField(QStringLiteral("username"), QStringLiteral("u"));
-        passwords->update();
-        passwords->close();
-        rig.store->CloseTable();
-        QCOMPARE(db.column(QStringLiteral("select count(*) from tblPasswords")), QVariantList{qint64(1)});
-        QCOMPARE(raw(db.path())->columns(QStringLiteral("tblPasswords")),
+        appendRow(*rig.store, QStringLiteral("tblPasswords"), QStringLiteral("u"));
+        QCOMPARE(db.column(QStringLiteral("SELECT count(*) FROM tblPasswords")), QVariantList{qint64(1)});
+        QCOMPARE(columnsOf(db.path(), QStringLiteral("tblPasswords")),
                  QStringList({QStringLiteral("username"), QStringLiteral("password")}));
     }
 
@@ -159,16 +138,15 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = databasePath(dir.path());
-        const QStringList oldStatements = firstLayoutStatements();
-        QVERIFY(!oldStatements.isEmpty());
-        SqlCipherEngine::create(path, databasePassword(), oldStatements, [](Connection& c) {
-            c.insert(QStringLiteral("datSubject"), {{QStringLiteral("Subject"), QStringLiteral("old")},
-                                                    {QStringLiteral("Version"), QStringLiteral("V")}});
-            c.insert(QStringLiteral("datExperimentTrials"), {{QStringLiteral("Subject"), QStringLiteral("old")},
-                                                             {QStringLiteral("EventID"), 1}});
-        });
+        {
+            auto old = SqlCipherConnection::open(path, databasePassword(), true, 2000);
+            for (const QString& statement : test::olderLayout(1))
+                old->run(statement);
+            old->execute(Sql("INSERT INTO datSubject (Subject, Version) VALUES ('old', 'V')"));
+            old->execute(Sql("INSERT INTO datExperimentTrials (Subject, Version, EventID) VALUES ('old', 'V', 1)"));
+        }
         QCOMPARE(userVersion(path), 1);
-        const QStringList eventColumns = raw(path)->columns(QStringLiteral("datExperimentTrials"));
+        const QStringList eventColumns = columnsOf(path, QStringLiteral("datExperimentTrials"));
         QCOMPARE(eventColumns.size(), 40);
 
         {
@@ -176,25 +154,23 @@ private slots:
             appendRow(*rig.store, QStringLiteral("datExperimentTrials"), QStringLiteral("new"));
         }
         QCOMPARE(userVersion(path), kSchemaVersion);
-        for (const QString& table : stampedTables()) {
-            const QStringList columns = raw(path)->columns(table);
-            QCOMPARE(columns.mid(columns.size() - 2), kStamps);
+        for (const QString& table : tableNames(TableKind::Data)) {
+            const QStringList columns = columnsOf(path, table);
+            QCOMPARE(columns.mid(columns.size() - 4), kStamps + kKeys);
         }
-        QCOMPARE(raw(path)->columns(QStringLiteral("datExperimentTrials")), eventColumns + kStamps);
+        QCOMPARE(columnsOf(path, QStringLiteral("datExperimentTrials")), eventColumns + kStamps + kKeys);
 
         // The old rows keep Null; the new one is stamped.
         auto connection = raw(path);
-        const Rows events = connection->select(
-            Query(QStringLiteral("select Subject, EventTimeUtc, Station from datExperimentTrials order by rowid")),
-            false);
+        const Rows events =
+            connection->query(Sql("SELECT Subject, EventTimeUtc, Station FROM datExperimentTrials ORDER BY rowid"));
         QCOMPARE(events.values.size(), 2);
         QVERIFY(events.values.at(0).at(1).isNull());
         QVERIFY(events.values.at(0).at(2).isNull());
         QVERIFY(!events.values.at(1).at(1).isNull());
         QCOMPARE(events.values.at(1).at(2).toString(), QSysInfo::machineHostName());
-        const Rows subjects = connection->select(
-            Query(QStringLiteral("select count(*) from datSubject where EventTimeUtc is null and Station is null")),
-            false);
+        const Rows subjects =
+            connection->query(Sql("SELECT count(*) FROM datSubject WHERE EventTimeUtc IS NULL AND Station IS NULL"));
         QCOMPARE(subjects.values.at(0).at(0).toInt(), 1);
         connection.reset();
 
@@ -204,18 +180,23 @@ private slots:
             appendRow(*rig.store, QStringLiteral("datSubject"), QStringLiteral("later"));
         }
         QCOMPARE(userVersion(path), kSchemaVersion);
-        QCOMPARE(raw(path)->columns(QStringLiteral("datSubject")).size(), 10);
-        QCOMPARE(raw(path)->columns(QStringLiteral("datSessionHold")).size(), 7);
+        QCOMPARE(columnsOf(path, QStringLiteral("datSubject")).size(), 12);
+        QCOMPARE(columnsOf(path, QStringLiteral("datSessionHold")),
+                 findTable(QStringLiteral("datSessionHold"))->columnNames());
     }
 
-    void upgradeStatementsAreNoneForCurrentOrForeignFiles()
+    void upgradeLeavesCurrentAndForeignFilesAlone()
     {
-        QVERIFY(upgradeStatements(kSchemaVersion).isEmpty());
-        QVERIFY(upgradeStatements(0).isEmpty());
-        QVERIFY(upgradeStatements(kSchemaVersion + 1).isEmpty());
-        const QStringList fromOne = upgradeStatements(1);
-        QCOMPARE(fromOne.size(), 2 * stampedTables().size() + 2);
-        QCOMPARE(fromOne.last(), QStringLiteral("PRAGMA user_version = 3"));
+        TempDatabase db;
+        const QStringList before = columnsOf(db.path(), QStringLiteral("datSubject"));
+        auto connection = raw(db.path());
+        for (int version : {0, kSchemaVersion, kSchemaVersion + 1}) {
+            connection->begin(true);
+            upgradeLayout(*connection, version);
+            connection->commit();
+        }
+        QCOMPARE(columnsOf(db.path(), QStringLiteral("datSubject")), before);
+        QCOMPARE(userVersion(db.path()), kSchemaVersion);
     }
 };
 

@@ -1,13 +1,17 @@
-// The store on a real encrypted SQLCipher file: encryption, the table layout, record
-// sets, bound parameters, letter case, and how the engine's failures are classified and
-// retried (a wrong password, a replaced file, another connection's lock).
+// The store on a real encrypted SQLCipher file: encryption, the table layout and its
+// upgrade, the tables' homes, bound parameters, letter case, and how the engine's
+// failures are classified and retried (a wrong password, a replaced file, another
+// connection's lock).
 
 #include "session/Prompter.h"
+#include "store/ConfigTables.h"
 #include "store/DataLocation.h"
-#include "store/Schema.h"
+#include "store/DataTables.h"
 #include "store/SqlCipherConnection.h"
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
+#include "store/TableRows.h"
+#include "store/Tables.h"
 #include "support/Fakes.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDatabase.h"
@@ -15,6 +19,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
@@ -44,21 +49,32 @@ std::unique_ptr<SqlCipherConnection> rawConnection(const TempDatabase& db)
     return SqlCipherConnection::open(db.path(), databasePassword(), false, 2000);
 }
 
-// Reads a query on a connection of its own, behind the store's back.
+// Reads a query of the test's own ($1 parameters) on a connection of its own, behind the
+// store's back.
 Rows readRaw(const TempDatabase& db, const QString& sql, const QVariantList& params = {})
 {
-    return rawConnection(db)->select(Query(sql, params), false);
+    return rawConnection(db)->query(Sql(sql), params);
 }
 
-// The values of one column of a record set, walked from the first record.
-QVariantList walk(RecordSet& rs, const QString& field)
+int countRaw(const TempDatabase& db, const QString& table)
 {
-    QVariantList values;
-    if (rs.isEOF())
-        return values;
-    for (rs.moveFirst(); !rs.isEOF(); rs.moveNext())
-        values.append(rs.field(field));
-    return values;
+    return readRaw(db, QStringLiteral("SELECT count(*) FROM %1").arg(table)).values.value(0).value(0).toInt();
+}
+
+// A table's columns as the file has them, in table order.
+QStringList columnsOf(const TempDatabase& db, const QString& table)
+{
+    return readRaw(db, QStringLiteral("SELECT * FROM %1 WHERE 0").arg(quotedName(table))).columns;
+}
+
+void appendEvent(Connection& c, const QString& subject, qint32 eventId)
+{
+    EventRow row;
+    row.Subject = subject;
+    row.Version = QStringLiteral("v1");
+    row.eventType = QStringLiteral("Submit Clicked");
+    row.EventID = eventId;
+    EventTable::append(c, row);
 }
 
 QStringList words(const char* text)
@@ -89,7 +105,7 @@ private slots:
     void initTestCase()
     {
         m_shared = std::make_unique<TempDatabase>();
-        m_shared->exec(QStringLiteral("insert into tblPasswords (username, password) values (?,?), (?,?)"),
+        m_shared->exec(QStringLiteral("INSERT INTO tblPasswords (username, password) VALUES ($1, $2), ($3, $4)"),
                        {QStringLiteral("admin"), QStringLiteral("secret"), QStringLiteral("o'brien"),
                         QStringLiteral("shamrock")});
     }
@@ -141,9 +157,10 @@ private slots:
     void eventLogHasItsFortyColumnsInOrder()
     {
         QCOMPARE(kEventLogColumns.size(), 40);
-        // After them only the two columns the program fills for analyses.
-        QCOMPARE(rawConnection(*m_shared)->columns(QStringLiteral("datExperimentTrials")),
-                 kEventLogColumns + QStringList({QStringLiteral("EventTimeUtc"), QStringLiteral("Station")}));
+        // After them only the two columns the program fills for analyses and the two
+        // hidden keys its look-ups use.
+        QCOMPARE(columnsOf(*m_shared, QStringLiteral("datExperimentTrials")),
+                 kEventLogColumns + words("EventTimeUtc Station SubjectKey VersionKey"));
     }
 
     void everyTableHasItsColumnsSpelledExactly_data()
@@ -182,7 +199,7 @@ private slots:
     {
         QFETCH(QString, table);
         QFETCH(QStringList, columns);
-        QStringList actual = rawConnection(*m_shared)->columns(table);
+        QStringList actual = columnsOf(*m_shared, table);
         // Every name the program and the analyses use, with its exact letters; further
         // columns (a key, say) would be harmless.
         for (const QString& column : columns)
@@ -214,20 +231,14 @@ private slots:
         Rig rig(db.engine());
         const QString keyColumn = table == QStringLiteral("tblSetup") ? QStringLiteral("Version")
                                                                        : QStringLiteral("Subject");
-        // One row with no flag assigned, one with the first set to 1 and the second to true.
-        auto rs = rig.store->OpenTable(table, false, QStringLiteral("Recording data"));
-        rs->addNew();
-        rs->setField(keyColumn, QStringLiteral("unset"));
-        rs->update();
-        rs->addNew();
-        rs->setField(keyColumn, QStringLiteral("set"));
-        rs->setField(flags.at(0), 1);
-        rs->setField(flags.at(1), true);
-        rs->update();
-        rs->close();
-        rig.store->CloseTable();
+        // One row with no flag given, one with the first set to 1 and the second to true.
+        for (const QVariantMap& row : {QVariantMap{{keyColumn, QStringLiteral("unset")}},
+                                       QVariantMap{{keyColumn, QStringLiteral("set")}, {flags.at(0), 1},
+                                                   {flags.at(1), true}}})
+            rig.store->write([&](Connection& c) { test::appendTo(c, table, row); }, table,
+                             QStringLiteral("Recording data"));
 
-        const QString sql = QStringLiteral("select %1 from %2 where %3=?")
+        const QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = $1")
                                 .arg(flags.join(QLatin1Char(',')), table, keyColumn);
         const QVariantList unset = readRaw(db, sql, {QStringLiteral("unset")}).values.value(0);
         const QVariantList set = readRaw(db, sql, {QStringLiteral("set")}).values.value(0);
@@ -241,54 +252,25 @@ private slots:
         QCOMPARE(set.at(1).typeId(), QMetaType::LongLong); // true is stored as the integer 1
     }
 
-    // --- record sets ---
+    // --- the tables' homes ---
 
-    void snapshotsCannotBeChanged()
-    {
-        TempDatabase db;
-        db.exec(QStringLiteral("insert into datSubject (Subject, Version) values (?,?)"),
-                {QStringLiteral("p01"), QStringLiteral("v1")});
-        Rig rig(db.engine());
-        const QList<Query> sources = {
-            Query(QStringLiteral("datSubject")),
-            Query(QStringLiteral("select * from datSubject where Version=?"), {QStringLiteral("v1")})};
-        for (const Query& source : sources) {
-            auto rs = rig.store->OpenTable(source, true, QStringLiteral("Check New User"));
-            QVERIFY(!rs->isUpdatable());
-            QCOMPARE(rs->recordCount(), 1);
-            QVERIFY_THROWS_EXCEPTION(StoreError, rs->addNew());
-            QVERIFY_THROWS_EXCEPTION(StoreError, rs->edit());
-            QVERIFY_THROWS_EXCEPTION(StoreError, rs->setField(QStringLiteral("Major"), "x"));
-            QVERIFY_THROWS_EXCEPTION(StoreError, rs->update());
-            rs->close();
-            rig.store->CloseTable();
-        }
-        QCOMPARE(readRaw(db, QStringLiteral("select count(*) from datSubject")).values.value(0).value(0).toInt(), 1);
-        QVERIFY(rig.prompter.prompts().isEmpty());
-    }
-
-    void appendedRowIsVisibleToAnotherConnectionWhenUpdateReturns()
+    void appendedRowIsVisibleToAnotherConnectionWhenTheWriteReturns()
     {
         TempDatabase db;
         Rig rig(db.engine());
-        auto rs = rig.store->OpenTable(QStringLiteral("datSubject"), false,
-                                       QStringLiteral("Recording demographics"));
-        QVERIFY(rs->isUpdatable());
-        const QString count = QStringLiteral("select count(*) from datSubject");
         for (int i = 1; i <= 2; ++i) {
-            rs->addNew();
-            rs->setField(QStringLiteral("Subject"), QStringLiteral("p%1").arg(i));
-            rs->setField(QStringLiteral("Version"), QStringLiteral("v1"));
-            rs->setField(QStringLiteral("Age"), 20.5 + i);
-            rs->setField(QStringLiteral("Date"), QDate(2026, 3, 4));
-            QCOMPARE(readRaw(db, count).values.value(0).value(0).toInt(), i - 1); // not before
-            rs->update();
-            QCOMPARE(readRaw(db, count).values.value(0).value(0).toInt(), i); // at once after
+            SubjectRow row;
+            row.Subject = QStringLiteral("p%1").arg(i);
+            row.Version = QStringLiteral("v1");
+            row.Age = 20.5 + i;
+            row.Date = QDate(2026, 3, 4);
+            QCOMPARE(countRaw(db, QStringLiteral("datSubject")), i - 1); // not before
+            rig.store->write([&](Connection& c) { SubjectTable::append(c, row); }, QStringLiteral("datSubject"),
+                             QStringLiteral("Recording demographics"));
+            QCOMPARE(countRaw(db, QStringLiteral("datSubject")), i); // at once after
         }
-        rs->close();
-        rig.store->CloseTable();
 
-        const Rows rows = readRaw(db, QStringLiteral("select Subject, Age, Date from datSubject order by rowid"));
+        const Rows rows = readRaw(db, QStringLiteral("SELECT Subject, Age, Date FROM datSubject ORDER BY rowid"));
         QCOMPARE(rows.values.size(), 2);
         QCOMPARE(rows.values.at(1).at(0).toString(), QStringLiteral("p2"));
         QCOMPARE(rows.values.at(1).at(1).toDouble(), 22.5);
@@ -300,90 +282,42 @@ private slots:
         // The store keeps its handle between accesses; that must not hide other copies' rows.
         TempDatabase db;
         Rig rig(db.engine());
-        const Query source(QStringLiteral("select * from datSubject where Version=?"),
-                           {QStringLiteral("v1")});
         for (int expected = 0; expected < 3; ++expected) {
-            auto rs = rig.store->OpenTable(source, true, QStringLiteral("Check New User"));
-            QCOMPARE(rs->recordCount(), expected);
-            rs->close();
-            rig.store->CloseTable();
-            db.exec(QStringLiteral("insert into datSubject (Subject, Version) values (?,?)"),
-                    {QStringLiteral("other%1").arg(expected), QStringLiteral("v1")});
+            qsizetype found = -1;
+            rig.store->read([&](Connection& c) { found = SubjectTable::registrations(c, QStringLiteral("v1")).size(); },
+                            QStringLiteral("datSubject"), QStringLiteral("Check New User"));
+            QCOMPARE(found, qsizetype(expected));
+            db.append(QStringLiteral("datSubject"), {{QStringLiteral("Subject"), QStringLiteral("other%1").arg(expected)},
+                                                     {QStringLiteral("Version"), QStringLiteral("v1")}});
         }
     }
 
-    void dynasetOnAQueryEditsTheRowItSelected()
+    void columnNamesIgnoreLetterCaseAndUnknownNamesAreRefused()
     {
         TempDatabase db;
-        for (int trial = 1; trial <= 3; ++trial)
-            db.exec(QStringLiteral("insert into datTrialSummary (Subject, Version, Trial, AmountInTank) "
-                                   "values (?,?,?,?)"),
-                    {QStringLiteral("p01"), QStringLiteral("v1"), trial, 1.0});
-        db.exec(QStringLiteral("insert into datTrialSummary (Subject, Version, Trial, AmountInTank) "
-                               "values (?,?,?,?)"),
-                {QStringLiteral("p02"), QStringLiteral("v1"), 2, 1.0});
-
         Rig rig(db.engine());
-        const Query source(
-            QStringLiteral("select * from datTrialSummary where Version=? and Subject=? and Trial=?"),
-            {QStringLiteral("v1"), QStringLiteral("p01"), 2});
-        auto rs = rig.store->OpenTable(source, false, QStringLiteral("Recording Amount"));
-        QVERIFY(rs->isUpdatable());
-        QVERIFY(!rs->isEOF());
-        QCOMPARE(rs->recordCount(), 1);
-        rs->edit();
-        rs->setField(QStringLiteral("AmountInTank"), 12.5);
-        rs->setField(QStringLiteral("TotBonus"), 5.5);
-        rs->update();
-        QCOMPARE(rs->field(QStringLiteral("AmountInTank")).toDouble(), 12.5);
-        rs->close();
-        rig.store->CloseTable();
+        rig.store->write(
+            [](Connection& c) {
+                test::appendTo(c, QStringLiteral("datQuestionnaire"),
+                               {{QStringLiteral("subject"), QStringLiteral("p01")},
+                                {QStringLiteral("VERSION"), QStringLiteral("v1")},
+                                {QStringLiteral("questionanswer"), QStringLiteral("two\r\nlines")}});
+                appendEvent(c, QStringLiteral("p01"), 1);
+            },
+            QStringLiteral("datQuestionnaire"), QStringLiteral("Recording Questionnaire"));
+        QCOMPARE(readRaw(db, QStringLiteral("SELECT QuestionAnswer, SubjectKey FROM datQuestionnaire")).values,
+                 (QList<QVariantList>{{QStringLiteral("two\r\nlines"), QStringLiteral("p01")}}));
+        QVERIFY_THROWS_EXCEPTION(std::exception, test::appendTo(*rawConnection(db), QStringLiteral("datQuestionnaire"),
+                                                                {{QStringLiteral("Answer"), QStringLiteral("x")}}));
 
-        const Rows rows = readRaw(
-            db, QStringLiteral("select Subject, Trial, AmountInTank, TotBonus from datTrialSummary order by rowid"));
-        QCOMPARE(rows.values.size(), 4);
-        for (const QVariantList& row : rows.values) {
-            const bool target = row.at(0) == QStringLiteral("p01") && row.at(1).toInt() == 2;
-            QCOMPARE(row.at(2).toDouble(), target ? 12.5 : 1.0);
-            QCOMPARE(row.at(3).isNull(), !target);
-        }
-    }
-
-    void fieldNamesIgnoreLetterCaseAndUnknownNamesAreRefused()
-    {
-        TempDatabase db;
-        db.exec(QStringLiteral("insert into datTrialSummary (Subject, Version, Trial, AmountInTank) "
-                               "values (?,?,?,?)"),
-                {QStringLiteral("p01"), QStringLiteral("v1"), 1, 3.0});
-        Rig rig(db.engine());
-        auto rs = rig.store->OpenTable(
-            Query(QStringLiteral("select * from datTrialSummary where Version=?"), {QStringLiteral("v1")}),
-            false, QStringLiteral("Recording Amount"));
-        QCOMPARE(rs->field(QStringLiteral("AMOUNTINTANK")).toDouble(), 3.0);
-        QCOMPARE(rs->field(QStringLiteral("subject")).toString(), QStringLiteral("p01"));
-        QVERIFY_THROWS_EXCEPTION(StoreError, rs->field(QStringLiteral("AmountInTanks")));
-
-        rs->edit();
-        rs->setField(QStringLiteral("amountintank"), 4.0);
-        QVERIFY_THROWS_EXCEPTION(StoreError, rs->setField(QStringLiteral("NoSuchField"), 1));
-        rs->update();
-        rs->close();
-        rig.store->CloseTable();
-        QCOMPARE(readRaw(db, QStringLiteral("select AmountInTank from datTrialSummary"))
-                     .values.value(0).value(0).toDouble(),
-                 4.0);
-
-        auto appender = rig.store->OpenTable(QStringLiteral("datQuestionnaire"), false,
-                                             QStringLiteral("Recording Questionnaire"));
-        appender->addNew();
-        QVERIFY_THROWS_EXCEPTION(StoreError, appender->setField(QStringLiteral("Answer"), "x"));
-        appender->setField(QStringLiteral("questionanswer"), QStringLiteral("two\r\nlines"));
-        appender->update();
-        appender->close();
-        rig.store->CloseTable();
-        QCOMPARE(readRaw(db, QStringLiteral("select QuestionAnswer from datQuestionnaire"))
-                     .values.value(0).value(0).toString(),
-                 QStringLiteral("two\r\nlines"));
+        std::optional<Row> newest;
+        rig.store->read([&](Connection& c) { newest = EventTable::newest(c, QStringLiteral("p01"), QStringLiteral("v1")); },
+                        QStringLiteral("datExperimentTrials"), QStringLiteral("Getting last trial"));
+        QVERIFY(newest.has_value());
+        QCOMPARE(newest->value("EVENTID").toInt(), 1);
+        QCOMPARE(newest->value("subject").toString(), QStringLiteral("p01"));
+        QVERIFY_THROWS_EXCEPTION(StoreError, newest->value("EventIDs"));
+        QCOMPARE(countRaw(db, QStringLiteral("datQuestionnaire")), 1);
         QVERIFY(rig.prompter.prompts().isEmpty());
     }
 
@@ -403,18 +337,16 @@ private slots:
         QFETCH(QString, name);
         const TempDatabase& db = *m_shared;
         Rig rig(db.engine());
-        const QString sql = QStringLiteral("Select password from tblPasswords where username=?");
         auto lookUp = [&](const QString& user) {
-            auto rs = rig.store->OpenTable(Query(sql, {user}), true, QStringLiteral("Checking password"));
-            const QVariantList found = walk(*rs, QStringLiteral("password"));
-            rs->close();
-            rig.store->CloseTable();
-            return found;
+            std::optional<QVariant> found;
+            rig.store->read([&](Connection& c) { found = PasswordTable::password(c, user); },
+                            QStringLiteral("tblPasswords"), QStringLiteral("Checking password"));
+            return found.value_or(QVariant(QStringLiteral("(none)")));
         };
-        QCOMPARE(lookUp(name), QVariantList());
-        QCOMPARE(lookUp(QStringLiteral("o'brien")), QVariantList{QStringLiteral("shamrock")});
-        QCOMPARE(lookUp(QStringLiteral("admin")), QVariantList{QStringLiteral("secret")});
-        QCOMPARE(readRaw(db, QStringLiteral("select count(*) from tblPasswords")).values.value(0).value(0).toInt(), 2);
+        QCOMPARE(lookUp(name), QVariant(QStringLiteral("(none)")));
+        QCOMPARE(lookUp(QStringLiteral("o'brien")), QVariant(QStringLiteral("shamrock")));
+        QCOMPARE(lookUp(QStringLiteral("admin")), QVariant(QStringLiteral("secret")));
+        QCOMPARE(countRaw(db, QStringLiteral("tblPasswords")), 2);
         QVERIFY(rig.prompter.prompts().isEmpty());
     }
 
@@ -424,39 +356,27 @@ private slots:
         test::insertSetup(db, test::soundSetupRow(QStringLiteral("Demo continuous")));
         test::insertSetup(db, test::soundSetupRow(QStringLiteral("Demo discrete")));
         test::insertLabels(db, QStringLiteral("Demo continuous"), 3);
-        db.exec(QStringLiteral("insert into tblPasswords (username, password) values (?,?)"),
-                {QStringLiteral("Admin"), QStringLiteral("Secret")});
-        db.exec(QStringLiteral("insert into datSubject (Subject, Version) values (?,?)"),
-                {QStringLiteral("Anna"), QStringLiteral("Demo continuous")});
+        db.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("Admin")},
+                                                   {QStringLiteral("password"), QStringLiteral("Secret")}});
+        db.append(QStringLiteral("datSubject"), {{QStringLiteral("Subject"), QStringLiteral("Anna")},
+                                                 {QStringLiteral("Version"), QStringLiteral("Demo continuous")}});
         Rig rig(db.engine());
-        auto read = [&](const Query& source, const QString& field) {
-            auto rs = rig.store->OpenTable(source, true, QStringLiteral("Loading configuration setup"));
-            const QVariantList values = walk(*rs, field);
-            rs->close();
-            rig.store->CloseTable();
-            return values;
-        };
         const QString version = QStringLiteral("demo CONTINUOUS");
-        QCOMPARE(read(Query(QStringLiteral("Select * from tblSetup where version=?"), {version}),
-                      QStringLiteral("Version")),
-                 QVariantList{QStringLiteral("Demo continuous")});
-        QCOMPARE(read(Query(QStringLiteral("Select LabelName from tblLabels where version=? order by LabelNumber"),
-                            {version}),
-                      QStringLiteral("LabelName")),
-                 (QVariantList{QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("30")}));
-        QCOMPARE(read(Query(QStringLiteral("select * from datSubject where Version=?"), {version}),
-                      QStringLiteral("Subject")),
-                 QVariantList{QStringLiteral("Anna")});
-        // The password itself is data: it comes back exactly as stored.
-        QCOMPARE(read(Query(QStringLiteral("Select password from tblPasswords where username=?"),
-                            {QStringLiteral("ADMIN")}),
-                      QStringLiteral("password")),
-                 QVariantList{QStringLiteral("Secret")});
-        // Letter case is ignored, but not the letters themselves.
-        QCOMPARE(read(Query(QStringLiteral("Select * from tblSetup where version=?"),
-                            {QStringLiteral("Demo continuous ")}),
-                      QStringLiteral("Version")),
-                 QVariantList());
+        rig.store->read(
+            [&](Connection& c) {
+                QCOMPARE(SetupTable::row(c, version)->value("Version"), QVariant(QStringLiteral("Demo continuous")));
+                QCOMPARE(LabelTable::captions(c, version),
+                         (QVariantList{QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("30")}));
+                const QList<Row> registered = SubjectTable::registrations(c, version);
+                QCOMPARE(registered.size(), 1);
+                QCOMPARE(registered.first().value("Subject"), QVariant(QStringLiteral("Anna")));
+                // The password itself is data: it comes back exactly as stored.
+                QCOMPARE(PasswordTable::password(c, QStringLiteral("ADMIN")), std::optional<QVariant>(QStringLiteral("Secret")));
+                // Letter case is ignored, but not the letters themselves.
+                QVERIFY(!SetupTable::row(c, QStringLiteral("Demo continous")).has_value());
+            },
+            QStringLiteral("tblSetup"), QStringLiteral("Loading configuration setup"));
+        QVERIFY(rig.prompter.prompts().isEmpty());
     }
 
     // --- failures of the engine ---
@@ -468,8 +388,8 @@ private slots:
         rig.prompter.queueYes(); // retrying does not help
         rig.prompter.queueNo();
         QVERIFY_THROWS_EXCEPTION(StoreAborted,
-                                 rig.store->OpenTable(QStringLiteral("select Version from tblSetup order by version"),
-                                                      true, QStringLiteral("Loading versions")));
+                                 rig.store->read([](Connection& c) { SetupTable::versions(c); },
+                                                 QStringLiteral("tblSetup"), QStringLiteral("Loading versions")));
         QCOMPARE(rig.prompter.prompts().size(), 2);
         for (const auto& p : rig.prompter.prompts()) {
             QCOMPARE(p.title, QStringLiteral("Problems opening table"));
@@ -485,35 +405,33 @@ private slots:
     void fileReplacedBehindTheProgramsBackIsReopened()
     {
         TempDatabase db;
-        db.exec(QStringLiteral("insert into tblPasswords (username, password) values (?,?)"),
-                {QStringLiteral("before"), QStringLiteral("1")});
+        db.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("before")},
+                                                   {QStringLiteral("password"), QStringLiteral("1")}});
         Rig rig(db.engine());
         auto users = [&] {
-            auto rs = rig.store->OpenTable(QStringLiteral("select username from tblPasswords"), true,
-                                           QStringLiteral("Checking password"));
-            const QVariantList values = walk(*rs, QStringLiteral("username"));
-            rs->close();
-            rig.store->CloseTable();
-            return values;
+            QStringList names;
+            rig.store->read(
+                [&](Connection& c) {
+                    for (const PasswordTable::Account& account : PasswordTable::accounts(c))
+                        names.append(account.username);
+                },
+                QStringLiteral("tblPasswords"), QStringLiteral("Checking password"));
+            return names;
         };
-        QCOMPARE(users(), QVariantList{QStringLiteral("before")});
+        QCOMPARE(users(), QStringList{QStringLiteral("before")});
 
         // The store still holds its handle on the old file while it is replaced.
         QVERIFY(QFile::remove(db.path()));
-        SqlCipherEngine::create(db.path(), databasePassword(), schemaStatements(), [](Connection& c) {
-            c.insert(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("after")},
-                                                      {QStringLiteral("password"), QStringLiteral("2")}});
+        db.engine()->create([](Connection& c) {
+            test::appendTo(c, QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("after")},
+                                                               {QStringLiteral("password"), QStringLiteral("2")}});
         });
-        QCOMPARE(users(), QVariantList{QStringLiteral("after")});
+        QCOMPARE(users(), QStringList{QStringLiteral("after")});
 
         // A write lands in the new file as well.
-        auto rs = rig.store->OpenTable(QStringLiteral("tblPasswords"), false, QStringLiteral("Recording data"));
-        rs->addNew();
-        rs->setField(QStringLiteral("username"), QStringLiteral("written"));
-        rs->update();
-        rs->close();
-        rig.store->CloseTable();
-        QCOMPARE(readRaw(db, QStringLiteral("select count(*) from tblPasswords")).values.value(0).value(0).toInt(), 2);
+        rig.store->write([](Connection& c) { PasswordTable::setPassword(c, QStringLiteral("written"), QStringLiteral("3")); },
+                         QStringLiteral("tblPasswords"), QStringLiteral("Recording data"));
+        QCOMPARE(countRaw(db, QStringLiteral("tblPasswords")), 2);
         QVERIFY(rig.prompter.prompts().isEmpty());
     }
 
@@ -521,16 +439,14 @@ private slots:
     {
         TempDatabase db;
         Rig rig(db.engine());
-        auto rs = rig.store->OpenTable(QStringLiteral("select * from tblSetup"), true,
-                                       QStringLiteral("Loading versions"));
-        rs->close();
-        rig.store->CloseTable();
+        rig.store->read([](Connection& c) { SetupTable::versions(c); }, QStringLiteral("tblSetup"),
+                        QStringLiteral("Loading versions"));
 
         QVERIFY(QFile::remove(db.path()));
         rig.prompter.queueNo();
         QVERIFY_THROWS_EXCEPTION(StoreAborted,
-                                 rig.store->OpenTable(QStringLiteral("datExperimentTrials"), false,
-                                                      QStringLiteral("Recording data")));
+                                 rig.store->write([](Connection& c) { appendEvent(c, QStringLiteral("p"), 1); },
+                                                  QStringLiteral("datExperimentTrials"), QStringLiteral("Recording data")));
         QCOMPARE(rig.prompter.titles(), QStringList{QStringLiteral("Problems opening table")});
         QVERIFY2(rig.prompter.prompts().first().text.startsWith(QStringLiteral("Error 14: ")),
                  qPrintable(rig.prompter.prompts().first().text));
@@ -554,37 +470,30 @@ private slots:
         TempDatabase db;
         Rig rig(db.engine(0));
         // A first access, so that the store's handle is already open, as in a session.
-        rig.store->OpenTable(QStringLiteral("datExperimentTrials"), false, QStringLiteral("Recording data"))
-            ->close();
-        rig.store->CloseTable();
+        rig.store->read([](Connection& c) { SetupTable::versions(c); }, QStringLiteral("tblSetup"),
+                        QStringLiteral("Loading versions"));
 
         auto blocker = rawConnection(db);
-        blocker->execute(blockerStart);
-        blocker->insert(QStringLiteral("datExperimentTrials"),
-                        {{QStringLiteral("Subject"), QStringLiteral("blocker")}});
+        blocker->run(blockerStart);
+        appendEvent(*blocker, QStringLiteral("blocker"), 1);
         rig.pacer.atWait = 3;
-        rig.pacer.action = [&] { blocker->execute(QStringLiteral("COMMIT")); };
+        rig.pacer.action = [&] { blocker->run(QStringLiteral("COMMIT")); };
 
         if (write) {
-            auto rs = rig.store->OpenTable(QStringLiteral("datExperimentTrials"), false,
-                                           QStringLiteral("Recording data"));
-            rs->addNew();
-            rs->setField(QStringLiteral("Subject"), QStringLiteral("store"));
-            rs->update();
-            rs->close();
+            rig.store->write([](Connection& c) { appendEvent(c, QStringLiteral("store"), 1); },
+                             QStringLiteral("datExperimentTrials"), QStringLiteral("Recording data"));
         } else {
-            auto rs = rig.store->OpenTable(QStringLiteral("select Subject from datExperimentTrials"),
-                                           true, QStringLiteral("Getting last trial"));
+            bool seen = false;
+            rig.store->read([&](Connection& c) { seen = EventTable::any(c, QStringLiteral("blocker"), QStringLiteral("v1")); },
+                            QStringLiteral("datExperimentTrials"), QStringLiteral("Getting last trial"));
             // The read waited for the commit, so it sees the blocker's row.
-            QCOMPARE(walk(*rs, QStringLiteral("Subject")), QVariantList{QStringLiteral("blocker")});
-            rs->close();
+            QVERIFY(seen);
         }
-        rig.store->CloseTable();
 
         QVERIFY(rig.prompter.prompts().isEmpty());
         QCOMPARE(rig.pacer.log, (QStringList{"events", "wait 2500", "events", "wait 10000",
                                              "events", "wait 22500"}));
-        const Rows rows = readRaw(db, QStringLiteral("select Subject from datExperimentTrials order by rowid"));
+        const Rows rows = readRaw(db, QStringLiteral("SELECT Subject FROM datExperimentTrials ORDER BY rowid"));
         QVariantList subjects;
         for (const auto& row : rows.values)
             subjects.append(row.at(0));
@@ -597,24 +506,70 @@ private slots:
         TempDatabase db;
         Rig rig(db.engine(0));
         auto blocker = rawConnection(db);
-        blocker->execute(QStringLiteral("BEGIN EXCLUSIVE"));
+        blocker->run(QStringLiteral("BEGIN EXCLUSIVE"));
         rig.prompter.queueNo(2);
         QVERIFY_THROWS_EXCEPTION(StoreAborted,
-                                 rig.store->OpenTable(Query(QStringLiteral("select * from datSubject where Version=?"),
-                                                            {QStringLiteral("v1")}),
-                                                      true, QStringLiteral("Check New User")));
+                                 rig.store->read([](Connection& c) { SubjectTable::registrations(c, QStringLiteral("v1")); },
+                                                 QStringLiteral("datSubject"), QStringLiteral("Check New User")));
         const auto& prompts = rig.prompter.prompts();
         QCOMPARE(prompts.size(), 2);
         QCOMPARE(prompts.at(0).title, QStringLiteral("Error 5: Check New User"));
         QCOMPARE(prompts.at(0).icon, Prompter::Icon::Question);
         QVERIFY2(prompts.at(0).text.endsWith(
-                     QStringLiteral("\r\nselect * from datSubject where Version=?\r\nRetry? (No to quit)")),
+                     QStringLiteral("\r\ndatSubject\r\nRetry? (No to quit)")),
                  qPrintable(prompts.at(0).text));
         QCOMPARE(prompts.at(1).title, QStringLiteral("Problems opening table"));
         QVERIFY(prompts.at(1).text.startsWith(QStringLiteral("Error 5: ")));
         QCOMPARE(rig.pacer.waits.size(), 10);
         QCOMPARE(rig.giveUps, 1);
-        blocker->execute(QStringLiteral("ROLLBACK"));
+        blocker->run(QStringLiteral("ROLLBACK"));
+    }
+
+    // --- a file of an older layout ---
+
+    void aFileOfTheThirdLayoutIsUpgradedWhenOpened()
+    {
+        QTemporaryDir folder;
+        const QString path = databasePath(folder.path());
+        {
+            auto old = SqlCipherConnection::open(path, databasePassword(), true, 2000);
+            for (const QString& statement : test::olderLayout(3))
+                old->run(statement);
+            old->execute(Sql("INSERT INTO tblSetup (Version, MaxTrial) VALUES ('Demo', 5)"));
+            old->execute(Sql("INSERT INTO datSubject (Subject, Version) VALUES ($1, 'Demo')"), {QStringLiteral("\u00c9mile")});
+            // The second event written twice, as a lost answer once made an older copy do.
+            for (int eventId : {1, 2, 2})
+                old->execute(Sql("INSERT INTO datExperimentTrials (Subject, Version, EventID) VALUES ($1, 'Demo', $2)"),
+                             {QStringLiteral("\u00c9mile"), eventId});
+        }
+        Rig rig(std::make_unique<SqlCipherEngine>(path, databasePassword()));
+        QString registered;
+        std::optional<Row> newest;
+        QList<DoubledRows> doubled;
+        rig.store->read(
+            [&](Connection& c) {
+                registered = SubjectTable::registeredName(c, QStringLiteral("demo"), QStringLiteral("\u00e9mile"));
+                newest = EventTable::newest(c, QStringLiteral("\u00c9MILE"), QStringLiteral("DEMO"));
+                doubled = doubledRows(c, 10);
+            },
+            QStringLiteral("datSubject"), QStringLiteral("Check New User"));
+        QCOMPARE(registered, QStringLiteral("\u00c9mile"));
+        QVERIFY(newest.has_value());
+        QCOMPARE(newest->value("EventID").toInt(), 2);
+        QCOMPARE(doubled.size(), 1);
+        QCOMPARE(doubled.first().table, QStringLiteral("datExperimentTrials"));
+        QCOMPARE(doubled.first().subject, QStringLiteral("\u00c9mile"));
+        QCOMPARE(doubled.first().what, QStringLiteral("EventID 2"));
+        QCOMPARE(doubled.first().copies, qint64(2));
+
+        // Upgraded once, keys filled, and the doubles reported, not removed.
+        auto raw = SqlCipherConnection::open(path, databasePassword(), false, 2000);
+        QCOMPARE(raw->value(Sql("PRAGMA user_version")).toInt(), kSchemaVersion);
+        QCOMPARE(raw->query(Sql("SELECT SubjectKey, VersionKey, EventID FROM datExperimentTrials ORDER BY rowid")).values,
+                 (QList<QVariantList>{{QStringLiteral("\u00e9mile"), QStringLiteral("demo"), qint64(1)},
+                                      {QStringLiteral("\u00e9mile"), QStringLiteral("demo"), qint64(2)},
+                                      {QStringLiteral("\u00e9mile"), QStringLiteral("demo"), qint64(2)}}));
+        QVERIFY(rig.prompter.prompts().isEmpty());
     }
 
     // --- classification of the engine's result codes ---
@@ -659,14 +614,15 @@ private slots:
         TempDatabase db;
         auto connection = rawConnection(db);
         try {
-            connection->insert(QStringLiteral("tblSetup"), {{QStringLiteral("MaxTrial"), 5}});
+            test::appendTo(*connection, QStringLiteral("tblSetup"), {{QStringLiteral("MaxTrial"), 5}});
             QFAIL("a row without a version was accepted");
         } catch (const EngineError& error) {
             QCOMPARE(error.kind(), ErrorClass::Other);
             QCOMPARE(error.number(), SQLITE_CONSTRAINT);
         }
-        connection->insert(QStringLiteral("tblSetup"), {{QStringLiteral("Version"), QStringLiteral("v")}});
-        QCOMPARE(readRaw(db, QStringLiteral("select count(*) from tblSetup")).values.value(0).value(0).toInt(), 1);
+        QVERIFY(!connection->inTransaction());
+        test::appendTo(*connection, QStringLiteral("tblSetup"), {{QStringLiteral("Version"), QStringLiteral("v")}});
+        QCOMPARE(countRaw(db, QStringLiteral("tblSetup")), 1);
     }
 };
 

@@ -23,13 +23,16 @@ public:
     // An engine on the file; busyTimeoutMs 0 reports a lock conflict at once.
     std::unique_ptr<store::SqlCipherEngine> engine(int busyTimeoutMs = 0) const;
 
-    // Runs one statement with bound values on a connection of its own, to set up or
-    // inspect data behind the store's back.
+    // Runs one statement with values bound to its $1, $2, ... on a connection of its
+    // own, to set up or inspect data behind the store's back.
     void exec(const QString& sql, const QVariantList& values = {}) const;
     // The first column of every row of a query.
     QVariantList column(const QString& sql, const QVariantList& values = {}) const;
     // Every row of a query, its values by column name.
     QList<QVariantMap> rows(const QString& sql, const QVariantList& values = {}) const;
+    // Appends a row as the program does (keys, time and station filled in); columns not
+    // in the map are left Null.
+    void append(const QString& table, const QVariantMap& row) const;
 
 private:
     QTemporaryDir m_dir;
@@ -37,6 +40,14 @@ private:
 
 // The rows of a query result, their values by column name.
 QList<QVariantMap> byName(const store::Rows& rows);
+// A query of a test's own on a connection (values bound to $1, $2, ...), to check what
+// was stored, by column name.
+QList<QVariantMap> rowsIn(store::Connection& connection, const QString& sql, const QVariantList& values = {});
+// Appends a row on a connection as the program does (keys, time and station filled in).
+void appendTo(store::Connection& connection, const QString& table, const QVariantMap& row);
+
+// The statements that made an empty file of an older layout (1 or 3), user_version last.
+QStringList olderLayout(int version);
 
 // A complete tblSetup row for `version` that passes every check; tests change fields.
 QVariantMap soundSetupRow(const QString& version);

@@ -7,6 +7,10 @@
 #
 # The server refuses to run as root; as root it runs as the unprivileged user postgres
 # (created by Debian's package), otherwise as the calling user.
+#
+# The cluster is made as hard to talk to as a lab's may be: a UTF-8 locale (letter case
+# of names beyond ASCII follows the locale), and test databases that send doubles with
+# extra_float_digits = 0 (fifteen digits) unless the session asks for more.
 set -euo pipefail
 action=$1 dir=$2
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
@@ -22,7 +26,7 @@ start)
   rm -rf "$dir"
   mkdir -p "$dir"
   [ ${#as[@]} -eq 0 ] || chown postgres "$dir"
-  "${as[@]}" "$bin/initdb" -D "$dir/data" --auth=trust --username=aquilevel -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 \
+  "${as[@]}" "$bin/initdb" -D "$dir/data" --auth=trust --username=aquilevel -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
     || { cat "$dir/initdb.log" >&2; exit 1; }
   # In the cluster's own settings, so that a restart (the fault test) finds them again.
   printf "listen_addresses = ''\nunix_socket_directories = '%s'\nport = %s\nfsync = off\nmax_connections = 100\n" \
@@ -32,6 +36,8 @@ start)
   # One database for each kind of test, so that they can run at the same time.
   for db in aquilevel_test aquilevel_load aquilevel_copy aquilevel_e2e; do
     "${as[@]}" "$bin/createdb" -h "$dir" -p "$port" -U aquilevel "$db"
+    "${as[@]}" "$bin/psql" -X -q -h "$dir" -p "$port" -U aquilevel -d "$db" \
+      -c "ALTER DATABASE $db SET extra_float_digits = 0" >/dev/null
   done
   ;;
 stop)
