@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace aquilevel::store {
 
@@ -42,6 +43,30 @@ public:
     {
         return query(sql, params).values.value(0).value(0);
     }
+
+    // The write step the store is running where a commit can succeed unheard: every data
+    // row appended meanwhile carries it, and the first such row is noted, so that after a
+    // lost connection the store can look for it before it writes the step again.
+    struct Appended {
+        QString table;
+        QVariantList keys; // SubjectKey, VersionKey
+    };
+    void setWriteToken(const QString& token)
+    {
+        m_writeToken = token;
+        m_appended.reset();
+    }
+    const QString& writeToken() const { return m_writeToken; }
+    void noteAppended(const QString& table, const QVariantList& keys)
+    {
+        if (!m_appended)
+            m_appended = Appended{table, keys};
+    }
+    const std::optional<Appended>& appended() const { return m_appended; }
+
+private:
+    QString m_writeToken;
+    std::optional<Appended> m_appended;
 };
 
 // A database engine behind the store: the encrypted file, or the lab's server.
@@ -64,8 +89,8 @@ public:
     // True when the database exists and holds the experiment's tables.
     virtual bool holdsTables() = 0;
     // True when a commit can succeed without the program hearing of it (a connection to
-    // a server that breaks at that moment); the store then marks every write so that it
-    // can ask afterwards whether it landed.
+    // a server that breaks at that moment); the store then stamps every appended row with
+    // its write step, so that it can ask afterwards whether the step landed.
     virtual bool commitCanBeLost() const { return false; }
     // Damage to the database's own pages that the engine can find, one line each.
     virtual QStringList damage(Connection&) { return {}; }

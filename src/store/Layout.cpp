@@ -60,13 +60,11 @@ void upgradeLayout(Connection& c, int from)
                                   .arg(quotedName(table), quotedName(QString::fromLatin1(column)))));
     }
     if (from < 4) {
-        // The holds and the write marks are the stations' passing bookkeeping: made anew.
-        // A station still playing writes its hold again at its next refresh.
-        for (const char* table : {"datSessionHold", "datWriteMark"}) {
-            c.execute(Sql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(quotedName(QString::fromLatin1(table)))));
-            for (const QString& statement : statementsOf(*findTable(QString::fromLatin1(table)), dialect))
-                c.execute(Sql(statement));
-        }
+        // The holds are the stations' passing bookkeeping: made anew. A station still
+        // playing writes its hold again at its next refresh.
+        c.execute(Sql("DROP TABLE IF EXISTS \"datSessionHold\""));
+        for (const QString& statement : statementsOf(*findTable(QStringLiteral("datSessionHold")), dialect))
+            c.execute(Sql(statement));
         // The indexes of older layouts found rows by the names as typed.
         for (const char* index : {"datExperimentTrials_Participant", "datTrialSummary_Period"})
             c.execute(Sql(QStringLiteral("DROP INDEX IF EXISTS %1").arg(quotedName(QString::fromLatin1(index)))));
@@ -74,7 +72,7 @@ void upgradeLayout(Connection& c, int from)
             if (table.kind == TableKind::Internal)
                 continue;
             for (const ColumnDef& column : table.columns)
-                if (column.type == ColumnType::Key)
+                if (column.type == ColumnType::Key || column.type == ColumnType::Token)
                     c.execute(Sql(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT")
                                       .arg(quotedName(table.name), quotedName(column.name))));
             fillNameKeys(c, table);

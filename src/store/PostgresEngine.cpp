@@ -60,13 +60,6 @@ void PostgresEngine::upgradeServer(PostgresConnection& connection)
     try {
         connection.execute(QStringLiteral("LOCK TABLE \"aquilevelSchema\" IN EXCLUSIVE MODE"));
         upgradeLayout(connection, layoutVersion(connection));
-        // The stations' roles keep their holds, and now also mark their writes.
-        const Rows roles = connection.query(Sql("SELECT DISTINCT grantee::text FROM information_schema.role_table_grants "
-                                                "WHERE table_name = 'datSessionHold' AND privilege_type = 'INSERT' "
-                                                "AND grantee::text <> current_user"));
-        for (const QVariantList& role : roles.values)
-            connection.execute(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datWriteMark\" TO %1")
-                                   .arg(quotedName(role.value(0).toString())));
         connection.commit();
     } catch (const EngineError& error) {
         connection.rollback();
@@ -107,7 +100,7 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
             QStringLiteral("GRANT SELECT, INSERT ON \"datSubject\", \"datExperimentTrials\", \"datTrialSummary\", "
                            "\"datUserTimesSummary\", \"datQuestionnaire\" TO %1"),
             QStringLiteral("GRANT UPDATE ON \"datTrialSummary\" TO %1"),
-            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\", \"datWriteMark\" TO %1"),
+            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\" TO %1"),
         };
         for (const QString& statement : statements)
             connection->execute(statement.arg(who));

@@ -66,21 +66,4 @@ QList<HoldRow> HoldTable::all(Connection& c, const QString& version)
     return holdsOf(c.query(Sql(select(QStringLiteral(" WHERE \"VersionKey\" = $1"))), {nameKey(version)}));
 }
 
-void WriteMarkTable::mark(Connection& c, const QString& writer, qint64 step, const QString& nowUtc)
-{
-    c.execute(Sql("INSERT INTO \"datWriteMark\" (\"Writer\", \"Step\", \"WrittenUtc\") VALUES ($1, $2, $3) "
-                  "ON CONFLICT (\"Writer\") DO UPDATE SET \"Step\" = excluded.\"Step\", \"WrittenUtc\" = excluded.\"WrittenUtc\""),
-              {writer, step, nowUtc});
-}
-
-qint64 WriteMarkTable::lastStep(Connection& c, const QString& writer)
-{
-    return c.value(Sql("SELECT \"Step\" FROM \"datWriteMark\" WHERE \"Writer\" = $1"), {writer}).toLongLong();
-}
-
-void WriteMarkTable::forget(Connection& c, const QString& writer)
-{
-    c.execute(Sql("DELETE FROM \"datWriteMark\" WHERE \"Writer\" = $1"), {writer});
-}
-
 } // namespace aquilevel::store

@@ -35,14 +35,4 @@ public:
     static QList<HoldRow> all(Connection& c, const QString& version = {});
 };
 
-// The last write step each run of the program committed to a server (datWriteMark),
-// written in the step's own transaction.
-class WriteMarkTable {
-public:
-    static void mark(Connection& c, const QString& writer, qint64 step, const QString& nowUtc);
-    // The last step marked for the writer; 0 when none.
-    static qint64 lastStep(Connection& c, const QString& writer);
-    static void forget(Connection& c, const QString& writer);
-};
-
 } // namespace aquilevel::store

@@ -5,9 +5,8 @@
 #include <QTimer>
 
 
-#include "store/StationTables.h"
+#include "store/TableRows.h"
 
-#include <QDateTime>
 #include <QUuid>
 
 namespace aquilevel::store {
@@ -113,14 +112,9 @@ void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
     }
 }
 
-bool Store::landed(Connection& connection, qint64 step)
+QString Store::nextToken()
 {
-    return WriteMarkTable::lastStep(connection, m_writer) >= step;
-}
-
-void Store::markStep(Connection& connection, qint64 step)
-{
-    WriteMarkTable::mark(connection, m_writer, step, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    return m_writer + QLatin1Char(':') + QString::number(++m_steps);
 }
 
 void Store::write(const std::function<void(Connection&)>& change, const QString& source,
@@ -131,22 +125,22 @@ void Store::write(const std::function<void(Connection&)>& change, const QString&
             retry(change, false, source, status);
             return;
         }
-        const qint64 step = ++m_steps;
+        const QString token = nextToken();
+        std::optional<Connection::Appended> appended;
         bool tried = false;
         retry(
             [&](Connection& connection) {
                 // An earlier try may have been committed just before its connection went.
-                if (std::exchange(tried, true) && landed(connection, step))
+                if (std::exchange(tried, true) && appended &&
+                    stepLanded(connection, appended->table, appended->keys, token))
                     return;
-                connection.begin(true);
-                try {
-                    markStep(connection, step);
-                    change(connection);
-                    connection.commit();
-                } catch (...) {
-                    connection.rollback();
-                    throw;
-                }
+                connection.setWriteToken(token);
+                const auto note = qScopeGuard([&] {
+                    if (connection.appended())
+                        appended = connection.appended();
+                    connection.setWriteToken({});
+                });
+                change(connection);
             },
             false, source, status);
         return;
@@ -154,6 +148,10 @@ void Store::write(const std::function<void(Connection&)>& change, const QString&
     retry(
         [&](Connection& connection) {
             joinGroup(connection);
+            const auto note = qScopeGuard([&] {
+                if (!m_groupAppended && connection.appended())
+                    m_groupAppended = connection.appended();
+            });
             change(connection);
         },
         false, source, status);
@@ -171,11 +169,14 @@ void Store::joinGroup(Connection& connection)
     // group began, so writing its changes again reaches the same rows.
     connection.begin(true);
     if (m_engine->commitCanBeLost()) {
-        m_groupStep = ++m_steps;
-        markStep(connection, m_groupStep);
+        m_groupToken = nextToken();
+        m_groupAppended.reset();
+        connection.setWriteToken(m_groupToken);
     }
     for (const auto& earlier : std::as_const(m_groupWrites))
         earlier(connection);
+    if (connection.appended())
+        m_groupAppended = connection.appended();
 }
 
 void Store::commitGroup()
@@ -185,15 +186,17 @@ void Store::commitGroup()
     retry(
         [&](Connection& connection) {
             // The commit's answer may have been lost after the server kept it.
-            if (!connection.inTransaction() && m_groupStep != 0 && landed(connection, m_groupStep))
+            if (!connection.inTransaction() && m_groupAppended &&
+                stepLanded(connection, m_groupAppended->table, m_groupAppended->keys, m_groupToken))
                 return;
             joinGroup(connection);
             connection.commit();
+            connection.setWriteToken({});
         },
         false, QStringLiteral("(commit)"), m_groupStatus);
     m_groupWrites.clear();
     m_groupStatus.clear();
-    m_groupStep = 0;
+    m_groupAppended.reset();
 }
 
 void Store::endGroups()
@@ -207,11 +210,13 @@ void Store::dropGroup()
     const bool pending = !m_groupWrites.isEmpty();
     m_groupWrites.clear();
     m_groupStatus.clear();
-    m_groupStep = 0;
+    m_groupAppended.reset();
     if (!pending)
         return;
     try {
-        m_engine->open(false).rollback();
+        Connection& connection = m_engine->open(false);
+        connection.rollback();
+        connection.setWriteToken({});
     } catch (const EngineError&) {
         m_engine->discard(); // a handle that cannot even roll back is not trusted again
     }

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 
 namespace aquilevel::store {
@@ -62,8 +63,9 @@ public:
     // Writes one change under the retry policy. Inside a group (below) it joins the
     // group's transaction; otherwise it is committed on its own before this returns.
     // Either way it is stored exactly once: where a commit can succeed unheard (a
-    // server), each write step marks itself in its own transaction, and a step whose
-    // connection was lost is written again only when its mark is not there.
+    // server), every row a write step appends carries the step's token, and a step whose
+    // connection was lost is written again only when its first row is not there. (A step
+    // that only changes rows sets them to the same values again.)
     void write(const std::function<void(Connection&)>& change, const QString& source,
                const QString& status);
 
@@ -94,9 +96,7 @@ private:
     bool askFailureQuestion(const EngineError& error, const QString& status);
     [[noreturn]] void abandon();
     void joinGroup(Connection& connection);
-    // True when the write step was committed (its mark is there).
-    bool landed(Connection& connection, qint64 step);
-    void markStep(Connection& connection, qint64 step);
+    QString nextToken();
     void commitGroup();
     void dropGroup();
     void leaveGroup(bool keep);
@@ -113,10 +113,11 @@ private:
     // failed statement rolls it back; a lost handle takes it along) before it committed.
     QList<std::function<void(Connection&)>> m_groupWrites;
     QString m_groupStatus;
-    // This run's writes, as the server's write marks know them.
+    // This run's write steps, as the rows they append are stamped: "run:step".
     const QString m_writer;
     qint64 m_steps = 0;
-    qint64 m_groupStep = 0; // the step of the group's open transaction; 0 when none
+    QString m_groupToken; // the token of the group's open transaction
+    std::optional<Connection::Appended> m_groupAppended;
 };
 
 } // namespace aquilevel::store

@@ -47,6 +47,12 @@ void appendRow(Connection& c, const TableDef& table, const QStringList& columns,
         bound.append(name.isNull() ? QVariant() : QVariant(nameKey(name.toString())));
     }
     if (table.kind == TableKind::Data) {
+        if (!c.writeToken().isEmpty() && given(QStringLiteral("WriteToken")) < 0) {
+            names.append(QStringLiteral("WriteToken"));
+            bound.append(c.writeToken());
+            c.noteAppended(table.name, {bound.value(names.indexOf(QStringLiteral("SubjectKey"))),
+                                        bound.value(names.indexOf(QStringLiteral("VersionKey")))});
+        }
         if (given(QString::fromLatin1(kEventTimeColumn)) < 0) {
             names.append(QString::fromLatin1(kEventTimeColumn));
             bound.append(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
@@ -57,6 +63,19 @@ void appendRow(Connection& c, const TableDef& table, const QStringList& columns,
         }
     }
     c.execute(Sql(insertStatement(table, names)), bound);
+}
+
+bool stepLanded(Connection& c, const QString& table, const QVariantList& keys, const QString& token)
+{
+    // Found through the participant's index: the cost does not grow with the table.
+    const TableDef* def = findTable(table);
+    if (!def || def->kind != TableKind::Data)
+        return false;
+    return c.value(Sql(QStringLiteral("SELECT 1 FROM %1 WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND "
+                                      "\"WriteToken\" = $3 LIMIT 1")
+                           .arg(quotedName(def->name))),
+                   {keys.value(0), keys.value(1), token})
+        .isValid();
 }
 
 qint64 lastRowPosition(Connection& c, const TableDef& table)

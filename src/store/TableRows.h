@@ -24,6 +24,10 @@ struct TableFilter {
 // data row without EventTimeUtc and Station is stamped with now and this computer.
 void appendRow(Connection& c, const TableDef& table, const QStringList& columns, const QVariantList& values);
 
+// True when the row noted by a write step (Connection::appended) is stored with the
+// step's token: the step was committed.
+bool stepLanded(Connection& c, const QString& table, const QVariantList& keys, const QString& token);
+
 // The newest row's position in the order of writing; 0 for an empty table.
 qint64 lastRowPosition(Connection& c, const TableDef& table);
 

@@ -17,11 +17,12 @@ ColumnDef key(const char* name, const char* of) { return {QString::fromLatin1(na
 
 QList<ColumnDef> list(std::initializer_list<ColumnDef> columns) { return QList<ColumnDef>(columns); }
 
-// Every data row says when and where it was written, and carries the keys its
-// participant and version are found by.
+// Every data row says when and where it was written, carries the keys its participant
+// and version are found by, and, written to a server, the write step that appended it.
 QList<ColumnDef> dataTail()
 {
-    return {text(kEventTimeColumn), text(kStationColumn), key("SubjectKey", "Subject"), key("VersionKey", "Version")};
+    return {text(kEventTimeColumn), text(kStationColumn), key("SubjectKey", "Subject"), key("VersionKey", "Version"),
+            {QStringLiteral("WriteToken"), ColumnType::Token, {}}};
 }
 
 QList<TableDef> makeTables()
@@ -115,15 +116,6 @@ QList<TableDef> makeTables()
                          text("Holder"), text("TakenUtc"), text("RefreshedUtc")}),
                    {QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")},
                    {}});
-    // The last write step of each run of the program that writes to a server, marked in
-    // the step's own transaction, so that after a lost connection the run can tell
-    // whether its step was committed.
-    ColumnDef writer = text("Writer");
-    writer.notNull = true;
-    tables.append({QStringLiteral("datWriteMark"), TableKind::Internal,
-                   list({writer, integer("Step"), text("WrittenUtc")}),
-                   {QStringLiteral("Writer")},
-                   {}});
     const QHash<QString, QStringList> rowKeys = {
         {QStringLiteral("datSubject"), {}},
         {QStringLiteral("datExperimentTrials"), {QStringLiteral("EventID")}},
@@ -142,6 +134,7 @@ QString typeIn(const ColumnDef& column, Dialect dialect)
     switch (column.type) {
     case ColumnType::Text:
     case ColumnType::Key:
+    case ColumnType::Token:
         type = QStringLiteral("TEXT");
         break;
     case ColumnType::CaseText:
@@ -182,7 +175,7 @@ QList<ColumnDef> TableDef::shownColumns() const
 {
     QList<ColumnDef> shown;
     for (const ColumnDef& c : columns)
-        if (c.type != ColumnType::Key)
+        if (c.type != ColumnType::Key && c.type != ColumnType::Token)
             shown.append(c);
     return shown;
 }

@@ -12,7 +12,7 @@ class Connection;
 // Version of the layout of the experiment database, kept in the database itself.
 // 1: the tables as the analyses know them. 2: every data row also carries EventTimeUtc
 // and Station. 3: datSessionHold. 4: the folded name keys (SubjectKey, VersionKey) with
-// the indexes every lookup needs, and datWriteMark.
+// the indexes every lookup needs, and WriteToken.
 constexpr int kSchemaVersion = 4;
 
 // The two columns the program fills in every row appended to a data table: the moment
@@ -29,7 +29,8 @@ enum class ColumnType {
     Flag, // yes/no: 1 or 0 on the file, boolean on the server; no by default
     Date, // YYYY-MM-DD
     Time, // a time of day, HH:MM:SS
-    Key   // the folded name of another column (nameKey), never shown
+    Key,  // the folded name of another column (nameKey), never shown
+    Token // the write step that appended the row (Store), never shown
 };
 
 struct ColumnDef {
@@ -62,7 +63,7 @@ struct TableDef {
 
     // Every stored column, in table order.
     QStringList columnNames() const;
-    // The columns a person sees (export, import, copy): all but the keys.
+    // The columns a person sees (export, import, copy): all but the keys and tokens.
     QList<ColumnDef> shownColumns() const;
     const ColumnDef* column(const QString& name) const;
     // The column that holds a name's key, for "Subject" or "Version"; empty when none.

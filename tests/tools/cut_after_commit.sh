@@ -89,7 +89,7 @@ play() {
 tables=(datSubject:Version datExperimentTrials:EventID datTrialSummary:Trial datUserTimesSummary:Trial
         datQuestionnaire:QuestionNumber)
 # Columns that differ between two sessions by nature.
-skip="'Subject','Date','Time','startTime','endTime','SubmitClickTime','EventTimeUtc','Station','rowid','SubjectKey'"
+skip="'Subject','Date','Time','startTime','endTime','SubmitClickTime','EventTimeUtc','Station','rowid','SubjectKey','VersionKey','WriteToken'"
 declare -A select_of
 for entry in "${tables[@]}"; do
   table=${entry%%:*} key=${entry#*:}
