@@ -42,7 +42,11 @@ using SteadyClock = std::chrono::steady_clock;
 
 class NoQuestions final : public RetryQuestions {
 public:
-    bool askRetry(const QString&, const QString&, bool) override { return false; }
+    bool askRetry(const QString& title, const QString& text, bool) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+        return false;
+    }
 };
 
 class NoRandom final : public RandomSource {

@@ -54,13 +54,23 @@ QString SubjectTable::registeredName(Connection& c, const QString& version, cons
     return name.isValid() ? name.toString() : QString();
 }
 
-QList<Row> SubjectTable::registrations(Connection& c, const QString& version)
+QList<Row> SubjectTable::registrations(Connection& c, const QString& version, const QDateTime& since)
 {
-    if (version.isEmpty())
-        return rowsOf(c.query(Sql("SELECT \"Subject\", \"Version\", \"Date\", \"Time\" FROM \"datSubject\" ORDER BY rowid")));
-    return rowsOf(c.query(Sql("SELECT \"Subject\", \"Version\", \"Date\", \"Time\" FROM \"datSubject\" "
-                              "WHERE \"VersionKey\" = $1 ORDER BY rowid"),
-                          {nameKey(version)}));
+    QStringList conditions;
+    QVariantList params;
+    if (!version.isEmpty()) {
+        params.append(nameKey(version));
+        conditions.append(QStringLiteral("\"VersionKey\" = $%1").arg(params.size()));
+    }
+    if (since.isValid()) {
+        params.append(since.toUTC().toString(Qt::ISODateWithMs));
+        conditions.append(QStringLiteral("\"EventTimeUtc\" >= $%1").arg(params.size()));
+    }
+    const QString where = conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    return rowsOf(c.query(Sql(QStringLiteral("SELECT \"Subject\", \"Version\", \"Date\", \"Time\" FROM \"datSubject\"%1 "
+                                             "ORDER BY rowid")
+                                  .arg(where)),
+                          params));
 }
 
 qint64 SubjectTable::countWithoutEvents(Connection& c, const QString& version)
@@ -139,26 +149,48 @@ void EventTable::forEach(Connection& c, const QStringList& columns, const QStrin
 QList<Row> EventTable::newestOfEach(Connection& c, const QStringList& columns, const QString& version,
                                     const QDateTime& since)
 {
-    QStringList conditions;
     QVariantList params;
+    QString ofVersion;
     if (!version.isEmpty()) {
         params.append(nameKey(version));
-        conditions.append(QStringLiteral("\"VersionKey\" = $%1").arg(params.size()));
+        ofVersion = QStringLiteral("\"VersionKey\" = $1");
     }
     if (since.isValid()) {
-        // The participants who wrote lately, found through the index of the moments.
+        // The participants who wrote lately, found through the index of the moments, and
+        // the newest row of each through the participant's index: the cost follows the
+        // lab's present, not its history.
         params.append(since.toUTC().toString(Qt::ISODateWithMs));
-        conditions.append(QStringLiteral("(\"SubjectKey\", \"VersionKey\") IN (SELECT \"SubjectKey\", \"VersionKey\" "
-                                         "FROM \"datExperimentTrials\" WHERE \"EventTimeUtc\" >= $%1)")
-                              .arg(params.size()));
+        const QString recent = QStringLiteral("\"EventTimeUtc\" >= $%1").arg(params.size()) +
+                               (ofVersion.isEmpty() ? QString() : QStringLiteral(" AND ") + ofVersion);
+        // SQLite would walk the participants' index for the DISTINCT: it is told which.
+        const QString text = QStringLiteral(
+                                 "SELECT %1 FROM \"datExperimentTrials\" e WHERE e.rowid IN (SELECT (SELECT x.rowid FROM "
+                                 "\"datExperimentTrials\" x WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v "
+                                 "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1) FROM (SELECT DISTINCT \"SubjectKey\" AS s, "
+                                 "\"VersionKey\" AS v FROM \"datExperimentTrials\"%3 WHERE %2) r) ORDER BY e.rowid")
+                                 .arg(columnList(columns, QStringLiteral("e.")), recent);
+        return rowsOf(c.query(Sql(QString(text).replace(QLatin1String("%3"), QLatin1String(" INDEXED BY \"datExperimentTrials_Written\"")),
+                                  QString(text).remove(QLatin1String("%3"))),
+                              params));
     }
-    const QString where = conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    const QString where = ofVersion.isEmpty() ? QString() : QStringLiteral(" WHERE ") + ofVersion;
     return rowsOf(c.query(
         Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e JOIN (SELECT \"SubjectKey\" AS s, \"VersionKey\" AS v, "
                            "max(\"EventID\") AS m FROM \"datExperimentTrials\"%2 GROUP BY \"SubjectKey\", \"VersionKey\") n "
                            "ON e.\"SubjectKey\" = n.s AND e.\"VersionKey\" = n.v AND e.\"EventID\" = n.m ORDER BY e.rowid")
                 .arg(columnList(columns, QStringLiteral("e.")), where)),
         params));
+}
+
+QStringList EventTable::subjects(Connection& c, const QString& version)
+{
+    QStringList names;
+    for (const QVariantList& row : c.query(Sql("SELECT min(\"Subject\") FROM \"datExperimentTrials\" WHERE \"VersionKey\" = $1 "
+                                               "GROUP BY \"SubjectKey\" ORDER BY min(rowid)"),
+                                           {nameKey(version)})
+                                       .values)
+        names.append(row.value(0).toString());
+    return names;
 }
 
 qint64 EventTable::participants(Connection& c, const QString& version)

@@ -20,9 +20,9 @@ public:
     static void append(Connection& c, const SubjectRow& row);
     // The spelling the name was registered with in the version; null when it was not.
     static QString registeredName(Connection& c, const QString& version, const QString& typed);
-    // Every registration (Subject, Version, Date, Time), of one version or all, in the
-    // order written.
-    static QList<Row> registrations(Connection& c, const QString& version = {});
+    // Every registration (Subject, Version, Date, Time), of one version or all, written
+    // at or after `since` (UTC; invalid for all), in the order written.
+    static QList<Row> registrations(Connection& c, const QString& version = {}, const QDateTime& since = {});
     // The participants registered in a version who have no event rows.
     static qint64 countWithoutEvents(Connection& c, const QString& version);
 };
@@ -47,6 +47,8 @@ public:
     // after `since` (UTC; invalid for all), with the columns asked for.
     static QList<Row> newestOfEach(Connection& c, const QStringList& columns, const QString& version,
                                    const QDateTime& since);
+    // The participants with rows in a version, one spelling each, in the order they began.
+    static QStringList subjects(Connection& c, const QString& version);
     // How many participants have rows in a version.
     static qint64 participants(Connection& c, const QString& version);
 };

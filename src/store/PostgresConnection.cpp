@@ -281,7 +281,11 @@ PGresult* PostgresConnection::run(const QString& sql, const QVariantList& values
     std::vector<const char*> pointers;
     texts.reserve(values.size());
     for (const QVariant& v : values) {
-        if (!v.isValid() || v.isNull()) {
+        // An invalid date or time of day is no value, as on the file.
+        const bool noMoment = (v.typeId() == QMetaType::QDate && !v.toDate().isValid()) ||
+                              (v.typeId() == QMetaType::QTime && !v.toTime().isValid()) ||
+                              (v.typeId() == QMetaType::QDateTime && !v.toDateTime().isValid());
+        if (!v.isValid() || v.isNull() || noMoment) {
             texts.emplace_back();
             pointers.push_back(nullptr);
         } else {

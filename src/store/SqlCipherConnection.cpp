@@ -43,6 +43,18 @@ QVariant columnValue(sqlite3_stmt* statement, int column)
     }
 }
 
+bool isValidMoment(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QDate:
+        return value.toDate().isValid();
+    case QMetaType::QTime:
+        return value.toTime().isValid();
+    default:
+        return value.toDateTime().isValid();
+    }
+}
+
 // Dates and times of day are stored as text that sorts and reads naturally.
 QString storedText(const QVariant& value)
 {
@@ -169,6 +181,10 @@ void SqlCipherConnection::bindAll(sqlite3_stmt* statement, const QVariantList& v
             case QMetaType::QDate:
             case QMetaType::QTime:
             case QMetaType::QDateTime: {
+                if (!isValidMoment(value)) { // no date is no value, not an empty text
+                    rc = sqlite3_bind_null(statement, index);
+                    break;
+                }
                 const QByteArray text = storedText(value).toUtf8();
                 rc = sqlite3_bind_text(statement, index, text.constData(), text.size(), SQLITE_TRANSIENT);
                 break;

@@ -59,7 +59,8 @@ QList<TableDef> makeTables()
                    list({caseText("Subject"), caseText("Version"), text("Condition"), text("Major"), text("Gender"),
                          real("Age"), date("Date"), text("Time")}) + dataTail(),
                    {},
-                   {{QStringLiteral("datSubject_Participant"), {QStringLiteral("VersionKey"), QStringLiteral("SubjectKey")}}}});
+                   {{QStringLiteral("datSubject_Participant"), {QStringLiteral("VersionKey"), QStringLiteral("SubjectKey")}},
+                    {QStringLiteral("datSubject_Written"), {QString::fromLatin1(kEventTimeColumn)}}}});
     tables.append(
         {QStringLiteral("datExperimentTrials"), TableKind::Data,
          list({caseText("Subject"), caseText("Version"), text("eventType"), integer("EventID"), integer("Trial"),

@@ -72,7 +72,7 @@ RawReading readRaw(store::Connection& connection, const QString& version, const 
         raw.setups.append({row.value("Version").toString(), row.value("MaxTrial").toInt(),
                            row.value("BaseMoney").toDouble(), longestStage(field)});
     }
-    raw.registrations = store::SubjectTable::registrations(connection, version);
+    raw.registrations = store::SubjectTable::registrations(connection, version, since);
     // The newest event row of each participant, found by the database through the
     // participants' index rather than by reading the whole log.
     static const QStringList eventColumns = {QStringLiteral("Subject"),   QStringLiteral("Version"),

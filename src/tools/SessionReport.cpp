@@ -372,20 +372,23 @@ DistributionData summarise(const QString& version, const QList<SessionData>& ses
 
 DistributionData loadDistribution(store::Store& store, const QString& version)
 {
-    const auto rows = readRows(store, version, QString(), kAfterCost);
-    // A participant is one by the key of the name, as the data tables find it.
-    QMap<QString, QList<QVariantList>> bySubject;
-    QMap<QString, QString> names;
-    for (const QVariantList& row : rows) {
-        const QString name = row.value(0).toString();
-        bySubject[store::nameKey(name)].append(row);
-        names.insert(store::nameKey(name), name);
-    }
-    if (bySubject.isEmpty())
-        throw ToolError(QStringLiteral("No participant of version \"%1\" has completed a period.").arg(version));
+    // One short read per participant, each through the participant's index, so that a
+    // version with thousands of sessions never holds the stations' writes up and only one
+    // participant's rows are in memory at a time.
+    QStringList subjects;
+    store.read([&](store::Connection& c) { subjects = store::EventTable::subjects(c, version); },
+               QStringLiteral("datExperimentTrials"), kStatus);
     QList<SessionData> sessions;
-    for (auto it = bySubject.cbegin(); it != bySubject.cend(); ++it)
-        sessions.append(sessionOf(version, names.value(it.key()), it.value()));
+    for (const QString& subject : std::as_const(subjects)) {
+        const QList<QVariantList> rows = readRows(store, version, subject, kAfterCost);
+        if (!rows.isEmpty())
+            sessions.append(sessionOf(version, subject, rows));
+    }
+    if (sessions.isEmpty())
+        throw ToolError(QStringLiteral("No participant of version \"%1\" has completed a period.").arg(version));
+    std::sort(sessions.begin(), sessions.end(), [](const SessionData& a, const SessionData& b) {
+        return store::nameKey(a.subject) < store::nameKey(b.subject);
+    });
     return summarise(version, sessions);
 }
 
