@@ -70,8 +70,9 @@ StationHold::~StationHold()
     release(); // the program ends without it; a session object that goes away gives it up
 }
 
-std::optional<QString> StationHold::take(const QString& subject, const QString& version)
+std::optional<QString> StationHold::take(const QString& typed, const QString& version)
 {
+    const QString subject = typed.trimmed(); // a hold is of the name as the login took it
     const QString key = keyOf(subject);
     if (held() && (key != m_key || store::nameKey(version) != store::nameKey(m_version)))
         release();
@@ -98,14 +99,14 @@ std::optional<QString> StationHold::take(const QString& subject, const QString& 
                 }
                 store::HoldTable::remove(c, subject, version);
             }
-            store::HoldTable::insert(c, ownRow(version, subject.trimmed()));
+            store::HoldTable::insert(c, ownRow(version, subject));
         },
         false, kStatus);
     if (refusal)
         return refusal;
     m_key = key;
     m_version = version;
-    m_subject = subject.trimmed();
+    m_subject = subject;
     m_timer.start();
     return std::nullopt;
 }
@@ -182,9 +183,9 @@ QStringList StationHold::releaseFromOutside(store::Store& store, const QString& 
     store.transaction(
         [&](store::Connection& c) {
             stations.clear();
-            if (const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject, version))
+            if (const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject.trimmed(), version))
                 stations.append(hold->Station);
-            store::HoldTable::remove(c, subject, version);
+            store::HoldTable::remove(c, subject.trimmed(), version);
         },
         false, QStringLiteral("Releasing a hold"));
     return stations;

@@ -51,7 +51,7 @@ public:
     static QStringList releaseFromOutside(store::Store& store, const QString& subject, const QString& version);
 
     // The key names are matched by: letter case ignored in every script.
-    static QString keyOf(const QString& subject) { return store::nameKey(subject); }
+    static QString keyOf(const QString& subject) { return store::nameKey(subject.trimmed()); }
 
 signals:
     // A refresh has been written.

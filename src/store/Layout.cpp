@@ -48,6 +48,34 @@ int layoutVersion(Connection& c)
     return c.value(kReadVersion).toInt();
 }
 
+void fillMissingKeys(Connection& c)
+{
+    QList<const TableDef*> unkeyed;
+    for (const TableDef& table : allTables()) {
+        for (const ColumnDef& column : table.columns) {
+            if (column.type != ColumnType::Key)
+                continue;
+            if (c.value(Sql(QStringLiteral("SELECT 1 FROM %1 WHERE %2 IS NULL AND %3 IS NOT NULL LIMIT 1")
+                                .arg(quotedName(table.name), quotedName(column.name), quotedName(column.keyOf))))
+                    .isValid()) {
+                unkeyed.append(&table);
+                break;
+            }
+        }
+    }
+    if (unkeyed.isEmpty())
+        return;
+    c.begin(true);
+    try {
+        for (const TableDef* table : std::as_const(unkeyed))
+            fillNameKeys(c, *table);
+        c.commit();
+    } catch (...) {
+        c.rollback();
+        throw;
+    }
+}
+
 void upgradeLayout(Connection& c, int from)
 {
     if (from < 1 || from >= kSchemaVersion)

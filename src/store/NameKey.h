@@ -5,11 +5,12 @@
 namespace aquilevel::store {
 
 // The key a participant's or a version's name is matched by, on the file and on the
-// server alike: the name without surrounding blanks, in Unicode case folding. Stored
-// beside the name (SubjectKey, VersionKey) and compared exactly.
+// server alike: the name in Unicode case folding (blanks count: "Ver " is another
+// version than "Ver", as it always was). Stored beside the name (SubjectKey,
+// VersionKey) and compared exactly.
 inline QString nameKey(const QString& name)
 {
-    return name.trimmed().toCaseFolded();
+    return name.toCaseFolded();
 }
 
 } // namespace aquilevel::store

@@ -23,6 +23,15 @@ Connection& PostgresEngine::open(bool)
         auto connection = PostgresConnection::open(m_settings, m_lockTimeoutMs);
         if (!m_layoutChecked) {
             upgradeServer(*connection);
+            try {
+                if (layoutVersion(*connection) >= kSchemaVersion)
+                    fillMissingKeys(*connection);
+            } catch (const EngineError& error) {
+                // A station's role may not change the configuration: its rows stay as
+                // they are until the administrator's next command fills them.
+                if (error.kind() == ErrorClass::LostHandle)
+                    throw;
+            }
             m_layoutChecked = true;
         }
         m_connection = std::move(connection);

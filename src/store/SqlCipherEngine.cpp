@@ -65,6 +65,8 @@ Connection& SqlCipherEngine::open(bool /*readOnly*/)
     m_connection.reset();
     auto connection = SqlCipherConnection::open(m_path, m_key, false, m_busyTimeoutMs);
     upgradeFile(*connection);
+    if (layoutVersion(*connection) >= kSchemaVersion)
+        fillMissingKeys(*connection);
     m_connection = std::move(connection);
     return *m_connection;
 }

@@ -387,9 +387,9 @@ prepare_database() {
       TimeBetweenEnvTries = 700 WHERE Version = '$timed';
     INSERT INTO tblSetup (Version, $copy) SELECT '$discrete', $copy FROM tblSetup WHERE Version = 'Demo discrete';
     UPDATE tblSetup SET MaxTrial = 3, userDelay = 50, envDelay = 50, UsrMv = 50, EnvMv = 50 WHERE Version = '$discrete';
-    INSERT INTO tblLabels SELECT '$discrete', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo discrete';
-    INSERT INTO tblLabels SELECT '$paced', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo continuous';
-    INSERT INTO tblLabels SELECT '$timed', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo time-driven';
+    INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$discrete', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo discrete';
+    INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$paced', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo continuous';
+    INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$timed', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo time-driven';
   " >"$work/sql.log" || true
   "$bin" --data "$data" check >"$work/check.log" 2>&1 || { cat "$work/sql.log" "$work/check.log" >&2; return 1; }
   grep -q "all sound" "$work/check.log" || { cat "$work/check.log" >&2; return 1; }
