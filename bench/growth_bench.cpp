@@ -9,8 +9,10 @@
 // registration, 90 events, 20 summary rows, 20 submit times and 3 answers. Then, on each
 // size: the login's lookup of a name, the resume's reads (newest event, last opened
 // period, last press), one event written by a session, and the monitor's read of the
-// participants active in the last hour (eight of them). With --server the same on the
-// lab's server (an empty database of its own: the tables are created in it).
+// participants active in the last hour (eight of them); and the peak memory and time of
+// `aquilevel export` of everything and, on the file, `aquilevel copy` to a new file (the
+// program beside this one, as child processes). With --server the same on the lab's
+// server (a database of its own: the tables are created in it when missing).
 
 #include "store/DataLocation.h"
 #include "store/DataTables.h"
@@ -24,13 +26,20 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 using namespace aquilevel;
@@ -119,7 +128,36 @@ double median(int runs, const std::function<void(int)>& operation)
 
 struct Figures {
     double login = 0, resume = 0, write = 0, monitor = 0;
+    double exportMs = 0, exportMb = 0, copyMs = 0, copyMb = 0;
 };
+
+// Runs the program with the arguments; its time in ms and its peak memory in MB.
+std::pair<double, double> runProgram(const QStringList& arguments)
+{
+    const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/aquilevel"));
+    std::vector<QByteArray> texts{program};
+    for (const QString& a : arguments)
+        texts.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& t : texts)
+        argv.push_back(t.data());
+    argv.push_back(nullptr);
+    const auto start = SteadyClock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "%s %s failed\n", program.constData(), qPrintable(arguments.join(QLatin1Char(' '))));
+    return {ms, usage.ru_maxrss / 1024.0};
+}
 
 Figures measure(Store& store, int participants, const QString& prefix, int& nextEvent)
 {
@@ -158,7 +196,25 @@ Figures measure(Store& store, int participants, const QString& prefix, int& next
     return f;
 }
 
-void run(std::unique_ptr<Engine> engine, const QString& where, int small, int large)
+// The program's arguments that name the database measured.
+QStringList databaseArguments(const QString& where, const QString& folder, const QString& server)
+{
+    return where == QLatin1String("server") ? QStringList{QStringLiteral("--server"), server}
+                                            : QStringList{QStringLiteral("--data"), folder};
+}
+
+void measureCommands(Figures& f, const QString& where, const QString& folder, const QString& server)
+{
+    QTemporaryDir out;
+    std::tie(f.exportMs, f.exportMb) =
+        runProgram(databaseArguments(where, folder, server) + QStringList{QStringLiteral("export"), out.path() + QStringLiteral("/x")});
+    if (where == QLatin1String("file"))
+        std::tie(f.copyMs, f.copyMb) = runProgram({QStringLiteral("copy"), QStringLiteral("--from"), databasePath(folder),
+                                                   QStringLiteral("--to"), out.path() + QStringLiteral("/copy.mdb")});
+}
+
+void run(std::unique_ptr<Engine> engine, const QString& where, int small, int large, const QString& folder,
+         const QString& server)
 {
     NoQuestions questions;
     RealPacer pacer;
@@ -170,9 +226,13 @@ void run(std::unique_ptr<Engine> engine, const QString& where, int small, int la
     const QString prefix = QStringLiteral("grow-%1-").arg(QDateTime::currentMSecsSinceEpoch());
     int nextEvent = 1000;
     grow(store, 0, small, prefix);
-    const Figures a = measure(store, small, prefix, nextEvent);
+    Figures a = measure(store, small, prefix, nextEvent);
+    store.CloseTable();
+    measureCommands(a, where, folder, server);
     grow(store, small, large, prefix);
-    const Figures b = measure(store, large, prefix, nextEvent);
+    Figures b = measure(store, large, prefix, nextEvent);
+    store.CloseTable();
+    measureCommands(b, where, folder, server);
     std::printf("%s: %d and %d participants (%d and %d event rows); median ms\n", qPrintable(where), small, large,
                 small * 90, large * 90);
     std::printf("  %-34s %10s %10s %8s\n", "", "small", "large", "ratio");
@@ -183,6 +243,12 @@ void run(std::unique_ptr<Engine> engine, const QString& where, int small, int la
     line("resume: newest event, period, press", a.resume, b.resume);
     line("a session's event written", a.write, b.write);
     line("monitor: the last hour's participants", a.monitor, b.monitor);
+    line("export of everything, ms", a.exportMs, b.exportMs);
+    line("export of everything, peak MB", a.exportMb, b.exportMb);
+    if (where == QLatin1String("file")) {
+        line("copy to a new file, ms", a.copyMs, b.copyMs);
+        line("copy to a new file, peak MB", a.copyMb, b.copyMb);
+    }
 }
 
 } // namespace
@@ -207,9 +273,10 @@ int main(int argc, char** argv)
     QTemporaryDir temporary(parser.isSet(folderOption) ? parser.value(folderOption) + QStringLiteral("/growth-XXXXXX")
                                                        : QDir::tempPath() + QStringLiteral("/growth-XXXXXX"));
     try {
-        run(engineAt(databasePath(temporary.path())), QStringLiteral("file"), small, large);
+        const QString server = parser.value(serverOption);
+        run(engineAt(databasePath(temporary.path())), QStringLiteral("file"), small, large, temporary.path(), server);
         if (parser.isSet(serverOption))
-            run(engineAt(parser.value(serverOption)), QStringLiteral("server"), small, large);
+            run(engineAt(server), QStringLiteral("server"), small, large, temporary.path(), server);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

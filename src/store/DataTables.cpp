@@ -209,16 +209,20 @@ void TrialSummaryTable::append(Connection& c, const PeriodOpened& row)
 bool TrialSummaryTable::complete(Connection& c, const QString& subject, const QString& version, qint32 trial,
                                  const PeriodCompleted& v)
 {
+    // The period's first row: of two left by an older version of the program, the one
+    // the analyses have always seen completed.
     static const Sql withFlows(
         "UPDATE \"datTrialSummary\" SET \"AmountInTank\" = $4, \"CurrentBonus\" = $5, \"TotBonus\" = $6, "
         "\"CurrentCost\" = $7, \"TotCost\" = $8, \"BackOrder\" = $9, \"ForwardDischarge\" = $10, "
         "\"TotalBackOrder\" = $11, \"TotalForwardDischarge\" = $12, \"UserInFlow\" = $13, \"UserOutFlow\" = $14 "
-        "WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND \"Trial\" = $3");
+        "WHERE rowid = (SELECT rowid FROM \"datTrialSummary\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND "
+        "\"Trial\" = $3 ORDER BY rowid LIMIT 1)");
     static const Sql withoutFlows(
         "UPDATE \"datTrialSummary\" SET \"AmountInTank\" = $4, \"CurrentBonus\" = $5, \"TotBonus\" = $6, "
         "\"CurrentCost\" = $7, \"TotCost\" = $8, \"BackOrder\" = $9, \"ForwardDischarge\" = $10, "
         "\"TotalBackOrder\" = $11, \"TotalForwardDischarge\" = $12 "
-        "WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND \"Trial\" = $3");
+        "WHERE rowid = (SELECT rowid FROM \"datTrialSummary\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND "
+        "\"Trial\" = $3 ORDER BY rowid LIMIT 1)");
     QVariantList params = keys(subject, version);
     params << trial << v.AmountInTank << v.CurrentBonus << v.TotBonus << v.CurrentCost << v.TotCost << v.BackOrder
            << v.ForwardDischarge << v.TotalBackOrder << v.TotalForwardDischarge;

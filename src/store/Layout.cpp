@@ -55,9 +55,18 @@ void fillMissingKeys(Connection& c)
         for (const ColumnDef& column : table.columns) {
             if (column.type != ColumnType::Key)
                 continue;
-            if (c.value(Sql(QStringLiteral("SELECT 1 FROM %1 WHERE %2 IS NULL AND %3 IS NOT NULL LIMIT 1")
-                                .arg(quotedName(table.name), quotedName(column.name), quotedName(column.keyOf))))
-                    .isValid()) {
+            bool missing = false;
+            try {
+                missing = c.value(Sql(QStringLiteral("SELECT 1 FROM %1 WHERE %2 IS NULL AND %3 IS NOT NULL LIMIT 1")
+                                          .arg(quotedName(table.name), quotedName(column.name), quotedName(column.keyOf))))
+                              .isValid();
+            } catch (const EngineError& error) {
+                // A table that is missing or cannot be read is for check to report; the
+                // rest of the database is still opened.
+                if (error.kind() != ErrorClass::Other)
+                    throw;
+            }
+            if (missing) {
                 unkeyed.append(&table);
                 break;
             }

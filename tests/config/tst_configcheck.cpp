@@ -90,17 +90,14 @@ ConfigProblems TestConfigCheck::check(const Version& v)
         row[QStringLiteral("ScenarioUsed")] = scenario;
         for (auto it = v.overrides.begin(); it != v.overrides.end(); ++it)
             row[it.key()] = it.value();
-        store::FieldValues values;
-        for (auto it = row.begin(); it != row.end(); ++it)
-            values.append({it.key(), it.value()});
-        c.insert(QStringLiteral("tblSetup"), values);
+        test::appendTo(c, QStringLiteral("tblSetup"), row);
     }
     for (int i = 0; i < v.labels.size(); ++i)
-        c.insert(QStringLiteral("tblLabels"), {{QStringLiteral("version"), m_version},
+        test::appendTo(c, QStringLiteral("tblLabels"), {{QStringLiteral("version"), m_version},
                                                {QStringLiteral("LabelNumber"), i + 1},
                                                {QStringLiteral("LabelName"), v.labels.at(i)}});
     for (int period : v.periods)
-        c.insert(QStringLiteral("tblScenarios"), {{QStringLiteral("Scenario"), scenario},
+        test::appendTo(c, QStringLiteral("tblScenarios"), {{QStringLiteral("Scenario"), scenario},
                                                   {QStringLiteral("Trial"), period},
                                                   {QStringLiteral("inFlowRateEnviron"), 2.0},
                                                   {QStringLiteral("outFlowRateEnviron"), 1.0}});

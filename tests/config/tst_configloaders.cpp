@@ -67,14 +67,6 @@ struct Fixture {
     store::Store& store() { return ts.session.store(); }
 };
 
-store::FieldValues fieldValues(const QVariantMap& row)
-{
-    store::FieldValues values;
-    for (auto it = row.begin(); it != row.end(); ++it)
-        values.append({it.key(), it.value()});
-    return values;
-}
-
 bool namesProblem(const ConfigError& error, const QString& table, const QString& version,
                   const QString& field)
 {
@@ -126,11 +118,11 @@ private:
     QString freshVersion() { return QStringLiteral("Version %1").arg(++m_serial); }
     int freshScenario() { return 100 + ++m_serial; }
     store::Store& store() { return m_session->session.store(); }
-    void insert(const QString& table, const store::FieldValues& values)
+    void insert(const QString& table, const QVariantMap& row)
     {
-        m_writer->open(false).insert(table, values);
+        test::appendTo(m_writer->open(false), table, row);
     }
-    void insertSetupRow(const QVariantMap& row) { insert(QStringLiteral("tblSetup"), fieldValues(row)); }
+    void insertSetupRow(const QVariantMap& row) { insert(QStringLiteral("tblSetup"), row); }
     void insertLabel(const QString& version, double number, const QVariant& name)
     {
         insert(QStringLiteral("tblLabels"), {{QStringLiteral("version"), version},
@@ -412,6 +404,7 @@ void TestConfigLoaders::missingColumnThrows()
     insertSetup(f.db, test::soundSetupRow(QStringLiteral("V")));
     QStringList kept = test::soundSetupRow(QStringLiteral("V")).keys();
     kept.removeAll(QStringLiteral("RWIDTH"));
+    kept.append(QStringLiteral("VersionKey")); // the key the version is found by
     f.db.exec(QStringLiteral("alter table tblSetup rename to tblSetupFull"));
     f.db.exec(QStringLiteral("create table tblSetup as select %1 from tblSetupFull")
                   .arg(kept.join(QLatin1Char(','))));

@@ -255,7 +255,8 @@ int main(int argc, char** argv)
 
     // The same screen laid out unseen at the window's size, on a store that is never
     // touched, to learn where the drawing lies inside the window.
-    test::TestSession layout(std::make_unique<test::FakeEngine>());
+    test::TestSession layout(std::make_unique<test::FakeEngine>(std::make_unique<store::SqlCipherEngine>(
+        parser.value(QStringLiteral("db")), store::databasePassword())));
     layout.session.state = state;
     task::TrialScreen screen(layout.session);
     screen.setAttribute(Qt::WA_DontShowOnScreen);

@@ -313,9 +313,12 @@ void TestTrialSummary::rowsAreStampedAndTypedAsTheAnalysesReadThem()
     tank.IsUserInFlow = tank.IsUserOutFlow = tank.IsEnvInFlow = tank.IsEnvOutFlow = true;
     s().setup.graphicalMode = true;
     tank.PeriodStartTime = QTime(10, 0, 1);
-    AddTrialSummary(session, false, false);
+    // A press as the Submit handler takes it in participant-paced play: the period ends
+    // with it, and the submit stage stores the press before it opens the next period.
     tank.SubmitTime = QTime(10, 0, 4);
+    tank.PeriodEndTime = QTime(10, 0, 5);
     AddSubmitTime(session);
+    AddTrialSummary(session, false, false);
 
     // Every new row ends with the moment (UTC, with milliseconds) and computer it was
     // written on; times of day and the date are text the analyses read as such.

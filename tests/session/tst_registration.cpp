@@ -1,4 +1,5 @@
 #include "session/RegistrationScreen.h"
+#include "store/DataRows.h"
 #include "support/FakeEngine.h"
 #include "support/OpenWindow.h"
 #include "support/TempDatabase.h"
@@ -46,7 +47,7 @@ QString nextSubject()
 // connection of the test's own per call.
 QList<QVariantMap> storedRows(const QString& subject)
 {
-    return database().rows(QStringLiteral("select *, typeof(Age) as AgeType from datSubject where Subject=?"),
+    return database().rows(QStringLiteral("select *, typeof(Age) as AgeType from datSubject where Subject=$1"),
                            {subject});
 }
 
@@ -620,10 +621,8 @@ void TestRegistration::beginStoresTheRow()
 
 void TestRegistration::rowFieldsInOrder()
 {
-    auto engine = std::make_unique<FakeEngine>();
+    auto engine = std::make_unique<FakeEngine>(database().engine());
     FakeEngine& fake = *engine;
-    fake.tableColumns = {"Subject", "Version", "Condition", "Major",
-                         "Gender",  "Age",     "Date",      "Time"};
     TestSession ts(std::move(engine));
     ts.session.state.Subject = m_subject;
     ts.session.state.setup.graphicalMode = true;
@@ -635,21 +634,22 @@ void TestRegistration::rowFieldsInOrder()
 
     QVERIFY(fake.log.contains(QStringLiteral("open rw")));
     QVERIFY(fake.log.contains(QStringLiteral("insert datSubject")));
-    QCOMPARE(fake.inserted.size(), 1);
-    const store::FieldValues& row = fake.inserted.first();
-    QStringList names;
-    for (const auto& field : row)
-        names.append(field.first);
-    QCOMPARE(names, fake.tableColumns);
-    QCOMPARE(row.at(0).second, QVariant(m_subject));
-    QCOMPARE(row.at(1).second, QVariant(kVersion));
-    QCOMPARE(row.at(2).second, QVariant(QStringLiteral("continuous")));
-    QCOMPARE(row.at(3).second, QVariant(QStringLiteral("Computer Science")));
-    QCOMPARE(row.at(4).second, QVariant(QStringLiteral("Female")));
-    QCOMPARE(row.at(5).second.typeId(), int(QMetaType::Double));
-    QCOMPARE(row.at(5).second.toDouble(), 21.0);
-    QCOMPARE(row.at(6).second, QVariant(QDate(2026, 3, 4)));
-    QCOMPARE(row.at(7).second, QVariant(QStringLiteral("10:00:05")));
+    QCOMPARE(fake.count(QStringLiteral("insert datSubject")), 1);
+    // The registration's columns, in the order the analyses know them.
+    QCOMPARE(store::SubjectRow::columns(), (QStringList{"Subject", "Version", "Condition", "Major",
+                                                        "Gender", "Age", "Date", "Time"}));
+    const QList<QVariantMap> rows = storedRows(m_subject);
+    QCOMPARE(rows.size(), 1);
+    const QVariantMap& row = rows.first();
+    QCOMPARE(row.value(QStringLiteral("Subject")), QVariant(m_subject));
+    QCOMPARE(row.value(QStringLiteral("Version")), QVariant(kVersion));
+    QCOMPARE(row.value(QStringLiteral("Condition")), QVariant(QStringLiteral("continuous")));
+    QCOMPARE(row.value(QStringLiteral("Major")), QVariant(QStringLiteral("Computer Science")));
+    QCOMPARE(row.value(QStringLiteral("Gender")), QVariant(QStringLiteral("Female")));
+    QCOMPARE(row.value(QStringLiteral("AgeType")).toString(), QStringLiteral("real"));
+    QCOMPARE(row.value(QStringLiteral("Age")).toDouble(), 21.0);
+    QCOMPARE(row.value(QStringLiteral("Date")).toDate(), QDate(2026, 3, 4));
+    QCOMPARE(row.value(QStringLiteral("Time")).toString(), QStringLiteral("10:00:05"));
 }
 
 void TestRegistration::leavingStoresNothing_data()
@@ -732,10 +732,8 @@ void TestRegistration::askReturnsCleared()
 
 void TestRegistration::askCarriesTheSessionEndOut()
 {
-    auto engine = std::make_unique<FakeEngine>();
+    auto engine = std::make_unique<FakeEngine>(database().engine());
     FakeEngine& fake = *engine;
-    fake.tableColumns = {"Subject", "Version", "Condition", "Major",
-                         "Gender",  "Age",     "Date",      "Time"};
     fake.failWrite(store::ErrorClass::Other, 3022);
     TestSession ts(std::move(engine));
     ts.session.state.Subject = m_subject;
@@ -763,7 +761,7 @@ void TestRegistration::askCarriesTheSessionEndOut()
     QVERIFY(found);
     QVERIFY(!escapedTheClick);
     QCOMPARE(ts.processEnd.calls, 1);
-    QVERIFY(fake.inserted.isEmpty());
+    QVERIFY(storedRows(m_subject).isEmpty());
     QCOMPARE(ts.prompter.unexpected(), 0);
     QVERIFY(ts.prompter.prompts().size() >= 1);
     QVERIFY(ts.prompter.prompts().first().text.contains(QStringLiteral("Recording demographics")));
@@ -772,10 +770,8 @@ void TestRegistration::askCarriesTheSessionEndOut()
 
 void TestRegistration::secondBeginWhileStoringIsIgnored()
 {
-    auto engine = std::make_unique<FakeEngine>();
+    auto engine = std::make_unique<FakeEngine>(database().engine());
     FakeEngine& fake = *engine;
-    fake.tableColumns = {"Subject", "Version", "Condition", "Major",
-                         "Gender",  "Age",     "Date",      "Time"};
     fake.failWrite(store::ErrorClass::LockConflict, 3260);
     test::ScriptedPrompter prompter;
     test::FixedClock clock;
@@ -802,7 +798,7 @@ void TestRegistration::secondBeginWhileStoringIsIgnored()
 
     QCOMPARE(pacer.backOffs, 1);
     QVERIFY(openWhileStoring);
-    QCOMPARE(fake.inserted.size(), 1);
+    QCOMPARE(storedRows(m_subject).size(), 1);
     QVERIFY(screen.Cleared());
     QVERIFY(!screen.isVisible());
     QCOMPARE(screen.result(), int(QDialog::Accepted));

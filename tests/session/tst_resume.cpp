@@ -4,6 +4,7 @@
 #include "session/Resume.h"
 #include "store/DataLocation.h"
 #include "store/SqlCipherConnection.h"
+#include "store/NameKey.h"
 #include "support/FakeEngine.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
@@ -25,17 +26,11 @@ const QString kTable = QStringLiteral("datExperimentTrials");
 
 // One event row as stored; columns never set keep the table's defaults (flags off).
 struct Row {
-    store::FieldValues values;
+    QVariantMap values;
 
     Row& set(const QString& column, const QVariant& value)
     {
-        for (auto& field : values) {
-            if (field.first == column) {
-                field.second = value;
-                return *this;
-            }
-        }
-        values.append({column, value});
+        values[column] = value;
         return *this;
     }
 };
@@ -165,12 +160,13 @@ void TestResume::initTestCase()
 
 void TestResume::store(const QList<Row>& rows)
 {
-    auto c = store::SqlCipherConnection::open(m_db->path(), store::databasePassword(), false,
-                                              store::SqlCipherEngine::kBusyTimeoutMs);
-    c->execute(QStringLiteral("BEGIN"));
+    auto engine = m_db->engine(store::SqlCipherEngine::kBusyTimeoutMs);
+    store::Connection& c = engine->open(false);
+    c.begin(true);
     for (const Row& row : rows)
-        c->insert(kTable, row.values);
-    c->execute(QStringLiteral("COMMIT"));
+        test::appendTo(c, kTable, row.values);
+    c.commit();
+    engine->release();
 }
 
 std::unique_ptr<TestSession> TestResume::session(const QString& subject, const QString& version)
@@ -185,7 +181,7 @@ std::unique_ptr<TestSession> TestResume::session(const QString& subject, const Q
 
 void TestResume::emptyOrInvalidTableName()
 {
-    auto engine = std::make_unique<test::FakeEngine>();
+    auto engine = std::make_unique<test::FakeEngine>(m_db->engine());
     test::FakeEngine& fake = *engine;
     TestSession ts(std::move(engine));
     ts.session.state.Subject = QStringLiteral("p1");
@@ -210,8 +206,9 @@ void TestResume::emptyOrInvalidTableName()
 
 void TestResume::registeredParticipantWithoutRows()
 {
-    m_db->exec(QStringLiteral("insert into datSubject (Subject, Version, Condition) values (?,?,?)"),
-               {QStringLiteral("reg"), QStringLiteral("V"), QStringLiteral("continuous")});
+    m_db->append(QStringLiteral("datSubject"), {{QStringLiteral("Subject"), QStringLiteral("reg")},
+                                                {QStringLiteral("Version"), QStringLiteral("V")},
+                                                {QStringLiteral("Condition"), QStringLiteral("continuous")}});
     // Rows of the same name in another version and of another name in this version.
     store({eventRow("reg", "W", 9, 4), eventRow("other", "V", 8, 3)});
 
@@ -647,10 +644,10 @@ void TestResume::resumedSessionKeepsItsModeAndTiming()
 QList<QVariantMap> storedRows(const TempDatabase& db, const char* table, const QString& subject)
 {
     QList<QVariantMap> rows = db.rows(
-        QStringLiteral("select * from %1 where Subject = ? order by rowid").arg(QLatin1String(table)),
+        QStringLiteral("select * from %1 where Subject = $1 order by rowid").arg(QLatin1String(table)),
         {subject});
     for (QVariantMap& row : rows)
-        for (const char* column : {"Subject", "Date", "Time", "startTime", "endTime",
+        for (const char* column : {"Subject", "SubjectKey", "Date", "Time", "startTime", "endTime",
                                    "SubmitClickTime", "EventTimeUtc", "Station"})
             row.remove(QLatin1String(column));
     return rows;
@@ -715,15 +712,18 @@ void TestResume::killedAtAnyWriteResumesAsUninterrupted()
     const QString version = QStringLiteral("Killed");
     QStringList columns = db.rows(QStringLiteral("select * from tblSetup")).value(0).keys();
     columns.removeAll(QStringLiteral("Version"));
-    db.exec(QStringLiteral("insert into tblSetup (Version, %1) select ?, %1 from tblSetup where Version = ?")
+    columns.removeAll(QStringLiteral("VersionKey"));
+    db.exec(QStringLiteral("insert into tblSetup (Version, VersionKey, %1) select $1, $2, %1 from tblSetup "
+                           "where Version = $3")
                 .arg(columns.join(QLatin1Char(','))),
-            {QStringLiteral("Killed"), demo});
-    db.exec(QStringLiteral("update tblSetup set Version = ?, MaxTrial = 4, userDelay = 1, envDelay = 1, "
+            {QStringLiteral("Killed"), store::nameKey(QStringLiteral("Killed")), demo});
+    db.exec(QStringLiteral("update tblSetup set Version = $1, MaxTrial = 4, userDelay = 1, envDelay = 1, "
                            "UsrMv = 1, EnvMv = 1%1 where rowid = (select max(rowid) from tblSetup)")
                 .arg(change),
             {version});
-    db.exec(QStringLiteral("insert into tblLabels select ?, LabelNumber, LabelName from tblLabels where version = ?"),
-            {version, demo});
+    db.exec(QStringLiteral("insert into tblLabels (version, LabelNumber, LabelName, VersionKey) "
+                           "select $1, LabelNumber, LabelName, $2 from tblLabels where version = $3"),
+            {version, store::nameKey(version), demo});
 
     const auto play = [&](const QString& subject, int dieAfter) {
         return test::runProgram({db.path(), version, subject, orders, QString::number(dieAfter)}, {},

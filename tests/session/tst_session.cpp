@@ -167,7 +167,8 @@ void TestSessionDriver::endGame()
     QFETCH(bool, message);
     QFETCH(bool, questionnaire);
 
-    TestSession ts(std::make_unique<test::FakeEngine>());
+    TempDatabase db;
+    TestSession ts(std::make_unique<test::FakeEngine>(db.engine()));
     SessionState& s = ts.session.state;
     s.AbortSession = abort;
     s.LoginQuit = loginQuit;
@@ -199,7 +200,8 @@ void TestSessionDriver::endGame()
 
 void TestSessionDriver::questionnaireRunsOnceWhenEndGameReentered()
 {
-    TestSession ts(std::make_unique<test::FakeEngine>());
+    TempDatabase db;
+    TestSession ts(std::make_unique<test::FakeEngine>(db.engine()));
     ts.session.state.tank.TotBonus = 7.5;
     int questionnaires = 0;
     // A store failure declined inside the questionnaire ends the session again.
@@ -235,7 +237,8 @@ void TestSessionDriver::initNewSession()
     QFETCH(double, order);
     QFETCH(QVector<double>, due);
 
-    TestSession ts(std::make_unique<test::FakeEngine>());
+    TempDatabase db;
+    TestSession ts(std::make_unique<test::FakeEngine>(db.engine()));
     SessionState& s = ts.session.state;
     s.setup = setupFor(10, 5.0);
     s.setup.InitialAmountInTank = 20;
@@ -282,7 +285,8 @@ void TestSessionDriver::initNewSession()
 
 void TestSessionDriver::initResumedSessionKeepsItsState()
 {
-    TestSession ts(std::make_unique<test::FakeEngine>());
+    TempDatabase db;
+    TestSession ts(std::make_unique<test::FakeEngine>(db.engine()));
     SessionState& s = ts.session.state;
     s.setup = setupFor(6, 5.0);
     s.setup.InitialBackOrder = 4;
@@ -348,10 +352,10 @@ void TestSessionDriver::mainOnTheDemoDatabase()
     QCOMPARE(s.TopLabelValue, 100.0);
 
     const QVariantList in = db.column(
-        QStringLiteral("select inFlowRateEnviron from tblScenarios where Scenario=? order by Trial"),
+        QStringLiteral("select inFlowRateEnviron from tblScenarios where Scenario=$1 order by Trial"),
         {s.setup.ScenarioUsed});
     const QVariantList out = db.column(
-        QStringLiteral("select outFlowRateEnviron from tblScenarios where Scenario=? order by Trial"),
+        QStringLiteral("select outFlowRateEnviron from tblScenarios where Scenario=$1 order by Trial"),
         {s.setup.ScenarioUsed});
     QCOMPARE(s.EnvInFlow.size(), s.setup.MaxNumberOfAScenarioType + 2);
     QCOMPARE(s.EnvInFlow.size(), in.size());

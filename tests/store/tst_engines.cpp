@@ -9,9 +9,13 @@
 #include "support/FakeEngine.h"
 #include "support/Fakes.h"
 #include "support/ScriptedPrompter.h"
+#include "support/SocketRelay.h"
 #include "support/TempDatabase.h"
 
 #include <QtTest>
+
+#include <bit>
+#include <limits>
 
 using namespace aquilevel;
 using namespace aquilevel::store;
@@ -43,11 +47,25 @@ struct Database {
     }
 
     // Lock conflicts are reported after a short wait, so a case backs off quickly.
-    std::unique_ptr<Engine> engine() const
+    std::unique_ptr<Engine> engine(const test::SocketRelay* relay = nullptr) const
     {
         if (onServer())
-            return std::make_unique<PostgresEngine>(testServer(), 50);
+            return std::make_unique<PostgresEngine>(relay ? through(*relay) : testServer(), 50);
         return file.engine();
+    }
+
+    // The test server reached through a relay that can take it away.
+    static std::unique_ptr<test::SocketRelay> relay()
+    {
+        const ServerSettings s = testServer();
+        const QString socket = QStringLiteral(".s.PGSQL.%1").arg(s.port.isEmpty() ? QStringLiteral("5432") : s.port);
+        return std::make_unique<test::SocketRelay>(s.host + QLatin1Char('/') + socket, socket);
+    }
+    static ServerSettings through(const test::SocketRelay& relay)
+    {
+        ServerSettings s = testServer();
+        s.host = relay.folder();
+        return s;
     }
 
     std::unique_ptr<Connection> other() const
@@ -59,15 +77,17 @@ struct Database {
 };
 
 // A store on the engine under test, watched (and broken where a case asks) by a fake
-// that otherwise hands everything on.
+// that otherwise hands everything on. relayed: on the server, the store reaches it
+// through a relay the case can cut.
 struct Rig {
-    Rig()
+    explicit Rig(bool relayed = false) : relay(relayed && onServer() ? Database::relay() : nullptr)
     {
-        auto owned = std::make_unique<test::FakeEngine>(db.engine());
+        auto owned = std::make_unique<test::FakeEngine>(db.engine(relay.get()));
         engine = owned.get();
         store = std::make_unique<Store>(std::move(owned), prompter, pacer, random, [this] { ++gaveUp; });
     }
     Database db;
+    std::unique_ptr<test::SocketRelay> relay;
     test::ScriptedPrompter prompter;
     test::RecordingPacer pacer;
     test::FixedRandom random{{0.5}};
@@ -92,7 +112,9 @@ void appendEvent(Store& store, const QString& subject, int eventId, const QStrin
     row.GoalAmount = -7.25;
     row.TotBonus = 1e-12;
     row.IsUserInFlow = true;
-    store.write([&](Connection& c) { EventTable::append(c, row); }, QStringLiteral("datExperimentTrials"),
+    // By value: inside a group the store keeps the change, to write it again should the
+    // group's transaction be lost after this returns.
+    store.write([row](Connection& c) { EventTable::append(c, row); }, QStringLiteral("datExperimentTrials"),
                 QStringLiteral("Recording data"));
 }
 
@@ -110,6 +132,23 @@ int eventCount(Store& store)
     return rows(store, QStringLiteral("SELECT count(*) FROM \"datExperimentTrials\"")).first().first().toInt();
 }
 
+// What a server's session sends its client as an immediate stop ends it (a notice of
+// severity WARNING), before the connection just closes.
+QByteArray immediateStopWarning()
+{
+    const std::pair<char, const char*> parts[] = {
+        {'S', "WARNING"}, {'V', "WARNING"}, {'C', "57P01"}, {'M', "terminating connection due to immediate shutdown command"}};
+    QByteArray fields;
+    for (const auto& [code, text] : parts)
+        fields += code + QByteArray(text) + '\0';
+    fields += '\0';
+    const quint32 length = quint32(fields.size() + 4);
+    QByteArray message("N");
+    for (int shift = 24; shift >= 0; shift -= 8)
+        message += char((length >> shift) & 0xff);
+    return message + fields;
+}
+
 } // namespace
 
 class TestEngines : public QObject {
@@ -125,7 +164,12 @@ private slots:
     void aCommitWhoseAnswerIsLostIsStoredOnce_data();
     void aCommitWhoseAnswerIsLostIsStoredOnce();
     void anotherStationsLockIsWaitedOut();
-    void aDroppedSessionStartsOverWithoutDoubling();
+    void doublesKeepEveryBit_data();
+    void doublesKeepEveryBit();
+    void aLostSessionStartsOverWithoutAQuestion_data();
+    void aLostSessionStartsOverWithoutAQuestion();
+    void aFailedConnectIsWaitedForOnlyWhenTheServerIsAway_data();
+    void aFailedConnectIsWaitedForOnlyWhenTheServerIsAway();
     void serverErrorsMapOntoTheFourClasses_data();
     void serverErrorsMapOntoTheFourClasses();
     void serverSettings_data();
@@ -177,7 +221,8 @@ void TestEngines::namesAreFoundInAnyLetterCase_data()
     QTest::newRow("plain letters") << "Anna" << "aNNA" << "Anne";
     QTest::newRow("accent, small") << "\u00c9mile" << "\u00e9mile" << "Emile";
     QTest::newRow("accent, capitals") << "\u00c9mile" << "\u00c9MILE" << "EMILE";
-    QTest::newRow("sharp s") << "Stra\u00dfe" << "STRASSE" << "STRASE";
+    QTest::newRow("final sigma") << "\u03a3\u03bf\u03c6\u03af\u03b1\u03c2" << "\u03a3\u039f\u03a6\u038a\u0391\u03a3"
+                                 << "\u03a3\u03bf\u03c6\u03b9\u03b1\u03c2";
 }
 
 void TestEngines::namesAreFoundInAnyLetterCase()
@@ -257,12 +302,18 @@ void TestEngines::aCommitWhoseAnswerIsLostIsStoredOnce_data()
 
 void TestEngines::aCommitWhoseAnswerIsLostIsStoredOnce()
 {
-    // The commit is kept and its answer lost on the way back, as when the network goes
-    // at that moment: the store finds its write mark instead of writing the rows again.
+    // The writes reach the file and the answer is lost on the way back, as when the
+    // network goes at that moment: the store finds the step's token on its first row
+    // instead of writing the rows again. A write of its own is one statement kept on its
+    // own; a group's writes are kept by its commit.
     QFETCH(bool, group);
     Rig rig;
     rig.engine->commitsCanBeLost = true; // on the file as on the server
-    rig.engine->loseCommitAnswer();
+    int kept = 0;
+    rig.engine->onKept = [&] {
+        if (++kept == 1)
+            throw EngineError(ErrorClass::LostHandle, 91, QStringLiteral("the answer was lost"));
+    };
     QList<QVariantList> expected = {{qint64(1)}};
     if (group) {
         expected.append(QVariantList{qint64(2)});
@@ -274,7 +325,10 @@ void TestEngines::aCommitWhoseAnswerIsLostIsStoredOnce()
         appendEvent(*rig.store, QStringLiteral("p"), 1);
     }
     QCOMPARE(rig.engine->count(QStringLiteral("discard")), 1);
-    QCOMPARE(rig.engine->commits, 1);
+    QCOMPARE(kept, 1);
+    QCOMPARE(rig.engine->commits, group ? 1 : 0);
+    QCOMPARE(rig.engine->committed.filter(QStringLiteral("INSERT INTO \"datExperimentTrials\"")).size(),
+             expected.size());
     QCOMPARE(rows(*rig.store, QStringLiteral("SELECT \"EventID\" FROM \"datExperimentTrials\" ORDER BY rowid")),
              expected);
     QVERIFY(rig.prompter.prompts().isEmpty());
@@ -299,21 +353,130 @@ void TestEngines::anotherStationsLockIsWaitedOut()
     QCOMPARE(eventCount(*rig.store), 1);
 }
 
-void TestEngines::aDroppedSessionStartsOverWithoutDoubling()
+void TestEngines::doublesKeepEveryBit_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::newRow("0.1 + 0.2") << 0.30000000000000004;
+    QTest::newRow("1/3") << 1.0 / 3.0;
+    QTest::newRow("1e-300") << 1e-300;
+    QTest::newRow("123456789.123456789") << 123456789.123456789;
+    QTest::newRow("the smallest double") << std::numeric_limits<double>::denorm_min();
+    QTest::newRow("the largest double") << -std::numeric_limits<double>::max();
+    QTest::newRow("infinity") << std::numeric_limits<double>::infinity();
+}
+
+void TestEngines::doublesKeepEveryBit()
+{
+    // The test server's database sends fifteen digits unless the session asks for more.
+    QFETCH(double, value);
+    Rig rig;
+    EventRow row;
+    row.Subject = QStringLiteral("p");
+    row.Version = kVersion;
+    row.Date = QDate(2026, 3, 4);
+    row.BaseMoney = value;
+    rig.store->write([&](Connection& c) { EventTable::append(c, row); }, QStringLiteral("datExperimentTrials"),
+                     QStringLiteral("test"));
+    const QList<QVariantList> got = rows(*rig.store, QStringLiteral("SELECT \"BaseMoney\" FROM \"datExperimentTrials\""));
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(std::bit_cast<quint64>(got.first().first().toDouble()), std::bit_cast<quint64>(value));
+    // Compared with a bound value, the stored number is the one written.
+    QCOMPARE(rows(*rig.store, QStringLiteral("SELECT count(*) FROM \"datExperimentTrials\" WHERE \"BaseMoney\" = $1"),
+                  {value})
+                 .first()
+                 .first()
+                 .toInt(),
+             1);
+}
+
+void TestEngines::aLostSessionStartsOverWithoutAQuestion_data()
+{
+    QTest::addColumn<QString>("loss");
+    QTest::newRow("the server ends the session") << "terminate";
+    QTest::newRow("the session's process killed") << "cut";
+    QTest::newRow("an immediate stop while idle") << "immediate";
+    QTest::newRow("a crash as a statement goes out") << "cut at request";
+    QTest::newRow("the server stopped and started again") << "stop";
+}
+
+void TestEngines::aLostSessionStartsOverWithoutAQuestion()
 {
     if (!onServer())
-        QSKIP("a file has no session to drop");
-    Rig rig;
+        QSKIP("a file has no session to lose");
+    QFETCH(QString, loss);
+    Rig rig(true);
     appendEvent(*rig.store, QStringLiteral("p"), 1);
-    // The server ends this station's session (a restart, a network cut).
-    auto other = rig.db.other();
-    dynamic_cast<PostgresConnection&>(*other).execute(
-        QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'aquilevel' "
-                       "AND pid <> pg_backend_pid() AND datname = current_database()"));
-    appendEvent(*rig.store, QStringLiteral("p"), 2);
+    {
+        // In the middle of a step's writes, kept together.
+        Store::Group step(*rig.store);
+        appendEvent(*rig.store, QStringLiteral("p"), 2);
+        if (loss == QLatin1String("terminate")) {
+            const QString others = QStringLiteral("FROM pg_stat_activity WHERE application_name = 'aquilevel' AND "
+                                                  "pid <> pg_backend_pid() AND datname = current_database()");
+            auto other = rig.db.other();
+            auto& admin = dynamic_cast<PostgresConnection&>(*other);
+            admin.execute(QStringLiteral("SELECT pg_terminate_backend(pid) ") + others);
+            // Gone once the server has ended it.
+            QTRY_COMPARE(admin.value(Sql(QStringLiteral("SELECT count(*) ") + others)).toInt(), 0);
+        } else if (loss == QLatin1String("cut")) {
+            rig.relay->cut();
+        } else if (loss == QLatin1String("immediate")) {
+            rig.relay->cut(immediateStopWarning());
+        } else if (loss == QLatin1String("cut at request")) {
+            rig.relay->cutAtNextRequest();
+        } else {
+            // Nothing at the server's address until the store has backed off three times.
+            rig.relay->listen(false);
+            rig.relay->cut(immediateStopWarning());
+            rig.pacer.atWait = 3;
+            rig.pacer.action = [&] { rig.relay->listen(true); };
+        }
+        appendEvent(*rig.store, QStringLiteral("p"), 3);
+        step.commit();
+    }
     QCOMPARE(rows(*rig.store, QStringLiteral("SELECT \"EventID\" FROM \"datExperimentTrials\" ORDER BY rowid")),
-             (QList<QVariantList>{{qint64(1)}, {qint64(2)}}));
-    QVERIFY(rig.prompter.prompts().isEmpty());
+             (QList<QVariantList>{{qint64(1)}, {qint64(2)}, {qint64(3)}}));
+    QVERIFY2(rig.prompter.prompts().isEmpty(), qPrintable(rig.prompter.titles().join(QLatin1Char(','))));
+    QCOMPARE(rig.pacer.waits.size(), loss == QLatin1String("stop") ? 3 : 0);
+    QVERIFY(rig.relay->accepted() >= 2); // a new session was opened
+}
+
+void TestEngines::aFailedConnectIsWaitedForOnlyWhenTheServerIsAway_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("nothing at the address") << "" << int(ErrorClass::LockConflict);
+    QTest::newRow("a database that does not exist") << "database" << int(ErrorClass::Other);
+    QTest::newRow("a role that does not exist") << "user" << int(ErrorClass::Other);
+}
+
+void TestEngines::aFailedConnectIsWaitedForOnlyWhenTheServerIsAway()
+{
+    if (!onServer())
+        QSKIP("a file is not connected to");
+    QFETCH(QString, change);
+    QFETCH(int, kind);
+    auto relay = Database::relay();
+    ServerSettings s = Database::through(*relay);
+    if (change.isEmpty())
+        relay->listen(false);
+    else if (change == QLatin1String("database"))
+        s.database = QStringLiteral("no_such_database");
+    else
+        s.user = QStringLiteral("no_such_role");
+    // A server away is waited for as long as a lock; a refusal is reported at once.
+    constexpr int wait = 1500;
+    QElapsedTimer took;
+    took.start();
+    try {
+        PostgresConnection::open(s, wait);
+        QFAIL("connected");
+    } catch (const EngineError& error) {
+        QCOMPARE(int(error.kind()), kind);
+        QVERIFY2(error.description().contains(s.describe()), qPrintable(error.description()));
+    }
+    if (kind == int(ErrorClass::LockConflict))
+        QVERIFY(took.elapsed() >= wait);
 }
 
 void TestEngines::serverErrorsMapOntoTheFourClasses_data()
@@ -327,6 +490,8 @@ void TestEngines::serverErrorsMapOntoTheFourClasses_data()
     QTest::newRow("deadlock") << QByteArray("40P01") << false << int(ErrorClass::ConcurrentChange);
     QTest::newRow("connection failure") << QByteArray("08006") << false << int(ErrorClass::LostHandle);
     QTest::newRow("server shut down") << QByteArray("57P01") << false << int(ErrorClass::LostHandle);
+    QTest::newRow("another session crashed") << QByteArray("57P02") << false << int(ErrorClass::LostHandle);
+    QTest::newRow("starting up or shutting down") << QByteArray("57P03") << false << int(ErrorClass::LostHandle);
     QTest::newRow("session gone, no state") << QByteArray() << true << int(ErrorClass::LostHandle);
     QTest::newRow("unique violation") << QByteArray("23505") << false << int(ErrorClass::Other);
     QTest::newRow("disk full") << QByteArray("53100") << false << int(ErrorClass::Other);

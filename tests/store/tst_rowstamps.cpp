@@ -39,6 +39,8 @@ struct Rig {
 
 const QStringList kStamps = {QStringLiteral("EventTimeUtc"), QStringLiteral("Station")};
 const QStringList kKeys = {QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")};
+// The write step that appended the row (filled on a server only).
+const QStringList kToken = {QStringLiteral("WriteToken")};
 
 std::unique_ptr<SqlCipherConnection> raw(const QString& path)
 {
@@ -92,7 +94,7 @@ private slots:
         QVERIFY(!QSysInfo::machineHostName().isEmpty());
         for (const QString& table : tableNames(TableKind::Data)) {
             const QStringList columns = columnsOf(db.path(), table);
-            QCOMPARE(columns.mid(columns.size() - 4), kStamps + kKeys);
+            QCOMPARE(columns.mid(columns.size() - 5), kStamps + kKeys + kToken);
 
             const QDateTime before = QDateTime::currentDateTimeUtc();
             appendRow(*rig.store, table, QStringLiteral("new"));
@@ -156,9 +158,9 @@ private slots:
         QCOMPARE(userVersion(path), kSchemaVersion);
         for (const QString& table : tableNames(TableKind::Data)) {
             const QStringList columns = columnsOf(path, table);
-            QCOMPARE(columns.mid(columns.size() - 4), kStamps + kKeys);
+            QCOMPARE(columns.mid(columns.size() - 5), kStamps + kKeys + kToken);
         }
-        QCOMPARE(columnsOf(path, QStringLiteral("datExperimentTrials")), eventColumns + kStamps + kKeys);
+        QCOMPARE(columnsOf(path, QStringLiteral("datExperimentTrials")), eventColumns + kStamps + kKeys + kToken);
 
         // The old rows keep Null; the new one is stamped.
         auto connection = raw(path);
@@ -180,7 +182,7 @@ private slots:
             appendRow(*rig.store, QStringLiteral("datSubject"), QStringLiteral("later"));
         }
         QCOMPARE(userVersion(path), kSchemaVersion);
-        QCOMPARE(columnsOf(path, QStringLiteral("datSubject")).size(), 12);
+        QCOMPARE(columnsOf(path, QStringLiteral("datSubject")).size(), 13);
         QCOMPARE(columnsOf(path, QStringLiteral("datSessionHold")),
                  findTable(QStringLiteral("datSessionHold"))->columnNames());
     }

@@ -157,10 +157,10 @@ private slots:
     void eventLogHasItsFortyColumnsInOrder()
     {
         QCOMPARE(kEventLogColumns.size(), 40);
-        // After them only the two columns the program fills for analyses and the two
-        // hidden keys its look-ups use.
+        // After them only the two columns the program fills for analyses, the two hidden
+        // keys its look-ups use and the hidden token of the write step that appended the row.
         QCOMPARE(columnsOf(*m_shared, QStringLiteral("datExperimentTrials")),
-                 kEventLogColumns + words("EventTimeUtc Station SubjectKey VersionKey"));
+                 kEventLogColumns + words("EventTimeUtc Station SubjectKey VersionKey WriteToken"));
     }
 
     void everyTableHasItsColumnsSpelledExactly_data()

@@ -73,13 +73,13 @@ store::SqlCipherConnection& reader()
 
 QList<QVariantMap> rowsOf(const QString& sql, const QVariantList& params)
 {
-    return test::byName(reader().select(store::Query(sql, params), false));
+    return test::rowsIn(reader(), sql, params);
 }
 
 // A table's rows of one participant, in the order they were written.
 QList<QVariantMap> tableRows(const char* table, const QString& subject)
 {
-    return rowsOf(QStringLiteral("select * from %1 where Subject=? order by rowid").arg(QLatin1String(table)),
+    return rowsOf(QStringLiteral("select * from %1 where Subject=$1 order by rowid").arg(QLatin1String(table)),
                   {subject});
 }
 
@@ -439,11 +439,8 @@ private slots:
 
 void TestTrialScreen::initTestCase()
 {
-    QCOMPARE(reader().select(store::Query(QStringLiteral("select count(*) from tblPasswords where username=?"),
-                                          {config::kDemoUser}),
-                             false)
-                 .values.value(0)
-                 .value(0)
+    QCOMPARE(reader().value(QStringLiteral("select count(*) from tblPasswords where username=$1"),
+                            {config::kDemoUser})
                  .toInt(),
              1);
 }
@@ -1319,7 +1316,7 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
     QStringList violations;
     const auto unlock = [&] {
         if (locked)
-            reader().execute(QStringLiteral("COMMIT"));
+            reader().commit();
         locked = false;
     };
     // Inside a back-off: let window events through until the clock has fallen due, and
@@ -1361,7 +1358,7 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
             if (insideBackOff)
                 ++ticksInside;
         });
-        reader().execute(QStringLiteral("BEGIN EXCLUSIVE"));
+        reader().begin(true); // takes the write lock at once
         locked = true;
         rig.inflow()->setText(QStringLiteral("2"));
         QTest::mouseClick(rig.submit(), Qt::LeftButton);

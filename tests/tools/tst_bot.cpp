@@ -67,8 +67,8 @@ QList<double> numbers(const TempDatabase& db, const QString& column, const QStri
 {
     QList<double> values;
     for (const QVariant& v :
-         db.column(QStringLiteral("select %1 from datExperimentTrials where Subject=? and Version=? "
-                                  "and eventType=? order by EventID, rowid")
+         db.column(QStringLiteral("select %1 from datExperimentTrials where Subject=$1 and Version=$2 "
+                                  "and eventType=$3 order by EventID, rowid")
                        .arg(column),
                    {subject, version, eventType}))
         values.append(v.toDouble());
@@ -202,7 +202,7 @@ private slots:
         QVERIFY(numbers(database(), QStringLiteral("Trial"), QStringLiteral("clock1"), QStringLiteral("Submit Clicked"),
                         kTimeDriven).isEmpty());
         QCOMPARE(database().column(QStringLiteral("select count(*) from datTrialSummary where Subject = 'clock1' "
-                                                  "and Version = ?"), {kTimeDriven}).value(0).toInt(), 3);
+                                                  "and Version = $1"), {kTimeDriven}).value(0).toInt(), 3);
 
         const QString csv = m_dir.filePath(QStringLiteral("clock.csv"));
         QFile file(csv);
@@ -245,7 +245,7 @@ private slots:
         QVERIFY2(r.status == 0, qPrintable(r.err));
         const QString path = summaryValue(r.out, QStringLiteral("Database"));
         QVERIFY2(path.startsWith(temp.path()), qPrintable(path));
-        QVERIFY(database().column(QStringLiteral("select count(*) from datExperimentTrials where Subject=?"),
+        QVERIFY(database().column(QStringLiteral("select count(*) from datExperimentTrials where Subject=$1"),
                                   {QStringLiteral("fresh1")}).first().toInt() == 0);
 
         TempDatabase fresh; // only to read another file: point it at the new one

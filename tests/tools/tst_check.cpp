@@ -44,7 +44,8 @@ private slots:
         m_broken = std::make_unique<TempDatabase>();
         const TempDatabase& db = *m_broken;
         test::insertScenario(db, 7, 0, 11);
-        db.exec(QStringLiteral("insert into tblPasswords (username, password) values ('lab', 'Xq-2027')"));
+        db.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("lab")},
+                                                   {QStringLiteral("password"), QStringLiteral("Xq-2027")}});
 
         test::insertSetup(db, test::soundSetupRow(QStringLiteral("Good")));
         test::insertLabels(db, QStringLiteral("Good"), 5);
@@ -115,10 +116,11 @@ private slots:
         QVariantMap setup = test::soundSetupRow(QStringLiteral("Design"));
         if (field == QLatin1String("labels")) {
             for (const char* caption : {"10", "20", "15", "40", "50"})
-                db.exec(QStringLiteral("insert into tblLabels (version, LabelNumber, LabelName) values ('Design', 1, ?)"),
-                        {QString::fromLatin1(caption)});
+                db.append(QStringLiteral("tblLabels"), {{QStringLiteral("version"), QStringLiteral("Design")},
+                                                        {QStringLiteral("LabelNumber"), 1},
+                                                        {QStringLiteral("LabelName"), QString::fromLatin1(caption)}});
         } else if (field == QLatin1String("rates")) {
-            db.exec(QStringLiteral("update tblScenarios set outFlowRateEnviron = ? where Scenario = 7 and Trial = 2"), {value});
+            db.exec(QStringLiteral("update \"tblScenarios\" set \"outFlowRateEnviron\" = $1 where \"Scenario\" = 7 and \"Trial\" = 2"), {value});
             test::insertLabels(db, QStringLiteral("Design"), 5);
         } else {
             setup[field] = value;
@@ -150,11 +152,10 @@ private slots:
         TempDatabase db(TempDatabase::Content::Demo);
         if (damage == QLatin1String("index")) {
             // Garbles the middle of an index's root page, which the versions' rules never read.
-            const qint64 page = db.column(QStringLiteral("select rootpage from sqlite_master where name = ?"),
+            const qint64 page = db.column(QStringLiteral("select rootpage from sqlite_master where name = $1"),
                                           {QStringLiteral("datExperimentTrials_Participant")})
                                     .value(0).toLongLong();
-            const qint64 size = db.engine()->open(true).select(store::Query(QStringLiteral("PRAGMA page_size")), false)
-                                    .values.value(0).value(0).toLongLong();
+            const qint64 size = db.column(QStringLiteral("PRAGMA page_size")).value(0).toLongLong();
             QVERIFY(page > 1 && size >= 512);
             QFile file(db.path());
             QVERIFY(file.open(QIODevice::ReadWrite));

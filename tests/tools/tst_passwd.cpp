@@ -31,7 +31,7 @@ private:
     // The gate's own lookup: the first row of the user, name matched without letter case.
     QVariantList gateLookup(const QString& user) const
     {
-        return m_db->column(QStringLiteral("Select password from tblPasswords where username=?"), {user});
+        return m_db->column(QStringLiteral("Select password from tblPasswords where username=$1 order by rowid"), {user});
     }
     bool gateAccepts(const QString& user, const QString& password) const
     {
@@ -71,7 +71,7 @@ private slots:
     void changingThePasswordRetiresTheOldOneInEveryRow()
     {
         // A second row for the same user, as an earlier hand edit may have left.
-        m_db->exec(QStringLiteral("insert into tblPasswords (username, password) values (?, ?)"),
+        m_db->exec(QStringLiteral("insert into tblPasswords (username, password) values ($1, $2)"),
                    {QStringLiteral("Experimenter"), QStringLiteral("older")});
         const QStringList others = accounts().filter(QRegularExpression(QStringLiteral("^(?!experimenter=)"),
                                                                         QRegularExpression::CaseInsensitiveOption));

@@ -6,6 +6,9 @@
 #include "support/TempDatabase.h"
 #include "support/ToolRun.h"
 
+#include "store/StationTables.h"
+#include "store/Tables.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -67,27 +70,46 @@ private:
                const QDateTime& at, double totBonus, double baseMoney);
     void registration(const QString& subject, const QString& version, const QDateTime& at);
 
-    QStringList m_eventRows;
-    QVariantList m_eventValues;
-    QStringList m_registrationRows;
-    QVariantList m_registrationValues;
+    QList<QVariantMap> m_eventRows;
+    QList<QVariantMap> m_registrationRows;
     test::TempDatabase m_db;
     test::FixedClock m_clock{kNow};
 };
 
+// Rows as the sessions write them: Date and Time on the lab's clock, EventTimeUtc the
+// same moment in UTC. The Station column stays empty (the holds name the stations).
 void TestProgress::event(const QString& subject, const QString& version, const QString& type, int eventId,
                          int trial, const QDateTime& at, double totBonus, double baseMoney)
 {
-    m_eventValues += {subject, version, type, eventId, trial, at.date().toString(Qt::ISODate),
-                      at.time().toString(QStringLiteral("HH:mm:ss")), baseMoney + trial * 0.5, baseMoney, totBonus};
-    m_eventRows.append(QStringLiteral("(?, ?, ?, ?, ?, ?, ?, 0.5, ?, ?, 0, ?, 0)"));
+    m_eventRows.append({{QStringLiteral("Subject"), subject},
+                        {QStringLiteral("Version"), version},
+                        {QStringLiteral("eventType"), type},
+                        {QStringLiteral("EventID"), eventId},
+                        {QStringLiteral("Trial"), trial},
+                        {QStringLiteral("Date"), at.date().toString(Qt::ISODate)},
+                        {QStringLiteral("Time"), at.time().toString(QStringLiteral("HH:mm:ss"))},
+                        {QStringLiteral("CurrentCost"), 0.5},
+                        {QStringLiteral("TotCost"), baseMoney + trial * 0.5},
+                        {QStringLiteral("BaseMoney"), baseMoney},
+                        {QStringLiteral("CurrentBonus"), 0},
+                        {QStringLiteral("TotBonus"), totBonus},
+                        {QStringLiteral("IsTimeDriven"), 0},
+                        {QString::fromLatin1(store::kEventTimeColumn), at.toUTC().toString(Qt::ISODateWithMs)},
+                        {QString::fromLatin1(store::kStationColumn), QVariant()}});
 }
 
 void TestProgress::registration(const QString& subject, const QString& version, const QDateTime& at)
 {
-    m_registrationValues += {subject, version, at.date().toString(Qt::ISODate),
-                             at.time().toString(QStringLiteral("HH:mm:ss"))};
-    m_registrationRows.append(QStringLiteral("(?, ?, 'continuous', 'Biology', 'Female', 23, ?, ?)"));
+    m_registrationRows.append({{QStringLiteral("Subject"), subject},
+                               {QStringLiteral("Version"), version},
+                               {QStringLiteral("Condition"), QStringLiteral("continuous")},
+                               {QStringLiteral("Major"), QStringLiteral("Biology")},
+                               {QStringLiteral("Gender"), QStringLiteral("Female")},
+                               {QStringLiteral("Age"), 23},
+                               {QStringLiteral("Date"), at.date().toString(Qt::ISODate)},
+                               {QStringLiteral("Time"), at.time().toString(QStringLiteral("HH:mm:ss"))},
+                               {QString::fromLatin1(store::kEventTimeColumn), at.toUTC().toString(Qt::ISODateWithMs)},
+                               {QString::fromLatin1(store::kStationColumn), QVariant()}});
 }
 
 void TestProgress::initTestCase()
@@ -145,15 +167,15 @@ void TestProgress::initTestCase()
     registration(QStringLiteral("fay"), QStringLiteral("Beta"), at(9, 30, 0));
     registration(QStringLiteral("gus"), QStringLiteral("Beta"), at(14, 0, 0, -3));
 
-    // Every row in one statement per table: each statement costs a commit.
-    m_db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, eventType, EventID, Trial, "
-                             "Date, Time, CurrentCost, TotCost, BaseMoney, CurrentBonus, TotBonus, IsTimeDriven) "
-                             "values ") + m_eventRows.join(QLatin1Char(',')),
-              m_eventValues);
-    m_db.exec(QStringLiteral("insert into datSubject (Subject, Version, Condition, Major, Gender, Age, Date, Time) "
-                             "values ") + m_registrationRows.join(QLatin1Char(',')),
-              m_registrationValues);
-    QCOMPARE(m_db.column(QStringLiteral("select count(*) from datExperimentTrials")).value(0).toInt(), 11);
+    // Every row in one transaction: each transaction costs a commit. The rows and the
+    // holds go in as the program writes them, with the keys they are found by.
+    const auto engine = m_db.engine();
+    store::Connection& connection = engine->open(false);
+    connection.begin(true);
+    for (const QVariantMap& row : std::as_const(m_eventRows))
+        test::appendTo(connection, QStringLiteral("datExperimentTrials"), row);
+    for (const QVariantMap& row : std::as_const(m_registrationRows))
+        test::appendTo(connection, QStringLiteral("datSubject"), row);
 
     // The stations that hold a participant, and when each last refreshed its hold: eve's
     // stopped an hour ago. Everyone else who has not finished has left early.
@@ -162,11 +184,15 @@ void TestProgress::initTestCase()
          std::initializer_list<Hold>{{"bob", "Alpha", "lab-2", 5}, {"carl", "Alpha", "lab-3", 5},
                                      {"eve", "Alpha", "lab-4", 3600}, {"fay", "Beta", "lab-5", 5},
                                      {"nobody", "Beta", "lab-6", 5}})
-        m_db.exec(QStringLiteral("insert into datSessionHold (SubjectKey, Version, Subject, Station, Holder, "
-                                 "TakenUtc, RefreshedUtc) values (?, ?, ?, ?, 'x', ?, ?)"),
-                  {QString::fromLatin1(subject), QString::fromLatin1(version), QString::fromLatin1(subject),
-                   QString::fromLatin1(station), kNow.toUTC().addSecs(-7200).toString(Qt::ISODateWithMs),
-                   kNow.toUTC().addSecs(-silentSeconds).toString(Qt::ISODateWithMs)});
+        store::HoldTable::insert(connection, {QString::fromLatin1(subject), QString::fromLatin1(version),
+                                              QString::fromLatin1(station), QStringLiteral("x"),
+                                              kNow.toUTC().addSecs(-7200).toString(Qt::ISODateWithMs),
+                                              kNow.toUTC().addSecs(-silentSeconds).toString(Qt::ISODateWithMs)});
+    connection.commit();
+    engine->release();
+    QCOMPARE(m_db.column(QStringLiteral("select count(*) from \"datExperimentTrials\"")).value(0).toInt(), 11);
+    QCOMPARE(m_db.column(QStringLiteral("select count(*) from \"datSubject\" where \"SubjectKey\" is not null "
+                                        "and \"VersionKey\" is not null")).value(0).toInt(), 10);
 }
 
 void TestProgress::monitorShowsExactlyTheRecentParticipants()

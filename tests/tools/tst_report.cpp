@@ -45,22 +45,34 @@ struct Row {
     double userOut = 0;
 };
 
-// All rows in one statement: each connection to the encrypted file costs time.
+// All rows on one connection in one transaction: each connection to the encrypted file
+// and each commit costs time. The rows go in as the program writes them, with the keys
+// their participant and version are found by.
 void insertRows(const test::TempDatabase& db, const QList<Row>& rows)
 {
+    const auto engine = db.engine();
+    store::Connection& connection = engine->open(false);
+    connection.begin(true);
     // Goal 4, band 0.1 below and above, two units of simulated time per period.
-    QStringList tuples;
-    QVariantList values;
-    for (const Row& r : rows) {
-        tuples.append(QStringLiteral("(?, ?, ?, ?, ?, ?, 4, 0.1, 0.1, ?, ?, 2, ?, ?, ?)"));
-        values << r.subject << r.version << r.eventType << r.eventId << r.trial << r.amount << r.envIn
-               << r.envOut << r.userIn << r.userOut << r.totBonus;
-    }
-    db.exec(QStringLiteral("insert into datExperimentTrials (Subject, Version, eventType, EventID, Trial, "
-                           "AmountInTank, GoalAmount, LowerBoundFromGoal, UpperBoundFromGoal, EnvInFlow, "
-                           "EnvOutFlow, SimulationTime, UserInFlow, UserOutFlow, TotBonus) values ")
-                + tuples.join(QStringLiteral(", ")),
-            values);
+    for (const Row& r : rows)
+        test::appendTo(connection, QStringLiteral("datExperimentTrials"),
+                       {{QStringLiteral("Subject"), r.subject},
+                        {QStringLiteral("Version"), r.version},
+                        {QStringLiteral("eventType"), r.eventType},
+                        {QStringLiteral("EventID"), r.eventId},
+                        {QStringLiteral("Trial"), r.trial},
+                        {QStringLiteral("AmountInTank"), r.amount},
+                        {QStringLiteral("GoalAmount"), 4},
+                        {QStringLiteral("LowerBoundFromGoal"), 0.1},
+                        {QStringLiteral("UpperBoundFromGoal"), 0.1},
+                        {QStringLiteral("EnvInFlow"), r.envIn},
+                        {QStringLiteral("EnvOutFlow"), r.envOut},
+                        {QStringLiteral("SimulationTime"), 2},
+                        {QStringLiteral("UserInFlow"), r.userIn},
+                        {QStringLiteral("UserOutFlow"), r.userOut},
+                        {QStringLiteral("TotBonus"), r.totBonus}});
+    connection.commit();
+    engine->release();
 }
 
 // True when two colours differ by at most `tolerance` in every channel.
