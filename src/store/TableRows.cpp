@@ -152,29 +152,35 @@ void probeTable(Connection& c, const TableDef& table)
                     .arg(quotedList(table.columnNames()).join(QLatin1Char(',')), quotedName(table.name))));
 }
 
-QList<DoubledRows> doubledRows(Connection& c, int limit)
+QString doubledRowsOf(Connection& c, const TableDef& table, const QString& after, int participants,
+                      QList<DoubledRows>& found)
 {
-    QList<DoubledRows> found;
-    for (const TableDef& table : allTables()) {
-        if (table.kind != TableKind::Data || found.size() >= limit)
-            continue;
-        const QStringList by = QStringList{QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")} + table.rowKey;
-        const Rows rows = c.query(Sql(QStringLiteral("SELECT min(\"Subject\"), min(\"Version\"), %1, count(*) FROM %2 "
-                                                     "GROUP BY %3 HAVING count(*) > 1 ORDER BY min(rowid) LIMIT %4")
-                                          .arg(table.rowKey.isEmpty() ? QStringLiteral("NULL")
-                                                                      : quotedList(table.rowKey).join(QLatin1Char(',')),
-                                               quotedName(table.name), quotedList(by).join(QLatin1Char(',')))
-                                          .arg(limit - found.size())));
-        for (const QVariantList& row : rows.values) {
-            QStringList what;
-            for (int i = 0; i < table.rowKey.size(); ++i)
-                what.append(table.rowKey.at(i) + QLatin1Char(' ') + row.value(2 + i).toString());
-            found.append({table.name, row.value(0).toString(), row.value(1).toString(),
-                          what.isEmpty() ? QStringLiteral("the registration") : what.join(QStringLiteral(", ")),
-                          row.last().toLongLong()});
-        }
+    // The next participants, through the index that leads with their key.
+    const Rows next = c.query(Sql(QStringLiteral("SELECT DISTINCT \"SubjectKey\" FROM %1 WHERE \"SubjectKey\" > $1 "
+                                                 "ORDER BY \"SubjectKey\" LIMIT %2")
+                                      .arg(quotedName(table.name))
+                                      .arg(participants)),
+                              {after});
+    if (next.values.isEmpty())
+        return {};
+    const QString last = next.values.last().value(0).toString();
+    const QStringList by = QStringList{QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")} + table.rowKey;
+    const Rows rows = c.query(Sql(QStringLiteral("SELECT min(\"Subject\"), min(\"Version\"), %1, count(*) FROM %2 "
+                                                 "WHERE \"SubjectKey\" > $1 AND \"SubjectKey\" <= $2 "
+                                                 "GROUP BY %3 HAVING count(*) > 1 ORDER BY min(rowid)")
+                                      .arg(table.rowKey.isEmpty() ? QStringLiteral("NULL")
+                                                                  : quotedList(table.rowKey).join(QLatin1Char(',')),
+                                           quotedName(table.name), quotedList(by).join(QLatin1Char(',')))),
+                              {after, last});
+    for (const QVariantList& row : rows.values) {
+        QStringList what;
+        for (int i = 0; i < table.rowKey.size(); ++i)
+            what.append(table.rowKey.at(i) + QLatin1Char(' ') + row.value(2 + i).toString());
+        found.append({table.name, row.value(0).toString(), row.value(1).toString(),
+                      what.isEmpty() ? QStringLiteral("the registration") : what.join(QStringLiteral(", ")),
+                      row.last().toLongLong()});
     }
-    return found;
+    return last;
 }
 
 } // namespace aquilevel::store

@@ -54,7 +54,10 @@ struct DoubledRows {
     QString what; // "EventID 5", "the registration"
     qint64 copies = 0;
 };
-// The doubled rows of the data tables, at most `limit` of them.
-QList<DoubledRows> doubledRows(Connection& c, int limit);
+// The doubled rows of one data table among the next `participants` participants whose
+// keys follow `after` (empty: from the first), added to `found`. Returns the last key
+// looked at, empty when the table is done: a caller reads a large table in short steps.
+QString doubledRowsOf(Connection& c, const TableDef& table, const QString& after, int participants,
+                      QList<DoubledRows>& found);
 
 } // namespace aquilevel::store

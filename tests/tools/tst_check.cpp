@@ -143,6 +143,9 @@ private slots:
         QTest::newRow("missing data table") << "drop table datQuestionnaire"
                                             << "datQuestionnaire: the data table cannot be read";
         QTest::newRow("damaged index page") << "index" << "The file is damaged: ";
+        QTest::newRow("a row stored twice") << "double"
+                                            << "datExperimentTrials, participant \"\u00c9mile\" of version \"Demo discrete\": "
+                                               "EventID 3 stored 2 times";
     }
 
     void theAccountsAndTheFileAreChecked()
@@ -161,12 +164,28 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadWrite));
             QVERIFY(file.seek((page - 1) * size + size / 2));
             QCOMPARE(file.write(QByteArray(64, '\x5a')), 64);
+        } else if (damage == QLatin1String("double")) {
+            // As an older version of the program left it after a lost connection: one
+            // event of a participant twice, among rows of others.
+            for (int id : {1, 2, 3, 3, 4})
+                db.append(QStringLiteral("datExperimentTrials"), {{QStringLiteral("Subject"), QStringLiteral("\u00c9mile")},
+                                                                  {QStringLiteral("Version"), QStringLiteral("Demo discrete")},
+                                                                  {QStringLiteral("EventID"), id}});
+            db.append(QStringLiteral("datExperimentTrials"), {{QStringLiteral("Subject"), QStringLiteral("emile")},
+                                                              {QStringLiteral("Version"), QStringLiteral("Demo discrete")},
+                                                              {QStringLiteral("EventID"), 3}});
         } else {
             db.exec(damage);
         }
+        const QVariantList before = damage == QLatin1String("double")
+                                        ? db.column(QStringLiteral("select count(*) from \"datExperimentTrials\""))
+                                        : QVariantList();
         const Result result = check(db.folder(), {});
         QCOMPARE(result.status, 1);
         QVERIFY2(result.out.contains(expected), qPrintable(result.out + result.err));
+        QCOMPARE(result.out.count(QStringLiteral("stored 2 times")), damage == QLatin1String("double") ? 1 : 0);
+        if (!before.isEmpty())
+            QCOMPARE(db.column(QStringLiteral("select count(*) from \"datExperimentTrials\"")), before);
         QVERIFY2(result.out.contains(QStringLiteral("versions checked, all sound; the database is not")), qPrintable(result.out));
     }
 
