@@ -182,6 +182,39 @@ QList<Row> EventTable::newestOfEach(Connection& c, const QStringList& columns, c
         params));
 }
 
+QList<Row> EventTable::newestOfNext(Connection& c, const QStringList& columns, const QString& version, QString& after,
+                                    int participants)
+{
+    QVariantList params{after};
+    QString ofVersion;
+    if (!version.isEmpty()) {
+        params.append(nameKey(version));
+        ofVersion = QStringLiteral(" AND \"VersionKey\" = $2");
+    }
+    const Rows keys = c.query(Sql(QStringLiteral("SELECT DISTINCT \"SubjectKey\" FROM \"datExperimentTrials\" WHERE "
+                                                 "\"SubjectKey\" > $1%1 ORDER BY \"SubjectKey\" LIMIT %2")
+                                      .arg(ofVersion)
+                                      .arg(participants)),
+                              params);
+    if (keys.values.isEmpty()) {
+        after.clear();
+        return {};
+    }
+    const QString last = keys.values.last().value(0).toString();
+    params.append(last);
+    const QString upTo = QStringLiteral("$%1").arg(params.size());
+    const QList<Row> rows = rowsOf(c.query(
+        Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e WHERE e.rowid IN (SELECT (SELECT x.rowid FROM "
+                           "\"datExperimentTrials\" x WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v "
+                           "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1) FROM (SELECT DISTINCT \"SubjectKey\" AS s, "
+                           "\"VersionKey\" AS v FROM \"datExperimentTrials\" WHERE \"SubjectKey\" > $1 AND "
+                           "\"SubjectKey\" <= %2%3) r) ORDER BY e.rowid")
+                .arg(columnList(columns, QStringLiteral("e.")), upTo, ofVersion)),
+        params));
+    after = last;
+    return rows;
+}
+
 QStringList EventTable::subjects(Connection& c, const QString& version)
 {
     QStringList names;

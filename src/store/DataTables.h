@@ -47,6 +47,11 @@ public:
     // after `since` (UTC; invalid for all), with the columns asked for.
     static QList<Row> newestOfEach(Connection& c, const QStringList& columns, const QString& version,
                                    const QDateTime& since);
+    // The newest row of each of the next `participants` participants (of one version or
+    // all) whose keys follow `after`, with the columns asked for. Sets `after` to the last
+    // key read, empty when there are no more: a caller reads a large log in short steps.
+    static QList<Row> newestOfNext(Connection& c, const QStringList& columns, const QString& version, QString& after,
+                                   int participants);
     // The participants with rows in a version, one spelling each, in the order they began.
     static QStringList subjects(Connection& c, const QString& version);
     // How many participants have rows in a version.

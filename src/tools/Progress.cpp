@@ -57,6 +57,12 @@ qint64 longestStage(const auto& field)
     return longest;
 }
 
+const QStringList eventColumns = {QStringLiteral("Subject"),   QStringLiteral("Version"),
+                                  QStringLiteral("eventType"), QStringLiteral("Trial"),
+                                  QStringLiteral("Date"),      QStringLiteral("Time"),
+                                  QStringLiteral("BaseMoney"), QStringLiteral("TotBonus"),
+                                  QStringLiteral("Station")};
+
 struct RawReading {
     QList<SetupFacts> setups;
     QList<store::Row> registrations; // Subject, Version, Date, Time
@@ -75,14 +81,29 @@ RawReading readRaw(store::Connection& connection, const QString& version, const 
     raw.registrations = store::SubjectTable::registrations(connection, version, since);
     // The newest event row of each participant, found by the database through the
     // participants' index rather than by reading the whole log.
-    static const QStringList eventColumns = {QStringLiteral("Subject"),   QStringLiteral("Version"),
-                                             QStringLiteral("eventType"), QStringLiteral("Trial"),
-                                             QStringLiteral("Date"),      QStringLiteral("Time"),
-                                             QStringLiteral("BaseMoney"), QStringLiteral("TotBonus"),
-                                             QStringLiteral("Station")};
-    raw.newest = store::EventTable::newestOfEach(connection, eventColumns, version, since);
+    if (since.isValid())
+        raw.newest = store::EventTable::newestOfEach(connection, eventColumns, version, since);
     raw.holds = store::HoldTable::all(connection, version);
     return raw;
+}
+
+// Everyone's newest row, a few hundred participants a read, so that a lab's whole
+// history never holds the stations' writes up.
+QList<store::Row> readEveryNewest(store::Store& store, const QString& version)
+{
+    QList<store::Row> newest;
+    QString after;
+    do {
+        store.transaction(
+            [&](store::Connection& c) {
+                QString next = after; // a retried read starts from the same place
+                const QList<store::Row> rows = store::EventTable::newestOfNext(c, eventColumns, version, next, 500);
+                newest += rows;
+                after = next;
+            },
+            true, kStatus);
+    } while (!after.isEmpty());
+    return newest;
 }
 
 } // namespace
@@ -93,6 +114,8 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
     RawReading raw;
     store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version, since); }, true,
                       kStatus);
+    if (!since.isValid())
+        raw.newest = readEveryNewest(store, version);
 
     QHash<QString, SetupFacts> setups;
     for (const SetupFacts& facts : std::as_const(raw.setups))

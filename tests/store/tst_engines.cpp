@@ -16,6 +16,7 @@
 
 #include <bit>
 #include <limits>
+#include <tuple>
 
 using namespace aquilevel;
 using namespace aquilevel::store;
@@ -160,6 +161,7 @@ private slots:
     void namesAreFoundInAnyLetterCase_data();
     void namesAreFoundInAnyLetterCase();
     void rowsKeepTheOrderOfWritingAndSummariesAreCompleted();
+    void everyNewestRowIsReadInSteps();
     void aGroupIsStoredWholeOrNotAtAll();
     void aCommitWhoseAnswerIsLostIsStoredOnce_data();
     void aCommitWhoseAnswerIsLostIsStoredOnce();
@@ -248,6 +250,42 @@ void TestEngines::namesAreFoundInAnyLetterCase()
             QVERIFY(!EventTable::newest(c, unlike, kVersion).has_value());
         },
         QStringLiteral("datSubject"), QStringLiteral("test"));
+}
+
+void TestEngines::everyNewestRowIsReadInSteps()
+{
+    // One participant a step: a participant of two versions is read whole in one step.
+    Rig rig;
+    for (const auto& [subject, version, id] : {std::tuple{"b", "Demo", 1}, {"b", "Demo", 2}, {"A", "Demo", 1},
+                                               {"a", "Other", 5}, {"c", "Other", 7}}) {
+        EventRow row;
+        row.Subject = QString::fromLatin1(subject);
+        row.Version = QString::fromLatin1(version);
+        row.EventID = id;
+        rig.store->write([row](Connection& c) { EventTable::append(c, row); }, QStringLiteral("datExperimentTrials"),
+                         QStringLiteral("test"));
+    }
+    const QStringList columns = {QStringLiteral("Subject"), QStringLiteral("Version"), QStringLiteral("EventID")};
+    const auto read = [&](const QString& version) {
+        QStringList seen;
+        QString after;
+        int steps = 0;
+        do {
+            rig.store->read(
+                [&](Connection& c) {
+                    for (const Row& row : EventTable::newestOfNext(c, columns, version, after, 1))
+                        seen.append(QStringLiteral("%1/%2/%3").arg(row.value("Subject").toString(),
+                                                                   row.value("Version").toString(),
+                                                                   row.value("EventID").toString()));
+                },
+                QStringLiteral("datExperimentTrials"), QStringLiteral("test"));
+        } while (!after.isEmpty() && ++steps < 10);
+        seen.sort();
+        return seen;
+    };
+    QCOMPARE(read(QString()), QStringList({QStringLiteral("A/Demo/1"), QStringLiteral("a/Other/5"),
+                                           QStringLiteral("b/Demo/2"), QStringLiteral("c/Other/7")}));
+    QCOMPARE(read(QStringLiteral("other")), QStringList({QStringLiteral("a/Other/5"), QStringLiteral("c/Other/7")}));
 }
 
 void TestEngines::rowsKeepTheOrderOfWritingAndSummariesAreCompleted()
