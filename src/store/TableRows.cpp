@@ -4,6 +4,7 @@
 #include "store/NameKey.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSysInfo>
 
 namespace aquilevel::store {
@@ -58,11 +59,19 @@ void appendRow(Connection& c, const TableDef& table, const QStringList& columns,
             bound.append(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
         }
         if (given(QString::fromLatin1(kStationColumn)) < 0) {
+            static const QString station = QSysInfo::machineHostName(); // asked of the system once
             names.append(QString::fromLatin1(kStationColumn));
-            bound.append(QSysInfo::machineHostName());
+            bound.append(station);
         }
     }
-    c.execute(Sql(insertStatement(table, names)), bound);
+    // The statement of each table and set of columns is made once: a session appends the
+    // same few hundreds of times.
+    static QHash<QString, Sql> statements;
+    const QString key = table.name + QLatin1Char('\x1f') + names.join(QLatin1Char('\x1f'));
+    auto statement = statements.constFind(key);
+    if (statement == statements.constEnd())
+        statement = statements.insert(key, Sql(insertStatement(table, names)));
+    c.execute(*statement, bound);
 }
 
 bool stepLanded(Connection& c, const QString& table, const QVariantList& keys, const QString& token)
