@@ -127,7 +127,7 @@ void addCommonOptions(QCommandLineParser& parser)
     parser.addHelpOption();
     parser.addOption({{QStringLiteral("d"), QStringLiteral("data")},
                       QStringLiteral("Folder of the experiment database (default: $AQUILEVEL_DATA, "
-                                     "else data beside the program in its build tree, else "
+                                     "else data beside the program; an installed program: "
                                      "~/.local/share/aquilevel)."),
                       QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("server"),
