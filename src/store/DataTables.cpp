@@ -1,5 +1,7 @@
 #include "store/DataTables.h"
 
+#include <QHash>
+
 #include "store/Engine.h"
 #include "store/NameKey.h"
 #include "store/TableRows.h"
@@ -71,6 +73,32 @@ QList<Row> SubjectTable::registrations(Connection& c, const QString& version, co
                                              "ORDER BY rowid")
                                   .arg(where)),
                           params));
+}
+
+QList<SubjectTable::SharedKey> SubjectTable::namesSharingAKey(Connection& c)
+{
+    // The keys with more than one spelling, through the participants' index.
+    const Rows rows = c.query(Sql("SELECT min(\"Version\"), \"Subject\" FROM \"datSubject\" WHERE (\"VersionKey\", "
+                                  "\"SubjectKey\") IN (SELECT \"VersionKey\", \"SubjectKey\" FROM \"datSubject\" GROUP BY "
+                                  "\"VersionKey\", \"SubjectKey\" HAVING count(DISTINCT \"Subject\") > 1) "
+                                  "GROUP BY \"VersionKey\", \"SubjectKey\", \"Subject\" ORDER BY min(rowid)",
+                                  "SELECT min(\"Version\"::text), \"Subject\"::text FROM \"datSubject\" WHERE (\"VersionKey\", "
+                                  "\"SubjectKey\") IN (SELECT \"VersionKey\", \"SubjectKey\" FROM \"datSubject\" GROUP BY "
+                                  "\"VersionKey\", \"SubjectKey\" HAVING count(DISTINCT \"Subject\"::text) > 1) "
+                                  "GROUP BY \"VersionKey\", \"SubjectKey\", \"Subject\"::text ORDER BY min(rowid)"));
+    QList<SharedKey> shared;
+    QHash<QString, qsizetype> at;
+    for (const QVariantList& row : rows.values) {
+        const QString version = row.value(0).toString();
+        const QString subject = row.value(1).toString();
+        const QString key = nameKey(version) + QChar(0x1f) + nameKey(subject);
+        if (!at.contains(key)) {
+            at.insert(key, shared.size());
+            shared.append({version, {}});
+        }
+        shared[at.value(key)].spellings.append(subject);
+    }
+    return shared;
 }
 
 qint64 SubjectTable::countWithoutEvents(Connection& c, const QString& version)

@@ -23,6 +23,13 @@ public:
     // Every registration (Subject, Version, Date, Time), of one version or all, written
     // at or after `since` (UTC; invalid for all), in the order written.
     static QList<Row> registrations(Connection& c, const QString& version = {}, const QDateTime& since = {});
+    // Names registered in one version that differ only in letter case, so that the
+    // program finds them as one participant: the version and the spellings of each.
+    struct SharedKey {
+        QString version;
+        QStringList spellings;
+    };
+    static QList<SharedKey> namesSharingAKey(Connection& c);
     // The participants registered in a version who have no event rows.
     static qint64 countWithoutEvents(Connection& c, const QString& version);
 };

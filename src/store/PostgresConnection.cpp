@@ -223,7 +223,12 @@ std::unique_ptr<PostgresConnection> PostgresConnection::open(const ServerSetting
     }
 }
 
-PostgresConnection::PostgresConnection(PGconn* connection) : m_connection(connection) {}
+PostgresConnection::PostgresConnection(PGconn* connection) : m_connection(connection)
+{
+    // The server's notices ("already exists, skipping", a shutdown's warning) are not for
+    // the person at the station; what matters arrives as an error.
+    PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
+}
 
 PostgresConnection::~PostgresConnection()
 {

@@ -68,7 +68,14 @@ void PostgresEngine::upgradeServer(PostgresConnection& connection)
     connection.execute(QStringLiteral("BEGIN"));
     try {
         connection.execute(QStringLiteral("LOCK TABLE \"aquilevelSchema\" IN EXCLUSIVE MODE"));
+        // The upgrade makes the holds' table anew: the stations' roles keep their rights.
+        const Rows holders = connection.query(
+            Sql("SELECT DISTINCT grantee::text FROM information_schema.role_table_grants WHERE table_name = "
+                "'datSessionHold' AND privilege_type = 'INSERT' AND grantee::text <> current_user"));
         upgradeLayout(connection, layoutVersion(connection));
+        for (const QVariantList& role : holders.values)
+            connection.execute(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\" TO %1")
+                                   .arg(quotedName(role.value(0).toString())));
         connection.commit();
     } catch (const EngineError& error) {
         connection.rollback();

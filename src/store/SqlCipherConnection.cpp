@@ -262,8 +262,15 @@ qint64 SqlCipherConnection::execute(const Sql& sql, const QVariantList& params)
     const bool ownTransaction = sqlite3_get_autocommit(m_db) != 0;
     if (ownTransaction)
         run(QStringLiteral("BEGIN IMMEDIATE"));
-    sqlite3_stmt* statement = prepare(sql.in(Dialect::SQLite));
-    bindAll(statement, params);
+    sqlite3_stmt* statement = nullptr;
+    try {
+        statement = prepare(sql.in(Dialect::SQLite));
+        bindAll(statement, params);
+    } catch (const StoreError&) {
+        if (ownTransaction) // the caller's fault must not leave the write lock taken
+            rollback();
+        throw;
+    }
     const int rc = sqlite3_step(statement);
     sqlite3_reset(statement);
     if (rc != SQLITE_DONE && rc != SQLITE_ROW)

@@ -168,6 +168,7 @@ void Store::joinGroup(Connection& connection)
     // the group has written so far. The rows a group changes were all written before the
     // group began, so writing its changes again reaches the same rows.
     connection.begin(true);
+    m_groupBegun = true;
     if (m_engine->commitCanBeLost()) {
         m_groupToken = nextToken();
         m_groupAppended.reset();
@@ -197,6 +198,7 @@ void Store::commitGroup()
     m_groupWrites.clear();
     m_groupStatus.clear();
     m_groupAppended.reset();
+    m_groupBegun = false;
 }
 
 void Store::endGroups()
@@ -207,13 +209,14 @@ void Store::endGroups()
 
 void Store::dropGroup()
 {
-    const bool pending = !m_groupWrites.isEmpty();
+    const bool begun = std::exchange(m_groupBegun, false) || !m_groupWrites.isEmpty();
     m_groupWrites.clear();
     m_groupStatus.clear();
     m_groupAppended.reset();
-    if (!pending)
+    if (!begun)
         return;
     try {
+        // Also when the group's first write failed after its transaction began.
         Connection& connection = m_engine->open(false);
         connection.rollback();
         connection.setWriteToken({});

@@ -118,6 +118,7 @@ private:
     // This run's write steps, as the rows they append are stamped: "run:step".
     const QString m_writer;
     qint64 m_steps = 0;
+    bool m_groupBegun = false; // the group's transaction was begun (and may be open)
     QString m_groupToken; // the token of the group's open transaction
     std::optional<Connection::Appended> m_groupAppended;
 };

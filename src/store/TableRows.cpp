@@ -141,10 +141,13 @@ void fillNameKeys(Connection& c, const TableDef& table)
     for (const ColumnDef& key : table.columns) {
         if (key.type != ColumnType::Key)
             continue;
-        // Each distinct spelling once; rows of one spelling get one key. On the server the
-        // comparison is of the text as stored, not of its letter case.
+        // Each distinct spelling once; rows of one spelling get one key. On the server both
+        // the spellings and the comparison are of the text as stored, not of its letter
+        // case (citext would give "Anna" and "ANNA" as one).
         const QString name = quotedName(key.keyOf);
         const Rows names = c.query(Sql(QStringLiteral("SELECT DISTINCT %1 FROM %2 WHERE %3 IS NULL AND %1 IS NOT NULL")
+                                           .arg(name, quotedName(table.name), quotedName(key.name)),
+                                       QStringLiteral("SELECT DISTINCT %1::text FROM %2 WHERE %3 IS NULL AND %1 IS NOT NULL")
                                            .arg(name, quotedName(table.name), quotedName(key.name))));
         const Sql update(QStringLiteral("UPDATE %1 SET %2 = $1 WHERE %2 IS NULL AND %3 = $2")
                              .arg(quotedName(table.name), quotedName(key.name), name),

@@ -7,6 +7,7 @@
 #include "config/DesignCheck.h"
 #include "session/ExperimenterAccounts.h"
 #include "store/ConfigTables.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
@@ -104,6 +105,29 @@ QStringList databaseProblems(store::Store& store)
 
 // A participant's row stored more than once: an analysis would count it twice. Only
 // reported; which copy to keep is for the experimenter to decide.
+// Registrations whose names differ in letter case only: the program finds them as one
+// participant (an older version of the program compared only ASCII letters so).
+QStringList sharedNameProblems(store::Store& store)
+{
+    QStringList problems;
+    QList<store::SubjectTable::SharedKey> shared;
+    try {
+        store.read([&](store::Connection& c) { shared = store::SubjectTable::namesSharingAKey(c); },
+                   QStringLiteral("datSubject"), kStatus);
+    } catch (const ToolError&) {
+        return {}; // a table that cannot be read is reported above
+    }
+    for (const store::SubjectTable::SharedKey& s : std::as_const(shared)) {
+        QStringList quoted;
+        for (const QString& name : s.spellings)
+            quoted.append(QStringLiteral("\"%1\"").arg(printable(name)));
+        problems.append(QStringLiteral("datSubject, version \"%1\": %2 differ in letter case only and are found as one "
+                                       "participant")
+                            .arg(printable(s.version), quoted.join(QStringLiteral(" and "))));
+    }
+    return problems;
+}
+
 QStringList doubledRowProblems(store::Store& store)
 {
     constexpr int kShown = 20;
@@ -167,7 +191,8 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
             context.out << problemLine(problem) << "\n";
     }
 
-    const QStringList others = accountProblems(store) + databaseProblems(store) + doubledRowProblems(store);
+    const QStringList others = accountProblems(store) + databaseProblems(store) + doubledRowProblems(store) +
+                               sharedNameProblems(store);
     for (const QString& problem : others)
         context.out << problem << "\n";
 

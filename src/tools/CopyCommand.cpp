@@ -67,27 +67,11 @@ struct SourceFailed {};
 QStringList mergedNames(store::Connection& c)
 {
     QStringList found;
-    // Grouped by version and participant key; every spelling of the group kept once.
-    QMap<QPair<QString, QString>, QStringList> spellings;
-    QMap<QPair<QString, QString>, QString> versionNames;
-    for (const store::Row& row : store::SubjectTable::registrations(c)) {
-        const QString subject = row.value("Subject").toString();
-        const QString version = row.value("Version").toString();
-        const QPair<QString, QString> key{store::nameKey(version), store::nameKey(subject)};
-        QStringList& names = spellings[key];
-        if (!names.contains(subject))
-            names.append(subject);
-        if (!versionNames.contains(key))
-            versionNames.insert(key, version);
-    }
-    for (auto it = spellings.cbegin(); it != spellings.cend(); ++it) {
-        if (it.value().size() < 2)
-            continue;
+    for (const store::SubjectTable::SharedKey& shared : store::SubjectTable::namesSharingAKey(c)) {
         QStringList quoted;
-        for (const QString& name : it.value())
+        for (const QString& name : shared.spellings)
             quoted.append(QStringLiteral("\"%1\"").arg(printable(name)));
-        found.append(QStringLiteral("version \"%1\": %2")
-                         .arg(printable(versionNames.value(it.key())), quoted.join(QStringLiteral(" and "))));
+        found.append(QStringLiteral("version \"%1\": %2").arg(printable(shared.version), quoted.join(QStringLiteral(" and "))));
     }
     return found;
 }
@@ -134,7 +118,7 @@ int runCopy(const QStringList& arguments, const ToolContext& context)
                 const QStringList merged = mergedNames(from);
                 if (!merged.isEmpty())
                     throw ToolError(QStringLiteral("The source holds participants whose names differ only in letter "
-                                                   "case or surrounding blanks, which the target would take for one "
+                                                   "case, which the program takes for one "
                                                    "participant: %1. Rename one of each before copying; nothing was "
                                                    "written.")
                                         .arg(merged.join(QStringLiteral("; "))));
