@@ -63,7 +63,8 @@ public:
     // Writes one change under the retry policy. Inside a group (below) it joins the
     // group's transaction, and is kept to be run again should the transaction be lost:
     // it must capture its values, never references to what may be gone by then;
-    // otherwise it is committed on its own before this returns.
+    // otherwise it is committed on its own before this returns, and then appends at most
+    // one data row: rows that belong together are written in a group.
     // Either way it is stored exactly once: where a commit can succeed unheard (a
     // server), every row a write step appends carries the step's token, and a step whose
     // connection was lost is written again only when its first row is not there. (A step
