@@ -11,7 +11,8 @@
 // period, last press), one event written by a session, and the monitor's read of the
 // participants active in the last hour (eight of them); and the peak memory and time of
 // `aquilevel export` of everything and, on the file, `aquilevel copy` to a new file (the
-// program beside this one, as child processes). With --server the same on the lab's
+// program beside this one, as child processes); and the longest a station's event write
+// took while `export`, `payments`, `check` and `report --version` read everything. With --server the same on the lab's
 // server (a database of its own: the tables are created in it when missing).
 
 #include "store/DataLocation.h"
@@ -129,10 +130,13 @@ double median(int runs, const std::function<void(int)>& operation)
 struct Figures {
     double login = 0, resume = 0, write = 0, monitor = 0;
     double exportMs = 0, exportMb = 0, copyMs = 0, copyMb = 0;
+    // A station's longest event write while each of the experimenter's commands reads.
+    double duringExport = 0, duringPayments = 0, duringCheck = 0, duringReport = 0;
 };
 
-// Runs the program with the arguments; its time in ms and its peak memory in MB.
-std::pair<double, double> runProgram(const QStringList& arguments)
+// Runs the program with the arguments; its time in ms and its peak memory in MB. While it
+// runs, `meanwhile` is called again and again.
+std::pair<double, double> runProgram(const QStringList& arguments, const std::function<void()>& meanwhile = {})
 {
     const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/aquilevel"));
     std::vector<QByteArray> texts{program};
@@ -152,9 +156,10 @@ std::pair<double, double> runProgram(const QStringList& arguments)
     }
     int status = 0;
     struct rusage usage {};
-    ::wait4(child, &status, 0, &usage);
+    while (::wait4(child, &status, meanwhile ? WNOHANG : 0, &usage) == 0)
+        meanwhile();
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) // check says 1 when it finds a problem
         std::fprintf(stderr, "%s %s failed\n", program.constData(), qPrintable(arguments.join(QLatin1Char(' '))));
     return {ms, usage.ru_maxrss / 1024.0};
 }
@@ -203,11 +208,32 @@ QStringList databaseArguments(const QString& where, const QString& folder, const
                                             : QStringList{QStringLiteral("--data"), folder};
 }
 
-void measureCommands(Figures& f, const QString& where, const QString& folder, const QString& server)
+// Runs the experimenter's commands that read the whole history, while a station writes
+// an event every few milliseconds; the longest of those writes is kept.
+void measureCommands(Figures& f, Store& store, const QString& prefix, int& nextEvent, const QString& where,
+                     const QString& folder, const QString& server)
 {
     QTemporaryDir out;
-    std::tie(f.exportMs, f.exportMb) =
-        runProgram(databaseArguments(where, folder, server) + QStringList{QStringLiteral("export"), out.path() + QStringLiteral("/x")});
+    double* longest = nullptr;
+    const auto station = [&] {
+        const EventRow row = eventOf(prefix + QStringLiteral("now-0"), ++nextEvent);
+        const auto start = SteadyClock::now();
+        store.write([row](Connection& c) { EventTable::append(c, row); }, QStringLiteral("datExperimentTrials"),
+                    QStringLiteral("Recording data"));
+        *longest = std::max(*longest, std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
+        ::usleep(5000);
+    };
+    const QStringList on = databaseArguments(where, folder, server);
+    longest = &f.duringExport;
+    std::tie(f.exportMs, f.exportMb) = runProgram(on + QStringList{QStringLiteral("export"), out.path() + QStringLiteral("/x")}, station);
+    longest = &f.duringPayments;
+    runProgram(on + QStringList{QStringLiteral("payments")}, station);
+    longest = &f.duringCheck;
+    runProgram(on + QStringList{QStringLiteral("check")}, station);
+    longest = &f.duringReport;
+    runProgram(on + QStringList{QStringLiteral("report"), QStringLiteral("--version"), QStringLiteral("Demo continuous"),
+                                QStringLiteral("--out"), out.path() + QStringLiteral("/v.png")},
+               station);
     if (where == QLatin1String("file"))
         std::tie(f.copyMs, f.copyMb) = runProgram({QStringLiteral("copy"), QStringLiteral("--from"), databasePath(folder),
                                                    QStringLiteral("--to"), out.path() + QStringLiteral("/copy.mdb")});
@@ -228,11 +254,11 @@ void run(std::unique_ptr<Engine> engine, const QString& where, int small, int la
     grow(store, 0, small, prefix);
     Figures a = measure(store, small, prefix, nextEvent);
     store.CloseTable();
-    measureCommands(a, where, folder, server);
+    measureCommands(a, store, prefix, nextEvent, where, folder, server);
     grow(store, small, large, prefix);
     Figures b = measure(store, large, prefix, nextEvent);
     store.CloseTable();
-    measureCommands(b, where, folder, server);
+    measureCommands(b, store, prefix, nextEvent, where, folder, server);
     std::printf("%s: %d and %d participants (%d and %d event rows); median ms\n", qPrintable(where), small, large,
                 small * 90, large * 90);
     std::printf("  %-34s %10s %10s %8s\n", "", "small", "large", "ratio");
@@ -243,6 +269,10 @@ void run(std::unique_ptr<Engine> engine, const QString& where, int small, int la
     line("resume: newest event, period, press", a.resume, b.resume);
     line("a session's event written", a.write, b.write);
     line("monitor: the last hour's participants", a.monitor, b.monitor);
+    line("longest event written during export", a.duringExport, b.duringExport);
+    line("  during payments", a.duringPayments, b.duringPayments);
+    line("  during check", a.duringCheck, b.duringCheck);
+    line("  during report --version", a.duringReport, b.duringReport);
     line("export of everything, ms", a.exportMs, b.exportMs);
     line("export of everything, peak MB", a.exportMb, b.exportMb);
     if (where == QLatin1String("file")) {
@@ -255,6 +285,7 @@ void run(std::unique_ptr<Engine> engine, const QString& where, int small, int la
 
 int main(int argc, char** argv)
 {
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // the report draws without a screen
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

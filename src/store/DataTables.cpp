@@ -197,8 +197,16 @@ QList<Row> EventTable::newestOfEach(Connection& c, const QStringList& columns, c
                                  "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1) FROM (SELECT DISTINCT \"SubjectKey\" AS s, "
                                  "\"VersionKey\" AS v FROM \"datExperimentTrials\"%3 WHERE %2) r) ORDER BY e.rowid")
                                  .arg(columnList(columns, QStringLiteral("e.")), recent);
+        // The server takes each participant's newest row through the index whatever its
+        // statistics say of the table.
+        const QString server = QStringLiteral(
+                                   "SELECT %1 FROM (SELECT DISTINCT \"SubjectKey\" AS s, \"VersionKey\" AS v FROM "
+                                   "\"datExperimentTrials\" WHERE %2) r CROSS JOIN LATERAL (SELECT * FROM \"datExperimentTrials\" x "
+                                   "WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v ORDER BY x.\"EventID\" DESC, "
+                                   "x.rowid DESC LIMIT 1) e ORDER BY e.rowid")
+                                   .arg(columnList(columns, QStringLiteral("e.")), recent);
         return rowsOf(c.query(Sql(QString(text).replace(QLatin1String("%3"), QLatin1String(" INDEXED BY \"datExperimentTrials_Written\"")),
-                                  QString(text).remove(QLatin1String("%3"))),
+                                  server),
                               params));
     }
     const QString where = ofVersion.isEmpty() ? QString() : QStringLiteral(" WHERE ") + ofVersion;
@@ -243,14 +251,18 @@ QList<Row> EventTable::newestOfNext(Connection& c, const QStringList& columns, c
     return rows;
 }
 
-QStringList EventTable::subjects(Connection& c, const QString& version)
+QStringList EventTable::subjects(Connection& c, const QString& version, QString& after, int participants)
 {
+    // Through the participants' index, in the order of their keys.
+    const Rows rows = c.query(Sql(QStringLiteral("SELECT \"SubjectKey\", min(\"Subject\") FROM \"datExperimentTrials\" "
+                                                 "WHERE \"SubjectKey\" > $1 AND \"VersionKey\" = $2 GROUP BY \"SubjectKey\" "
+                                                 "ORDER BY \"SubjectKey\" LIMIT %1")
+                                      .arg(participants)),
+                              {after, nameKey(version)});
     QStringList names;
-    for (const QVariantList& row : c.query(Sql("SELECT min(\"Subject\") FROM \"datExperimentTrials\" WHERE \"VersionKey\" = $1 "
-                                               "GROUP BY \"SubjectKey\" ORDER BY min(rowid)"),
-                                           {nameKey(version)})
-                                       .values)
-        names.append(row.value(0).toString());
+    for (const QVariantList& row : rows.values)
+        names.append(row.value(1).toString());
+    after = rows.values.isEmpty() ? QString() : rows.values.last().value(0).toString();
     return names;
 }
 

@@ -59,8 +59,10 @@ public:
     // key read, empty when there are no more: a caller reads a large log in short steps.
     static QList<Row> newestOfNext(Connection& c, const QStringList& columns, const QString& version, QString& after,
                                    int participants);
-    // The participants with rows in a version, one spelling each, in the order they began.
-    static QStringList subjects(Connection& c, const QString& version);
+    // The next `participants` participants with rows in a version whose keys follow
+    // `after`, one spelling each; sets `after` to the last key read, empty when there
+    // are no more: a caller reads a large log in short steps.
+    static QStringList subjects(Connection& c, const QString& version, QString& after, int participants);
     // How many participants have rows in a version.
     static qint64 participants(Connection& c, const QString& version);
 };

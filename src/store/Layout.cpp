@@ -4,6 +4,8 @@
 #include "store/TableRows.h"
 #include "store/Tables.h"
 
+#include <algorithm>
+
 namespace aquilevel::store {
 
 namespace {
@@ -53,7 +55,10 @@ void fillMissingKeys(Connection& c)
     QList<const TableDef*> unkeyed;
     for (const TableDef& table : allTables()) {
         for (const ColumnDef& column : table.columns) {
-            if (column.type != ColumnType::Key)
+            // A row written by hand lacks all its keys: the one that leads an index is
+            // looked at, through that index, never by reading the whole table.
+            const auto leads = [&](const IndexDef& index) { return index.columns.value(0) == column.name; };
+            if (column.type != ColumnType::Key || std::none_of(table.indexes.cbegin(), table.indexes.cend(), leads))
                 continue;
             bool missing = false;
             try {

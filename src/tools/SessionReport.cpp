@@ -376,8 +376,16 @@ DistributionData loadDistribution(store::Store& store, const QString& version)
     // version with thousands of sessions never holds the stations' writes up and only one
     // participant's rows are in memory at a time.
     QStringList subjects;
-    store.read([&](store::Connection& c) { subjects = store::EventTable::subjects(c, version); },
-               QStringLiteral("datExperimentTrials"), kStatus);
+    QString after;
+    do {
+        store.read(
+            [&](store::Connection& c) {
+                QString next = after; // a retried read starts from the same place
+                subjects += store::EventTable::subjects(c, version, next, 500);
+                after = next;
+            },
+            QStringLiteral("datExperimentTrials"), kStatus);
+    } while (!after.isEmpty());
     QList<SessionData> sessions;
     for (const QString& subject : std::as_const(subjects)) {
         const QList<QVariantList> rows = readRows(store, version, subject, kAfterCost);
