@@ -99,10 +99,10 @@ private:
         {
             return inner->query(sql, params);
         }
-        void forEach(const store::Sql& sql, const QVariantList& params, const QStringList& columns,
+        void forEach(const store::Sql& sql, const QVariantList& params,
                      const std::function<bool(const QVariantList&)>& take) override
         {
-            inner->forEach(sql, params, columns, take);
+            inner->forEach(sql, params, take);
         }
         qint64 execute(const store::Sql& sql, const QVariantList& params) override
         {

@@ -168,54 +168,49 @@ void EventTable::forEach(Connection& c, const QStringList& columns, const QStrin
     const auto shared = std::make_shared<const QStringList>(columns);
     c.forEach(Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" WHERE %2 ORDER BY \"EventID\", rowid")
                       .arg(columnList(columns), conditions.join(QStringLiteral(" AND ")))),
-              params, columns, [&](const QVariantList& values) {
+              params, [&](const QVariantList& values) {
                   take(Row(shared, values));
                   return true;
               });
 }
 
+namespace {
+
+// The newest row of each participant and version among the log's rows that `where`
+// picks, each found through the participant's index. SQLite is told which index finds the
+// picked rows (`hint`), since it would walk the participants' one for the DISTINCT; the
+// server takes each newest row through the index whatever its statistics say.
+QList<Row> newestOfPicked(Connection& c, const QStringList& columns, const QString& where, const QVariantList& params,
+                          const QString& hint = {})
+{
+    const QString picked = QStringLiteral("SELECT DISTINCT \"SubjectKey\" AS s, \"VersionKey\" AS v FROM "
+                                          "\"datExperimentTrials\"%1 WHERE %2");
+    const QString newest = QStringLiteral("\"datExperimentTrials\" x WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v "
+                                          "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1");
+    const QString shown = columnList(columns, QStringLiteral("e."));
+    return rowsOf(c.query(
+        Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e WHERE e.rowid IN (SELECT (SELECT x.rowid FROM %2) "
+                           "FROM (%3) r) ORDER BY e.rowid")
+                .arg(shown, newest, picked.arg(hint.isEmpty() ? QString() : QStringLiteral(" INDEXED BY ") + quotedName(hint), where)),
+            QStringLiteral("SELECT %1 FROM (%3) r CROSS JOIN LATERAL (SELECT * FROM %2) e ORDER BY e.rowid")
+                .arg(shown, newest, picked.arg(QString(), where))),
+        params));
+}
+
+} // namespace
+
 QList<Row> EventTable::newestOfEach(Connection& c, const QStringList& columns, const QString& version,
                                     const QDateTime& since)
 {
-    QVariantList params;
-    QString ofVersion;
+    // The participants who wrote lately, found through the index of the moments: the
+    // cost follows the lab's present, not its history.
+    QVariantList params{since.toUTC().toString(Qt::ISODateWithMs)};
+    QString where = QStringLiteral("\"EventTimeUtc\" >= $1");
     if (!version.isEmpty()) {
         params.append(nameKey(version));
-        ofVersion = QStringLiteral("\"VersionKey\" = $1");
+        where += QStringLiteral(" AND \"VersionKey\" = $2");
     }
-    if (since.isValid()) {
-        // The participants who wrote lately, found through the index of the moments, and
-        // the newest row of each through the participant's index: the cost follows the
-        // lab's present, not its history.
-        params.append(since.toUTC().toString(Qt::ISODateWithMs));
-        const QString recent = QStringLiteral("\"EventTimeUtc\" >= $%1").arg(params.size()) +
-                               (ofVersion.isEmpty() ? QString() : QStringLiteral(" AND ") + ofVersion);
-        // SQLite would walk the participants' index for the DISTINCT: it is told which.
-        const QString text = QStringLiteral(
-                                 "SELECT %1 FROM \"datExperimentTrials\" e WHERE e.rowid IN (SELECT (SELECT x.rowid FROM "
-                                 "\"datExperimentTrials\" x WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v "
-                                 "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1) FROM (SELECT DISTINCT \"SubjectKey\" AS s, "
-                                 "\"VersionKey\" AS v FROM \"datExperimentTrials\"%3 WHERE %2) r) ORDER BY e.rowid")
-                                 .arg(columnList(columns, QStringLiteral("e.")), recent);
-        // The server takes each participant's newest row through the index whatever its
-        // statistics say of the table.
-        const QString server = QStringLiteral(
-                                   "SELECT %1 FROM (SELECT DISTINCT \"SubjectKey\" AS s, \"VersionKey\" AS v FROM "
-                                   "\"datExperimentTrials\" WHERE %2) r CROSS JOIN LATERAL (SELECT * FROM \"datExperimentTrials\" x "
-                                   "WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v ORDER BY x.\"EventID\" DESC, "
-                                   "x.rowid DESC LIMIT 1) e ORDER BY e.rowid")
-                                   .arg(columnList(columns, QStringLiteral("e.")), recent);
-        return rowsOf(c.query(Sql(QString(text).replace(QLatin1String("%3"), QLatin1String(" INDEXED BY \"datExperimentTrials_Written\"")),
-                                  server),
-                              params));
-    }
-    const QString where = ofVersion.isEmpty() ? QString() : QStringLiteral(" WHERE ") + ofVersion;
-    return rowsOf(c.query(
-        Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e JOIN (SELECT \"SubjectKey\" AS s, \"VersionKey\" AS v, "
-                           "max(\"EventID\") AS m FROM \"datExperimentTrials\"%2 GROUP BY \"SubjectKey\", \"VersionKey\") n "
-                           "ON e.\"SubjectKey\" = n.s AND e.\"VersionKey\" = n.v AND e.\"EventID\" = n.m ORDER BY e.rowid")
-                .arg(columnList(columns, QStringLiteral("e.")), where)),
-        params));
+    return newestOfPicked(c, columns, where, params, QStringLiteral("datExperimentTrials_Written"));
 }
 
 QList<Row> EventTable::newestOfNext(Connection& c, const QStringList& columns, const QString& version, QString& after,
@@ -236,18 +231,11 @@ QList<Row> EventTable::newestOfNext(Connection& c, const QStringList& columns, c
         after.clear();
         return {};
     }
-    const QString last = keys.values.last().value(0).toString();
-    params.append(last);
-    const QString upTo = QStringLiteral("$%1").arg(params.size());
-    const QList<Row> rows = rowsOf(c.query(
-        Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e WHERE e.rowid IN (SELECT (SELECT x.rowid FROM "
-                           "\"datExperimentTrials\" x WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v "
-                           "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1) FROM (SELECT DISTINCT \"SubjectKey\" AS s, "
-                           "\"VersionKey\" AS v FROM \"datExperimentTrials\" WHERE \"SubjectKey\" > $1 AND "
-                           "\"SubjectKey\" <= %2%3) r) ORDER BY e.rowid")
-                .arg(columnList(columns, QStringLiteral("e.")), upTo, ofVersion)),
-        params));
-    after = last;
+    params.append(keys.values.last().value(0));
+    const QList<Row> rows = newestOfPicked(
+        c, columns,
+        QStringLiteral("\"SubjectKey\" > $1 AND \"SubjectKey\" <= $%1%2").arg(params.size()).arg(ofVersion), params);
+    after = params.last().toString();
     return rows;
 }
 

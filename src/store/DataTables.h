@@ -51,7 +51,7 @@ public:
     static void forEach(Connection& c, const QStringList& columns, const QString& version, const QString& subject,
                         const QString& eventType, const std::function<void(const Row&)>& take);
     // The newest row of each participant (of one version, or all) who wrote a row at or
-    // after `since` (UTC; invalid for all), with the columns asked for.
+    // after `since` (UTC), with the columns asked for.
     static QList<Row> newestOfEach(Connection& c, const QStringList& columns, const QString& version,
                                    const QDateTime& since);
     // The newest row of each of the next `participants` participants (of one version or

@@ -23,7 +23,7 @@ public:
     virtual Rows query(const Sql& sql, const QVariantList& params = {}) = 0;
     // Runs a query and hands its rows to `take` one at a time, without holding them all;
     // `take` returns false to stop early.
-    virtual void forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+    virtual void forEach(const Sql& sql, const QVariantList& params,
                          const std::function<bool(const QVariantList&)>& take) = 0;
     // Runs a statement that changes rows and returns how many it changed. Outside a
     // transaction it is committed on its own before this returns.

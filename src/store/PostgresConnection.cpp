@@ -315,7 +315,7 @@ void PostgresConnection::execute(const QString& sql)
     PQclear(result);
 }
 
-void PostgresConnection::forEach(const Sql& sql, const QVariantList& params, const QStringList&,
+void PostgresConnection::forEach(const Sql& sql, const QVariantList& params,
                                  const std::function<bool(const QVariantList&)>& take)
 {
     PGresult* result = run(sql.in(Dialect::Postgres), params);

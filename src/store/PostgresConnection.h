@@ -28,7 +28,7 @@ public:
 
     Dialect dialect() const override { return Dialect::Postgres; }
     Rows query(const Sql& sql, const QVariantList& params = {}) override;
-    void forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+    void forEach(const Sql& sql, const QVariantList& params,
                  const std::function<bool(const QVariantList&)>& take) override;
     using Connection::execute;
     qint64 execute(const Sql& sql, const QVariantList& params = {}) override;

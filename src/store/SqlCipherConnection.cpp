@@ -218,10 +218,9 @@ void SqlCipherConnection::run(const QString& sql)
         fail(rc);
 }
 
-void SqlCipherConnection::forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+void SqlCipherConnection::forEach(const Sql& sql, const QVariantList& params,
                                   const std::function<bool(const QVariantList&)>& take)
 {
-    Q_UNUSED(columns);
     sqlite3_stmt* statement = prepare(sql.in(Dialect::SQLite));
     bindAll(statement, params);
     const int count = sqlite3_column_count(statement);
@@ -247,7 +246,7 @@ Rows SqlCipherConnection::query(const Sql& sql, const QVariantList& params)
     sqlite3_stmt* statement = prepare(sql.in(Dialect::SQLite));
     for (int c = 0; c < sqlite3_column_count(statement); ++c)
         rows.columns.append(QString::fromUtf8(sqlite3_column_name(statement, c)));
-    forEach(sql, params, {}, [&](const QVariantList& values) {
+    forEach(sql, params, [&](const QVariantList& values) {
         rows.values.append(values);
         return true;
     });

@@ -24,7 +24,7 @@ public:
 
     Dialect dialect() const override { return Dialect::SQLite; }
     Rows query(const Sql& sql, const QVariantList& params = {}) override;
-    void forEach(const Sql& sql, const QVariantList& params, const QStringList& columns,
+    void forEach(const Sql& sql, const QVariantList& params,
                  const std::function<bool(const QVariantList&)>& take) override;
     qint64 execute(const Sql& sql, const QVariantList& params = {}) override;
     void begin(bool write) override;

@@ -117,7 +117,7 @@ qint64 readRows(Connection& c, const TableDef& table, const TableFilter& filter,
                            conditions.join(QStringLiteral(" AND ")))
                       .arg(limit));
     qint64 position = after;
-    c.forEach(sql, params, names, [&](const QVariantList& row) {
+    c.forEach(sql, params, [&](const QVariantList& row) {
         position = row.value(0).toLongLong();
         take(row.mid(1));
         return true;

@@ -41,11 +41,11 @@ public:
         m_engine.log.append(readEntry(sql.in(dialect())));
         return inner->query(sql, params);
     }
-    void forEach(const store::Sql& sql, const QVariantList& params, const QStringList& columns,
+    void forEach(const store::Sql& sql, const QVariantList& params,
                  const std::function<bool(const QVariantList&)>& take) override
     {
         m_engine.log.append(readEntry(sql.in(dialect())));
-        inner->forEach(sql, params, columns, take);
+        inner->forEach(sql, params, take);
     }
     qint64 execute(const store::Sql& sql, const QVariantList& params) override
     {
