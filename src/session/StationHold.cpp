@@ -61,6 +61,7 @@ StationHold::StationHold(store::Store& store)
                    .arg(::getpid())
                    .arg(machineId(), QUuid::createUuid().toString(QUuid::WithoutBraces)))
 {
+    m_store.engine().setHolder(m_holder);
     m_timer.setInterval(kRefreshSeconds * 1000);
     connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
 }
@@ -81,25 +82,19 @@ std::optional<QString> StationHold::take(const QString& typed, const QString& ve
         [&](store::Connection& c) {
             refusal.reset();
             const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject, version);
+            const bool gone = hold && deadOnThisStation(hold->Station, hold->Holder);
+            const std::optional<store::HoldRow> other = store::HoldTable::take(c, ownRow(version, subject), gone);
+            if (!other)
+                return;
+            // When it last wrote: its newest event row, else the moment it took the hold.
             const QDateTime now = QDateTime::currentDateTimeUtc();
-            if (hold) {
-                const QDateTime refreshed = utc(hold->RefreshedUtc);
-                const bool alive = refreshed.isValid() && refreshed.secsTo(now) < kStaleSeconds &&
-                                   !deadOnThisStation(hold->Station, hold->Holder);
-                if (hold->Holder != m_holder && alive) {
-                    // When it last wrote: its newest event row, else the moment it took the hold.
-                    QDateTime last = store::EventTable::lastWritten(c, hold->Subject, version);
-                    if (!last.isValid())
-                        last = utc(hold->TakenUtc);
-                    refusal = QStringLiteral("Participant %1 is playing version %2 on station %3 "
-                                             "(last event %4 s ago).")
-                                  .arg(hold->Subject, version, hold->Station)
-                                  .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0);
-                    return;
-                }
-                store::HoldTable::remove(c, subject, version);
-            }
-            store::HoldTable::insert(c, ownRow(version, subject));
+            QDateTime last = store::EventTable::lastWritten(c, other->Subject, version);
+            if (!last.isValid())
+                last = utc(other->TakenUtc);
+            refusal = QStringLiteral("Participant %1 is playing version %2 on station %3 "
+                                     "(last event %4 s ago).")
+                          .arg(other->Subject, version, other->Station)
+                          .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0);
         },
         false, kStatus);
     if (refusal)
@@ -128,22 +123,17 @@ void StationHold::refresh()
         store::Connection& c = engine.open(false);
         if (c.inTransaction())
             return;
-        QString holder;
+        bool mine = false;
         c.begin(true);
         try {
-            const std::optional<store::HoldRow> hold = store::HoldTable::find(c, m_subject, m_version);
-            holder = hold ? hold->Holder : m_holder;
-            if (!hold) // released from outside while the session plays: held again
-                store::HoldTable::insert(c, ownRow(m_version, m_subject));
-            else if (holder == m_holder)
-                store::HoldTable::refresh(c, m_subject, m_version, m_holder, nowText());
+            mine = store::HoldTable::refresh(c, ownRow(m_version, m_subject));
             c.commit();
         } catch (...) {
             c.rollback();
             throw;
         }
         engine.release();
-        if (holder != m_holder) {
+        if (!mine) {
             // Another copy took the participant over while this one could not refresh:
             // its hold is left alone.
             m_timer.stop();
@@ -185,7 +175,7 @@ QStringList StationHold::releaseFromOutside(store::Store& store, const QString& 
             stations.clear();
             if (const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject.trimmed(), version))
                 stations.append(hold->Station);
-            store::HoldTable::remove(c, subject.trimmed(), version);
+            store::HoldTable::removeAny(c, subject.trimmed(), version);
         },
         false, QStringLiteral("Releasing a hold"));
     return stations;

@@ -2,6 +2,7 @@
 
 #include "store/Engine.h"
 #include "store/NameKey.h"
+#include "store/StationRules.h"
 #include "store/StationTables.h"
 
 #include <QObject>
@@ -27,7 +28,7 @@ class StationHold final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kRefreshSeconds = 10;
-    static constexpr int kStaleSeconds = 60;
+    static constexpr int kStaleSeconds = store::kHoldStaleSeconds;
     static constexpr auto kTable = "datSessionHold";
 
     explicit StationHold(store::Store& store);

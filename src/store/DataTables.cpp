@@ -292,6 +292,14 @@ bool TrialSummaryTable::complete(Connection& c, const QString& subject, const QS
     return c.execute(v.withUserFlows ? withFlows : withoutFlows, params) > 0;
 }
 
+QStringList TrialSummaryTable::completedColumns()
+{
+    return {QStringLiteral("AmountInTank"),      QStringLiteral("CurrentBonus"),   QStringLiteral("TotBonus"),
+            QStringLiteral("CurrentCost"),       QStringLiteral("TotCost"),        QStringLiteral("BackOrder"),
+            QStringLiteral("ForwardDischarge"),  QStringLiteral("TotalBackOrder"), QStringLiteral("TotalForwardDischarge"),
+            QStringLiteral("UserInFlow"),        QStringLiteral("UserOutFlow")};
+}
+
 qint32 TrialSummaryTable::lastOpened(Connection& c, const QString& subject, const QString& version)
 {
     return c.value(Sql("SELECT max(\"Trial\") FROM \"datTrialSummary\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2"),

@@ -73,6 +73,8 @@ public:
     // Completes the period's row; returns false when the period has none.
     static bool complete(Connection& c, const QString& subject, const QString& version, qint32 trial,
                          const PeriodCompleted& values);
+    // The columns complete() sets: all a station may change in a summary row.
+    static QStringList completedColumns();
     // The newest period the participant's rows opened; 0 when none.
     static qint32 lastOpened(Connection& c, const QString& subject, const QString& version);
 };

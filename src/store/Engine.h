@@ -92,6 +92,9 @@ public:
     // a server that breaks at that moment); the store then stamps every appended row with
     // its write step, so that it can ask afterwards whether the step landed.
     virtual bool commitCanBeLost() const { return false; }
+    // The holder text of this run's station holds (StationHold), for an engine whose
+    // server checks that a station writes only for the participants it holds.
+    virtual void setHolder(const QString&) {}
     // Damage to the database's own pages that the engine can find, one line each.
     virtual QStringList damage(Connection&) { return {}; }
 };

@@ -1,6 +1,7 @@
 #include "store/Layout.h"
 
 #include "store/Engine.h"
+#include "store/StationRules.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
 
@@ -40,6 +41,7 @@ void createLayout(Connection& c)
     if (c.dialect() == Dialect::Postgres) {
         c.execute(Sql("CREATE TABLE \"aquilevelSchema\" (version integer NOT NULL)"));
         c.execute(Sql("INSERT INTO \"aquilevelSchema\" VALUES ($1)"), {kSchemaVersion});
+        installStationRules(c);
     } else {
         setVersion(c, kSchemaVersion);
     }
@@ -101,12 +103,14 @@ void upgradeLayout(Connection& c, int from)
                 c.execute(Sql(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT")
                                   .arg(quotedName(table), quotedName(QString::fromLatin1(column)))));
     }
-    if (from < 4) {
+    if (from < 5) {
         // The holds are the stations' passing bookkeeping: made anew. A station still
         // playing writes its hold again at its next refresh.
         c.execute(Sql("DROP TABLE IF EXISTS \"datSessionHold\""));
         for (const QString& statement : statementsOf(*findTable(QStringLiteral("datSessionHold")), dialect))
             c.execute(Sql(statement));
+    }
+    if (from < 4) {
         // The indexes of older layouts found rows by the names as typed.
         for (const char* index : {"datExperimentTrials_Participant", "datTrialSummary_Period"})
             c.execute(Sql(QStringLiteral("DROP INDEX IF EXISTS %1").arg(quotedName(QString::fromLatin1(index)))));
@@ -124,6 +128,8 @@ void upgradeLayout(Connection& c, int from)
                                                              QLatin1String("CREATE INDEX IF NOT EXISTS"))));
         }
     }
+    if (dialect == Dialect::Postgres)
+        installStationRules(c);
     setVersion(c, kSchemaVersion);
 }
 

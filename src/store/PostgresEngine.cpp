@@ -2,6 +2,7 @@
 
 #include "store/PostgresConnection.h"
 #include "store/Layout.h"
+#include "store/StationRules.h"
 #include "store/Tables.h"
 
 #include <QRegularExpression>
@@ -35,8 +36,23 @@ Connection& PostgresEngine::open(bool)
             m_layoutChecked = true;
         }
         m_connection = std::move(connection);
+        nameHolder();
     }
     return *m_connection;
+}
+
+void PostgresEngine::setHolder(const QString& holder)
+{
+    m_holder = holder;
+    if (m_connection && m_connection->usable())
+        nameHolder();
+}
+
+// The session names this run's holder, which the stations' rules compare with a hold's.
+void PostgresEngine::nameHolder()
+{
+    if (!m_holder.isEmpty())
+        m_connection->value(Sql("SELECT set_config($1, $2, false)"), {QString::fromLatin1(kHolderSetting), m_holder});
 }
 
 void PostgresEngine::discard()
@@ -68,14 +84,12 @@ void PostgresEngine::upgradeServer(PostgresConnection& connection)
     connection.execute(QStringLiteral("BEGIN"));
     try {
         connection.execute(QStringLiteral("LOCK TABLE \"aquilevelSchema\" IN EXCLUSIVE MODE"));
-        // The upgrade makes the holds' table anew: the stations' roles keep their rights.
-        const Rows holders = connection.query(
-            Sql("SELECT DISTINCT grantee::text FROM information_schema.role_table_grants WHERE table_name = "
-                "'datSessionHold' AND privilege_type = 'INSERT' AND grantee::text <> current_user"));
+        // The upgrade makes the holds' table and the stations' rules anew: the stations'
+        // roles keep (or are brought to) a station's rights.
+        const QStringList stations = stationRoles(connection);
         upgradeLayout(connection, layoutVersion(connection));
-        for (const QVariantList& role : holders.values)
-            connection.execute(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\" TO %1")
-                                   .arg(quotedName(role.value(0).toString())));
+        for (const QString& role : stations)
+            grantStationRights(connection, role);
         connection.commit();
     } catch (const EngineError& error) {
         connection.rollback();
@@ -103,23 +117,12 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
         throw ServerSettingsError(QStringLiteral("\"%1\" is no role name: letters, digits and _ only.").arg(role));
     auto connection = PostgresConnection::open(settings, kLockTimeoutMs);
     // A role name cannot be a bound value; it is checked above and quoted.
-    const QString who = quotedName(role);
     const QVariant exists = connection->value(Sql("SELECT count(*) FROM pg_roles WHERE rolname = $1"), {role});
     connection->execute(QStringLiteral("BEGIN"));
     try {
         if (exists.toInt() == 0)
-            connection->execute(QStringLiteral("CREATE ROLE %1 LOGIN").arg(who));
-        const QStringList statements = {
-            QStringLiteral("GRANT USAGE ON SCHEMA public TO %1"),
-            QStringLiteral("GRANT SELECT ON \"tblSetup\", \"tblScenarios\", \"tblLabels\", \"tblPasswords\", "
-                           "\"aquilevelSchema\" TO %1"),
-            QStringLiteral("GRANT SELECT, INSERT ON \"datSubject\", \"datExperimentTrials\", \"datTrialSummary\", "
-                           "\"datUserTimesSummary\", \"datQuestionnaire\" TO %1"),
-            QStringLiteral("GRANT UPDATE ON \"datTrialSummary\" TO %1"),
-            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"datSessionHold\" TO %1"),
-        };
-        for (const QString& statement : statements)
-            connection->execute(statement.arg(who));
+            connection->execute(QStringLiteral("CREATE ROLE %1 LOGIN").arg(quotedName(role)));
+        grantStationRights(*connection, role);
         connection->commit();
     } catch (...) {
         connection->rollback();

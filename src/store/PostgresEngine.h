@@ -32,20 +32,24 @@ public:
     void create(const std::function<void(Connection&)>& fill) override;
     bool holdsTables() override;
     bool commitCanBeLost() const override { return true; }
+    void setHolder(const QString& holder) override;
 
-    // Creates (when missing) a login role that may do only what a station does: read
-    // the configuration, append data rows, complete its summary rows and keep its hold.
+    // Creates (when missing) a login role that may do only what a station does
+    // (StationRules): read the configuration but not the passwords, append the rows of
+    // the participants it holds, complete their summary rows and keep its own holds.
     // Its password is set by the server's administrator (psql's \password). Throws
     // EngineError, or ServerSettingsError for a name that is no plain identifier.
     static void createStationRole(const ServerSettings& settings, const QString& role);
 
 private:
     void upgradeServer(PostgresConnection& connection);
+    void nameHolder();
 
     ServerSettings m_settings;
     int m_lockTimeoutMs;
     std::unique_ptr<PostgresConnection> m_connection;
     bool m_layoutChecked = false;
+    QString m_holder;
 };
 
 } // namespace aquilevel::store

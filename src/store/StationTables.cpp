@@ -2,6 +2,9 @@
 
 #include "store/Engine.h"
 #include "store/NameKey.h"
+#include "store/StationRules.h"
+
+#include <QDateTime>
 
 namespace aquilevel::store {
 
@@ -18,52 +21,109 @@ QList<HoldRow> holdsOf(const Rows& rows)
     return holds;
 }
 
-QString select(const QString& rest)
+std::optional<HoldRow> first(const Rows& rows)
 {
-    return QStringLiteral("SELECT %1 FROM \"datSessionHold\"").arg(kHoldColumns.in(Dialect::SQLite)) + rest;
+    const QList<HoldRow> holds = holdsOf(rows);
+    if (holds.isEmpty())
+        return std::nullopt;
+    return holds.first();
+}
+
+QVariantList keys(const QString& subject, const QString& version)
+{
+    return {nameKey(subject), nameKey(version)};
+}
+
+QDateTime utc(const QString& text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!time.isValid())
+        time = QDateTime::fromString(text, Qt::ISODate);
+    return time;
+}
+
+bool onServer(Connection& c)
+{
+    return c.dialect() == Dialect::Postgres;
 }
 
 } // namespace
 
 std::optional<HoldRow> HoldTable::find(Connection& c, const QString& subject, const QString& version)
 {
-    const QList<HoldRow> holds = holdsOf(c.query(Sql(select(QStringLiteral(" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2"))),
-                                                 {nameKey(subject), nameKey(version)}));
-    if (holds.isEmpty())
-        return std::nullopt;
-    return holds.first();
+    if (onServer(c))
+        return first(c.query(Sql("SELECT * FROM \"aquilevelFindHold\"($1, $2)"), keys(subject, version)));
+    return first(c.query(Sql(QStringLiteral("SELECT %1 FROM \"datSessionHold\" WHERE \"SubjectKey\" = $1 AND "
+                                            "\"VersionKey\" = $2")
+                                 .arg(kHoldColumns.in(Dialect::SQLite))),
+                         keys(subject, version)));
+}
+
+std::optional<HoldRow> HoldTable::take(Connection& c, const HoldRow& mine, bool holderGone)
+{
+    if (onServer(c))
+        return first(c.query(Sql("SELECT * FROM \"aquilevelTakeHold\"($1, $2, $3, $4, $5, $6)"),
+                             keys(mine.Subject, mine.Version) + QVariantList{mine.Subject, mine.Version, mine.Station,
+                                                                             holderGone}));
+    if (const std::optional<HoldRow> hold = find(c, mine.Subject, mine.Version)) {
+        const QDateTime refreshed = utc(hold->RefreshedUtc);
+        const bool alive = refreshed.isValid() && refreshed.secsTo(utc(mine.RefreshedUtc)) < kHoldStaleSeconds;
+        if (hold->Holder != mine.Holder && alive && !holderGone)
+            return hold;
+        removeAny(c, mine.Subject, mine.Version);
+    }
+    insert(c, mine);
+    return std::nullopt;
+}
+
+bool HoldTable::refresh(Connection& c, const HoldRow& mine)
+{
+    if (onServer(c))
+        return c.value(Sql("SELECT \"aquilevelRefreshHold\"($1, $2, $3, $4, $5)"),
+                       keys(mine.Subject, mine.Version) + QVariantList{mine.Subject, mine.Version, mine.Station})
+            .toBool();
+    const std::optional<HoldRow> hold = find(c, mine.Subject, mine.Version);
+    if (!hold) {
+        insert(c, mine);
+        return true;
+    }
+    if (hold->Holder != mine.Holder)
+        return false;
+    c.execute(Sql("UPDATE \"datSessionHold\" SET \"RefreshedUtc\" = $4 WHERE \"SubjectKey\" = $1 AND "
+                  "\"VersionKey\" = $2 AND \"Holder\" = $3"),
+              keys(mine.Subject, mine.Version) + QVariantList{mine.Holder, mine.RefreshedUtc});
+    return true;
+}
+
+qint64 HoldTable::remove(Connection& c, const QString& subject, const QString& version, const QString& holder)
+{
+    if (onServer(c)) // the server knows the session's holder
+        return c.value(Sql("SELECT \"aquilevelReleaseHold\"($1, $2)"), keys(subject, version)).toLongLong();
+    return c.execute(Sql("DELETE FROM \"datSessionHold\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND \"Holder\" = $3"),
+                     keys(subject, version) + QVariantList{holder});
+}
+
+qint64 HoldTable::removeAny(Connection& c, const QString& subject, const QString& version)
+{
+    return c.execute(Sql("DELETE FROM \"datSessionHold\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2"),
+                     keys(subject, version));
+}
+
+QList<HoldRow> HoldTable::all(Connection& c, const QString& version)
+{
+    const QString select = QStringLiteral("SELECT \"Subject\", \"Version\", \"Station\", '', \"TakenUtc\", "
+                                          "\"RefreshedUtc\" FROM \"datSessionHold\"");
+    if (version.isEmpty())
+        return holdsOf(c.query(Sql(select)));
+    return holdsOf(c.query(Sql(select + QStringLiteral(" WHERE \"VersionKey\" = $1")), {nameKey(version)}));
 }
 
 void HoldTable::insert(Connection& c, const HoldRow& row)
 {
     c.execute(Sql("INSERT INTO \"datSessionHold\" (\"SubjectKey\", \"VersionKey\", \"Subject\", \"Version\", \"Station\", "
                   "\"Holder\", \"TakenUtc\", \"RefreshedUtc\") VALUES ($1, $2, $3, $4, $5, $6, $7, $8)"),
-              {nameKey(row.Subject), nameKey(row.Version), row.Subject, row.Version, row.Station, row.Holder,
-               row.TakenUtc, row.RefreshedUtc});
-}
-
-bool HoldTable::refresh(Connection& c, const QString& subject, const QString& version, const QString& holder,
-                        const QString& nowUtc)
-{
-    return c.execute(Sql("UPDATE \"datSessionHold\" SET \"RefreshedUtc\" = $4 WHERE \"SubjectKey\" = $1 AND "
-                         "\"VersionKey\" = $2 AND \"Holder\" = $3"),
-                     {nameKey(subject), nameKey(version), holder, nowUtc}) > 0;
-}
-
-qint64 HoldTable::remove(Connection& c, const QString& subject, const QString& version, const QString& holder)
-{
-    if (holder.isEmpty())
-        return c.execute(Sql("DELETE FROM \"datSessionHold\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2"),
-                         {nameKey(subject), nameKey(version)});
-    return c.execute(Sql("DELETE FROM \"datSessionHold\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 AND \"Holder\" = $3"),
-                     {nameKey(subject), nameKey(version), holder});
-}
-
-QList<HoldRow> HoldTable::all(Connection& c, const QString& version)
-{
-    if (version.isEmpty())
-        return holdsOf(c.query(Sql(select(QString()))));
-    return holdsOf(c.query(Sql(select(QStringLiteral(" WHERE \"VersionKey\" = $1"))), {nameKey(version)}));
+              keys(row.Subject, row.Version) + QVariantList{row.Subject, row.Version, row.Station, row.Holder,
+                                                            row.TakenUtc, row.RefreshedUtc});
 }
 
 } // namespace aquilevel::store

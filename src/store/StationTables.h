@@ -24,15 +24,25 @@ struct HoldRow {
 
 class HoldTable {
 public:
+    // The hold of a participant of a version. On a server another run's Holder is shown
+    // without its random part ("pid:machine"): a station may not learn it.
     static std::optional<HoldRow> find(Connection& c, const QString& subject, const QString& version);
-    static void insert(Connection& c, const HoldRow& row);
-    // Refreshes the hold when `holder` still has it; false when it does not.
-    static bool refresh(Connection& c, const QString& subject, const QString& version, const QString& holder,
-                        const QString& nowUtc);
-    // Ends the hold; with a holder, only that holder's. Returns the rows ended.
-    static qint64 remove(Connection& c, const QString& subject, const QString& version, const QString& holder = {});
-    // Every hold, of one version or all.
+    // Takes the hold for `mine` unless another holder keeps it (refreshed within the
+    // stale time, and not `holderGone`: a copy on this computer that has stopped), which
+    // is returned; nothing is changed then. On a server the server judges staleness by
+    // its own clock and stamps the hold itself.
+    static std::optional<HoldRow> take(Connection& c, const HoldRow& mine, bool holderGone);
+    // Refreshes `mine`, or holds the participant again when nobody does (released from
+    // outside); false when another holder has it.
+    static bool refresh(Connection& c, const HoldRow& mine);
+    // Ends `holder`'s hold. Returns the rows ended.
+    static qint64 remove(Connection& c, const QString& subject, const QString& version, const QString& holder);
+    // Ends whoever's hold, from outside any session (an experimenter's command).
+    static qint64 removeAny(Connection& c, const QString& subject, const QString& version);
+    // Every hold, of one version or all, without their holders.
     static QList<HoldRow> all(Connection& c, const QString& version = {});
+    // The row for a file, as written by a test standing in for another station.
+    static void insert(Connection& c, const HoldRow& row);
 };
 
 } // namespace aquilevel::store

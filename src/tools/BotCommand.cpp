@@ -7,6 +7,7 @@
 #include "session/Prompter.h"
 #include "session/Resume.h"
 #include "session/Session.h"
+#include "session/StationHold.h"
 #include "session/StartVersion.h"
 #include "store/DataLocation.h"
 #include "store/EngineChoice.h"
@@ -335,6 +336,10 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     // no instructions or questionnaire are shown).
     try {
         LoadCheckedSetup(session);
+        // Like a station's session, the bot holds its participant while it plays (on a
+        // server a station may write only the rows of a participant it holds).
+        if (const std::optional<QString> refusal = session.hold().take(subject, version))
+            throw ToolError(*refusal);
         if (!s.setup.IsTimeDriven && (parser.isSet(scheduleOption) || parser.isSet(clockOption)))
             throw ToolError(QStringLiteral("Version %1 is participant-paced: --schedule and --clock belong to "
                                            "time-driven play.").arg(version));

@@ -370,7 +370,7 @@ QString removeVersion(store::Store& store, const QString& version, bool withData
                     store::removeVersionRows(c, *store::findTable(data), name);
                 // A station's hold of a participant whose rows are gone holds nothing.
                 for (const store::HoldRow& hold : store::HoldTable::all(c, name))
-                    store::HoldTable::remove(c, hold.Subject, hold.Version);
+                    store::HoldTable::removeAny(c, hold.Subject, hold.Version);
             }
             done = QStringLiteral("Removed version \"%1\"%2%3.")
                        .arg(name, shared ? QStringLiteral(" (its scenario stays: another version plays it)") : QString(),

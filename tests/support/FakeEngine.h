@@ -32,6 +32,7 @@ public:
     void create(const std::function<void(store::Connection&)>& fill) override;
     bool holdsTables() override { return m_real->holdsTables(); }
     bool commitCanBeLost() const override { return commitsCanBeLost; }
+    void setHolder(const QString& holder) override { m_real->setHolder(holder); }
     QStringList damage(store::Connection&) override;
 
     // The next `times` opens fail.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The lab server under the commands: first an experiment copied from a file to the
-# server and back, value by value; then N scripted participants play whole sessions into
+# server and back, value by value; then N scripted participants play, as the stations' role, whole sessions into
 # it at the same time while export and monitor read; then the server is stopped for a
 # few seconds in the middle of a second round. Every row must be there once.
 #
@@ -52,7 +52,7 @@ echo "station role: a whole session played, deleting and changing the configurat
 play_round() { # round tag
   local pids=()
   for i in $(seq 1 "$n"); do
-    "$app" --data "$work" bot --version "Demo discrete" --subject "load-$1-$i" --policy hold \
+    AQUILEVEL_SERVER=$station_url "$app" --data "$work" bot --version "Demo discrete" --subject "load-$1-$i" --policy hold \
       >"$work/bot-$1-$i.out" 2>"$work/bot-$1-$i.err" &
     pids+=($!)
   done
