@@ -701,13 +701,16 @@ case_lab_station() {
 
 # One whole session on the lab's server instead of the file (AQUILEVEL_E2E_SERVER names
 # an empty server database): the experiment is copied there first, the program and the
-# export then run with --server's environment variable, and the rows are read back from
-# the server.
+# export then run as a station's role with --server's environment variable, and the rows
+# are read back from the server.
 case_on_the_server() {
   "$bin" copy --from "$data/Cistern.mdb" --to "$AQUILEVEL_E2E_SERVER" >"$work/copy.log" 2>&1 \
     || { cat "$work/copy.log" >&2; return 1; }
+  # The session plays as a station's role, which may do only what a station does.
+  "$bin" --server "$AQUILEVEL_E2E_SERVER" init --station-role e2e_station >"$work/role.log" 2>&1 \
+    || { cat "$work/role.log" >&2; return 1; }
   local subject="grace" rc=0
-  export AQUILEVEL_SERVER=$AQUILEVEL_E2E_SERVER
+  export AQUILEVEL_SERVER=${AQUILEVEL_E2E_SERVER/user=aquilevel/user=e2e_station}
   {
     new_participant "$subject" "$paced" 31 Biology app-server.log &&
       order 1 4 1 "$subject" "$paced" &&
