@@ -13,43 +13,133 @@ namespace aquilevel::store {
 namespace {
 
 const QString kConfName = QStringLiteral("server.conf");
+const QString kVerifyFull = QStringLiteral("verify-full");
 
-bool weakTls(const QString& mode)
+bool knownTlsMode(const QString& mode)
 {
-    return mode == QLatin1String("disable") || mode == QLatin1String("allow") || mode == QLatin1String("prefer");
+    static const QStringList modes = {QStringLiteral("disable"), QStringLiteral("allow"),   QStringLiteral("prefer"),
+                                      QStringLiteral("require"), QStringLiteral("verify-ca"), kVerifyFull};
+    return modes.contains(mode);
 }
 
-// A password file others can read is refused: it would hand the station's access to
-// anyone on the computer.
-void checkPassfile(const QString& path, const QString& where)
+// The modes that check who the server is, not only that the line is encrypted.
+bool verifiesServer(const QString& mode)
+{
+    return mode == kVerifyFull || mode == QLatin1String("verify-ca");
+}
+
+bool loopbackAddress(const QString& address)
+{
+    return address == QLatin1String("127.0.0.1") || address == QLatin1String("::1");
+}
+
+// An empty entry is libpq's default socket; '/' starts a socket folder, '@' an abstract
+// socket. Strict on purpose: any other name or address may be another computer.
+bool localHost(const QString& host)
+{
+    return host.isEmpty() || host.startsWith(QLatin1Char('/')) || host.startsWith(QLatin1Char('@')) ||
+           host == QLatin1String("localhost") || loopbackAddress(host);
+}
+
+// The first host libpq may connect to that is not this computer, with where it comes
+// from; empty when every one is local. libpq reads PGHOST when no host is given, and
+// PGHOSTADDR always (the program gives no hostaddr), which then wins over the host.
+QString remoteHost(const ServerSettings& s)
+{
+    const bool fromEnvironment = s.host.isEmpty();
+    const QString hosts = fromEnvironment ? qEnvironmentVariable("PGHOST") : s.host;
+    for (const QString& host : hosts.split(QLatin1Char(',')))
+        if (!localHost(host))
+            return fromEnvironment ? QStringLiteral("%1 (from PGHOST)").arg(host) : host;
+    for (const QString& address : qEnvironmentVariable("PGHOSTADDR").split(QLatin1Char(',')))
+        if (!address.isEmpty() && !loopbackAddress(address))
+            return QStringLiteral("%1 (from PGHOSTADDR)").arg(address);
+    return {};
+}
+
+void checkExists(const QString& path, const QString& what, const QString& where)
+{
+    if (!QFileInfo::exists(path))
+        throw ServerSettingsError(QStringLiteral("%1 names the %2 %3, which does not exist.").arg(where, what, path));
+}
+
+// A password or key file others can read is refused: it would hand the station's access
+// to anyone on the computer.
+void checkPrivate(const QString& path, const QString& what, const QString& where)
 {
     if (path.isEmpty())
         return;
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw ServerSettingsError(QStringLiteral("The password file %1 named in %2 does not exist.").arg(path, where));
+    checkExists(path, what, where);
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
                                             QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-    if (info.permissions() & others)
+    if (QFileInfo(path).permissions() & others)
         throw ServerSettingsError(
-            QStringLiteral("The password file %1 named in %2 can be read by others; make it private with: chmod 600 %1")
-                .arg(path, where));
+            QStringLiteral("%1 names the %2 %3, which others can read; make it private with: chmod 600 %3")
+                .arg(where, what, path));
 }
 
-// TLS for every other computer, unless server.conf itself says otherwise.
-void settleTls(ServerSettings& s, const QString& where)
+void checkClientCertificate(const ServerSettings& s, const QString& where)
 {
-    if (s.isLocal())
+    if (s.sslcert.isEmpty() && s.sslkey.isEmpty())
         return;
-    if (s.sslmode.isEmpty()) {
-        s.sslmode = QStringLiteral("require");
+    if (s.sslcert.isEmpty() || s.sslkey.isEmpty())
+        throw ServerSettingsError(QStringLiteral("%1 names only half of the station's certificate: give both "
+                                                 "sslcert = PATH (the certificate) and sslkey = PATH (its key).")
+                                      .arg(where));
+    checkExists(s.sslcert, QStringLiteral("certificate"), where);
+    checkPrivate(s.sslkey, QStringLiteral("key file"), where);
+}
+
+// A service file (PGSERVICE) could name a host, an address or a TLS mode that this
+// program never sees. Rather than read it as libpq would, the station is asked to keep
+// its server in server.conf.
+void refuseService()
+{
+    if (!qEnvironmentVariableIsEmpty("PGSERVICE"))
+        throw ServerSettingsError(QStringLiteral("The environment names a libpq service (PGSERVICE), whose settings "
+                                                 "could lead to another server or a weaker TLS mode: unset PGSERVICE "
+                                                 "and write the server's settings in server.conf."));
+}
+
+// The certificate the server's is checked against, named to libpq explicitly so that
+// PGSSLROOTCERT cannot stand in for the lab's.
+void settleRootCertificate(ServerSettings& s, const QString& where)
+{
+    if (!s.sslrootcert.isEmpty()) {
+        checkExists(s.sslrootcert, QStringLiteral("root certificate"), where);
         return;
     }
-    if (weakTls(s.sslmode) && !s.insecureAllowed)
-        throw ServerSettingsError(QStringLiteral("%1 asks for sslmode=%2 to the server %3, another computer: the "
-                                                 "connection must be encrypted (sslmode=require or verify-full), "
-                                                 "unless the lab writes sslmode in server.conf.")
-                                      .arg(where, s.sslmode, s.host));
+    const QString own = QDir::home().filePath(QStringLiteral(".postgresql/root.crt"));
+    if (!QFileInfo::exists(own))
+        throw ServerSettingsError(
+            QStringLiteral("%1: sslmode=%2 checks the server's certificate against the lab's root certificate, but "
+                           "none is named and %3 does not exist. Write in server.conf: sslrootcert = PATH "
+                           "(the lab's root certificate).")
+                .arg(where, s.sslmode, own));
+    s.sslrootcert = own;
+}
+
+// TLS with the server's certificate checked for every other computer, unless server.conf
+// itself says otherwise.
+void settleTls(ServerSettings& s, const QString& where)
+{
+    refuseService();
+    if (!s.sslmode.isEmpty() && !knownTlsMode(s.sslmode))
+        throw ServerSettingsError(QStringLiteral("%1: unknown sslmode \"%2\" (verify-full, verify-ca, require, "
+                                                 "prefer, allow, disable).")
+                                      .arg(where, s.sslmode));
+    if (const QString remote = remoteHost(s); !remote.isEmpty()) {
+        if (s.sslmode.isEmpty())
+            s.sslmode = kVerifyFull;
+        else if (!verifiesServer(s.sslmode) && !s.insecureAllowed)
+            throw ServerSettingsError(QStringLiteral("%1 asks for sslmode=%2 to the server %3, another computer: the "
+                                                     "connection must be encrypted and the server's certificate "
+                                                     "checked (sslmode=verify-full or verify-ca), unless the lab "
+                                                     "writes sslmode in server.conf.")
+                                          .arg(where, s.sslmode, remote));
+    }
+    if (verifiesServer(s.sslmode))
+        settleRootCertificate(s, where);
 }
 
 void requireDatabase(const ServerSettings& s, const QString& where)
@@ -58,12 +148,26 @@ void requireDatabase(const ServerSettings& s, const QString& where)
         throw ServerSettingsError(QStringLiteral("%1 names no database (database = NAME).").arg(where));
 }
 
+ServerSettingsError passwordInAddress()
+{
+    return ServerSettingsError(QStringLiteral("A server address must not hold a password (it would show in the list "
+                                              "of processes); put it in ~/.pgpass or a password file."));
+}
+
+// The checks a server.conf and a URL share, in the order a reader mends them.
+void check(ServerSettings& s, const QString& where)
+{
+    requireDatabase(s, where);
+    checkPrivate(s.passfile, QStringLiteral("password file"), where);
+    checkClientCertificate(s, where);
+    settleTls(s, where);
+}
+
 } // namespace
 
 bool ServerSettings::isLocal() const
 {
-    return host.isEmpty() || host.startsWith(QLatin1Char('/')) || host == QLatin1String("localhost") ||
-           host == QLatin1String("127.0.0.1") || host == QLatin1String("::1");
+    return remoteHost(*this).isEmpty();
 }
 
 QList<QPair<QByteArray, QByteArray>> ServerSettings::connectionKeywords() const
@@ -78,6 +182,13 @@ QList<QPair<QByteArray, QByteArray>> ServerSettings::connectionKeywords() const
     add("dbname", database);
     add("user", user);
     add("sslmode", sslmode);
+    add("sslrootcert", sslrootcert);
+    add("sslcert", sslcert);
+    add("sslkey", sslkey);
+    // libpq would let GSSAPI's encryption stand in for the TLS asked for, with no
+    // certificate checked.
+    if (verifiesServer(sslmode) || sslmode == QLatin1String("require"))
+        add("gssencmode", QStringLiteral("disable"));
     add("passfile", passfile);
     add("application_name", QStringLiteral("aquilevel"));
     // A server that does not answer is reported within seconds, not minutes.
@@ -87,7 +198,9 @@ QList<QPair<QByteArray, QByteArray>> ServerSettings::connectionKeywords() const
 
 QString ServerSettings::describe() const
 {
-    QString where = host.isEmpty() ? QStringLiteral("local socket") : host;
+    QString where = host.isEmpty() ? qEnvironmentVariable("PGHOST") : host;
+    if (where.isEmpty())
+        where = QStringLiteral("local socket");
     if (!port.isEmpty())
         where += QLatin1Char(':') + port;
     return QStringLiteral("server %1/%2%3").arg(where, database, user.isEmpty() ? QString() : QStringLiteral(" as ") + user);
@@ -126,6 +239,12 @@ std::optional<ServerSettings> serverSettingsOf(const QString& dataFolder)
             s.user = value;
         else if (key == QLatin1String("sslmode"))
             s.sslmode = value;
+        else if (key == QLatin1String("sslrootcert"))
+            s.sslrootcert = value;
+        else if (key == QLatin1String("sslcert"))
+            s.sslcert = value;
+        else if (key == QLatin1String("sslkey"))
+            s.sslkey = value;
         else if (key == QLatin1String("passfile"))
             s.passfile = value;
         else if (key == QLatin1String("password"))
@@ -135,16 +254,14 @@ std::optional<ServerSettings> serverSettingsOf(const QString& dataFolder)
                                           .arg(lineNumber));
         else
             throw ServerSettingsError(QStringLiteral("%1, line %2: unknown setting \"%3\" (host, port, database, user, "
-                                                     "sslmode, passfile).")
+                                                     "sslmode, sslrootcert, sslcert, sslkey, passfile).")
                                           .arg(path)
                                           .arg(lineNumber)
                                           .arg(key));
     }
     // The lab wrote the TLS mode here itself: a weak one is its decision.
     s.insecureAllowed = !s.sslmode.isEmpty();
-    requireDatabase(s, path);
-    checkPassfile(s.passfile, path);
-    settleTls(s, path);
+    check(s, path);
     return s;
 }
 
@@ -153,28 +270,44 @@ ServerSettings serverSettingsFromUrl(const QString& text)
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
         throw ServerSettingsError(
-            QStringLiteral("\"%1\" is no server address; expected postgresql://USER@HOST:PORT/DATABASE").arg(url.toDisplayString(QUrl::RemovePassword)));
+            QStringLiteral("\"%1\" is no server address; expected postgresql://USER@HOST:PORT/DATABASE")
+                .arg(url.toDisplayString(QUrl::RemovePassword | QUrl::RemoveQuery)));
     if (!url.password().isEmpty())
-        throw ServerSettingsError(QStringLiteral("A server address must not hold a password (it would show in the list "
-                                                 "of processes); put it in ~/.pgpass or a password file."));
+        throw passwordInAddress();
     ServerSettings s;
     s.host = url.host();
     if (url.port() > 0)
         s.port = QString::number(url.port());
     s.user = url.userName();
     s.database = url.path().mid(1);
-    const QUrlQuery query(url);
-    s.sslmode = query.queryItemValue(QStringLiteral("sslmode"));
-    s.passfile = query.queryItemValue(QStringLiteral("passfile"));
-    if (const QString socket = query.queryItemValue(QStringLiteral("host")); !socket.isEmpty())
-        s.host = socket; // postgresql:///db?host=/run/postgresql: a socket folder
-    if (const QString port = query.queryItemValue(QStringLiteral("port")); !port.isEmpty())
-        s.port = port;
-    if (const QString user = query.queryItemValue(QStringLiteral("user")); !user.isEmpty())
-        s.user = user;
-    requireDatabase(s, QStringLiteral("The server address"));
-    checkPassfile(s.passfile, QStringLiteral("the server address"));
-    settleTls(s, QStringLiteral("The server address"));
+    const QString where = QStringLiteral("The server address");
+    // Every parameter is one the program knows: one it passed over silently (hostaddr,
+    // service) could have been meant to decide where the connection goes.
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("host"))
+            s.host = value; // postgresql:///db?host=/run/postgresql: a socket folder
+        else if (key == QLatin1String("port"))
+            s.port = value;
+        else if (key == QLatin1String("user"))
+            s.user = value;
+        else if (key == QLatin1String("sslmode"))
+            s.sslmode = value;
+        else if (key == QLatin1String("sslrootcert"))
+            s.sslrootcert = value;
+        else if (key == QLatin1String("sslcert"))
+            s.sslcert = value;
+        else if (key == QLatin1String("sslkey"))
+            s.sslkey = value;
+        else if (key == QLatin1String("passfile"))
+            s.passfile = value;
+        else if (key == QLatin1String("password"))
+            throw passwordInAddress();
+        else
+            throw ServerSettingsError(QStringLiteral("%1 has an unknown parameter \"%2\" (host, port, user, sslmode, "
+                                                     "sslrootcert, sslcert, sslkey, passfile).")
+                                          .arg(where, key));
+    }
+    check(s, where);
     return s;
 }
 

@@ -12,31 +12,47 @@ namespace aquilevel::store {
 // Where a station finds the lab's database server. Written once per station in the
 // data folder as server.conf, one "key = value" a line ('#' starts a comment):
 //
-//   host = db.lab.example        (a name, an address, or a folder with the Unix socket)
+//   host = db.lab.example        (a name, an address, a folder with the Unix socket, or
+//                                 several of them separated by commas, tried in turn)
 //   port = 5432
 //   database = aquilevel
 //   user = station
-//   sslmode = verify-full        (TLS; required for any host but this computer)
+//   sslrootcert = /etc/aquilevel/lab-root.crt   (the certificate the server's is checked against)
+//   sslcert = /etc/aquilevel/station.crt        (a station's own certificate, if the
+//   sslkey = /etc/aquilevel/station.key          server asks for one; the key private)
+//   sslmode = verify-full
 //   passfile = /home/station/.aquilevel-pass   (readable by its owner only)
 //
 // or given for one run as --server URL / AQUILEVEL_SERVER, e.g.
-// postgresql://station@db.lab.example:5432/aquilevel?sslmode=require. A password never
-// appears in either: it is in the password file, or in libpq's own (~/.pgpass).
+// postgresql://station@db.lab.example:5432/aquilevel?sslrootcert=/etc/aquilevel/lab-root.crt.
+// A password never appears in either: it is in the password file, or in libpq's own
+// (~/.pgpass).
+//
+// TLS is decided by every host libpq may use, the environment's PGHOST and PGHOSTADDR
+// included: only a socket folder ('/...', '@...'), libpq's default socket, localhost,
+// 127.0.0.1 and ::1 are this computer. Anything else gets sslmode verify-full (the
+// server's certificate checked against sslrootcert, else ~/.postgresql/root.crt), and
+// only sslmode written in server.conf may lower it; a URL or the environment never
+// does. PGSERVICE is refused: its service file could name a server behind our back.
 struct ServerSettings {
-    QString host;
+    QString host; // one host or a comma-separated list
     QString port;
     QString database;
     QString user;
     QString sslmode;
+    QString sslrootcert;
+    QString sslcert;
+    QString sslkey;
     QString passfile;
-    // A TLS mode below "require" for another computer: only server.conf may say so.
+    // A TLS mode below "verify-full" for another computer: only server.conf may say so.
     bool insecureAllowed = false;
 
     // The libpq connection keywords and values (the password file by name only).
     QList<QPair<QByteArray, QByteArray>> connectionKeywords() const;
-    // For messages: "server HOST:PORT/DATABASE as USER".
+    // For messages: "server HOST:PORT/DATABASE as USER" (HOST may be a list).
     QString describe() const;
-    // True when the host is this computer (a socket folder, localhost, 127.0.0.1, ::1).
+    // True when every host libpq may use, PGHOST and PGHOSTADDR included, is this
+    // computer (a socket, localhost, 127.0.0.1, ::1).
     bool isLocal() const;
 };
 

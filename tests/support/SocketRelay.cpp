@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -16,32 +18,49 @@ namespace aquilevel::test {
 
 namespace {
 
-sockaddr_un address(const QString& path)
+sockaddr_storage address(const QString& path)
 {
-    sockaddr_un a{};
+    sockaddr_storage storage{};
+    auto& a = reinterpret_cast<sockaddr_un&>(storage);
     a.sun_family = AF_UNIX;
     const QByteArray bytes = path.toLocal8Bit();
     if (bytes.size() >= int(sizeof a.sun_path))
         throw std::runtime_error("socket path too long");
     std::memcpy(a.sun_path, bytes.constData(), bytes.size());
-    return a;
+    return storage;
 }
 
-int listenAt(const QString& path)
+sockaddr_storage tcpAddress(const QByteArray& ip)
 {
-    const sockaddr_un a = address(path);
-    ::unlink(a.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0)
+    sockaddr_storage storage{};
+    auto& a = reinterpret_cast<sockaddr_in&>(storage);
+    a.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, ip.constData(), &a.sin_addr) != 1)
+        throw std::runtime_error("not an IPv4 address");
+    return storage;
+}
+
+// Listens at a, and fills in the port the system chose for a TCP address of port 0.
+int listenAt(sockaddr_storage& a)
+{
+    socklen_t length = a.ss_family == AF_UNIX ? sizeof(sockaddr_un) : sizeof(sockaddr_in);
+    if (a.ss_family == AF_UNIX)
+        ::unlink(reinterpret_cast<const sockaddr_un&>(a).sun_path);
+    const int fd = ::socket(a.ss_family, SOCK_STREAM, 0);
+    const int on = 1;
+    if (fd >= 0 && a.ss_family == AF_INET) // listening again on the same port at once
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&a), length) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0)
         throw std::runtime_error("cannot listen on the relay's socket");
     return fd;
 }
 
 int connectTo(const QString& path)
 {
-    const sockaddr_un a = address(path);
+    const sockaddr_storage a = address(path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(sockaddr_un)) == 0)
         return fd;
     if (fd >= 0)
         ::close(fd);
@@ -71,11 +90,26 @@ bool pass(int from, int to)
 } // namespace
 
 SocketRelay::SocketRelay(const QString& target, const QString& name)
-    : m_target(target), m_path(m_folder.filePath(name))
+    : m_target(target), m_path(m_folder.filePath(name)), m_address(address(m_path))
+{
+    start();
+}
+
+SocketRelay::SocketRelay(const QString& target, Tcp at) : m_target(target), m_address(tcpAddress(at.address))
+{
+    start();
+}
+
+int SocketRelay::port() const
+{
+    return m_address.ss_family == AF_INET ? ntohs(reinterpret_cast<const sockaddr_in&>(m_address).sin_port) : 0;
+}
+
+void SocketRelay::start()
 {
     if (::pipe(m_wake) != 0 || ::pipe(m_done) != 0)
         throw std::runtime_error("pipe");
-    m_listener = listenAt(m_path);
+    m_listener = listenAt(m_address);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -141,10 +175,11 @@ void SocketRelay::run()
                     cutAtRequest = true;
                 } else if (c == 's' && m_listener >= 0) {
                     ::close(m_listener);
-                    ::unlink(m_path.toLocal8Bit().constData());
+                    if (!m_path.isEmpty())
+                        ::unlink(m_path.toLocal8Bit().constData());
                     m_listener = -1;
                 } else if (c == 'l' && m_listener < 0) {
-                    m_listener = listenAt(m_path);
+                    m_listener = listenAt(m_address);
                 }
                 if (c == 'q') {
                     if (m_listener >= 0)
