@@ -1,6 +1,7 @@
 #include "store/Layout.h"
 
 #include "store/Engine.h"
+#include "store/PasswordHash.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
 
@@ -40,6 +41,7 @@ void createLayout(Connection& c)
     if (c.dialect() == Dialect::Postgres) {
         c.execute(Sql("CREATE TABLE \"aquilevelSchema\" (version integer NOT NULL)"));
         c.execute(Sql("INSERT INTO \"aquilevelSchema\" VALUES ($1)"), {kSchemaVersion});
+        installPasswordCheck(c);
     } else {
         setVersion(c, kSchemaVersion);
     }
