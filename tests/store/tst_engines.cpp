@@ -270,10 +270,10 @@ void TestEngines::namesAreFoundInAnyLetterCase()
         QStringLiteral("tblPasswords"), QStringLiteral("test"));
     rig.store->read(
         [&](Connection& c) {
-            QVERIFY(PasswordTable::matches(c, typed, password));
-            QVERIFY(!PasswordTable::matches(c, typed, password.toUpper()));
-            QVERIFY(!PasswordTable::matches(c, typed, hash));
-            QVERIFY(!PasswordTable::matches(c, typed, QStringLiteral("second row")));
+            QVERIFY(PasswordTable::matches(c, registered, password));
+            QVERIFY(!PasswordTable::matches(c, registered, password.toUpper()));
+            QVERIFY(!PasswordTable::matches(c, registered, hash));
+            QVERIFY(!PasswordTable::matches(c, registered, QStringLiteral("second row")));
             QVERIFY(!PasswordTable::matches(c, unlike, password));
             QVERIFY(PasswordTable::matches(c, unlike, QStringLiteral("plain text")));
             QVERIFY(!PasswordTable::matches(c, unlike, QStringLiteral("Plain text")));

@@ -3,6 +3,7 @@
 
 #include "config/ConfigCheck.h"
 #include "config/DemoConfig.h"
+#include "store/PasswordHash.h"
 #include "store/SqlCipherEngine.h"
 #include "tools/CheckCommand.h"
 #include "support/TempDatabase.h"
@@ -46,7 +47,7 @@ private slots:
         const TempDatabase& db = *m_broken;
         test::insertScenario(db, 7, 0, 11);
         db.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("lab")},
-                                                   {QStringLiteral("password"), QStringLiteral("Xq-2027")}});
+                                                   {QStringLiteral("password"), store::hashPassword(QStringLiteral("Xq-2027-lab"))}});
 
         test::insertSetup(db, test::soundSetupRow(QStringLiteral("Good")));
         test::insertLabels(db, QStringLiteral("Good"), 5);
