@@ -225,8 +225,9 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
                                 .arg(file.where(record.line, file.keyIndex), printable(key.toString())));
             continue;
         }
-        if (table == QStringLiteral("tblPasswords") && !passwordFormProblem(file, row).isEmpty()) {
-            problems.append(passwordFormProblem(file, row));
+        if (const QString form = table == QStringLiteral("tblPasswords") ? passwordFormProblem(file, row) : QString();
+            !form.isEmpty()) {
+            problems.append(form);
             continue;
         }
         if (oneRowPerKey) {
@@ -430,7 +431,8 @@ int runImport(const QStringList& arguments, const ToolContext& context)
         "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv and\n"
         "tblPasswords.csv in DIR (any of them; header row with the column names, UTF-8,\n"
         "numbers with a point, yes/no as 0 or 1) and replaces, all at once, the rows of each\n"
-        "version, scenario and account they hold. When a line cannot be read or a version\n"
+        "version, scenario and account they hold. A password in plain text is stored as a\n"
+        "bcrypt hash; a \"$2a$\" hash is kept as it is. When a line cannot be read or a version\n"
         "fails the check, nothing is written and every problem is listed."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder with the CSV files."));
     const QCommandLineOption remove(QStringLiteral("remove"),
