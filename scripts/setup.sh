@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   libsqlcipher-dev sqlcipher
   libpq-dev postgresql-15
+  libcrypt-dev  # bcrypt (libxcrypt) for the experimenters' passwords
   fonts-dejavu-core
   xvfb xauth xdotool
   dpkg-dev file  # for the Debian package: dpkg-shlibdeps, and file, which cpack needs

@@ -101,7 +101,7 @@ void fillDemoConfiguration(store::Connection& connection)
                            {QStringLiteral("outFlowRateEnviron"), period < 10 ? 2.0 : 4.5}});
     }
     add(connection, "tblPasswords", {{QStringLiteral("username"), kDemoUser},
-                       {QStringLiteral("password"), kDemoPassword}});
+                       {QStringLiteral("password"), kDemoPasswordHash}});
 }
 
 } // namespace aquilevel::config

@@ -74,9 +74,7 @@ bool PasswordGate::ask(Session& session, QWidget* parent)
 bool PasswordGate::CheckPassword()
 {
     // An account without a password never opens the gate, whatever is typed.
-    const std::optional<QString> stored = AccountPassword(m_session.store(), m_txtUsername->text());
-    m_storedPassword = stored.value_or(QString());
-    m_passwordOK = stored && m_txtPassword->text() == *stored;
+    m_passwordOK = AccountMatches(m_session.store(), m_txtUsername->text(), m_txtPassword->text());
     return m_passwordOK;
 }
 

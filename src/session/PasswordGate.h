@@ -37,14 +37,13 @@ public:
     static bool ask(Session& session, QWidget* parent = nullptr);
 
     // Looks up the typed user name among the experimenters' accounts (letter case of
-    // the name ignored) and compares the typed password with the account's, exactly.
-    // Sets passwordOK() and storedPassword().
+    // the name ignored) and checks the typed password against the account's, exactly.
+    // The stored password is not kept: it is a hash, and on the server the station never
+    // sees it. Sets passwordOK().
     bool CheckPassword();
 
     // The result of the last CheckPassword.
     bool passwordOK() const { return m_passwordOK; }
-    // The password read by the last lookup (empty when there was none).
-    const QString& storedPassword() const { return m_storedPassword; }
 
     // Escape and any other rejection do nothing: only Cancel and the close box leave.
     void reject() override;
@@ -69,7 +68,6 @@ private:
     QPushButton* m_command1;
     QPushButton* m_command2;
     bool m_passwordOK = false;
-    QString m_storedPassword;
 };
 
 } // namespace aquilevel

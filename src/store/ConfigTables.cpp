@@ -2,6 +2,7 @@
 
 #include "store/Engine.h"
 #include "store/NameKey.h"
+#include "store/PasswordHash.h"
 #include "store/TableRows.h"
 
 namespace aquilevel::store {
@@ -86,15 +87,25 @@ std::optional<QVariant> PasswordTable::password(Connection& c, const QString& us
     return rows.values.first().value(0);
 }
 
-qint64 PasswordTable::setPassword(Connection& c, const QString& user, const QString& password)
+bool PasswordTable::matches(Connection& c, const QString& user, const QString& typed)
 {
+    if (c.dialect() == Dialect::Postgres)
+        return c.value(Sql("SELECT \"aquilevelPasswordMatches\"($1, $2)"), {user, typed}).toBool();
+    const std::optional<QVariant> stored = password(c, user);
+    return stored && passwordMatches(*stored, typed);
+}
+
+qint64 PasswordTable::setPassword(Connection& c, const QString& user, const QString& hash)
+{
+    if (!isPasswordHash(hash))
+        throw StoreError(QStringLiteral("A password is stored only as a hash."));
     // Every row of the user: the gate reads the first one it finds, and a duplicate left
     // with an old password would keep that password working somewhere.
     const qint64 changed =
-        c.execute(Sql("UPDATE \"tblPasswords\" SET \"password\" = $1 WHERE \"username\" = $2"), {password, user});
+        c.execute(Sql("UPDATE \"tblPasswords\" SET \"password\" = $1 WHERE \"username\" = $2"), {hash, user});
     if (changed == 0)
         appendRow(c, *findTable(QStringLiteral("tblPasswords")), {QStringLiteral("username"), QStringLiteral("password")},
-                  {user, password});
+                  {user, hash});
     return changed;
 }
 

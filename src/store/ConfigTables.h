@@ -43,20 +43,28 @@ public:
 };
 
 // The experimenters' accounts, which open the exit of a running session. A user name is
-// compared without regard to case.
+// compared without regard to case. Passwords are stored as hashes (PasswordHash.h); a
+// value in plain text is an account an older program wrote, and still counts.
 class PasswordTable {
 public:
     struct Account {
         QString username;
         QVariant password;
     };
+    // What is stored, for the administrator's commands (a station on the server has no
+    // right to read it).
     static QList<Account> accounts(Connection& c);
-    // The password of the user's first row; none when there is no such account, invalid
-    // when the row holds none.
+    // The stored password (hash or plain text) of the user's first row; none when there
+    // is no such account, invalid when the row holds none.
     static std::optional<QVariant> password(Connection& c, const QString& user);
-    // Sets the password of every row of the user, or adds the account; returns the rows
-    // changed (0 for an added one).
-    static qint64 setPassword(Connection& c, const QString& user, const QString& password);
+    // True when `typed` is the password of the user's first row; false for an unknown
+    // user and for a row without a password. On the server the comparison runs inside
+    // it, so the stored password never reaches the station.
+    static bool matches(Connection& c, const QString& user, const QString& typed);
+    // Sets the password of every row of the user to `hash` (made by hashPassword, before
+    // the transaction: hashing takes a quarter of a second), or adds the account; returns
+    // the rows changed (0 for an added one). Throws StoreError for anything but a hash.
+    static qint64 setPassword(Connection& c, const QString& user, const QString& hash);
     // Deletes every row of the user; returns how many.
     static qint64 remove(Connection& c, const QString& user);
 };

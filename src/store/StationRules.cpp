@@ -2,6 +2,7 @@
 
 #include "store/DataTables.h"
 #include "store/Engine.h"
+#include "store/PasswordHash.h"
 #include "store/Tables.h"
 
 namespace aquilevel::store {
@@ -125,6 +126,7 @@ void installStationRules(Connection& c)
     const QString schema = schemaOf(c);
     for (const QString& statement : functions(schema))
         c.execute(Sql(statement));
+    installPasswordCheck(c);
     // Nobody runs them but the owner and the roles given a station's rights.
     for (const QVariantList& f : c.query(Sql("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.pronamespace = "
                                              "current_schema()::regnamespace AND p.proname LIKE 'aquilevel%'"))

@@ -5,9 +5,9 @@
 #include "config/ConfigCheck.h"
 #include "config/DemoConfig.h"
 #include "config/DesignCheck.h"
-#include "session/ExperimenterAccounts.h"
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
+#include "store/PasswordHash.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
@@ -31,7 +31,8 @@ QString usage()
         "amount or band edge outside the labelled scale, labels that do not increase, periods\n"
         "without a scenario row), and lists every problem found, one a line: table, version,\n"
         "field, what is wrong. Exits 0 when every version checked is sound, else 1. The demo\n"
-        "experimenter account still in place is a warning that does not fail the check.\n"
+        "experimenter account still in place, and an account whose password an older program\n"
+        "stored in plain text, are warnings that do not fail the check.\n"
         "It also refuses implausible numbers (negative money, band, starting amounts or\n"
         "environment rates; magnitudes above 1e9), a missing or empty experimenter password,\n"
         "a missing data table, a damaged file (SQLite's quick_check), and a participant's row\n"
@@ -73,6 +74,32 @@ QStringList accountProblems(store::Store& store)
         problems.append(QStringLiteral("tblPasswords: there is no experimenter account, so nobody can let a "
                                        "participant leave early; add one with: aquilevel passwd USER"));
     return problems;
+}
+
+// Warnings that do not fail the check: a password still in plain text (it opens the gate
+// as before, but anyone who copies the file can read it), and the demo account with the
+// password the README publishes. The administrator may read the table, on the server too.
+QStringList accountWarnings(store::Store& store)
+{
+    QList<store::PasswordTable::Account> accounts;
+    std::optional<QVariant> demo;
+    store.read(
+        [&](store::Connection& c) {
+            accounts = store::PasswordTable::accounts(c);
+            demo = store::PasswordTable::password(c, config::kDemoUser);
+        },
+        QStringLiteral("tblPasswords"), kStatus);
+    QStringList warnings;
+    for (const store::PasswordTable::Account& account : std::as_const(accounts))
+        if (!account.password.toString().trimmed().isEmpty() && !store::isPasswordHash(account.password))
+            warnings.append(QStringLiteral("Warning: the password of the experimenter account \"%1\" is stored in "
+                                           "plain text; set it again with: aquilevel passwd %1 (which stores it hashed)")
+                                .arg(printable(account.username)));
+    if (demo && store::passwordMatches(*demo, config::kDemoPassword))
+        warnings.append(QStringLiteral("Warning: the demo experimenter account (%1) still has its published password; "
+                                       "replace it before running participants: aquilevel passwd %1")
+                            .arg(config::kDemoUser));
+    return warnings;
 }
 
 // The database itself: every data table in place, and for the file its pages sound
@@ -207,11 +234,8 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
     else
         context.out << checked << ": " << problemCount << (problemCount == 1 ? " problem" : " problems")
                     << " in " << unsound << (unsound == 1 ? " version.\n" : " versions.\n");
-    if (AccountPassword(store, config::kDemoUser) == config::kDemoPassword)
-        context.out << "Warning: the demo experimenter account (" << config::kDemoUser
-                    << ") still has its published password; replace it before running participants: "
-                       "aquilevel passwd "
-                    << config::kDemoUser << "\n";
+    for (const QString& warning : accountWarnings(store))
+        context.out << warning << "\n";
     context.out.flush();
     return unsound == 0 && others.isEmpty() && !versions.isEmpty() ? 0 : 1;
 }

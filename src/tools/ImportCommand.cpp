@@ -7,6 +7,7 @@
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
 #include "store/NameKey.h"
+#include "store/PasswordHash.h"
 #include "store/StationTables.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
@@ -17,6 +18,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTextStream>
 
@@ -85,6 +87,33 @@ struct ImportFile {
 struct Rejected {
     QStringList problems;
 };
+
+// A bcrypt hash of another form than "$2a$" (PHP's and OpenBSD's "$2y$", "$2b$"): the
+// server's crypt() cannot verify it, and hashing it again would make the hash itself the
+// password.
+QString passwordFormProblem(const ImportFile& file, const ImportRow& row)
+{
+    static const QRegularExpression otherBcrypt(QStringLiteral("^\\$2[a-z]?\\$"));
+    const int column = file.columnIndex(QStringLiteral("password"));
+    const QVariant password = row.values.value(column);
+    if (store::isPasswordHash(password) || !otherBcrypt.match(password.toString()).hasMatch())
+        return {};
+    return QStringLiteral("%1: a bcrypt hash is kept only in the form \"$2a$\" (cost 4 to 31), which both the file and "
+                          "the server verify; give the password in plain text instead, it is hashed on the way in")
+        .arg(file.where(row.line, column));
+}
+
+// Passwords in plain text are hashed on the way in; a value that already is a hash is
+// kept as it is. An empty or blank one is kept too, for check to name.
+void hashPasswords(ImportFile& file)
+{
+    const int column = file.columnIndex(QStringLiteral("password"));
+    for (ImportRow& row : file.rows) {
+        QVariant& password = row.values[column];
+        if (!password.isNull() && !password.toString().trimmed().isEmpty() && !store::isPasswordHash(password))
+            password = store::hashPassword(password.toString());
+    }
+}
 
 // Reads one file against its table's columns; every problem found goes to problems.
 ImportFile readFile(const QString& path, const QString& table, const QList<TableColumn>& columns,
@@ -196,6 +225,11 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
                                 .arg(file.where(record.line, file.keyIndex), printable(key.toString())));
             continue;
         }
+        if (const QString form = table == QStringLiteral("tblPasswords") ? passwordFormProblem(file, row) : QString();
+            !form.isEmpty()) {
+            problems.append(form);
+            continue;
+        }
         if (oneRowPerKey) {
             const QString text = ImportFile::keyText(key);
             if (uniqueKeys.contains(text)) {
@@ -259,6 +293,10 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
         files.append(readFile(dir.filePath(table + QStringLiteral(".csv")), table, tableColumns(table), problems));
     if (!problems.isEmpty())
         return problems;
+    // Before the transaction: hashing takes a quarter of a second an account.
+    for (ImportFile& file : files)
+        if (file.table == QStringLiteral("tblPasswords"))
+            hashPasswords(file);
 
     QStringList report;
     try {
@@ -393,7 +431,8 @@ int runImport(const QStringList& arguments, const ToolContext& context)
         "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv and\n"
         "tblPasswords.csv in DIR (any of them; header row with the column names, UTF-8,\n"
         "numbers with a point, yes/no as 0 or 1) and replaces, all at once, the rows of each\n"
-        "version, scenario and account they hold. When a line cannot be read or a version\n"
+        "version, scenario and account they hold. A password in plain text is stored as a\n"
+        "bcrypt hash; a \"$2a$\" hash is kept as it is. When a line cannot be read or a version\n"
         "fails the check, nothing is written and every problem is listed."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder with the CSV files."));
     const QCommandLineOption remove(QStringLiteral("remove"),

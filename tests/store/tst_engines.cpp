@@ -1,10 +1,13 @@
+#include "store/ConfigTables.h"
 #include "store/DataLocation.h"
 #include "store/DataTables.h"
+#include "store/PasswordHash.h"
 #include "store/PostgresConnection.h"
 #include "store/PostgresEngine.h"
 #include "store/ServerSettings.h"
 #include "store/SqlCipherConnection.h"
 #include "store/Store.h"
+#include "store/TableRows.h"
 #include "store/Tables.h"
 #include "support/FakeEngine.h"
 #include "support/Fakes.h"
@@ -280,6 +283,33 @@ void TestEngines::namesAreFoundInAnyLetterCase()
             QVERIFY(!EventTable::newest(c, unlike, kVersion).has_value());
         },
         QStringLiteral("datSubject"), QStringLiteral("test"));
+
+    // An experimenter's account: the first row counts, hashed on this computer and
+    // verified by the engine (on the server by its own crypt(), letters beyond ASCII
+    // included); an account an older program left in plain text still opens.
+    const QString password = QStringLiteral("Wasser-") + registered;
+    const QString hash = hashPassword(password);
+    rig.store->write(
+        [&](Connection& c) {
+            PasswordTable::setPassword(c, registered, hash);
+            appendRow(c, *findTable(QStringLiteral("tblPasswords")), {QStringLiteral("username"), QStringLiteral("password")},
+                      {registered, QStringLiteral("second row")});
+            appendRow(c, *findTable(QStringLiteral("tblPasswords")), {QStringLiteral("username"), QStringLiteral("password")},
+                      {unlike, QStringLiteral("plain text")});
+        },
+        QStringLiteral("tblPasswords"), QStringLiteral("test"));
+    rig.store->read(
+        [&](Connection& c) {
+            QVERIFY(PasswordTable::matches(c, registered, password));
+            QVERIFY(!PasswordTable::matches(c, registered, password.toUpper()));
+            QVERIFY(!PasswordTable::matches(c, registered, hash));
+            QVERIFY(!PasswordTable::matches(c, registered, QStringLiteral("second row")));
+            QVERIFY(!PasswordTable::matches(c, unlike, password));
+            QVERIFY(PasswordTable::matches(c, unlike, QStringLiteral("plain text")));
+            QVERIFY(!PasswordTable::matches(c, unlike, QStringLiteral("Plain text")));
+            QVERIFY(!PasswordTable::matches(c, QStringLiteral("nobody"), QStringLiteral("plain text")));
+        },
+        QStringLiteral("tblPasswords"), QStringLiteral("Checking password"));
 }
 
 void TestEngines::everyNewestRowIsReadInSteps()

@@ -7,6 +7,7 @@
 #include "store/ConfigTables.h"
 #include "store/DataLocation.h"
 #include "store/DataTables.h"
+#include "store/PasswordHash.h"
 #include "store/SqlCipherConnection.h"
 #include "store/SqlCipherEngine.h"
 #include "store/Store.h"
@@ -372,6 +373,8 @@ private slots:
                 QCOMPARE(registered.first().value("Subject"), QVariant(QStringLiteral("Anna")));
                 // The password itself is data: it comes back exactly as stored.
                 QCOMPARE(PasswordTable::password(c, QStringLiteral("ADMIN")), std::optional<QVariant>(QStringLiteral("Secret")));
+                QVERIFY(PasswordTable::matches(c, QStringLiteral("ADMIN"), QStringLiteral("Secret")));
+                QVERIFY(!PasswordTable::matches(c, QStringLiteral("ADMIN"), QStringLiteral("secret")));
                 // Letter case is ignored, but not the letters themselves.
                 QVERIFY(!SetupTable::row(c, QStringLiteral("Demo continous")).has_value());
             },
@@ -429,7 +432,8 @@ private slots:
         QCOMPARE(users(), QStringList{QStringLiteral("after")});
 
         // A write lands in the new file as well.
-        rig.store->write([](Connection& c) { PasswordTable::setPassword(c, QStringLiteral("written"), QStringLiteral("3")); },
+        const QString hash = hashPassword(QStringLiteral("written-password"));
+        rig.store->write([&](Connection& c) { PasswordTable::setPassword(c, QStringLiteral("written"), hash); },
                          QStringLiteral("tblPasswords"), QStringLiteral("Recording data"));
         QCOMPARE(countRaw(db, QStringLiteral("tblPasswords")), 2);
         QVERIFY(rig.prompter.prompts().isEmpty());

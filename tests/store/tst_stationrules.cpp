@@ -1,6 +1,7 @@
 // What a station's role may do on a lab's server, tried as that role: what a session
 // needs works, and every other write is refused with nothing changed. Server only.
 #include "config/DemoConfig.h"
+#include "store/ConfigTables.h"
 #include "store/DataTables.h"
 #include "store/PostgresConnection.h"
 #include "store/PostgresEngine.h"
@@ -118,6 +119,9 @@ void TestStationRules::aSessionsWorkIsAllowed()
     QVERIFY(HoldTable::refresh(c, m_a->hold(ann)));
     QCOMPARE(HoldTable::find(c, ann, kVersion)->Holder, m_a->holder);
     QCOMPARE(c.value(Sql("SELECT count(*) FROM \"tblSetup\"")).toInt(), 4);
+    // The gate's question is answered by the server, yes or no.
+    QVERIFY(PasswordTable::matches(c, config::kDemoUser, config::kDemoPassword));
+    QVERIFY(!PasswordTable::matches(c, config::kDemoUser, config::kDemoPassword.toLower()));
 }
 
 void TestStationRules::everythingElseIsRefused_data()

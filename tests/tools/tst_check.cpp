@@ -2,6 +2,8 @@
 // and every problem of every version is listed.
 
 #include "config/ConfigCheck.h"
+#include "config/DemoConfig.h"
+#include "store/PasswordHash.h"
 #include "store/SqlCipherEngine.h"
 #include "tools/CheckCommand.h"
 #include "support/TempDatabase.h"
@@ -45,7 +47,7 @@ private slots:
         const TempDatabase& db = *m_broken;
         test::insertScenario(db, 7, 0, 11);
         db.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("lab")},
-                                                   {QStringLiteral("password"), QStringLiteral("Xq-2027")}});
+                                                   {QStringLiteral("password"), store::hashPassword(QStringLiteral("Xq-2027-lab"))}});
 
         test::insertSetup(db, test::soundSetupRow(QStringLiteral("Good")));
         test::insertLabels(db, QStringLiteral("Good"), 5);
@@ -80,6 +82,21 @@ private slots:
         QCOMPARE(result.lines().size(), 2);
         QVERIFY(result.lines().at(1).startsWith(QStringLiteral("Warning: the demo experimenter account")));
         QCOMPARE(result.err, QString());
+
+        // Accounts an older program stored in plain text keep working and are named, the
+        // demo's among them; none of it fails the check.
+        demo.exec(QStringLiteral("update tblPasswords set password = $1"), {config::kDemoPassword});
+        demo.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("Lab")},
+                                                     {QStringLiteral("password"), QStringLiteral("harbour lights")}});
+        const Result older = check(demo.folder(), {});
+        QCOMPARE(older.status, 0);
+        const QStringList lines = older.lines();
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(1), QStringLiteral("Warning: the password of the experimenter account \"experimenter\" is "
+                                             "stored in plain text; set it again with: aquilevel passwd experimenter "
+                                             "(which stores it hashed)"));
+        QVERIFY(lines.at(2).startsWith(QStringLiteral("Warning: the password of the experimenter account \"Lab\"")));
+        QVERIFY(lines.at(3).startsWith(QStringLiteral("Warning: the demo experimenter account")));
     }
 
     // Design errors a session would play through: each one version of its own.

@@ -3,6 +3,7 @@
 // the file, line and column of every mistake.
 
 #include "store/EngineError.h"
+#include "store/PasswordHash.h"
 #include "store/Store.h"
 #include "store/Tables.h"
 #include "support/FakeEngine.h"
@@ -335,6 +336,26 @@ private slots:
         QTemporaryDir third;
         QCOMPARE(run(tools::runExport, fresh.folder(), QStringList{third.path()} + tables).status, 0);
         QCOMPARE(folderBytes(third.path()), before);
+
+        // A password in plain text is hashed on the way in (the demo's hash above was
+        // kept); a bcrypt hash of a form the server cannot read is refused.
+        QTemporaryDir accounts;
+        const QString file = accounts.filePath(QStringLiteral("tblPasswords.csv"));
+        writeFile(file, "username,password\r\nlab,harbour lights\r\nphp,"
+                        "$2y$10$abcdefghijklmnopqrstuuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ01\r\n");
+        Result r = run(tools::runImport, fresh.folder(), {accounts.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("tblPasswords.csv, line 3, column 2 (password): a bcrypt hash is kept "
+                                               "only in the form \"$2a$\"")),
+                 qPrintable(r.err));
+        writeFile(file, "username,password\r\nlab,harbour lights\r\n");
+        r = run(tools::runImport, fresh.folder(), {accounts.path()});
+        QCOMPARE(r.status, 0);
+        const QVariantList stored =
+            fresh.column(QStringLiteral("select password from tblPasswords where username = 'lab'"));
+        QCOMPARE(stored.size(), 1);
+        QVERIFY(store::isPasswordHash(stored.first()));
+        QVERIFY(store::passwordMatches(stored.first(), QStringLiteral("harbour lights")));
     }
 
     // A version's rows are replaced as a whole, other versions stay; and the import is

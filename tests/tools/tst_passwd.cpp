@@ -1,7 +1,9 @@
 // The passwd command on the real program: the two lines it reads from standard input
-// become the password the experimenter's gate looks up, or nothing changes at all.
+// become the password the experimenter's gate looks up, stored as a hash, or nothing
+// changes at all.
 
 #include "config/DemoConfig.h"
+#include "store/PasswordHash.h"
 #include "support/TempDatabase.h"
 #include "support/ToolRun.h"
 
@@ -36,7 +38,7 @@ private:
     bool gateAccepts(const QString& user, const QString& password) const
     {
         const QVariantList found = gateLookup(user);
-        return !found.isEmpty() && found.first().toString() == password;
+        return !found.isEmpty() && store::passwordMatches(found.first(), password);
     }
     QStringList accounts() const
     {
@@ -60,12 +62,18 @@ private slots:
         QVERIFY(gateAccepts(QStringLiteral("ALICE"), QStringLiteral(" tide pool 7 ")));
         QVERIFY(!gateAccepts(QStringLiteral("alice"), QStringLiteral("tide pool 7")));
         QCOMPARE(gateLookup(QStringLiteral("alice")).size(), 1);
+        QVERIFY(store::isPasswordHash(gateLookup(QStringLiteral("alice")).first()));
         // The demo account is untouched.
         QVERIFY(gateAccepts(config::kDemoUser, config::kDemoPassword));
 
-        // Lines ending in CR LF give the same password as lines ending in LF.
-        QCOMPARE(passwd(m_db->folder(), {QStringLiteral("bob")}, "harbour\r\nharbour\r\n").status, 0);
-        QVERIFY(gateAccepts(QStringLiteral("bob"), QStringLiteral("harbour")));
+        // Lines ending in CR LF give the same password as lines ending in LF; ten
+        // characters are enough, whatever their bytes.
+        const QString tenLetters = QStringLiteral("\u00e5\u00e4\u00f6\u00e5\u00e4\u00f6\u00e5\u00e4\u00f6\u00e5");
+        const QByteArray line = tenLetters.toUtf8() + "\r\n";
+        QCOMPARE(passwd(m_db->folder(), {QStringLiteral("bob")}, line + line).status, 0);
+        QVERIFY(gateAccepts(QStringLiteral("bob"), tenLetters));
+        // Nothing typed is kept in plain text.
+        QCOMPARE(accounts().filter(QRegularExpression(QStringLiteral("tide|\u00e5"))), QStringList());
     }
 
     void changingThePasswordRetiresTheOldOneInEveryRow()
@@ -82,11 +90,13 @@ private slots:
         QVERIFY(!gateAccepts(config::kDemoUser, config::kDemoPassword));
         QVERIFY(gateAccepts(config::kDemoUser, QStringLiteral("Dye-Tracer-9")));
         const QVariantList rows = gateLookup(config::kDemoUser);
-        QCOMPARE(rows, QVariantList({QStringLiteral("Dye-Tracer-9"), QStringLiteral("Dye-Tracer-9")}));
+        QCOMPARE(rows.size(), 2);
+        for (const QVariant& row : rows)
+            QVERIFY(store::isPasswordHash(row) && store::passwordMatches(row, QStringLiteral("Dye-Tracer-9")));
         // No row was added, and the stored names keep their letter case.
-        QCOMPARE(accounts().filter(QStringLiteral("Dye-Tracer-9")),
-                 QStringList({config::kDemoUser + QStringLiteral("=Dye-Tracer-9"),
-                              QStringLiteral("Experimenter=Dye-Tracer-9")}));
+        const QString hash = rows.first().toString();
+        QCOMPARE(accounts().filter(hash), QStringList({config::kDemoUser + QLatin1Char('=') + hash,
+                                                       QStringLiteral("Experimenter=") + hash}));
         QCOMPARE(accounts().filter(QRegularExpression(QStringLiteral("^(?!experimenter=)"),
                                                       QRegularExpression::CaseInsensitiveOption)),
                  others);
@@ -100,6 +110,19 @@ private slots:
         QTest::newRow("mismatch, new user") << "carol" << QByteArray("first\nsecond\n") << "differ";
         QTest::newRow("mismatch, existing user") << config::kDemoUser << QByteArray("first\nfirst \n") << "differ";
         QTest::newRow("empty") << config::kDemoUser << QByteArray("\n\n") << "empty";
+        QTest::newRow("nine characters") << "carol" << QByteArray("tidepool9\ntidepool9\n") << "at least 10 characters";
+        QTest::newRow("nine characters in 18 bytes")
+            << "carol" << QByteArray("\xc3\xa5\xc3\xa4\xc3\xb6\xc3\xa5\xc3\xa4\xc3\xb6\xc3\xa5\xc3\xa4\xc3\xb6\n"
+                                    "\xc3\xa5\xc3\xa4\xc3\xb6\xc3\xa5\xc3\xa4\xc3\xb6\xc3\xa5\xc3\xa4\xc3\xb6\n")
+            << "at least 10 characters";
+        QTest::newRow("73 bytes") << "carol" << QByteArray(73, 'w') + '\n' + QByteArray(73, 'w') + '\n' << "72 bytes";
+        QTest::newRow("37 characters in 74 bytes")
+            << "carol" << QByteArray("\xc3\xa5").repeated(37) + '\n' + QByteArray("\xc3\xa5").repeated(37) + '\n'
+            << "72 bytes";
+        QTest::newRow("the user name in another case")
+            << "Carol.Lindqvist" << QByteArray("carol.LINDQVIST\ncarol.LINDQVIST\n") << "user name";
+        QTest::newRow("the demo's published password")
+            << "carol" << (config::kDemoPassword + QLatin1Char('\n')).toUtf8().repeated(2) << "published password";
         QTest::newRow("given once") << "carol" << QByteArray("lonely\n") << "twice";
         QTest::newRow("no input") << "carol" << QByteArray() << "twice";
     }
@@ -113,6 +136,7 @@ private slots:
         const Result result = passwd(m_db->folder(), {user}, input);
         QCOMPARE(result.status, 1);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("nothing was changed")), qPrintable(result.err));
         QCOMPARE(accounts(), before);
     }
 
@@ -130,6 +154,7 @@ private slots:
         result = passwd(m_db->folder(), {QStringLiteral("--help")}, QByteArray());
         QCOMPARE(result.status, 0);
         QVERIFY(result.out.contains(QStringLiteral("passwd USER")));
+        QVERIFY(result.out.contains(QStringLiteral("at least 10 characters and at most 72 bytes")));
         QCOMPARE(accounts(), before);
 
         QTemporaryDir nowhere;
