@@ -23,6 +23,8 @@
 #include "store/DataTables.h"
 #include "store/Engine.h"
 #include "store/ServerSettings.h"
+#include "store/StationRules.h"
+#include "store/StationTables.h"
 #include "store/Store.h"
 
 #ifndef SQLITE_HAS_CODEC
@@ -38,6 +40,7 @@
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <algorithm>
 #include <chrono>
@@ -70,6 +73,8 @@ std::vector<Column> eventRow(int i)
     return {
         {"Subject", QStringLiteral("bench")},
         {"Version", QStringLiteral("Demo continuous")},
+        {"SubjectKey", QStringLiteral("bench")},
+        {"VersionKey", QStringLiteral("demo continuous")},
         {"eventType", QStringLiteral("After Cost Calculation")},
         {"EventID", i},
         {"Trial", i / 4},
@@ -233,6 +238,15 @@ private:
     sqlite3_stmt* m_insert = nullptr;
 };
 
+// This run's holder of the bench participant (a station may write only for the
+// participants it holds).
+const QString& benchHolder()
+{
+    static const QString holder = QStringLiteral("%1:bench:%2").arg(QCoreApplication::applicationPid())
+                                      .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    return holder;
+}
+
 // The same bare insert on the server: one connection, the statement prepared once,
 // every value as text as the engine sends it.
 class BareServerInsert {
@@ -271,6 +285,16 @@ public:
             std::fprintf(stderr, "store_bench: connect: %s\n", PQerrorMessage(connection));
             std::exit(1);
         }
+        // Under a station's role the rows are checked against its hold, as the store's are.
+        const QByteArray holder = benchHolder().toUtf8();
+        const char* params[] = {kHolderSetting, holder.constData()};
+        PGresult* named = PQexecParams(connection, "SELECT set_config($1, $2, false)", 2, nullptr, params, nullptr,
+                                       nullptr, 0);
+        if (PQresultStatus(named) != PGRES_TUPLES_OK) {
+            std::fprintf(stderr, "store_bench: holder: %s\n", PQerrorMessage(connection));
+            std::exit(1);
+        }
+        PQclear(named);
         return connection;
     }
 
@@ -396,8 +420,21 @@ int main(int argc, char** argv)
     Store store(std::move(engine), prompter, pacer, random, [] { std::exit(2); });
     std::unique_ptr<BareInsert> bareFile;
     std::unique_ptr<BareServerInsert> bareServer;
-    if (server)
+    if (server) {
+        store.engine().setHolder(benchHolder());
+        const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        const HoldRow bench{QStringLiteral("bench"), QStringLiteral("Demo continuous"), QStringLiteral("bench"),
+                            benchHolder(), now, now};
+        std::optional<HoldRow> keeper;
+        store.transaction([&](Connection& c) { keeper = HoldTable::take(c, bench, true); }, false,
+                          QStringLiteral("bench"));
+        if (keeper) {
+            std::fprintf(stderr, "store_bench: the bench participant is held by %s (another run); try again in %d s\n",
+                         qPrintable(keeper->Station), kHoldStaleSeconds);
+            return 1;
+        }
         bareServer = std::make_unique<BareServerInsert>(*server);
+    }
     else
         bareFile = std::make_unique<BareInsert>(barePath);
     const auto bareRun = [&](int i) { server ? bareServer->run(i) : bareFile->run(i); };
@@ -446,6 +483,11 @@ int main(int argc, char** argv)
             sqlite3_close_v2(db);
         }
     }
+
+    if (server)
+        store.transaction([](Connection& c) { HoldTable::remove(c, QStringLiteral("bench"), QStringLiteral("Demo continuous"),
+                                                                benchHolder()); },
+                          false, QStringLiteral("bench"));
 
     const Stats s = stats(storeMs);
     const Stats b = stats(bareMs);

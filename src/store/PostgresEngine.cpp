@@ -115,6 +115,8 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,62}$"));
     if (!plain.match(role).hasMatch())
         throw ServerSettingsError(QStringLiteral("\"%1\" is no role name: letters, digits and _ only.").arg(role));
+    // The tables brought up to date first: the rights given are those of today's layout.
+    PostgresEngine(settings).open(false);
     auto connection = PostgresConnection::open(settings, kLockTimeoutMs);
     // A role name cannot be a bound value; it is checked above and quoted.
     const QVariant exists = connection->value(Sql("SELECT count(*) FROM pg_roles WHERE rolname = $1"), {role});

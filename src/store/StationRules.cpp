@@ -46,10 +46,11 @@ QStringList functions(const QString& schema)
     const QString needMe = QStringLiteral("IF coalesce(me, '') = '' THEN RAISE EXCEPTION 'this session names no "
                                           "holder' USING ERRCODE = '42501'; END IF; ");
     return {
-        // Whether this session holds the participant: the rows' policies ask it.
+        // Whether this session holds the participant: the rows' policies ask it for every
+        // row. PL/pgSQL keeps the lookup's plan for the session; SQL would plan it anew.
         definer(schema, QStringLiteral("\"aquilevelHolds\"(p_subject_key text, p_version_key text)"),
-                QStringLiteral("boolean"), QStringLiteral("sql STABLE"),
-                QStringLiteral("SELECT EXISTS (SELECT 1 FROM \"datSessionHold\" WHERE %1 AND \"Holder\" = %2)")
+                QStringLiteral("boolean"), QStringLiteral("plpgsql STABLE"),
+                QStringLiteral("BEGIN RETURN EXISTS (SELECT 1 FROM \"datSessionHold\" WHERE %1 AND \"Holder\" = %2); END")
                     .arg(kKeys, kMe)),
         definer(schema, QStringLiteral("\"aquilevelFindHold\"(p_subject_key text, p_version_key text)"), kHoldOut,
                 QStringLiteral("sql STABLE"),
