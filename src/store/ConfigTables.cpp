@@ -89,8 +89,13 @@ std::optional<QVariant> PasswordTable::password(Connection& c, const QString& us
 
 bool PasswordTable::matches(Connection& c, const QString& user, const QString& typed)
 {
-    if (c.dialect() == Dialect::Postgres)
-        return c.value(Sql("SELECT \"aquilevelPasswordMatches\"($1, $2)"), {user, typed}).toBool();
+    if (c.dialect() == Dialect::Postgres) {
+        // The typed text is hashed here, with the stored hash's setting: what the server
+        // compares (and could write to its log) is the hash, never the password.
+        const QVariant setting = c.value(Sql("SELECT \"aquilevelPasswordSetting\"($1)"), {user});
+        return c.value(Sql("SELECT \"aquilevelPasswordMatches\"($1, $2)"), {user, offeredPassword(setting, typed)})
+            .toBool();
+    }
     const std::optional<QVariant> stored = password(c, user);
     return stored && passwordMatches(*stored, typed);
 }

@@ -58,8 +58,9 @@ public:
     // is no such account, invalid when the row holds none.
     static std::optional<QVariant> password(Connection& c, const QString& user);
     // True when `typed` is the password of the user's first row; false for an unknown
-    // user and for a row without a password. On the server the comparison runs inside
-    // it, so the stored password never reaches the station.
+    // user and for a row without a password. On the server the station learns only the
+    // hash's setting and the server compares, so the stored password never reaches the
+    // station and the typed one never reaches the server.
     static bool matches(Connection& c, const QString& user, const QString& typed);
     // Sets the password of every row of the user to `hash` (made by hashPassword, before
     // the transaction: hashing takes a quarter of a second), or adds the account; returns

@@ -18,6 +18,9 @@ constexpr unsigned long kCost = 12;
 
 // "$2a$", a cost both libraries accept, 22 characters of salt and 31 of hash. The
 // server's function tests the same pattern.
+// "$2a$", the cost and the salt: what crypt_rn needs to hash a typed password again.
+constexpr int kSettingLength = 29;
+
 const char* const kHashPattern = "^\\$2a\\$(0[4-9]|[12][0-9]|3[01])\\$[./A-Za-z0-9]{53}$";
 
 // The same comparison time whatever the first differing byte.
@@ -67,41 +70,55 @@ bool isPasswordHash(const QVariant& stored)
     return !stored.isNull() && pattern.match(stored.toString()).hasMatch();
 }
 
+QVariant settingOf(const QVariant& stored)
+{
+    if (!isPasswordHash(stored))
+        return {};
+    return stored.toString().left(kSettingLength);
+}
+
+QString offeredPassword(const QVariant& setting, const QString& typed)
+{
+    if (setting.isNull())
+        return typed;
+    return QString::fromLatin1(cryptOf(typed, setting.toString().toLatin1()));
+}
+
 bool passwordMatches(const QVariant& stored, const QString& typed)
 {
     if (stored.isNull())
         return false;
-    if (!isPasswordHash(stored))
-        return stored.toString() == typed;
-    const QByteArray hash = stored.toString().toLatin1();
-    const QByteArray computed = cryptOf(typed, hash);
-    return !computed.isEmpty() && sameBytes(computed.constData(), hash);
+    const QString offered = offeredPassword(settingOf(stored), typed);
+    return !offered.isEmpty() && sameBytes(offered.toUtf8().constData(), stored.toString().toUtf8());
 }
 
 void installPasswordCheck(Connection& c)
 {
     // Schema names cannot be bound: they are read from the server and quoted. The tables
-    // live in the schema they were created in; each extension's objects are named with
-    // their own schema, wherever an administrator put the extension.
-    c.execute(Sql("CREATE EXTENSION IF NOT EXISTS pgcrypto"));
+    // live in the schema they were created in; citext's operator is named with its own
+    // schema, wherever an administrator put the extension. SECURITY DEFINER: a station may
+    // call them without the right to read the table; the search path is fixed (pg_temp
+    // last), so a caller's objects are never picked up. Both look at the user's first row
+    // in the order written.
     const QString tables = quotedName(c.value(Sql("SELECT current_schema()")).toString());
-    const Sql extensionSchema("SELECT n.nspname FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
-                              "WHERE e.extname = $1");
-    const QString pgcrypto = quotedName(c.value(extensionSchema, {QStringLiteral("pgcrypto")}).toString());
-    const QString citext = quotedName(c.value(extensionSchema, {QStringLiteral("citext")}).toString());
-    // SECURITY DEFINER: the station may call it without the right to read the table. The
-    // arguments are the user name ($1) and the typed password ($2), bound by the caller. The
-    // user's first row in the order written; a null password or no row is false. The
-    // search path is fixed (pg_temp last), so a caller's objects are never picked up.
-    c.execute(Sql(QStringLiteral(
-        "CREATE OR REPLACE FUNCTION \"aquilevelPasswordMatches\"(text, text) RETURNS boolean "
-        "LANGUAGE sql STABLE SECURITY DEFINER SET search_path = %1, pg_temp AS $body$ "
-        "SELECT coalesce((SELECT CASE WHEN p.\"password\" ~ '%4' "
-        "THEN %2.crypt($2, p.\"password\") = p.\"password\" ELSE p.\"password\" = $2 END "
-        "FROM %1.\"tblPasswords\" p WHERE p.\"username\" OPERATOR(%3.=) $1::%3.citext "
-        "ORDER BY p.\"rowid\" LIMIT 1), false) $body$")
-                      .arg(tables, pgcrypto, citext, QString::fromLatin1(kHashPattern))));
-    c.execute(Sql("REVOKE ALL ON FUNCTION \"aquilevelPasswordMatches\"(text, text) FROM PUBLIC"));
+    const QString citext = quotedName(c.value(Sql("SELECT n.nspname FROM pg_extension e JOIN pg_namespace n ON "
+                                                  "n.oid = e.extnamespace WHERE e.extname = 'citext'"))
+                                          .toString());
+    const QString firstRow = QStringLiteral("FROM %1.\"tblPasswords\" p WHERE p.\"username\" OPERATOR(%2.=) "
+                                            "$1::%2.citext ORDER BY p.\"rowid\" LIMIT 1")
+                                 .arg(tables, citext);
+    const QString head = QStringLiteral("CREATE OR REPLACE FUNCTION %1 RETURNS %2 LANGUAGE sql STABLE SECURITY DEFINER "
+                                        "SET search_path = %3, pg_temp AS $body$ %4 $body$");
+    // The hash's setting (cost and salt), which is no secret; null for plain text.
+    c.execute(Sql(head.arg(QStringLiteral("\"aquilevelPasswordSetting\"(text)"), QStringLiteral("text"), tables,
+                           QStringLiteral("SELECT CASE WHEN p.\"password\" ~ '%1' THEN left(p.\"password\", %2) END %3")
+                               .arg(QString::fromLatin1(kHashPattern))
+                               .arg(kSettingLength)
+                               .arg(firstRow))));
+    // The stored value against what the station offers; a null or no row is false.
+    c.execute(Sql(head.arg(QStringLiteral("\"aquilevelPasswordMatches\"(text, text)"), QStringLiteral("boolean"),
+                           tables,
+                           QStringLiteral("SELECT coalesce((SELECT p.\"password\" = $2 %1), false)").arg(firstRow))));
 }
 
 } // namespace aquilevel::store

@@ -7,10 +7,11 @@ namespace aquilevel::store {
 
 class Connection;
 
-// The experimenters' passwords are kept as bcrypt hashes ("$2a$", cost 12). bcrypt is
-// the one slow salted format both engines verify natively: libxcrypt (Debian's
-// maintained libcrypt) on the station for the file, pgcrypto's crypt() inside the
-// server, which reads "$2a$" but not "$2b$".
+// The experimenters' passwords are kept as bcrypt hashes ("$2a$", cost 12) made with
+// libxcrypt, Debian's maintained libcrypt: a slow salted hash whose setting (cost and
+// salt) travels with it, so that a station can hash a typed password again without
+// reading the stored one. "$2a$" rather than "$2b$": the form every bcrypt reader knows,
+// PostgreSQL's pgcrypto included.
 
 // A new hash of `typed`, with a fresh random salt; about a quarter of a second of work.
 // Throws StoreError when the system gives no random bytes.
@@ -20,13 +21,22 @@ QString hashPassword(const QString& typed);
 // the plain text an older program stored.
 bool isPasswordHash(const QVariant& stored);
 
+// The setting (cost and salt) of a stored hash; null for plain text.
+QVariant settingOf(const QVariant& stored);
+
+// What is compared with the stored value: `typed` hashed with the stored hash's setting,
+// or `typed` itself for an account an older program stored in plain text.
+QString offeredPassword(const QVariant& setting, const QString& typed);
+
 // True when `typed` is the password `stored` holds: a hash is verified, plain text is
 // compared exactly and case-sensitively, as it always was. Null never matches.
 bool passwordMatches(const QVariant& stored, const QString& typed);
 
-// Makes the server's "aquilevelPasswordMatches"(user, typed), which compares inside the
-// server so that a station never reads the stored passwords (see PasswordTable::matches).
-// Only for the server; runs in the caller's transaction.
+// Makes the server's "aquilevelPasswordSetting"(user) and
+// "aquilevelPasswordMatches"(user, offered), with which a station checks a password
+// without reading the stored one, and without the typed text ever reaching the server
+// or its log (see PasswordTable::matches). Only for the server; runs in the caller's
+// transaction.
 void installPasswordCheck(Connection& connection);
 
 } // namespace aquilevel::store

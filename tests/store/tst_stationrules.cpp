@@ -76,6 +76,7 @@ private slots:
     void everythingElseIsRefused_data();
     void everythingElseIsRefused();
     void onlyAStaleHoldIsTakenOver();
+    void anOlderServerIsLockedDownAtItsUpgrade();
 
 private:
     // Every row of every table, as the owner sees them.
@@ -119,9 +120,12 @@ void TestStationRules::aSessionsWorkIsAllowed()
     QVERIFY(HoldTable::refresh(c, m_a->hold(ann)));
     QCOMPARE(HoldTable::find(c, ann, kVersion)->Holder, m_a->holder);
     QCOMPARE(c.value(Sql("SELECT count(*) FROM \"tblSetup\"")).toInt(), 4);
-    // The gate's question is answered by the server, yes or no.
+    // The gate's question is answered by the server, yes or no, to the hash the station
+    // makes: the typed password itself is never what is sent.
     QVERIFY(PasswordTable::matches(c, config::kDemoUser, config::kDemoPassword));
     QVERIFY(!PasswordTable::matches(c, config::kDemoUser, config::kDemoPassword.toLower()));
+    QVERIFY(!c.value(Sql("SELECT \"aquilevelPasswordMatches\"($1, $2)"), {config::kDemoUser, config::kDemoPassword})
+                 .toBool());
 }
 
 void TestStationRules::everythingElseIsRefused_data()
@@ -209,6 +213,31 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
     QVERIFY(!HoldTable::refresh(m_b->c(), m_b->hold(bob)));
     QVERIFY_THROWS_EXCEPTION(EngineError, EventTable::append(m_b->c(), eventOf(bob, 3)));
     QCOMPARE(HoldTable::remove(m_a->c(), bob, kVersion, m_a->holder), 1);
+}
+
+void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
+{
+    // A server of the layout before the rules, whose station role could do anything.
+    m_owner->execute(QStringLiteral("DROP FUNCTION \"aquilevelHolds\" CASCADE; "
+                                    "DROP FUNCTION \"aquilevelPasswordMatches\"; "
+                                    "UPDATE \"aquilevelSchema\" SET version = 4; "
+                                    "GRANT SELECT ON \"tblPasswords\" TO station_a; "
+                                    "GRANT UPDATE, DELETE ON \"datTrialSummary\", \"datSessionHold\" TO station_a"));
+    QCOMPARE(m_a->c().query(Sql("SELECT * FROM \"tblPasswords\"")).values.size(), 1);
+    m_a->engine.discard();
+    PostgresEngine(as({})).open(false); // the owner's next command brings it up to date
+    const QStringList before = everything();
+    for (const char* forbidden : {"SELECT * FROM \"tblPasswords\"", "DELETE FROM \"datSessionHold\"",
+                                  "UPDATE \"datTrialSummary\" SET \"Trial\" = 7"}) {
+        try {
+            QCOMPARE(m_a->c().execute(Sql(QString::fromLatin1(forbidden))), 0);
+        } catch (const EngineError&) {
+        }
+    }
+    QCOMPARE(everything(), before);
+    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("dora")), false));
+    EventTable::append(m_a->c(), eventOf(QStringLiteral("dora"), 1));
+    QVERIFY(PasswordTable::matches(m_a->c(), config::kDemoUser, config::kDemoPassword));
 }
 
 QStringList TestStationRules::everything()
