@@ -15,6 +15,33 @@ namespace {
 const QString kConfName = QStringLiteral("server.conf");
 const QString kVerifyFull = QStringLiteral("verify-full");
 
+// The settings a line of server.conf and a parameter of a server address may both give.
+// Any other is refused: one passed over silently (hostaddr, service) could have been
+// meant to decide where the connection goes.
+const std::pair<const char*, QString ServerSettings::*> kFields[] = {
+    {"host", &ServerSettings::host},           {"port", &ServerSettings::port},
+    {"user", &ServerSettings::user},           {"sslmode", &ServerSettings::sslmode},
+    {"sslrootcert", &ServerSettings::sslrootcert}, {"sslcert", &ServerSettings::sslcert},
+    {"sslkey", &ServerSettings::sslkey},       {"passfile", &ServerSettings::passfile}};
+
+bool assign(ServerSettings& s, const QString& key, const QString& value)
+{
+    for (const auto& [name, field] : kFields)
+        if (key == QLatin1String(name)) {
+            s.*field = value;
+            return true;
+        }
+    return false;
+}
+
+QString knownKeys()
+{
+    QStringList names;
+    for (const auto& field : kFields)
+        names << QLatin1String(field.first);
+    return names.join(QStringLiteral(", "));
+}
+
 bool knownTlsMode(const QString& mode)
 {
     static const QStringList modes = {QStringLiteral("disable"), QStringLiteral("allow"),   QStringLiteral("prefer"),
@@ -229,35 +256,18 @@ std::optional<ServerSettings> serverSettingsOf(const QString& dataFolder)
             throw ServerSettingsError(QStringLiteral("%1, line %2: expected \"key = value\".").arg(path).arg(lineNumber));
         const QString key = line.left(equals).trimmed().toLower();
         const QString value = line.mid(equals + 1).trimmed();
-        if (key == QLatin1String("host"))
-            s.host = value;
-        else if (key == QLatin1String("port"))
-            s.port = value;
-        else if (key == QLatin1String("database") || key == QLatin1String("dbname"))
+        if (key == QLatin1String("database") || key == QLatin1String("dbname"))
             s.database = value;
-        else if (key == QLatin1String("user"))
-            s.user = value;
-        else if (key == QLatin1String("sslmode"))
-            s.sslmode = value;
-        else if (key == QLatin1String("sslrootcert"))
-            s.sslrootcert = value;
-        else if (key == QLatin1String("sslcert"))
-            s.sslcert = value;
-        else if (key == QLatin1String("sslkey"))
-            s.sslkey = value;
-        else if (key == QLatin1String("passfile"))
-            s.passfile = value;
         else if (key == QLatin1String("password"))
             throw ServerSettingsError(QStringLiteral("%1, line %2: no password in server.conf; put it in a password file "
                                                      "readable only by its owner (passfile = PATH) or in ~/.pgpass.")
                                           .arg(path)
                                           .arg(lineNumber));
-        else
-            throw ServerSettingsError(QStringLiteral("%1, line %2: unknown setting \"%3\" (host, port, database, user, "
-                                                     "sslmode, sslrootcert, sslcert, sslkey, passfile).")
+        else if (!assign(s, key, value))
+            throw ServerSettingsError(QStringLiteral("%1, line %2: unknown setting \"%3\" (database, %4).")
                                           .arg(path)
                                           .arg(lineNumber)
-                                          .arg(key));
+                                          .arg(key, knownKeys()));
     }
     // The lab wrote the TLS mode here itself: a weak one is its decision.
     s.insecureAllowed = !s.sslmode.isEmpty();
@@ -281,31 +291,13 @@ ServerSettings serverSettingsFromUrl(const QString& text)
     s.user = url.userName();
     s.database = url.path().mid(1);
     const QString where = QStringLiteral("The server address");
-    // Every parameter is one the program knows: one it passed over silently (hostaddr,
-    // service) could have been meant to decide where the connection goes.
+    // ?host=/run/postgresql names a socket folder.
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
-        if (key == QLatin1String("host"))
-            s.host = value; // postgresql:///db?host=/run/postgresql: a socket folder
-        else if (key == QLatin1String("port"))
-            s.port = value;
-        else if (key == QLatin1String("user"))
-            s.user = value;
-        else if (key == QLatin1String("sslmode"))
-            s.sslmode = value;
-        else if (key == QLatin1String("sslrootcert"))
-            s.sslrootcert = value;
-        else if (key == QLatin1String("sslcert"))
-            s.sslcert = value;
-        else if (key == QLatin1String("sslkey"))
-            s.sslkey = value;
-        else if (key == QLatin1String("passfile"))
-            s.passfile = value;
-        else if (key == QLatin1String("password"))
+        if (key == QLatin1String("password"))
             throw passwordInAddress();
-        else
-            throw ServerSettingsError(QStringLiteral("%1 has an unknown parameter \"%2\" (host, port, user, sslmode, "
-                                                     "sslrootcert, sslcert, sslkey, passfile).")
-                                          .arg(where, key));
+        if (!assign(s, key, value))
+            throw ServerSettingsError(QStringLiteral("%1 has an unknown parameter \"%2\" (%3).")
+                                          .arg(where, key, knownKeys()));
     }
     check(s, where);
     return s;
