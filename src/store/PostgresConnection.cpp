@@ -255,6 +255,11 @@ void PostgresConnection::fail(PGresult* result)
     // A failed statement spoils its transaction: end it, as the file does.
     if (!lost && PQtransactionStatus(m_connection) != PQTRANS_IDLE)
         PQclear(PQexec(m_connection, "ROLLBACK"));
+    // A station's role refused what only the tables' owner may do (or what no station may).
+    if (state == "42501")
+        text += QStringLiteral(" (the role %1 may not do this: the experimenter's commands that change the "
+                               "configuration or read the accounts run as the tables' owner)")
+                    .arg(QString::fromUtf8(PQuser(m_connection)));
     const int number = state.toInt(); // 0 for a SQLSTATE with letters; the text names it
     throw EngineError(classifySqlState(state, lost), number, text);
 }
