@@ -96,6 +96,8 @@ void TestStationRules::initTestCase()
     PostgresEngine(as({})).create(config::fillDemoConfiguration);
     for (const char* role : {"station_a", "station_b"})
         PostgresEngine::createStationRole(as({}), QString::fromLatin1(role));
+    // The owner (here a superuser too) cannot be made a station: the rules would not hold it.
+    QVERIFY_THROWS_EXCEPTION(ServerSettingsError, PostgresEngine::createStationRole(as({}), as({}).user));
     m_a = std::make_unique<Station>(QStringLiteral("station_a"), QStringLiteral("101:aaaa:secret-a"),
                                     QStringLiteral("lab-1"));
     m_b = std::make_unique<Station>(QStringLiteral("station_b"), QStringLiteral("202:bbbb:secret-b"),
