@@ -2,6 +2,7 @@
 
 #include "store/Engine.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 
 #include <crypt.h>
@@ -21,7 +22,9 @@ constexpr unsigned long kCost = 12;
 // "$2a$", the cost and the salt: what crypt_rn needs to hash a typed password again.
 constexpr int kSettingLength = 29;
 
-const char* const kHashPattern = "^\\$2a\\$(0[4-9]|[12][0-9]|3[01])\\$[./A-Za-z0-9]{53}$";
+// Without backslashes, which a server session could read otherwise
+// (standard_conforming_strings).
+const char* const kHashPattern = "^[$]2a[$](0[4-9]|[12][0-9]|3[01])[$][./A-Za-z0-9]{53}$";
 
 // The same comparison time whatever the first differing byte.
 bool sameBytes(const char* a, const QByteArray& b)
@@ -80,15 +83,16 @@ QVariant settingOf(const QVariant& stored)
 QString offeredPassword(const QVariant& setting, const QString& typed)
 {
     if (setting.isNull())
-        return typed;
+        return QStringLiteral("sha256:") +
+               QString::fromLatin1(QCryptographicHash::hash(typed.toUtf8(), QCryptographicHash::Sha256).toHex());
     return QString::fromLatin1(cryptOf(typed, setting.toString().toLatin1()));
 }
 
 bool passwordMatches(const QVariant& stored, const QString& typed)
 {
-    if (stored.isNull())
+    if (stored.isNull() || stored.toString().isEmpty())
         return false;
-    const QString offered = offeredPassword(settingOf(stored), typed);
+    const QString offered = isPasswordHash(stored) ? offeredPassword(settingOf(stored), typed) : typed;
     return !offered.isEmpty() && sameBytes(offered.toUtf8().constData(), stored.toString().toUtf8());
 }
 
@@ -111,14 +115,21 @@ void installPasswordCheck(Connection& c)
                                         "SET search_path = %3, pg_temp AS $body$ %4 $body$");
     // The hash's setting (cost and salt), which is no secret; null for plain text.
     c.execute(Sql(head.arg(QStringLiteral("\"aquilevelPasswordSetting\"(text)"), QStringLiteral("text"), tables,
-                           QStringLiteral("SELECT CASE WHEN p.\"password\" ~ '%1' THEN left(p.\"password\", %2) END %3")
+                           QStringLiteral("SELECT CASE WHEN p.\"password\" OPERATOR(pg_catalog.~) '%1' THEN "
+                                          "pg_catalog.left(p.\"password\", %2) END %3")
                                .arg(QString::fromLatin1(kHashPattern))
                                .arg(kSettingLength)
                                .arg(firstRow))));
-    // The stored value against what the station offers; a null or no row is false.
+    // The stored value against what the station offers: the typed text hashed with that
+    // setting, or for an account still in plain text its SHA-256 (so that the typed text
+    // itself never travels). An empty or null password, or no row, is false.
     c.execute(Sql(head.arg(QStringLiteral("\"aquilevelPasswordMatches\"(text, text)"), QStringLiteral("boolean"),
                            tables,
-                           QStringLiteral("SELECT coalesce((SELECT p.\"password\" = $2 %1), false)").arg(firstRow))));
+                           QStringLiteral("SELECT coalesce((SELECT p.\"password\" <> '' AND CASE WHEN p.\"password\" "
+                                          "OPERATOR(pg_catalog.~) '%1' THEN p.\"password\" = $2 ELSE 'sha256:' || "
+                                          "pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(p.\"password\", "
+                                          "'UTF8')), 'hex') = $2 END %2), false)")
+                               .arg(QString::fromLatin1(kHashPattern), firstRow))));
 }
 
 } // namespace aquilevel::store

@@ -24,8 +24,9 @@ bool isPasswordHash(const QVariant& stored);
 // The setting (cost and salt) of a stored hash; null for plain text.
 QVariant settingOf(const QVariant& stored);
 
-// What is compared with the stored value: `typed` hashed with the stored hash's setting,
-// or `typed` itself for an account an older program stored in plain text.
+// What a station offers the server for comparison with the stored value: `typed`
+// hashed with the stored hash's setting, or without a setting (an account still in
+// plain text, or none) "sha256:" and the SHA-256 of `typed` in hex. Never `typed`.
 QString offeredPassword(const QVariant& setting, const QString& typed);
 
 // True when `typed` is the password `stored` holds: a hash is verified, plain text is

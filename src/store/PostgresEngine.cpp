@@ -138,6 +138,12 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
         if (exists.toInt() == 0)
             connection->execute(QStringLiteral("CREATE ROLE %1 LOGIN").arg(quotedName(role)));
         grantStationRights(*connection, role);
+        // What its attributes or memberships still allow, the server cannot take away here.
+        if (const QStringList beyond = stationRightsBeyond(*connection, role); !beyond.isEmpty())
+            throw ServerSettingsError(QStringLiteral("The role %1 still %2, through its attributes or the roles it is a "
+                                                     "member of: the server would not hold it to a station's work. "
+                                                     "Name a role without them; nothing was changed.")
+                                          .arg(role, beyond.join(QStringLiteral(", "))));
         connection->commit();
     } catch (...) {
         connection->rollback();

@@ -158,11 +158,13 @@ void settleTls(ServerSettings& s, const QString& where)
     if (const QString remote = remoteHost(s); !remote.isEmpty()) {
         if (s.sslmode.isEmpty())
             s.sslmode = kVerifyFull;
-        else if (!verifiesServer(s.sslmode) && !s.insecureAllowed)
+        else if (s.sslmode != kVerifyFull && !s.insecureAllowed)
+            // verify-ca checks the certificate's signer but not the name in it: any
+            // certificate of the lab's (a station's own) would pass for the server.
             throw ServerSettingsError(QStringLiteral("%1 asks for sslmode=%2 to the server %3, another computer: the "
-                                                     "connection must be encrypted and the server's certificate "
-                                                     "checked (sslmode=verify-full or verify-ca), unless the lab "
-                                                     "writes sslmode in server.conf.")
+                                                     "connection must be encrypted and the server's certificate and "
+                                                     "name checked (sslmode=verify-full), unless the lab writes "
+                                                     "sslmode in server.conf.")
                                           .arg(where, s.sslmode, remote));
     }
     if (verifiesServer(s.sslmode))

@@ -35,6 +35,10 @@ void installStationRules(Connection& c);
 // is taken back first. The role name must be a plain identifier (checked by the caller).
 void grantStationRights(Connection& c, const QString& role);
 
+// What `role` may still do beyond a station's work (through its attributes or the roles
+// it is a member of), one phrase each; empty when nothing.
+QStringList stationRightsBeyond(Connection& c, const QString& role);
+
 // The roles that hold a station's rights today (to grant them again after an upgrade).
 QStringList stationRoles(Connection& c);
 

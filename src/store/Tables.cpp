@@ -114,7 +114,8 @@ QList<TableDef> makeTables()
     versionKey.notNull = true;
     tables.append({QStringLiteral("datSessionHold"), TableKind::Internal,
                    list({subjectKey, versionKey, caseText("Version"), text("Subject"), text("Station"),
-                         text("Holder"), text("HolderRole"), text("TakenUtc"), text("RefreshedUtc")}),
+                         text("Holder"), text("HolderRole"), integer("HolderBackend"), text("TakenUtc"),
+                         text("RefreshedUtc")}),
                    {QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")},
                    {}});
     const QHash<QString, QStringList> rowKeys = {

@@ -12,8 +12,9 @@ class Connection;
 // Version of the layout of the experiment database, kept in the database itself.
 // 1: the tables as the analyses know them. 2: every data row also carries EventTimeUtc
 // and Station. 3: datSessionHold. 4: the folded name keys (SubjectKey, VersionKey) with
-// the indexes every lookup needs, and WriteToken. 5: a hold names the server role that
-// took it (HolderRole); on a server, the stations' rules (StationRules).
+// the indexes every lookup needs, and WriteToken. 5: a hold names the server role and
+// session that took it (HolderRole, HolderBackend); on a server, the stations' rules
+// (StationRules).
 constexpr int kSchemaVersion = 5;
 
 // The two columns the program fills in every row appended to a data table: the moment

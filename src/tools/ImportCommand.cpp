@@ -88,19 +88,25 @@ struct Rejected {
     QStringList problems;
 };
 
-// A bcrypt hash of another form than "$2a$" (PHP's and OpenBSD's "$2y$", "$2b$"): the
-// server's crypt() cannot verify it, and hashing it again would make the hash itself the
-// password.
+// A password the import cannot keep: a hash of another form than "$2a$" (crypt's "$2y$",
+// "$2b$", "$6$", "$y$", ...), which would be hashed again and so make the hash text itself
+// the password; or one longer than bcrypt reads (72 bytes), of which the rest would be
+// ignored without a word.
 QString passwordFormProblem(const ImportFile& file, const ImportRow& row)
 {
-    static const QRegularExpression otherBcrypt(QStringLiteral("^\\$2[a-z]?\\$"));
+    static const QRegularExpression otherHash(QStringLiteral("^[$][0-9a-z]{1,2}[$]"));
     const int column = file.columnIndex(QStringLiteral("password"));
     const QVariant password = row.values.value(column);
-    if (store::isPasswordHash(password) || !otherBcrypt.match(password.toString()).hasMatch())
+    if (store::isPasswordHash(password))
         return {};
-    return QStringLiteral("%1: a bcrypt hash is kept only in the form \"$2a$\" (cost 4 to 31), which both the file and "
-                          "the server verify; give the password in plain text instead, it is hashed on the way in")
-        .arg(file.where(row.line, column));
+    if (otherHash.match(password.toString()).hasMatch())
+        return QStringLiteral("%1: a password hash is kept only in bcrypt's form \"$2a$\" (cost 4 to 31), which the "
+                              "program verifies; give the password in plain text instead, it is hashed on the way in")
+            .arg(file.where(row.line, column));
+    if (password.toString().toUtf8().size() > 72)
+        return QStringLiteral("%1: the password is longer than 72 bytes in UTF-8, of which bcrypt would ignore the rest")
+            .arg(file.where(row.line, column));
+    return {};
 }
 
 // Passwords in plain text are hashed on the way in; a value that already is a hash is

@@ -659,8 +659,8 @@ void TestEngines::serverSettings_data()
     QTest::newRow("an unknown setting") << "hots = db.lab\n" << "" << "" << "" << "" << "unknown setting";
     QTest::newRow("a URL to another computer") << "" << "postgresql://station@db.lab/a" << home << "verify-full"
                                                << homeRoot << "";
-    QTest::newRow("a URL may ask for verify-ca") << "" << "postgresql://db.lab/a?sslmode=verify-ca&sslrootcert=FOLDER/root.crt"
-                                                 << "" << "verify-ca" << "FOLDER/root.crt" << "";
+    QTest::newRow("a URL may not ask for verify-ca") << "" << "postgresql://db.lab/a?sslmode=verify-ca&sslrootcert=FOLDER/root.crt"
+                                                     << "" << "" << "" << "The server address asks for sslmode=verify-ca";
     QTest::newRow("a URL that lowers TLS") << "" << "postgresql://station@db.lab/a?sslmode=disable" << home << "" << ""
                                            << "The server address asks for sslmode=disable";
     QTest::newRow("a URL asking for require") << "" << "postgresql://db.lab/a?sslmode=require" << home << "" << ""

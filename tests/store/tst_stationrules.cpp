@@ -3,6 +3,7 @@
 #include "config/DemoConfig.h"
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
+#include "store/NameKey.h"
 #include "store/PostgresConnection.h"
 #include "store/PostgresEngine.h"
 #include "store/ServerSettings.h"
@@ -122,6 +123,10 @@ void TestStationRules::aSessionsWorkIsAllowed()
     QVERIFY(HoldTable::refresh(c, m_a->hold(ann)));
     QCOMPARE(HoldTable::find(c, ann, kVersion)->Holder, m_a->holder);
     QCOMPARE(c.value(Sql("SELECT count(*) FROM \"tblSetup\"")).toInt(), 4);
+    // The server folds names as the program does, in every script.
+    for (const char* name : {"Émile", "ΣΟΦΊΑΣ", "Σοφίας", "Straße", "İstanbul", "\U00010400ana"})
+        QCOMPARE(c.value(Sql("SELECT \"aquilevelFold\"($1)"), {QString::fromUtf8(name)}).toString(),
+                 nameKey(QString::fromUtf8(name)));
     // The gate's question is answered by the server, yes or no, to the hash the station
     // makes: the typed password itself is never what is sent.
     QVERIFY(PasswordTable::matches(c, config::kDemoUser, config::kDemoPassword));
@@ -164,6 +169,13 @@ void TestStationRules::everythingElseIsRefused_data()
     QTest::newRow("a hold written by hand") << QStringList{insert("datSessionHold", "carl")};
     QTest::newRow("another's hold released")
         << QStringList{QStringLiteral("SELECT \"aquilevelReleaseHold\"('bob', 'demo continuous')")};
+    QTest::newRow("a held participant's keys under another's name")
+        << QStringList{QStringLiteral("INSERT INTO \"datExperimentTrials\" (\"Subject\", \"Version\", \"SubjectKey\", "
+                                      "\"VersionKey\", \"EventID\") VALUES ('bob', 'Demo continuous', 'ann', "
+                                      "'demo continuous', 97)")};
+    QTest::newRow("a row number of its own choosing")
+        << QStringList{insert("datExperimentTrials", "ann", QStringLiteral(", \"EventID\", rowid"),
+                              QStringLiteral(", 96, 1000000"))};
     QTest::newRow("another's holder named as far as it shows")
         << QStringList{QStringLiteral("SELECT set_config('aquilevel.holder', '202:bbbb', false)"),
                        insert("datExperimentTrials", "bob", QStringLiteral(", \"EventID\""), QStringLiteral(", 98"))};
@@ -205,6 +217,12 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
     }
     QCOMPARE(HoldTable::remove(m_a->c(), bob, kVersion, m_b->holder), 0);
     QVERIFY(HoldTable::refresh(m_b->c(), m_b->hold(bob)));
+
+    // Bob's station restarted after a crash: its new copy takes him over at once, as soon
+    // as the server has seen the old copy's session end.
+    Station restarted(QStringLiteral("station_b"), QStringLiteral("203:bbbb:secret-b2"), m_b->computer);
+    m_b->engine.discard();
+    QTRY_VERIFY(!HoldTable::take(restarted.c(), restarted.hold(bob), true));
 
     // Stale by the server's clock: taken over, and bob's first station can no longer
     // write for him or keep the hold.
