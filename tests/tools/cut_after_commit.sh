@@ -52,6 +52,9 @@ why() { grep -v '^period \|^Playing ' "$1" | tr '\n\t' '  ' | tr -s ' ' | sed 's
 PGOPTIONS="-c client_min_messages=warning" dropdb -h "$cluster" -p "$port" -U aquilevel --if-exists "$db"
 createdb -h "$cluster" -p "$port" -U aquilevel "$db"
 AQUILEVEL_SERVER=$direct "$app" --data "$work" init >"$work/init.log" 2>&1 || { echo "init failed:"; cat "$work/init.log"; exit 1; }
+# The sessions play as a station's role, as in a lab.
+AQUILEVEL_SERVER=$direct "$app" --data "$work" init --station-role cut_station >>"$work/init.log" 2>&1 \
+  || { echo "the station's role failed:"; cat "$work/init.log"; exit 1; }
 
 # Starts a proxy cutting at $1 (0: never), counting into $work/count; sets proxy_port.
 start_proxy() {
@@ -75,7 +78,7 @@ stop_proxy() {
 
 # Plays one whole session as $1 through the proxy; its exit status is the bot's.
 play() {
-  local url="postgresql://aquilevel@127.0.0.1:$proxy_port/$db?sslmode=disable"
+  local url="postgresql://cut_station@127.0.0.1:$proxy_port/$db?sslmode=disable"
   AQUILEVEL_SERVER=$url "$app" --data "$work" bot --version "$version" --subject "$1" --policy hold \
     >"$work/$1.out" 2>"$work/$1.err" &
   bot_pid=$!

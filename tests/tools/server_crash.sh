@@ -52,11 +52,15 @@ why() { grep -v '^period \|^Playing ' "$1" | tr '\n\t' '  ' | tr -s ' ' | sed 's
 PGOPTIONS="-c client_min_messages=warning" dropdb -h "$cluster" -p "$port" -U aquilevel --if-exists "$db"
 createdb -h "$cluster" -p "$port" -U aquilevel "$db"
 AQUILEVEL_SERVER=$url "$app" --data "$work" init >"$work/init.log" 2>&1 || { echo "init failed:"; cat "$work/init.log"; exit 1; }
+# The sessions play as a station's role, as in a lab.
+AQUILEVEL_SERVER=$url "$app" --data "$work" init --station-role crash_station >>"$work/init.log" 2>&1 \
+  || { echo "the station's role failed:"; cat "$work/init.log"; exit 1; }
+station_url=${url/user=aquilevel/user=crash_station}
 max_trial=$(sql "select \"MaxTrial\" from \"tblSetup\" where \"Version\" = '$version'")
 [ -n "$max_trial" ] || { echo "no version \"$version\" on the server"; exit 1; }
 
 bot() { # subject
-  AQUILEVEL_SERVER=$url "$app" --data "$work" bot --version "$version" --subject "$1" --clock "$clock_ms" \
+  AQUILEVEL_SERVER=$station_url "$app" --data "$work" bot --version "$version" --subject "$1" --clock "$clock_ms" \
     >"$work/$1.out" 2>"$work/$1.err"
 }
 
