@@ -30,7 +30,8 @@ public:
     // Takes the hold for `mine` unless another holder keeps it (refreshed within the
     // stale time, and not `holderGone`: a copy on this computer that has stopped), which
     // is returned; nothing is changed then. On a server the server judges staleness by
-    // its own clock and stamps the hold itself.
+    // its own clock, believes `holderGone` only once it has seen that copy's connection
+    // end, and stamps the hold itself.
     static std::optional<HoldRow> take(Connection& c, const HoldRow& mine, bool holderGone);
     // Refreshes `mine`, or holds the participant again when nobody does (released from
     // outside); false when another holder has it.
@@ -41,7 +42,8 @@ public:
     static qint64 removeAny(Connection& c, const QString& subject, const QString& version);
     // Every hold, of one version or all, without their holders.
     static QList<HoldRow> all(Connection& c, const QString& version = {});
-    // The row for a file, as written by a test standing in for another station.
+    // Writes a hold row as it stands, on the file (its take and refresh, and a test
+    // standing in for another station); a server's holds are written by its functions.
     static void insert(Connection& c, const HoldRow& row);
 };
 
