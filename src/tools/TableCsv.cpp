@@ -30,6 +30,7 @@ ColumnKind kindOf(const store::ColumnDef& column)
     case store::ColumnType::Text:
     case store::ColumnType::CaseText:
     case store::ColumnType::Key:
+    case store::ColumnType::Token:
         break;
     }
     // The registration's and the event log's time of day is stored as text.
