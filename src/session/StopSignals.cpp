@@ -13,7 +13,13 @@ namespace aquilevel {
 namespace {
 
 int g_pipe[2] = {-1, -1};
-constexpr int kSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// Every signal whose default is to end the program, other than a fault of the program
+// itself (SIGSEGV, SIGABRT, ...) and SIGKILL, which nothing can catch: each is a request
+// to end, and on the trial screen that goes through the experimenter's gate.
+constexpr int kSignals[] = {SIGTERM, SIGHUP,    SIGINT,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                            SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,  SIGSTKFLT};
+// A pipe whose reader has gone is no request to end: the write fails instead.
+constexpr int kIgnored[] = {SIGPIPE};
 
 void onSignal(int number)
 {
@@ -47,11 +53,15 @@ StopSignals::StopSignals(std::function<void(int)> onRequest, QObject* parent)
     action.sa_flags = SA_RESTART;
     for (const int number : kSignals)
         ::sigaction(number, &action, nullptr);
+    for (const int number : kIgnored)
+        std::signal(number, SIG_IGN);
 }
 
 StopSignals::~StopSignals()
 {
     for (const int number : kSignals)
+        std::signal(number, SIG_DFL);
+    for (const int number : kIgnored)
         std::signal(number, SIG_DFL);
 }
 

@@ -679,15 +679,19 @@ case_lab_station() {
   export_rows "$subject" "$paced" || return 1
   expect "orders stored" "2.5 3" "$(field "$work/out/datExperimentTrials.csv" "Submit Clicked" UserInFlow | xargs)"
 
-  # SIGTERM on the trial screen is a close request: the experimenter's gate opens, and
-  # Cancel keeps the session going.
-  kill -TERM "$app_pid"
-  local g
-  g=$(window Authentication) || return 1
-  focus "$g" || return 1
-  keys Tab Tab Tab space # Cancel
-  gone Authentication "$g" || return 1
-  app_ended && { echo "the program ended on SIGTERM" >&2; return 1; }
+  # Every signal that would end the program is a close request on the trial screen: the
+  # experimenter's gate opens, and Cancel keeps the session going. SIGPIPE is ignored:
+  # the gate of the SIGTERM after it shows that the program is still there.
+  local g sig
+  kill -PIPE "$app_pid"
+  for sig in TERM QUIT USR1 ALRM; do
+    kill -"$sig" "$app_pid"
+    g=$(window Authentication) || { echo "no gate on SIG$sig" >&2; return 1; }
+    focus "$g" || return 1
+    keys Tab Tab Tab space # Cancel
+    gone Authentication "$g" || return 1
+    app_ended && { echo "the program ended on SIG$sig" >&2; return 1; }
+  done
 
   # The trial window destroyed from outside: the program ends (status 1) rather than
   # staying with only its splash, and what was played stays stored.
