@@ -6,6 +6,7 @@
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Resume.h"
+#include "config/ControlCharacters.h"
 #include "session/Session.h"
 #include "session/StationHold.h"
 #include "session/StartVersion.h"
@@ -281,6 +282,10 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
                                 : QStringLiteral("bot-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (subject.isEmpty())
         return args.usageError(QStringLiteral("--subject must not be empty"));
+    // What the login refuses the bot refuses too: a name no one could type to resume it.
+    if (config::hasControlCharacters(subject))
+        return args.usageError(QStringLiteral("--subject must not contain control characters (such as a tab, a "
+                                              "line break or an escape)"));
 
     QList<BotOrder> orders;
     if (parser.isSet(ordersOption)) {

@@ -210,6 +210,9 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
         for (int c = 0; c < columns.size(); ++c) {
             QString error;
             const QVariant value = fromCsvText(record.fields.at(file.fieldOf.at(c)), columns.at(c).kind, error);
+            // The file would keep it and a server would cut the text there.
+            if (error.isEmpty() && value.typeId() == QMetaType::QString && value.toString().contains(QChar(0)))
+                error = QStringLiteral("\"%1\" holds a NUL byte, which no text may hold").arg(printable(value.toString()));
             if (!error.isEmpty()) {
                 problems.append(QStringLiteral("%1: %2").arg(file.where(record.line, c), error));
                 sound = false;

@@ -303,6 +303,10 @@ private slots:
                       QStringLiteral("--beta"), QStringLiteral("-1")}).status, 2);
         QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--policy"), QStringLiteral("hold"),
                       QStringLiteral("--orders"), QStringLiteral("x.csv")}).status, 2);
+        for (const char* name : {"a\tb", "a\nb", "a\x1b[2Jb"})
+            QCOMPARE(bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QString::fromLatin1(name)})
+                         .status,
+                     2);
         r = bot({QStringLiteral("--help")});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.contains(QStringLiteral("--policy hold")));

@@ -474,6 +474,8 @@ private slots:
                                     << "tblScenarios.csv: the fields are separated by semicolons";
         QTest::newRow("tab in a version") << QByteArray("version,LabelNumber,LabelName\r\n\"Pilot\tA\",1,10\r\n")
                                           << "tblLabels.csv, line 2, column 1 (version): \"Pilot\\x09A\" holds a control character";
+        QTest::newRow("NUL in a label") << QByteArray("version,LabelNumber,LabelName\r\nPilot,1,\"1") + '\0' + "0\"\r\n"
+                                        << "tblLabels.csv, line 2, column 3 (LabelName): \"1\\x000\" holds a NUL byte";
     }
 
     void typicalMistakesAreNamedWithFileLineAndColumn()
