@@ -1,6 +1,8 @@
 #include "store/SqlCipherConnection.h"
 
 #include "store/EngineError.h"
+
+#include <QFileInfo>
 #include "store/SqlCipherEngine.h"
 
 #include <QDate>
@@ -88,8 +90,25 @@ std::unique_ptr<SqlCipherConnection> SqlCipherConnection::open(const QString& pa
     if (sqlite3_key(db, key.constData(), key.size()) != SQLITE_OK)
         connection->fail(sqlite3_errcode(db));
     sqlite3_busy_timeout(db, busyTimeoutMs);
-    // Reading the schema proves the key: a wrong one fails here with "not a database".
-    connection->run(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    // Reading the schema proves the key: a wrong one fails here with "not a database",
+    // which is said in the experimenter's terms.
+    try {
+        connection->run(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    } catch (const EngineError& error) {
+        if (error.number() != SQLITE_NOTADB)
+            throw;
+        throw EngineError(ErrorClass::Other, SQLITE_NOTADB,
+                          QStringLiteral("%1 is not an experiment database of this program (a file of another "
+                                         "program, one with another password, or one damaged at its start)")
+                              .arg(path));
+    }
+    // SQLite takes an empty file for an empty database: say what it is instead of
+    // "no such table".
+    if (!create && QFileInfo(path).size() == 0)
+        throw EngineError(ErrorClass::Other, SQLITE_NOTADB,
+                          QStringLiteral("%1 is empty (0 bytes): it is no experiment database; remove it and create "
+                                         "one with: aquilevel init")
+                              .arg(path));
     fileIdentity(path, connection->m_device, connection->m_inode);
     return connection;
 }

@@ -384,10 +384,32 @@ private slots:
 
     // --- failures of the engine ---
 
+    void wrongPasswordIsAFailureNotALockConflict_data()
+    {
+        // What stands at the database's path, and what the message says of it.
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("the file with another password") << false << QByteArray() << "is not an experiment database";
+        QTest::newRow("a text file") << true << QByteArray(4096, 'x') << "is not an experiment database";
+        QTest::newRow("an empty file") << true << QByteArray() << "is empty (0 bytes)";
+    }
+
     void wrongPasswordIsAFailureNotALockConflict()
     {
+        QFETCH(bool, replaced);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, said);
         TempDatabase db;
-        Rig rig(std::make_unique<SqlCipherEngine>(db.path(), QByteArrayLiteral("KwPz_*R*_T"), 0));
+        QByteArray key = QByteArrayLiteral("KwPz_*R*_T");
+        if (replaced) {
+            QFile file(db.path());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(content);
+            file.close();
+            key = databasePassword();
+        }
+        Rig rig(std::make_unique<SqlCipherEngine>(db.path(), key, 0));
         rig.prompter.queueYes(); // retrying does not help
         rig.prompter.queueNo();
         QVERIFY_THROWS_EXCEPTION(StoreAborted,
@@ -397,7 +419,7 @@ private slots:
         for (const auto& p : rig.prompter.prompts()) {
             QCOMPARE(p.title, QStringLiteral("Problems opening table"));
             QCOMPARE(p.icon, Prompter::Icon::None);
-            QVERIFY2(p.text.startsWith(QStringLiteral("Error 26: ")), qPrintable(p.text));
+            QVERIFY2(p.text.startsWith(QStringLiteral("Error 26: ")) && p.text.contains(said), qPrintable(p.text));
             QVERIFY2(p.text.endsWith(QStringLiteral("\r\nStatus was Loading versions\r\nRetry?")),
                      qPrintable(p.text));
         }
