@@ -132,7 +132,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         const QString path = dir.filePath(out.table->name + QStringLiteral(".csv"));
         out.file = std::make_unique<QSaveFile>(path); // renamed into place on commit
         if (!out.file->open(QIODevice::WriteOnly))
-            throw ToolError(QStringLiteral("Could not write %1: %2").arg(path, out.file->errorString()));
+            throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.").arg(path, out.file->errorString()));
         QStringList header;
         for (const TableColumn& c : std::as_const(out.columns))
             header.append(c.name);
@@ -207,11 +207,22 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
                             .arg(asked.join(QStringLiteral(" and ")), QStringLiteral("the tables asked for")));
     }
 
+    // All of it or none: every file is written out in full before the first one takes
+    // its place (a full disk shows here), and should one still not take its place, those
+    // that did are removed again.
+    for (TableFile& out : files)
+        if (!out.file->flush())
+            throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.")
+                                .arg(out.file->fileName(), out.file->errorString()));
     QStringList written;
     for (TableFile& out : files) {
         const QString path = out.file->fileName();
-        if (!out.file->commit())
-            throw ToolError(QStringLiteral("Could not write %1: %2").arg(path, out.file->errorString()));
+        if (!out.file->commit()) {
+            for (const QString& done : std::as_const(written))
+                QFile::remove(done);
+            throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.")
+                                .arg(path, out.file->errorString()));
+        }
         written.append(path);
     }
     return written;
@@ -235,7 +246,7 @@ int runExport(const QStringList& arguments, const ToolContext& context)
         QStringLiteral("Comma-separated: data (the default: datSubject, datExperimentTrials, "
                        "datTrialSummary, datUserTimesSummary, datQuestionnaire), config (tblSetup, "
                        "tblScenarios, tblLabels), all (both), or table names. tblPasswords holds the "
-                       "experimenters' passwords in plain text and is written only when named."),
+                       "experimenters' password hashes and is written only when named."),
         QStringLiteral("LIST"), QStringLiteral("data"));
     parser.addOptions({version, subject, tables});
     if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
@@ -256,7 +267,8 @@ int runExport(const QStringList& arguments, const ToolContext& context)
         for (const QString& path : written)
             context.out << "Wrote " << QDir::toNativeSeparators(path) << "\n";
         if (options.tables.contains(QStringLiteral("tblPasswords")))
-            context.err << "Note: tblPasswords.csv holds the experimenters' passwords in plain text.\n";
+            context.err << "Note: tblPasswords.csv holds the experimenters' password hashes (and any password still "
+                           "in plain text).\n";
         context.out << Qt::flush;
         context.err << Qt::flush;
         return 0;

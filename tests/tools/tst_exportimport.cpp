@@ -267,6 +267,13 @@ private slots:
         r = run(tools::runExport, m_data->folder(), {QStringLiteral("--help")});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.contains(QStringLiteral("--subject")));
+        // A file that cannot take its place (here a folder of its name): no file of the
+        // export is left behind.
+        QVERIFY(QDir(out.path()).mkdir(QStringLiteral("datTrialSummary.csv")));
+        r = run(tools::runExport, m_data->folder(), {out.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("nothing was written")), qPrintable(r.err));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QTemporaryDir empty;
         r = run(tools::runExport, empty.path(), {out.path()});
         QCOMPARE(r.status, 1);
