@@ -75,18 +75,17 @@ QString foldFunction()
         .arg(from, to);
 }
 
-QStringList functions(const QString& schema)
+QStringList functions(const QString& schema, bool unicode)
 {
     const QString declare = QStringLiteral("DECLARE me text := %1; h \"datSessionHold\"%ROWTYPE; ").arg(kMe);
     const QString needMe = QStringLiteral("IF coalesce(me, '') = '' THEN RAISE EXCEPTION 'this session names no "
                                           "holder' USING ERRCODE = '42501'; END IF; ");
     // A hold's keys are its names' too.
-    const QString keysOfNames =
+    const QString keysOfNames = !unicode ? QString() :
         QStringLiteral("IF p_subject_key IS DISTINCT FROM \"aquilevelFold\"(p_subject) OR p_version_key IS DISTINCT "
                        "FROM \"aquilevelFold\"(p_version) THEN RAISE EXCEPTION 'the keys are not the names' "
                        "USING ERRCODE = '42501'; END IF; ");
-    return {
-        foldFunction(),
+    QStringList all = {
         // Whether this session holds the participant: the rows' policies ask it for every
         // row. PL/pgSQL keeps the lookup's plan for the session; SQL would plan it anew.
         definer(schema, QStringLiteral("\"aquilevelHolds\"(p_subject_key text, p_version_key text)"),
@@ -141,15 +140,21 @@ QStringList functions(const QString& schema)
                                "SELECT pg_catalog.count(*) FROM gone")
                     .arg(kKeys, kMe)),
     };
+    if (unicode)
+        all.prepend(foldFunction());
+    return all;
 }
 
-QStringList policies()
+QStringList policies(bool unicode)
 {
     QStringList statements;
     const QString holds = QStringLiteral("\"aquilevelHolds\"(\"SubjectKey\", \"VersionKey\")");
     // A row is appended under keys the session holds, and its names are those keys'.
-    const QString appends = holds + QStringLiteral(" AND \"SubjectKey\" = \"aquilevelFold\"(\"Subject\") AND "
-                                                   "\"VersionKey\" = \"aquilevelFold\"(\"Version\")");
+    // (A database in another encoding than UTF-8 cannot hold the table of foldings, nor
+    // fold a name's characters one by one: there the keys are not checked.)
+    const QString appends = !unicode ? holds
+                                     : holds + QStringLiteral(" AND \"SubjectKey\" = \"aquilevelFold\"(\"Subject\") AND "
+                                                              "\"VersionKey\" = \"aquilevelFold\"(\"Version\")");
     for (const QString& name : tableNames(TableKind::Data)) {
         const QString table = quotedName(name);
         statements << QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(table);
@@ -174,7 +179,8 @@ QString schemaOf(Connection& c)
 void installStationRules(Connection& c)
 {
     const QString schema = schemaOf(c);
-    for (const QString& statement : functions(schema))
+    const bool unicode = c.value(Sql("SELECT current_setting('server_encoding')")).toString() == QLatin1String("UTF8");
+    for (const QString& statement : functions(schema, unicode))
         c.execute(Sql(statement));
     installPasswordCheck(c);
     // Nobody runs them but the owner and the roles given a station's rights.
@@ -182,7 +188,7 @@ void installStationRules(Connection& c)
                                              "current_schema()::regnamespace AND p.proname LIKE 'aquilevel%'"))
                                      .values)
         c.execute(Sql(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f.value(0).toString())));
-    for (const QString& statement : policies())
+    for (const QString& statement : policies(unicode))
         c.execute(Sql(statement));
     // Nobody but the owner makes objects beside the tables (a server of before
     // PostgreSQL 15 let everyone).
