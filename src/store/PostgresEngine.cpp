@@ -120,18 +120,16 @@ void PostgresEngine::createStationRole(const ServerSettings& settings, const QSt
     auto connection = PostgresConnection::open(settings, kLockTimeoutMs);
     // A role name cannot be a bound value; it is checked above and quoted.
     const QVariant exists = connection->value(Sql("SELECT count(*) FROM pg_roles WHERE rolname = $1"), {role});
-    // The server cannot hold the owner of the tables, or a role above its rules, to a
-    // station's work; taking the owner's rights away would lock the administrator out.
+    // Taking the owner's rights away would lock the administrator out: refused before
+    // anything is revoked (what else a role could still do is asked after the grants).
     if (exists.toInt() > 0 &&
         connection
-            ->value(Sql("SELECT r.rolsuper OR r.rolbypassrls OR pg_has_role(r.oid, t.tableowner, 'USAGE') FROM "
-                        "pg_roles r, pg_tables t WHERE r.rolname = $1 AND t.schemaname = current_schema() AND "
-                        "t.tablename = 'tblSetup'"),
+            ->value(Sql("SELECT pg_has_role(r.oid, t.tableowner, 'USAGE') FROM pg_roles r, pg_tables t WHERE "
+                        "r.rolname = $1 AND t.schemaname = current_schema() AND t.tablename = 'tblSetup'"),
                     {role})
             .toBool())
-        throw ServerSettingsError(QStringLiteral("The role %1 owns the tables, or is a superuser, or bypasses "
-                                                 "row-level security: the server would not limit it to a station's "
-                                                 "work. Name another role for the stations.")
+        throw ServerSettingsError(QStringLiteral("The role %1 owns the tables: the server would not limit it to a "
+                                                 "station's work. Name another role for the stations.")
                                       .arg(role));
     connection->execute(QStringLiteral("BEGIN"));
     try {

@@ -174,6 +174,18 @@ QString schemaOf(Connection& c)
     return quotedName(c.value(Sql("SELECT current_schema()")).toString());
 }
 
+// The functions of the rules and the password check, each as its signature (quoted by
+// the server itself).
+QStringList rulesFunctions(Connection& c)
+{
+    QStringList signatures;
+    for (const QVariantList& f : c.query(Sql("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.pronamespace = "
+                                             "current_schema()::regnamespace AND p.proname LIKE 'aquilevel%'"))
+                                     .values)
+        signatures << f.value(0).toString();
+    return signatures;
+}
+
 } // namespace
 
 void installStationRules(Connection& c)
@@ -184,10 +196,8 @@ void installStationRules(Connection& c)
         c.execute(Sql(statement));
     installPasswordCheck(c);
     // Nobody runs them but the owner and the roles given a station's rights.
-    for (const QVariantList& f : c.query(Sql("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.pronamespace = "
-                                             "current_schema()::regnamespace AND p.proname LIKE 'aquilevel%'"))
-                                     .values)
-        c.execute(Sql(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f.value(0).toString())));
+    for (const QString& f : rulesFunctions(c))
+        c.execute(Sql(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f)));
     for (const QString& statement : policies(unicode))
         c.execute(Sql(statement));
     // Nobody but the owner makes objects beside the tables (a server of before
@@ -217,7 +227,7 @@ void grantStationRights(Connection& c, const QString& role)
         QStringList columns;
         for (const QString& column : findTable(name)->columnNames())
             columns << quotedName(column);
-        statements << QStringLiteral("GRANT SELECT, INSERT (%1) ON %2 TO %3")
+        statements << QStringLiteral("GRANT INSERT (%1) ON %2 TO %3")
                           .arg(columns.join(QStringLiteral(", ")), quotedName(name), who);
         statements << QStringLiteral("GRANT SELECT ON %1 TO %2").arg(quotedName(name), who);
     }
@@ -231,10 +241,8 @@ void grantStationRights(Connection& c, const QString& role)
                       .arg(who);
     for (const QString& statement : std::as_const(statements))
         c.execute(Sql(statement));
-    for (const QVariantList& f : c.query(Sql("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.pronamespace = "
-                                             "current_schema()::regnamespace AND p.proname LIKE 'aquilevel%'"))
-                                     .values)
-        c.execute(Sql(QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2").arg(f.value(0).toString(), who)));
+    for (const QString& f : rulesFunctions(c))
+        c.execute(Sql(QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2").arg(f, who)));
 }
 
 QStringList stationRightsBeyond(Connection& c, const QString& role)
