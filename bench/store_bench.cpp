@@ -426,7 +426,7 @@ int main(int argc, char** argv)
         const HoldRow bench{QStringLiteral("bench"), QStringLiteral("Demo continuous"), QStringLiteral("bench"),
                             benchHolder(), now, now};
         std::optional<HoldRow> keeper;
-        store.transaction([&](Connection& c) { keeper = HoldTable::take(c, bench, true); }, false,
+        store.transaction([&](Connection& c) { keeper = HoldTable::take(c, bench, true, false); }, false,
                           QStringLiteral("bench"));
         if (keeper) {
             std::fprintf(stderr, "store_bench: the bench participant is held by %s (another run); try again in %d s\n",

@@ -66,7 +66,7 @@ private:
     SessionServices m_services;
     ProgramRandom m_random;
     store::Store m_store;
-    StationHold m_hold{m_store};
+    StationHold m_hold{m_store, [this] { return state.EventID; }};
     std::function<void()> m_questionnaire;
     bool m_ending = false;
 };

@@ -5,13 +5,17 @@
 #include "store/Store.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QUuid>
 
-#include <cerrno>
 #include <cstdio>
 
-#include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace aquilevel {
@@ -41,22 +45,49 @@ QString machineId()
     return id;
 }
 
-// A holder names its process and computer: "pid:machine:unique". A copy on this computer
-// whose process is gone (killed, crashed) holds nothing, whatever its last refresh.
-bool deadOnThisStation(const QString& station, const QString& holder)
+// A holder is "pid:machine:token", the token made anew at each start; a server shows
+// another's without the token. Its mark is "pid_machine_token.run" in the run folder.
+QString markPattern(const QString& holder)
 {
-    bool ok = false;
-    const qint64 pid = holder.section(QLatin1Char(':'), 0, 0).toLongLong(&ok);
-    if (!ok || pid <= 0 || station != QSysInfo::machineHostName() || machineId().isEmpty() ||
-        holder.section(QLatin1Char(':'), 1, 1) != machineId())
-        return false;
-    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    static const QRegularExpression part(QStringLiteral("^[0-9A-Za-z-]*$"));
+    const QStringList parts = holder.split(QLatin1Char(':'));
+    if (parts.size() < 2 || parts.size() > 3 || parts.first().isEmpty())
+        return {};
+    for (const QString& p : parts)
+        if (!part.match(p).hasMatch()) // never a path of another's making
+            return {};
+    return parts.at(0) + QLatin1Char('_') + parts.at(1) + QLatin1Char('_') +
+           (parts.size() == 3 ? parts.at(2) : QStringLiteral("*")) + QStringLiteral(".run");
+}
+
+// The marks of a holder that ran on this computer and has ended: found here, and none of
+// them locked. A holder without a mark here ran elsewhere (another computer, or one
+// cloned from the same disk image) and is judged by its refreshes alone.
+QStringList endedMarks(const QString& station, const QString& holder)
+{
+    const QString pattern = markPattern(holder);
+    if (pattern.isEmpty() || station != QSysInfo::machineHostName())
+        return {};
+    const QDir folder(StationHold::runFolder());
+    QStringList marks;
+    for (const QString& name : folder.entryList({pattern}, QDir::Files)) {
+        const QString path = folder.filePath(name);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return {};
+        const bool running = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+        ::close(fd);
+        if (running)
+            return {};
+        marks.append(path);
+    }
+    return marks;
 }
 
 } // namespace
 
-StationHold::StationHold(store::Store& store)
-    : m_store(store),
+StationHold::StationHold(store::Store& store, std::function<qint32()> lastEvent)
+    : m_store(store), m_lastEvent(std::move(lastEvent)),
       m_holder(QStringLiteral("%1:%2:%3")
                    .arg(::getpid())
                    .arg(machineId(), QUuid::createUuid().toString(QUuid::WithoutBraces)))
@@ -69,6 +100,30 @@ StationHold::StationHold(store::Store& store)
 StationHold::~StationHold()
 {
     release(); // the program ends without it; a session object that goes away gives it up
+    if (m_runMark >= 0) {
+        QFile::remove(runFolder() + QLatin1Char('/') + markPattern(m_holder));
+        ::close(m_runMark);
+    }
+}
+
+QString StationHold::runFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/aquilevel/runs");
+}
+
+void StationHold::markRun()
+{
+    if (m_runMark >= 0 || !QDir().mkpath(runFolder()))
+        return; // without a mark a restart here waits out the stale time like anyone else
+    const QByteArray path = QFile::encodeName(runFolder() + QLatin1Char('/') + markPattern(m_holder));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return;
+    }
+    m_runMark = fd;
 }
 
 std::optional<QString> StationHold::take(const QString& typed, const QString& version)
@@ -77,13 +132,17 @@ std::optional<QString> StationHold::take(const QString& typed, const QString& ve
     const QString key = keyOf(subject);
     if (held() && (key != m_key || store::nameKey(version) != store::nameKey(m_version)))
         release();
+    markRun();
     std::optional<QString> refusal;
+    QStringList ended;
     m_store.transaction(
         [&](store::Connection& c) {
             refusal.reset();
             const std::optional<store::HoldRow> hold = store::HoldTable::find(c, subject, version);
-            const bool gone = hold && deadOnThisStation(hold->Station, hold->Holder);
-            const std::optional<store::HoldRow> other = store::HoldTable::take(c, ownRow(version, subject), gone);
+            ended = hold ? endedMarks(hold->Station, hold->Holder) : QStringList();
+            const bool silent = hold && silentTooLong(*hold);
+            const std::optional<store::HoldRow> other =
+                store::HoldTable::take(c, ownRow(version, subject), !ended.isEmpty(), silent);
             if (!other)
                 return;
             // When it last wrote: its newest event row, else the moment it took the hold.
@@ -92,18 +151,62 @@ std::optional<QString> StationHold::take(const QString& typed, const QString& ve
             if (!last.isValid())
                 last = utc(other->TakenUtc);
             refusal = QStringLiteral("Participant %1 is playing version %2 on station %3 "
-                                     "(last event %4 s ago).")
+                                     "(last event %4 s ago). Should that station have stopped, Start "
+                                     "takes the participant over once it has been silent for %5 s.")
                           .arg(other->Subject, version, other->Station)
-                          .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0);
+                          .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0)
+                          .arg(kStaleSeconds);
         },
         false, kStatus);
     if (refusal)
         return refusal;
+    for (const QString& mark : std::as_const(ended))
+        QFile::remove(mark);
     m_key = key;
     m_version = version;
     m_subject = subject;
+    m_lost = false;
+    m_store.setWriteCheck([this](store::Connection& c) { checkStillHeld(c); });
     m_timer.start();
     return std::nullopt;
+}
+
+bool StationHold::silentTooLong(const store::HoldRow& hold)
+{
+    Sighting& seen = m_sightings[keyOf(hold.Subject) + QLatin1Char('\n') + store::nameKey(hold.Version)];
+    if (!seen.since.isValid() || seen.holder != hold.Holder || seen.refreshed != hold.RefreshedUtc) {
+        seen.holder = hold.Holder;
+        seen.refreshed = hold.RefreshedUtc;
+        seen.since.start();
+        return false;
+    }
+    return seen.since.elapsed() >= m_staleLimit;
+}
+
+void StationHold::checkStillHeld(store::Connection& c)
+{
+    if (!m_lost && store::HoldTable::keep(c, ownRow(m_version, m_subject), lastEvent()))
+        return;
+    loseHold();
+    throw HoldLost(lostMessage());
+}
+
+QString StationHold::lostMessage() const
+{
+    return QStringLiteral("Another station now holds participant %1 of version %2. This station has stopped "
+                          "and stores nothing more for the participant; the session can be continued at "
+                          "that station.")
+        .arg(m_subject, m_version);
+}
+
+void StationHold::loseHold()
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    m_timer.stop();
+    std::fprintf(stderr, "%s\n", qPrintable(lostMessage()));
+    emit lost(lostMessage());
 }
 
 store::HoldRow StationHold::ownRow(const QString& version, const QString& subject) const
@@ -116,7 +219,7 @@ void StationHold::refresh()
 {
     // Never inside another access or a step's open transaction, and never through the
     // retry policy: a refresh that cannot be written now is written at the next beat.
-    if (!held() || m_store.isBusy())
+    if (!held() || m_lost || m_store.isBusy())
         return;
     store::Engine& engine = m_store.engine();
     try {
@@ -126,7 +229,7 @@ void StationHold::refresh()
         bool mine = false;
         c.begin(true);
         try {
-            mine = store::HoldTable::refresh(c, ownRow(m_version, m_subject));
+            mine = store::HoldTable::refresh(c, ownRow(m_version, m_subject), lastEvent());
             c.commit();
         } catch (...) {
             c.rollback();
@@ -136,9 +239,7 @@ void StationHold::refresh()
         if (!mine) {
             // Another copy took the participant over while this one could not refresh:
             // its hold is left alone.
-            m_timer.stop();
-            std::fprintf(stderr, "Another station now holds participant %s of version %s.\n",
-                         qPrintable(m_subject), qPrintable(m_version));
+            loseHold();
             return;
         }
         emit refreshed();
@@ -155,13 +256,16 @@ void StationHold::release()
     if (!held())
         return;
     m_timer.stop();
+    m_store.setWriteCheck({});
     store::Engine& engine = m_store.engine();
     try {
-        store::HoldTable::remove(engine.open(false), m_subject, m_version, m_holder);
+        if (!m_lost)
+            store::HoldTable::remove(engine.open(false), m_subject, m_version, m_holder);
         engine.release();
     } catch (const std::exception&) {
         // Left to go stale.
     }
+    m_lost = false;
     m_key.clear();
     m_version.clear();
     m_subject.clear();

@@ -133,6 +133,14 @@ std::optional<Row> EventTable::newestOfPeriod(Connection& c, const QString& subj
     return first(c.query(sql, keys(subject, version) + QVariantList{trial}));
 }
 
+qint32 EventTable::lastEventId(Connection& c, const QString& subject, const QString& version)
+{
+    return c.value(Sql("SELECT \"EventID\" FROM \"datExperimentTrials\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 "
+                       "ORDER BY \"EventID\" DESC LIMIT 1"),
+                   keys(subject, version))
+        .toInt();
+}
+
 bool EventTable::any(Connection& c, const QString& subject, const QString& version)
 {
     return c.value(Sql("SELECT 1 FROM \"datExperimentTrials\" WHERE \"SubjectKey\" = $1 AND \"VersionKey\" = $2 LIMIT 1"),

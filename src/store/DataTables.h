@@ -44,6 +44,8 @@ public:
     static std::optional<Row> newestOfPeriod(Connection& c, const QString& subject, const QString& version,
                                              qint32 trial);
     static bool any(Connection& c, const QString& subject, const QString& version);
+    // The participant's newest EventID; 0 without rows.
+    static qint32 lastEventId(Connection& c, const QString& subject, const QString& version);
     // The moment the participant's newest row was written (UTC); invalid when unknown.
     static QDateTime lastWritten(Connection& c, const QString& subject, const QString& version);
     // The rows of a version (of one participant, or of one event type), with the

@@ -1,5 +1,6 @@
 #include "store/StationTables.h"
 
+#include "store/DataTables.h"
 #include "store/Engine.h"
 #include "store/NameKey.h"
 #include "store/StationRules.h"
@@ -59,16 +60,14 @@ std::optional<HoldRow> HoldTable::find(Connection& c, const QString& subject, co
                          keys(subject, version)));
 }
 
-std::optional<HoldRow> HoldTable::take(Connection& c, const HoldRow& mine, bool holderGone)
+std::optional<HoldRow> HoldTable::take(Connection& c, const HoldRow& mine, bool holderGone, bool silent)
 {
     if (onServer(c))
         return first(c.query(Sql("SELECT * FROM \"aquilevelTakeHold\"($1, $2, $3, $4, $5, $6)"),
                              keys(mine.Subject, mine.Version) + QVariantList{mine.Subject, mine.Version, mine.Station,
                                                                              holderGone}));
     if (const std::optional<HoldRow> hold = find(c, mine.Subject, mine.Version)) {
-        const QDateTime refreshed = utc(hold->RefreshedUtc);
-        const bool alive = refreshed.isValid() && refreshed.secsTo(utc(mine.RefreshedUtc)) < kHoldStaleSeconds;
-        if (hold->Holder != mine.Holder && alive && !holderGone)
+        if (hold->Holder != mine.Holder && !holderGone && !silent)
             return hold;
         removeAny(c, mine.Subject, mine.Version);
     }
@@ -76,23 +75,43 @@ std::optional<HoldRow> HoldTable::take(Connection& c, const HoldRow& mine, bool 
     return std::nullopt;
 }
 
-bool HoldTable::refresh(Connection& c, const HoldRow& mine)
+bool HoldTable::refresh(Connection& c, const HoldRow& mine, qint32 lastEvent)
 {
+    const std::optional<HoldRow> hold = find(c, mine.Subject, mine.Version);
+    if (hold && hold->Holder != mine.Holder)
+        return false;
+    // Released while another station played the participant (it took over, finished and
+    // let go): holding again would append to a session that went on elsewhere.
+    if (!hold && EventTable::lastEventId(c, mine.Subject, mine.Version) > lastEvent)
+        return false;
     if (onServer(c))
         return c.value(Sql("SELECT \"aquilevelRefreshHold\"($1, $2, $3, $4, $5)"),
                        keys(mine.Subject, mine.Version) + QVariantList{mine.Subject, mine.Version, mine.Station})
             .toBool();
-    const std::optional<HoldRow> hold = find(c, mine.Subject, mine.Version);
     if (!hold) {
         insert(c, mine);
         return true;
     }
-    if (hold->Holder != mine.Holder)
-        return false;
+    // A stamp that does not move (a clock set back, two refreshes in one millisecond)
+    // would look like a holder that stopped.
+    QString stamp = mine.RefreshedUtc;
+    if (stamp <= hold->RefreshedUtc) {
+        const QDateTime last = utc(hold->RefreshedUtc);
+        if (last.isValid())
+            stamp = last.addMSecs(1).toString(Qt::ISODateWithMs);
+    }
     c.execute(Sql("UPDATE \"datSessionHold\" SET \"RefreshedUtc\" = $4 WHERE \"SubjectKey\" = $1 AND "
                   "\"VersionKey\" = $2 AND \"Holder\" = $3"),
-              keys(mine.Subject, mine.Version) + QVariantList{mine.Holder, mine.RefreshedUtc});
+              keys(mine.Subject, mine.Version) + QVariantList{mine.Holder, stamp});
     return true;
+}
+
+bool HoldTable::keep(Connection& c, const HoldRow& mine, qint32 lastEvent)
+{
+    const std::optional<HoldRow> hold = find(c, mine.Subject, mine.Version);
+    if (hold)
+        return hold->Holder == mine.Holder;
+    return refresh(c, mine, lastEvent);
 }
 
 qint64 HoldTable::remove(Connection& c, const QString& subject, const QString& version, const QString& holder)

@@ -27,15 +27,22 @@ public:
     // The hold of a participant of a version. On a server another run's Holder is shown
     // without its random part ("pid:machine"): a station may not learn it.
     static std::optional<HoldRow> find(Connection& c, const QString& subject, const QString& version);
-    // Takes the hold for `mine` unless another holder keeps it (refreshed within the
-    // stale time, and not `holderGone`: a copy on this computer that has stopped), which
-    // is returned; nothing is changed then. On a server the server judges staleness by
-    // its own clock, believes `holderGone` only once it has seen that copy's connection
-    // end, and stamps the hold itself.
-    static std::optional<HoldRow> take(Connection& c, const HoldRow& mine, bool holderGone);
+    // Takes the hold for `mine` unless another holder keeps it, which is returned;
+    // nothing is changed then. On the file another's hold is given up when `holderGone`
+    // (a copy on this computer that has stopped) or `silent` (the challenger has watched
+    // its refreshes stand still for the stale time by its own clock: the stations' wall
+    // clocks need not agree). A server judges staleness by its own clock, ignores
+    // `silent`, believes `holderGone` only once it has seen that copy's connection end,
+    // and stamps the hold itself.
+    static std::optional<HoldRow> take(Connection& c, const HoldRow& mine, bool holderGone, bool silent);
     // Refreshes `mine`, or holds the participant again when nobody does (released from
-    // outside); false when another holder has it.
-    static bool refresh(Connection& c, const HoldRow& mine);
+    // outside) and no event past `lastEvent` shows another station played it meanwhile;
+    // false when another holder has it. On the file every refresh changes the stamp,
+    // which is what a challenger watches.
+    static bool refresh(Connection& c, const HoldRow& mine, qint32 lastEvent);
+    // Whether `mine` still holds the participant, checked in a write's transaction;
+    // a hold nobody has is taken again as by refresh().
+    static bool keep(Connection& c, const HoldRow& mine, qint32 lastEvent);
     // Ends `holder`'s hold. Returns the rows ended.
     static qint64 remove(Connection& c, const QString& subject, const QString& version, const QString& holder);
     // Ends whoever's hold, from outside any session (an experimenter's command).

@@ -122,7 +122,29 @@ void Store::write(const std::function<void(Connection&)>& change, const QString&
 {
     if (!inGroup()) {
         if (!m_engine->commitCanBeLost()) {
-            retry(change, false, source, status);
+            if (!m_writeCheck) {
+                retry(change, false, source, status);
+                return;
+            }
+            retry(
+                [&](Connection& connection) {
+                    // The check and the change in one transaction: nobody takes the
+                    // participant over between them.
+                    const bool own = !connection.inTransaction();
+                    if (own)
+                        connection.begin(true);
+                    try {
+                        m_writeCheck(connection);
+                        change(connection);
+                        if (own)
+                            connection.commit();
+                    } catch (...) {
+                        if (own)
+                            connection.rollback();
+                        throw;
+                    }
+                },
+                false, source, status);
             return;
         }
         const QString token = nextToken();
@@ -134,6 +156,8 @@ void Store::write(const std::function<void(Connection&)>& change, const QString&
                 if (std::exchange(tried, true) && appended &&
                     stepLanded(connection, appended->table, appended->keys, token))
                     return;
+                if (m_writeCheck)
+                    m_writeCheck(connection);
                 connection.setWriteToken(token);
                 const auto note = qScopeGuard([&] {
                     if (connection.appended())
@@ -174,6 +198,8 @@ void Store::joinGroup(Connection& connection)
         m_groupAppended.reset();
         connection.setWriteToken(m_groupToken);
     }
+    if (m_writeCheck) // on the file the group keeps the write lock from here to its commit
+        m_writeCheck(connection);
     for (const auto& earlier : std::as_const(m_groupWrites))
         earlier(connection);
     if (connection.appended())

@@ -95,6 +95,11 @@ public:
     void endGroups();
     bool inGroup() const { return m_groupDepth > m_groupBase; }
 
+    // A check run in the transaction of every write before its change (a session's hold
+    // of its participant); it refuses the write by throwing something other than an
+    // EngineError, which no retry catches. None by default.
+    void setWriteCheck(std::function<void(Connection&)> check) { m_writeCheck = std::move(check); }
+
 private:
     bool askFailureQuestion(const EngineError& error, const QString& status);
     [[noreturn]] void abandon();
@@ -122,6 +127,7 @@ private:
     bool m_groupBegun = false; // the group's transaction was begun (and may be open)
     QString m_groupToken; // the token of the group's open transaction
     std::optional<Connection::Appended> m_groupAppended;
+    std::function<void(Connection&)> m_writeCheck;
 };
 
 } // namespace aquilevel::store

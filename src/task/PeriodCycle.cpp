@@ -5,6 +5,7 @@
 #include "session/Clock.h"
 #include "session/ProcessEnd.h"
 #include "session/SessionState.h"
+#include "session/StationHold.h"
 #include "store/Store.h"
 
 #include <QTimer>
@@ -87,6 +88,10 @@ void PeriodCycle::runStep(const std::function<void()>& step)
     } catch (const SessionOver&) {
         halt();
         m_ends.endedInStep();
+        return;
+    } catch (const HoldLost&) {
+        // Another station plays the participant now; the hold told the experimenter.
+        halt();
         return;
     } catch (const std::exception& error) {
         // The half-done step has been dropped with its group.

@@ -66,6 +66,8 @@ TrialScreen::TrialScreen(Session& session, QWidget* parent)
     setObjectName(QStringLiteral("frmCistern"));
     setWindowTitle(QStringLiteral("Aquilevel"));
     buildControls();
+    // Queued: the hold finds out inside a write, and nothing may wait for a person there.
+    connect(&session.hold(), &StationHold::lost, this, &TrialScreen::holdLost, Qt::QueuedConnection);
 }
 
 // Destroying a window from outside (another X client) reaches the program only as the
@@ -493,6 +495,14 @@ void TrialScreen::stepFailed(const QString& reason)
         kProgramTitle, QStringLiteral("Aquilevel stopped because of an internal error:\n%1").arg(reason),
         Prompter::Icon::Critical);
     EndGame(m_session);
+}
+
+void TrialScreen::holdLost(const QString& message)
+{
+    if (m_over)
+        return;
+    m_cycle.halt();
+    m_session.prompter().inform(kProgramTitle, message, Prompter::Icon::Exclamation);
 }
 
 void TrialScreen::endedInStep()

@@ -75,6 +75,9 @@ private:
     // The window was destroyed from outside (the window system): with nothing left to
     // play in, the program ends, every step so far stored.
     void windowLost();
+    // Another station has taken the participant over: this one stops where it is and
+    // tells the experimenter, who ends it through the gate.
+    void holdLost(const QString& message);
 
     bool entriesAreNumbers();
     void setEntriesEnabled(bool enabled);

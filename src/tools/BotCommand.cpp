@@ -378,7 +378,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         QTimer poll;
         poll.setInterval(1);
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done() || screen.isOver())
+            if (done() || screen.isOver() || session.hold().isLost())
                 loop.quit();
         });
         QObject::connect(&screen, &task::TrialScreen::sessionOver, &loop, &QEventLoop::quit);
@@ -389,6 +389,10 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         poll.start();
         if (!done() && !screen.isOver())
             loop.exec();
+        if (session.hold().isLost())
+            throw ToolError(QStringLiteral("Stopped at period %1: another station now holds %2 of version %3.")
+                                .arg(s.Trial)
+                                .arg(subject, version));
         if (!done() && !screen.isOver())
             throw ToolError(QStringLiteral("The trial screen did not go on within %1 s (period %2).")
                                 .arg(patienceMs / 1000)

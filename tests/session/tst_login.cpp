@@ -309,13 +309,17 @@ void TestLogin::heldParticipantIsRefused_data()
     QTest::addColumn<QString>("station");
     QTest::addColumn<QString>("holder");
     QTest::addColumn<int>("refreshedSecondsAgo");
+    QTest::addColumn<bool>("markHere"); // the holder's run left its mark on this computer
     QTest::addColumn<bool>("refused");
-    QTest::newRow("playing on another station") << "LAB-03" << "1:x" << 5 << true;
-    QTest::newRow("silent past the limit") << "LAB-03" << "1:x" << StationHold::kStaleSeconds + 5 << false;
-    // A copy on this station whose process is gone holds nothing.
-    QTest::newRow("crashed copy on this station")
-        << QSysInfo::machineHostName() << "999999999:" + QString::fromLatin1(QSysInfo::machineUniqueId().toHex()) + ":x"
-        << 5 << false;
+    const QString here = QSysInfo::machineHostName();
+    const QString sameImage = "999999999:" + QString::fromLatin1(QSysInfo::machineUniqueId().toHex());
+    QTest::newRow("playing on another station") << "LAB-03" << "1:x:t" << 5 << false << true;
+    // Stamps by another station's clock tell nothing about how long it has been silent.
+    QTest::newRow("station whose clock runs 70 s behind") << "LAB-03" << "1:x:t" << 70 << false << true;
+    // Same host name and machine id, another run: no mark of it here.
+    QTest::newRow("station cloned from this one's image") << here << sameImage + ":t" << 5 << false << true;
+    // A run of this computer that has ended holds nothing.
+    QTest::newRow("crashed copy on this station") << here << sameImage + ":t" << 5 << true << false;
 }
 
 void TestLogin::heldParticipantIsRefused()
@@ -323,47 +327,66 @@ void TestLogin::heldParticipantIsRefused()
     QFETCH(QString, station);
     QFETCH(QString, holder);
     QFETCH(int, refreshedSecondsAgo);
+    QFETCH(bool, markHere);
     QFETCH(bool, refused);
-    const QString when = QDateTime::currentDateTimeUtc().addSecs(-refreshedSecondsAgo).toString(Qt::ISODateWithMs);
-    m_db->exec(QStringLiteral("delete from datSessionHold"));
-    m_db->append(QStringLiteral("datSessionHold"),
-                 {{"SubjectKey", QStringLiteral("ann")}, {"VersionKey", kContinuous.toCaseFolded()},
-                  {"Version", kContinuous}, {"Subject", QStringLiteral("Ann")}, {"Station", station},
-                  {"Holder", holder}, {"TakenUtc", when}, {"RefreshedUtc", when}});
+    const QDateTime when = QDateTime::currentDateTimeUtc().addSecs(-refreshedSecondsAgo);
+    const auto hold = [&](const QString& stamp) {
+        m_db->exec(QStringLiteral("delete from datSessionHold"));
+        m_db->append(QStringLiteral("datSessionHold"),
+                     {{"SubjectKey", QStringLiteral("ann")}, {"VersionKey", kContinuous.toCaseFolded()},
+                      {"Version", kContinuous}, {"Subject", QStringLiteral("Ann")}, {"Station", station},
+                      {"Holder", holder}, {"TakenUtc", stamp}, {"RefreshedUtc", stamp}});
+    };
+    hold(when.toString(Qt::ISODateWithMs));
+    QFile mark(StationHold::runFolder() + "/" + QString(holder).replace(':', '_') + ".run");
+    if (markHere)
+        QVERIFY(QDir().mkpath(StationHold::runFolder()) && mark.open(QIODevice::WriteOnly));
     Login login(*m_db);
     login.ts.prompter.queueNo();
     login.type(QStringLiteral("ANN"), kContinuous);
     login.start->click();
     const QList<Prompter::Prompt>& prompts = login.ts.prompter.prompts();
     QCOMPARE(prompts.size(), 1);
-    if (refused) {
-        QVERIFY2(prompts.first().text.startsWith(
-                     QStringLiteral("Participant Ann is playing version Demo continuous on station LAB-03 (last event ")),
-                 qPrintable(prompts.first().text));
-        QCOMPARE(login.ts.session.state.Trial, 0); // nothing restored, nothing written
-        QVERIFY(login.screen->isVisible());
-        // The experimenter's command ends the hold at once; the next Start gets in.
-        const test::ToolResult released = test::runProgram(
-            {QStringLiteral("--data"), m_db->folder(), QStringLiteral("release"), QStringLiteral("ANN"),
-             QStringLiteral("--version"), kContinuous});
-        QVERIFY2(released.status == 0 && released.out.contains(QStringLiteral("LAB-03")),
-                 qPrintable(released.out + released.err));
-        // A name with an escape sequence is printed escaped, never raw.
-        const test::ToolResult none = test::runProgram(
-            {QStringLiteral("--data"), m_db->folder(), QStringLiteral("release"), QStringLiteral("A\x1b[2JB"),
-             QStringLiteral("--version"), kContinuous});
-        QCOMPARE(none.status, 1);
-        QVERIFY2(none.err.contains(QStringLiteral("A\\x1b[2JB")) && !none.err.contains(QChar(0x1b)), qPrintable(none.err));
+    if (!refused) {
+        QCOMPARE(prompts.first().title, QStringLiteral("Login Ann already used"));
+        QCOMPARE(login.ts.session.state.Trial, 5);
+        QVERIFY(!mark.exists()); // the ended run's mark goes with its hold
+        // Declining the continuation gives the hold up again.
+        QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSessionHold")).value(0).toInt(), 0);
+        return;
+    }
+    QVERIFY2(prompts.first().text.startsWith(
+                 QStringLiteral("Participant Ann is playing version Demo continuous on station %1 (last event ").arg(station)),
+             qPrintable(prompts.first().text));
+    QCOMPARE(login.ts.session.state.Trial, 0); // nothing restored, nothing written
+    QVERIFY(login.screen->isVisible());
+
+    // This station's own clock watches the holder: while its refreshes move it keeps the
+    // participant, once they have stood still for the limit it has stopped.
+    login.ts.session.hold().setStaleLimit(0);
+    const auto startAgain = [&] {
         login.ts.prompter.clear();
         login.ts.prompter.queueNo();
         login.start->click();
-        QCOMPARE(login.ts.prompter.prompts().value(0).title, QStringLiteral("Login Ann already used"));
-        return;
-    }
-    QCOMPARE(prompts.first().title, QStringLiteral("Login Ann already used"));
-    QCOMPARE(login.ts.session.state.Trial, 5);
-    // Declining the continuation gives the hold up again.
+        return login.ts.prompter.prompts().value(0);
+    };
+    hold(when.addMSecs(10).toString(Qt::ISODateWithMs));
+    QVERIFY(startAgain().text.startsWith(QStringLiteral("Participant Ann is playing")));
+    QCOMPARE(startAgain().title, QStringLiteral("Login Ann already used"));
+
+    // The experimenter's command ends a hold at once.
+    hold(when.toString(Qt::ISODateWithMs));
+    const test::ToolResult released = test::runProgram(
+        {QStringLiteral("--data"), m_db->folder(), QStringLiteral("release"), QStringLiteral("ANN"),
+         QStringLiteral("--version"), kContinuous});
+    QVERIFY2(released.status == 0 && released.out.contains(station), qPrintable(released.out + released.err));
     QCOMPARE(m_db->column(QStringLiteral("select count(*) from datSessionHold")).value(0).toInt(), 0);
+    // A name with an escape sequence is printed escaped, never raw.
+    const test::ToolResult none = test::runProgram(
+        {QStringLiteral("--data"), m_db->folder(), QStringLiteral("release"), QStringLiteral("A\x1b[2JB"),
+         QStringLiteral("--version"), kContinuous});
+    QCOMPARE(none.status, 1);
+    QVERIFY2(none.err.contains(QStringLiteral("A\\x1b[2JB")) && !none.err.contains(QChar(0x1b)), qPrintable(none.err));
 }
 
 void TestLogin::controlCharactersAreRefused()
@@ -380,28 +403,45 @@ void TestLogin::controlCharactersAreRefused()
 
 void TestLogin::runningSessionRefreshesOnlyItsOwnHold()
 {
-    m_db->exec(QStringLiteral("delete from datSessionHold"));
-    test::TestSession ts(m_db->engine());
-    StationHold& hold = ts.session.hold();
-    QVERIFY(!hold.take(QStringLiteral("Zoe"), kContinuous));
-    hold.setRefreshInterval(5);
-    QSignalSpy refreshed(&hold, &StationHold::refreshed);
-    const auto holders = [&] { return m_db->column(QStringLiteral("select Holder from datSessionHold")); };
-    const QVariantList mine = holders();
-    QCOMPARE(mine.size(), 1);
+    // Ways another station comes to play the participant while this one is away: it takes
+    // the hold over, or takes it over, finishes and lets go.
+    for (const bool letGo : {false, true}) {
+        m_db->exec(QStringLiteral("delete from datSessionHold"));
+        m_db->exec(QStringLiteral("delete from datExperimentTrials where Subject = 'Zoe'"));
+        test::TestSession ts(m_db->engine());
+        StationHold& hold = ts.session.hold();
+        QVERIFY(!hold.take(QStringLiteral("Zoe"), kContinuous));
+        hold.setRefreshInterval(5);
+        QSignalSpy lost(&hold, &StationHold::lost);
+        const auto holders = [&] { return m_db->column(QStringLiteral("select Holder from datSessionHold")); };
+        const QVariantList mine = holders();
+        QCOMPARE(mine.size(), 1);
 
-    // Released from outside while the session still plays: it holds the participant again.
-    m_db->exec(QStringLiteral("delete from datSessionHold"));
-    QTRY_COMPARE(holders(), mine);
+        // Released from outside while the session still plays: it holds the participant again.
+        m_db->exec(QStringLiteral("delete from datSessionHold"));
+        QTRY_COMPARE(holders(), mine);
 
-    // Taken over by another copy: that copy's hold is left as it is.
-    const QString old = QDateTime::currentDateTimeUtc().addSecs(-30).toString(Qt::ISODateWithMs);
-    m_db->exec(QStringLiteral("UPDATE datSessionHold SET Holder = '1:x:other', RefreshedUtc = $1"), {old});
-    refreshed.clear();
-    QTest::qWait(50);
-    QCOMPARE(refreshed.size(), 0);
-    QCOMPARE(m_db->column(QStringLiteral("select Holder || ' ' || RefreshedUtc from datSessionHold")),
-             QVariantList{QStringLiteral("1:x:other ") + old});
+        const QString old = QDateTime::currentDateTimeUtc().addSecs(-30).toString(Qt::ISODateWithMs);
+        if (letGo) {
+            m_db->exec(QStringLiteral("delete from datSessionHold"));
+            addEvent(*m_db, QStringLiteral("Zoe"), kContinuous, 1, 1);
+        } else {
+            m_db->exec(QStringLiteral("UPDATE datSessionHold SET Holder = '1:x:other', RefreshedUtc = $1"), {old});
+        }
+        const QVariantList after = m_db->column(QStringLiteral("select Holder || ' ' || RefreshedUtc from datSessionHold"));
+        QTRY_COMPARE(lost.size(), 1);
+        QVERIFY(lost.first().first().toString().startsWith(QStringLiteral("Another station now holds participant Zoe")));
+        // Nothing more is written for the participant: the other station's hold (or its
+        // absence) stays as it is, and every write of the session is refused.
+        QVERIFY_THROWS_EXCEPTION(HoldLost, ts.session.store().write(
+                                               [](store::Connection& c) {
+                                                   c.execute(store::Sql("delete from datSessionHold"));
+                                               },
+                                               QStringLiteral("datSessionHold"), QStringLiteral("test")));
+        QTest::qWait(30);
+        QCOMPARE(m_db->column(QStringLiteral("select Holder || ' ' || RefreshedUtc from datSessionHold")), after);
+        QCOMPARE(lost.size(), 1);
+    }
 }
 
 QTEST_MAIN(TestLogin)

@@ -103,8 +103,8 @@ void TestStationRules::initTestCase()
                                     QStringLiteral("lab-1"));
     m_b = std::make_unique<Station>(QStringLiteral("station_b"), QStringLiteral("202:bbbb:secret-b"),
                                     QStringLiteral("lab-2"));
-    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("ann")), false));
-    QVERIFY(!HoldTable::take(m_b->c(), m_b->hold(QStringLiteral("bob")), false));
+    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("ann")), false, false));
+    QVERIFY(!HoldTable::take(m_b->c(), m_b->hold(QStringLiteral("bob")), false, false));
     TrialSummaryTable::append(m_b->c(), period(QStringLiteral("bob")));
     EventTable::append(m_b->c(), eventOf(QStringLiteral("bob"), 1));
 }
@@ -120,12 +120,12 @@ void TestStationRules::aSessionsWorkIsAllowed()
     PeriodCompleted done;
     done.AmountInTank = 42;
     QVERIFY(TrialSummaryTable::complete(c, ann, kVersion, 1, done));
-    QVERIFY(HoldTable::refresh(c, m_a->hold(ann)));
+    QVERIFY(HoldTable::refresh(c, m_a->hold(ann), 0));
     QCOMPARE(HoldTable::find(c, ann, kVersion)->Holder, m_a->holder);
     QCOMPARE(c.value(Sql("SELECT count(*) FROM \"tblSetup\"")).toInt(), 4);
     // A returning participant logs in under another spelling of the registered name;
     // the session's rows carry the registered one, which folds to the same keys.
-    QVERIFY(!HoldTable::take(c, m_a->hold(QStringLiteral("ΣΟΦΊΑΣ")), false));
+    QVERIFY(!HoldTable::take(c, m_a->hold(QStringLiteral("ΣΟΦΊΑΣ")), false, false));
     EventTable::append(c, eventOf(QStringLiteral("Σοφίας"), 1));
     // The server folds names as the program does, in every script.
     for (const char* name : {"Émile", "ΣΟΦΊΑΣ", "Σοφίας", "Straße", "İstanbul", "\U00010400ana"})
@@ -210,31 +210,32 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
 {
     const QString bob = QStringLiteral("bob");
     // A live hold: refused, also to a station that says bob's computer has stopped his
-    // copy (it runs under another role, on another computer).
+    // copy (it runs under another role, on another computer) or that its own clock saw
+    // him silent: the server judges by its own.
     for (const bool gone : {false, true}) {
         HoldRow claim = m_a->hold(bob);
         claim.Station = m_b->computer;
-        const std::optional<HoldRow> keeper = HoldTable::take(m_a->c(), claim, gone);
+        const std::optional<HoldRow> keeper = HoldTable::take(m_a->c(), claim, gone, true);
         QVERIFY(keeper);
         QCOMPARE(keeper->Station, m_b->computer);
         QVERIFY2(!keeper->Holder.contains(QStringLiteral("secret")), qPrintable(keeper->Holder));
     }
     QCOMPARE(HoldTable::remove(m_a->c(), bob, kVersion, m_b->holder), 0);
-    QVERIFY(HoldTable::refresh(m_b->c(), m_b->hold(bob)));
+    QVERIFY(HoldTable::refresh(m_b->c(), m_b->hold(bob), 0));
 
     // Bob's station restarted after a crash: its new copy takes him over at once, as soon
     // as the server has seen the old copy's session end.
     Station restarted(QStringLiteral("station_b"), QStringLiteral("203:bbbb:secret-b2"), m_b->computer);
     m_b->engine.discard();
-    QTRY_VERIFY(!HoldTable::take(restarted.c(), restarted.hold(bob), true));
+    QTRY_VERIFY(!HoldTable::take(restarted.c(), restarted.hold(bob), true, false));
 
     // Stale by the server's clock: taken over, and bob's first station can no longer
     // write for him or keep the hold.
     m_owner->execute(Sql("UPDATE \"datSessionHold\" SET \"RefreshedUtc\" = to_char(now() AT TIME ZONE 'UTC' - "
                          "interval '61 seconds', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') WHERE \"SubjectKey\" = 'bob'"));
-    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(bob), false));
+    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(bob), false, false));
     EventTable::append(m_a->c(), eventOf(bob, 2));
-    QVERIFY(!HoldTable::refresh(m_b->c(), m_b->hold(bob)));
+    QVERIFY(!HoldTable::refresh(m_b->c(), m_b->hold(bob), 0));
     QVERIFY_THROWS_EXCEPTION(EngineError, EventTable::append(m_b->c(), eventOf(bob, 3)));
     QCOMPARE(HoldTable::remove(m_a->c(), bob, kVersion, m_a->holder), 1);
 }
@@ -259,7 +260,7 @@ void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
         }
     }
     QCOMPARE(everything(), before);
-    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("dora")), false));
+    QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("dora")), false, false));
     EventTable::append(m_a->c(), eventOf(QStringLiteral("dora"), 1));
     QVERIFY(PasswordTable::matches(m_a->c(), config::kDemoUser, config::kDemoPassword));
 }
