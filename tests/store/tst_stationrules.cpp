@@ -222,6 +222,10 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
     }
     QCOMPARE(HoldTable::remove(m_a->c(), bob, kVersion, m_b->holder), 0);
     QVERIFY(HoldTable::refresh(m_b->c(), m_b->hold(bob), 0));
+    // A copy under bob's role on a computer of his name (cloned from his image) saying his
+    // copy has stopped, while his connection lives: refused.
+    Station clone(QStringLiteral("station_b"), QStringLiteral("909:bbbb:secret-clone"), m_b->computer);
+    QVERIFY(HoldTable::take(clone.c(), clone.hold(bob), true, true));
 
     // Bob's station restarted after a crash: its new copy takes him over at once, as soon
     // as the server has seen the old copy's session end.
@@ -236,8 +240,11 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
     QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(bob), false, false));
     EventTable::append(m_a->c(), eventOf(bob, 2));
     QVERIFY(!HoldTable::refresh(m_b->c(), m_b->hold(bob), 0));
+    QVERIFY(!HoldTable::keep(m_b->c(), m_b->hold(bob), 0));
     QVERIFY_THROWS_EXCEPTION(EngineError, EventTable::append(m_b->c(), eventOf(bob, 3)));
     QCOMPARE(HoldTable::remove(m_a->c(), bob, kVersion, m_a->holder), 1);
+    // Let go once played on: bob's first station does not hold him again.
+    QVERIFY(!HoldTable::keep(m_b->c(), m_b->hold(bob), 1));
 }
 
 void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()

@@ -435,6 +435,7 @@ private slots:
     void closeRequestCancelledAtTheGate();
 
     void stageDueDuringLockBackOffWaitsForTheWrite();
+    void takenOverStationStopsWritingAndTellsTheExperimenter();
 };
 
 void TestTrialScreen::initTestCase()
@@ -1377,6 +1378,24 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
     // participant saw no message.
     QTRY_VERIFY_WITH_TIMEOUT(field(rig.summaries(), "Trial").contains(QStringLiteral("2")), 5000);
     QCOMPARE(rig.prompter.prompts().size(), 0);
+    QVERIFY(!rig.screen->isOver());
+}
+
+void TestTrialScreen::takenOverStationStopsWritingAndTellsTheExperimenter()
+{
+    Rig rig;
+    QVERIFY(!rig.session.hold().take(rig.subject, rig.s.Version));
+    START(rig);
+    // Another station takes the participant over while this one stands still.
+    database().exec(QStringLiteral("UPDATE datSessionHold SET Holder = '1:x:other' WHERE Subject = $1"), {rig.subject});
+    rig.type(rig.inflow(), QStringLiteral("5"));
+    QTest::mouseClick(rig.submit(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.promptTexts().isEmpty(), 5000);
+    QVERIFY2(rig.promptTexts().first().startsWith(QStringLiteral("Another station now holds participant %1").arg(rig.subject)),
+             qPrintable(rig.promptTexts().join('|')));
+    QVERIFY(rig.events().isEmpty() && rig.summaries().isEmpty() && rig.submitTimes().isEmpty());
+    QVERIFY(!rig.submit()->isEnabled() && !rig.anyTimerActive());
+    // Leaving still goes through the experimenter's gate.
     QVERIFY(!rig.screen->isOver());
 }
 
