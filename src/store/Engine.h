@@ -69,6 +69,12 @@ private:
     std::optional<Appended> m_appended;
 };
 
+// How much of a database a search for damaged pages reads: all of it, or what a session
+// reads and writes (the schema, the configuration, the holds, and each data table's and
+// index's newest pages, where rows are appended), which costs next to nothing however
+// long the lab's history.
+enum class Sweep { Whole, SessionPages };
+
 // A database engine behind the store: the encrypted file, or the lab's server.
 class Engine {
 public:
@@ -95,8 +101,9 @@ public:
     // The holder text of this run's station holds (StationHold), for an engine whose
     // server checks that a station writes only for the participants it holds.
     virtual void setHolder(const QString&) {}
-    // Damage to the database's own pages that the engine can find, one line each.
-    virtual QStringList damage(Connection&) { return {}; }
+    // Damage to the database's own pages that the engine can find, one line each (none
+    // on a server, whose pages are the server's own business).
+    virtual QStringList damage(Connection&, Sweep = Sweep::Whole) { return {}; }
 };
 
 // The engine of a file path or a server URL (postgresql://...), for the commands that

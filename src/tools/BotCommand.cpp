@@ -331,6 +331,12 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     store::RealPacer pacer;
     if (!engine)
         engine = store::engineAt(path);
+    // A session written into a damaged file would be lost with it.
+    try {
+        store::refuseDamage(*engine, store::Sweep::Whole);
+    } catch (const store::DamagedDatabase& error) {
+        throw ToolError(error.message());
+    }
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([] {});
     session.random().seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
