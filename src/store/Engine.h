@@ -69,11 +69,15 @@ private:
     std::optional<Appended> m_appended;
 };
 
-// How much of a database a search for damaged pages reads: all of it, or what a session
-// reads and writes (the schema, the configuration, the holds, and each data table's and
-// index's newest pages, where rows are appended), which costs next to nothing however
-// long the lab's history.
-enum class Sweep { Whole, SessionPages };
+// How a search for damaged pages reads a database:
+// - Whole: SQLite's quick_check of every page and of how they hang together, in one read
+//   that holds the writers off for as long (a second on a lab's years of history);
+// - EveryPage: every page of every table and index, in short reads that a session's
+//   write never waits behind for long, finding a page that fails to read;
+// - SessionPages: what a session reads and writes (the schema, the configuration, the
+//   holds, and each data table's and index's newest and oldest pages, where rows are
+//   appended), which costs next to nothing however long the history.
+enum class Sweep { Whole, EveryPage, SessionPages };
 
 // A database engine behind the store: the encrypted file, or the lab's server.
 class Engine {

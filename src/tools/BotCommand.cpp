@@ -333,7 +333,7 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         engine = store::engineAt(path);
     // A session written into a damaged file would be lost with it.
     try {
-        store::refuseDamage(*engine, store::Sweep::Whole);
+        store::refuseDamage(*engine, store::Sweep::EveryPage);
     } catch (const store::DamagedDatabase& error) {
         throw ToolError(error.message());
     }

@@ -39,7 +39,7 @@ ToolStore::ToolStore(std::unique_ptr<store::Engine> engine, bool refuseDamaged) 
     // A command reads everything it may: the whole file is checked first.
     if (refuseDamaged) {
         try {
-            store::refuseDamage(*engine, store::Sweep::Whole);
+            store::refuseDamage(*engine, store::Sweep::EveryPage);
         } catch (const store::DamagedDatabase& error) {
             throw ToolError(error.message());
         }

@@ -252,7 +252,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(out.filePath(QStringLiteral("x"))));
         QCOMPARE(check(db.folder(), {}).status, 1);
         store::SqlCipherEngine engine(db.path(), store::databasePassword());
-        QVERIFY_THROWS_EXCEPTION(store::DamagedDatabase, store::refuseDamage(engine, store::Sweep::Whole));
+        QVERIFY_THROWS_EXCEPTION(store::DamagedDatabase, store::refuseDamage(engine, store::Sweep::EveryPage));
         store::refuseDamage(engine, store::Sweep::SessionPages);
         QCOMPARE(db.column(QStringLiteral("select count(*) from datSubject where Subject = 'b1'")).value(0).toInt(), 0);
     }
