@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -37,7 +39,15 @@ struct TableFile {
     qint64 lastRow = 0; // the table's newest row when the export began
     qint64 matched = 0;
     std::unique_ptr<QFile> file;
+    QString placedAt; // where the file goes once complete, for messages
 };
+
+// A write that fails is most often a full disk.
+ToolError notWritten(const TableFile& out)
+{
+    return ToolError(QStringLiteral("Could not write %1 (is the disk full?): %2; nothing was written.")
+                         .arg(QDir::toNativeSeparators(out.placedAt), out.file->errorString()));
+}
 
 QByteArray csvRow(const QList<TableColumn>& columns, const QVariantList& row)
 {
@@ -51,7 +61,7 @@ QByteArray csvRow(const QList<TableColumn>& columns, const QVariantList& row)
 void append(TableFile& out, const QByteArray& bytes)
 {
     if (out.file->write(bytes) != bytes.size())
-        throw ToolError(QStringLiteral("Could not write %1: %2").arg(out.file->fileName(), out.file->errorString()));
+        throw notWritten(out);
 }
 
 // One chunk of a table's rows after `after`, as CSV; the number of rows goes to `rows`.
@@ -121,7 +131,7 @@ const QStringList& configTableNames()
 
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options)
 {
-    const QString target = QFileInfo(folder).absoluteFilePath();
+    const QString target = QDir(folder).absolutePath(); // without a trailing separator
     const QDir parent = QFileInfo(target).dir();
     if (!parent.mkpath(QStringLiteral(".")))
         throw ToolError(QStringLiteral("Could not create the folder %1.").arg(parent.path()));
@@ -141,6 +151,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
             throw ToolError(QStringLiteral("The database has no table %1.").arg(table));
         const QString path = dir.filePath(out.table->name + QStringLiteral(".csv"));
         out.file = std::make_unique<QFile>(path);
+        out.placedAt = QDir(target).filePath(out.table->name + QStringLiteral(".csv"));
         if (!out.file->open(QIODevice::WriteOnly))
             throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.").arg(path, out.file->errorString()));
         QStringList header;
@@ -223,14 +234,16 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         out.file->flush();
         out.file->close();
         if (out.file->error() != QFileDevice::NoError)
-            throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.")
-                                .arg(QDir(target).filePath(QFileInfo(out.file->fileName()).fileName()),
-                                     out.file->errorString()));
+            throw notWritten(out);
     }
     QStringList written;
     for (const TableFile& out : files)
-        written.append(QDir(target).filePath(QFileInfo(out.file->fileName()).fileName()));
+        written.append(out.placedAt);
     if (!QFileInfo::exists(target)) {
+        // A folder of the user's, as one made by hand, not the private one of its making.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::chmod(QFile::encodeName(staging.path()).constData(), 0777 & ~mask);
         if (!QDir().rename(staging.path(), target))
             throw ToolError(QStringLiteral("Could not create the folder %1; nothing was written.").arg(target));
         staging.setAutoRemove(false);
