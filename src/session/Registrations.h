@@ -33,11 +33,11 @@ struct KnownName {
 // older program, a scripted session killed before it registered). None for a new name.
 std::optional<KnownName> FindParticipant(store::Store& store, const QString& version, const QString& typed);
 
-// Records the session's participant (Subject, under the version text `version`) as
-// one who plays the version: one datSubject row with the condition of the version's setup (which also
-// becomes the session's Condition), the session clock's date and time and `about`. Every
-// way into a session records its participant so: the registration screen, the scripted
-// participant, and the login that takes up a name known only by its rows.
+// Records the session's participant (Subject, under the version text `version`) as one
+// who plays the version: one datSubject row with the condition of the version's setup
+// (which also becomes the session's Condition), the session clock's date and time and
+// `about`. Every way into a session records its participant so: the registration screen,
+// the scripted participant, and the login that takes up a name known only by its rows.
 void RecordParticipant(Session& session, const QString& version, const Demographics& about = {});
 
 } // namespace aquilevel
