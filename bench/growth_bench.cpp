@@ -9,7 +9,8 @@
 // registration, 90 events, 20 summary rows, 20 submit times and 3 answers. Then, on each
 // size: the login's lookup of a name, the resume's reads (newest event, last opened
 // period, last press), one event written by a session, and the monitor's read of the
-// participants active in the last hour (eight of them); and the peak memory and time of
+// participants active in the last hour (eight of them), the search for damaged pages
+// (of the pages a session touches, of every page in steps, and SQLite's quick_check); and the peak memory and time of
 // `aquilevel export` of everything and, on the file, `aquilevel copy` to a new file (the
 // program beside this one, as child processes); and the longest a station's event write
 // took while `export`, `payments`, `check` and `report --version` read everything. With --server the same on the lab's
@@ -129,6 +130,8 @@ double median(int runs, const std::function<void(int)>& operation)
 
 struct Figures {
     double login = 0, resume = 0, write = 0, monitor = 0;
+    // The search for damaged pages: a session's start (its own pages), a command's (all).
+    double sessionPages = 0, everyPage = 0, quickCheck = 0;
     double exportMs = 0, exportMb = 0, copyMs = 0, copyMb = 0;
     // A station's longest event write while each of the experimenter's commands reads.
     double duringExport = 0, duringPayments = 0, duringCheck = 0, duringReport = 0;
@@ -198,6 +201,9 @@ Figures measure(Store& store, int participants, const QString& prefix, int& next
             },
             QStringLiteral("datExperimentTrials"), QStringLiteral("Reading progress"));
     });
+    f.sessionPages = median(9, [&](int) { refuseDamage(store.engine(), Sweep::SessionPages); });
+    f.everyPage = median(3, [&](int) { refuseDamage(store.engine(), Sweep::EveryPage); });
+    f.quickCheck = median(3, [&](int) { refuseDamage(store.engine(), Sweep::Whole); });
     return f;
 }
 
@@ -269,6 +275,9 @@ void run(std::unique_ptr<Engine> engine, const QString& where, int small, int la
     line("resume: newest event, period, press", a.resume, b.resume);
     line("a session's event written", a.write, b.write);
     line("monitor: the last hour's participants", a.monitor, b.monitor);
+    line("damaged pages: a session's own", a.sessionPages, b.sessionPages);
+    line("damaged pages: every page, in steps", a.everyPage, b.everyPage);
+    line("damaged pages: quick_check", a.quickCheck, b.quickCheck);
     line("longest event written during export", a.duringExport, b.duringExport);
     line("  during payments", a.duringPayments, b.duringPayments);
     line("  during check", a.duringCheck, b.duringCheck);

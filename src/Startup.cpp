@@ -13,6 +13,7 @@
 #include "session/Session.h"
 #include "session/Splash.h"
 #include "session/StartVersion.h"
+#include "store/Store.h"
 #include "task/TrialScreen.h"
 
 #include <QApplication>
@@ -60,6 +61,14 @@ void Main(Session& session, const StartupOptions& options)
     splash->showFor(options.splashMilliseconds);
 
     session.random().seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
+    // Nothing is written into a file whose pages are damaged. The pages a session reads
+    // and writes are checked, not the whole history (which grows to seconds of reading).
+    try {
+        store::refuseDamage(session.store().engine(), store::Sweep::SessionPages);
+    } catch (const store::DamagedDatabase& error) {
+        session.prompter().inform(kProgramTitle, error.message(), Prompter::Icon::Critical);
+        EndProcess(session, 1);
+    }
     session.state.versions = config::LoadVersions(session.store());
 
     requireVersions(session);

@@ -183,18 +183,23 @@ void LoginScreen::start()
     // Every period played (the last one perhaps interrupted): nothing to continue with.
     // The start-up finishes the session: the last period, the questionnaire when it was
     // not answered, the earnings message.
-    if (s.Trial >= s.setup.MaxTrial) {
+    // A name known only by its rows gets its registration row once its session goes on,
+    // as every participant has one.
+    const auto goOn = [&] {
+        if (!m_registered)
+            RecordParticipant(m_session, s.Version);
         holdUnlessGoingOn.dismiss();
         done(Begin);
+    };
+    if (s.Trial >= s.setup.MaxTrial) {
+        goOn();
         return;
     }
     const bool resume = m_session.prompter().confirm(
         QStringLiteral("Login ") + s.Subject + QStringLiteral(" already used"),
         QStringLiteral("Continue with Trial #%1").arg(qint64(s.Trial) + 1));
-    if (resume) {
-        holdUnlessGoingOn.dismiss();
-        done(Begin);
-    }
+    if (resume)
+        goOn();
 }
 
 LoginScreen::Check LoginScreen::CheckNewSubject()
@@ -203,12 +208,16 @@ LoginScreen::Check LoginScreen::CheckNewSubject()
     // Names are matched without regard to letter case, in every script; the session then
     // goes on under the spelling it was registered with, so that all its rows carry it
     // and the resume finds them.
-    const QString registered = RegisteredName(m_session.store(), s.Version, s.Subject);
-    if (registered.isNull()) {
+    // A name with rows but no registration row (a database of an older program, a
+    // scripted session killed before it registered) is no new name either: taking it as
+    // new would start a second session at EventID 1 beside the first one's rows.
+    const std::optional<KnownName> known = FindParticipant(m_session.store(), s.Version, s.Subject);
+    if (!known) {
         s.IsNewSubject = true;
         return Check::New;
     }
-    s.Subject = registered;
+    s.Subject = known->spelling;
+    m_registered = known->registered;
     try {
         s.Trial = RestoreLastState(m_session, kEventLogTable);
     } catch (const SessionOver&) {

@@ -48,6 +48,8 @@ private:
     QComboBox* m_cboVersion;
     QPushButton* m_cmdStart;
     QPushButton* m_cmdQuit;
+    // The returning name found by the last check has its registration row.
+    bool m_registered = true;
 };
 
 } // namespace aquilevel

@@ -178,14 +178,10 @@ void RegistrationScreen::UpdateBegin()
 
 void RegistrationScreen::RecordSubject()
 {
-    const SessionState& s = m_session.state;
-    const QDateTime now = m_session.clock().now();
-
     // The box holds digits only, so the number is the whole text.
-    AddRegistration(m_session.store(),
-                    {s.Subject, m_versionBoxText, s.Condition, m_cboMajor->currentText(),
-                     m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"),
-                     m_txtAge->text().toDouble(), now});
+    RecordParticipant(m_session, m_versionBoxText,
+                      {m_cboMajor->currentText(), m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"),
+                       m_txtAge->text().toDouble()});
 }
 
 void RegistrationScreen::begin()
@@ -196,8 +192,6 @@ void RegistrationScreen::begin()
         return;
     const QScopedValueRollback recording(m_recording, true);
 
-    SessionState& s = m_session.state;
-    s.Condition = s.setup.condition();
     RecordSubject();
     m_cleared = true;
     accept();

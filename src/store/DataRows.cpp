@@ -28,7 +28,8 @@ const QStringList& SubjectRow::columns()
 
 QVariantList SubjectRow::values() const
 {
-    return {Subject, Version, Condition, Major, Gender, Age, Date, Time};
+    const auto given = [](const QString& text) { return text.isNull() ? QVariant() : QVariant(text); };
+    return {Subject, Version, Condition, given(Major), given(Gender), Age ? QVariant(*Age) : QVariant(), Date, Time};
 }
 
 const QStringList& EventRow::columns()

@@ -6,6 +6,8 @@
 #include <QTime>
 #include <QVariantList>
 
+#include <optional>
+
 namespace aquilevel::store {
 
 // The rows the sessions append, with the columns the analyses know. Each knows its
@@ -17,9 +19,11 @@ struct SubjectRow {
     QString Subject;
     QString Version;
     QString Condition;
+    // What the participant said about themselves; null (stored as NULL) when nobody was
+    // asked: a scripted participant, or one whose registration row was lost.
     QString Major;
     QString Gender;
-    double Age = 0;
+    std::optional<double> Age;
     QDate Date;
     QString Time; // HH:MM:SS
 

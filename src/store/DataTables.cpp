@@ -56,6 +56,19 @@ QString SubjectTable::registeredName(Connection& c, const QString& version, cons
     return name.isValid() ? name.toString() : QString();
 }
 
+QString SubjectTable::nameInRows(Connection& c, const QString& version, const QString& typed)
+{
+    for (const char* table : {"datExperimentTrials", "datTrialSummary", "datUserTimesSummary", "datQuestionnaire"}) {
+        const QVariant name = c.value(Sql(QStringLiteral("SELECT \"Subject\" FROM %1 WHERE \"SubjectKey\" = $1 AND "
+                                                         "\"VersionKey\" = $2 ORDER BY rowid LIMIT 1")
+                                              .arg(quotedName(QString::fromLatin1(table)))),
+                                      keys(typed, version));
+        if (name.isValid())
+            return name.toString();
+    }
+    return {};
+}
+
 QList<Row> SubjectTable::registrations(Connection& c, const QString& version, const QDateTime& since)
 {
     QStringList conditions;

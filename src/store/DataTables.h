@@ -20,6 +20,10 @@ public:
     static void append(Connection& c, const SubjectRow& row);
     // The spelling the name was registered with in the version; null when it was not.
     static QString registeredName(Connection& c, const QString& version, const QString& typed);
+    // The spelling the name's rows in the other data tables carry in the version, for a
+    // participant who played without a registration row (a database of an older program,
+    // a scripted session killed before it registered); null when the version has none.
+    static QString nameInRows(Connection& c, const QString& version, const QString& typed);
     // Every registration (Subject, Version, Date, Time), of one version or all, written
     // at or after `since` (UTC; invalid for all), in the order written.
     static QList<Row> registrations(Connection& c, const QString& version = {}, const QDateTime& since = {});

@@ -69,6 +69,16 @@ private:
     std::optional<Appended> m_appended;
 };
 
+// How a search for damaged pages reads a database:
+// - Whole: SQLite's quick_check of every page and of how they hang together, in one read
+//   that holds the writers off for as long (a second on a lab's years of history);
+// - EveryPage: every page of every table and index, in short reads that a session's
+//   write never waits behind for long, finding a page that fails to read;
+// - SessionPages: what a session reads and writes (the schema, the configuration, the
+//   holds, and each data table's and index's newest and oldest pages, where rows are
+//   appended), which costs next to nothing however long the history.
+enum class Sweep { Whole, EveryPage, SessionPages };
+
 // A database engine behind the store: the encrypted file, or the lab's server.
 class Engine {
 public:
@@ -95,8 +105,9 @@ public:
     // The holder text of this run's station holds (StationHold), for an engine whose
     // server checks that a station writes only for the participants it holds.
     virtual void setHolder(const QString&) {}
-    // Damage to the database's own pages that the engine can find, one line each.
-    virtual QStringList damage(Connection&) { return {}; }
+    // Damage to the database's own pages that the engine can find, one line each (none
+    // on a server, whose pages are the server's own business).
+    virtual QStringList damage(Connection&, Sweep = Sweep::Whole) { return {}; }
 };
 
 // The engine of a file path or a server URL (postgresql://...), for the commands that

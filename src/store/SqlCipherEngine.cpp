@@ -117,15 +117,66 @@ bool SqlCipherEngine::holdsTables()
     return layoutVersion(open(true)) > 0;
 }
 
-QStringList SqlCipherEngine::damage(Connection& connection)
+QStringList SqlCipherEngine::damage(Connection& connection, Sweep sweep)
 {
     QStringList found;
-    for (const QVariantList& row : connection.query(Sql("PRAGMA quick_check(5)")).values) {
-        const QString verdict = row.value(0).toString();
-        if (verdict == QLatin1String("ok"))
-            continue;
-        for (const QString& line : verdict.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            found.append(line.trimmed());
+    try {
+        if (sweep == Sweep::EveryPage) {
+            // Each statement is a read of its own: the tables in steps of rows (the last
+            // column read, so that a row's overflow pages are too), each index whole,
+            // which is a small fraction of its table.
+            connection.query(Sql("SELECT * FROM sqlite_master"));
+            for (const TableDef& table : allTables()) {
+                const QString name = quotedName(table.name);
+                if (table.kind != TableKind::Data) {
+                    connection.query(Sql(QStringLiteral("SELECT * FROM %1").arg(name)));
+                    continue;
+                }
+                const Sql step(QStringLiteral("SELECT rowid, %1 FROM %2 WHERE rowid > $1 ORDER BY rowid LIMIT 5000")
+                                   .arg(quotedName(table.columnNames().last()), name));
+                for (QVariant after = qint64(-1);;) {
+                    const Rows rows = connection.query(step, {after});
+                    if (rows.values.size() < 5000)
+                        break;
+                    after = rows.values.last().value(0);
+                }
+                for (const IndexDef& index : table.indexes)
+                    connection.query(Sql(QStringLiteral("SELECT count(%1) FROM %2 INDEXED BY %3")
+                                             .arg(quotedName(index.columns.first()), name, quotedName(index.name))));
+            }
+            return found;
+        }
+        if (sweep == Sweep::SessionPages) {
+            // Every page of the schema and of the small tables; of each data table and
+            // each of its indexes the path to the newest entries (and the oldest).
+            connection.query(Sql("SELECT * FROM sqlite_master"));
+            for (const TableDef& table : allTables()) {
+                const QString name = quotedName(table.name);
+                if (table.kind != TableKind::Data) {
+                    connection.query(Sql(QStringLiteral("SELECT * FROM %1").arg(name)));
+                    continue;
+                }
+                connection.query(Sql(QStringLiteral("SELECT * FROM %1 ORDER BY rowid DESC LIMIT 1").arg(name)));
+                for (const IndexDef& index : table.indexes)
+                    for (const char* end : {"max", "min"})
+                        connection.query(Sql(QStringLiteral("SELECT %1(%2) FROM %3")
+                                                 .arg(QLatin1String(end), quotedName(index.columns.first()), name)));
+            }
+            return found;
+        }
+        for (const QVariantList& row : connection.query(Sql("PRAGMA quick_check(5)")).values) {
+            const QString verdict = row.value(0).toString();
+            if (verdict == QLatin1String("ok"))
+                continue;
+            for (const QString& line : verdict.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                found.append(line.trimmed());
+        }
+    } catch (const EngineError& error) {
+        // A page that fails its authentication stops the read (and leaves the handle
+        // failing until it is opened again).
+        if (error.kind() == ErrorClass::LockConflict)
+            throw;
+        found.append(error.description());
     }
     return found;
 }

@@ -36,8 +36,9 @@ public:
     // not at all, and an existing file is never replaced.
     void create(const std::function<void(Connection&)>& fill) override;
     bool holdsTables() override;
-    // SQLite's quick_check of every page.
-    QStringList damage(Connection& connection) override;
+    // SQLite's quick_check, or a read of every page or of those a session touches; a page
+    // whose authentication fails counts as damage.
+    QStringList damage(Connection& connection, Sweep sweep = Sweep::Whole) override;
 
 private:
     QString m_path;

@@ -310,4 +310,22 @@ void Store::whenIdle(QObject* context, std::function<void()> step, int pollMs)
     });
 }
 
+void refuseDamage(Engine& engine, Sweep sweep)
+{
+    QStringList found;
+    try {
+        Connection& connection = engine.open(true);
+        found = engine.damage(connection, sweep);
+        engine.release();
+    } catch (const EngineError&) {
+        return;
+    }
+    if (found.isEmpty())
+        return;
+    engine.discard();
+    throw DamagedDatabase(QStringLiteral("The experiment database %1 is damaged (%2), so nothing is read from or "
+                                         "written to it. See what is damaged with: aquilevel check")
+                              .arg(engine.location(), found.first()));
+}
+
 } // namespace aquilevel::store

@@ -130,4 +130,16 @@ private:
     std::function<void(Connection&)> m_writeCheck;
 };
 
+// A file whose own pages are damaged, found before anything was written to it.
+class DamagedDatabase : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// Refuses a damaged file before a session or a command reads or writes it: throws
+// DamagedDatabase with a message that names the file, what was found and the command
+// that lists the damage. Does nothing on a server, nor when the database cannot be
+// opened at all (the first access says why, as ever).
+void refuseDamage(Engine& engine, Sweep sweep);
+
 } // namespace aquilevel::store

@@ -4,6 +4,7 @@
 #include "session/Headless.h"
 #include "task/InitSession.h"
 #include "session/ProcessEnd.h"
+#include "session/Registrations.h"
 #include "session/Prompter.h"
 #include "session/Resume.h"
 #include "config/ControlCharacters.h"
@@ -330,6 +331,12 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     store::RealPacer pacer;
     if (!engine)
         engine = store::engineAt(path);
+    // A session written into a damaged file would be lost with it.
+    try {
+        store::refuseDamage(*engine, store::Sweep::EveryPage);
+    } catch (const store::DamagedDatabase& error) {
+        throw ToolError(error.message());
+    }
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([] {});
     session.random().seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
@@ -337,8 +344,8 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     s.Subject = subject;
     s.Version = version;
 
-    // Set up as the login does for a new participant (no registration row is written,
-    // no instructions or questionnaire are shown).
+    // Set up as the login does for a new participant (no instructions or questionnaire
+    // are shown).
     try {
         LoadCheckedSetup(session);
         // Like a station's session, the bot holds its participant while it plays (on a
@@ -350,9 +357,13 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
                                            "time-driven play.").arg(version));
         if (clockMs > 0)
             s.setup.TimeBetweenEnvTries = clockMs;
-        if (HasLoggedEvents(session, QStringLiteral("Copy configuration")))
+        // A name is one session: one registered or with rows (a bot killed before) is
+        // taken up by a login, never played again beside its rows.
+        if (FindParticipant(session.store(), version, subject))
             throw ToolError(QStringLiteral("%1 already has a session of version %2 in %3.").arg(subject, version, path));
         s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
+        // Recorded as the login records a new participant, without what nobody was asked.
+        RecordParticipant(session, version);
         StartNewParticipant(session);
     } catch (const SessionOver&) {
         throw ToolError(firstMessage(prompter));

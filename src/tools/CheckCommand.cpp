@@ -125,8 +125,8 @@ QStringList databaseProblems(store::Store& store)
         problems.append(QStringLiteral("The file is damaged: %1").arg(error.message()));
     }
     if (problems.size() > before)
-        problems.append(QStringLiteral("Restore the file from a backup, or save what it still holds with: "
-                                       "aquilevel export DIR"));
+        problems.append(QStringLiteral("Restore the file from a backup: sessions and the other commands refuse a "
+                                       "damaged file."));
     return problems;
 }
 
@@ -200,7 +200,7 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
     if (const auto status = args.parse(arguments))
         return *status;
 
-    ToolStore tool(context.dataFolder);
+    ToolStore tool(context.dataFolder, false);
     store::Store& store = tool.store();
     const QStringList versions =
         parser.isSet(version) ? QStringList{parser.value(version)} : allVersions(store);

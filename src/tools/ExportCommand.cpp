@@ -9,8 +9,12 @@
 #include "tools/TableCsv.h"
 
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextStream>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -26,15 +30,24 @@ const QString kStatus = QStringLiteral("Exporting data");
 // the sessions cannot commit meanwhile, so no read may take long.
 constexpr int kChunkRows = 2000;
 
-// One table's file as the export writes it: under a temporary name until every table
-// has been read, so that a failed or empty export leaves none behind.
+// One table's file as the export writes it: in a folder of its own beside the target
+// until every table has been read and written, so that a failed or empty export (a full
+// disk included) leaves nothing behind.
 struct TableFile {
     const store::TableDef* table = nullptr;
     QList<TableColumn> columns;
     qint64 lastRow = 0; // the table's newest row when the export began
     qint64 matched = 0;
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<QFile> file;
+    QString placedAt; // where the file goes once complete, for messages
 };
+
+// A write that fails is most often a full disk.
+ToolError notWritten(const TableFile& out)
+{
+    return ToolError(QStringLiteral("Could not write %1 (is the disk full?): %2; nothing was written.")
+                         .arg(QDir::toNativeSeparators(out.placedAt), out.file->errorString()));
+}
 
 QByteArray csvRow(const QList<TableColumn>& columns, const QVariantList& row)
 {
@@ -48,7 +61,7 @@ QByteArray csvRow(const QList<TableColumn>& columns, const QVariantList& row)
 void append(TableFile& out, const QByteArray& bytes)
 {
     if (out.file->write(bytes) != bytes.size())
-        throw ToolError(QStringLiteral("Could not write %1: %2").arg(out.file->fileName(), out.file->errorString()));
+        throw notWritten(out);
 }
 
 // One chunk of a table's rows after `after`, as CSV; the number of rows goes to `rows`.
@@ -118,10 +131,17 @@ const QStringList& configTableNames()
 
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options)
 {
-    QDir dir(folder);
-    const bool folderExisted = dir.exists();
-    if (!dir.mkpath(QStringLiteral(".")))
-        throw ToolError(QStringLiteral("Could not create the folder %1.").arg(folder));
+    const QString target = QDir(folder).absolutePath(); // without a trailing separator
+    const QDir parent = QFileInfo(target).dir();
+    if (!parent.mkpath(QStringLiteral(".")))
+        throw ToolError(QStringLiteral("Could not create the folder %1.").arg(parent.path()));
+    // Beside the target, on the same disk, so that the files are moved into place, not
+    // copied there.
+    QTemporaryDir staging(parent.filePath(QStringLiteral(".%1.export-XXXXXX").arg(QFileInfo(target).fileName())));
+    if (!staging.isValid())
+        throw ToolError(QStringLiteral("Could not write into %1: %2; nothing was written.")
+                            .arg(parent.path(), staging.errorString()));
+    const QDir dir(staging.path());
     std::vector<TableFile> files;
     for (const QString& table : options.tables) {
         TableFile out;
@@ -130,7 +150,8 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         if (!out.table || out.columns.isEmpty())
             throw ToolError(QStringLiteral("The database has no table %1.").arg(table));
         const QString path = dir.filePath(out.table->name + QStringLiteral(".csv"));
-        out.file = std::make_unique<QSaveFile>(path); // renamed into place on commit
+        out.file = std::make_unique<QFile>(path);
+        out.placedAt = QDir(target).filePath(out.table->name + QStringLiteral(".csv"));
         if (!out.file->open(QIODevice::WriteOnly))
             throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.").arg(path, out.file->errorString()));
         QStringList header;
@@ -195,9 +216,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     // write files with a header only.
     const bool filtered = !options.version.isEmpty() || !options.subject.isEmpty();
     if (filtered && std::all_of(files.cbegin(), files.cend(), [](const TableFile& t) { return t.matched == 0; })) {
-        files.clear(); // never committed: the temporary files go
-        if (!folderExisted)
-            dir.rmdir(dir.absolutePath());
+        files.clear(); // never placed: the staging folder goes with them
         QStringList asked;
         if (!options.version.isEmpty())
             asked.append(QStringLiteral("version \"%1\"").arg(options.version));
@@ -208,22 +227,50 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     }
 
     // All of it or none: every file is written out in full before the first one takes
-    // its place (a full disk shows here), and should one still not take its place, those
-    // that did are removed again.
-    for (TableFile& out : files)
-        if (!out.file->flush())
-            throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.")
-                                .arg(out.file->fileName(), out.file->errorString()));
-    QStringList written;
+    // its place (a full disk shows here). A new folder takes its place whole; into an
+    // existing one the files move one by one, the ones they replace set aside until all
+    // are in place, and put back should one fail. Other files in it stay as they are.
     for (TableFile& out : files) {
-        const QString path = out.file->fileName();
-        if (!out.file->commit()) {
-            for (const QString& done : std::as_const(written))
-                QFile::remove(done);
-            throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.")
-                                .arg(path, out.file->errorString()));
+        out.file->flush();
+        out.file->close();
+        if (out.file->error() != QFileDevice::NoError)
+            throw notWritten(out);
+    }
+    QStringList written;
+    for (const TableFile& out : files)
+        written.append(out.placedAt);
+    if (!QFileInfo::exists(target)) {
+        // A folder of the user's, as one made by hand, not the private one of its making.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::chmod(QFile::encodeName(staging.path()).constData(), 0777 & ~mask);
+        if (!QDir().rename(staging.path(), target))
+            throw ToolError(QStringLiteral("Could not create the folder %1; nothing was written.").arg(target));
+        staging.setAutoRemove(false);
+        return written;
+    }
+    QStringList placed;
+    QStringList setAside;
+    const auto undo = [&] {
+        for (const QString& path : std::as_const(placed))
+            QFile::remove(path);
+        for (const QString& path : std::as_const(setAside))
+            QFile::rename(dir.filePath(QFileInfo(path).fileName() + QStringLiteral(".old")), path);
+    };
+    for (const QString& path : std::as_const(written)) {
+        const QString fresh = dir.filePath(QFileInfo(path).fileName());
+        if (QFileInfo::exists(path)) {
+            if (!QFileInfo(path).isFile() || !QFile::rename(path, fresh + QStringLiteral(".old"))) {
+                undo();
+                throw ToolError(QStringLiteral("Could not replace %1; nothing was written.").arg(path));
+            }
+            setAside.append(path);
         }
-        written.append(path);
+        if (!QFile::rename(fresh, path)) {
+            undo();
+            throw ToolError(QStringLiteral("Could not write %1; nothing was written.").arg(path));
+        }
+        placed.append(path);
     }
     return written;
 }

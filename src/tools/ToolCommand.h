@@ -53,10 +53,11 @@ public:
 // person to ask: a failed access is not retried but ends the command with a ToolError.
 class ToolStore final {
 public:
-    // Throws ToolError when the folder holds no database.
-    explicit ToolStore(const QString& dataFolder);
+    // Throws ToolError when the folder holds no database, or (unless `refuseDamaged` is
+    // false, for the command that lists the damage) one whose pages are damaged.
+    explicit ToolStore(const QString& dataFolder, bool refuseDamaged = true);
     // The store on a given engine (a database named on the command line).
-    explicit ToolStore(std::unique_ptr<store::Engine> engine);
+    explicit ToolStore(std::unique_ptr<store::Engine> engine, bool refuseDamaged = true);
     ~ToolStore();
     store::Store& store() { return *m_store; }
     QString path() const { return m_path; }

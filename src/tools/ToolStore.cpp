@@ -32,10 +32,18 @@ std::unique_ptr<store::Engine> engineOf(const QString& dataFolder)
 
 } // namespace
 
-ToolStore::ToolStore(const QString& dataFolder) : ToolStore(engineOf(dataFolder)) {}
+ToolStore::ToolStore(const QString& dataFolder, bool refuseDamaged) : ToolStore(engineOf(dataFolder), refuseDamaged) {}
 
-ToolStore::ToolStore(std::unique_ptr<store::Engine> engine) : m_path(engine->location())
+ToolStore::ToolStore(std::unique_ptr<store::Engine> engine, bool refuseDamaged) : m_path(engine->location())
 {
+    // A command reads everything it may: the whole file is checked first.
+    if (refuseDamaged) {
+        try {
+            store::refuseDamage(*engine, store::Sweep::EveryPage);
+        } catch (const store::DamagedDatabase& error) {
+            throw ToolError(error.message());
+        }
+    }
     // Nobody sits at the screen: the first question the store would ask ends the command.
     auto prompter = std::make_unique<UnattendedPrompter>();
     UnattendedPrompter* asked = prompter.get();

@@ -82,6 +82,7 @@ private slots:
     void newNameGoesToRegistration();
     void nameMatchesWithoutCaseWithinItsVersion();
     void returningParticipantIsAskedToContinue();
+    void nameKnownOnlyByItsRowsIsTakenUp();
     void declinedContinuationDoesNotLeakIntoTheNextName();
     void finishedParticipantIsNotAskedToContinue();
     void unreadableSavedStateKeepsTheLogin();
@@ -109,6 +110,8 @@ void TestLogin::initTestCase()
     addEvent(*m_db, QStringLiteral("Émile"), kContinuous, 30, 3);
     registerSubject(*m_db, QStringLiteral("Broken"), kContinuous);
     addEvent(*m_db, QStringLiteral("Broken"), kContinuous, 3, 1, QVariant());
+    // Rows without a registration row: a scripted session killed before it registered.
+    addEvent(*m_db, QStringLiteral("Gil"), kContinuous, 12, 2);
 }
 
 void TestLogin::startNeedsANameThatIsNotBlank()
@@ -163,7 +166,7 @@ void TestLogin::nameMatchesWithoutCaseWithinItsVersion()
     // Any script's letter case finds the registration; the session goes on under the
     // registered spelling and its saved state is found under it.
     for (const auto& [typed, registered, trial] :
-         {std::tuple{"aNN", "Ann", 5}, std::tuple{"émile", "Émile", 3}}) {
+         {std::tuple{"aNN", "Ann", 5}, std::tuple{"émile", "Émile", 3}, std::tuple{"gIL", "Gil", 2}}) {
         Login login(*m_db);
         login.ts.prompter.queueNo();
         login.type(QString::fromUtf8(typed), kContinuous);
@@ -197,6 +200,28 @@ void TestLogin::returningParticipantIsAskedToContinue()
     QCOMPARE(s.Trial, 5);
     QCOMPARE(s.EventID, 57);
     QCOMPARE(s.tank.TotBonus, 6.5);
+}
+
+void TestLogin::nameKnownOnlyByItsRowsIsTakenUp()
+{
+    // Continued where its rows stop, never started again at EventID 1; once it goes on,
+    // it has its registration row, with nothing it was not asked.
+    const auto registrations = [&] {
+        return m_db->rows(QStringLiteral("select Condition, Major, Age from datSubject where Subject='Gil'"));
+    };
+    Login login(*m_db);
+    login.ts.prompter.queueNo();
+    login.type(QStringLiteral("gil"), kContinuous);
+    login.start->click();
+    QVERIFY(registrations().isEmpty());
+    login.ts.prompter.queueYes();
+    login.start->click();
+    QCOMPARE(login.screen->result(), int(QDialog::Accepted));
+    QCOMPARE(login.ts.session.state.EventID, 12);
+    const QList<QVariantMap> rows = registrations();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().value(QStringLiteral("Condition")), QVariant(QStringLiteral("continuous")));
+    QVERIFY(rows.first().value(QStringLiteral("Major")).isNull() && rows.first().value(QStringLiteral("Age")).isNull());
 }
 
 void TestLogin::declinedContinuationDoesNotLeakIntoTheNextName()

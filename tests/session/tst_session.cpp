@@ -114,6 +114,7 @@ private slots:
     void mainWithABrokenFirstVersion();
     void mainWithoutVersions();
     void mainWhenTheStoreFailsAndRetryIsDeclined();
+    void mainRefusesADamagedFile();
 };
 
 void TestSessionDriver::cleanup()
@@ -437,6 +438,32 @@ void TestSessionDriver::mainWhenTheStoreFailsAndRetryIsDeclined()
     QVERIFY2(prompts.at(1).text.startsWith(QStringLiteral("The session ended before any period was played")),
              qPrintable(prompts.at(1).text));
     QVERIFY(!QFileInfo::exists(store::databasePath(dir.filePath(QStringLiteral("missing")))));
+}
+
+void TestSessionDriver::mainRefusesADamagedFile()
+{
+    // A byte flipped in the setup's page, as a failing disk leaves it: the session says
+    // so before the login and writes nothing.
+    TempDatabase db(TempDatabase::Content::Demo);
+    const qint64 page = db.column(QStringLiteral("select rootpage from sqlite_master where name = 'tblSetup'"))
+                            .value(0).toLongLong();
+    const qint64 size = db.column(QStringLiteral("PRAGMA page_size")).value(0).toLongLong();
+    QFile file(db.path());
+    QVERIFY(page > 1 && file.open(QIODevice::ReadWrite) && file.seek((page - 1) * size + 200));
+    QCOMPARE(file.write("\x7f", 1), 1);
+    file.close();
+    TestSession ts(db.engine());
+    try {
+        Main(ts.session, StartupOptions{0});
+        QFAIL("the session went on");
+    } catch (const ProcessEnded& end) {
+        QCOMPARE(end.exitCode, 1);
+    }
+    QCOMPARE(ts.prompter.prompts().size(), 1);
+    const QString text = ts.prompter.prompts().first().text;
+    QVERIFY2(text.contains(QStringLiteral("is damaged")) && text.contains(QStringLiteral("aquilevel check")),
+             qPrintable(text));
+    QVERIFY(ts.session.state.versions.isEmpty());
 }
 
 QTEST_MAIN(TestSessionDriver)

@@ -152,9 +152,9 @@ void FakeEngine::create(const std::function<void(store::Connection&)>& fill)
     m_real->create(fill);
 }
 
-QStringList FakeEngine::damage(store::Connection&)
+QStringList FakeEngine::damage(store::Connection&, store::Sweep sweep)
 {
-    return m_connection->inner ? m_real->damage(*m_connection->inner) : QStringList();
+    return m_connection->inner ? m_real->damage(*m_connection->inner, sweep) : QStringList();
 }
 
 void FakeEngine::failOpen(store::ErrorClass kind, int number, int times)

@@ -33,7 +33,7 @@ public:
     bool holdsTables() override { return m_real->holdsTables(); }
     bool commitCanBeLost() const override { return commitsCanBeLost; }
     void setHolder(const QString& holder) override { m_real->setHolder(holder); }
-    QStringList damage(store::Connection&) override;
+    QStringList damage(store::Connection&, store::Sweep sweep = store::Sweep::Whole) override;
 
     // The next `times` opens fail.
     void failOpen(store::ErrorClass kind, int number, int times = 1);

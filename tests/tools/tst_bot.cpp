@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -139,6 +140,14 @@ private slots:
         QVERIFY2(r.err.contains(QStringLiteral("period 1 of 3\nperiod 2 of 3\nperiod 3 of 3\n")), qPrintable(r.err));
         const QImage picture(png);
         QCOMPARE(picture.size(), kDefaultReportSize);
+        // Registered as the login registers a participant, without what nobody was asked.
+        const QList<QVariantMap> registered = database().rows(
+            QStringLiteral("select Condition, Major, Gender, Age, Date, Time from datSubject where Subject = 'csv1'"));
+        QCOMPARE(registered.size(), 1);
+        QCOMPARE(registered.first().value(QStringLiteral("Condition")).toString(), QStringLiteral("continuous"));
+        QCOMPARE(registered.first().value(QStringLiteral("Date")).toString(), QDate::currentDate().toString(Qt::ISODate));
+        QVERIFY(QTime::fromString(registered.first().value(QStringLiteral("Time")).toString(), QStringLiteral("HH:mm:ss")).isValid());
+        QVERIFY(registered.first().value(QStringLiteral("Age")).isNull());
 
         // The same participant again would mix two sessions: refused, nothing written.
         const Result again = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QStringLiteral("csv1"),
@@ -256,6 +265,56 @@ private slots:
         QCOMPARE(fresh.column(QStringLiteral("select count(*) from tblPasswords")).first().toInt(), 0);
         QCOMPARE(numbers(fresh, QStringLiteral("Trial"), QStringLiteral("fresh1"), QStringLiteral("After Cost Calculation")),
                  QList<double>({1, 2, 3}));
+    }
+
+    // A bot killed (kill -9) in the middle of its session, then a login with its name:
+    // the session is continued where it stopped, every EventID once, every period once.
+    void killedBotIsTakenUpByTheLogin()
+    {
+        const TempDatabase& db = database();
+        QStringList columns = db.rows(QStringLiteral("select * from tblSetup")).value(0).keys();
+        columns.removeAll(QStringLiteral("Version"));
+        columns.removeAll(QStringLiteral("VersionKey"));
+        db.exec(QStringLiteral("insert into tblSetup (Version, VersionKey, %1) select 'Bot20', 'bot20', %1 from "
+                               "tblSetup where Version = 'Demo continuous'").arg(columns.join(QLatin1Char(','))));
+        // On a clock of 200 ms, so that the kill comes in the middle.
+        db.exec(QStringLiteral("update tblSetup set userDelay = 1, envDelay = 1, UsrMv = 1, EnvMv = 1, IsTimeDriven = 1, "
+                               "TimeBetweenEnvTries = 200 where Version = 'Bot20'"));
+        db.exec(QStringLiteral("insert into tblLabels (version, LabelNumber, LabelName, VersionKey) select 'Bot20', "
+                               "LabelNumber, LabelName, 'bot20' from tblLabels where version = 'Demo continuous'"));
+        QProcess killed;
+        killed.start(qEnvironmentVariable("AQUILEVEL_TEST_BIN") + QStringLiteral("/aquilevel"),
+                     {QStringLiteral("--data"), db.folder(), QStringLiteral("bot"), QStringLiteral("--version"),
+                      QStringLiteral("Bot20"), QStringLiteral("--subject"), QStringLiteral("killed1"),
+                      QStringLiteral("--db"), db.path()});
+        killed.setReadChannel(QProcess::StandardError);
+        QByteArray progress;
+        while (!progress.contains("period 6 of") && killed.waitForReadyRead(30000))
+            progress += killed.readAllStandardError();
+        killed.kill();
+        killed.waitForFinished();
+        const auto periods = [&] {
+            QList<double> opened;
+            for (const QVariant& t : db.column(QStringLiteral("select Trial from datTrialSummary where Subject = "
+                                                              "'killed1' and Version = 'Bot20' order by Trial")))
+                opened.append(t.toDouble());
+            return opened;
+        };
+        QVERIFY2(!periods().isEmpty() && periods().size() < 20, qPrintable(QString::fromUtf8(progress)));
+
+        const test::ToolResult resumed = test::runProgram(
+            {db.path(), QStringLiteral("Bot20"), QStringLiteral("KILLED1"), QStringLiteral("1,0"), QStringLiteral("-1")}, {},
+            QStringLiteral("helper_killedsession"));
+        QVERIFY2(resumed.status == 0, qPrintable(resumed.err));
+        QList<double> all;
+        for (int t = 1; t <= 20; ++t)
+            all.append(t);
+        QCOMPARE(periods(), all);
+        for (const char* doubled : {"count(distinct EventID) from datExperimentTrials",
+                                    "count(distinct Trial) from datTrialSummary"})
+            QCOMPARE(db.column(QStringLiteral("select count(*) - %1 where Subject = 'killed1' and Version = 'Bot20'")
+                                   .arg(QLatin1String(doubled))).value(0).toInt(), 0);
+        QCOMPARE(db.column(QStringLiteral("select count(*) from datSubject where Subject = 'killed1'")).value(0).toInt(), 1);
     }
 
     // Bad input: the line of a bad order, an unknown version, bad options, --help.

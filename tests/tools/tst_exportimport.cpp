@@ -268,12 +268,30 @@ private slots:
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.contains(QStringLiteral("--subject")));
         // A file that cannot take its place (here a folder of its name): no file of the
-        // export is left behind.
+        // export is left behind, beside the folder either, and an earlier export's file
+        // and the experimenter's own stay as they were; a later export replaces only its own.
         QVERIFY(QDir(out.path()).mkdir(QStringLiteral("datTrialSummary.csv")));
+        for (const char* name : {"datSubject.csv", "notes.txt"}) {
+            QFile earlier(QDir(out.path()).filePath(QLatin1String(name)));
+            QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+        }
+        const QDir beside = QFileInfo(out.path()).dir();
+        const QStringList besideBefore = beside.entryList(QDir::AllEntries | QDir::Hidden);
         r = run(tools::runExport, m_data->folder(), {out.path()});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("nothing was written")), qPrintable(r.err));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("datSubject.csv"), QStringLiteral("notes.txt")}));
+        QCOMPARE(readAll(QDir(out.path()).filePath(QStringLiteral("datSubject.csv"))), QByteArray("earlier"));
+        QCOMPARE(beside.entryList(QDir::AllEntries | QDir::Hidden), besideBefore);
+        QVERIFY(QDir(out.path()).rmdir(QStringLiteral("datTrialSummary.csv")));
+        QCOMPARE(run(tools::runExport, m_data->folder(), {out.path()}).status, 0);
+        QVERIFY(readAll(QDir(out.path()).filePath(QStringLiteral("datSubject.csv"))).startsWith("Subject,"));
+        QCOMPARE(readAll(QDir(out.path()).filePath(QStringLiteral("notes.txt"))), QByteArray("earlier"));
+        for (const char* name : {"datSubject.csv", "datExperimentTrials.csv", "datTrialSummary.csv",
+                                 "datUserTimesSummary.csv", "datQuestionnaire.csv"})
+            QVERIFY(QFile::remove(QDir(out.path()).filePath(QLatin1String(name))));
+        QVERIFY(QFile::remove(QDir(out.path()).filePath(QStringLiteral("notes.txt"))));
         QTemporaryDir empty;
         r = run(tools::runExport, empty.path(), {out.path()});
         QCOMPARE(r.status, 1);
