@@ -86,9 +86,9 @@ public:
     void create(const std::function<void(store::Connection&)>& fill) override { m_inner->create(fill); }
     bool holdsTables() override { return m_inner->holdsTables(); }
     bool commitCanBeLost() const override { return m_inner->commitCanBeLost(); }
-    QStringList damage(store::Connection& connection) override
+    QStringList damage(store::Connection& connection, store::Sweep sweep) override
     {
-        return m_inner->damage(&connection == &m_connection ? *m_connection.inner : connection);
+        return m_inner->damage(&connection == &m_connection ? *m_connection.inner : connection, sweep);
     }
 
 private:
