@@ -181,8 +181,9 @@ void LoginScreen::start()
         break;
     }
     // Every period played (the last one perhaps interrupted): nothing to continue with.
-    // The start-up finishes the session: the last period, the questionnaire when it was
-    // not answered, the earnings message.
+    // The start-up finishes the session: the last period (in time-driven play the rest
+    // of it, up to the clock's tick), the questionnaire when it was not answered, the
+    // earnings message.
     if (s.Trial >= s.setup.MaxTrial) {
         holdUnlessGoingOn.dismiss();
         done(Begin);

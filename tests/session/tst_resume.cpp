@@ -693,9 +693,11 @@ void TestResume::killedAtAnyWriteResumesAsUninterrupted_data()
     QTest::newRow("participant-paced, continuous") << "Demo continuous" << "6,1 0,2 3,0 1,1" << "";
     QTest::newRow("participant-paced, discrete") << "Demo discrete" << "2,4 5,0 0,0 2,2" << "";
     QTest::newRow("time-gap bonus") << "Demo time-gap bonus" << "1,1 4,2 0,3 2,0" << "";
-    // The clock opens the periods; a Submit in periods 2 and 3 once the environment acted.
-    QTest::newRow("time-driven") << "Demo time-driven" << "0,0 5,1 0,4" << ", TimeBetweenEnvTries = 150";
-    // Orders of 0 in play: the clock then runs the user step at every tick.
+    // The clock opens the periods; a Submit in every period once the environment acted,
+    // the last one included.
+    QTest::newRow("time-driven") << "Demo time-driven" << "0,0 5,1 0,4 2,3" << ", TimeBetweenEnvTries = 150";
+    // Orders of 0 in play: the clock then runs the user step at every tick. No Submit in
+    // the last period.
     QTest::newRow("time-driven, one delay of 1") << "Demo time-driven" << "0,0 0,0 2,0"
                                                  << ", TimeBetweenEnvTries = 150, outFlowTPAfter = 1, "
                                                     "InitialForwardDischarge = 0";
