@@ -653,8 +653,8 @@ QList<QVariantMap> storedRows(const TempDatabase& db, const char* table, const Q
     return rows;
 }
 
-// Empty when both sessions stored the same rows (numbers to 1e-9), else the first
-// difference.
+// Empty when both sessions stored the same rows (numbers exactly as stored), else the
+// first difference.
 QString firstDifference(const TempDatabase& db, const QString& subject, const QString& reference)
 {
     for (const char* table : {"datSubject", "datExperimentTrials", "datTrialSummary",
@@ -670,7 +670,7 @@ QString firstDifference(const TempDatabase& db, const QString& subject, const QS
                 bool numbers = false, ok = false;
                 const double x = a.toDouble(&numbers), y = b.toDouble(&ok);
                 const bool same = (numbers && ok && !a.isNull() && !b.isNull())
-                                      ? std::abs(x - y) <= 1e-9
+                                      ? x == y
                                       : a.toString() == b.toString() && a.isNull() == b.isNull();
                 if (!same)
                     return QStringLiteral("%1 row %2 (%3) %4: %5, expected %6")
