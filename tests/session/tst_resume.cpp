@@ -737,6 +737,10 @@ void TestResume::killedAtAnyWriteResumesAsUninterrupted()
     QVERIFY2(ended.size() == 2 && ended.at(0).startsWith(QStringLiteral("COMMITS ")), qPrintable(reference.out));
     const int commits = ended.at(0).mid(8).toInt();
     QVERIFY(commits > 10);
+    // One Submit a period with orders, in time-driven play the last period's too.
+    QCOMPARE(db.column(QStringLiteral("select count(*) from datExperimentTrials where Subject = 'whole' "
+                                      "and eventType = 'Submit Clicked'")).value(0).toInt(),
+             orders.split(QLatin1Char(' ')).size());
 
     for (int k = 1; k < commits; ++k) {
         const QString subject = QStringLiteral("killed%1").arg(k);
