@@ -45,7 +45,7 @@ void StoreRecorder::RecordEvent(const QString& eventType)
     row.ForwardDischarge = tank.ForwardDischarge.value(t);
     row.TotalBackOrder = tank.TotalBackOrder;
     row.TotalForwardDischarge = tank.TotalForwardDischarge;
-    row.AmountInTank = inTask(unitsOf(tank.AmountInTank, tank.UnitScale));
+    row.AmountInTank = inTask(tank.AmountInTank / tank.UnitScale);
     row.GoalAmount = inTask(tank.GoalAmount / tank.UnitScale);
     row.SimulationTime = setup.simTimeForTP;
     row.BaseMoney = setup.BaseMoney;

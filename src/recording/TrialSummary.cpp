@@ -63,7 +63,7 @@ void StoreRecorder::UpdateTrialSummary()
     const int t = s.Trial;
 
     store::PeriodCompleted done;
-    done.AmountInTank = unitsOf(tank.AmountInTank, tank.UnitScale);
+    done.AmountInTank = tank.AmountInTank / tank.UnitScale;
     done.CurrentBonus = tank.CurrentBonus;
     done.TotBonus = tank.TotBonus;
     done.CurrentCost = tank.CurrentCost;

@@ -2,31 +2,7 @@
 
 #include "config/ExperimentSetup.h"
 
-#include <cmath>
-#include <limits>
-
 namespace aquilevel {
-
-double unitsOf(double held, double unitScale)
-{
-    const double units = held / unitScale;
-    if (!std::isfinite(units) || units * unitScale == held)
-        return units;
-    // Every held amount is some number of units times the scale; that number lies within
-    // a step or two of the quotient.
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    double below = units;
-    double above = units;
-    for (int step = 0; step < 4; ++step) {
-        below = std::nextafter(below, -kInfinity);
-        above = std::nextafter(above, kInfinity);
-        if (below * unitScale == held)
-            return below;
-        if (above * unitScale == held)
-            return above;
-    }
-    return units;
-}
 
 QVector<double> periodArray(const config::ExperimentSetup& setup)
 {

@@ -45,11 +45,6 @@ struct TankState {
     QTime PeriodEndTime{0, 0};
 };
 
-// The amount in units that a held amount is shown and stored as: held / unitScale, or,
-// where that quotient times unitScale does not give the held amount back, the nearest
-// number that does. A stored amount thus takes up the held one bit for bit again.
-double unitsOf(double held, double unitScale);
-
 // Zeros for periods 0 to MaxTrial + 1.
 QVector<double> periodArray(const config::ExperimentSetup& setup);
 

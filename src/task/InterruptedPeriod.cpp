@@ -202,7 +202,10 @@ void finishTimedPeriod(Session& session, task::TankModel& model, recording::Reco
 
 // The period is finished in the held form, as the task computes it, so that its rows
 // carry the very numbers an uninterrupted session writes. The amount goes back to units
-// afterwards, in the form that the task's held form takes up again exactly.
+// afterwards as it is stored, held / UnitScale: the task's held form takes that quotient
+// up again exactly, since the double nearest to held / UnitScale lies among those whose
+// product with UnitScale rounds to the held amount whenever any does, and every held
+// amount is such a product.
 class HeldFormWhileFinishing {
 public:
     explicit HeldFormWhileFinishing(SessionState& state)
@@ -215,7 +218,7 @@ public:
     ~HeldFormWhileFinishing()
     {
         TankState& tank = m_state.tank;
-        tank.AmountInTank = unitsOf(tank.AmountInTank, tank.UnitScale);
+        tank.AmountInTank = tank.AmountInTank / tank.UnitScale;
         tank.GoalAmount = m_goal;
         tank.UnitScale = m_scale;
         m_state.setup.InitialAmountInTank = m_initial;
