@@ -90,11 +90,13 @@ void Main(Session& session, const StartupOptions& options)
     }
 
     // A returning participant who has played every period: the questionnaire, unless it
-    // was answered, and the earnings message.
+    // was answered, and the earnings message. In time-driven play the last period lasts
+    // until the clock's next tick: a participant who stopped in it plays the rest of it.
     SessionState& s = session.state;
     if (!s.IsNewSubject && s.Trial >= s.setup.MaxTrial) {
         s.AllPeriodsDone = QuestionnaireAnswered(session.store(), s.Subject, s.Version);
-        EndGame(session);
+        if (s.AllPeriodsDone || !s.setup.IsTimeDriven || s.Trial > s.setup.MaxTrial)
+            EndGame(session);
     }
 
     // The instructions are read once: by a new participant, and by a registered one whose

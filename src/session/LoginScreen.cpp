@@ -180,9 +180,10 @@ void LoginScreen::start()
     case Check::Returning:
         break;
     }
-    // Every period played (the last one perhaps interrupted): nothing to continue with.
-    // The start-up finishes the session: the last period, the questionnaire when it was
-    // not answered, the earnings message.
+    // The last period reached (perhaps interrupted): there is no question to ask.
+    // The start-up finishes the session: the last period (in time-driven play the rest
+    // of it, up to the clock's tick), the questionnaire when it was not answered, the
+    // earnings message.
     // A name known only by its rows gets its registration row once its session goes on,
     // as every participant has one.
     const auto goOn = [&] {

@@ -4,7 +4,6 @@
 #include "session/Resume.h"
 #include "session/Session.h"
 #include "store/Store.h"
-#include "store/Store.h"
 #include "task/TankModel.h"
 
 #include <QScopedValueRollback>
@@ -201,6 +200,39 @@ void finishTimedPeriod(Session& session, task::TankModel& model, recording::Reco
     }
 }
 
+// The period is finished in the held form, as the task computes it, so that its rows
+// carry the very numbers an uninterrupted session writes. The amount goes back to units
+// afterwards as it is stored, held / UnitScale: the task's held form takes that quotient
+// up again exactly, since the double nearest to held / UnitScale lies among those whose
+// product with UnitScale rounds to the held amount whenever any does, and every held
+// amount is such a product.
+class HeldFormWhileFinishing {
+public:
+    explicit HeldFormWhileFinishing(SessionState& state)
+        : m_state(state), m_goal(state.tank.GoalAmount), m_initial(state.setup.InitialAmountInTank),
+          m_scale(state.tank.UnitScale)
+    {
+        if (state.setup.numMarks > 0) // a setup without scale marks stays in units
+            task::TankModel::takeHeldForm(state);
+    }
+    ~HeldFormWhileFinishing()
+    {
+        TankState& tank = m_state.tank;
+        tank.AmountInTank = tank.AmountInTank / tank.UnitScale;
+        tank.GoalAmount = m_goal;
+        tank.UnitScale = m_scale;
+        m_state.setup.InitialAmountInTank = m_initial;
+    }
+    HeldFormWhileFinishing(const HeldFormWhileFinishing&) = delete;
+    HeldFormWhileFinishing& operator=(const HeldFormWhileFinishing&) = delete;
+
+private:
+    SessionState& m_state;
+    double m_goal;
+    double m_initial;
+    double m_scale;
+};
+
 } // namespace
 
 void FinishInterruptedPeriod(Session& session)
@@ -212,6 +244,7 @@ void FinishInterruptedPeriod(Session& session)
 
     // The rows finished here are the task's own, with its amounts.
     const QScopedValueRollback inTask(s.InTask, true);
+    const HeldFormWhileFinishing held(s);
     recording::StoreRecorder log(session.store(), session.clock(), s);
     task::TankModel model(s, log, session.clock());
     store::Store::Group rows(session.store());

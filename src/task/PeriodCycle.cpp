@@ -161,7 +161,9 @@ void PeriodCycle::onTimer1()
             m_recorder.AddTrialSummary(m_press->inflowEmpty, m_press->outflowEmpty);
         m_press.reset();
     }
-    if (s.Trial < s.setup.MaxTrial) {
+    // In time-driven play the last period is played like every other one: its Submit
+    // places the orders and writes its row, so that a resume sees the user step it runs.
+    if (timeDriven || s.Trial < s.setup.MaxTrial) {
         s.tank.PeriodStartTime = timeOfDay();
         const Orders typed = m_view.orders();
         // In participant-paced play the orders open the next period; in time-driven

@@ -5,7 +5,9 @@
 //   helper_killedsession DB VERSION SUBJECT ORDERS DIE_AFTER
 //
 // ORDERS: "in,out in,out ...", one pair a period (time-driven: a Submit in each of those
-// periods once the environment has acted). DIE_AFTER: commits before dying; -1 never.
+// periods once the environment has acted, and the clock's next tick held back until the
+// Submit's user step has ended, however slow the machine). DIE_AFTER: commits before
+// dying; -1 never.
 // Prints "COMMITS n" and the earnings message at a normal end.
 
 #include "materials/Questionnaire.h"
@@ -29,6 +31,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <set>
 
 using namespace aquilevel;
@@ -58,6 +61,30 @@ public:
             std::fprintf(stderr, "message: %s\n", qPrintable(prompt.text));
         return prompt.buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }
+};
+
+// Swallows a timer's events while `holding` says so.
+class ClockHold final : public QObject {
+public:
+    explicit ClockHold(std::function<bool()> holding) : m_holding(std::move(holding)) {}
+
+    void watch(QTimer* timer)
+    {
+        if (timer && timer != m_timer) {
+            m_timer = timer;
+            timer->installEventFilter(this);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        return event->type() == QEvent::Timer && m_holding();
+    }
+
+private:
+    std::function<bool()> m_holding;
+    QTimer* m_timer = nullptr;
 };
 
 template <typename T>
@@ -95,6 +122,24 @@ int main(int argc, char** argv)
     SessionState& s = session.state;
 
     std::set<qint32> submitted; // time-driven: the periods this process has submitted in
+    // Time-driven: the clock's tick waits while the participant still has to submit in the
+    // period, or the Submit's user step is running (a swallowed timer event comes again
+    // one interval later).
+    const auto screenTimer = [](const char* name) -> QTimer* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QStringLiteral("frmCistern"))
+                return w->findChild<QTimer*>(QLatin1String(name));
+        return nullptr;
+    };
+    ClockHold hold([&] {
+        const qint32 period = s.Trial;
+        if (period >= 1 && period <= orders.size() && !submitted.count(period))
+            return true;
+        for (const char* t : {"Timer1", "tmrUserDelay", "tmrUserMv"})
+            if (QTimer* timer = screenTimer(t); timer && timer->isActive())
+                return true;
+        return false;
+    });
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [&] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
@@ -129,6 +174,8 @@ int main(int argc, char** argv)
                 screen = w;
         if (!screen)
             return;
+        if (s.setup.IsTimeDriven)
+            hold.watch(child<QTimer>(screen, "Timer2"));
         auto* submit = child<QPushButton>(screen, "cmdNextTrial");
         if (!submit->isEnabled())
             return;

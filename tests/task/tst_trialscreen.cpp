@@ -247,6 +247,10 @@ public:
             });
         }
         screen->load();
+        atLoad = take(QStringLiteral("load"));
+        for (const QString& name : kStageTimers)
+            if (QTimer* timer = screen->findChild<QTimer*>(name); timer->isActive())
+                armedAtLoad.append(name + QLatin1Char('/') + QString::number(timer->interval()));
         screen->show();
         QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
     }
@@ -330,6 +334,10 @@ public:
     bool storeOpenAtStart = true; // off where nothing is written
     int questionnaires = 0;
     QList<Snapshot> stages;
+    // The screen right after load, before any event has run: the timers then armed, as
+    // "name/interval".
+    Snapshot atLoad;
+    QStringList armedAtLoad;
     std::function<void(const QString&)> afterStage;
     std::unique_ptr<TrialScreen> screen;
 };
@@ -375,10 +383,12 @@ private:
     QElapsedTimer m_open;
 };
 
-// Calls back whenever a timer's event arrives, before the timer emits timeout().
+// Calls back whenever a timer's event arrives, before the timer emits timeout(). An event
+// the callback returns true for is held back: the timer stays armed and falls due again
+// one interval later.
 class TimerEventWatch final : public QObject {
 public:
-    TimerEventWatch(QTimer* timer, std::function<void()> onEvent) : m_onEvent(std::move(onEvent))
+    TimerEventWatch(QTimer* timer, std::function<bool()> onEvent) : m_onEvent(std::move(onEvent))
     {
         timer->installEventFilter(this);
     }
@@ -386,13 +396,11 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Timer)
-            m_onEvent();
-        return false;
+        return event->type() == QEvent::Timer && m_onEvent();
     }
 
 private:
-    std::function<void()> m_onEvent;
+    std::function<bool()> m_onEvent;
 };
 
 QLineEdit* gateBox(PasswordGate& gate, const char* name)
@@ -844,11 +852,10 @@ void TestTrialScreen::timeDrivenWithoutSubmit()
         s.setup.TimeBetweenEnvTries = 20;
     });
     START(rig);
-    QSignalSpy over(rig.screen.get(), &TrialScreen::sessionOver);
-    QVERIFY(rig.timer("Timer2")->isActive());
-    QCOMPARE(rig.timer("Timer2")->interval(), 20);
-    QVERIFY(rig.submit()->isEnabled());
-    QVERIFY(over.wait(5000));
+    // The clock alone is armed at load, and Submit is enabled.
+    QCOMPARE(rig.armedAtLoad, QStringList({"Timer2/20"}));
+    QVERIFY(rig.atLoad.submitEnabled);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.screen->isOver(), 30000);
 
     // Each tick opens a period and runs the user step first (no own order was ever in
     // play), then the environment step; the fourth tick ends the session.
@@ -1312,6 +1319,7 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
 
     bool locked = false;
     bool insideBackOff = false;
+    bool backedOff = false; // the Submit's write has begun to back off
     int ticksInside = 0; // the clock fell due inside a back-off (whether or not its stage ran)
     int nesting = 0;
     QStringList violations;
@@ -1327,7 +1335,7 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
             violations << QStringLiteral("a store access inside a back-off");
             unlock(); // let the nested access finish, so that the test ends
         }
-        insideBackOff = true;
+        insideBackOff = backedOff = true;
         const qint32 trial = rig.s.Trial;
         const qint32 eventId = rig.s.EventID;
         const int ticksBefore = ticksInside;
@@ -1354,10 +1362,13 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
         // takes the file, and the participant presses Submit.
         submitted = true;
         QVERIFY(rig.timer("Timer2")->isActive());
-        // Sees the clock's timer event before the screen's handler does.
+        // Sees the clock's timer event before the screen's handler does, and holds it back
+        // until the Submit's write backs off, however slowly the stage before it runs.
         clockWatch = std::make_unique<TimerEventWatch>(rig.timer("Timer2"), [&] {
-            if (insideBackOff)
-                ++ticksInside;
+            if (!insideBackOff)
+                return !backedOff;
+            ++ticksInside;
+            return false;
         });
         reader().begin(true); // takes the write lock at once
         locked = true;
@@ -1368,7 +1379,7 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
 
     QTRY_VERIFY_WITH_TIMEOUT(rig.s.Trial >= 2 && rig.submitTimes().size() == 1 &&
                                  field(rig.events(), "eventType").contains(QStringLiteral("Submit Clicked")),
-                             5000);
+                             30000);
     unlock();
     QVERIFY(submitted);
     QVERIFY2(rig.pacer.backOffs >= 1, "the store never backed off");
@@ -1376,7 +1387,7 @@ void TestTrialScreen::stageDueDuringLockBackOffWaitsForTheWrite()
     QVERIFY2(violations.isEmpty(), qPrintable(violations.join(QStringLiteral("; "))));
     // The deferred tick ran afterwards: period 2 was opened with its summary row, and the
     // participant saw no message.
-    QTRY_VERIFY_WITH_TIMEOUT(field(rig.summaries(), "Trial").contains(QStringLiteral("2")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(field(rig.summaries(), "Trial").contains(QStringLiteral("2")), 30000);
     QCOMPARE(rig.prompter.prompts().size(), 0);
     QVERIFY(!rig.screen->isOver());
 }
