@@ -276,14 +276,16 @@ private slots:
             QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
         }
         const QDir beside = QFileInfo(out.path()).dir();
-        const QStringList besideBefore = beside.entryList(QDir::AllEntries | QDir::Hidden);
+        // Only what this export could have left there: other tests share the folder.
+        const auto strays = [&] { return beside.entryList({QStringLiteral(".*.export-*")}, QDir::AllEntries | QDir::Hidden); };
+        const QStringList besideBefore = strays();
         r = run(tools::runExport, m_data->folder(), {out.path()});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("nothing was written")), qPrintable(r.err));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{QStringLiteral("datSubject.csv"), QStringLiteral("notes.txt")}));
         QCOMPARE(readAll(QDir(out.path()).filePath(QStringLiteral("datSubject.csv"))), QByteArray("earlier"));
-        QCOMPARE(beside.entryList(QDir::AllEntries | QDir::Hidden), besideBefore);
+        QCOMPARE(strays(), besideBefore);
         QVERIFY(QDir(out.path()).rmdir(QStringLiteral("datTrialSummary.csv")));
         QCOMPARE(run(tools::runExport, m_data->folder(), {out.path()}).status, 0);
         QVERIFY(readAll(QDir(out.path()).filePath(QStringLiteral("datSubject.csv"))).startsWith("Subject,"));
