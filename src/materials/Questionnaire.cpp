@@ -251,6 +251,12 @@ void Questionnaire::submit()
             rows.commit();
         } catch (const SessionOver&) {
             throw;
+        } catch (const HoldLost& lost) {
+            // The participant goes on at another station, which asks these questions
+            // there: asking again here would only fail again.
+            prompter.inform(kTitle, QString::fromStdString(lost.what()), Prompter::Icon::Exclamation);
+            accept();
+            return;
         } catch (const std::exception& error) {
             failure = failureDetail(error);
         } catch (...) {

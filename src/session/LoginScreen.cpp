@@ -187,8 +187,15 @@ void LoginScreen::start()
     // A name known only by its rows gets its registration row once its session goes on,
     // as every participant has one.
     const auto goOn = [&] {
-        if (!m_registered)
-            RecordParticipant(m_session, s.Version);
+        if (!m_registered) {
+            try {
+                RecordParticipant(m_session, s.Version);
+            } catch (const HoldLost& lost) { // another station took the name meanwhile
+                m_session.prompter().inform(kProgramTitle, QString::fromStdString(lost.what()),
+                                            Prompter::Icon::Exclamation);
+                return;
+            }
+        }
         holdUnlessGoingOn.dismiss();
         done(Begin);
     };

@@ -2,6 +2,7 @@
 
 #include "session/Clock.h"
 #include "session/ProcessEnd.h"
+#include "session/Prompter.h"
 #include "session/Registrations.h"
 #include "session/Session.h"
 
@@ -192,7 +193,14 @@ void RegistrationScreen::begin()
         return;
     const QScopedValueRollback recording(m_recording, true);
 
-    RecordSubject();
+    try {
+        RecordSubject();
+    } catch (const HoldLost& lost) {
+        // Another station took the name meanwhile: back to the login, nothing stored.
+        m_session.prompter().inform(kProgramTitle, QString::fromStdString(lost.what()), Prompter::Icon::Exclamation);
+        reject();
+        return;
+    }
     m_cleared = true;
     accept();
 }

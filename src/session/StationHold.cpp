@@ -60,9 +60,62 @@ QString markPattern(const QString& holder)
            (parts.size() == 3 ? parts.at(2) : QStringLiteral("*")) + QStringLiteral(".run");
 }
 
-// The marks of a holder that ran on this computer and has ended: found here, and none of
-// them locked. A holder without a mark here ran elsewhere (another computer, or one
-// cloned from the same disk image) and is judged by its refreshes alone.
+// This start of the computer: a mark from before a restart, or one that came with a
+// copied disk image, tells nothing about a run here.
+QByteArray bootId()
+{
+    static const QByteArray id = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    }();
+    return id;
+}
+
+// A mark names its holder and the boot it ran in.
+QByteArray markText(const QString& holder)
+{
+    return holder.toUtf8() + '\n' + bootId() + '\n';
+}
+
+// A mark as read: whom it names, the boot it was written in, and whether its run still
+// holds its lock.
+struct Mark {
+    QByteArray holder;
+    QByteArray boot;
+    bool running = false;
+    bool found = false;
+};
+
+Mark readMark(const QString& path)
+{
+    Mark mark;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return mark;
+    char buffer[512];
+    const ssize_t size = ::read(fd, buffer, sizeof buffer);
+    const QList<QByteArray> lines = QByteArray(buffer, size > 0 ? int(size) : 0).split('\n');
+    mark.holder = lines.value(0);
+    mark.boot = lines.value(1);
+    mark.running = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    mark.found = true;
+    ::close(fd);
+    return mark;
+}
+
+// Whether `mark` is of a run of this boot that has ended, and of `holder` (or, `holder`
+// being a server's "pid:machine", of a holder it shows).
+bool endedRunOf(const Mark& mark, const QString& holder)
+{
+    const QByteArray named = holder.toUtf8();
+    return mark.found && !mark.running && !bootId().isEmpty() && mark.boot == bootId() &&
+           (mark.holder == named || mark.holder.startsWith(named + ':'));
+}
+
+// The marks of a holder that ran on this computer and has ended: found here, of this
+// boot, and none of them locked. A holder without such a mark here ran elsewhere
+// (another computer, or one cloned from the same disk image) and is judged by its
+// refreshes alone.
 QStringList endedMarks(const QString& station, const QString& holder)
 {
     const QString pattern = markPattern(holder);
@@ -72,12 +125,7 @@ QStringList endedMarks(const QString& station, const QString& holder)
     QStringList marks;
     for (const QString& name : folder.entryList({pattern}, QDir::Files)) {
         const QString path = folder.filePath(name);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return {};
-        const bool running = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
-        ::close(fd);
-        if (running)
+        if (!endedRunOf(readMark(path), holder))
             return {};
         marks.append(path);
     }
@@ -100,10 +148,6 @@ StationHold::StationHold(store::Store& store, std::function<qint32()> lastEvent)
 StationHold::~StationHold()
 {
     release(); // the program ends without it; a session object that goes away gives it up
-    if (m_runMark >= 0) {
-        QFile::remove(runFolder() + QLatin1Char('/') + markPattern(m_holder));
-        ::close(m_runMark);
-    }
 }
 
 QString StationHold::runFolder()
@@ -115,15 +159,34 @@ void StationHold::markRun()
 {
     if (m_runMark >= 0 || !QDir().mkpath(runFolder()))
         return; // without a mark a restart here waits out the stale time like anyone else
-    const QByteArray path = QFile::encodeName(runFolder() + QLatin1Char('/') + markPattern(m_holder));
+    const QDir folder(runFolder());
+    // Marks left by runs before this boot (a power cut) or that came with the disk
+    // image: nobody here can hold their lock any more.
+    for (const QString& name : folder.entryList({QStringLiteral("*.run")}, QDir::Files)) {
+        const Mark mark = readMark(folder.filePath(name));
+        if (mark.found && !mark.running && mark.boot != bootId())
+            QFile::remove(folder.filePath(name));
+    }
+    const QByteArray path = QFile::encodeName(folder.filePath(markPattern(m_holder)));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const QByteArray text = markText(m_holder);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::write(fd, text.constData(), size_t(text.size())) != text.size()) {
         ::close(fd);
+        ::unlink(path.constData());
         return;
     }
     m_runMark = fd;
+}
+
+void StationHold::dropMark()
+{
+    if (m_runMark < 0)
+        return;
+    QFile::remove(runFolder() + QLatin1Char('/') + markPattern(m_holder));
+    ::close(m_runMark);
+    m_runMark = -1;
 }
 
 std::optional<QString> StationHold::take(const QString& typed, const QString& version)
@@ -266,6 +329,7 @@ void StationHold::release()
         // Left to go stale.
     }
     m_lost = false;
+    dropMark(); // the process may end right after, without running destructors
     m_key.clear();
     m_version.clear();
     m_subject.clear();

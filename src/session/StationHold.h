@@ -71,8 +71,8 @@ public:
     // The key names are matched by: letter case ignored in every script.
     static QString keyOf(const QString& subject) { return store::nameKey(subject.trimmed()); }
 
-    // Where each running copy on this computer keeps its mark: a file named after its
-    // process, holding its holder token, locked while it runs.
+    // Where each copy on this computer that holds a participant keeps its mark: a file
+    // named after its holder, naming it and the boot it runs in, locked while it runs.
     static QString runFolder();
 
 signals:
@@ -89,6 +89,7 @@ private:
     QString lostMessage() const;
     bool silentTooLong(const store::HoldRow& hold);
     void markRun();
+    void dropMark();
     store::HoldRow ownRow(const QString& version, const QString& subject) const;
     qint32 lastEvent() const { return m_lastEvent ? m_lastEvent() : 0; }
 

@@ -173,8 +173,9 @@ QStringList SqlCipherEngine::damage(Connection& connection, Sweep sweep)
         }
     } catch (const EngineError& error) {
         // A page that fails its authentication stops the read (and leaves the handle
-        // failing until it is opened again).
-        if (error.kind() == ErrorClass::LockConflict)
+        // failing until it is opened again). Anything else (a lock, a share that does not
+        // answer, a layout changed meanwhile) says nothing about the pages.
+        if (error.number() != SQLITE_CORRUPT && error.number() != SQLITE_NOTADB)
             throw;
         found.append(error.description());
     }

@@ -318,6 +318,7 @@ void refuseDamage(Engine& engine, Sweep sweep)
         found = engine.damage(connection, sweep);
         engine.release();
     } catch (const EngineError&) {
+        engine.discard(); // the first access says what is wrong, as ever
         return;
     }
     if (found.isEmpty())

@@ -502,6 +502,10 @@ void TrialScreen::holdLost(const QString& message)
     if (m_over)
         return;
     m_cycle.halt();
+    if (m_session.store().isBusy()) { // a lock's back-off lets queued calls through
+        m_session.store().whenIdle(this, [this, message] { holdLost(message); });
+        return;
+    }
     m_session.prompter().inform(kProgramTitle, message, Prompter::Icon::Exclamation);
 }
 

@@ -15,6 +15,7 @@
 #include <QTextStream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -129,6 +130,22 @@ const QStringList& configTableNames()
     return names;
 }
 
+// The process's file creation mask, read without setting it (which would change it for
+// every thread meanwhile).
+static mode_t fileCreationMask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask);
+            }
+    return 022;
+}
+
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options)
 {
     const QString target = QDir(folder).absolutePath(); // without a trailing separator
@@ -231,7 +248,10 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     // existing one the files move one by one, the ones they replace set aside until all
     // are in place, and put back should one fail. Other files in it stay as they are.
     for (TableFile& out : files) {
-        out.file->flush();
+        // On the disk before it replaces anything: a power cut after the move must not
+        // leave an empty file where the last good one was.
+        if (!out.file->flush() || ::fsync(out.file->handle()) != 0)
+            throw notWritten(out);
         out.file->close();
         if (out.file->error() != QFileDevice::NoError)
             throw notWritten(out);
@@ -241,8 +261,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         written.append(out.placedAt);
     if (!QFileInfo::exists(target)) {
         // A folder of the user's, as one made by hand, not the private one of its making.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
+        const mode_t mask = fileCreationMask();
         ::chmod(QFile::encodeName(staging.path()).constData(), 0777 & ~mask);
         if (!QDir().rename(staging.path(), target))
             throw ToolError(QStringLiteral("Could not create the folder %1; nothing was written.").arg(target));

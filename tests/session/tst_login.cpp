@@ -100,6 +100,7 @@ private:
 
 void TestLogin::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true); // the runs' marks go to a folder of the tests
     m_db = std::make_unique<test::TempDatabase>(test::TempDatabase::Content::Demo);
     registerSubject(*m_db, QStringLiteral("Ann"), kContinuous);
     addEvent(*m_db, QStringLiteral("Ann"), kContinuous, 56, 4);
@@ -334,17 +335,19 @@ void TestLogin::heldParticipantIsRefused_data()
     QTest::addColumn<QString>("station");
     QTest::addColumn<QString>("holder");
     QTest::addColumn<int>("refreshedSecondsAgo");
-    QTest::addColumn<bool>("markHere"); // the holder's run left its mark on this computer
+    QTest::addColumn<QString>("markBoot"); // the boot the holder's run left its mark here in
     QTest::addColumn<bool>("refused");
     const QString here = QSysInfo::machineHostName();
     const QString sameImage = "999999999:" + QString::fromLatin1(QSysInfo::machineUniqueId().toHex());
-    QTest::newRow("playing on another station") << "LAB-03" << "1:x:t" << 5 << false << true;
+    QTest::newRow("playing on another station") << "LAB-03" << "1:x:t" << 5 << "" << true;
     // Stamps by another station's clock tell nothing about how long it has been silent.
-    QTest::newRow("station whose clock runs 70 s behind") << "LAB-03" << "1:x:t" << 70 << false << true;
-    // Same host name and machine id, another run: no mark of it here.
-    QTest::newRow("station cloned from this one's image") << here << sameImage + ":t" << 5 << false << true;
+    QTest::newRow("station whose clock runs 70 s behind") << "LAB-03" << "1:x:t" << 70 << "" << true;
+    // Same host name and machine id, another run: no mark of it here, or one that came
+    // with the disk image.
+    QTest::newRow("station cloned from this one's image") << here << sameImage + ":t" << 5 << "" << true;
+    QTest::newRow("cloned with a mark in the image") << here << sameImage + ":t" << 5 << "another boot" << true;
     // A run of this computer that has ended holds nothing.
-    QTest::newRow("crashed copy on this station") << here << sameImage + ":t" << 5 << true << false;
+    QTest::newRow("crashed copy on this station") << here << sameImage + ":t" << 5 << "this boot" << false;
 }
 
 void TestLogin::heldParticipantIsRefused()
@@ -352,7 +355,7 @@ void TestLogin::heldParticipantIsRefused()
     QFETCH(QString, station);
     QFETCH(QString, holder);
     QFETCH(int, refreshedSecondsAgo);
-    QFETCH(bool, markHere);
+    QFETCH(QString, markBoot);
     QFETCH(bool, refused);
     const QDateTime when = QDateTime::currentDateTimeUtc().addSecs(-refreshedSecondsAgo);
     const auto hold = [&](const QString& stamp) {
@@ -364,8 +367,13 @@ void TestLogin::heldParticipantIsRefused()
     };
     hold(when.toString(Qt::ISODateWithMs));
     QFile mark(StationHold::runFolder() + "/" + QString(holder).replace(':', '_') + ".run");
-    if (markHere)
+    if (!markBoot.isEmpty()) {
+        QFile boot(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        QVERIFY(boot.open(QIODevice::ReadOnly));
+        const QByteArray bootId = markBoot == "this boot" ? boot.readAll().trimmed() : QByteArray("0-0-0");
         QVERIFY(QDir().mkpath(StationHold::runFolder()) && mark.open(QIODevice::WriteOnly));
+        QVERIFY(mark.write(holder.toUtf8() + '\n' + bootId + '\n') > 0 && mark.flush());
+    }
     Login login(*m_db);
     login.ts.prompter.queueNo();
     login.type(QStringLiteral("ANN"), kContinuous);

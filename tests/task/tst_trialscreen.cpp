@@ -448,6 +448,7 @@ private slots:
 
 void TestTrialScreen::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true); // the runs' marks go to a folder of the tests
     QCOMPARE(reader().value(QStringLiteral("select count(*) from tblPasswords where username=$1"),
                             {config::kDemoUser})
                  .toInt(),
