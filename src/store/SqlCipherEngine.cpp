@@ -121,15 +121,25 @@ QStringList SqlCipherEngine::damage(Connection& connection, Sweep sweep)
 {
     QStringList found;
     try {
-        if (sweep == Sweep::EveryPage) {
-            // Each statement is a read of its own: the tables in steps of rows (the last
-            // column read, so that a row's overflow pages are too), each index whole,
-            // which is a small fraction of its table.
+        if (sweep != Sweep::Whole) {
+            // Each statement is a read of its own. The schema and the small tables whole;
+            // of a data table every page in steps of rows (the last column read, so that
+            // a row's overflow pages are too) and each index whole, a small fraction of
+            // its table; or, for a session, only the paths to their newest and oldest
+            // entries, where rows are appended and looked up.
             connection.query(Sql("SELECT * FROM sqlite_master"));
             for (const TableDef& table : allTables()) {
                 const QString name = quotedName(table.name);
                 if (table.kind != TableKind::Data) {
                     connection.query(Sql(QStringLiteral("SELECT * FROM %1").arg(name)));
+                    continue;
+                }
+                if (sweep == Sweep::SessionPages) {
+                    connection.query(Sql(QStringLiteral("SELECT * FROM %1 ORDER BY rowid DESC LIMIT 1").arg(name)));
+                    for (const IndexDef& index : table.indexes)
+                        for (const char* end : {"max", "min"})
+                            connection.query(Sql(QStringLiteral("SELECT %1(%2) FROM %3")
+                                                     .arg(QLatin1String(end), quotedName(index.columns.first()), name)));
                     continue;
                 }
                 const Sql step(QStringLiteral("SELECT rowid, %1 FROM %2 WHERE rowid > $1 ORDER BY rowid LIMIT 5000")
@@ -143,24 +153,6 @@ QStringList SqlCipherEngine::damage(Connection& connection, Sweep sweep)
                 for (const IndexDef& index : table.indexes)
                     connection.query(Sql(QStringLiteral("SELECT count(%1) FROM %2 INDEXED BY %3")
                                              .arg(quotedName(index.columns.first()), name, quotedName(index.name))));
-            }
-            return found;
-        }
-        if (sweep == Sweep::SessionPages) {
-            // Every page of the schema and of the small tables; of each data table and
-            // each of its indexes the path to the newest entries (and the oldest).
-            connection.query(Sql("SELECT * FROM sqlite_master"));
-            for (const TableDef& table : allTables()) {
-                const QString name = quotedName(table.name);
-                if (table.kind != TableKind::Data) {
-                    connection.query(Sql(QStringLiteral("SELECT * FROM %1").arg(name)));
-                    continue;
-                }
-                connection.query(Sql(QStringLiteral("SELECT * FROM %1 ORDER BY rowid DESC LIMIT 1").arg(name)));
-                for (const IndexDef& index : table.indexes)
-                    for (const char* end : {"max", "min"})
-                        connection.query(Sql(QStringLiteral("SELECT %1(%2) FROM %3")
-                                                 .arg(QLatin1String(end), quotedName(index.columns.first()), name)));
             }
             return found;
         }
