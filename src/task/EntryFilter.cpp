@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QLocale>
 
 namespace aquilevel::task {
 
@@ -51,7 +50,11 @@ bool EntryFilter::eventFilter(QObject* watched, QEvent* event)
     auto* box = qobject_cast<QLineEdit*>(watched);
     if (!box || !watched->property(kEntryProperty).toBool())
         return false;
-    // Shortcuts such as paste (Ctrl+V) would bring in any text.
+    if (key->matches(QKeySequence::SelectAll)) {
+        box->selectAll();
+        return true;
+    }
+    // Other shortcuts, such as paste (Ctrl+V), would bring in any text.
     if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return true;
     const QString text = key->text();
@@ -60,10 +63,9 @@ bool EntryFilter::eventFilter(QObject* watched, QEvent* event)
     const QChar c = text.at(0);
     if (c == QLatin1Char('0') && box->text().isEmpty())
         return true;
-    // Where the decimal separator is a comma, the comma is the decimal point too: "2,5"
-    // typed there means 2.5, never 25.
-    const bool decimalComma = c == QLatin1Char(',') && QLocale().decimalPoint() == QStringLiteral(",");
-    if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') || decimalComma) {
+    // The comma is the decimal point too, whatever the station's locale: "2,5" typed by
+    // a participant used to the comma means 2.5, never 25.
+    if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') || c == QLatin1Char(',')) {
         if (box->text() == QStringLiteral("0"))
             box->clear();
         return false;

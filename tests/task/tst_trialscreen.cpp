@@ -1018,15 +1018,18 @@ void TestTrialScreen::entryFilter_data()
     QTest::newRow(". replaces a lone 0") << "0" << "." << "." << "";
     QTest::newRow("0 after a digit") << "0" << "50" << "50" << "";
     QTest::newRow("0 after a point") << "0" << ".05" << ".05" << "";
-    QTest::newRow("letters, minus, comma, space ignored") << "0" << "a1-,2 Z+" << "12" << "";
+    QTest::newRow("letters, minus, space ignored") << "0" << "a1-2 Z+" << "12" << "";
     QTest::newRow("minus first") << "0" << "-" << "0" << "";
     QTest::newRow("backspace") << "0" << "12\b" << "1" << "";
     QTest::newRow("backspace empties") << "0" << "\b" << "" << "";
     QTest::newRow("two points typed") << "0" << "1.2.3" << "1.2.3" << "";
     QTest::newRow("digits after 0 in a longer text") << "10" << "0" << "100" << "";
-    // Where the comma is the decimal separator it is the decimal point: 2,5 is 2.5.
+    // "\a" stands for Ctrl+A, which selects the whole entry.
+    QTest::newRow("Ctrl+A then a digit replaces the entry") << "123" << "\a4" << "4" << "";
+    // The comma is the decimal point in every locale: 2,5 is 2.5, never 25.
     QTest::newRow("comma under a German locale") << "0" << "2,5" << "2,5" << "de_DE";
-    QTest::newRow("comma where the point is the separator") << "0" << "2,5" << "25" << "en_US";
+    QTest::newRow("comma where the point is the separator") << "0" << "2,5" << "2,5" << "en_US";
+    QTest::newRow("comma and three digits") << "0" << "2,500" << "2,500" << "en_US";
 }
 
 void TestTrialScreen::entryFilter()
@@ -1045,6 +1048,8 @@ void TestTrialScreen::entryFilter()
         for (QChar c : keys) {
             if (c == QLatin1Char('\b'))
                 QTest::keyClick(box, Qt::Key_Backspace);
+            else if (c == QLatin1Char('\a'))
+                QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
             else
                 QTest::keyClick(box, c.toLatin1());
         }
