@@ -118,26 +118,37 @@ bool LoginScreen::eventFilter(QObject* watched, QEvent* event)
 }
 
 
-void LoginScreen::validateVersion()
+bool LoginScreen::validateVersion()
 {
     const QString typed = m_cboVersion->currentText();
     for (int i = 0; i < m_cboVersion->count(); ++i) {
         if (m_cboVersion->itemText(i).compare(typed, Qt::CaseInsensitive) == 0) {
             m_cboVersion->setCurrentIndex(i);
             m_cboVersion->setEditText(m_cboVersion->itemText(i));
-            return;
+            return true;
         }
     }
-    if (m_cboVersion->count() > 0) {
-        m_cboVersion->setCurrentIndex(0);
-        m_cboVersion->setEditText(m_cboVersion->itemText(0));
-    }
+    // A typo stays where it can be seen and mended: it never becomes another version.
+    return m_cboVersion->count() == 0;
 }
 
 void LoginScreen::start()
 {
     if (!m_cmdStart->isEnabled())
         return;
+    if (!validateVersion()) {
+        QStringList versions;
+        for (int i = 0; i < m_cboVersion->count(); ++i)
+            versions.append(m_cboVersion->itemText(i));
+        m_session.prompter().inform(kProgramTitle,
+                                    QStringLiteral("There is no version \"%1\". The versions are: %2.")
+                                        .arg(m_cboVersion->currentText(), versions.join(QStringLiteral(", "))),
+                                    Prompter::Icon::Exclamation);
+        m_cboVersion->setFocus();
+        if (m_cboVersion->lineEdit())
+            m_cboVersion->lineEdit()->selectAll();
+        return;
+    }
     SessionState& s = m_session.state;
     // Every name starts from a clean state: nothing restored for an earlier name stays.
     SessionState fresh;

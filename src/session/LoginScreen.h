@@ -41,7 +41,9 @@ private:
 
     void start();
     void quit();
-    void validateVersion();
+    // Takes the list's entry for what was typed (letter case aside); false when none
+    // matches, the typed text left as it is.
+    bool validateVersion();
 
     Session& m_session;
     QLineEdit* m_txtName;
