@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -148,8 +149,8 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
     setTabOrder(m_text3, m_command1);
     m_combo1->setFocus();
 
-    // Connected after the rating box is filled: "Select" put in above is no change.
-    connect(m_combo1->lineEdit(), &QLineEdit::textEdited, this, [this] { ratingChanged(); });
+    // Typing goes through ratingKey(): the box holds "Select" or a rating of the list.
+    m_combo1->lineEdit()->installEventFilter(this);
     connect(m_combo1, &QComboBox::activated, this, [this] { ratingChanged(); });
     connect(m_command1, &QPushButton::clicked, this, &Questionnaire::Command1_Click);
 }
@@ -212,6 +213,47 @@ void Questionnaire::ratingChanged()
 {
     if (m_combo1->currentText() != kSelect)
         m_text1->setFocus();
+}
+
+bool Questionnaire::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_combo1->lineEdit() && event->type() == QEvent::KeyPress)
+        return ratingKey(static_cast<QKeyEvent*>(event));
+    return SessionDialog::eventFilter(watched, event);
+}
+
+bool Questionnaire::ratingKey(QKeyEvent* key)
+{
+    QLineEdit* edit = m_combo1->lineEdit();
+    if (key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete) {
+        m_combo1->setCurrentIndex(-1);
+        m_combo1->setEditText(kSelect);
+        edit->selectAll();
+        return true;
+    }
+    // Paste, cut, undo and the like would bring in any text.
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return !key->matches(QKeySequence::SelectAll) && !key->matches(QKeySequence::Copy);
+    const QString typed = key->text();
+    if (typed.isEmpty() || !typed.at(0).isPrint())
+        return false; // arrows, Tab, Enter: as usual
+    // What is typed replaces "Select" or a whole rating; only a 1 can go on (to 10).
+    const bool partial = m_combo1->currentText() == QStringLiteral("1");
+    const int index = m_combo1->findText((partial ? QStringLiteral("1") : QString()) + typed);
+    if (index >= 0) {
+        m_combo1->setCurrentIndex(index);
+        m_combo1->setEditText(m_combo1->itemText(index));
+        if (m_combo1->itemText(index) != QStringLiteral("1"))
+            m_text1->setFocus(); // a complete rating: on to the reasons
+        return true;
+    }
+    if (partial) {
+        // A key that cannot continue the 1: on to the reasons, where it is typed.
+        m_text1->setFocus();
+        QKeyEvent again(key->type(), key->key(), key->modifiers(), key->text(), key->isAutoRepeat(), key->count());
+        QCoreApplication::sendEvent(m_text1, &again);
+    }
+    return true; // no rating: the box keeps what it holds
 }
 
 void Questionnaire::submit()

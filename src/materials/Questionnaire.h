@@ -62,12 +62,15 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void Command1_Click();
 
 private:
     void ratingChanged();
+    // A key typed into the rating box; true when it was dealt with there.
+    bool ratingKey(QKeyEvent* key);
     void submit();
     void lockStoredAnswers();
 

@@ -396,12 +396,15 @@ void TestQuestionnaire::ratingMovesTheFocus_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("moved");
 
-    QTest::newRow("first keystroke") << "type 8" << "8" << true;
-    QTest::newRow("deleted to nothing") << "type " << "" << true;
-    QTest::newRow("typed word") << "type S" << "S" << true;
+    QTest::newRow("a rating that cannot go on") << "type 8" << "8" << true;
+    QTest::newRow("10 typed") << "type 10" << "10" << true;
+    QTest::newRow("1, which may become 10") << "type 1" << "1" << false;
+    QTest::newRow("1, then a key that cannot continue it") << "type 1x" << "1" << true;
+    QTest::newRow("deleted") << "type " << "Select" << false;
+    QTest::newRow("typed word") << "type S" << "Select" << false;
+    QTest::newRow("typed into the middle of Select") << "middle 7" << "7" << true;
     QTest::newRow("picked with the arrow key") << "pick 0" << "1" << true;
     QTest::newRow("picked from the open list") << "popup 6" << "7" << true;
-    QTest::newRow("typing that completes Select") << "complete" << "Select" << false;
 }
 
 void TestQuestionnaire::ratingMovesTheFocus()
@@ -426,13 +429,9 @@ void TestQuestionnaire::ratingMovesTheFocus()
         const QRect item = view->visualRect(c.rating->model()->index(how.mid(6).toInt(), 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
         QTRY_VERIFY(!view->isVisible());
-    } else if (how == QStringLiteral("complete")) {
-        // Put there without a keystroke, which moves nothing; the last letter then makes
-        // the text exactly "Select" again.
-        c.rating->setEditText(QStringLiteral("Selec"));
-        QCOMPARE(QApplication::focusWidget(), c.rating);
-        c.rating->lineEdit()->end(false);
-        QTest::keyClicks(c.rating->lineEdit(), QStringLiteral("t"));
+    } else if (how.startsWith(QStringLiteral("middle "))) {
+        c.rating->lineEdit()->setCursorPosition(3);
+        QTest::keyClicks(c.rating->lineEdit(), how.mid(7));
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown way ") + how));
     }
@@ -440,6 +439,8 @@ void TestQuestionnaire::ratingMovesTheFocus()
     QCOMPARE(c.rating->currentText(), text);
     QTRY_COMPARE(QApplication::focusWidget(), moved ? static_cast<QWidget*>(c.reasons)
                                                     : static_cast<QWidget*>(c.rating));
+    // A key that could not go on into the rating is the first of the reasons.
+    QCOMPARE(c.reasons->toPlainText(), how == QStringLiteral("type 1x") ? QStringLiteral("x") : QString());
     QCOMPARE(m_ts->prompter.prompts().size(), 0);
 }
 
@@ -506,10 +507,8 @@ void TestQuestionnaire::submitStoresThreeRows_data()
         << "pick 6" << "" << "kept it near the line" << "no" << "7, ";
     QTest::newRow("10 picked with reasons")
         << "pick 9" << "the delay confused me" << "ordered early" << "yes" << "10, the delay confused me";
-    QTest::newRow("rating typed, stored as typed")
-        << "type 8 or 9" << "x" << "s" << "t" << "8 or 9, x";
-    QTest::newRow("empty rating typed")
-        << "type " << "because" << "s" << "t" << ", because";
+    // Typed by keyboard, 10 is 10 (never 1 with a 0 in the reasons).
+    QTest::newRow("10 typed") << "type 10" << "x" << "s" << "t" << "10, x";
     QTest::newRow("blanks count as answers")
         << "pick 0" << " " << " " << "  " << "1,  ";
     QTest::newRow("line breaks and outer blanks kept")
