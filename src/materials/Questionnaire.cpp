@@ -150,6 +150,8 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
     m_combo1->setFocus();
 
     // Typing goes through ratingKey(): the box holds "Select" or a rating of the list.
+    // Keys reach the box itself (its text line is only its focus proxy's) or the line.
+    m_combo1->installEventFilter(this);
     m_combo1->lineEdit()->installEventFilter(this);
     connect(m_combo1, &QComboBox::activated, this, [this] { ratingChanged(); });
     connect(m_command1, &QPushButton::clicked, this, &Questionnaire::Command1_Click);
@@ -217,7 +219,7 @@ void Questionnaire::ratingChanged()
 
 bool Questionnaire::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_combo1->lineEdit() && event->type() == QEvent::KeyPress)
+    if ((watched == m_combo1 || watched == m_combo1->lineEdit()) && event->type() == QEvent::KeyPress)
         return ratingKey(static_cast<QKeyEvent*>(event));
     return SessionDialog::eventFilter(watched, event);
 }

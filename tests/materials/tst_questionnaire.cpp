@@ -152,16 +152,16 @@ void typeInto(QPlainTextEdit* box, const QString& text)
     }
 }
 
-// Replaces the rating box's text by typing; an empty text is typed as one Backspace.
+// Replaces the rating box's text by typing, to the box as the window system does; an
+// empty text is typed as one Backspace.
 void typeRating(const Controls& c, const QString& text)
 {
-    QLineEdit* edit = c.rating->lineEdit();
-    edit->setFocus();
-    edit->selectAll();
+    c.rating->setFocus();
+    c.rating->lineEdit()->selectAll();
     if (text.isEmpty())
-        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClick(c.rating, Qt::Key_Backspace);
     else
-        QTest::keyClicks(edit, text);
+        QTest::keyClicks(c.rating, text);
 }
 
 // Picks an entry of the list with the keyboard.
@@ -431,7 +431,7 @@ void TestQuestionnaire::ratingMovesTheFocus()
         QTRY_VERIFY(!view->isVisible());
     } else if (how.startsWith(QStringLiteral("middle "))) {
         c.rating->lineEdit()->setCursorPosition(3);
-        QTest::keyClicks(c.rating->lineEdit(), how.mid(7));
+        QTest::keyClicks(c.rating->lineEdit(), how.mid(7)); // to the line itself
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown way ") + how));
     }
