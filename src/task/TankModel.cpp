@@ -7,6 +7,7 @@
 #include "session/SessionState.h"
 
 #include <cstdlib>
+#include <limits>
 
 namespace aquilevel::task {
 
@@ -300,6 +301,11 @@ void TankModel::ordersGone()
 {
     m_picture.userIn.at = m_picture.userOut.at = PipeAt::Empty;
     m_picture.status.clear();
+}
+
+double largestOrder(double topLabelValue)
+{
+    return topLabelValue > 0 ? 10 * topLabelValue : std::numeric_limits<double>::infinity();
 }
 
 } // namespace aquilevel::task

@@ -96,4 +96,9 @@ private:
     PeriodPicture m_picture;
 };
 
+// The largest order one period takes: ten times the tank's full scale (the number of its
+// top scale label). A slip of a few extra digits is refused, while every order a tank of
+// that size could use is taken. A full scale that is no positive number sets no bound.
+double largestOrder(double topLabelValue);
+
 } // namespace aquilevel::task

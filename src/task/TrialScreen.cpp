@@ -8,6 +8,7 @@
 #include "session/Session.h"
 #include "task/EntryFilter.h"
 #include "task/TankDrawing.h"
+#include "task/TankModel.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCloseEvent>
@@ -534,14 +535,18 @@ bool TrialScreen::entriesAreNumbers()
     // The boxes take only digits and points; a lone point or two points are no number.
     static const QRegularExpression number(QStringLiteral(R"(^(\d+\.?\d*|\.\d+)?$)"));
     for (QLineEdit* box : {m_inflow, m_outflow}) {
-        if (number.match(orderText(box)).hasMatch())
-            continue;
         const QString which = box == m_inflow ? QStringLiteral("inflow") : QStringLiteral("outflow");
-        m_session.prompter().inform(
-            kProgramTitle,
-            QStringLiteral("The %1 \"%2\" is not a number. Please type a number such as 2 or 2.5.")
-                .arg(which, box->text()),
-            Prompter::Icon::Exclamation);
+        QString problem;
+        if (!number.match(orderText(box)).hasMatch())
+            problem = QStringLiteral("The %1 \"%2\" is not a number. Please type a number such as 2 or 2.5.")
+                          .arg(which, box->text());
+        else if (const double most = largestOrder(m_session.state.TopLabelValue); orderText(box).toDouble() > most)
+            problem = QStringLiteral("The %1 \"%2\" is more than this task takes in one period. Please type a "
+                                     "number from 0 to %3.")
+                          .arg(which, box->text(), config::generalNumber(most));
+        if (problem.isEmpty())
+            continue;
+        m_session.prompter().inform(kProgramTitle, problem, Prompter::Icon::Exclamation);
         box->setFocus();
         box->selectAll();
         return false;

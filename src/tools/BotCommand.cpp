@@ -432,7 +432,11 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     const auto type = [&](const BotOrder& order) {
         inflow->setText(order.inflow);
         outflow->setText(order.outflow);
+        // An order the screen refuses (one larger than the task takes) is said at once.
+        const qsizetype before = prompter.messages().size();
         submit->click();
+        if (!screen.isOver() && prompter.messages().size() > before)
+            throw ToolError(prompter.messages().last());
     };
 
     int submits = 0;

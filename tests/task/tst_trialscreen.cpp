@@ -1079,6 +1079,9 @@ void TestTrialScreen::submitRefusesWhatIsNoNumber_data()
     QTest::newRow("a lone point") << "." << "0" << ".";
     QTest::newRow("two points") << "1.2.3" << "0" << "1.2.3";
     QTest::newRow("two points in the outflow") << "2" << "1.." << "1..";
+    // The tank's full scale is 50: an order above 500 is a slip of the keys.
+    QTest::newRow("more than the task takes") << "99999999999" << "0" << "99999999999";
+    QTest::newRow("just over the largest outflow") << "2" << "500,5" << "500,5";
 }
 
 void TestTrialScreen::submitRefusesWhatIsNoNumber()
