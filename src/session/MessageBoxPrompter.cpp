@@ -1,5 +1,7 @@
 #include "session/MessageBoxPrompter.h"
 
+#include "session/ScreenFit.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -30,6 +32,7 @@ Prompter::Answer MessageBoxPrompter::ask(const Prompt& prompt)
 {
     QMessageBox box(boxIcon(prompt.icon), prompt.title.isEmpty() ? kProgramTitle : prompt.title,
                     prompt.text, QMessageBox::NoButton, QApplication::activeWindow());
+    fitToScreen(&box);
     if (prompt.buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

@@ -118,11 +118,20 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
     m_btnBegin->setEnabled(false);
     m_btnCancel = addPlainButton(QStringLiteral("btnCancel"), QStringLiteral("Cancel"));
 
+    // The version chosen at the login, for the experimenter to see before Begin.
+    auto* versionTag = new QLabel(QStringLiteral("Version:"), this);
+    versionTag->setObjectName(QStringLiteral("lblVersion"));
+    auto* versionName = new QLabel(session.state.Version, this);
+    versionName->setObjectName(QStringLiteral("lblVersionName"));
+    versionName->setTextFormat(Qt::PlainText);
+
     auto* fields = new QGridLayout;
-    fields->addWidget(m_tagAge, 0, 0);
-    fields->addWidget(m_txtAge, 0, 1);
-    fields->addWidget(m_fraGender, 1, 0, 1, 2);
-    fields->addWidget(m_cboMajor, 2, 0, 1, 2);
+    fields->addWidget(versionTag, 0, 0);
+    fields->addWidget(versionName, 0, 1);
+    fields->addWidget(m_tagAge, 1, 0);
+    fields->addWidget(m_txtAge, 1, 1);
+    fields->addWidget(m_fraGender, 2, 0, 1, 2);
+    fields->addWidget(m_cboMajor, 3, 0, 1, 2);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_btnBegin);

@@ -3,6 +3,7 @@
 #include <QScreen>
 
 #include "session/ProcessEnd.h"
+#include "session/ScreenFit.h"
 
 #include <QPushButton>
 
@@ -17,7 +18,8 @@ QRect SessionDialog::roomOnScreen() const
 int SessionDialog::execModal()
 {
     // From a 1024 x 768 lab monitor to a large one, at any scaling: never larger than the
-    // screen, and on it.
+    // screen, and on it; as readable on a large screen as on a 1920 x 1080 one.
+    fitToScreen(this);
     if (const QRect room = roomOnScreen(); room.isValid()) {
         resize(size().boundedTo(room.size()).expandedTo(minimumSizeHint().boundedTo(room.size())));
         move(room.center() - QPoint(width() / 2, height() / 2));

@@ -1,5 +1,7 @@
 #include "session/Splash.h"
 
+#include "session/ScreenFit.h"
+
 #include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
@@ -72,6 +74,7 @@ QPixmap Splash::picture()
 
 void Splash::showFor(int milliseconds)
 {
+    fitToScreen(this);
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -265,6 +265,8 @@ void TrialScreen::scaleText()
             f.setPointSizeF(base.pointSizeF() * size);
             l->setFont(f);
         }
+        if (l->parentWidget() == m_counter) // words apart by a space of their own size
+            m_counter->layout()->setSpacing(l->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
         if (l->property("aquilevelValue").toBool()) {
             // Empty until the first period, and an empty label is a little taller than
             // one with text: a fixed height keeps the drawing where it is.

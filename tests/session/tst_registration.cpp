@@ -221,6 +221,10 @@ void TestRegistration::layout()
     RegistrationScreen screen(m_ts->session, kVersion);
     QCOMPARE(screen.objectName(), QStringLiteral("frmSubjectInfo"));
     QCOMPARE(screen.windowTitle(), QStringLiteral("Subject Info: Ann Lee"));
+    const auto* version = screen.findChild<QLabel*>(QStringLiteral("lblVersionName"));
+    QVERIFY(version);
+    QCOMPARE(version->text(), m_ts->session.state.Version);
+    QVERIFY(!version->text().isEmpty());
 
     const Controls c = controlsOf(screen);
     QVERIFY(c.complete());

@@ -1,0 +1,78 @@
+#include "session/ScreenFit.h"
+
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace aquilevel {
+
+namespace {
+
+const char* const kFittedProperty = "aquilevelScreenScale";
+
+void scaleFont(QWidget* widget, double factor)
+{
+    QFont font = widget->font();
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else if (font.pixelSize() > 0)
+        font.setPixelSize(qRound(font.pixelSize() * factor));
+    widget->setFont(font);
+}
+
+int scaled(int length, double factor)
+{
+    return qRound(length * factor);
+}
+
+} // namespace
+
+double screenScale(const QScreen* screen)
+{
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 1;
+    const QSize size = screen->geometry().size();
+    return std::clamp(std::min(size.width() / 1920.0, size.height() / 1080.0), 1.0, 4.0);
+}
+
+void fitToScreen(QWidget* window)
+{
+    const double factor = screenScale(window->screen());
+    if (factor < 1.01 || window->property(kFittedProperty).isValid())
+        return;
+    window->setProperty(kFittedProperty, factor);
+    // A control that chose its own size of text keeps it across the window's new font:
+    // it is enlarged by itself. One that chose only, say, bold follows the window.
+    QList<QWidget*> ownSize;
+    for (QWidget* child : window->findChildren<QWidget*>())
+        if (child->testAttribute(Qt::WA_SetFont) && (child->font().resolveMask() & QFont::SizeResolved))
+            ownSize.append(child);
+    scaleFont(window, factor);
+    for (QWidget* child : std::as_const(ownSize))
+        scaleFont(child, factor);
+    for (QWidget* child : window->findChildren<QWidget*>()) {
+        const QSize least = child->minimumSize();
+        if (least.width() <= 0 && least.height() <= 0)
+            continue;
+        const QSize larger(scaled(least.width(), factor), scaled(least.height(), factor));
+        if (child->maximumSize() == least)
+            child->setFixedSize(larger);
+        else
+            child->setMinimumSize(larger);
+    }
+    for (QLayout* layout : window->findChildren<QLayout*>()) {
+        const QMargins m = layout->contentsMargins();
+        layout->setContentsMargins(scaled(m.left(), factor), scaled(m.top(), factor), scaled(m.right(), factor),
+                                   scaled(m.bottom(), factor));
+        if (layout->spacing() > 0)
+            layout->setSpacing(scaled(layout->spacing(), factor));
+    }
+    window->resize(window->size() * factor);
+}
+
+} // namespace aquilevel
