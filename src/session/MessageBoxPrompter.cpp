@@ -3,6 +3,8 @@
 #include "session/ScreenFit.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QShortcut>
 #include <QMessageBox>
 
 namespace aquilevel {
@@ -33,6 +35,10 @@ Prompter::Answer MessageBoxPrompter::ask(const Prompt& prompt)
     QMessageBox box(boxIcon(prompt.icon), prompt.title.isEmpty() ? kProgramTitle : prompt.title,
                     prompt.text, QMessageBox::NoButton, QApplication::activeWindow());
     fitToScreen(&box);
+    // Ctrl+C copies the message, on every system, for the experimenter to pass it on.
+    auto* copy = new QShortcut(QKeySequence::Copy, &box);
+    QObject::connect(copy, &QShortcut::activated, &box,
+                     [&box] { QApplication::clipboard()->setText(box.windowTitle() + QLatin1Char('\n') + box.text()); });
     if (prompt.buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

@@ -3,6 +3,7 @@
 //
 // Usage: helper_screencheck --db FILE --version V --window X,Y,WIDTH,HEIGHT
 //                           [--amount UNITS] [--save FILE.png]
+//        helper_screencheck --clipboard   (prints the clipboard's text)
 //
 // The window's place on the screen comes from outside (xdotool). Where the tank drawing
 // lies inside the window is found by laying out a trial screen of the same version at the
@@ -26,6 +27,7 @@
 #include "task/TrialScreen.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -225,8 +227,15 @@ int main(int argc, char** argv)
                        {QStringLiteral("version"), QStringLiteral("version"), QStringLiteral("V")},
                        {QStringLiteral("window"), QStringLiteral("window geometry"), QStringLiteral("X,Y,W,H")},
                        {QStringLiteral("amount"), QStringLiteral("amount in the tank"), QStringLiteral("UNITS")},
-                       {QStringLiteral("save"), QStringLiteral("screenshot file"), QStringLiteral("FILE")}});
+                       {QStringLiteral("save"), QStringLiteral("screenshot file"), QStringLiteral("FILE")},
+                       {QStringLiteral("clipboard"), QStringLiteral("prints the clipboard's text")}});
     parser.process(app);
+    // What a window put on the clipboard (a message box copies its text on Ctrl+C): the
+    // only way to read a message's words from outside the program.
+    if (parser.isSet(QStringLiteral("clipboard"))) {
+        std::fputs(QGuiApplication::clipboard()->text().toUtf8().constData(), stdout);
+        return 0;
+    }
     const QStringList geometry = parser.value(QStringLiteral("window")).split(QLatin1Char(','));
     if (!parser.isSet(QStringLiteral("db")) || !parser.isSet(QStringLiteral("version")) || geometry.size() != 4)
         usage(QStringLiteral("--db, --version and --window X,Y,W,H are needed"));
