@@ -30,19 +30,21 @@ int scaled(int length, double factor)
 
 } // namespace
 
-double screenScale(const QScreen* screen)
+double screenScale(const QSize& screenSize)
 {
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    if (screenSize.isEmpty())
         return 1;
-    const QSize size = screen->geometry().size();
-    return std::clamp(std::min(size.width() / 1920.0, size.height() / 1080.0), 1.0, 4.0);
+    return std::clamp(std::min(screenSize.width() / 1920.0, screenSize.height() / 1080.0), 1.0, 4.0);
 }
 
 void fitToScreen(QWidget* window)
 {
-    const double factor = screenScale(window->screen());
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    enlarge(window, screen ? screenScale(screen->geometry().size()) : 1);
+}
+
+void enlarge(QWidget* window, double factor)
+{
     if (factor < 1.01 || window->property(kFittedProperty).isValid())
         return;
     window->setProperty(kFittedProperty, factor);

@@ -6,6 +6,7 @@
 #include "config/NumberFormat.h"
 #include "materials/InstructionScreen.h"
 #include "task/InitSession.h"
+#include "session/ScreenFit.h"
 #include "session/StartVersion.h"
 #include "support/TempDatabase.h"
 #include "support/TestSession.h"
@@ -222,6 +223,8 @@ private slots:
     void pictureShowsTheTrialScreenOfTheVersion_data();
     void pictureShowsTheTrialScreenOfTheVersion();
     void pictureFollowsTheTankState();
+    void largeScreenDrawsTheWindowLarger_data();
+    void largeScreenDrawsTheWindowLarger();
 };
 
 void TestInstructions::composedTexts_data()
@@ -620,6 +623,40 @@ void TestInstructions::pictureFollowsTheTankState()
     const int low = bluePixels(10);
     const int high = bluePixels(90);
     QVERIFY2(high > low + 5000, qPrintable(QStringLiteral("%1 vs %2").arg(low).arg(high)));
+}
+
+void TestInstructions::largeScreenDrawsTheWindowLarger_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<double>("factor");
+    QTest::newRow("1024 x 768 lab monitor") << QSize(1024, 768) << 1.0;
+    QTest::newRow("1920 x 1080") << QSize(1920, 1080) << 1.0;
+    QTest::newRow("2560 x 1440") << QSize(2560, 1440) << 2560 / 1920.0;
+    QTest::newRow("unscaled 3840 x 2160") << QSize(3840, 2160) << 2.0;
+    QTest::newRow("3840 x 2160 at 200 %") << QSize(1920, 1080) << 1.0;
+    QTest::newRow("wide 3840 x 1080") << QSize(3840, 1080) << 1.0;
+}
+
+void TestInstructions::largeScreenDrawsTheWindowLarger()
+{
+    QFETCH(QSize, screen);
+    QFETCH(double, factor);
+    QCOMPARE(screenScale(screen), factor);
+
+    Participant p(kContinuous);
+    InstructionScreen window(p.session());
+    const auto sizeOf = [&](const char* name) {
+        return window.findChild<QLabel*>(QString::fromLatin1(name))->font().pointSizeF();
+    };
+    // The title chose its own size of text, the body follows the window.
+    const double title = sizeOf("lblScr11");
+    const double body = sizeOf("lblScr10");
+    const QSize before = window.size();
+    enlarge(&window, factor);
+    enlarge(&window, factor); // once per window
+    QCOMPARE(sizeOf("lblScr11"), title * factor);
+    QCOMPARE(sizeOf("lblScr10"), body * factor);
+    QCOMPARE(window.size(), before * factor);
 }
 
 QTEST_MAIN(TestInstructions)
