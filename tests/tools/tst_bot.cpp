@@ -328,6 +328,13 @@ private slots:
         Result r = bot(QStringList{QStringLiteral("--version"), kVersion, QStringLiteral("--orders"), csv} + db);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("line 2")), qPrintable(r.err));
+        // An order the screen refuses stops the bot with the screen's message, never a hang.
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("1,0\n99999999,0\n");
+        file.close();
+        r = bot(QStringList{QStringLiteral("--version"), kVersion, QStringLiteral("--orders"), csv} + db);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("\"99999999\" is more than this task takes")), qPrintable(r.err));
     }
 
     void refusalsOfArguments()
