@@ -137,15 +137,21 @@ void upgradeLayout(Connection& c, int from)
     if (from < 6) {
         // A version's language and currency: Null in every existing row, which reads as
         // English and dollars, as before.
+        // A server whose layout number was set back (by hand, or a restore of the number
+        // alone) may have them: the server's statements skip what is there. A file's
+        // number goes with its tables.
         const TableDef& setup = *findTable(QStringLiteral("tblSetup"));
+        const QString add = dialect == Dialect::Postgres ? QStringLiteral("ADD COLUMN IF NOT EXISTS")
+                                                         : QStringLiteral("ADD COLUMN");
         for (const char* name : {"Language", "CurrencySymbol", "CurrencyWord", "CurrencyCents", "CurrencyDecimals"})
-            c.execute(Sql(QStringLiteral("ALTER TABLE \"tblSetup\" ADD COLUMN %1 %2")
-                              .arg(quotedName(QString::fromLatin1(name)),
+            c.execute(Sql(QStringLiteral("ALTER TABLE \"tblSetup\" %1 %2 %3")
+                              .arg(add, quotedName(QString::fromLatin1(name)),
                                    columnType(*setup.column(QString::fromLatin1(name)), dialect))));
         for (const TableDef& table : allTables())
             if (madeAtSix(table))
-                for (const QString& statement : statementsOf(table, dialect))
-                    c.execute(Sql(statement));
+                for (QString statement : statementsOf(table, dialect))
+                    c.execute(Sql(statement.replace(QLatin1String("CREATE TABLE"), QLatin1String("CREATE TABLE IF NOT EXISTS"))
+                                      .replace(QLatin1String("CREATE INDEX"), QLatin1String("CREATE INDEX IF NOT EXISTS"))));
     }
     if (dialect == Dialect::Postgres)
         installStationRules(c);
