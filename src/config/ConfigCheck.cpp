@@ -1,7 +1,9 @@
 #include "config/ConfigCheck.h"
 
 #include "config/ConfigLoader.h"
+#include "config/ControlCharacters.h"
 #include "config/ExperimentSetup.h"
+#include "config/Languages.h"
 #include "config/NumberFormat.h"
 #include "store/Row.h"
 #include "store/Store.h"
@@ -22,6 +24,15 @@ const QString kInitialOrdersMessage =
 namespace {
 
 const QString kStatus = QStringLiteral("Loading configuration setup");
+
+// A text with its control characters written as \xNN, fit for one line of a report.
+QString printable(const QString& text)
+{
+    QString shown;
+    for (const QChar ch : text)
+        shown += isControlCharacter(ch) ? QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0')) : QString(ch);
+    return shown;
+}
 
 class Checker {
 public:
@@ -124,6 +135,22 @@ void checkSetupRules(const ExperimentSetup& s, Checker& c)
     if (c.readable({"RWIDTH"}) && !(s.RWIDTH > 0))
         c.setup("RWIDTH", QStringLiteral("a block width of %1 pixels; it must be positive")
                               .arg(generalNumber(s.RWIDTH)));
+
+    // What the participant reads: a language the program has texts for, and money it
+    // can write.
+    if (!s.Language.isEmpty() && !knownLanguages().contains(s.Language))
+        c.setup("Language", QStringLiteral("\"%1\" is no language the program knows (%2; empty is English)")
+                                .arg(printable(s.Language), knownLanguages().join(QStringLiteral(", "))));
+    if (c.readable({"CurrencyDecimals"}) && (s.CurrencyDecimals < 0 || s.CurrencyDecimals > 4))
+        c.setup("CurrencyDecimals",
+                QStringLiteral("%1 decimals; money is shown with 0 to 4").arg(s.CurrencyDecimals));
+    const std::pair<const char*, const QString*> words[] = {
+        {"CurrencySymbol", &s.CurrencySymbol}, {"CurrencyWord", &s.CurrencyWord}, {"CurrencyCents", &s.CurrencyCents}};
+    for (const auto& [field, word] : words)
+        if (hasControlCharacters(*word))
+            c.setup(field, QStringLiteral("\"%1\" holds a control character (a tab, a line break); "
+                                          "it is shown in the participant's texts")
+                               .arg(printable(*word)));
 }
 
 void checkLabels(store::Store& store, const QString& version, const ExperimentSetup& s,

@@ -1,5 +1,6 @@
 #include "config/ConfigLoader.h"
 
+#include "config/InstructionText.h"
 #include "config/NumberFormat.h"
 #include "store/ConfigTables.h"
 #include "store/Store.h"
@@ -26,6 +27,22 @@ QVariantList ReadLabelCaptions(store::Store& store, const QString& version, bool
     store.read([&](store::Connection& c) { captions = store::LabelTable::captions(c, version, rising); },
                QStringLiteral("tblLabels"), status);
     return captions;
+}
+
+QVariantList ReadInstructionPages(store::Store& store, const QString& version, const QString& status)
+{
+    QVariantList pages;
+    store.read([&](store::Connection& c) { pages = store::InstructionTable::pages(c, version); },
+               QStringLiteral("tblInstructions"), status);
+    return pages;
+}
+
+QStringList LoadInstructionPages(store::Store& store, const ExperimentSetup& setup, const QString& version)
+{
+    QStringList pages;
+    for (const QVariant& text : ReadInstructionPages(store, version, kLoadingSetup))
+        pages.append(fillInstructionText(text.toString(), setup));
+    return pages;
 }
 
 QList<store::Row> ReadScenarioRows(store::Store& store, int scenario, const QString& status)

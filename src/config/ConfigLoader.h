@@ -34,10 +34,15 @@ double LoadTopLabel(store::Store& store, const QString& version, double current)
 void LoadScenario(store::Store& store, const ExperimentSetup& setup, QVector<double>& envInFlow,
                   QVector<double>& envOutFlow);
 
+// The version's own instruction pages with their placeholders filled; empty when the
+// version has none (it is shown the program's own pages).
+QStringList LoadInstructionPages(store::Store& store, const ExperimentSetup& setup, const QString& version);
+
 // The reads the loaders share with the configuration check, each under the retry
 // policy with the status given.
 std::optional<store::Row> ReadSetupRow(store::Store& store, const QString& version, const QString& status);
 QVariantList ReadLabelCaptions(store::Store& store, const QString& version, bool rising, const QString& status);
+QVariantList ReadInstructionPages(store::Store& store, const QString& version, const QString& status);
 QList<store::Row> ReadScenarioRows(store::Store& store, int scenario, const QString& status);
 
 } // namespace aquilevel::config

@@ -55,6 +55,11 @@ QList<QPair<QString, QVariant>> setupRow(const DemoVersion& v)
         {QStringLiteral("TimeBetweenEnvTries"), 12000.0},
         {QStringLiteral("UsrMv"), 500},
         {QStringLiteral("EnvMv"), 500},
+        {QStringLiteral("Language"), QStringLiteral("en")},
+        {QStringLiteral("CurrencySymbol"), QStringLiteral("$")},
+        {QStringLiteral("CurrencyWord"), QStringLiteral("dollars")},
+        {QStringLiteral("CurrencyCents"), QStringLiteral("cents")},
+        {QStringLiteral("CurrencyDecimals"), 2},
     };
 }
 
@@ -68,6 +73,78 @@ void add(store::Connection& c, const char* table, const QList<QPair<QString, QVa
         values.append(value);
     }
     store::appendRow(c, *store::findTable(QString::fromLatin1(table)), columns, values);
+}
+
+// The demo's instruction pages, written with placeholders so that they stay true when a
+// lab copies a version and changes its numbers.
+const QString kGoal = QStringLiteral(
+    "This experiment explores decision making in a dynamic environment over {MaxTrial} time periods. "
+    "The tank holds {InitialAmountInTank} {YUnits} of water at the start. Your goal is to keep the "
+    "water level at or as close as possible to the red goal line at {GoalLinePoisition} {YUnits}, "
+    "by ordering User Inflow and Outflow.\n\n");
+
+const QString kOrdersTakeTime = QStringLiteral(
+    "Your orders take time: an inflow you order reaches the tank {InflowArrivesAfter} time period(s) "
+    "after the one in which you ordered it, an outflow {OutflowArrivesAfter} time period(s) after it. "
+    "What is still on its way is shown as Back Order (inflow) and Discharge Order (outflow); some "
+    "of it is already on its way when you start.");
+
+const QString kPacedPeriod = QStringLiteral(
+    "Each time period begins when you type the units of inflow and outflow in the decision boxes "
+    "at the bottom of the screen and press \"Submit\". First the Environment Inflow and Outflow act "
+    "on the tank: you do not control them, they change over the time periods, and the screen shows "
+    "what they were. Then the orders that are due reach the tank, and you see the new water level. "
+    "The environment waits for you: nothing happens until you press \"Submit\" again.\n\n");
+
+const QString kTimedPeriod = QStringLiteral(
+    "The environment does not wait for you. It acts on its own clock, about every "
+    "{SecondsBetweenEnvTries} seconds, and each of its actions begins a new time period, whether or "
+    "not you have submitted anything. The Environment Inflow and Outflow are not in your control "
+    "and change over the time periods. You may type the units of inflow and outflow and press "
+    "\"Submit\" at any time while the button is enabled: your orders count for the current time "
+    "period, and the orders due in it reach the tank when you press \"Submit\". Submit in every time "
+    "period, even an order of 0, so that your orders keep moving.\n\n");
+
+const QString kPayStart = QStringLiteral(
+    "Compensation\n\n"
+    "The experiment will last at most {ExperimentTimeForInstructions} minutes, and for this you are "
+    "paid {BaseMoney}{CurrencySymbol}. ");
+
+const QString kPayNotCost = QStringLiteral(
+    " The cost shown on the screen measures how far the water is from the goal; it is not taken "
+    "from your pay.\n\n"
+    "If you are ready, click \"Continue\" to start the experiment.");
+
+QStringList demoPages(const DemoVersion& v)
+{
+    if (v.timeDriven)
+        return {kGoal + kTimedPeriod + kOrdersTakeTime,
+                kPayStart +
+                    QStringLiteral("In addition, the water level is checked after every action of the "
+                                   "environment and after every Submit: each time it lies between "
+                                   "{LowerBound} and {UpperBound} {YUnits}, the edges included, you earn "
+                                   "{BonusCents} {CurrencyCents}.") +
+                    kPayNotCost};
+    if (v.timeGapBonus)
+        return {kGoal + kPacedPeriod + kOrdersTakeTime,
+                kPayStart +
+                    QStringLiteral("In addition, you earn {BonusCents} {CurrencyCents} in each time period "
+                                   "in which the environment acts within {SecondsBetweenEnvUsr} seconds "
+                                   "of your Submit; the water level plays no part in this bonus. Here the "
+                                   "environment acts as soon as you press \"Submit\", so every time period "
+                                   "in which its inflow or outflow runs earns it: over the {MaxTrial} time "
+                                   "periods up to {MaxBonus}{CurrencySymbol} more, {MaxEarnings}"
+                                   "{CurrencySymbol} in all. Keeping the water near the goal is still your "
+                                   "task.") +
+                    kPayNotCost};
+    return {kGoal + kPacedPeriod + kOrdersTakeTime,
+            kPayStart +
+                QStringLiteral("In addition, the water level is checked at the end of each time period: "
+                               "when it lies between {LowerBound} and {UpperBound} {YUnits}, the edges "
+                               "included, you earn {BonusCents} {CurrencyCents}. Over the {MaxTrial} time "
+                               "periods you can earn up to {MaxBonus}{CurrencySymbol} more, {MaxEarnings}"
+                               "{CurrencySymbol} in all.") +
+                kPayNotCost};
 }
 
 } // namespace
@@ -86,6 +163,11 @@ void fillDemoConfiguration(store::Connection& connection)
             add(connection, "tblLabels", {{QStringLiteral("version"), QString::fromLatin1(v.name)},
                                {QStringLiteral("LabelNumber"), mark},
                                {QStringLiteral("LabelName"), QString::number(mark * 10)}});
+        const QStringList pages = demoPages(v);
+        for (int page = 0; page < pages.size(); ++page)
+            add(connection, "tblInstructions", {{QStringLiteral("version"), QString::fromLatin1(v.name)},
+                                                {QStringLiteral("PageNumber"), page + 1},
+                                                {QStringLiteral("PageText"), pages.at(page)}});
     }
     // Scenario 1 swings the net flow slowly up and down; scenario 2 brings a sudden
     // lasting rise of the outflow halfway through.

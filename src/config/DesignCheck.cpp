@@ -2,6 +2,7 @@
 
 #include "config/ConfigLoader.h"
 #include "config/ExperimentSetup.h"
+#include "config/InstructionText.h"
 #include "config/NumberFormat.h"
 #include "store/Row.h"
 #include "store/Store.h"
@@ -143,6 +144,16 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
                 .arg(missing.size() > 8 ? missing.mid(0, 8).join(QStringLiteral(", ")) + QStringLiteral(", ...")
                                         : missing.join(QStringLiteral(", ")))
                 .arg(s.MaxTrial));
+
+    // A placeholder typed wrong reaches the participant as typed.
+    const QVariantList pages = ReadInstructionPages(store, version, kStatus);
+    for (int i = 0; i < pages.size(); ++i)
+        for (const QString& name : unknownPlaceholders(pages.at(i).toString()))
+            add("tblInstructions", "PageText",
+                QStringLiteral("page %1 of %2: {%3} is no placeholder the program knows; it is shown as typed (known: %4)")
+                    .arg(i + 1)
+                    .arg(pages.size())
+                    .arg(name, instructionPlaceholders().join(QStringLiteral(", "))));
     return problems;
 }
 

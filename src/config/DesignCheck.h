@@ -11,7 +11,8 @@ namespace aquilevel::config {
 // Design errors a session would play through without complaint, but that cost a study:
 // a goal, a starting amount or a band edge outside the tank's labelled scale, scale
 // labels that are not increasing numbers, and a scenario without rows for some periods
-// (their environment flows silently act as 0). For a version that checkVersion found
+// (their environment flows silently act as 0), and an instruction page with a
+// placeholder the program does not know. For a version that checkVersion found
 // sound; the experimenter's check command reports them, the login does not refuse them.
 ConfigProblems checkDesign(store::Store& store, const QString& version);
 

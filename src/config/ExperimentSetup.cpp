@@ -26,6 +26,20 @@ public:
             out = v->isNull() ? QString() : v->toString();
     }
 
+    // A column a row may lack or leave Null: `out` keeps its default then.
+    void optionalText(const char* name, QString& out)
+    {
+        if (const QVariant v = optional(name); !v.isNull())
+            out = v.toString();
+    }
+
+    template <typename Int>
+    void optionalWhole(const char* name, Int& out)
+    {
+        if (!optional(name).isNull())
+            whole(name, out);
+    }
+
     void real(const char* name, double& out)
     {
         if (auto d = number(name))
@@ -60,6 +74,15 @@ public:
     }
 
 private:
+    QVariant optional(const char* name) const
+    {
+        try {
+            return m_row.value(QString::fromLatin1(name));
+        } catch (const store::StoreError&) {
+            return {};
+        }
+    }
+
     std::optional<QVariant> value(const char* name, bool nullAllowed)
     {
         QVariant v;
@@ -158,6 +181,11 @@ ExperimentSetup readSetupRow(const store::Row& row, const QString& version,
     r.real("TimeBetweenEnvTries", s.TimeBetweenEnvTries);
     r.whole("UsrMv", s.UsrMv);
     r.whole("EnvMv", s.EnvMv);
+    r.optionalText("Language", s.Language);
+    r.optionalText("CurrencySymbol", s.CurrencySymbol);
+    r.optionalText("CurrencyWord", s.CurrencyWord);
+    r.optionalText("CurrencyCents", s.CurrencyCents);
+    r.optionalWhole("CurrencyDecimals", s.CurrencyDecimals);
     return s;
 }
 

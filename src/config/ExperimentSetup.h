@@ -29,6 +29,7 @@ struct ExperimentSetup {
     double CostOverFlowPerAmount = 0;
     double BonusAmount = 0;
     QString YUnits;
+    QString Language; // the participant's language as a code such as "de"; empty is English
     bool graphicalMode = false;
     // The display mode as a participant's registration names it.
     QString condition() const { return graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete"); }
@@ -49,11 +50,19 @@ struct ExperimentSetup {
     double TimeBetweenEnvTries = 0;
     qint32 UsrMv = 0;
     qint32 EnvMv = 0;
+
+    // The money as the participant reads it; a Null column reads as these defaults.
+    QString CurrencySymbol = QStringLiteral("$");
+    QString CurrencyWord = QStringLiteral("dollars");
+    QString CurrencyCents = QStringLiteral("cents"); // the word for a hundredth
+    qint32 CurrencyDecimals = 2;
 };
 
 // Reads a tblSetup row field by field. Every field must be
 // there and hold a value (YUnits may be Null: it reads as empty); each field that cannot
-// be read is added to problems and left at its default.
+// be read is added to problems and left at its default. Language and the currency may
+// be missing or Null (a file of an older layout, an import without them): they read as
+// English and the defaults above.
 ExperimentSetup readSetupRow(const store::Row& row, const QString& version,
                              ConfigProblems& problems);
 

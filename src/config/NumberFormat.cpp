@@ -19,11 +19,13 @@ QString formatPadded(double value, int decimals)
         const qint64 whole = static_cast<qint64>(std::round(scaled));
         zero = whole == 0;
         digits = QString::number(whole).rightJustified(decimals + 1, QLatin1Char('0'));
-        digits.insert(digits.size() - decimals, QLatin1Char('.'));
+        if (decimals > 0)
+            digits.insert(digits.size() - decimals, QLatin1Char('.'));
     } else {
         digits = QString::number(magnitude, 'f', decimals);
     }
-    digits = digits.rightJustified(decimals + 3, QLatin1Char('0'));
+    // Without decimals there is no point either: "05".
+    digits = digits.rightJustified(decimals > 0 ? decimals + 3 : 2, QLatin1Char('0'));
     return value < 0 && !zero ? QLatin1Char('-') + digits : digits;
 }
 

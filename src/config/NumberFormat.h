@@ -5,7 +5,8 @@
 namespace aquilevel::config {
 
 // "00.000" and "00.00": at least two digits before the point and exactly `decimals`
-// after it, rounded half away from zero (5.5 -> "05.50", 123.456 -> "123.46").
+// after it, rounded half away from zero (5.5 -> "05.50", 123.456 -> "123.46"; with no
+// decimals no point: 5.5 -> "06").
 QString formatPadded(double value, int decimals);
 inline QString format000(double value) { return formatPadded(value, 3); }
 inline QString format00(double value) { return formatPadded(value, 2); }

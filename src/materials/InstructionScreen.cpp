@@ -1,5 +1,6 @@
 #include "materials/InstructionScreen.h"
 
+#include "config/ConfigLoader.h"
 #include "config/ExperimentSetup.h"
 #include "config/NumberFormat.h"
 #include "recording/Recorder.h"
@@ -98,23 +99,24 @@ QString instructionsCompensationText(const config::ExperimentSetup& s)
     const QString goal = generalNumber(s.GoalLinePoisition);
     const QString cents = generalNumber(s.BonusAmount * 100);
     const QString units = s.YUnits;
+    const QString& symbol = s.CurrencySymbol;
     return QStringLiteral("The experiment will last at most ") +
            QString::number(s.ExperimentTimeForInstructions) +
            QStringLiteral(" minutes and for this you will be compensated a standard amount of ") +
-           base + QStringLiteral("$.") + QStringLiteral(" In addition to the ") + base +
-           QStringLiteral("$, there is an additional performance incentive in this experiment.") +
+           base + symbol + QStringLiteral(".") + QStringLiteral(" In addition to the ") + base + symbol +
+           QStringLiteral(", there is an additional performance incentive in this experiment.") +
            QStringLiteral(" Each time you make the water level meet the goal line at ") + goal +
            QStringLiteral(" ") + units + QStringLiteral(" or") +
            QStringLiteral(" make the water level come between ") +
            generalNumber(s.GoalLinePoisition - s.LowerBoundFromGoal) + QStringLiteral(" ") + units +
            QStringLiteral(" and ") + generalNumber(s.UpperBoundFromGoal + s.GoalLinePoisition) +
            QStringLiteral(" ") + units + QStringLiteral(", you will be paid ") + cents +
-           QStringLiteral(" cents for your effort. At the rate of ") + cents +
-           QStringLiteral(" cents for accomplishing the above mentioned in each trial, you "
+           QStringLiteral(" ") + s.CurrencyCents + QStringLiteral(" for your effort. At the rate of ") + cents +
+           QStringLiteral(" ") + s.CurrencyCents + QStringLiteral(" for accomplishing the above mentioned in each trial, you "
                           "potentially can earn an additional ") +
-           generalNumber(s.MaxTrial * s.BonusAmount) +
-           QStringLiteral("$ making your total earnings to be as high as ") +
-           generalNumber(s.MaxTrial * s.BonusAmount + s.BaseMoney) + QStringLiteral("$!");
+           generalNumber(s.MaxTrial * s.BonusAmount) + symbol +
+           QStringLiteral(" making your total earnings to be as high as ") +
+           generalNumber(s.MaxTrial * s.BonusAmount + s.BaseMoney) + symbol + QStringLiteral("!");
 }
 
 QPixmap trialScreenPicture(Session& session)
@@ -194,6 +196,9 @@ void InstructionScreen::buildControls()
     m_lblScr48 = addLabel("lblScr48", kReady);
 
     m_lblScr16 = addLabel("lblScr16", kPageHint);
+    // A version's own pages, as the lab wrote them.
+    m_lblPageText = addLabel("lblPageText");
+    m_lblPageText->setTextFormat(Qt::PlainText);
     m_lblPage = addLabel("lblPage");
     m_lblPage->setWordWrap(false);
     m_lblPage->setAlignment(Qt::AlignCenter);
@@ -243,6 +248,7 @@ void InstructionScreen::buildControls()
     layout->addWidget(m_lblScr47);
     layout->addWidget(m_lblScr46);
     layout->addWidget(m_lblScr48);
+    layout->addWidget(m_lblPageText);
     layout->addStretch(1);
     layout->addLayout(bottom);
 
@@ -271,10 +277,12 @@ void InstructionScreen::load()
     m_lblScr13->setText(instructionsGoalText(s.setup));
     m_lblScr10->setText(instructionsOverviewText(s.setup));
     m_lblScr46->setText(instructionsCompensationText(s.setup));
+    m_ownPages = config::LoadInstructionPages(m_session.store(), s.setup, s.Version);
 
     // The picture takes what the screen's height leaves to it beside the texts of page 1,
     // so that the page and its buttons fit a 1024 x 768 monitor, or 1920 x 1080 at 150 %.
-    const QPixmap picture = trialScreenPicture(m_session);
+    // A version's own pages have no place for it.
+    const QPixmap picture = m_ownPages.isEmpty() ? trialScreenPicture(m_session) : QPixmap();
     const QSize shape = picture.isNull() ? kTrialScreenSize : picture.size();
     int pictureWidth = kPictureWidth;
     if (const QRect room = roomOnScreen(); room.isValid())
@@ -287,7 +295,7 @@ void InstructionScreen::load()
                        static_cast<QWidget*>(m_lblScr13), static_cast<QWidget*>(m_image11),
                        static_cast<QWidget*>(m_lblScr15), static_cast<QWidget*>(m_lblScr16),
                        static_cast<QWidget*>(m_lblScr46), static_cast<QWidget*>(m_lblScr47),
-                       static_cast<QWidget*>(m_lblScr48)})
+                       static_cast<QWidget*>(m_lblScr48), static_cast<QWidget*>(m_lblPageText)})
         w->hide();
     m_cmdLeft->hide();
     m_cmdContinue->hide();
@@ -296,31 +304,42 @@ void InstructionScreen::load()
     cmdRight_Click();
 }
 
+int InstructionScreen::pageCount() const
+{
+    return m_ownPages.isEmpty() ? 2 : int(m_ownPages.size());
+}
+
 void InstructionScreen::ShowPage()
 {
     const bool first = m_currentPage == 1;
-    for (QLabel* label : {m_lblScr10, m_lblScr11, m_lblScr13, m_image11, m_lblScr15})
-        label->setVisible(first);
-    m_lblScr16->show();
+    const bool own = !m_ownPages.isEmpty();
+    for (QLabel* label : {m_lblScr10, m_lblScr13, m_image11, m_lblScr15})
+        label->setVisible(first && !own);
+    m_lblScr11->setVisible(first || own);
+    // The hint speaks of the program's own first page.
+    m_lblScr16->setVisible(!own);
     for (QLabel* label : {m_lblScr46, m_lblScr47, m_lblScr48})
-        label->setVisible(!first);
+        label->setVisible(!first && !own);
+    m_lblPageText->setVisible(own);
+    if (own)
+        m_lblPageText->setText(m_ownPages.at(m_currentPage - 1));
 
-    m_lblPage->setText(QString::number(m_currentPage) + QStringLiteral(" of ") + QStringLiteral("2"));
+    m_lblPage->setText(QString::number(m_currentPage) + QStringLiteral(" of ") + QString::number(pageCount()));
     m_cmdLeft->show();
     m_cmdRight->show();
-    if (m_currentPage == 2) {
+    // Continue keeps its visibility: once the last page was shown it stays.
+    if (m_currentPage == pageCount()) {
         m_cmdRight->hide();
         m_cmdContinue->show();
         m_cmdContinue->setFocus();
-    } else if (first) {
-        // Continue keeps its visibility: once page 2 was shown it stays.
-        m_cmdLeft->hide();
     }
+    if (first)
+        m_cmdLeft->hide();
 }
 
 void InstructionScreen::cmdRight_Click()
 {
-    if (m_currentPage >= 2)
+    if (m_currentPage >= pageCount())
         return;
     ++m_currentPage;
     ShowPage();

@@ -4,6 +4,7 @@
 
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 #include <functional>
@@ -26,7 +27,8 @@ struct ExperimentSetup;
 QString instructionsOverviewText(const config::ExperimentSetup& setup);
 // "During the experiment, you will face a screen ... fixed at <goal> <units>), ..."
 QString instructionsGoalText(const config::ExperimentSetup& setup);
-// "The experiment will last at most <minutes> minutes ... as high as <total>$!"
+// "The experiment will last at most <minutes> minutes ... as high as <total>$!", in the
+// version's currency symbol and word for cents.
 QString instructionsCompensationText(const config::ExperimentSetup& setup);
 
 // The trial screen as the participant will meet it, drawn from the session's state:
@@ -37,8 +39,10 @@ QPixmap trialScreenPicture(Session& session);
 
 // The instructions a new participant reads before the task (frmInstructions): page 1
 // with the purpose, a picture of the trial screen and how a time period unfolds; page 2
-// with the duration and the pay. ">" and "<" move between the pages; Continue, shown
-// from the first visit of page 2 on, writes "Continue Clicked" and closes the screen.
+// with the duration and the pay. A version with pages of its own (tblInstructions) shows
+// those instead, one a page, with the title and the version. ">" and "<" move between the
+// pages; Continue, shown from the first visit of the last page on, writes
+// "Continue Clicked" and closes the screen.
 // Ctrl+X on any of the three buttons asks whether to exit and, on Yes, ends the session
 // at once (no password, no questionnaire, no earnings message). Escape and the close
 // box do nothing: only Continue leaves.
@@ -53,8 +57,10 @@ public:
     // throws it on to the caller.
     static void run(Session& session, QWidget* parent = nullptr);
 
-    // 1 or 2 once loaded.
+    // 1 to pageCount() once loaded.
     int CurrentPage() const { return m_currentPage; }
+    // 2 for the program's own pages, else the version's number of pages.
+    int pageCount() const;
     // True once Continue has written its row.
     bool continued() const { return m_continued; }
 
@@ -93,6 +99,8 @@ private:
     QLabel* m_lblVersion = nullptr;
     QLabel* m_lblVersionNumber = nullptr;
     QLabel* m_lblPage = nullptr;
+    QLabel* m_lblPageText = nullptr;
+    QStringList m_ownPages; // the version's own pages, filled; empty for the program's
     QPushButton* m_cmdLeft = nullptr;
     QPushButton* m_cmdRight = nullptr;
     QPushButton* m_cmdContinue = nullptr;

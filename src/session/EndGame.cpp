@@ -9,10 +9,11 @@
 
 namespace aquilevel {
 
-QString earningsMessage(double totBonus)
+QString earningsMessage(double totBonus, const QString& currencyWord, int decimals)
 {
-    return QStringLiteral("The game is over and you have earned ") + config::format00(totBonus) +
-           QStringLiteral(" dollars. Thank you for your participation. Please call the "
+    return QStringLiteral("The game is over and you have earned ") + config::formatPadded(totBonus, decimals) +
+           QStringLiteral(" ") + currencyWord +
+           QStringLiteral(". Thank you for your participation. Please call the "
                           "experimenter for further instructions.");
 }
 
@@ -27,7 +28,7 @@ void EndGame(Session& session)
         session.setEnding();
         if (!s.AllPeriodsDone && firstEnd && session.questionnaire())
             session.questionnaire()();
-        session.prompter().inform(kProgramTitle, earningsMessage(s.tank.TotBonus));
+        session.prompter().inform(kProgramTitle, earningsMessage(s.tank.TotBonus, s.setup.CurrencyWord, s.setup.CurrencyDecimals));
     }
     EndProcess(session, 0);
 }

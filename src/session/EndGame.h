@@ -20,7 +20,8 @@ class Session;
 // Gives this station's hold of the participant up and ends the program with `exitCode`.
 [[noreturn]] void EndProcess(Session& session, int exitCode);
 
-// "The game is over and you have earned 05.00 dollars. ..."
-QString earningsMessage(double totBonus);
+// "The game is over and you have earned 05.00 dollars. ...", in the version's currency:
+// `decimals` after the point (at least two digits before it).
+QString earningsMessage(double totBonus, const QString& currencyWord = QStringLiteral("dollars"), int decimals = 2);
 
 } // namespace aquilevel

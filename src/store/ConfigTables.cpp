@@ -69,6 +69,24 @@ QList<Row> LabelTable::rows(Connection& c, const QString& version)
                           {nameKey(version)}));
 }
 
+QVariantList InstructionTable::pages(Connection& c, const QString& version)
+{
+    QVariantList texts;
+    for (const QVariantList& row : c.query(Sql("SELECT \"PageText\" FROM \"tblInstructions\" WHERE \"VersionKey\" = $1 "
+                                               "ORDER BY \"PageNumber\", rowid"),
+                                           {nameKey(version)})
+                                       .values)
+        texts.append(row.value(0));
+    return texts;
+}
+
+QList<Row> InstructionTable::rows(Connection& c, const QString& version)
+{
+    return rowsOf(c.query(Sql("SELECT \"version\", \"PageNumber\", \"PageText\" FROM \"tblInstructions\" "
+                              "WHERE \"VersionKey\" = $1 ORDER BY rowid"),
+                          {nameKey(version)}));
+}
+
 // The user name column compares without regard to case by itself (NOCASE, citext).
 QList<PasswordTable::Account> PasswordTable::accounts(Connection& c)
 {

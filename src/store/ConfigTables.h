@@ -42,6 +42,17 @@ public:
     static QList<Row> rows(Connection& c, const QString& version);
 };
 
+// A version's own instruction pages, one page a row; a version without rows is shown
+// the program's own pages.
+class InstructionTable {
+public:
+    // The version's page texts (possibly Null), by PageNumber, in the order written
+    // within one number.
+    static QVariantList pages(Connection& c, const QString& version);
+    // The version's rows, in the order written.
+    static QList<Row> rows(Connection& c, const QString& version);
+};
+
 // The experimenters' accounts, which open the exit of a running session. A user name is
 // compared without regard to case. Passwords are stored as hashes (PasswordHash.h); a
 // value in plain text is an account an older program wrote, and still counts.

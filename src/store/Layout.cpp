@@ -32,6 +32,12 @@ QStringList statementsOf(const TableDef& table, Dialect dialect)
     return mine;
 }
 
+// Tables that came with layout 6: an older database gets them whole.
+bool madeAtSix(const TableDef& table)
+{
+    return table.name == QLatin1String("tblInstructions");
+}
+
 } // namespace
 
 void createLayout(Connection& c)
@@ -115,7 +121,7 @@ void upgradeLayout(Connection& c, int from)
         for (const char* index : {"datExperimentTrials_Participant", "datTrialSummary_Period"})
             c.execute(Sql(QStringLiteral("DROP INDEX IF EXISTS %1").arg(quotedName(QString::fromLatin1(index)))));
         for (const TableDef& table : allTables()) {
-            if (table.kind == TableKind::Internal)
+            if (table.kind == TableKind::Internal || madeAtSix(table))
                 continue;
             for (const ColumnDef& column : table.columns)
                 if (column.type == ColumnType::Key || column.type == ColumnType::Token)
@@ -127,6 +133,25 @@ void upgradeLayout(Connection& c, int from)
                     c.execute(Sql(QString(statement).replace(QLatin1String("CREATE INDEX"),
                                                              QLatin1String("CREATE INDEX IF NOT EXISTS"))));
         }
+    }
+    if (from < 6) {
+        // A version's language and currency: Null in every existing row, which reads as
+        // English and dollars, as before.
+        // A server whose layout number was set back (by hand, or a restore of the number
+        // alone) may have them: the server's statements skip what is there. A file's
+        // number goes with its tables.
+        const TableDef& setup = *findTable(QStringLiteral("tblSetup"));
+        const QString add = dialect == Dialect::Postgres ? QStringLiteral("ADD COLUMN IF NOT EXISTS")
+                                                         : QStringLiteral("ADD COLUMN");
+        for (const char* name : {"Language", "CurrencySymbol", "CurrencyWord", "CurrencyCents", "CurrencyDecimals"})
+            c.execute(Sql(QStringLiteral("ALTER TABLE \"tblSetup\" %1 %2 %3")
+                              .arg(add, quotedName(QString::fromLatin1(name)),
+                                   columnType(*setup.column(QString::fromLatin1(name)), dialect))));
+        for (const TableDef& table : allTables())
+            if (madeAtSix(table))
+                for (QString statement : statementsOf(table, dialect))
+                    c.execute(Sql(statement.replace(QLatin1String("CREATE TABLE"), QLatin1String("CREATE TABLE IF NOT EXISTS"))
+                                      .replace(QLatin1String("CREATE INDEX"), QLatin1String("CREATE INDEX IF NOT EXISTS"))));
     }
     if (dialect == Dialect::Postgres)
         installStationRules(c);

@@ -219,7 +219,7 @@ void grantStationRights(Connection& c, const QString& role)
         // of the server's in the rules.
         QStringLiteral("REVOKE CREATE ON SCHEMA %1 FROM %2").arg(schema, who),
         QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(schema, who),
-        QStringLiteral("GRANT SELECT ON \"tblSetup\", \"tblScenarios\", \"tblLabels\", \"aquilevelSchema\" TO %1").arg(who),
+        QStringLiteral("GRANT SELECT ON \"tblSetup\", \"tblScenarios\", \"tblLabels\", \"tblInstructions\", \"aquilevelSchema\" TO %1").arg(who),
     };
     // Rows appended with every column but the server's own row number: a number of its
     // choosing could take the place of the next one and stop the other stations' rows.

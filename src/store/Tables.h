@@ -14,8 +14,9 @@ class Connection;
 // and Station. 3: datSessionHold. 4: the folded name keys (SubjectKey, VersionKey) with
 // the indexes every lookup needs, and WriteToken. 5: a hold names the server role and
 // session that took it (HolderRole, HolderBackend); on a server, the stations' rules
-// (StationRules).
-constexpr int kSchemaVersion = 5;
+// (StationRules). 6: a version's language and currency (tblSetup), and its own
+// instruction pages (tblInstructions).
+constexpr int kSchemaVersion = 6;
 
 // The two columns the program fills in every row appended to a data table: the moment
 // of the row in UTC (ISO 8601 with milliseconds, e.g. 2026-12-08T17:03:04.123Z) and the
@@ -79,6 +80,9 @@ const QList<TableDef>& allTables();
 const TableDef* findTable(const QString& name);
 // The names of the tables of one kind.
 QStringList tableNames(TableKind kind);
+
+// The type a column is made with, for a table made anew or a column added to one.
+QString columnType(const ColumnDef& column, Dialect dialect);
 
 // The statements that create every table and index of a new database.
 QStringList createStatements(Dialect dialect);

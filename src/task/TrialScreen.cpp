@@ -306,6 +306,8 @@ void TrialScreen::load()
     showPeriodNumber();
     label("lblTotTimePeriod")->setText(QString::number(setup.MaxTrial));
     label("lblUnits")->setText(setup.YUnits);
+    label("lblDollar0")->setText(setup.CurrencySymbol);
+    label("lblDollar1")->setText(setup.CurrencySymbol);
     label("lblCurrBonusVal")->setText(config::format000(tank.CurrentBonus));
     label("lblAccuBonusVal")->setText(config::format000(tank.TotBonus));
     for (const char* name : {"lblTimePeriod", "lblCurrTimePeriod", "lblOf", "lblTotTimePeriod"})

@@ -101,11 +101,13 @@ QString freshDatabase(const ToolContext& ctx, const QString& version)
     ToolStore source(ctx.dataFolder);
     QList<store::Row> setup;
     QList<store::Row> labels;
+    QList<store::Row> pages;
     QList<store::Row> scenario;
     source.store().transaction(
         [&](store::Connection& c) {
             setup = store::SetupTable::rows(c, version);
             labels = setup.isEmpty() ? QList<store::Row>() : store::LabelTable::rows(c, version);
+            pages = setup.isEmpty() ? QList<store::Row>() : store::InstructionTable::rows(c, version);
             scenario = setup.isEmpty() ? QList<store::Row>()
                                        : store::ScenarioTable::rows(c, setup.first().value("ScenarioUsed"));
         },
@@ -126,6 +128,7 @@ QString freshDatabase(const ToolContext& ctx, const QString& version)
         store::engineAt(path)->create([&](store::Connection& connection) {
             copy(connection, "tblSetup", setup);
             copy(connection, "tblLabels", labels);
+            copy(connection, "tblInstructions", pages);
             copy(connection, "tblScenarios", scenario);
         });
     } catch (const store::EngineError& error) {

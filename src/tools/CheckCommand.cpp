@@ -29,7 +29,7 @@ QString usage()
         "Checks every version in tblSetup (or only V) with the rules the login applies before\n"
         "a session, and for design errors a session would play through (a goal, starting\n"
         "amount or band edge outside the labelled scale, labels that do not increase, periods\n"
-        "without a scenario row), and lists every problem found, one a line: table, version,\n"
+        "without a scenario row, an instruction page with an unknown {placeholder}), and lists every problem found, one a line: table, version,\n"
         "field, what is wrong. Exits 0 when every version checked is sound, else 1. The demo\n"
         "experimenter account still in place, and an account whose password an older program\n"
         "stored in plain text, are warnings that do not fail the check.\n"

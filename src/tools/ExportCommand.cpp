@@ -311,7 +311,7 @@ int runExport(const QStringList& arguments, const ToolContext& context)
         QStringLiteral("tables"),
         QStringLiteral("Comma-separated: data (the default: datSubject, datExperimentTrials, "
                        "datTrialSummary, datUserTimesSummary, datQuestionnaire), config (tblSetup, "
-                       "tblScenarios, tblLabels), all (both), or table names. tblPasswords holds the "
+                       "tblScenarios, tblLabels, tblInstructions), all (both), or table names. tblPasswords holds the "
                        "experimenters' password hashes and is written only when named."),
         QStringLiteral("LIST"), QStringLiteral("data"));
     parser.addOptions({version, subject, tables});

@@ -12,7 +12,7 @@ namespace aquilevel::tools {
 
 // The tables the export writes without being asked, and those it writes on request.
 const QStringList& dataTableNames();
-const QStringList& configTableNames(); // tblSetup, tblScenarios, tblLabels, tblPasswords
+const QStringList& configTableNames(); // tblSetup, tblScenarios, tblLabels, tblInstructions, tblPasswords
 
 struct ExportOptions {
     QString version; // empty: every version
@@ -27,7 +27,7 @@ struct ExportOptions {
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options);
 
 // Reads TABLE.csv of the configuration tables found in folder and replaces, in one
-// transaction, the rows of every version (tblSetup, tblLabels), scenario (tblScenarios)
+// transaction, the rows of every version (tblSetup, tblLabels, tblInstructions), scenario (tblScenarios)
 // and account (tblPasswords) they hold. Nothing is written when any row cannot be read or
 // any version touched fails the configuration check; the returned list then names every
 // problem ("FILE, line L, column C (NAME): ...") and is empty on success. Throws ToolError

@@ -36,11 +36,21 @@ QString keyColumn(const QString& table)
 {
     if (table == QStringLiteral("tblSetup"))
         return QStringLiteral("Version");
-    if (table == QStringLiteral("tblLabels"))
+    if (table == QStringLiteral("tblLabels") || table == QStringLiteral("tblInstructions"))
         return QStringLiteral("version");
     if (table == QStringLiteral("tblScenarios"))
         return QStringLiteral("Scenario");
     return QStringLiteral("username");
+}
+
+// Columns a file written before they existed lacks: they are imported as Null, which
+// reads as their default.
+bool mayBeMissing(const QString& table, const QString& column)
+{
+    static const QStringList later = {QStringLiteral("Language"), QStringLiteral("CurrencySymbol"),
+                                      QStringLiteral("CurrencyWord"), QStringLiteral("CurrencyCents"),
+                                      QStringLiteral("CurrencyDecimals")};
+    return table == QStringLiteral("tblSetup") && later.contains(column, Qt::CaseInsensitive);
 }
 
 struct ImportRow {
@@ -182,7 +192,7 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
         }
     }
     for (int c = 0; c < columns.size(); ++c)
-        if (file.fieldOf.at(c) < 0)
+        if (file.fieldOf.at(c) < 0 && !mayBeMissing(table, columns.at(c).name))
             problems.append(QStringLiteral("%1: this column is missing from the header row").arg(file.where(header.line, c)));
     if (problems.size() > problemsBefore)
         return file; // without a sound header the rows cannot be read
@@ -209,7 +219,9 @@ ImportFile readFile(const QString& path, const QString& table, const QList<Table
         bool sound = true;
         for (int c = 0; c < columns.size(); ++c) {
             QString error;
-            const QVariant value = fromCsvText(record.fields.at(file.fieldOf.at(c)), columns.at(c).kind, error);
+            const QVariant value = file.fieldOf.at(c) < 0
+                                       ? QVariant()
+                                       : fromCsvText(record.fields.at(file.fieldOf.at(c)), columns.at(c).kind, error);
             // The file would keep it and a server would cut the text there.
             if (error.isEmpty() && value.typeId() == QMetaType::QString && value.toString().contains(QChar(0)))
                 error = QStringLiteral("\"%1\" holds a NUL byte, which no text may hold").arg(printable(value.toString()));
@@ -293,7 +305,8 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
         if (QFileInfo::exists(dir.filePath(table + QStringLiteral(".csv"))))
             present.append(table);
     if (present.isEmpty())
-        throw ToolError(QStringLiteral("%1 holds none of tblSetup.csv, tblScenarios.csv, tblLabels.csv, tblPasswords.csv.")
+        throw ToolError(QStringLiteral("%1 holds none of tblSetup.csv, tblScenarios.csv, tblLabels.csv, "
+                                       "tblInstructions.csv, tblPasswords.csv.")
                             .arg(QDir::toNativeSeparators(folder)));
 
     QStringList problems;
@@ -344,7 +357,8 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
                     names.clear();
                     for (const QVariant& key : std::as_const(keys)) {
                         names.append(key.toString());
-                        if (file.table == QStringLiteral("tblSetup") || file.table == QStringLiteral("tblLabels"))
+                        if (file.table == QStringLiteral("tblSetup") || file.table == QStringLiteral("tblLabels") ||
+                            file.table == QStringLiteral("tblInstructions"))
                             touch(key.toString());
                         if (file.table == QStringLiteral("tblScenarios"))
                             for (const QString& user : store::SetupTable::versionsUsing(connection, key))
@@ -384,7 +398,7 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
 
 namespace {
 
-// Removes a version's configuration (its setup, its labels, and its scenario when no
+// Removes a version's configuration (its setup, its labels, its instruction pages, and its scenario when no
 // other version plays it) in one transaction; with withData also every participant's
 // rows of it. Returns what was done; throws ToolError for what must not be done.
 QString removeVersion(store::Store& store, const QString& version, bool withData)
@@ -409,6 +423,7 @@ QString removeVersion(store::Store& store, const QString& version, bool withData
             };
             store::removeVersionRows(c, table("tblSetup"), name);
             store::removeVersionRows(c, table("tblLabels"), name);
+            store::removeVersionRows(c, table("tblInstructions"), name);
             const bool shared = !store::SetupTable::versionsUsing(c, scenario).isEmpty();
             if (!shared)
                 store::removeVersionRows(c, table("tblScenarios"), scenario);
@@ -437,8 +452,8 @@ int runImport(const QStringList& arguments, const ToolContext& context)
                           context, CommandArguments::Help::WithOptions);
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv and\n"
-        "tblPasswords.csv in DIR (any of them; header row with the column names, UTF-8,\n"
+        "Reads configuration from tblSetup.csv, tblScenarios.csv, tblLabels.csv,\n"
+        "tblInstructions.csv and tblPasswords.csv in DIR (any of them; header row with the column names, UTF-8,\n"
         "numbers with a point, yes/no as 0 or 1) and replaces, all at once, the rows of each\n"
         "version, scenario and account they hold. A password in plain text is stored as a\n"
         "bcrypt hash; a \"$2a$\" hash is kept as it is. When a line cannot be read or a version\n"

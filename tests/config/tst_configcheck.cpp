@@ -111,6 +111,11 @@ void TestConfigCheck::soundVersionsPass_data()
 
     QTest::newRow("as it stands") << Version{};
     QTest::newRow("null YUnits") << Version{true, {{QStringLiteral("YUnits"), QVariant()}}};
+    QTest::newRow("German, in euros without decimals")
+        << Version{true, {{QStringLiteral("Language"), QStringLiteral("de")}, {QStringLiteral("CurrencySymbol"), QStringLiteral("\u20ac")},
+                          {QStringLiteral("CurrencyWord"), QStringLiteral("Euro")}, {QStringLiteral("CurrencyDecimals"), 0}}};
+    QTest::newRow("empty language, four decimals")
+        << Version{true, {{QStringLiteral("Language"), QString()}, {QStringLiteral("CurrencyDecimals"), 4}}};
     QTest::newRow("one mark") << Version{true, {{QStringLiteral("numMarks"), 1}}};
     Version tenMarks{true, {{QStringLiteral("numMarks"), 10}}};
     tenMarks.labels = {};
@@ -182,6 +187,19 @@ void TestConfigCheck::brokenVersionReported_data()
         QTest::newRow(qPrintable(QStringLiteral("null %1").arg(QLatin1String(name))))
             << changed({{QString::fromLatin1(name), QVariant()}}) << setup
             << QString::fromLatin1(name) << QString();
+
+    QTest::newRow("unknown language") << changed({{QStringLiteral("Language"), QStringLiteral("fr")}}) << setup
+                                      << "Language" << QString();
+    QTest::newRow("language in capitals") << changed({{QStringLiteral("Language"), QStringLiteral("DE")}}) << setup
+                                          << "Language" << QString();
+    QTest::newRow("5 decimals") << changed({{QStringLiteral("CurrencyDecimals"), 5}}) << setup << "CurrencyDecimals"
+                                << QString();
+    QTest::newRow("negative decimals") << changed({{QStringLiteral("CurrencyDecimals"), -1}}) << setup
+                                       << "CurrencyDecimals" << QString();
+    QTest::newRow("symbol with a tab") << changed({{QStringLiteral("CurrencySymbol"), QStringLiteral("\tEUR")}}) << setup
+                                       << "CurrencySymbol" << QString();
+    QTest::newRow("word with a line break")
+        << changed({{QStringLiteral("CurrencyWord"), QStringLiteral("eu\nros")}}) << setup << "CurrencyWord" << QString();
 
     QTest::newRow("numMarks 0") << changed({{QStringLiteral("numMarks"), 0}}) << setup
                                 << "numMarks" << QString();

@@ -54,6 +54,8 @@ const QString kReady =
 TempDatabase& database()
 {
     static TempDatabase db(TempDatabase::Content::Demo);
+    // The demo versions' own pages aside, they show the program's own two.
+    [[maybe_unused]] static const bool ownPagesRemoved = (db.exec(QStringLiteral("DELETE FROM tblInstructions")), true);
     return db;
 }
 
@@ -215,6 +217,8 @@ private slots:
     void composedTextsFollowTheLocale();
     void screenCarriesItsTexts();
     void pagesAndButtons();
+    void ownPagesOfTheVersion_data();
+    void ownPagesOfTheVersion();
     void continueWritesOneRowWithTheCounterUnchanged_data();
     void continueWritesOneRowWithTheCounterUnchanged();
     void exitKeyAnsweredNoKeepsTheScreen();
@@ -295,6 +299,21 @@ void TestInstructions::composedTexts_data()
                           "rate of 5 cents for accomplishing the above mentioned in each trial, you "
                           "potentially can earn an additional 5$ making your total earnings to be "
                           "as high as 10$!");
+
+    config::ExperimentSetup euros = fifty;
+    euros.CurrencySymbol = QStringLiteral("\u20ac");
+    euros.CurrencyWord = QStringLiteral("euros");
+    euros.CurrencyCents = QStringLiteral("Cent");
+    QTest::newRow("50 periods, 7 cents, in euros")
+        << euros << instructionsOverviewText(fifty) << instructionsGoalText(fifty)
+        << QStringLiteral("The experiment will last at most 30 minutes and for this you will be "
+                          "compensated a standard amount of 5\u20ac. In addition to the 5\u20ac, there is an "
+                          "additional performance incentive in this experiment. Each time you make "
+                          "the water level meet the goal line at 4 gallons or make the water level "
+                          "come between 3.9 gallons and 4.1 gallons, you will be paid 7 Cent for "
+                          "your effort. At the rate of 7 Cent for accomplishing the above "
+                          "mentioned in each trial, you potentially can earn an additional 3.5\u20ac "
+                          "making your total earnings to be as high as 8.5\u20ac!");
 
     // Fractions that only the general form writes short, a goal and money with decimals.
     config::ExperimentSetup odd = exampleSetup();
@@ -437,6 +456,70 @@ void TestInstructions::pagesAndButtons()
     QVERIFY(eventRows(p.subject).isEmpty());
     QVERIFY(p.ts->prompter.prompts().isEmpty());
     QVERIFY(!screen.continued());
+}
+
+void TestInstructions::ownPagesOfTheVersion_data()
+{
+    QTest::addColumn<QList<int>>("numbers");
+    QTest::addColumn<QStringList>("texts"); // as written, with their numbers
+    QTest::addColumn<QStringList>("shown"); // page by page
+    QTest::newRow("three pages written out of order, placeholders filled")
+        << QList<int>{2, 1, 3}
+        << QStringList{QStringLiteral("Pay: {BaseMoney}{CurrencySymbol} and {BonusCents} {CurrencyCents}, at most {MaxEarnings}."),
+                       QStringLiteral("{MaxTrial} periods, goal {GoalLinePoisition} {YUnits}."),
+                       QStringLiteral("Band {LowerBound} to {UpperBound}; {Unknown} and { MaxTrial} stay.")}
+        << QStringList{QStringLiteral("20 periods, goal 60 Gallons."),
+                       QStringLiteral("Pay: 5\u20ac and 25 Cent, at most 10."),
+                       QStringLiteral("Band 55 to 65; {Unknown} and { MaxTrial} stay.")};
+    QTest::newRow("one page") << QList<int>{1} << QStringList{QStringLiteral("Only {ExperimentTimeForInstructions} minutes.")}
+                              << QStringList{QStringLiteral("Only 30 minutes.")};
+}
+
+void TestInstructions::ownPagesOfTheVersion()
+{
+    QFETCH(QList<int>, numbers);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, shown);
+    const QString version = QStringLiteral("Paged %1").arg(QTest::currentDataTag());
+    for (int i = 0; i < texts.size(); ++i)
+        database().append(QStringLiteral("tblInstructions"), {{QStringLiteral("version"), version},
+                                                              {QStringLiteral("PageNumber"), numbers.at(i)},
+                                                              {QStringLiteral("PageText"), texts.at(i)}});
+    Participant p(kContinuous, [&](SessionState& s) {
+        s.Version = version;
+        s.setup.CurrencySymbol = QStringLiteral("\u20ac");
+        s.setup.CurrencyCents = QStringLiteral("Cent");
+    });
+    InstructionScreen screen(p.session());
+    screen.show();
+    screen.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&screen));
+
+    const int last = int(shown.size());
+    QCOMPARE(screen.pageCount(), last);
+    for (int page = 1; page <= last; ++page) {
+        QCOMPARE(screen.CurrentPage(), page);
+        QCOMPARE(label(screen, "lblPageText")->text(), shown.at(page - 1));
+        QVERIFY(label(screen, "lblPageText")->isVisible());
+        QCOMPARE(label(screen, "lblPage")->text(), QStringLiteral("%1 of %2").arg(page).arg(last));
+        // The title and the version stay; none of the program's own texts or the picture shows.
+        QCOMPARE(visibleControls(screen),
+                 QStringLiteral("lblScr11 lblVersion lblVersionNumber lblPage") +
+                     (page > 1 ? QStringLiteral(" cmdLeft") : QString()) +
+                     (page < last ? QStringLiteral(" cmdRight") : QStringLiteral(" cmdContinue")));
+        if (page < last)
+            QTest::mouseClick(button(screen, "cmdRight"), Qt::LeftButton);
+    }
+    QVERIFY(button(screen, "cmdContinue")->hasFocus());
+    if (last > 1) {
+        // Continue stays once the last page was shown.
+        QTest::mouseClick(button(screen, "cmdLeft"), Qt::LeftButton);
+        QCOMPARE(label(screen, "lblPageText")->text(), shown.at(last - 2));
+        QVERIFY(button(screen, "cmdContinue")->isVisible());
+    }
+    QTest::mouseClick(button(screen, "cmdContinue"), Qt::LeftButton);
+    QVERIFY(screen.continued());
+    QCOMPARE(eventRows(p.subject).size(), 1);
 }
 
 void TestInstructions::continueWritesOneRowWithTheCounterUnchanged_data()

@@ -127,21 +127,30 @@ void TestSessionDriver::earningsMessage_data()
 {
     QTest::addColumn<double>("totBonus");
     QTest::addColumn<QString>("amount");
-    QTest::newRow("base money") << 5.0 << "05.00";
-    QTest::newRow("nothing") << 0.0 << "00.00";
-    QTest::newRow("half") << 12.5 << "12.50";
-    QTest::newRow("rounded") << 123.456 << "123.46";
-    QTest::newRow("accumulated bonus") << 5.0 + 0.25 * 7 << "06.75";
+    QTest::addColumn<QString>("word"); // Null: the default currency, as every version had it
+    QTest::addColumn<int>("decimals");
+    QTest::newRow("base money") << 5.0 << "05.00" << QString() << 2;
+    QTest::newRow("nothing") << 0.0 << "00.00" << QString() << 2;
+    QTest::newRow("half") << 12.5 << "12.50" << QString() << 2;
+    QTest::newRow("rounded") << 123.456 << "123.46" << QString() << 2;
+    QTest::newRow("accumulated bonus") << 5.0 + 0.25 * 7 << "06.75" << QString() << 2;
+    QTest::newRow("euros") << 6.75 << "06.75" << "euros" << 2;
+    QTest::newRow("yen, no decimals") << 1234.5 << "1235" << "yen" << 0;
+    QTest::newRow("no decimals, small") << 5.4 << "05" << "yen" << 0;
+    QTest::newRow("four decimals") << 5.25 << "05.2500" << "dinars" << 4;
 }
 
 void TestSessionDriver::earningsMessage()
 {
     QFETCH(double, totBonus);
     QFETCH(QString, amount);
-    QCOMPARE(aquilevel::earningsMessage(totBonus),
-             QStringLiteral("The game is over and you have earned %1 dollars. Thank you for your "
-                            "participation. Please call the experimenter for further instructions.")
-                 .arg(amount));
+    QFETCH(QString, word);
+    QFETCH(int, decimals);
+    const QString message = word.isNull() ? aquilevel::earningsMessage(totBonus)
+                                          : aquilevel::earningsMessage(totBonus, word, decimals);
+    QCOMPARE(message, QStringLiteral("The game is over and you have earned %1 %2. Thank you for your "
+                                     "participation. Please call the experimenter for further instructions.")
+                          .arg(amount, word.isNull() ? QStringLiteral("dollars") : word));
 }
 
 void TestSessionDriver::endGame_data()
@@ -151,13 +160,15 @@ void TestSessionDriver::endGame_data()
     QTest::addColumn<bool>("allPeriodsDone");
     QTest::addColumn<bool>("message");
     QTest::addColumn<bool>("questionnaire");
+    QTest::addColumn<QString>("currency"); // Null: the version's default currency
 
-    QTest::newRow("normal end") << false << false << false << true << true;
-    QTest::newRow("all periods done before") << false << false << true << true << false;
-    QTest::newRow("aborted") << true << false << false << false << false;
-    QTest::newRow("quit at login") << false << true << false << false << false;
-    QTest::newRow("aborted after all periods") << true << false << true << false << false;
-    QTest::newRow("quit and aborted") << true << true << false << false << false;
+    QTest::newRow("normal end") << false << false << false << true << true << QString();
+    QTest::newRow("all periods done before") << false << false << true << true << false << QString();
+    QTest::newRow("aborted") << true << false << false << false << false << QString();
+    QTest::newRow("quit at login") << false << true << false << false << false << QString();
+    QTest::newRow("aborted after all periods") << true << false << true << false << false << QString();
+    QTest::newRow("quit and aborted") << true << true << false << false << false << QString();
+    QTest::newRow("normal end, paid in euros") << false << false << false << true << true << "euros";
 }
 
 void TestSessionDriver::endGame()
@@ -167,10 +178,15 @@ void TestSessionDriver::endGame()
     QFETCH(bool, allPeriodsDone);
     QFETCH(bool, message);
     QFETCH(bool, questionnaire);
+    QFETCH(QString, currency);
 
     TempDatabase db;
     TestSession ts(std::make_unique<test::FakeEngine>(db.engine()));
     SessionState& s = ts.session.state;
+    if (!currency.isNull()) {
+        s.setup.CurrencyWord = currency;
+        s.setup.CurrencyDecimals = 1;
+    }
     s.AbortSession = abort;
     s.LoginQuit = loginQuit;
     s.AllPeriodsDone = allPeriodsDone;
@@ -192,7 +208,9 @@ void TestSessionDriver::endGame()
         QCOMPARE(ts.prompter.prompts().size(), 1);
         const Prompter::Prompt& p = ts.prompter.prompts().first();
         QCOMPARE(p.title, QStringLiteral("Aquilevel"));
-        QCOMPARE(p.text, kEarningsFive);
+        QCOMPARE(p.text, currency.isNull() ? kEarningsFive
+                                           : QString(kEarningsFive).replace(QStringLiteral("05.00 dollars"),
+                                                                            QStringLiteral("05.0 euros")));
         QCOMPARE(p.buttons, Prompter::Buttons::Ok);
     } else {
         QCOMPARE(ts.prompter.prompts().size(), 0);

@@ -3,6 +3,7 @@
 // failures are classified and retried (a wrong password, a replaced file, another
 // connection's lock).
 
+#include "config/ExperimentSetup.h"
 #include "session/Prompter.h"
 #include "store/ConfigTables.h"
 #include "store/DataLocation.h"
@@ -176,10 +177,11 @@ private slots:
             "UpperBoundFromGoal LowerBoundFromGoal ExperimentTimeForInstructions "
             "MaxNumberOfAScenarioType IsTimeDriven IsBonusOnTimeGap ShowBackOrder "
             "ShowDischargeOrder ShowTimePeriods deltaTmeBetweenEnvUsr TimeBetweenEnvTries "
-            "UsrMv EnvMv");
+            "UsrMv EnvMv Language CurrencySymbol CurrencyWord CurrencyCents CurrencyDecimals");
         QTest::newRow("tblScenarios") << "tblScenarios"
                                       << words("Scenario Trial inFlowRateEnviron outFlowRateEnviron");
         QTest::newRow("tblLabels") << "tblLabels" << words("version LabelNumber LabelName");
+        QTest::newRow("tblInstructions") << "tblInstructions" << words("version PageNumber PageText");
         QTest::newRow("tblPasswords") << "tblPasswords" << words("username password");
         QTest::newRow("datSubject") << "datSubject"
                                     << words("Subject Version Condition Major Gender Age Date Time");
@@ -598,6 +600,19 @@ private slots:
                                       {QStringLiteral("\u00e9mile"), QStringLiteral("demo"), qint64(2)},
                                       {QStringLiteral("\u00e9mile"), QStringLiteral("demo"), qint64(2)}}));
         QVERIFY(rig.prompter.prompts().isEmpty());
+
+        // The version keeps its row; its language and currency, Null, read as English and
+        // dollars, and it has no pages of its own.
+        const std::optional<Row> setup = SetupTable::row(*raw, QStringLiteral("demo"));
+        QVERIFY(setup.has_value());
+        QCOMPARE(setup->value("MaxTrial").toInt(), 5);
+        config::ConfigProblems problems;
+        const config::ExperimentSetup read = config::readSetupRow(*setup, QStringLiteral("Demo"), problems);
+        QCOMPARE(read.MaxTrial, 5);
+        QCOMPARE(QStringList({read.Language, read.CurrencySymbol, read.CurrencyWord, read.CurrencyCents}),
+                 QStringList({QString(), QStringLiteral("$"), QStringLiteral("dollars"), QStringLiteral("cents")}));
+        QCOMPARE(read.CurrencyDecimals, 2);
+        QVERIFY(InstructionTable::pages(*raw, QStringLiteral("Demo")).isEmpty());
     }
 
     // --- classification of the engine's result codes ---

@@ -123,6 +123,7 @@ void TestStationRules::aSessionsWorkIsAllowed()
     QVERIFY(HoldTable::refresh(c, m_a->hold(ann), 0));
     QCOMPARE(HoldTable::find(c, ann, kVersion)->Holder, m_a->holder);
     QCOMPARE(c.value(Sql("SELECT count(*) FROM \"tblSetup\"")).toInt(), 4);
+    QCOMPARE(InstructionTable::pages(c, kVersion).size(), 2);
     // A returning participant logs in under another spelling of the registered name;
     // the session's rows carry the registered one, which folds to the same keys.
     QVERIFY(!HoldTable::take(c, m_a->hold(QStringLiteral("ΣΟΦΊΑΣ")), false, false));
@@ -270,6 +271,7 @@ void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
     QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("dora")), false, false));
     EventTable::append(m_a->c(), eventOf(QStringLiteral("dora"), 1));
     QVERIFY(PasswordTable::matches(m_a->c(), config::kDemoUser, config::kDemoPassword));
+    QCOMPARE(InstructionTable::pages(m_a->c(), kVersion).size(), 2);
 }
 
 QStringList TestStationRules::everything()

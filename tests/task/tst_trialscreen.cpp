@@ -464,10 +464,11 @@ void TestTrialScreen::loadShowsTheSessionState_data()
     QTest::addColumn<bool>("showDischarge");
     QTest::addColumn<bool>("showPeriods");
     QTest::addColumn<bool>("continuous");
-    QTest::newRow("Gallons, everything shown, continuous") << "Gallons" << true << true << true << true;
-    QTest::newRow("no units, back order only, discrete") << "" << true << false << true << false;
-    QTest::newRow("litres, discharge only, no counter") << "l" << false << true << false << true;
-    QTest::newRow("nothing optional shown, discrete") << "Gallons" << false << false << false << false;
+    QTest::addColumn<QString>("symbol"); // Null: the version leaves the currency at its default
+    QTest::newRow("Gallons, everything shown, continuous") << "Gallons" << true << true << true << true << QString();
+    QTest::newRow("no units, back order only, discrete") << "" << true << false << true << false << QString();
+    QTest::newRow("litres, discharge only, no counter, euro") << "l" << false << true << false << true << "\u20ac";
+    QTest::newRow("nothing optional shown, discrete") << "Gallons" << false << false << false << false << QString();
 }
 
 void TestTrialScreen::loadShowsTheSessionState()
@@ -477,7 +478,10 @@ void TestTrialScreen::loadShowsTheSessionState()
     QFETCH(bool, showDischarge);
     QFETCH(bool, showPeriods);
     QFETCH(bool, continuous);
+    QFETCH(QString, symbol);
     Rig rig([&](SessionState& s) {
+        if (!symbol.isNull())
+            s.setup.CurrencySymbol = symbol;
         s.setup.YUnits = units;
         s.setup.ShowBackOrder = showBack;
         s.setup.ShowDischargeOrder = showDischarge;
@@ -502,6 +506,8 @@ void TestTrialScreen::loadShowsTheSessionState()
         {"lblInFlow1", "Enter the Inflow(" + units + "/Time Period):"},
         {"lblOutflow", "Enter the Outflow(" + units + "/Time Period):"},
         {"lblUnits", units},
+        {"lblDollar0", symbol.isNull() ? QStringLiteral("$") : symbol},
+        {"lblDollar1", symbol.isNull() ? QStringLiteral("$") : symbol},
     };
     for (const auto& [name, text] : captions)
         QCOMPARE(rig.label(name)->text(), text);

@@ -122,6 +122,9 @@ private slots:
         QTest::newRow("scenario short of the periods") << "ScenarioUsed" << QVariant(9)
                                                        << "scenario 9 has no row for periods 5, 6, 7, 8, 9, 10 of the 10";
         QTest::newRow("labels that do not increase") << "labels" << QVariant() << "is not above the one below it (20)";
+        QTest::newRow("unknown placeholder") << "pages" << QVariant(QStringLiteral("Goal {GoalLinePosition}, {MaxTrial} periods"))
+                                             << "tblInstructions, version \"Design\", field PageText: page 2 of 2: "
+                                                "{GoalLinePosition} is no placeholder the program knows";
     }
 
     void designErrorsAreListed()
@@ -138,6 +141,12 @@ private slots:
                 db.append(QStringLiteral("tblLabels"), {{QStringLiteral("version"), QStringLiteral("Design")},
                                                         {QStringLiteral("LabelNumber"), 1},
                                                         {QStringLiteral("LabelName"), QString::fromLatin1(caption)}});
+        } else if (field == QLatin1String("pages")) {
+            for (const QVariant& text : {QVariant(QStringLiteral("{Version}: {CurrencyWord}")), value})
+                db.append(QStringLiteral("tblInstructions"), {{QStringLiteral("version"), QStringLiteral("Design")},
+                                                              {QStringLiteral("PageNumber"), 1},
+                                                              {QStringLiteral("PageText"), text}});
+            test::insertLabels(db, QStringLiteral("Design"), 5);
         } else if (field == QLatin1String("rates")) {
             db.exec(QStringLiteral("update \"tblScenarios\" set \"outFlowRateEnviron\" = $1 where \"Scenario\" = 7 and \"Trial\" = 2"), {value});
             test::insertLabels(db, QStringLiteral("Design"), 5);

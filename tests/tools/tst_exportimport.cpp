@@ -212,7 +212,7 @@ private slots:
                        {out.path(), QStringLiteral("--version"), QStringLiteral("demo CONTINUOUS"),
                         QStringLiteral("--tables"), QStringLiteral("datSubject,config")});
         QCOMPARE(r.status, 0);
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 4); // no passwords with "config"
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 5); // no passwords with "config"
         auto subjects = records(readAll(out.filePath(QStringLiteral("datSubject.csv"))));
         QCOMPARE(subjects.size(), 2);
         QCOMPARE(value(subjects, 1, QStringLiteral("Subject")), QStringLiteral("anna"));
@@ -223,6 +223,9 @@ private slots:
         QCOMPARE(labels.size(), 11);
         for (int i = 1; i < labels.size(); ++i)
             QCOMPARE(value(labels, i, QStringLiteral("version")), QStringLiteral("Demo continuous"));
+        const auto pages = records(readAll(out.filePath(QStringLiteral("tblInstructions.csv"))));
+        QCOMPARE(pages.size(), 3);
+        QCOMPARE(value(pages, 2, QStringLiteral("version")), QStringLiteral("Demo continuous"));
         const auto scenarios = records(readAll(out.filePath(QStringLiteral("tblScenarios.csv"))));
         QVERIFY(scenarios.size() > 2);
         for (int i = 1; i < scenarios.size(); ++i)
@@ -355,7 +358,8 @@ private slots:
         QTemporaryDir second;
         QCOMPARE(run(tools::runExport, fresh.folder(), QStringList{second.path()} + tables).status, 0);
         const auto before = folderBytes(first.path());
-        QCOMPARE(before.size(), 4);
+        QCOMPARE(before.size(), 5);
+        QVERIFY(before.contains(QStringLiteral("tblInstructions.csv"))); // pages of several lines, with quotes
         QCOMPARE(folderBytes(second.path()), before);
 
         // Importing again replaces the versions' rows rather than adding to them.
@@ -363,6 +367,20 @@ private slots:
         QTemporaryDir third;
         QCOMPARE(run(tools::runExport, fresh.folder(), QStringList{third.path()} + tables).status, 0);
         QCOMPARE(folderBytes(third.path()), before);
+
+        // A tblSetup.csv written before the language and currency columns imports, its
+        // versions in the default currency.
+        QTemporaryDir older;
+        QByteArray bytes;
+        for (QStringList row : records(before.value(QStringLiteral("tblSetup.csv")))) {
+            QCOMPARE(row.at(row.size() - 5), row.first() == QStringLiteral("Version") ? QStringLiteral("Language") : QStringLiteral("en"));
+            bytes += tools::csv::record(row.mid(0, row.size() - 5));
+        }
+        writeFile(older.filePath(QStringLiteral("tblSetup.csv")), bytes);
+        const Result old = run(tools::runImport, fresh.folder(), {older.path()});
+        QVERIFY2(old.status == 0, qPrintable(old.err));
+        QCOMPARE(fresh.column(QStringLiteral("select count(*) from tblSetup where Language is null and CurrencySymbol is null "
+                                             "and CurrencyDecimals is null")).value(0).toInt(), 4);
 
         // A password in plain text is hashed on the way in (the demo's hash above was
         // kept); a hash of another form, or a password longer than bcrypt reads, is refused.
@@ -437,7 +455,7 @@ private slots:
     {
         TempDatabase db(TempDatabase::Content::Demo);
         const auto before = fullExport(db.folder());
-        QVERIFY(before.size() == 9);
+        QVERIFY(before.size() == 10);
         QTemporaryDir source;
         QCOMPARE(run(tools::runExport, db.folder(), {source.path(), QStringLiteral("--tables"), QStringLiteral("config")}).status, 0);
         const QByteArray setup = readAll(source.filePath(QStringLiteral("tblSetup.csv")));
@@ -541,6 +559,7 @@ private slots:
         QCOMPARE(r.status, 0);
         QCOMPARE(count(QStringLiteral("select count(*) from tblSetup")), versions - 1);
         QCOMPARE(count(QStringLiteral("select count(*) from tblLabels where version = 'Demo discrete'")), 0);
+        QCOMPARE(count(QStringLiteral("select count(*) from tblInstructions where version = 'Demo discrete'")), 0);
         QCOMPARE(count(QStringLiteral("select count(*) from datExperimentTrials")), 0);
         // Its scenario goes only when no other version plays it.
         const bool shared = r.out.contains(QStringLiteral("scenario stays"));
