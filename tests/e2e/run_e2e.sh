@@ -25,6 +25,7 @@ readonly key="PRAGMA key = 'KwPz_*R*_t';"
 readonly paced="E2E paced"
 readonly timed="E2E timed"
 readonly discrete="E2E discrete"
+readonly german="E2E deutsch"
 readonly long_wait=45   # seconds for a window, a row or the end of the process
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/aquilevel-e2e.XXXXXX")
@@ -262,24 +263,24 @@ login() {
   keys Return
 }
 
-register() { # NAME AGE MAJOR
-  local w
-  w=$(window "Subject Info: $1") || return 1
+register() { # NAME AGE MAJOR [CAPTION]
+  local w caption=${4:-Subject Info: }
+  w=$(window "$caption$1") || return 1
   focus "$w" || return 1
   typed "$2"
   keys Tab space Tab ctrl+a
   typed "$3"
   keys Tab Return
-  gone "Subject Info: $1" "$w"
+  gone "$caption$1" "$w"
 }
 
-read_instructions() {
-  local w
-  w=$(window Instructions) || return 1
+read_instructions() { # [TITLE]
+  local w title=${1:-Instructions}
+  w=$(window "$title") || return 1
   focus "$w" || return 1
   keys space # ">" has the focus on the first page
   keys space # Continue, which takes the focus when the second page is shown
-  gone Instructions "$w"
+  gone "$title" "$w"
 }
 
 trial_window=""
@@ -300,9 +301,9 @@ order() {
   wait_rows "$4" "$5" "After Cost Calculation" "$1"
 }
 
-answer_questionnaire() { # with_checks(0|1)
-  local q m
-  q=$(window "Aquilevel Questionnaire") || return 1
+answer_questionnaire() { # with_checks(0|1) [TITLE]
+  local q m title=${2:-Aquilevel Questionnaire}
+  q=$(window "$title") || return 1
   focus "$q" || return 1
   if [ "$1" = 1 ]; then
     # Submit with nothing given: the first check answers.
@@ -332,14 +333,19 @@ answer_questionnaire() { # with_checks(0|1)
   keys Tab
   typed "no"
   keys Tab Return
-  gone "Aquilevel Questionnaire" "$q"
+  gone "$title" "$q"
 }
 
 # The earnings message: a box titled like the trial screen, besides it.
-close_earnings() {
+# With a FILE, the message's words are copied there first (Ctrl+C copies a message).
+close_earnings() { # [FILE]
   local m
   m=$(window Aquilevel "$trial_window") || return 1
   focus "$m" || return 1
+  if [ -n "${1:-}" ]; then
+    keys ctrl+c
+    QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" "$checker" --clipboard >"$1" 2>/dev/null
+  fi
   keys Return
 }
 
@@ -390,6 +396,10 @@ prepare_database() {
     INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$discrete', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo discrete';
     INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$paced', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo continuous';
     INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$timed', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo time-driven';
+    INSERT INTO tblSetup (Version, $copy) SELECT '$german', $copy FROM tblSetup WHERE Version = '$discrete';
+    UPDATE tblSetup SET Language = 'de', CurrencySymbol = '€', CurrencyWord = 'Euro', CurrencyCents = 'Cent'
+      WHERE Version = '$german';
+    INSERT INTO tblLabels (version, LabelNumber, LabelName) SELECT '$german', LabelNumber, LabelName FROM tblLabels WHERE version = 'Demo discrete';
   " >"$work/sql.log" || true
   "$bin" --data "$data" check >"$work/check.log" 2>&1 || { cat "$work/sql.log" "$work/check.log" >&2; return 1; }
   grep -q "all sound" "$work/check.log" || { cat "$work/check.log" >&2; return 1; }
@@ -734,6 +744,32 @@ case_on_the_server() {
   expect "nothing of it in the file" 0 "$(sql "select count(*) from datExperimentTrials where Subject = '$subject';")"
 }
 
+# A German lab paying in euros: the version's language makes every window after the login
+# German, a comma is the decimal point, and what is stored is what an English station stores.
+case_german_station() {
+  local subject="jonas"
+  start_app "$work/app-german.log"
+  login "$subject" "$german" || return 1
+  register "$subject" 27 Physik "Angaben zur Person: " || return 1
+  read_instructions Anleitung || return 1
+  find_trial_window || return 1
+  order 1 "2,5" 1 "$subject" "$german" || return 1
+  order 2 0 "1,5" "$subject" "$german" || return 1
+  focus "$trial_window" && typed 1 && keys Tab && typed 0 && keys Return || return 1
+  answer_questionnaire 0 Aquilevel-Fragebogen || return 1
+  close_earnings "$work/earnings.txt" || return 1
+  finish_app
+  expect "exit code" 0 "$app_rc"
+  grep -q "^Das Spiel ist beendet. Sie haben [0-9]*,[0-9][0-9] Euro verdient" "$work/earnings.txt" ||
+    check_failures+=("earnings message: $(cat "$work/earnings.txt")")
+  export_rows "$subject" "$german" || return 1
+  local f="$work/out/datExperimentTrials.csv"
+  expect "inflows typed with a comma" "2.5 0 1" "$(field "$f" "Submit Clicked" UserInFlow | xargs)"
+  expect "outflows typed with a comma" "1 1.5 0" "$(field "$f" "Submit Clicked" UserOutFlow | xargs)"
+  expect "gender stored as on any station" "Female" "$(sql "select Gender from datSubject where Subject = '$subject';")"
+  expect "questionnaire rows" 4 "$(grep -c . "$work/out/datQuestionnaire.csv")"
+}
+
 run_case() {
   local name=$1
   local started=$SECONDS
@@ -770,6 +806,7 @@ run_case case_resume_after_kill
 run_case case_time_driven_left_alone
 run_case case_discrete_display
 run_case case_lab_station
+run_case case_german_station
 if [ -n "${AQUILEVEL_E2E_SERVER:-}" ]; then run_case case_on_the_server; fi
 
 echo "$passed passed, $failed failed"
