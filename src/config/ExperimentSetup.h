@@ -29,6 +29,7 @@ struct ExperimentSetup {
     double CostOverFlowPerAmount = 0;
     double BonusAmount = 0;
     QString YUnits;
+    QString Language; // the participant's language as a code such as "de"; empty is English
     bool graphicalMode = false;
     // The display mode as a participant's registration names it.
     QString condition() const { return graphicalMode ? QStringLiteral("continuous") : QStringLiteral("discrete"); }

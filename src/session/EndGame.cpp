@@ -1,9 +1,12 @@
 #include "session/EndGame.h"
 
+#include "config/Languages.h"
 #include "config/NumberFormat.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
+
+#include <QCoreApplication>
 
 #include <cstdlib>
 
@@ -11,9 +14,11 @@ namespace aquilevel {
 
 QString earningsMessage(double totBonus)
 {
-    return QStringLiteral("The game is over and you have earned ") + config::format00(totBonus) +
-           QStringLiteral(" dollars. Thank you for your participation. Please call the "
-                          "experimenter for further instructions.");
+    // %1 the amount, %2 the currency's word.
+    return QCoreApplication::translate("EndGame",
+                                       "The game is over and you have earned %1 %2. Thank you for your "
+                                       "participation. Please call the experimenter for further instructions.")
+        .arg(config::shownDecimal(config::format00(totBonus)), QCoreApplication::translate("EndGame", "dollars"));
 }
 
 void EndGame(Session& session)
@@ -47,9 +52,10 @@ void EndAfterStoreFailure(Session& session)
     session.setEnding();
     session.prompter().inform(
         kProgramTitle,
-        QStringLiteral("The session ended before any period was played: the experiment database "
-                       "at %1 could not be used. Nothing more was stored.\n\nPlease call the "
-                       "experimenter.")
+        QCoreApplication::translate("EndGame",
+                                    "The session ended before any period was played: the experiment database "
+                                    "at %1 could not be used. Nothing more was stored.\n\nPlease call the "
+                                    "experimenter.")
             .arg(session.store().engine().location()),
         Prompter::Icon::Critical);
     EndProcess(session, 1);
