@@ -5,6 +5,7 @@
     <name>EndGame</name>
     <message>
         <source>The game is over and you have earned %1 %2. Thank you for your participation. Please call the experimenter for further instructions.</source>
+        <extracomment>%1 the amount, %2 the currency&apos;s word.</extracomment>
         <translation>Das Spiel ist beendet. Sie haben %1 %2 verdient. Vielen Dank für Ihre Teilnahme. Bitte wenden Sie sich für weitere Anweisungen an die Versuchsleitung.</translation>
     </message>
     <message>
@@ -18,6 +19,34 @@ Please call the experimenter.</source>
         <translation>Die Sitzung wurde beendet, bevor ein Zeitraum gespielt wurde: Die Experimentdatenbank unter %1 konnte nicht verwendet werden. Es wurde nichts weiter gespeichert.
 
 Bitte wenden Sie sich an die Versuchsleitung.</translation>
+    </message>
+</context>
+<context>
+    <name>Resume</name>
+    <message>
+        <source>is empty</source>
+        <translation>ist leer</translation>
+    </message>
+    <message>
+        <source>holds &quot;%1&quot;, which is not a number</source>
+        <translation>enthält „%1“, was keine Zahl ist</translation>
+    </message>
+    <message>
+        <source>holds %1, outside the whole numbers it can hold (%2 to %3)</source>
+        <translation>enthält %1, was außerhalb der ganzen Zahlen liegt, die es fassen kann (%2 bis %3)</translation>
+    </message>
+    <message>
+        <source>is missing from the table</source>
+        <translation>fehlt in der Tabelle</translation>
+    </message>
+    <message>
+        <source>of period %1</source>
+        <translation>des Zeitraums %1</translation>
+    </message>
+    <message>
+        <source>The saved state of participant &quot;%1&quot; in version &quot;%2&quot; cannot be read: %3, field %4 %5.</source>
+        <extracomment>%3 the table, %4 the field, %5 what is wrong with it (&quot;is empty&quot;, &quot;of period 3 is empty&quot;).</extracomment>
+        <translation>Der gespeicherte Stand der teilnehmenden Person „%1“ in Version „%2“ kann nicht gelesen werden: %3, Feld %4 %5.</translation>
     </message>
 </context>
 <context>

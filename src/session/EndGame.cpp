@@ -14,7 +14,7 @@ namespace aquilevel {
 
 QString earningsMessage(double totBonus)
 {
-    // %1 the amount, %2 the currency's word.
+    //: %1 the amount, %2 the currency's word.
     return QCoreApplication::translate("EndGame",
                                        "The game is over and you have earned %1 %2. Thank you for your "
                                        "participation. Please call the experimenter for further instructions.")

@@ -41,6 +41,8 @@ bool useLanguage(const QString& code)
     g_program = std::make_unique<QTranslator>();
     if (g_program->load(QStringLiteral(":/i18n/aquilevel_%1.qm").arg(code)))
         QCoreApplication::installTranslator(g_program.get());
+    else // a build without it: said, not hidden behind English screens
+        qWarning("The translation \"%s\" is not built into this program.", qPrintable(code));
     g_qt = std::make_unique<QTranslator>();
     // A missing Qt translation leaves only the standard buttons in English.
     if (g_qt->load(QStringLiteral("qtbase_%1").arg(code), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
