@@ -109,7 +109,7 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
     m_cboMajor->setCompleter(nullptr);
     // Shown in the participant's language, stored as the list's own (English) entry.
     for (const QString& major : majors())
-        m_cboMajor->addItem(tr(qPrintable(major)), major);
+        m_cboMajor->addItem(tr(major.toUtf8().constData()), major);
     m_cboMajor->setCurrentIndex(-1);
     m_cboMajor->setEditText(tr("Major"));
 
