@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools
+  qt6-l10n-tools qt6-translations-l10n  # lrelease/lupdate; Qt's own German texts (Yes, No, ...)
   libsqlcipher-dev sqlcipher
   libpq-dev postgresql-15
   libcrypt-dev  # bcrypt (libxcrypt) for the experimenters' passwords

@@ -2,8 +2,10 @@
 
 #include "config/DemoConfig.h"
 #include "materials/Questionnaire.h"
+#include "config/Languages.h"
 #include "session/Clock.h"
 #include "session/EndGame.h"
+#include "session/Language.h"
 #include "session/MessageBoxPrompter.h"
 #include "session/ProcessEnd.h"
 #include "session/Session.h"
@@ -31,7 +33,8 @@ namespace {
 QString usage()
 {
     QString text = QStringLiteral("Usage: aquilevel [--data DIR] [--server URL] [COMMAND] [ARGUMENTS]\n\n"
-                                  "Without a command, runs one participant's session.\n\nCommands:\n"
+                                  "Without a command, runs one participant's session (--language CODE\n"
+                                  "shows its screens in that language, whatever the version names).\n\nCommands:\n"
                                   "  init       create the experiment database with the demo versions\n");
     for (const tools::ToolCommand& command : tools::toolCommands())
         text += QStringLiteral("  %1 %2\n").arg(command.name.leftJustified(10), command.summary);
@@ -110,7 +113,8 @@ QString commandOf(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QStringLiteral("--data") || arg == QStringLiteral("-d") || arg == QStringLiteral("--server")) {
+        if (arg == QStringLiteral("--data") || arg == QStringLiteral("-d") || arg == QStringLiteral("--server") ||
+            arg == QStringLiteral("--language")) {
             ++i;
             continue;
         }
@@ -206,7 +210,8 @@ int runInit(const QString& folder, const QString& stationRole)
     return 0;
 }
 
-int runSession(QApplication& app, const QString& folder, const StartupOptions& options)
+int runSession(QApplication& app, const QString& folder, const StartupOptions& options,
+               const QString& stationLanguage)
 {
     MessageBoxPrompter prompter;
     SystemClock clock;
@@ -218,8 +223,8 @@ int runSession(QApplication& app, const QString& folder, const StartupOptions& o
         const QString path = store::databasePath(folder);
         if (!onServer && !QFileInfo::exists(path)) {
             prompter.inform(kProgramTitle,
-                            QStringLiteral("There is no experiment database at %1.\n"
-                                           "Create one with: aquilevel init")
+                            QCoreApplication::translate("Startup", "There is no experiment database at %1.\n"
+                                                                   "Create one with: aquilevel init")
                                 .arg(path),
                             Prompter::Icon::Critical);
             return 1;
@@ -231,13 +236,23 @@ int runSession(QApplication& app, const QString& folder, const StartupOptions& o
     }
     Session session({prompter, clock, processEnd, pacer}, std::move(engine));
     session.setQuestionnaire([&session] { Questionnaire::run(session); });
+    // The station's own language wins over the version's.
+    if (stationLanguage.isEmpty()) {
+        session.setLanguageChoice([](const QString& code) {
+            if (!useLanguage(code)) {
+                std::fprintf(stderr, "%s The session is shown in English.\n",
+                             qPrintable(unknownLanguageMessage(code)));
+                useLanguage(QString());
+            }
+        });
+    }
     StopSignals stops([&session](int number) { RequestStop(session, number); });
     try {
         Main(session, options);
     } catch (const std::exception& error) {
         // A fault of the program itself: say so rather than vanish.
         prompter.inform(kProgramTitle,
-                        QStringLiteral("Aquilevel stopped because of an internal error:\n%1")
+                        QCoreApplication::translate("Startup", "Aquilevel stopped because of an internal error:\n%1")
                             .arg(QString::fromStdString(error.what())),
                         Prompter::Icon::Critical);
         EndProcess(session, 1);
@@ -295,10 +310,24 @@ int runProgram(int argc, char** argv)
     const QCommandLineOption fullScreen(QStringLiteral("full-screen"),
                                         QStringLiteral("Show the trial screen full-screen rather than maximised."));
     parser.addOption(fullScreen);
+    const QCommandLineOption language(QStringLiteral("language"),
+                                      QStringLiteral("Show the participant's screens in CODE (%1), whatever the "
+                                                     "version's configuration names.")
+                                          .arg(config::knownLanguages().join(QStringLiteral(", "))),
+                                      QStringLiteral("CODE"));
+    parser.addOption(language);
     parser.process(app);
     StartupOptions options;
     options.fullScreen = parser.isSet(fullScreen);
-    return runSession(app, store::dataFolder(parser.value(QStringLiteral("data"))), options);
+    const QString stationLanguage = parser.value(language);
+    if (!stationLanguage.isEmpty() && !useLanguage(stationLanguage)) {
+        // Said on the screen too: a station started from its menu shows no terminal.
+        const QString message = unknownLanguageMessage(stationLanguage);
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        MessageBoxPrompter().inform(kProgramTitle, message, Prompter::Icon::Critical);
+        return 2;
+    }
+    return runSession(app, store::dataFolder(parser.value(QStringLiteral("data"))), options, stationLanguage);
 }
 
 } // namespace aquilevel

@@ -29,7 +29,7 @@ void requireVersions(Session& session)
     if (!session.state.versions.isEmpty())
         return;
     session.prompter().inform(
-        kProgramTitle, QStringLiteral("The experiment database at %1 holds no version in tblSetup.")
+        kProgramTitle, QCoreApplication::translate("Startup", "The experiment database at %1 holds no version in tblSetup.")
                            .arg(session.store().engine().location()));
     session.state.LoginQuit = true;
     EndGame(session);

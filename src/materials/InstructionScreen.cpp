@@ -35,33 +35,33 @@ using config::generalNumber;
 
 const QString kTitle = QStringLiteral("Aquilevel");
 
-const QString kHowAPeriodUnfolds = QStringLiteral(
-    "As soon as you enter the number of units in the decision boxes at the bottom of the "
-    "screen and hit \"Submit\", the Environment Inflow and Outflow will take place. These "
-    "Environment Inflows and Outflows are not within your control but you can observe their "
-    "nature from the information display marked as \"Env Inflow(Gallons/Time Period)\" and "
-    "\"Env Outflow(Gallons/Time Period)\" for the last time period. You will receive feedback "
-    "about the number of units of Environment Inflow and Outflow with a number that pops up in "
-    "the black boxes during each time period as well. Next, the Inflow and Outflow quantities "
-    "you entered will be reflected at the top of the page in \"UserInFlow\" and \"UserOutFlow\" "
-    "and will change the system.  At the end of each time period, you will be able to visually "
-    "see the water level in the tank and numerically see the same, by looking at \"Amount in "
-    "Tank\". You can then begin the next time period, by submitting new Inflow and Outflow "
-    "values.  Do your best to control the water level, given the variable nature of the "
-    "environment inflows and outflows.");
+// The screen's fixed texts, translated when the screen is built (not at start-up, before
+// the language is chosen).
+QString howAPeriodUnfolds()
+{
+    return InstructionScreen::tr(
+        "As soon as you enter the number of units in the decision boxes at the bottom of the "
+        "screen and hit \"Submit\", the Environment Inflow and Outflow will take place. These "
+        "Environment Inflows and Outflows are not within your control but you can observe their "
+        "nature from the information display marked as \"Env Inflow(Gallons/Time Period)\" and "
+        "\"Env Outflow(Gallons/Time Period)\" for the last time period. You will receive feedback "
+        "about the number of units of Environment Inflow and Outflow with a number that pops up in "
+        "the black boxes during each time period as well. Next, the Inflow and Outflow quantities "
+        "you entered will be reflected at the top of the page in \"UserInFlow\" and \"UserOutFlow\" "
+        "and will change the system.  At the end of each time period, you will be able to visually "
+        "see the water level in the tank and numerically see the same, by looking at \"Amount in "
+        "Tank\". You can then begin the next time period, by submitting new Inflow and Outflow "
+        "values.  Do your best to control the water level, given the variable nature of the "
+        "environment inflows and outflows.");
+}
 
-const QString kPageHint = QStringLiteral(
-    "Click the \">\" button to move forward to getting familiar with this experiment's user "
-    "controls and screen displays. You can always come back to this screen by clicking the "
-    "\"<\" button.");
-
-const QString kCompensation = QStringLiteral("Compensation");
-
-const QString kReady =
-    QStringLiteral("If you are ready then click \"Continue\" button to start the Experiment...");
-
-const QString kExitTitle = QStringLiteral("Exit Application");
-const QString kExitQuestion = QStringLiteral("Are you sure you want to exit?");
+QString pageHint()
+{
+    return InstructionScreen::tr(
+        "Click the \">\" button to move forward to getting familiar with this experiment's user "
+        "controls and screen displays. You can always come back to this screen by clicking the "
+        "\"<\" button.");
+}
 
 // The trial screen is drawn at its own default size and shown scaled into a frame of
 // about two thirds of the instructions' width.
@@ -75,48 +75,44 @@ constexpr int kPageTextHeight = 380;
 
 QString instructionsOverviewText(const config::ExperimentSetup& setup)
 {
-    return QStringLiteral("This experiment explores decision making in a dynamic environment.  "
-                          "It examines learning in terms of your performance over ") +
-           QString::number(setup.MaxTrial) + QStringLiteral(" time periods.");
+    return InstructionScreen::tr("This experiment explores decision making in a dynamic environment.  "
+                                 "It examines learning in terms of your performance over %1 time periods.")
+        .arg(setup.MaxTrial);
 }
 
 QString instructionsGoalText(const config::ExperimentSetup& setup)
 {
-    return QStringLiteral("During the experiment, you will face a screen like the one depicted "
-                          "below. The tank will have an initial amount of water. Your goal "
-                          "during each of the ") +
-           QString::number(setup.MaxTrial) +
-           QStringLiteral(" time periods is to keep the water level at or as close as possible "
-                          "to the red goal line (which would remain fixed at ") +
-           generalNumber(setup.GoalLinePoisition) + QStringLiteral(" ") + setup.YUnits +
-           QStringLiteral("), by choosing between different units to submit for User Inflow "
-                          "and Outflow.");
+    //: %1 periods, %2 the goal line's amount, %3 its unit (such as Gallons).
+    return InstructionScreen::tr("During the experiment, you will face a screen like the one depicted "
+                                 "below. The tank will have an initial amount of water. Your goal "
+                                 "during each of the %1 time periods is to keep the water level at or "
+                                 "as close as possible to the red goal line (which would remain fixed "
+                                 "at %2 %3), by choosing between different units to submit for User "
+                                 "Inflow and Outflow.")
+        .arg(QString::number(setup.MaxTrial), generalNumber(setup.GoalLinePoisition), setup.YUnits);
 }
 
 QString instructionsCompensationText(const config::ExperimentSetup& s)
 {
-    const QString base = generalNumber(s.BaseMoney);
-    const QString goal = generalNumber(s.GoalLinePoisition);
-    const QString cents = generalNumber(s.BonusAmount * 100);
-    const QString units = s.YUnits;
-    const QString& symbol = s.CurrencySymbol;
-    return QStringLiteral("The experiment will last at most ") +
-           QString::number(s.ExperimentTimeForInstructions) +
-           QStringLiteral(" minutes and for this you will be compensated a standard amount of ") +
-           base + symbol + QStringLiteral(".") + QStringLiteral(" In addition to the ") + base + symbol +
-           QStringLiteral(", there is an additional performance incentive in this experiment.") +
-           QStringLiteral(" Each time you make the water level meet the goal line at ") + goal +
-           QStringLiteral(" ") + units + QStringLiteral(" or") +
-           QStringLiteral(" make the water level come between ") +
-           generalNumber(s.GoalLinePoisition - s.LowerBoundFromGoal) + QStringLiteral(" ") + units +
-           QStringLiteral(" and ") + generalNumber(s.UpperBoundFromGoal + s.GoalLinePoisition) +
-           QStringLiteral(" ") + units + QStringLiteral(", you will be paid ") + cents +
-           QStringLiteral(" ") + s.CurrencyCents + QStringLiteral(" for your effort. At the rate of ") + cents +
-           QStringLiteral(" ") + s.CurrencyCents + QStringLiteral(" for accomplishing the above mentioned in each trial, you "
-                          "potentially can earn an additional ") +
-           generalNumber(s.MaxTrial * s.BonusAmount) + symbol +
-           QStringLiteral(" making your total earnings to be as high as ") +
-           generalNumber(s.MaxTrial * s.BonusAmount + s.BaseMoney) + symbol + QStringLiteral("!");
+    // The default words are the program's own and translated; a lab's own are its own.
+    const QString cents =
+        s.CurrencyCents == QLatin1String("cents") ? InstructionScreen::tr("cents") : s.CurrencyCents;
+    //: %1 minutes; %2 the standard amount; %3 the goal line's amount and %4 its unit; %5
+    //: and %6 the band around the goal; %7 cents a period; %8 the most bonus; %9 the most
+    //: earnings in all; %10 the currency's symbol; %11 the word for its hundredth.
+    return InstructionScreen::tr(
+               "The experiment will last at most %1 minutes and for this you will be compensated a "
+               "standard amount of %2%10. In addition to the %2%10, there is an additional performance "
+               "incentive in this experiment. Each time you make the water level meet the goal line "
+               "at %3 %4 or make the water level come between %5 %4 and %6 %4, you will be paid %7 "
+               "%11 for your effort. At the rate of %7 %11 for accomplishing the above mentioned "
+               "in each trial, you potentially can earn an additional %8%10 making your total earnings "
+               "to be as high as %9%10!")
+        .arg(QString::number(s.ExperimentTimeForInstructions), generalNumber(s.BaseMoney),
+             generalNumber(s.GoalLinePoisition), s.YUnits, generalNumber(s.GoalLinePoisition - s.LowerBoundFromGoal),
+             generalNumber(s.UpperBoundFromGoal + s.GoalLinePoisition), generalNumber(s.BonusAmount * 100),
+             generalNumber(s.MaxTrial * s.BonusAmount), generalNumber(s.MaxTrial * s.BonusAmount + s.BaseMoney),
+             s.CurrencySymbol, cents);
 }
 
 QPixmap trialScreenPicture(Session& session)
@@ -151,7 +147,7 @@ InstructionScreen::InstructionScreen(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("frmInstructions"));
-    setWindowTitle(QStringLiteral("Instructions"));
+    setWindowTitle(tr("Instructions"));
     setModal(true);
     buildControls();
     load();
@@ -174,7 +170,7 @@ void InstructionScreen::buildControls()
     titleFont.setPointSizeF(titleFont.pointSizeF() * 2);
     m_lblScr11->setFont(titleFont);
 
-    m_lblVersion = addLabel("lblVersion", QStringLiteral("Version:"));
+    m_lblVersion = addLabel("lblVersion", tr("Version:"));
     m_lblVersion->setWordWrap(false);
     m_lblVersionNumber = addLabel("lblVersionNumber");
     m_lblVersionNumber->setWordWrap(false);
@@ -185,17 +181,17 @@ void InstructionScreen::buildControls()
     m_image11->setObjectName(QStringLiteral("Image11"));
     m_image11->setScaledContents(true);
     m_image11->setFrameShape(QFrame::Box);
-    m_lblScr15 = addLabel("lblScr15", kHowAPeriodUnfolds);
+    m_lblScr15 = addLabel("lblScr15", howAPeriodUnfolds());
 
-    m_lblScr47 = addLabel("lblScr47", kCompensation);
+    m_lblScr47 = addLabel("lblScr47", tr("Compensation"));
     QFont headingFont = m_lblScr47->font();
     headingFont.setBold(true);
     headingFont.setPointSizeF(headingFont.pointSizeF() * 1.4);
     m_lblScr47->setFont(headingFont);
     m_lblScr46 = addLabel("lblScr46");
-    m_lblScr48 = addLabel("lblScr48", kReady);
+    m_lblScr48 = addLabel("lblScr48", tr("If you are ready then click \"Continue\" button to start the Experiment..."));
 
-    m_lblScr16 = addLabel("lblScr16", kPageHint);
+    m_lblScr16 = addLabel("lblScr16", pageHint());
     // A version's own pages, as the lab wrote them.
     m_lblPageText = addLabel("lblPageText");
     m_lblPageText->setTextFormat(Qt::PlainText);
@@ -208,7 +204,7 @@ void InstructionScreen::buildControls()
     m_cmdLeft->setObjectName(QStringLiteral("cmdLeft"));
     m_cmdRight = new QPushButton(QStringLiteral(">"), this);
     m_cmdRight->setObjectName(QStringLiteral("cmdRight"));
-    m_cmdContinue = new QPushButton(QStringLiteral("Continue"), this);
+    m_cmdContinue = new QPushButton(tr("Continue"), this);
     m_cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
     // The indicator stays in its place while one of the arrows is hidden.
     for (QPushButton* arrow : {m_cmdLeft, m_cmdRight}) {
@@ -324,7 +320,7 @@ void InstructionScreen::ShowPage()
     if (own)
         m_lblPageText->setText(m_ownPages.at(m_currentPage - 1));
 
-    m_lblPage->setText(QString::number(m_currentPage) + QStringLiteral(" of ") + QString::number(pageCount()));
+    m_lblPage->setText(tr("%1 of %2").arg(m_currentPage).arg(pageCount()));
     m_cmdLeft->show();
     m_cmdRight->show();
     // Continue keeps its visibility: once the last page was shown it stays.
@@ -376,7 +372,7 @@ void InstructionScreen::exitKey()
     if (m_busy || m_continued)
         return;
     const Prompter::Answer answer =
-        m_session.prompter().ask({kExitTitle, kExitQuestion, Prompter::Icon::None,
+        m_session.prompter().ask({tr("Exit Application"), tr("Are you sure you want to exit?"), Prompter::Icon::None,
                                   Prompter::Buttons::YesNo});
     if (answer == Prompter::Answer::No)
         return;

@@ -23,8 +23,17 @@ namespace aquilevel {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Questionnaire");
-const QString kSelect = QStringLiteral("Select");
+// Translated when used: the language is chosen after start-up.
+QString title()
+{
+    return Questionnaire::tr("Questionnaire");
+}
+
+// What the rating box holds before a rating is chosen.
+QString selectPrompt()
+{
+    return Questionnaire::tr("Select");
+}
 constexpr int kQuestions = 3;
 
 QLabel* label(const QString& name, const QString& text, QWidget* parent)
@@ -59,9 +68,9 @@ QString failureDetail(const std::exception& failure)
 
 QString failureMessage(const QString& detail)
 {
-    return QStringLiteral("Your answers could not be saved.\r\n") + detail +
-           QStringLiteral("\r\nStatus was ") + kRecordingQuestionnaire +
-           QStringLiteral("\r\nPlease press Submit again. Everything you have typed is kept.");
+    return Questionnaire::tr("Your answers could not be saved.\r\n%1\r\nStatus was %2\r\nPlease press Submit "
+                             "again. Everything you have typed is kept.")
+        .arg(detail, kRecordingQuestionnaire);
 }
 
 } // namespace
@@ -70,12 +79,12 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("Tasks1"));
-    setWindowTitle(QStringLiteral("Aquilevel Questionnaire"));
+    setWindowTitle(tr("Aquilevel Questionnaire"));
     setModal(true);
 
-    m_label1 = label(QStringLiteral("Label1"), QStringLiteral("Question 1"), this);
+    m_label1 = label(QStringLiteral("Label1"), tr("Question 1"), this);
     m_label2 = label(QStringLiteral("Label2"), questionText(session.state), this);
-    m_label4 = label(QStringLiteral("Label4"), QStringLiteral("Difficulty Rating"), this);
+    m_label4 = label(QStringLiteral("Label4"), tr("Difficulty Rating"), this);
     m_label4->setWordWrap(false);
 
     m_combo1 = new QComboBox(this);
@@ -89,32 +98,32 @@ Questionnaire::Questionnaire(Session& session, QWidget* parent)
     for (int rating = 1; rating <= 10; ++rating)
         m_combo1->addItem(QString::number(rating));
     m_combo1->setCurrentIndex(-1);
-    m_combo1->setEditText(kSelect);
+    m_combo1->setEditText(selectPrompt());
     m_label4->setBuddy(m_combo1);
 
     m_label3 = label(QStringLiteral("Label3"),
-                     QStringLiteral("Resons for your rating (Write in space below):"), this);
+                     tr("Resons for your rating (Write in space below):"), this);
     m_text1 = answerBox(QStringLiteral("Text1"), this);
 
-    m_label6 = label(QStringLiteral("Label6"), QStringLiteral("Question 2"), this);
+    m_label6 = label(QStringLiteral("Label6"), tr("Question 2"), this);
     m_label5 = label(QStringLiteral("Label5"),
-                     QStringLiteral("What strategy did you follow to keep the water level in "
-                                    "the tank as close to the goal as possible? (Try to answer "
-                                    "the question even if your strategy did not work for you in "
-                                    "the experiment). "),
+                     tr("What strategy did you follow to keep the water level in "
+                        "the tank as close to the goal as possible? (Try to answer "
+                        "the question even if your strategy did not work for you in "
+                        "the experiment). "),
                      this);
     m_text2 = answerBox(QStringLiteral("Text2"), this);
 
-    m_label7 = label(QStringLiteral("Label7"), QStringLiteral("Question 3"), this);
+    m_label7 = label(QStringLiteral("Label7"), tr("Question 3"), this);
     m_label8 = label(QStringLiteral("Label8"),
-                     QStringLiteral("Did you change your strategy at any stage in the "
-                                    "experiment? If you did so, can you specify what your "
-                                    "changes to strategy were during the course of the "
-                                    "experiment?"),
+                     tr("Did you change your strategy at any stage in the "
+                        "experiment? If you did so, can you specify what your "
+                        "changes to strategy were during the course of the "
+                        "experiment?"),
                      this);
     m_text3 = answerBox(QStringLiteral("Text3"), this);
 
-    m_command1 = addPlainButton(QStringLiteral("Command1"), QStringLiteral("Submit"));
+    m_command1 = addPlainButton(QStringLiteral("Command1"), tr("Submit"));
 
     auto* rating = new QHBoxLayout;
     rating->addWidget(m_label4);
@@ -168,14 +177,11 @@ void Questionnaire::run(Session& session, QWidget* parent)
 QString Questionnaire::questionText(const SessionState& state)
 {
     const double goal = state.tank.GoalAmount / state.tank.UnitScale;
-    return QStringLiteral("How difficult was the present task of keeping the water level in "
-                          "the tank between ") +
-           config::generalNumber(goal - state.setup.LowerBoundFromGoal) +
-           QStringLiteral(" Gallons and ") +
-           config::generalNumber(goal + state.setup.UpperBoundFromGoal) +
-           QStringLiteral(" Gallons? (Please rate on a 1 to 10 scale with 10 as most difficult "
-                          "and 1 as least difficult and provide any extra information on "
-                          "reasons for your rating)");
+    return tr("How difficult was the present task of keeping the water level in the tank between %1 "
+              "Gallons and %2 Gallons? (Please rate on a 1 to 10 scale with 10 as most difficult and 1 "
+              "as least difficult and provide any extra information on reasons for your rating)")
+        .arg(config::generalNumber(goal - state.setup.LowerBoundFromGoal),
+             config::generalNumber(goal + state.setup.UpperBoundFromGoal));
 }
 
 QString Questionnaire::answerText(int index) const
@@ -213,7 +219,7 @@ bool Questionnaire::isComplete() const
 
 void Questionnaire::ratingChanged()
 {
-    if (m_combo1->currentText() != kSelect)
+    if (m_combo1->currentText() != selectPrompt())
         m_text1->setFocus();
 }
 
@@ -229,7 +235,7 @@ bool Questionnaire::ratingKey(QKeyEvent* key)
     QLineEdit* edit = m_combo1->lineEdit();
     if (key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete) {
         m_combo1->setCurrentIndex(-1);
-        m_combo1->setEditText(kSelect);
+        m_combo1->setEditText(selectPrompt());
         edit->selectAll();
         return true;
     }
@@ -267,16 +273,16 @@ void Questionnaire::submit()
 
     Prompter& prompter = m_session.prompter();
     // Only the empty string counts as no answer; blanks are an answer.
-    if (m_combo1->currentText() == kSelect) {
-        prompter.inform(kTitle, QStringLiteral("Please give rating in Question 1"));
+    if (m_combo1->currentText() == selectPrompt()) {
+        prompter.inform(title(), tr("Please give rating in Question 1"));
         return;
     }
     if (m_text2->toPlainText().isEmpty()) {
-        prompter.inform(kTitle, QStringLiteral("Please answer Question 2"));
+        prompter.inform(title(), tr("Please answer Question 2"));
         return;
     }
     if (m_text3->toPlainText().isEmpty()) {
-        prompter.inform(kTitle, QStringLiteral("Please answer Question 3"));
+        prompter.inform(title(), tr("Please answer Question 3"));
         return;
     }
 
@@ -298,13 +304,13 @@ void Questionnaire::submit()
         } catch (const HoldLost& lost) {
             // The participant goes on at another station, which asks these questions
             // there: asking again here would only fail again.
-            prompter.inform(kTitle, QString::fromStdString(lost.what()), Prompter::Icon::Exclamation);
+            prompter.inform(title(), QString::fromStdString(lost.what()), Prompter::Icon::Exclamation);
             accept();
             return;
         } catch (const std::exception& error) {
             failure = failureDetail(error);
         } catch (...) {
-            failure = QStringLiteral("Unknown failure");
+            failure = tr("Unknown failure");
         }
         if (!failure.isNull()) // what was written in the failed attempt was dropped with it
             m_stored = before;
@@ -312,7 +318,7 @@ void Questionnaire::submit()
 
     lockStoredAnswers();
     if (!failure.isNull()) {
-        prompter.inform(kTitle, failureMessage(failure), Prompter::Icon::Exclamation);
+        prompter.inform(title(), failureMessage(failure), Prompter::Icon::Exclamation);
         return;
     }
     accept();

@@ -1,9 +1,12 @@
 #include "session/EndGame.h"
 
+#include "config/Languages.h"
 #include "config/NumberFormat.h"
 #include "session/ProcessEnd.h"
 #include "session/Prompter.h"
 #include "session/Session.h"
+
+#include <QCoreApplication>
 
 #include <cstdlib>
 
@@ -11,10 +14,14 @@ namespace aquilevel {
 
 QString earningsMessage(double totBonus, const QString& currencyWord, int decimals)
 {
-    return QStringLiteral("The game is over and you have earned ") + config::formatPadded(totBonus, decimals) +
-           QStringLiteral(" ") + currencyWord +
-           QStringLiteral(". Thank you for your participation. Please call the "
-                          "experimenter for further instructions.");
+    // The default word is the program's own and translated; a lab's own word is its own.
+    const QString word =
+        currencyWord == QLatin1String("dollars") ? QCoreApplication::translate("EndGame", "dollars") : currencyWord;
+    //: %1 the amount, %2 the currency's word.
+    return QCoreApplication::translate("EndGame",
+                                       "The game is over and you have earned %1 %2. Thank you for your "
+                                       "participation. Please call the experimenter for further instructions.")
+        .arg(config::shownDecimal(config::formatPadded(totBonus, decimals)), word);
 }
 
 void EndGame(Session& session)
@@ -48,9 +55,10 @@ void EndAfterStoreFailure(Session& session)
     session.setEnding();
     session.prompter().inform(
         kProgramTitle,
-        QStringLiteral("The session ended before any period was played: the experiment database "
-                       "at %1 could not be used. Nothing more was stored.\n\nPlease call the "
-                       "experimenter.")
+        QCoreApplication::translate("EndGame",
+                                    "The session ended before any period was played: the experiment database "
+                                    "at %1 could not be used. Nothing more was stored.\n\nPlease call the "
+                                    "experimenter.")
             .arg(session.store().engine().location()),
         Prompter::Icon::Critical);
     EndProcess(session, 1);

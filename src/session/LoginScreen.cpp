@@ -30,13 +30,13 @@ LoginScreen::LoginScreen(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("frmLogin"));
-    setWindowTitle(QStringLiteral("Welcome"));
+    setWindowTitle(tr("Welcome"));
 
-    auto* lblLogin = new QLabel(QStringLiteral("Login: "), this);
+    auto* lblLogin = new QLabel(tr("Login: "), this);
     lblLogin->setObjectName(QStringLiteral("lblLogin"));
     m_txtName = new QLineEdit(this);
     m_txtName->setObjectName(QStringLiteral("txtName"));
-    auto* lblVersion = new QLabel(QStringLiteral("Version:"), this);
+    auto* lblVersion = new QLabel(tr("Version:"), this);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
     m_cboVersion = new QComboBox(this);
     m_cboVersion->setObjectName(QStringLiteral("cboVersion"));
@@ -47,9 +47,9 @@ LoginScreen::LoginScreen(Session& session, QWidget* parent)
         m_cboVersion->setCurrentIndex(0);
     m_cboVersion->setMinimumContentsLength(18);
     // Enter is handled by the boxes themselves, not by a default button.
-    m_cmdStart = addPlainButton(QStringLiteral("cmdStart"), QStringLiteral("Start"));
+    m_cmdStart = addPlainButton(QStringLiteral("cmdStart"), tr("Start"));
     m_cmdStart->setEnabled(false);
-    m_cmdQuit = addPlainButton(QStringLiteral("cmdQuit"), QStringLiteral("Quit"));
+    m_cmdQuit = addPlainButton(QStringLiteral("cmdQuit"), tr("Quit"));
 
     auto* row = new QHBoxLayout;
     row->addWidget(lblLogin);
@@ -141,7 +141,7 @@ void LoginScreen::start()
         for (int i = 0; i < m_cboVersion->count(); ++i)
             versions.append(m_cboVersion->itemText(i));
         m_session.prompter().inform(kProgramTitle,
-                                    QStringLiteral("There is no version \"%1\". The versions are: %2.")
+                                    tr("There is no version \"%1\". The versions are: %2.")
                                         .arg(m_cboVersion->currentText(), versions.join(QStringLiteral(", "))),
                                     Prompter::Icon::Exclamation);
         m_cboVersion->setFocus();
@@ -159,14 +159,14 @@ void LoginScreen::start()
     m_txtName->selectAll();
     m_txtName->setFocus();
 
-    for (const auto& [what, text] : {std::pair{QStringLiteral("login name"), s.Subject},
-                                     std::pair{QStringLiteral("version"), s.Version}}) {
+    // Whole sentences, one for each box, so that a translation can decline the noun.
+    for (const auto& [text, refusal] :
+         {std::pair{s.Subject, tr("The login name must not contain control characters (such as a tab or an "
+                                  "escape). Please type it again.")},
+          std::pair{s.Version, tr("The version must not contain control characters (such as a tab or an "
+                                  "escape). Please type it again.")}}) {
         if (config::hasControlCharacters(text)) {
-            m_session.prompter().inform(
-                kProgramTitle,
-                QStringLiteral("The %1 must not contain control characters (such as a tab or an "
-                               "escape). Please type it again.").arg(what),
-                Prompter::Icon::Exclamation);
+            m_session.prompter().inform(kProgramTitle, refusal, Prompter::Icon::Exclamation);
             return;
         }
     }
@@ -215,8 +215,8 @@ void LoginScreen::start()
         return;
     }
     const bool resume = m_session.prompter().confirm(
-        QStringLiteral("Login ") + s.Subject + QStringLiteral(" already used"),
-        QStringLiteral("Continue with Trial #%1").arg(qint64(s.Trial) + 1));
+        tr("Login %1 already used").arg(s.Subject),
+        tr("Continue with Trial #%1").arg(qint64(s.Trial) + 1));
     if (resume)
         goOn();
 }

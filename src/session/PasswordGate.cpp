@@ -22,12 +22,12 @@ PasswordGate::PasswordGate(Session& session, QWidget* parent)
     : SessionDialog(parent), m_session(session)
 {
     setObjectName(QStringLiteral("frmPasswordAuth"));
-    setWindowTitle(QStringLiteral("Authentication"));
+    setWindowTitle(tr("Authentication"));
     setModal(true);
 
-    m_label1 = new QLabel(QStringLiteral("Username"), this);
+    m_label1 = new QLabel(tr("Username"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label2 = new QLabel(QStringLiteral("Password"), this);
+    m_label2 = new QLabel(tr("Password"), this);
     m_label2->setObjectName(QStringLiteral("Label2"));
 
     m_txtUsername = new QLineEdit(this);
@@ -38,8 +38,8 @@ PasswordGate::PasswordGate(Session& session, QWidget* parent)
     m_label1->setBuddy(m_txtUsername);
     m_label2->setBuddy(m_txtPassword);
 
-    m_command1 = addPlainButton(QStringLiteral("Command1"), QStringLiteral("Exit Application"));
-    m_command2 = addPlainButton(QStringLiteral("Command2"), QStringLiteral("Cancel"));
+    m_command1 = addPlainButton(QStringLiteral("Command1"), tr("Exit Application"));
+    m_command2 = addPlainButton(QStringLiteral("Command2"), tr("Cancel"));
 
     auto* fields = new QGridLayout;
     fields->addWidget(m_label1, 0, 0);
@@ -88,11 +88,11 @@ void PasswordGate::exitApplication()
     Prompter& prompter = m_session.prompter();
     // Only a box without any character counts as empty; blanks are a name or password.
     if (m_txtUsername->text().isEmpty()) {
-        prompter.inform(kProgramTitle, QStringLiteral("Please enter Username"));
+        prompter.inform(kProgramTitle, tr("Please enter Username"));
         return;
     }
     if (m_txtPassword->text().isEmpty()) {
-        prompter.inform(kProgramTitle, QStringLiteral("Please enter Password"));
+        prompter.inform(kProgramTitle, tr("Please enter Password"));
         return;
     }
 
@@ -102,8 +102,8 @@ void PasswordGate::exitApplication()
         EndGame(m_session);
     }
 
-    prompter.inform(QStringLiteral("Password Incorrect"),
-                    QStringLiteral("Username or Password is incorrect. Please try again"),
+    prompter.inform(tr("Password Incorrect"),
+                    tr("Username or Password is incorrect. Please try again"),
                     Prompter::Icon::Exclamation);
     m_txtUsername->clear();
     m_txtPassword->clear();

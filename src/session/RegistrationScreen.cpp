@@ -25,9 +25,6 @@ namespace aquilevel {
 
 namespace {
 
-const QString kCaption = QStringLiteral("Subject Info: ");
-const QString kMajorPrompt = QStringLiteral("Major");
-
 // Ages have at most three digits; a longer run of digits is a slip of the finger.
 constexpr int kAgeDigits = 3;
 
@@ -41,33 +38,33 @@ bool isGiven(const QString& text)
 const QStringList& RegistrationScreen::majors()
 {
     static const QStringList list = {
-        QStringLiteral("Architecture"),
-        QStringLiteral("Art"),
-        QStringLiteral("Biological Sciences"),
-        QStringLiteral("Business"),
-        QStringLiteral("Chemical Engineering"),
-        QStringLiteral("Chemistry"),
-        QStringLiteral("Civil & Environmental Engineering"),
-        QStringLiteral("Computer Science"),
-        QStringLiteral("Design"),
-        QStringLiteral("Drama"),
-        QStringLiteral("Economics"),
-        QStringLiteral("Electrical & Computer Engineering"),
-        QStringLiteral("Engineering & Public Policy"),
-        QStringLiteral("English"),
-        QStringLiteral("History"),
-        QStringLiteral("Information Systems"),
-        QStringLiteral("Materials Science & Engineering"),
-        QStringLiteral("Mathematical Sciences"),
-        QStringLiteral("Mechanical Engineering"),
-        QStringLiteral("Music"),
-        QStringLiteral("Modern Languages"),
-        QStringLiteral("Philosophy"),
-        QStringLiteral("Physics"),
-        QStringLiteral("Psychology"),
-        QStringLiteral("Cognitive Science"),
-        QStringLiteral("Statistics"),
-        QStringLiteral("Other"),
+        QStringLiteral(QT_TR_NOOP("Architecture")),
+        QStringLiteral(QT_TR_NOOP("Art")),
+        QStringLiteral(QT_TR_NOOP("Biological Sciences")),
+        QStringLiteral(QT_TR_NOOP("Business")),
+        QStringLiteral(QT_TR_NOOP("Chemical Engineering")),
+        QStringLiteral(QT_TR_NOOP("Chemistry")),
+        QStringLiteral(QT_TR_NOOP("Civil & Environmental Engineering")),
+        QStringLiteral(QT_TR_NOOP("Computer Science")),
+        QStringLiteral(QT_TR_NOOP("Design")),
+        QStringLiteral(QT_TR_NOOP("Drama")),
+        QStringLiteral(QT_TR_NOOP("Economics")),
+        QStringLiteral(QT_TR_NOOP("Electrical & Computer Engineering")),
+        QStringLiteral(QT_TR_NOOP("Engineering & Public Policy")),
+        QStringLiteral(QT_TR_NOOP("English")),
+        QStringLiteral(QT_TR_NOOP("History")),
+        QStringLiteral(QT_TR_NOOP("Information Systems")),
+        QStringLiteral(QT_TR_NOOP("Materials Science & Engineering")),
+        QStringLiteral(QT_TR_NOOP("Mathematical Sciences")),
+        QStringLiteral(QT_TR_NOOP("Mechanical Engineering")),
+        QStringLiteral(QT_TR_NOOP("Music")),
+        QStringLiteral(QT_TR_NOOP("Modern Languages")),
+        QStringLiteral(QT_TR_NOOP("Philosophy")),
+        QStringLiteral(QT_TR_NOOP("Physics")),
+        QStringLiteral(QT_TR_NOOP("Psychology")),
+        QStringLiteral(QT_TR_NOOP("Cognitive Science")),
+        QStringLiteral(QT_TR_NOOP("Statistics")),
+        QStringLiteral(QT_TR_NOOP("Other")),
     };
     return list;
 }
@@ -77,10 +74,10 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
     : SessionDialog(parent), m_session(session), m_versionBoxText(versionBoxText)
 {
     setObjectName(QStringLiteral("frmSubjectInfo"));
-    setWindowTitle(kCaption + session.state.Subject);
+    setWindowTitle(tr("Subject Info: %1").arg(session.state.Subject));
     setModal(true);
 
-    m_tagAge = new QLabel(QStringLiteral("Age:"), this);
+    m_tagAge = new QLabel(tr("Age:"), this);
     m_tagAge->setObjectName(QStringLiteral("tagAge"));
     m_txtAge = new QLineEdit(this);
     m_txtAge->setObjectName(QStringLiteral("txtAge"));
@@ -93,11 +90,11 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
     m_txtAge->setAttribute(Qt::WA_InputMethodEnabled, false);
     m_txtAge->installEventFilter(this);
 
-    m_fraGender = new QGroupBox(QStringLiteral("Gender"), this);
+    m_fraGender = new QGroupBox(tr("Gender"), this);
     m_fraGender->setObjectName(QStringLiteral("fraGender"));
-    m_optFemale = new QRadioButton(QStringLiteral("Female"), m_fraGender);
+    m_optFemale = new QRadioButton(tr("Female"), m_fraGender);
     m_optFemale->setObjectName(QStringLiteral("optFemale"));
-    m_optMale = new QRadioButton(QStringLiteral("Male"), m_fraGender);
+    m_optMale = new QRadioButton(tr("Male"), m_fraGender);
     m_optMale->setObjectName(QStringLiteral("optMale"));
     auto* genderLayout = new QHBoxLayout(m_fraGender);
     genderLayout->addWidget(m_optFemale);
@@ -110,16 +107,18 @@ RegistrationScreen::RegistrationScreen(Session& session, const QString& versionB
     // kept as typed (no completion from the list).
     m_cboMajor->setInsertPolicy(QComboBox::NoInsert);
     m_cboMajor->setCompleter(nullptr);
-    m_cboMajor->addItems(majors());
+    // Shown in the participant's language, stored as the list's own (English) entry.
+    for (const QString& major : majors())
+        m_cboMajor->addItem(tr(major.toUtf8().constData()), major);
     m_cboMajor->setCurrentIndex(-1);
-    m_cboMajor->setEditText(kMajorPrompt);
+    m_cboMajor->setEditText(tr("Major"));
 
-    m_btnBegin = addPlainButton(QStringLiteral("btnBegin"), QStringLiteral("Begin"));
+    m_btnBegin = addPlainButton(QStringLiteral("btnBegin"), tr("Begin"));
     m_btnBegin->setEnabled(false);
-    m_btnCancel = addPlainButton(QStringLiteral("btnCancel"), QStringLiteral("Cancel"));
+    m_btnCancel = addPlainButton(QStringLiteral("btnCancel"), tr("Cancel"));
 
     // The version chosen at the login, for the experimenter to see before Begin.
-    auto* versionTag = new QLabel(QStringLiteral("Version:"), this);
+    auto* versionTag = new QLabel(tr("Version:"), this);
     versionTag->setObjectName(QStringLiteral("lblVersion"));
     auto* versionName = new QLabel(session.state.Version, this);
     versionName->setObjectName(QStringLiteral("lblVersionName"));
@@ -188,9 +187,14 @@ void RegistrationScreen::UpdateBegin()
 
 void RegistrationScreen::RecordSubject()
 {
+    // A field of the list is stored as the list's English entry, whatever language it
+    // was shown in, so that the data of all stations read alike; a typed one as typed.
+    const QString shown = m_cboMajor->currentText();
+    const int listed = m_cboMajor->findText(shown, Qt::MatchExactly);
+    const QString major = listed >= 0 ? m_cboMajor->itemData(listed).toString() : shown;
     // The box holds digits only, so the number is the whole text.
     RecordParticipant(m_session, m_versionBoxText,
-                      {m_cboMajor->currentText(), m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"),
+                      {major, m_optMale->isChecked() ? QStringLiteral("Male") : QStringLiteral("Female"),
                        m_txtAge->text().toDouble()});
 }
 

@@ -40,7 +40,8 @@ public:
     // screen leaves its event loop first and ask() throws it on to the opener.
     static bool ask(Session& session, const QString& versionBoxText, QWidget* parent = nullptr);
 
-    // The field-of-study list, in the order shown (27 entries, "Other" last).
+    // The field-of-study list, in the order shown (27 entries, "Other" last), in English:
+    // the entries as stored, whichever language the screen shows them in.
     static const QStringList& majors();
 
     // True once Begin has stored the row.

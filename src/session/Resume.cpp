@@ -7,6 +7,8 @@
 #include "store/DataTables.h"
 #include "store/Store.h"
 
+#include <QCoreApplication>
+
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -39,11 +41,11 @@ public:
     {
         const QVariant v = value(name);
         if (v.isNull())
-            fail(name, QStringLiteral("is empty"));
+            fail(name, QCoreApplication::translate("Resume", "is empty"));
         bool ok = false;
         const double d = v.toDouble(&ok);
         if (!ok || !std::isfinite(d))
-            fail(name, QStringLiteral("holds \"%1\", which is not a number").arg(v.toString()));
+            fail(name, QCoreApplication::translate("Resume", "holds \"%1\", which is not a number").arg(v.toString()));
         return d;
     }
 
@@ -57,7 +59,7 @@ public:
         constexpr auto low = std::numeric_limits<Int>::min();
         constexpr auto high = std::numeric_limits<Int>::max();
         if (rounded < low || rounded > high)
-            fail(name, QStringLiteral("holds %1, outside the whole numbers it can hold (%2 to %3)")
+            fail(name, QCoreApplication::translate("Resume", "holds %1, outside the whole numbers it can hold (%2 to %3)")
                            .arg(config::generalNumber(d))
                            .arg(low)
                            .arg(high));
@@ -74,7 +76,7 @@ private:
         try {
             return m_rows.value(name);
         } catch (const store::StoreError&) {
-            fail(name, QStringLiteral("is missing from the table"));
+            fail(name, QCoreApplication::translate("Resume", "is missing from the table"));
         }
     }
 
@@ -176,7 +178,7 @@ double latestOrder(Session& session, const QString& table, qint32 trial, const c
                          table, kGettingLastTrial);
     if (!row)
         return 0;
-    RowReader r(*row, s, table, QStringLiteral("of period %1").arg(trial));
+    RowReader r(*row, s, table, QCoreApplication::translate("Resume", "of period %1").arg(trial));
     return r.real(column);
 }
 
@@ -184,8 +186,10 @@ double latestOrder(Session& session, const QString& table, qint32 trial, const c
 
 ResumeError::ResumeError(const QString& participant, const QString& version, const QString& table,
                          const QString& field, const QString& problem)
-    : std::runtime_error(QStringLiteral("The saved state of participant \"%1\" in version \"%2\" "
-                                        "cannot be read: %3, field %4 %5.")
+    //: %3 the table, %4 the field, %5 what is wrong with it ("is empty", "of period 3 is empty").
+    : std::runtime_error(QCoreApplication::translate("Resume",
+                                                     "The saved state of participant \"%1\" in version \"%2\" "
+                                                     "cannot be read: %3, field %4 %5.")
                              .arg(participant, version, table, field, problem)
                              .toStdString()),
       m_participant(participant), m_version(version), m_table(table), m_field(field)

@@ -57,6 +57,11 @@ public:
     void setQuestionnaire(std::function<void()> show) { m_questionnaire = std::move(show); }
     const std::function<void()>& questionnaire() const { return m_questionnaire; }
 
+    // Shows the screens in the language of the version loaded at Start (a code, empty for
+    // English). Left unset where the station chose the language itself.
+    void setLanguageChoice(std::function<void(const QString&)> choose) { m_languageChoice = std::move(choose); }
+    const std::function<void(const QString&)>& languageChoice() const { return m_languageChoice; }
+
     // EndGame runs once; an end requested while it runs (a failed store access in the
     // questionnaire) goes straight to the earnings message.
     bool ending() const { return m_ending; }
@@ -68,6 +73,7 @@ private:
     store::Store m_store;
     StationHold m_hold{m_store, [this] { return state.EventID; }};
     std::function<void()> m_questionnaire;
+    std::function<void(const QString&)> m_languageChoice;
     bool m_ending = false;
 };
 

@@ -32,7 +32,7 @@ Splash::Splash(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::Framele
     big.setPointSize(24);
     big.setBold(true);
     product->setFont(big);
-    auto* version = new QLabel(QStringLiteral("Version " AQUILEVEL_VERSION), frame);
+    auto* version = new QLabel(tr("Version %1").arg(QStringLiteral(AQUILEVEL_VERSION)), frame);
     version->setObjectName(QStringLiteral("lblVersion"));
     auto* platform = new QLabel(QStringLiteral("Windows XP/Vista"), frame);
     platform->setObjectName(QStringLiteral("lblPlatform"));

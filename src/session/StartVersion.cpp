@@ -52,6 +52,9 @@ void LoadCheckedSetup(Session& session)
     }
     s.tank.BackOrder = periodArray(s.setup);
     s.tank.ForwardDischarge = periodArray(s.setup);
+    // The screens from the registration on speak the version's language.
+    if (session.languageChoice())
+        session.languageChoice()(s.setup.Language);
 }
 
 void LoadSessionConfiguration(Session& session)

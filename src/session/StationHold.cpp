@@ -213,9 +213,9 @@ std::optional<QString> StationHold::take(const QString& typed, const QString& ve
             QDateTime last = store::EventTable::lastWritten(c, other->Subject, version);
             if (!last.isValid())
                 last = utc(other->TakenUtc);
-            refusal = QStringLiteral("Participant %1 is playing version %2 on station %3 "
-                                     "(last event %4 s ago). Should that station have stopped, Start "
-                                     "takes the participant over once it has been silent for %5 s.")
+            refusal = tr("Participant %1 is playing version %2 on station %3 "
+                         "(last event %4 s ago). Should that station have stopped, Start "
+                         "takes the participant over once it has been silent for %5 s.")
                           .arg(other->Subject, version, other->Station)
                           .arg(last.isValid() ? qMax<qint64>(0, last.secsTo(now)) : 0)
                           .arg(kStaleSeconds);
@@ -256,9 +256,9 @@ void StationHold::checkStillHeld(store::Connection& c)
 
 QString StationHold::lostMessage() const
 {
-    return QStringLiteral("Another station now holds participant %1 of version %2. This station has stopped "
-                          "and stores nothing more for the participant; the session can be continued at "
-                          "that station.")
+    return tr("Another station now holds participant %1 of version %2. This station has stopped "
+              "and stores nothing more for the participant; the session can be continued at "
+              "that station.")
         .arg(m_subject, m_version);
 }
 

@@ -1,5 +1,6 @@
 #include "store/Store.h"
 
+#include <QCoreApplication>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -86,9 +87,10 @@ void Store::retry(const std::function<void(Connection&)>& step, bool readOnly,
                 ++retryCount;
                 if (retryCount > kSilentLockRetries) {
                     const QString title =
-                        QStringLiteral("Error %1: %2").arg(error.number()).arg(status);
+                        QCoreApplication::translate("Store", "Error %1: %2").arg(error.number()).arg(status);
                     const QString text = error.description() + QStringLiteral("\r\n") + source +
-                                         QStringLiteral("\r\nRetry? (No to quit)");
+                                         QStringLiteral("\r\n") +
+                                         QCoreApplication::translate("Store", "Retry? (No to quit)");
                     if (m_prompter.askRetry(title, text, true)) {
                         retryCount = 1;
                     } else {
@@ -284,10 +286,10 @@ void Store::Group::commit()
 
 bool Store::askFailureQuestion(const EngineError& error, const QString& status)
 {
-    const QString text = QStringLiteral("Error %1: %2\r\nStatus was %3\r\nRetry?")
+    const QString text = QCoreApplication::translate("Store", "Error %1: %2\r\nStatus was %3\r\nRetry?")
                              .arg(error.number())
                              .arg(error.description(), status);
-    return m_prompter.askRetry(QStringLiteral("Problems opening table"), text, false);
+    return m_prompter.askRetry(QCoreApplication::translate("Store", "Problems opening table"), text, false);
 }
 
 void Store::abandon()

@@ -1,5 +1,6 @@
 #include "task/TankDrawing.h"
 
+#include "config/Languages.h"
 #include "config/NumberFormat.h"
 #include "session/SessionState.h"
 #include "task/TankModel.h"
@@ -143,14 +144,14 @@ TankDrawing::TankDrawing(SessionState& state, QWidget* parent) : QWidget(parent)
     // whatever the window's size.
     QLabel* units = addLabel(QStringLiteral("lblUnits"), QRectF(60, 4380, 1800, 345), QString(), true);
     units->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QLabel* goal = addLabel(QStringLiteral("lblGoal"), QRectF(13560, 4320, 495, 255), QStringLiteral("Goal"), true);
+    QLabel* goal = addLabel(QStringLiteral("lblGoal"), QRectF(13560, 4320, 495, 255), tr("Goal"), true);
     setForeColor(goal, kRed);
-    addLabel(QStringLiteral("lblUser0"), QRectF(2520, 1560, 975, 255), QStringLiteral("User Inflow"), false);
-    addLabel(QStringLiteral("lblUser1"), QRectF(13440, 6120, 1335, 255), QStringLiteral("User Outflow"), false);
-    addLabel(QStringLiteral("lblEnvironment0"), QRectF(3720, 1560, 1695, 255), QStringLiteral("Environment Inflow"),
+    addLabel(QStringLiteral("lblUser0"), QRectF(2520, 1560, 975, 255), tr("User Inflow"), false);
+    addLabel(QStringLiteral("lblUser1"), QRectF(13440, 6120, 1335, 255), tr("User Outflow"), false);
+    addLabel(QStringLiteral("lblEnvironment0"), QRectF(3720, 1560, 1695, 255), tr("Environment Inflow"),
              false);
     addLabel(QStringLiteral("lblEnvironment1"), QRectF(13440, 5640, 1815, 255),
-             QStringLiteral("Environment Outflow"), false);
+             tr("Environment Outflow"), false);
 
     const struct {
         const char* name;
@@ -469,9 +470,9 @@ void TankDrawing::FillTank(qint16 Num, double Amount)
         fill->visible = false;
         const double units = Amount / m_unitScale;
         if (QLabel* amount = label(indexed("MissedFB", Num)))
-            amount->setText(config::pointNumber(units));
+            amount->setText(config::shownDecimal(config::pointNumber(units)));
         if (QLabel* goal = label(indexed("MissedFB", Num + 1)))
-            goal->setText(config::pointNumber(m_state.tank.GoalAmount / m_unitScale));
+            goal->setText(config::shownDecimal(config::pointNumber(m_state.tank.GoalAmount / m_unitScale)));
         ClearBlocks();
         if (Amount >= 0)
             DrawBlocks(toCount(config::roundHalfEven(units)));

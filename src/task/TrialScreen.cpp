@@ -1,5 +1,6 @@
 #include "task/TrialScreen.h"
 
+#include "config/Languages.h"
 #include "config/NumberFormat.h"
 #include "session/EndGame.h"
 #include "session/PasswordGate.h"
@@ -55,6 +56,12 @@ QString orderText(const QLineEdit* box)
 {
     QString text = box->text();
     return text.replace(QLatin1Char(','), QLatin1Char('.'));
+}
+
+// A value as the participant reads it: in their language's decimal form.
+QString shown000(double value)
+{
+    return config::shownDecimal(config::format000(value));
 }
 
 } // namespace
@@ -127,9 +134,11 @@ void TrialScreen::buildControls()
     dark.setColor(QPalette::WindowText, Qt::white);
     counter->setPalette(dark);
     auto* counterRow = new QHBoxLayout(counter);
-    QLabel* timePeriod = addLabel("lblTimePeriod", QStringLiteral("Time Period"));
+    //: The period counter reads "Time Period 3 of 20".
+    QLabel* timePeriod = addLabel("lblTimePeriod", tr("Time Period"));
     QLabel* current = addLabel("lblCurrTimePeriod");
-    QLabel* of = addLabel("lblOf", QStringLiteral("of"));
+    //: Between the two numbers of the period counter: "Time Period 3 of 20".
+    QLabel* of = addLabel("lblOf", tr("of"));
     QLabel* total = addLabel("lblTotTimePeriod");
     for (QLabel* l : {timePeriod, current, of, total}) {
         l->setParent(counter);
@@ -145,19 +154,19 @@ void TrialScreen::buildControls()
     auto* panel = new QGridLayout;
     const auto pair = [&](int row, int column, const char* caption, const char* captionText,
                           const char* value, const QColor& color) {
-        panel->addWidget(addLabel(caption, QString::fromLatin1(captionText)), row, column);
+        panel->addWidget(addLabel(caption, tr(captionText)), row, column);
         QLabel* v = addLabel(value);
         v->setMinimumWidth(70);
         v->setProperty("aquilevelValue", true);
         setTextColor(v, color);
         panel->addWidget(v, row, column + 1);
     };
-    pair(0, 0, "lblInFlowStatusEnv", "Env InFlow (Units/Sec):", "lblInFlowStatusEnvVal", kRed);
-    pair(0, 2, "lblOutFlowStatusEnv", "Env OutFlow (Units/Sec):", "lblOutFlowStatusEnvVal", kGreen);
-    pair(1, 0, "lblInFlowStatus", "UserInFlow (Units/Sec):", "lblInFlowStatusVal", kRed);
-    pair(1, 2, "lblOutFlowStatus", "UserOutFlow (Units/Sec):", "lblOutFlowStatusVal", kGreen);
-    pair(2, 0, "lblGoalStatus", "Goal (Gallons):", "lblGoalStatusVal", kRed);
-    pair(2, 2, "lblAmountStatus", "Amount in Tank (Gallons):", "lblAmountStatusVal", kBlue);
+    pair(0, 0, "lblInFlowStatusEnv", QT_TR_NOOP("Env InFlow (Units/Sec):"), "lblInFlowStatusEnvVal", kRed);
+    pair(0, 2, "lblOutFlowStatusEnv", QT_TR_NOOP("Env OutFlow (Units/Sec):"), "lblOutFlowStatusEnvVal", kGreen);
+    pair(1, 0, "lblInFlowStatus", QT_TR_NOOP("UserInFlow (Units/Sec):"), "lblInFlowStatusVal", kRed);
+    pair(1, 2, "lblOutFlowStatus", QT_TR_NOOP("UserOutFlow (Units/Sec):"), "lblOutFlowStatusVal", kGreen);
+    pair(2, 0, "lblGoalStatus", QT_TR_NOOP("Goal (Gallons):"), "lblGoalStatusVal", kRed);
+    pair(2, 2, "lblAmountStatus", QT_TR_NOOP("Amount in Tank (Gallons):"), "lblAmountStatusVal", kBlue);
 
     auto* top = new QHBoxLayout;
     top->addWidget(counter, 0, Qt::AlignTop);
@@ -172,17 +181,17 @@ void TrialScreen::buildControls()
 
     // The two decisions and Submit.
     auto* decisions = new QGridLayout;
-    decisions->addWidget(addLabel("lblDecision0", QStringLiteral("Make Decision->")), 0, 0);
-    decisions->addWidget(addLabel("lblInFlow1", QStringLiteral("Enter the number of Inflow (units/second):")), 0, 1);
+    decisions->addWidget(addLabel("lblDecision0", tr("Make Decision->")), 0, 0);
+    decisions->addWidget(addLabel("lblInFlow1", tr("Enter the number of Inflow (units/second):")), 0, 1);
     m_inflow = new QLineEdit(this);
     m_inflow->setObjectName(QStringLiteral("txtUsrInflowVal"));
     decisions->addWidget(m_inflow, 0, 2);
-    decisions->addWidget(addLabel("lblDecision1", QStringLiteral("Make Decision->")), 1, 0);
-    decisions->addWidget(addLabel("lblOutflow", QStringLiteral("Enter the number of Outflow (units/second):")), 1, 1);
+    decisions->addWidget(addLabel("lblDecision1", tr("Make Decision->")), 1, 0);
+    decisions->addWidget(addLabel("lblOutflow", tr("Enter the number of Outflow (units/second):")), 1, 1);
     m_outflow = new QLineEdit(this);
     m_outflow->setObjectName(QStringLiteral("txtUsrOutflowVal"));
     decisions->addWidget(m_outflow, 1, 2);
-    m_submit = new QPushButton(QStringLiteral("Submit"), this);
+    m_submit = new QPushButton(tr("Submit"), this);
     m_submit->setObjectName(QStringLiteral("cmdNextTrial"));
     m_submit->setDefault(true);
     decisions->addWidget(m_submit, 1, 3);
@@ -193,18 +202,18 @@ void TrialScreen::buildControls()
 
     // Money, and the pipeline totals at the right.
     auto* money = new QGridLayout;
-    money->addWidget(addLabel("lblCurrBonus", QStringLiteral("Current bonus for the time period is:")), 0, 0);
+    money->addWidget(addLabel("lblCurrBonus", tr("Current bonus for the time period is:")), 0, 0);
     money->addWidget(addLabel("lblCurrBonusVal"), 0, 1);
     money->addWidget(addLabel("lblDollar0", QStringLiteral("$")), 0, 2);
-    money->addWidget(addLabel("lblAccuBonus", QStringLiteral("Total money to be paid at the end:")), 1, 0);
+    money->addWidget(addLabel("lblAccuBonus", tr("Total money to be paid at the end:")), 1, 0);
     money->addWidget(addLabel("lblAccuBonusVal"), 1, 1);
     money->addWidget(addLabel("lblDollar1", QStringLiteral("$")), 1, 2);
     money->setColumnStretch(3, 1);
-    money->addWidget(addLabel("lblBackOrder", QStringLiteral("Back Order (Gallons):")), 0, 4);
+    money->addWidget(addLabel("lblBackOrder", tr("Back Order (Gallons):")), 0, 4);
     QLabel* back = addLabel("lblBackOrderVal");
     setTextColor(back, kBlue);
     money->addWidget(back, 0, 5);
-    money->addWidget(addLabel("lblForwardOrder", QStringLiteral("Dch Order (Gallons):")), 1, 4);
+    money->addWidget(addLabel("lblForwardOrder", tr("Dch Order (Gallons):")), 1, 4);
     QLabel* forward = addLabel("lblForwardOrderVal");
     setTextColor(forward, kBlue);
     money->addWidget(forward, 1, 5);
@@ -308,8 +317,8 @@ void TrialScreen::load()
     label("lblUnits")->setText(setup.YUnits);
     label("lblDollar0")->setText(setup.CurrencySymbol);
     label("lblDollar1")->setText(setup.CurrencySymbol);
-    label("lblCurrBonusVal")->setText(config::format000(tank.CurrentBonus));
-    label("lblAccuBonusVal")->setText(config::format000(tank.TotBonus));
+    label("lblCurrBonusVal")->setText(shown000(tank.CurrentBonus));
+    label("lblAccuBonusVal")->setText(shown000(tank.TotBonus));
     for (const char* name : {"lblTimePeriod", "lblCurrTimePeriod", "lblOf", "lblTotTimePeriod"})
         label(name)->setVisible(setup.ShowTimePeriods);
     m_counter->setVisible(setup.ShowTimePeriods); // else its black ground stays behind
@@ -322,14 +331,15 @@ void TrialScreen::load()
     focusInflow();
 
     const QString& u = setup.YUnits;
-    label("lblInFlowStatusEnv")->setText(QStringLiteral("Env InFlow(") + u + QStringLiteral("/Time Period):"));
-    label("lblOutFlowStatusEnv")->setText(QStringLiteral("Env OutFlow(") + u + QStringLiteral("/Time Period):"));
-    label("lblInFlowStatus")->setText(QStringLiteral("UserInFlow(") + u + QStringLiteral("/Time Period):"));
-    label("lblOutFlowStatus")->setText(QStringLiteral("UserOutFlow(") + u + QStringLiteral("/Time Period):"));
-    label("lblGoalStatus")->setText(QStringLiteral("Goal(") + u + QStringLiteral("):"));
-    label("lblAmountStatus")->setText(QStringLiteral("Amount in Tank(") + u + QStringLiteral("):"));
-    label("lblInFlow1")->setText(QStringLiteral("Enter the Inflow(") + u + QStringLiteral("/Time Period):"));
-    label("lblOutflow")->setText(QStringLiteral("Enter the Outflow(") + u + QStringLiteral("/Time Period):"));
+    // %1 is the version's unit of amount, such as Gallons.
+    label("lblInFlowStatusEnv")->setText(tr("Env InFlow(%1/Time Period):").arg(u));
+    label("lblOutFlowStatusEnv")->setText(tr("Env OutFlow(%1/Time Period):").arg(u));
+    label("lblInFlowStatus")->setText(tr("UserInFlow(%1/Time Period):").arg(u));
+    label("lblOutFlowStatus")->setText(tr("UserOutFlow(%1/Time Period):").arg(u));
+    label("lblGoalStatus")->setText(tr("Goal(%1):").arg(u));
+    label("lblAmountStatus")->setText(tr("Amount in Tank(%1):").arg(u));
+    label("lblInFlow1")->setText(tr("Enter the Inflow(%1/Time Period):").arg(u));
+    label("lblOutflow")->setText(tr("Enter the Outflow(%1/Time Period):").arg(u));
 
     m_drawing->PlaceYMarks(setup.numMarks, s.MarkLabels);
     m_drawing->FillTank(kTankNumber, tank.AmountInTank);
@@ -444,7 +454,7 @@ void TrialScreen::showFlow(const char* pipe, const char* tag, const char* who, b
     }
     QLabel* flowTag = m_drawing->label(QString::fromLatin1(tag));
     TankDrawing::setBackColor(flowTag, flow.tagged ? lit : QColor(Qt::black));
-    flowTag->setText(flow.tagged ? config::format000(flow.quantity) : QString());
+    flowTag->setText(flow.tagged ? shown000(flow.quantity) : QString());
 }
 
 void TrialScreen::showPeriodNumber()
@@ -455,17 +465,17 @@ void TrialScreen::showPeriodNumber()
 void TrialScreen::showMoney()
 {
     const TankState& tank = m_session.state.tank;
-    label("lblCurrBonusVal")->setText(config::format000(tank.CurrentBonus));
-    label("lblAccuBonusVal")->setText(config::format000(tank.TotBonus));
-    label("lblCurrCostVal")->setText(config::format000(tank.CurrentCost));
+    label("lblCurrBonusVal")->setText(shown000(tank.CurrentBonus));
+    label("lblAccuBonusVal")->setText(shown000(tank.TotBonus));
+    label("lblCurrCostVal")->setText(config::format000(tank.CurrentCost)); // hidden from the participant
     label("lblAccuCostVal")->setText(config::format000(tank.TotCost));
 }
 
 void TrialScreen::showEnvironmentValues()
 {
     const SessionState& s = m_session.state;
-    label("lblInFlowStatusEnvVal")->setText(config::format000(s.EnvInFlow.value(s.Trial)));
-    label("lblOutFlowStatusEnvVal")->setText(config::format000(s.EnvOutFlow.value(s.Trial)));
+    label("lblInFlowStatusEnvVal")->setText(shown000(s.EnvInFlow.value(s.Trial)));
+    label("lblOutFlowStatusEnvVal")->setText(shown000(s.EnvOutFlow.value(s.Trial)));
 }
 
 void TrialScreen::showUserValues()
@@ -474,17 +484,17 @@ void TrialScreen::showUserValues()
     // The participant's own order due this period; 0 while initial orders arrive.
     const qint32 inSource = s.Trial - (s.setup.inFlowTPAfter - 1);
     const qint32 outSource = s.Trial - (s.setup.outFlowTPAfter - 1);
-    label("lblInFlowStatusVal")->setText(config::format000(inSource < 1 ? 0 : s.tank.UserInFlow.value(inSource)));
-    label("lblOutFlowStatusVal")->setText(config::format000(outSource < 1 ? 0 : s.tank.UserOutFlow.value(outSource)));
+    label("lblInFlowStatusVal")->setText(shown000(inSource < 1 ? 0 : s.tank.UserInFlow.value(inSource)));
+    label("lblOutFlowStatusVal")->setText(shown000(outSource < 1 ? 0 : s.tank.UserOutFlow.value(outSource)));
 }
 
 void TrialScreen::showTankValues()
 {
     const TankState& tank = m_session.state.tank;
-    label("lblGoalStatusVal")->setText(config::format000(tank.GoalAmount / tank.UnitScale));
-    label("lblAmountStatusVal")->setText(config::format000(tank.AmountInTank / tank.UnitScale));
-    label("lblBackOrderVal")->setText(config::format000(tank.TotalBackOrder));
-    label("lblForwardOrderVal")->setText(config::format000(tank.TotalForwardDischarge));
+    label("lblGoalStatusVal")->setText(shown000(tank.GoalAmount / tank.UnitScale));
+    label("lblAmountStatusVal")->setText(shown000(tank.AmountInTank / tank.UnitScale));
+    label("lblBackOrderVal")->setText(shown000(tank.TotalBackOrder));
+    label("lblForwardOrderVal")->setText(shown000(tank.TotalForwardDischarge));
 }
 
 // --- The end of the session ---------------------------------------------------------
@@ -497,7 +507,7 @@ void TrialScreen::allPeriodsPlayed()
 void TrialScreen::stepFailed(const QString& reason)
 {
     m_session.prompter().inform(
-        kProgramTitle, QStringLiteral("Aquilevel stopped because of an internal error:\n%1").arg(reason),
+        kProgramTitle, tr("Aquilevel stopped because of an internal error:\n%1").arg(reason),
         Prompter::Icon::Critical);
     EndGame(m_session);
 }
@@ -539,15 +549,20 @@ bool TrialScreen::entriesAreNumbers()
     // The boxes take only digits and points; a lone point or two points are no number.
     static const QRegularExpression number(QStringLiteral(R"(^(\d+\.?\d*|\.\d+)?$)"));
     for (QLineEdit* box : {m_inflow, m_outflow}) {
-        const QString which = box == m_inflow ? QStringLiteral("inflow") : QStringLiteral("outflow");
         QString problem;
-        if (!number.match(orderText(box)).hasMatch())
-            problem = QStringLiteral("The %1 \"%2\" is not a number. Please type a number such as 2 or 2.5.")
-                          .arg(which, box->text());
-        else if (const double most = largestOrder(m_session.state.TopLabelValue); orderText(box).toDouble() > most)
-            problem = QStringLiteral("The %1 \"%2\" is more than this task takes in one period. Please type a "
-                                     "number from 0 to %3.")
-                          .arg(which, box->text(), config::generalNumber(most));
+        if (!number.match(orderText(box)).hasMatch()) {
+            problem = box == m_inflow
+                          ? tr("The inflow \"%1\" is not a number. Please type a number such as 2 or 2.5.")
+                          : tr("The outflow \"%1\" is not a number. Please type a number such as 2 or 2.5.");
+            problem = problem.arg(box->text());
+        } else if (const double most = largestOrder(m_session.state.TopLabelValue);
+                   orderText(box).toDouble() > most) {
+            problem = box == m_inflow ? tr("The inflow \"%1\" is more than this task takes in one period. "
+                                           "Please type a number from 0 to %2.")
+                                      : tr("The outflow \"%1\" is more than this task takes in one period. "
+                                           "Please type a number from 0 to %2.");
+            problem = problem.arg(box->text(), config::shownDecimal(config::pointNumber(most)));
+        }
         if (problem.isEmpty())
             continue;
         m_session.prompter().inform(kProgramTitle, problem, Prompter::Icon::Exclamation);
@@ -562,8 +577,8 @@ void TrialScreen::exitKey()
 {
     if (m_over || m_gateOpen)
         return;
-    const bool no = !m_session.prompter().confirm(QStringLiteral("Exit Application"),
-                                                  QStringLiteral("Are you sure you want to exit?"));
+    const bool no = !m_session.prompter().confirm(tr("Exit Application"),
+                                                  tr("Are you sure you want to exit?"));
     if (no)
         return;
     openGate();

@@ -31,7 +31,7 @@ done
 grep -E '/tst_[^/]*$' <<<"$contents" && fail "holds a test program"
 grep -E ' \./usr/bin/.' <<<"$contents" | grep -vE ' \./usr/bin/aquilevel$' && fail "holds another program"
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
-for package in libqt6widgets6 'libsqlcipher[0-9]' libpq5 libcrypt1 qt6-qpa-plugins; do
+for package in libqt6widgets6 'libsqlcipher[0-9]' libpq5 libcrypt1 qt6-qpa-plugins qt6-translations-l10n; do
   grep -qE "(^|, )$package" <<<"$depends" || fail "Depends lacks $package"
 done
 [ "$failed" -eq 0 ] && echo "package contents: OK"

@@ -142,15 +142,19 @@ void TestLogin::versionBoxTakesTheListEntry()
     QFETCH(QString, typed);
     QFETCH(QString, chosen);
     Login login(*m_db);
+    QStringList languages; // the version's language is chosen once its setup is loaded
+    login.ts.session.setLanguageChoice([&](const QString& code) { languages.append(code); });
     login.type(QStringLiteral("Cy"), typed);
     // Enter in the version box checks the text before Start reads it.
     QTest::keyClick(login.version->lineEdit(), Qt::Key_Return);
     QCOMPARE(login.ts.session.state.Version, chosen);
     QCOMPARE(login.ts.session.state.setup.Version, chosen);
     if (!chosen.isEmpty()) {
+        QCOMPARE(languages, QStringList{login.ts.session.state.setup.Language});
         QCOMPARE(login.version->currentText(), chosen);
         return;
     }
+    QVERIFY(languages.isEmpty());
     QCOMPARE(login.version->currentText(), typed);
     QCOMPARE(login.ts.prompter.prompts().size(), 1);
     QVERIFY2(login.ts.prompter.prompts().first().text.startsWith(

@@ -1,3 +1,4 @@
+#include "session/Language.h"
 #include "session/RegistrationScreen.h"
 #include "store/DataRows.h"
 #include "support/FakeEngine.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <functional>
@@ -550,27 +552,36 @@ void TestRegistration::beginStoresTheRow_data()
     QTest::addColumn<double>("age");
     QTest::addColumn<QString>("storedMajor");
     QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("language"); // of the screen; the row is stored alike
 
     QTest::newRow("continuous display")
         << true << kVersion << "21" << "Female" << "#23"
         << QDateTime(QDate(2026, 3, 4), QTime(10, 0, 5)) << "continuous" << 21.0
-        << "Psychology" << "10:00:05";
+        << "Psychology" << "10:00:05" << "en";
     QTest::newRow("discrete display")
         << false << kVersion << "0 1 0 2" << "Male" << "Undecided"
         << QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58)) << "discrete" << 102.0
-        << "Undecided" << "23:59:58";
+        << "Undecided" << "23:59:58" << "en";
     QTest::newRow("morning, site department, version box differs")
         << false << "pilot a" << "7" << "Male" << "#24"
         << QDateTime(QDate(2024, 2, 29), QTime(9, 5, 7)) << "discrete" << 7.0
-        << "Cognitive Science" << "09:05:07";
+        << "Cognitive Science" << "09:05:07" << "en";
     QTest::newRow("start of a listed major kept as typed")
         << true << kVersion << "30" << "Male" << "Phys"
         << QDateTime(QDate(2026, 6, 1), QTime(12, 30, 0)) << "continuous" << 30.0
-        << "Phys" << "12:30:00";
+        << "Phys" << "12:30:00" << "en";
     QTest::newRow("major with surrounding blanks kept as typed")
         << true << kVersion << "65" << "Female" << "  History of Art "
         << QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0)) << "continuous" << 65.0
-        << "  History of Art " << "00:00:00";
+        << "  History of Art " << "00:00:00" << "en";
+    QTest::newRow("German list entry stored in English")
+        << true << kVersion << "21" << "Female" << "#23"
+        << QDateTime(QDate(2026, 3, 4), QTime(10, 0, 5)) << "continuous" << 21.0
+        << "Psychology" << "10:00:05" << "de";
+    QTest::newRow("German entry typed out stored in English")
+        << false << kVersion << "44" << "Male" << "Informatik"
+        << QDateTime(QDate(2026, 3, 4), QTime(10, 0, 5)) << "discrete" << 44.0
+        << "Computer Science" << "10:00:05" << "de";
 }
 
 void TestRegistration::beginStoresTheRow()
@@ -585,6 +596,9 @@ void TestRegistration::beginStoresTheRow()
     QFETCH(double, age);
     QFETCH(QString, storedMajor);
     QFETCH(QString, time);
+    QFETCH(QString, language);
+    QVERIFY(useLanguage(language));
+    const auto english = qScopeGuard([] { useLanguage(QString()); });
 
     SessionState& state = m_ts->session.state;
     state.setup.graphicalMode = graphicalMode;
@@ -601,6 +615,8 @@ void TestRegistration::beginStoresTheRow()
     else
         typeMajor(c, major);
     QVERIFY(c.begin->isEnabled());
+    if (language == QLatin1String("de"))
+        QVERIFY2(c.major->currentText() != storedMajor, qPrintable(c.major->currentText())); // shown in German
 
     c.begin->click();
     QVERIFY(screen.Cleared());

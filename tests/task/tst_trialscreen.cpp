@@ -7,6 +7,7 @@
 
 #include "config/DemoConfig.h"
 #include "task/InitSession.h"
+#include "session/Language.h"
 #include "session/PasswordGate.h"
 #include "session/Session.h"
 #include "store/DataLocation.h"
@@ -465,10 +466,12 @@ void TestTrialScreen::loadShowsTheSessionState_data()
     QTest::addColumn<bool>("showPeriods");
     QTest::addColumn<bool>("continuous");
     QTest::addColumn<QString>("symbol"); // Null: the version leaves the currency at its default
-    QTest::newRow("Gallons, everything shown, continuous") << "Gallons" << true << true << true << true << QString();
-    QTest::newRow("no units, back order only, discrete") << "" << true << false << true << false << QString();
-    QTest::newRow("litres, discharge only, no counter, euro") << "l" << false << true << false << true << "\u20ac";
-    QTest::newRow("nothing optional shown, discrete") << "Gallons" << false << false << false << false << QString();
+    QTest::addColumn<QString>("language");
+    QTest::newRow("Gallons, everything shown, continuous") << "Gallons" << true << true << true << true << QString() << "en";
+    QTest::newRow("no units, back order only, discrete") << "" << true << false << true << false << QString() << "en";
+    QTest::newRow("litres, discharge only, no counter, euro") << "l" << false << true << false << true << "\u20ac" << "en";
+    QTest::newRow("nothing optional shown, discrete") << "Gallons" << false << false << false << false << QString() << "en";
+    QTest::newRow("German, decimal commas, euro") << "Liter" << true << true << true << true << "\u20ac" << "de";
 }
 
 void TestTrialScreen::loadShowsTheSessionState()
@@ -479,6 +482,12 @@ void TestTrialScreen::loadShowsTheSessionState()
     QFETCH(bool, showPeriods);
     QFETCH(bool, continuous);
     QFETCH(QString, symbol);
+    QFETCH(QString, language);
+    QVERIFY(useLanguage(language));
+    const auto english = qScopeGuard([] { useLanguage(QString()); });
+    const bool german = language == QLatin1String("de");
+    // The numbers shown, as English writes them.
+    const auto shown = [german](QString text) { return german ? text.replace(QLatin1Char('.'), QLatin1Char(',')) : text; };
     Rig rig([&](SessionState& s) {
         if (!symbol.isNull())
             s.setup.CurrencySymbol = symbol;
@@ -496,7 +505,14 @@ void TestTrialScreen::loadShowsTheSessionState()
     QVERIFY(rig.s.InTask);
 
     // Captions: the unit name pasted in, no blank added on either side.
-    const QList<QPair<const char*, QString>> captions = {
+    const QList<QPair<const char*, QString>> germanCaptions = {
+        {"lblInFlowStatusEnv", "Umwelt-Zufluss (" + units + "/Zeitraum):"},
+        {"lblGoalStatus", "Ziel (" + units + "):"},
+        {"lblInFlow1", "Geben Sie den Zufluss ein (" + units + "/Zeitraum):"},
+        {"lblTimePeriod", "Zeitraum"},
+        {"lblOf", "von"},
+    };
+    const QList<QPair<const char*, QString>> captions = german ? germanCaptions : QList<QPair<const char*, QString>>{
         {"lblInFlowStatusEnv", "Env InFlow(" + units + "/Time Period):"},
         {"lblOutFlowStatusEnv", "Env OutFlow(" + units + "/Time Period):"},
         {"lblInFlowStatus", "UserInFlow(" + units + "/Time Period):"},
@@ -517,19 +533,19 @@ void TestTrialScreen::loadShowsTheSessionState()
     QCOMPARE(rig.label("lblTotTimePeriod")->text(), QStringLiteral("3"));
     QCOMPARE(rig.label("lblCurrCostVal")->text(), QStringLiteral("0.00"));
     QCOMPARE(rig.label("lblAccuCostVal")->text(), QStringLiteral("0.00"));
-    QCOMPARE(rig.label("lblCurrBonusVal")->text(), QStringLiteral("00.000"));
-    QCOMPARE(rig.label("lblAccuBonusVal")->text(), QStringLiteral("05.000"));
-    QCOMPARE(rig.label("lblBackOrderVal")->text(), QStringLiteral("04.000"));
-    QCOMPARE(rig.label("lblForwardOrderVal")->text(), QStringLiteral("02.000"));
-    QCOMPARE(rig.label("lblGoalStatusVal")->text(), QStringLiteral("30.000"));
-    QCOMPARE(rig.label("lblAmountStatusVal")->text(), QStringLiteral("20.000"));
+    QCOMPARE(rig.label("lblCurrBonusVal")->text(), shown("00.000"));
+    QCOMPARE(rig.label("lblAccuBonusVal")->text(), shown("05.000"));
+    QCOMPARE(rig.label("lblBackOrderVal")->text(), shown("04.000"));
+    QCOMPARE(rig.label("lblForwardOrderVal")->text(), shown("02.000"));
+    QCOMPARE(rig.label("lblGoalStatusVal")->text(), shown("30.000"));
+    QCOMPARE(rig.label("lblAmountStatusVal")->text(), shown("20.000"));
     QCOMPARE(rig.label("lblStatusValue")->text(),
              QStringLiteral("Try to meet the goal line on the tank by adjusting Inflow and Outflow"));
     QCOMPARE(rig.inflow()->text(), QStringLiteral("0"));
     QCOMPARE(rig.outflow()->text(), QStringLiteral("0"));
     QVERIFY(rig.submit()->isDefault());
     QVERIFY(rig.submit()->isEnabled());
-    QCOMPARE(rig.submit()->text(), QStringLiteral("Submit"));
+    QCOMPARE(rig.submit()->text(), german ? QStringLiteral("Absenden") : QStringLiteral("Submit"));
     // The amount is held in drawing units from here on.
     QCOMPARE(rig.s.tank.AmountInTank, 20 * rig.s.tank.UnitScale);
     QVERIFY(!rig.anyTimerActive()); // participant-paced: nothing runs before Submit
@@ -1082,12 +1098,15 @@ void TestTrialScreen::submitRefusesWhatIsNoNumber_data()
     QTest::addColumn<QString>("inflow");
     QTest::addColumn<QString>("outflow");
     QTest::addColumn<QString>("named"); // the entry the message quotes
-    QTest::newRow("a lone point") << "." << "0" << ".";
-    QTest::newRow("two points") << "1.2.3" << "0" << "1.2.3";
-    QTest::newRow("two points in the outflow") << "2" << "1.." << "1..";
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("opening"); // how the message begins
+    QTest::newRow("a lone point") << "." << "0" << "\".\"" << "en" << "The inflow ";
+    QTest::newRow("two points") << "1.2.3" << "0" << "\"1.2.3\"" << "en" << "The inflow ";
+    QTest::newRow("two points in the outflow") << "2" << "1.." << "\"1..\"" << "en" << "The outflow ";
+    QTest::newRow("two commas in the outflow, in German") << "2" << "1,," << "„1,,“" << "de" << "Der Abfluss ";
     // The tank's full scale is 50: an order above 500 is a slip of the keys.
-    QTest::newRow("more than the task takes") << "99999999999" << "0" << "99999999999";
-    QTest::newRow("just over the largest outflow") << "2" << "500,5" << "500,5";
+    QTest::newRow("more than the task takes") << "99999999999" << "0" << "\"99999999999\"" << "en" << "The inflow ";
+    QTest::newRow("just over the largest outflow") << "2" << "500,5" << "\"500,5\"" << "en" << "The outflow ";
 }
 
 void TestTrialScreen::submitRefusesWhatIsNoNumber()
@@ -1095,6 +1114,10 @@ void TestTrialScreen::submitRefusesWhatIsNoNumber()
     QFETCH(QString, inflow);
     QFETCH(QString, outflow);
     QFETCH(QString, named);
+    QFETCH(QString, language);
+    QFETCH(QString, opening);
+    QVERIFY(useLanguage(language));
+    const auto english = qScopeGuard([] { useLanguage(QString()); });
     Rig rig;
     START(rig);
     rig.type(rig.inflow(), inflow);
@@ -1108,7 +1131,7 @@ void TestTrialScreen::submitRefusesWhatIsNoNumber()
     QCOMPARE(message.title, QStringLiteral("Aquilevel"));
     QCOMPARE(message.buttons, Prompter::Buttons::Ok);
     QCOMPARE(message.icon, Prompter::Icon::Exclamation);
-    QVERIFY2(message.text.contains(QLatin1Char('"') + named + QLatin1Char('"')), qPrintable(message.text));
+    QVERIFY2(message.text.startsWith(opening) && message.text.contains(named), qPrintable(message.text));
     // Nothing happened: no row, the period and the entries as they were, Submit ready.
     QVERIFY(rig.submit()->isEnabled());
     QVERIFY(rig.inflow()->isEnabled());
