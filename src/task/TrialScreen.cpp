@@ -64,6 +64,13 @@ QString shown000(double value)
     return config::shownDecimal(config::format000(value));
 }
 
+// Money as the screen shows it: one decimal more than the currency has (three for dollars),
+// so that a bonus of a fraction of a cent is seen.
+QString shownMoney(double value, const config::ExperimentSetup& setup)
+{
+    return config::shownDecimal(config::formatPadded(value, setup.CurrencyDecimals + 1));
+}
+
 } // namespace
 
 TrialScreen::TrialScreen(Session& session, QWidget* parent)
@@ -317,8 +324,8 @@ void TrialScreen::load()
     label("lblUnits")->setText(setup.YUnits);
     label("lblDollar0")->setText(setup.CurrencySymbol);
     label("lblDollar1")->setText(setup.CurrencySymbol);
-    label("lblCurrBonusVal")->setText(shown000(tank.CurrentBonus));
-    label("lblAccuBonusVal")->setText(shown000(tank.TotBonus));
+    label("lblCurrBonusVal")->setText(shownMoney(tank.CurrentBonus, setup));
+    label("lblAccuBonusVal")->setText(shownMoney(tank.TotBonus, setup));
     for (const char* name : {"lblTimePeriod", "lblCurrTimePeriod", "lblOf", "lblTotTimePeriod"})
         label(name)->setVisible(setup.ShowTimePeriods);
     m_counter->setVisible(setup.ShowTimePeriods); // else its black ground stays behind
@@ -465,8 +472,8 @@ void TrialScreen::showPeriodNumber()
 void TrialScreen::showMoney()
 {
     const TankState& tank = m_session.state.tank;
-    label("lblCurrBonusVal")->setText(shown000(tank.CurrentBonus));
-    label("lblAccuBonusVal")->setText(shown000(tank.TotBonus));
+    label("lblCurrBonusVal")->setText(shownMoney(tank.CurrentBonus, m_session.state.setup));
+    label("lblAccuBonusVal")->setText(shownMoney(tank.TotBonus, m_session.state.setup));
     label("lblCurrCostVal")->setText(config::format000(tank.CurrentCost)); // hidden from the participant
     label("lblAccuCostVal")->setText(config::format000(tank.TotCost));
 }

@@ -467,11 +467,13 @@ void TestTrialScreen::loadShowsTheSessionState_data()
     QTest::addColumn<bool>("continuous");
     QTest::addColumn<QString>("symbol"); // Null: the version leaves the currency at its default
     QTest::addColumn<QString>("language");
-    QTest::newRow("Gallons, everything shown, continuous") << "Gallons" << true << true << true << true << QString() << "en";
-    QTest::newRow("no units, back order only, discrete") << "" << true << false << true << false << QString() << "en";
-    QTest::newRow("litres, discharge only, no counter, euro") << "l" << false << true << false << true << "\u20ac" << "en";
-    QTest::newRow("nothing optional shown, discrete") << "Gallons" << false << false << false << false << QString() << "en";
-    QTest::newRow("German, decimal commas, euro") << "Liter" << true << true << true << true << "\u20ac" << "de";
+    QTest::addColumn<int>("decimals"); // of the currency; the screen shows one more
+    QTest::addColumn<QString>("pay"); // the money at the start, as shown
+    QTest::newRow("Gallons, everything shown, continuous") << "Gallons" << true << true << true << true << QString() << "en" << 2 << "05.000";
+    QTest::newRow("no units, back order only, discrete") << "" << true << false << true << false << QString() << "en" << 2 << "05.000";
+    QTest::newRow("litres, discharge only, no counter, yen") << "l" << false << true << false << true << "\u00a5" << "en" << 0 << "05.0";
+    QTest::newRow("nothing optional shown, discrete") << "Gallons" << false << false << false << false << QString() << "en" << 2 << "05.000";
+    QTest::newRow("German, decimal commas, euro") << "Liter" << true << true << true << true << "\u20ac" << "de" << 2 << "05,000";
 }
 
 void TestTrialScreen::loadShowsTheSessionState()
@@ -483,6 +485,8 @@ void TestTrialScreen::loadShowsTheSessionState()
     QFETCH(bool, continuous);
     QFETCH(QString, symbol);
     QFETCH(QString, language);
+    QFETCH(int, decimals);
+    QFETCH(QString, pay);
     QVERIFY(useLanguage(language));
     const auto english = qScopeGuard([] { useLanguage(QString()); });
     const bool german = language == QLatin1String("de");
@@ -491,6 +495,7 @@ void TestTrialScreen::loadShowsTheSessionState()
     Rig rig([&](SessionState& s) {
         if (!symbol.isNull())
             s.setup.CurrencySymbol = symbol;
+        s.setup.CurrencyDecimals = decimals;
         s.setup.YUnits = units;
         s.setup.ShowBackOrder = showBack;
         s.setup.ShowDischargeOrder = showDischarge;
@@ -533,8 +538,8 @@ void TestTrialScreen::loadShowsTheSessionState()
     QCOMPARE(rig.label("lblTotTimePeriod")->text(), QStringLiteral("3"));
     QCOMPARE(rig.label("lblCurrCostVal")->text(), QStringLiteral("0.00"));
     QCOMPARE(rig.label("lblAccuCostVal")->text(), QStringLiteral("0.00"));
-    QCOMPARE(rig.label("lblCurrBonusVal")->text(), shown("00.000"));
-    QCOMPARE(rig.label("lblAccuBonusVal")->text(), shown("05.000"));
+    QCOMPARE(rig.label("lblCurrBonusVal")->text(), QString(pay).replace(QLatin1Char('5'), QLatin1Char('0')));
+    QCOMPARE(rig.label("lblAccuBonusVal")->text(), pay);
     QCOMPARE(rig.label("lblBackOrderVal")->text(), shown("04.000"));
     QCOMPARE(rig.label("lblForwardOrderVal")->text(), shown("02.000"));
     QCOMPARE(rig.label("lblGoalStatusVal")->text(), shown("30.000"));
