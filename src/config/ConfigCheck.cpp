@@ -147,7 +147,9 @@ void checkSetupRules(const ExperimentSetup& s, Checker& c)
     const std::pair<const char*, const QString*> words[] = {
         {"CurrencySymbol", &s.CurrencySymbol}, {"CurrencyWord", &s.CurrencyWord}, {"CurrencyCents", &s.CurrencyCents}};
     for (const auto& [field, word] : words)
-        if (hasControlCharacters(*word))
+        if (word->trimmed().isEmpty()) // Null is the default; an empty text would leave a gap
+            c.setup(field, QStringLiteral("is empty; leave it Null for the default"));
+        else if (hasControlCharacters(*word))
             c.setup(field, QStringLiteral("\"%1\" holds a control character (a tab, a line break); "
                                           "it is shown in the participant's texts")
                                .arg(printable(*word)));

@@ -29,13 +29,14 @@ bool useLanguage(const QString& code)
 {
     if (!config::isKnownLanguage(code))
         return false;
+    // The number forms in use before any language was chosen, to return to for English.
+    static const QLocale before = QLocale();
     remove(g_program);
     remove(g_qt);
     const bool english = code.isEmpty() || code == QLatin1String("en");
     config::setShownLanguage(code);
     if (english) {
-        // The station's own number forms, as before any language was chosen.
-        QLocale::setDefault(QLocale::system());
+        QLocale::setDefault(before);
         return true;
     }
     g_program = std::make_unique<QTranslator>();

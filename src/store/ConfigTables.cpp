@@ -73,7 +73,7 @@ QVariantList InstructionTable::pages(Connection& c, const QString& version)
 {
     QVariantList texts;
     for (const QVariantList& row : c.query(Sql("SELECT \"PageText\" FROM \"tblInstructions\" WHERE \"VersionKey\" = $1 "
-                                               "ORDER BY \"PageNumber\", rowid"),
+                                               "ORDER BY \"PageNumber\" IS NULL, \"PageNumber\", rowid"),
                                            {nameKey(version)})
                                        .values)
         texts.append(row.value(0));

@@ -375,6 +375,15 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
                                                                                            : QStringLiteral("version(s)"),
                                            file.table == QStringLiteral("tblPasswords") ? QStringLiteral("names not shown")
                                                                                          : names.join(QStringLiteral(", "))));
+                    // A file from before these columns replaces what a version had in them.
+                    QStringList absent;
+                    for (int c = 0; c < file.columns.size(); ++c)
+                        if (file.fieldOf.at(c) < 0)
+                            absent.append(file.columns.at(c).name);
+                    if (!absent.isEmpty())
+                        report.append(QStringLiteral("%1 has no column %2: its versions take the default "
+                                                     "(English, $, dollars, cents, 2 decimals)")
+                                          .arg(file.fileName, absent.join(QStringLiteral(", "))));
                 }
                 // The check reads through the store, on this same open database, and so
                 // judges the configuration as it will be once committed.

@@ -200,6 +200,8 @@ void TestConfigCheck::brokenVersionReported_data()
                                        << "CurrencySymbol" << QString();
     QTest::newRow("word with a line break")
         << changed({{QStringLiteral("CurrencyWord"), QStringLiteral("eu\nros")}}) << setup << "CurrencyWord" << QString();
+    QTest::newRow("blank word for cents")
+        << changed({{QStringLiteral("CurrencyCents"), QStringLiteral(" ")}}) << setup << "CurrencyCents" << QString();
 
     QTest::newRow("numMarks 0") << changed({{QStringLiteral("numMarks"), 0}}) << setup
                                 << "numMarks" << QString();

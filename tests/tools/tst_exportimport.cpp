@@ -379,6 +379,7 @@ private slots:
         writeFile(older.filePath(QStringLiteral("tblSetup.csv")), bytes);
         const Result old = run(tools::runImport, fresh.folder(), {older.path()});
         QVERIFY2(old.status == 0, qPrintable(old.err));
+        QVERIFY2(old.out.contains(QStringLiteral("has no column Language, CurrencySymbol")), qPrintable(old.out));
         QCOMPARE(fresh.column(QStringLiteral("select count(*) from tblSetup where Language is null and CurrencySymbol is null "
                                              "and CurrencyDecimals is null")).value(0).toInt(), 4);
 
