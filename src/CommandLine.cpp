@@ -15,6 +15,7 @@
 #include "store/EngineChoice.h"
 #include "store/EngineError.h"
 #include "store/ServerSettings.h"
+#include "tools/ConsoleWindow.h"
 #include "tools/ToolCommand.h"
 
 #include <QApplication>
@@ -35,7 +36,8 @@ QString usage()
     QString text = QStringLiteral("Usage: aquilevel [--data DIR] [--server URL] [COMMAND] [ARGUMENTS]\n\n"
                                   "Without a command, runs one participant's session (--language CODE\n"
                                   "shows its screens in that language, whatever the version names).\n\nCommands:\n"
-                                  "  init       create the experiment database with the demo versions\n");
+                                  "  init       create the experiment database with the demo versions\n"
+                                  "  console    the experimenter's window: stations live, versions, payments\n");
     for (const tools::ToolCommand& command : tools::toolCommands())
         text += QStringLiteral("  %1 %2\n").arg(command.name.leftJustified(10), command.summary);
     text += QStringLiteral("\nEach command takes --help.\n");
@@ -287,6 +289,21 @@ int runProgram(int argc, char** argv)
         parser.addOption(stationRole);
         parser.process(app);
         return runInit(store::dataFolder(parser.value(QStringLiteral("data"))), parser.value(stationRole));
+    }
+    if (command == QStringLiteral("console")) {
+        // A window for the experimenter, on the display like a session.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            std::fprintf(stderr, "The console needs a display: run it in the experimenter's desktop session.\n");
+            return 1;
+        }
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Aquilevel"));
+        QCommandLineParser parser;
+        addCommonOptions(parser);
+        parser.addPositionalArgument(QStringLiteral("console"), QStringLiteral("The experimenter's window."));
+        parser.process(app);
+        return tools::runConsole(store::dataFolder(parser.value(QStringLiteral("data"))));
     }
     for (const tools::ToolCommand& tool : tools::toolCommands())
         if (tool.name == command)

@@ -42,13 +42,17 @@ QString usage()
         "  --help        show this text\n");
 }
 
-QStringList allVersions(store::Store& store)
+} // namespace
+
+QStringList configuredVersions(store::Store& store)
 {
     QStringList versions;
     store.read([&](store::Connection& c) { versions = store::SetupTable::versions(c); }, QStringLiteral("tblSetup"),
                kStatus);
     return versions;
 }
+
+namespace {
 
 QString problemLine(const config::ConfigProblem& problem)
 {
@@ -191,6 +195,17 @@ QStringList doubledRowProblems(store::Store& store)
 
 } // namespace
 
+QStringList versionProblems(store::Store& store, const QString& version)
+{
+    config::ConfigProblems problems = config::checkVersion(store, version);
+    if (problems.isEmpty())
+        problems = config::checkDesign(store, version);
+    QStringList lines;
+    for (const config::ConfigProblem& problem : problems)
+        lines.append(problemLine(problem));
+    return lines;
+}
+
 int runCheck(const QStringList& arguments, const ToolContext& context)
 {
     CommandArguments args(QStringLiteral("check"), usage(), context);
@@ -203,19 +218,17 @@ int runCheck(const QStringList& arguments, const ToolContext& context)
     ToolStore tool(context.dataFolder, false);
     store::Store& store = tool.store();
     const QStringList versions =
-        parser.isSet(version) ? QStringList{parser.value(version)} : allVersions(store);
+        parser.isSet(version) ? QStringList{parser.value(version)} : configuredVersions(store);
 
     int unsound = 0;
     int problemCount = 0;
     for (const QString& v : versions) {
-        config::ConfigProblems problems = config::checkVersion(store, v);
-        if (problems.isEmpty())
-            problems = config::checkDesign(store, v);
+        const QStringList problems = versionProblems(store, v);
         if (!problems.isEmpty())
             ++unsound;
-        problemCount += problems.size();
-        for (const config::ConfigProblem& problem : problems)
-            context.out << problemLine(problem) << "\n";
+        problemCount += int(problems.size());
+        for (const QString& problem : problems)
+            context.out << problem << "\n";
     }
 
     const QStringList others = accountProblems(store) + databaseProblems(store) + doubledRowProblems(store) +

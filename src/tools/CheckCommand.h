@@ -2,9 +2,16 @@
 
 #include "tools/ToolCommand.h"
 
+#include <QStringList>
+
 namespace aquilevel::tools {
 
 // aquilevel check [--version V]: every problem of every version (or of one), one a line.
 int runCheck(const QStringList& arguments, const ToolContext& context);
+
+// The versions of tblSetup, and what check says of one of them, a line a problem (the
+// login's rules first; the design's when those hold).
+QStringList configuredVersions(store::Store& store);
+QStringList versionProblems(store::Store& store, const QString& version);
 
 } // namespace aquilevel::tools

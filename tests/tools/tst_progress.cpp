@@ -1,5 +1,7 @@
-// The monitor and payments commands on one database with participants in every state.
+// The monitor, the payments and the console on one database with participants in every state.
+#include "tools/ConsoleWindow.h"
 #include "tools/Progress.h"
+#include "tools/StationsModel.h"
 #include "tools/ToolCommand.h"
 
 #include "support/Fakes.h"
@@ -11,6 +13,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -64,6 +67,7 @@ private slots:
     void badUsageAndMissingDatabase();
     void theProgramRunsBothCommands();
     void formats();
+    void consoleShowsTheLabAndWhatToPay();
 
 private:
     void event(const QString& subject, const QString& version, const QString& type, int eventId, int trial,
@@ -407,5 +411,38 @@ void TestProgress::formats()
     QCOMPARE(tools::formatAgo(3600 + 5 * 60 + 9), QStringLiteral("1h 05m"));
 }
 
-QTEST_GUILESS_MAIN(TestProgress)
+void TestProgress::consoleShowsTheLabAndWhatToPay()
+{
+    tools::ToolStore tool(m_db.folder());
+    tools::ConsoleWindow window(tool.store(), [] { return kNow; }, 3600 * 1000);
+    window.refresh();
+    // Today's participants and whoever a station still holds, each in its state and colour.
+    const tools::StationsModel& stations = window.stations();
+    QMap<QString, QString> states;
+    for (int row = 0; row < stations.rowCount(); ++row) {
+        const auto cell = [&](int column) { return stations.data(stations.index(row, column), Qt::DisplayRole).toString(); };
+        states.insert(cell(tools::StationsModel::Version) + QLatin1Char('/') + cell(tools::StationsModel::Participant),
+                      cell(tools::StationsModel::State));
+        QCOMPARE(stations.data(stations.index(row, 0), Qt::BackgroundRole).value<QColor>(),
+                 tools::StationsModel::colourOf(cell(tools::StationsModel::State)));
+    }
+    const QMap<QString, QString> expected = {
+        {"Alpha/ann", "finished"}, {"Alpha/bob", "idle"}, {"Alpha/carl", "playing"},
+        {"Alpha/eve", "idle (possibly crashed)"}, {"Alpha/finn", "left early"}, {"Beta/Ann", "finished"},
+        {"Beta/fay", "idle"}};
+    QCOMPARE(states, expected);
+    QCOMPARE(stations.data(stations.index(2, tools::StationsModel::Period), Qt::DisplayRole).toString(),
+             QStringLiteral("10 of 10"));
+    QVERIFY(tools::StationsModel::colourOf(QStringLiteral("idle (possibly crashed)")) !=
+            tools::StationsModel::colourOf(QStringLiteral("playing")));
+
+    // The day's pay: the same money the payments command lists, and its sum.
+    const auto* pay = window.findChild<QTableWidget*>(QStringLiteral("tblPayments"));
+    QVERIFY(pay);
+    QCOMPARE(pay->rowCount(), 8);
+    QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Total"));
+    QCOMPARE(pay->item(7, 5)->text(), QStringLiteral("41.75"));
+}
+
+QTEST_MAIN(TestProgress)
 #include "tst_progress.moc"

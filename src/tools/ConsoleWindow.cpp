@@ -1,0 +1,201 @@
+#include "tools/ConsoleWindow.h"
+
+#include "store/EngineError.h"
+#include "store/Store.h"
+#include "tools/CheckCommand.h"
+#include "tools/Progress.h"
+#include "tools/StationsModel.h"
+#include "tools/ToolCommand.h"
+
+#include <QApplication>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace aquilevel::tools {
+
+namespace {
+
+QString readFailure(const std::exception& error)
+{
+    return QStringLiteral("Could not read the database just now: %1").arg(QString::fromUtf8(error.what()));
+}
+
+} // namespace
+
+ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now, int refreshMs, QWidget* parent)
+    : QMainWindow(parent), m_store(store), m_now(std::move(now))
+{
+    setObjectName(QStringLiteral("frmConsole"));
+    setWindowTitle(QStringLiteral("Aquilevel lab console"));
+    auto* tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("tabConsole"));
+    setCentralWidget(tabs);
+
+    // The stations, live.
+    m_stations = new StationsModel(this);
+    m_stationsView = new QTableView(tabs);
+    m_stationsView->setObjectName(QStringLiteral("tblStations"));
+    m_stationsView->setModel(m_stations);
+    m_stationsView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_stationsView->horizontalHeader()->setStretchLastSection(true);
+    m_stationsView->verticalHeader()->hide();
+    tabs->addTab(m_stationsView, QStringLiteral("Stations"));
+
+    // The versions and what check says of each.
+    auto* versions = new QSplitter(tabs);
+    m_versions = new QListWidget(versions);
+    m_versions->setObjectName(QStringLiteral("lstVersions"));
+    m_problems = new QPlainTextEdit(versions);
+    m_problems->setObjectName(QStringLiteral("txtProblems"));
+    m_problems->setReadOnly(true);
+    versions->setStretchFactor(1, 2);
+    connect(m_versions, &QListWidget::currentRowChanged, this, &ConsoleWindow::showProblemsOf);
+    tabs->addTab(versions, QStringLiteral("Versions"));
+
+    // What to pay whom, for one day.
+    auto* pay = new QWidget(tabs);
+    auto* payLayout = new QVBoxLayout(pay);
+    auto* dayRow = new QHBoxLayout;
+    dayRow->addWidget(new QLabel(QStringLiteral("Day:"), pay));
+    m_day = new QDateEdit(m_now().date(), pay);
+    m_day->setObjectName(QStringLiteral("dtpDay"));
+    m_day->setCalendarPopup(true);
+    m_day->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    dayRow->addWidget(m_day);
+    dayRow->addStretch();
+    payLayout->addLayout(dayRow);
+    m_payments = new QTableWidget(0, 7, pay);
+    m_payments->setObjectName(QStringLiteral("tblPayments"));
+    m_payments->setHorizontalHeaderLabels({QStringLiteral("Station"), QStringLiteral("Participant"),
+                                           QStringLiteral("Version"), QStringLiteral("Base pay"),
+                                           QStringLiteral("Bonus"), QStringLiteral("Total"), QStringLiteral("State")});
+    m_payments->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_payments->verticalHeader()->hide();
+    m_payments->horizontalHeader()->setStretchLastSection(true);
+    payLayout->addWidget(m_payments);
+    connect(m_day, &QDateEdit::dateChanged, this, &ConsoleWindow::refresh);
+    tabs->addTab(pay, QStringLiteral("Payments"));
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lblStatus"));
+    statusBar()->addWidget(m_status, 1);
+
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &ConsoleWindow::refresh);
+    m_timer->start(refreshMs);
+    resize(1100, 650);
+}
+
+void ConsoleWindow::refresh()
+{
+    const QDateTime now = m_now();
+    // The day shown and today: a station playing since before midnight stays in view.
+    const QDate first = std::min(m_day->date(), now.date().addDays(-1));
+    QList<ParticipantProgress> participants;
+    try {
+        participants = readProgress(m_store, {}, nullptr, QDateTime(first, QTime(0, 0)).toUTC());
+    } catch (const std::exception& error) { // a locked or lost database: said, tried again
+        m_status->setText(readFailure(error));
+        return;
+    }
+    QList<ParticipantProgress> today;
+    for (const ParticipantProgress& p : std::as_const(participants))
+        if (p.lastActivity().date() == now.date() || p.held)
+            today.append(p);
+    m_stations->setParticipants(today, now);
+    fillPayments(participants);
+
+    int crashed = 0;
+    int playing = 0;
+    for (int row = 0; row < m_stations->rowCount(); ++row) {
+        const QString state = m_stations->data(m_stations->index(row, StationsModel::State), Qt::DisplayRole).toString();
+        crashed += state == QLatin1String("idle (possibly crashed)");
+        playing += state == QLatin1String("playing") || state.startsWith(QLatin1String("idle"));
+    }
+    m_status->setText(QStringLiteral("Updated %1: %2 running, %3 possibly crashed")
+                          .arg(now.toString(QStringLiteral("HH:mm:ss")))
+                          .arg(playing)
+                          .arg(crashed));
+}
+
+void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
+{
+    const QDate day = m_day->date();
+    const QDateTime now = m_now();
+    QList<const ParticipantProgress*> shown;
+    for (const ParticipantProgress& p : participants)
+        if (p.lastActivity().date() == day)
+            shown.append(&p);
+    m_payments->setRowCount(int(shown.size()) + 1);
+    double sum = 0;
+    for (int row = 0; row < shown.size(); ++row) {
+        const ParticipantProgress& p = *shown.at(row);
+        const QStringList cells = {p.station, p.subject, p.version, formatMoney(p.baseMoney),
+                                   formatMoney(p.bonus()), formatMoney(p.totBonus), stateOf(p, now)};
+        for (int column = 0; column < cells.size(); ++column)
+            m_payments->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+        sum += p.totBonus;
+    }
+    const int last = int(shown.size());
+    m_payments->setItem(last, 0, new QTableWidgetItem(QStringLiteral("Total")));
+    for (int column = 1; column < 7; ++column)
+        m_payments->setItem(last, column, new QTableWidgetItem(column == 5 ? formatMoney(sum) : QString()));
+}
+
+void ConsoleWindow::checkVersions()
+{
+    m_versions->clear();
+    m_versionProblems.clear();
+    try {
+        for (const QString& version : configuredVersions(m_store)) {
+            const QStringList problems = versionProblems(m_store, version);
+            m_versionProblems.append(problems.isEmpty() ? QStringLiteral("Sound.") : problems.join(QLatin1Char('\n')));
+            auto* item = new QListWidgetItem(
+                problems.isEmpty() ? version
+                                   : QStringLiteral("%1  (%2 problem%3)")
+                                         .arg(version)
+                                         .arg(problems.size())
+                                         .arg(problems.size() == 1 ? QString() : QStringLiteral("s")),
+                m_versions);
+            item->setBackground(problems.isEmpty() ? QColor(190, 240, 190) : QColor(245, 150, 150));
+        }
+    } catch (const std::exception& error) {
+        m_status->setText(readFailure(error));
+    }
+    if (m_versions->count() > 0)
+        m_versions->setCurrentRow(0);
+}
+
+void ConsoleWindow::showProblemsOf(int row)
+{
+    m_problems->setPlainText(m_versionProblems.value(row));
+}
+
+int runConsole(const QString& dataFolder)
+{
+    try {
+        ToolStore tool(dataFolder);
+        ConsoleWindow window(tool.store(), [] { return QDateTime::currentDateTime(); });
+        window.checkVersions();
+        window.refresh();
+        window.show();
+        return QApplication::exec();
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "aquilevel console: %s\n", qPrintable(error.message()));
+        return 1;
+    }
+}
+
+} // namespace aquilevel::tools

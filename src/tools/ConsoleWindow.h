@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMainWindow>
+
+#include <functional>
+
+class QDateEdit;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QTableView;
+class QTableWidget;
+class QTimer;
+
+namespace aquilevel::store {
+class Store;
+}
+
+namespace aquilevel::tools {
+
+class StationsModel;
+
+// The experimenter's window on a lab: the stations live, the versions with what check
+// says of each, and what to pay whom. Every reading is one short read of the store, so
+// the console never holds up a station's writes.
+class ConsoleWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    // `now` says what time it is (a test seam); the window refreshes itself every
+    // `refreshMs` milliseconds.
+    ConsoleWindow(store::Store& store, std::function<QDateTime()> now, int refreshMs = 3000,
+                  QWidget* parent = nullptr);
+
+    // Reads the stations and the payments again.
+    void refresh();
+    // Runs check on every version again.
+    void checkVersions();
+
+    StationsModel& stations() { return *m_stations; }
+
+private:
+    void showProblemsOf(int row);
+    void fillPayments(const QList<struct ParticipantProgress>& participants);
+
+    store::Store& m_store;
+    std::function<QDateTime()> m_now;
+    StationsModel* m_stations = nullptr;
+    QTableView* m_stationsView = nullptr;
+    QListWidget* m_versions = nullptr;
+    QPlainTextEdit* m_problems = nullptr;
+    QStringList m_versionProblems; // one text per row of m_versions
+    QDateEdit* m_day = nullptr;
+    QTableWidget* m_payments = nullptr;
+    QLabel* m_status = nullptr;
+    QTimer* m_timer = nullptr;
+};
+
+// aquilevel console: opens the window on the data folder's database (or the server).
+int runConsole(const QString& dataFolder);
+
+} // namespace aquilevel::tools

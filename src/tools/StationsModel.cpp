@@ -1,0 +1,82 @@
+#include "tools/StationsModel.h"
+
+#include <QColor>
+
+namespace aquilevel::tools {
+
+void StationsModel::setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now)
+{
+    beginResetModel();
+    m_rows = participants;
+    m_now = now;
+    m_states.clear();
+    for (const ParticipantProgress& p : std::as_const(m_rows))
+        m_states.append(stateOf(p, now));
+    endResetModel();
+}
+
+int StationsModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int StationsModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant StationsModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const ParticipantProgress& p = m_rows.at(index.row());
+    const QString& state = m_states.at(index.row());
+    if (role == Qt::BackgroundRole)
+        return colourOf(state);
+    if (role == Qt::TextAlignmentRole && (index.column() == Period || index.column() == Money))
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case Station:
+        return p.station;
+    case Participant:
+        return p.subject;
+    case Version:
+        return p.version;
+    case Period:
+        return p.maxTrial > 0 ? QStringLiteral("%1 of %2").arg(p.trial).arg(p.maxTrial) : QString::number(p.trial);
+    case Money:
+        return formatMoney(p.totBonus);
+    case LastEvent:
+        return p.lastActivity().isValid() ? formatAgo(p.lastActivity().secsTo(m_now)) + QStringLiteral(" ago")
+                                          : QString();
+    case State:
+        return state;
+    default:
+        return {};
+    }
+}
+
+QVariant StationsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char* const names[] = {"Station", "Participant", "Version", "Period", "Money", "Last event", "State"};
+    return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
+}
+
+QColor StationsModel::colourOf(const QString& state)
+{
+    if (state == QLatin1String("playing"))
+        return QColor(190, 240, 190);
+    if (state == QLatin1String("idle"))
+        return QColor(250, 240, 160);
+    if (state == QLatin1String("idle (possibly crashed)"))
+        return QColor(245, 150, 150);
+    if (state == QLatin1String("left early"))
+        return QColor(250, 200, 140);
+    return QColor(220, 220, 220); // finished
+}
+
+} // namespace aquilevel::tools

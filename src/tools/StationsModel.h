@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tools/Progress.h"
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+
+namespace aquilevel::tools {
+
+// The participants a lab is running, one row each, for the console's live table: where
+// each sits, how far they are, what they earned so far and the state a lab acts on,
+// coloured so that a glance from the back of the room reads it.
+class StationsModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { Station, Participant, Version, Period, Money, LastEvent, State, ColumnCount };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Replaces the rows with a new reading taken at `now`.
+    void setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now);
+    const ParticipantProgress& participant(int row) const { return m_rows.at(row); }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The ground colour of a state: green playing, yellow idle, red possibly crashed,
+    // orange left early, grey finished.
+    static QColor colourOf(const QString& state);
+
+private:
+    QList<ParticipantProgress> m_rows;
+    QStringList m_states;
+    QDateTime m_now;
+};
+
+} // namespace aquilevel::tools
