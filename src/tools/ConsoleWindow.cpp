@@ -1,14 +1,22 @@
 #include "tools/ConsoleWindow.h"
 
+#include "session/ExperimenterAccounts.h"
+#include "session/StationHold.h"
 #include "store/EngineError.h"
 #include "store/Store.h"
+#include "tools/Printable.h"
 #include "tools/CheckCommand.h"
 #include "tools/Progress.h"
 #include "tools/StationsModel.h"
+#include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
 
 #include <QApplication>
 #include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -32,6 +40,26 @@ QString readFailure(const std::exception& error)
     return QStringLiteral("Could not read the database just now: %1").arg(QString::fromUtf8(error.what()));
 }
 
+// The experimenter's user name and password, asked in a small dialog.
+ConsoleWindow::Credentials askInDialog(QWidget* parent)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Experimenter"));
+    auto* form = new QFormLayout(&dialog);
+    auto* user = new QLineEdit(&dialog);
+    auto* password = new QLineEdit(&dialog);
+    password->setEchoMode(QLineEdit::Password);
+    form->addRow(QStringLiteral("Username"), user);
+    form->addRow(QStringLiteral("Password"), password);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return std::make_pair(user->text(), password->text());
+}
+
 } // namespace
 
 ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now, int refreshMs, QWidget* parent)
@@ -48,10 +76,34 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_stationsView = new QTableView(tabs);
     m_stationsView->setObjectName(QStringLiteral("tblStations"));
     m_stationsView->setModel(m_stations);
+    connect(m_stationsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { showSessionOf(selectedStation()); });
     m_stationsView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_stationsView->horizontalHeader()->setStretchLastSection(true);
     m_stationsView->verticalHeader()->hide();
-    tabs->addTab(m_stationsView, QStringLiteral("Stations"));
+    m_stationsView->setSelectionMode(QAbstractItemView::SingleSelection);
+    auto* live = new QSplitter(tabs);
+    live->addWidget(m_stationsView);
+    auto* side = new QWidget(live);
+    auto* sideLayout = new QVBoxLayout(side);
+    // The selected participant's tank against the goal and its band, period by period.
+    m_session = new QLabel(side);
+    m_session->setObjectName(QStringLiteral("imgSession"));
+    m_session->setMinimumSize(320, 200);
+    m_session->setAlignment(Qt::AlignCenter);
+    m_session->setWordWrap(true);
+    sideLayout->addWidget(m_session, 1);
+    m_release = new QPushButton(QStringLiteral("Release hold..."), side);
+    m_release->setObjectName(QStringLiteral("cmdRelease"));
+    m_release->setToolTip(QStringLiteral("Lets the participant log in at another station; only for a station "
+                                         "that no longer runs."));
+    sideLayout->addWidget(m_release);
+    live->addWidget(side);
+    live->setStretchFactor(0, 3);
+    live->setStretchFactor(1, 2);
+    tabs->addTab(live, QStringLiteral("Stations"));
+    m_askCredentials = [this] { return askInDialog(this); };
+    connect(m_release, &QPushButton::clicked, this, &ConsoleWindow::releaseSelected);
 
     // The versions and what check says of each.
     auto* versions = new QSplitter(tabs);
@@ -114,7 +166,15 @@ void ConsoleWindow::refresh()
     for (const ParticipantProgress& p : std::as_const(participants))
         if (p.lastActivity().date() == now.date() || p.held)
             today.append(p);
+    // A new reading keeps the participant the experimenter looks at selected.
+    const int before = selectedStation();
+    const QString looked = before < 0 ? QString()
+                                      : m_stations->participant(before).version + QLatin1Char('\n') +
+                                            m_stations->participant(before).subject;
     m_stations->setParticipants(today, now);
+    for (int row = 0; row < m_stations->rowCount() && !looked.isEmpty(); ++row)
+        if (m_stations->participant(row).version + QLatin1Char('\n') + m_stations->participant(row).subject == looked)
+            m_stationsView->selectRow(row);
     fillPayments(participants);
 
     int crashed = 0;
@@ -176,6 +236,68 @@ void ConsoleWindow::checkVersions()
     }
     if (m_versions->count() > 0)
         m_versions->setCurrentRow(0);
+}
+
+int ConsoleWindow::selectedStation() const
+{
+    const QModelIndexList rows = m_stationsView->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void ConsoleWindow::selectStation(int row)
+{
+    m_stationsView->selectRow(row);
+}
+
+void ConsoleWindow::showSessionOf(int row)
+{
+    if (row < 0 || row >= m_stations->rowCount()) {
+        m_session->clear();
+        return;
+    }
+    const ParticipantProgress& p = m_stations->participant(row);
+    try {
+        const SessionData data = loadSession(m_store, p.version, p.subject);
+        m_session->setPixmap(QPixmap::fromImage(drawSession(data, m_session->size().expandedTo({320, 200}))));
+    } catch (const std::exception&) { // nothing completed yet, or the read failed: tried at the next one
+        m_session->setText(QStringLiteral("%1 has completed no period yet.").arg(printable(p.subject)));
+    }
+}
+
+void ConsoleWindow::releaseSelected()
+{
+    const int row = selectedStation();
+    if (row < 0) {
+        m_status->setText(QStringLiteral("Select the participant whose hold to release."));
+        return;
+    }
+    const ParticipantProgress p = m_stations->participant(row);
+    if (!p.held) {
+        m_status->setText(QStringLiteral("No station holds %1 of %2.").arg(printable(p.subject), printable(p.version)));
+        return;
+    }
+    const Credentials given = m_askCredentials();
+    if (!given)
+        return;
+    QString done;
+    try {
+        if (!AccountMatches(m_store, given->first, given->second)) {
+            m_status->setText(QStringLiteral("Wrong user name or password: nothing was released."));
+            return;
+        }
+        const QStringList stations = StationHold::releaseFromOutside(m_store, p.subject, p.version);
+        done = (stations.isEmpty()
+                              ? QStringLiteral("No station holds %1 of %2 any more.").arg(printable(p.subject),
+                                                                                          printable(p.version))
+                              : QStringLiteral("Released %1 of %2 (held by %3).")
+                                    .arg(printable(p.subject), printable(p.version),
+                                         printable(stations.join(QStringLiteral(", ")))));
+    } catch (const std::exception& error) {
+        m_status->setText(readFailure(error));
+        return;
+    }
+    refresh();
+    m_status->setText(done);
 }
 
 void ConsoleWindow::showProblemsOf(int row)

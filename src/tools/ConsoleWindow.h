@@ -4,8 +4,11 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 class QDateEdit;
+class QPushButton;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -39,14 +42,30 @@ public:
 
     StationsModel& stations() { return *m_stations; }
 
+    // What the experimenter types to be let act: a user name and a password, or nothing
+    // when they cancel. A dialog by default; a test gives its own.
+    using Credentials = std::optional<std::pair<QString, QString>>;
+    void setCredentialsSource(std::function<Credentials()> ask) { m_askCredentials = std::move(ask); }
+
+    // Selects the row of the stations table, as a click would.
+    void selectStation(int row);
+    // Ends the hold a station has on the selected participant, after an experimenter's
+    // password; says in the status line what was done or why not.
+    void releaseSelected();
+
 private:
     void showProblemsOf(int row);
+    void showSessionOf(int row);
+    int selectedStation() const;
     void fillPayments(const QList<struct ParticipantProgress>& participants);
 
     store::Store& m_store;
     std::function<QDateTime()> m_now;
     StationsModel* m_stations = nullptr;
     QTableView* m_stationsView = nullptr;
+    QLabel* m_session = nullptr;
+    QPushButton* m_release = nullptr;
+    std::function<Credentials()> m_askCredentials;
     QListWidget* m_versions = nullptr;
     QPlainTextEdit* m_problems = nullptr;
     QStringList m_versionProblems; // one text per row of m_versions

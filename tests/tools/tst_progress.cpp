@@ -8,10 +8,12 @@
 #include "support/TempDatabase.h"
 #include "support/ToolRun.h"
 
+#include "store/PasswordHash.h"
 #include "store/StationTables.h"
 #include "store/Tables.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -442,6 +444,24 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QCOMPARE(pay->rowCount(), 8);
     QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Total"));
     QCOMPARE(pay->item(7, 5)->text(), QStringLiteral("41.75"));
+
+    // Releasing eve's stopped station (the last test: it changes the fixture) takes an
+    // experimenter's password; a wrong one releases nothing.
+    m_db.append(QStringLiteral("tblPasswords"), {{QStringLiteral("username"), QStringLiteral("lab")},
+                                                 {QStringLiteral("password"), store::hashPassword(QStringLiteral("pw"))}});
+    const int eve = int(std::distance(expected.keyBegin(), std::find(expected.keyBegin(), expected.keyEnd(), "Alpha/eve")));
+    QString typed = QStringLiteral("wrong");
+    window.setCredentialsSource([&] { return std::make_pair(QStringLiteral("lab"), typed); });
+    window.selectStation(eve);
+    window.releaseSelected();
+    const auto status = [&] { return window.findChild<QLabel*>(QStringLiteral("lblStatus"))->text(); };
+    QVERIFY2(status().startsWith(QStringLiteral("Wrong user name or password")), qPrintable(status()));
+    QVERIFY(stations.participant(eve).held);
+    typed = QStringLiteral("pw");
+    window.releaseSelected();
+    QVERIFY2(status().startsWith(QStringLiteral("Released eve of Alpha (held by lab-4)")), qPrintable(status()));
+    QCOMPARE(stations.data(stations.index(eve, tools::StationsModel::State), Qt::DisplayRole).toString(),
+             QStringLiteral("left early"));
 }
 
 QTEST_MAIN(TestProgress)
