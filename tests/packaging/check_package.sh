@@ -25,6 +25,7 @@ echo "$info"
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 for path in ./usr/bin/aquilevel ./usr/share/applications/aquilevel.desktop \
+            ./usr/share/applications/aquilevel-console.desktop \
             ./usr/share/icons/hicolor/scalable/apps/aquilevel.svg; do
   grep -qE " $path\$" <<<"$contents" || fail "missing $path"
 done
