@@ -136,6 +136,7 @@ struct SheetLine {
 
 struct PaySheet {
     QString title;
+    qint64 unitCents = 1;
     QList<SheetLine> lines;
     QList<SheetLine> sums; // one for each currency symbol
 };
@@ -144,6 +145,7 @@ PaySheet paySheet(const QList<ParticipantProgress>& participants, qint64 unitCen
 {
     PaySheet sheet;
     sheet.title = title;
+    sheet.unitCents = unitCents;
     QMap<QString, SheetLine> sums;
     for (const ParticipantProgress& p : participants) {
         SheetLine line{p.station, p.subject, p.version, p.currencySymbol};
@@ -200,14 +202,16 @@ void writeSheetPdf(const QString& path, const PaySheet& sheet)
         QFont font = painter.font();
         font.setPointSizeF(9);
         painter.setFont(font);
-        const int rowHeight = painter.fontMetrics().height() * 2;
+        // Room for a signature on every line.
+        const int rowHeight = painter.fontMetrics().height() * 3;
 
         // Station, participant, version, base, bonus, total, rounded up, signature.
-        const QList<double> shares = {0.10, 0.17, 0.15, 0.10, 0.10, 0.10, 0.12, 0.16};
-        const QStringList header = {QStringLiteral("Station"),    QStringLiteral("Participant"),
-                                    QStringLiteral("Version"),    QStringLiteral("Base pay"),
-                                    QStringLiteral("Bonus"),      QStringLiteral("Total"),
-                                    QStringLiteral("Rounded up"), QStringLiteral("Signature")};
+        const QList<double> shares = {0.10, 0.16, 0.17, 0.09, 0.09, 0.09, 0.11, 0.19};
+        const QStringList headings = {QStringLiteral("Station"),  QStringLiteral("Participant"),
+                                    QStringLiteral("Version"),  QStringLiteral("Base pay"),
+                                    QStringLiteral("Bonus"),    QStringLiteral("Total"),
+                                    QStringLiteral("Rounded up"),
+                                    QStringLiteral("Signature")};
         int y = 0;
         const auto drawTitle = [&] {
             QFont big = font;
@@ -217,30 +221,44 @@ void writeSheetPdf(const QString& path, const PaySheet& sheet)
             const QRect box(0, 0, width, painter.fontMetrics().height() * 3);
             painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, sheet.title);
             painter.setFont(font);
-            y = box.height() + rowHeight / 2;
+            y = box.height();
+            painter.drawText(QRect(0, y, width, rowHeight), Qt::AlignLeft | Qt::AlignTop,
+                             QStringLiteral("Totals rounded up, never down, to %1.").arg(formatCents(sheet.unitCents)));
+            y += rowHeight;
         };
-        const auto drawRow = [&](const QStringList& cells, bool bold) {
-            if (y + rowHeight > page.height()) {
-                pdf.newPage();
-                y = 0;
-            }
+        // The header's cells wrap rather than lose their words.
+        const auto drawCells = [&](const QStringList& cells, bool bold, bool header) {
             QFont f = font;
             f.setBold(bold);
+            if (header)
+                f.setPointSizeF(8);
             painter.setFont(f);
             int x = 0;
             for (int c = 0; c < shares.size(); ++c) {
                 const int w = int(shares.at(c) * width);
                 const Qt::Alignment align = (c >= 3 && c <= 6 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
                 const QRect cell(x + 20, y, w - 40, rowHeight);
-                painter.drawText(cell, int(align), painter.fontMetrics().elidedText(printable(cells.value(c)),
-                                                                                   Qt::ElideRight, cell.width()));
+                if (header)
+                    painter.drawText(cell, int(align | Qt::TextWordWrap), cells.value(c));
+                else
+                    painter.drawText(cell, int(align), painter.fontMetrics().elidedText(printable(cells.value(c)),
+                                                                                       Qt::ElideRight, cell.width()));
                 x += w;
             }
             y += rowHeight;
             painter.drawLine(0, y, width, y);
         };
+        // A new page repeats the header.
+        const auto drawRow = [&](const QStringList& cells, bool bold, bool header = false) {
+            if (y + rowHeight > page.height()) {
+                pdf.newPage();
+                y = 0;
+                drawCells(headings, true, true);
+            }
+            drawCells(cells, bold, header);
+        };
         drawTitle();
-        drawRow(header, true);
+        drawRow(headings, true, true);
         for (const SheetLine& l : sheet.lines)
             drawRow({l.station, l.subject, l.version, withSymbol(l.symbol, l.base), withSymbol(l.symbol, l.bonus),
                      withSymbol(l.symbol, l.total), withSymbol(l.symbol, l.roundedUp), QString()},
