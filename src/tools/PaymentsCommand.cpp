@@ -172,7 +172,9 @@ PaySheet paySheet(const QList<ParticipantProgress>& participants, qint64 unitCen
 
 QString withSymbol(const QString& symbol, qint64 cents)
 {
-    return symbol.size() == 1 ? symbol + formatCents(cents) : symbol + QLatin1Char(' ') + formatCents(cents);
+    if (symbol.size() <= 1)
+        return symbol + formatCents(cents);
+    return symbol + QLatin1Char(' ') + formatCents(cents); // "CHF 5.00"
 }
 
 void writeSheetCsv(const QString& path, const PaySheet& sheet)
