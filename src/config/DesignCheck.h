@@ -13,7 +13,7 @@ namespace aquilevel::config {
 // labels that are not increasing numbers, and a scenario without rows for some periods
 // (their environment flows silently act as 0), and an instruction page with a
 // placeholder the program does not know. For a version that checkVersion found
-// sound; the experimenter's check command reports them, the login does not refuse them.
+// sound; the check command reports them and import refuses them, the login does not.
 ConfigProblems checkDesign(store::Store& store, const QString& version);
 
 } // namespace aquilevel::config

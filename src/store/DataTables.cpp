@@ -201,13 +201,15 @@ namespace {
 // picks, each found through the participant's index. SQLite is told which index finds the
 // picked rows (`hint`), since it would walk the participants' one for the DISTINCT; the
 // server takes each newest row through the index whatever its statistics say.
+// With `oldest`, the oldest row of each instead.
 QList<Row> newestOfPicked(Connection& c, const QStringList& columns, const QString& where, const QVariantList& params,
-                          const QString& hint = {})
+                          const QString& hint = {}, bool oldest = false)
 {
     const QString picked = QStringLiteral("SELECT DISTINCT \"SubjectKey\" AS s, \"VersionKey\" AS v FROM "
                                           "\"datExperimentTrials\"%1 WHERE %2");
     const QString newest = QStringLiteral("\"datExperimentTrials\" x WHERE x.\"SubjectKey\" = r.s AND x.\"VersionKey\" = r.v "
-                                          "ORDER BY x.\"EventID\" DESC, x.rowid DESC LIMIT 1");
+                                          "ORDER BY x.\"EventID\" %1, x.rowid %1 LIMIT 1")
+                               .arg(oldest ? QStringLiteral("ASC") : QStringLiteral("DESC"));
     const QString shown = columnList(columns, QStringLiteral("e."));
     return rowsOf(c.query(
         Sql(QStringLiteral("SELECT %1 FROM \"datExperimentTrials\" e WHERE e.rowid IN (SELECT (SELECT x.rowid FROM %2) "
@@ -258,6 +260,18 @@ QList<Row> EventTable::newestOfNext(Connection& c, const QStringList& columns, c
         QStringLiteral("\"SubjectKey\" > $1 AND \"SubjectKey\" <= $%1%2").arg(params.size()).arg(ofVersion), params);
     after = params.last().toString();
     return rows;
+}
+
+QList<Row> EventTable::oldestOfRange(Connection& c, const QStringList& columns, const QString& version,
+                                     const QString& after, const QString& through)
+{
+    QVariantList params{after, through};
+    QString where = QStringLiteral("\"SubjectKey\" > $1 AND \"SubjectKey\" <= $2");
+    if (!version.isEmpty()) {
+        params.append(nameKey(version));
+        where += QStringLiteral(" AND \"VersionKey\" = $3");
+    }
+    return newestOfPicked(c, columns, where, params, {}, true);
 }
 
 QStringList EventTable::subjects(Connection& c, const QString& version, QString& after, int participants)

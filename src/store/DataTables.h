@@ -65,6 +65,10 @@ public:
     // key read, empty when there are no more: a caller reads a large log in short steps.
     static QList<Row> newestOfNext(Connection& c, const QStringList& columns, const QString& version, QString& after,
                                    int participants);
+    // The oldest row of each participant (of one version or all) whose key follows
+    // `after` up to `through`, as newestOfNext read them: where each session began.
+    static QList<Row> oldestOfRange(Connection& c, const QStringList& columns, const QString& version,
+                                    const QString& after, const QString& through);
     // The next `participants` participants with rows in a version whose keys follow
     // `after`, one spelling each; sets `after` to the last key read, empty when there
     // are no more: a caller reads a large log in short steps.

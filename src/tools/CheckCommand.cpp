@@ -80,6 +80,8 @@ QStringList accountProblems(store::Store& store)
     return problems;
 }
 
+} // namespace
+
 // Warnings that do not fail the check: a password still in plain text (it opens the gate
 // as before, but anyone who copies the file can read it), and the demo account with the
 // password the README publishes. The administrator may read the table, on the server too.
@@ -105,6 +107,8 @@ QStringList accountWarnings(store::Store& store)
                             .arg(config::kDemoUser));
     return warnings;
 }
+
+namespace {
 
 // The database itself: every data table in place, and for the file its pages sound
 // (a damaged index reads fine until a query walks it, in the middle of a session).

@@ -3,6 +3,7 @@
 #include "config/ControlCharacters.h"
 
 #include "config/ConfigCheck.h"
+#include "config/DesignCheck.h"
 #include "store/EngineError.h"
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
@@ -12,6 +13,7 @@
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
+#include "tools/CheckCommand.h"
 #include "tools/CommandArguments.h"
 #include "tools/Csv.h"
 #include "tools/TableCsv.h"
@@ -386,11 +388,16 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
                                           .arg(file.fileName, absent.join(QStringLiteral(", "))));
                 }
                 // The check reads through the store, on this same open database, and so
-                // judges the configuration as it will be once committed.
+                // judges the configuration as it will be once committed. The design
+                // errors too, as `check` would report them the moment after.
                 QStringList found;
-                for (const QString& version : std::as_const(versions))
-                    for (const config::ConfigProblem& problem : config::checkVersion(store, version))
+                for (const QString& version : std::as_const(versions)) {
+                    config::ConfigProblems problems = config::checkVersion(store, version);
+                    if (problems.isEmpty())
+                        problems = config::checkDesign(store, version);
+                    for (const config::ConfigProblem& problem : std::as_const(problems))
                         found.append(locate(problem, files, connection));
+                }
                 if (!found.isEmpty())
                     throw Rejected{found};
                 if (!versions.isEmpty())
@@ -400,6 +407,10 @@ QStringList importTables(store::Store& store, const QString& folder, QString* su
     } catch (const Rejected& rejected) {
         return rejected.problems;
     }
+    // What check warns of without failing, such as the demo account's published password.
+    if (std::any_of(files.cbegin(), files.cend(),
+                    [](const ImportFile& file) { return file.table == QStringLiteral("tblPasswords"); }))
+        report += accountWarnings(store);
     if (summary)
         *summary = report.join(QLatin1Char('\n'));
     return {};
@@ -466,7 +477,8 @@ int runImport(const QStringList& arguments, const ToolContext& context)
         "numbers with a point, yes/no as 0 or 1) and replaces, all at once, the rows of each\n"
         "version, scenario and account they hold. A password in plain text is stored as a\n"
         "bcrypt hash; a \"$2a$\" hash is kept as it is. When a line cannot be read or a version\n"
-        "fails the check, nothing is written and every problem is listed."));
+        "fails the check (the login's rules and the design errors `check` reports), nothing is\n"
+        "written and every problem is listed; check's warnings are printed and do not refuse."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder with the CSV files."));
     const QCommandLineOption remove(QStringLiteral("remove"),
                                     QStringLiteral("Remove version VERSION's configuration instead of importing; refused "

@@ -2,6 +2,7 @@
 
 #include "tools/Printable.h"
 
+#include "config/ExperimentSetup.h"
 #include "session/StationHold.h"
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
@@ -42,6 +43,7 @@ struct SetupFacts {
     int maxTrial = 0;
     double baseMoney = 0;
     qint64 longestStageMs = 0;
+    QString currencySymbol;
 };
 
 // A timed stage of a period in ms: the flows' delays and animations, and in time-driven
@@ -67,6 +69,7 @@ struct RawReading {
     QList<SetupFacts> setups;
     QList<store::Row> registrations; // Subject, Version, Date, Time
     QList<store::Row> newest; // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus, Station
+    QList<store::Row> oldest; // Subject, Version, Date, Time
     QList<store::HoldRow> holds;
 };
 
@@ -75,8 +78,10 @@ RawReading readRaw(store::Connection& connection, const QString& version, const 
     RawReading raw;
     for (const store::Row& row : store::SetupTable::rows(connection, version.isEmpty() ? QString() : version)) {
         const auto field = [&](const QString& name) { return row.value(name); };
+        config::ConfigProblems unread; // the check's business; the symbol reads as "$" then
         raw.setups.append({row.value("Version").toString(), row.value("MaxTrial").toInt(),
-                           row.value("BaseMoney").toDouble(), longestStage(field)});
+                           row.value("BaseMoney").toDouble(), longestStage(field),
+                           config::readSetupRow(row, row.value("Version").toString(), unread).CurrencySymbol});
     }
     raw.registrations = store::SubjectTable::registrations(connection, version, since);
     // The newest event row of each participant, found by the database through the
@@ -87,23 +92,28 @@ RawReading readRaw(store::Connection& connection, const QString& version, const 
     return raw;
 }
 
-// Everyone's newest row, a few hundred participants a read, so that a lab's whole
-// history never holds the stations' writes up.
-QList<store::Row> readEveryNewest(store::Store& store, const QString& version)
+const QStringList firstColumns = {QStringLiteral("Subject"), QStringLiteral("Version"), QStringLiteral("Date"),
+                                  QStringLiteral("Time")};
+
+// Everyone's newest and oldest row, a few hundred participants a read, so that a lab's
+// whole history never holds the stations' writes up.
+void readEveryNewest(store::Store& store, const QString& version, RawReading& raw)
 {
-    QList<store::Row> newest;
     QString after;
     do {
         store.transaction(
             [&](store::Connection& c) {
                 QString next = after; // a retried read starts from the same place
-                const QList<store::Row> rows = store::EventTable::newestOfNext(c, eventColumns, version, next, 500);
-                newest += rows;
+                QList<store::Row> rows = store::EventTable::newestOfNext(c, eventColumns, version, next, 500);
+                QList<store::Row> first;
+                if (!next.isEmpty())
+                    first = store::EventTable::oldestOfRange(c, firstColumns, version, after, next);
+                raw.newest += rows;
+                raw.oldest += first;
                 after = next;
             },
             true, kStatus);
     } while (!after.isEmpty());
-    return newest;
 }
 
 } // namespace
@@ -115,7 +125,7 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
     store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version, since); }, true,
                       kStatus);
     if (!since.isValid())
-        raw.newest = readEveryNewest(store, version);
+        readEveryNewest(store, version, raw);
 
     QHash<QString, SetupFacts> setups;
     for (const SetupFacts& facts : std::as_const(raw.setups))
@@ -139,6 +149,7 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
                 p.baseMoney = setup->baseMoney;
                 p.totBonus = setup->baseMoney;
                 p.longestStageMs = setup->longestStageMs;
+                p.currencySymbol = setup->currencySymbol;
             }
             it = byKey.insert(key, p);
         }
@@ -167,6 +178,10 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
             p.baseMoney = v.at(6).toDouble();
         p.totBonus = v.at(7).isNull() ? p.baseMoney : v.at(7).toDouble();
         p.station = v.at(8).toString();
+    }
+    for (const store::Row& row : std::as_const(raw.oldest)) {
+        const QVariantList& v = row.values();
+        entry(v.at(1).toString(), v.at(0).toString()).firstEventAt = momentOf(v.at(2), v.at(3));
     }
 
     // A hold names the participant by the key of the name; a held name without rows yet
@@ -218,6 +233,24 @@ QString formatMoney(double value)
     if (std::abs(value) < 0.005)
         value = 0; // no "-0.00"
     return QString::number(value, 'f', 2);
+}
+
+QString formatCents(qint64 cents)
+{
+    const qint64 whole = std::abs(cents);
+    return QStringLiteral("%1%2.%3")
+        .arg(cents < 0 ? QStringLiteral("-") : QString())
+        .arg(whole / 100)
+        .arg(whole % 100, 2, 10, QLatin1Char('0'));
+}
+
+qint64 roundUpCents(double amount, qint64 unitCents)
+{
+    // Millionths hold every amount a session pays exactly, and their division is exact.
+    const qint64 millionths = std::llround(amount * 1e6);
+    const qint64 unit = std::max<qint64>(unitCents, 1) * 10000;
+    const qint64 units = millionths >= 0 ? (millionths + unit - 1) / unit : -(-millionths / unit);
+    return units * (unit / 10000);
 }
 
 QString formatAgo(qint64 seconds)

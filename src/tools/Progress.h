@@ -31,7 +31,10 @@ struct ParticipantProgress {
     QDateTime registeredAt;    // Date + Time of the registration; invalid when not registered
     double baseMoney = 0;      // BaseMoney of the newest row, else of the version
     double totBonus = 0;       // TotBonus of the newest row, else BaseMoney
-    QString station;           // the computer that wrote the newest row
+    QString station;           // the computer that wrote the newest row, or that holds the participant now
+    // Date + Time of the oldest row (the session's start); read only without `since`.
+    QDateTime firstEventAt;
+    QString currencySymbol = QStringLiteral("$"); // CurrencySymbol of the version
     // The last period is done: the newest row belongs to period MaxTrial (or later) and
     // is the "After Cost Calculation" that closes a period.
     bool finished = false;
@@ -46,6 +49,8 @@ struct ParticipantProgress {
     bool leftEarly() const { return !finished && !held; }
     // The newest moment known of this participant: the last event, else the registration.
     QDateTime lastActivity() const { return hasEvents ? lastEventAt : registeredAt; }
+    // The day the session began: its oldest row's, else the registration's.
+    QDate sessionDay() const { return (firstEventAt.isValid() ? firstEventAt : lastActivity()).date(); }
 };
 
 // Every participant (of `version`, or of all versions when it is empty), registered or
@@ -64,6 +69,12 @@ QString stateOf(const ParticipantProgress& p, const QDateTime& now);
 
 // Money with two decimals and a point: 12.5 -> "12.50".
 QString formatMoney(double value);
+// Whole hundredths as money with a point: 1250 -> "12.50", -5 -> "-0.05".
+QString formatCents(qint64 cents);
+// An amount rounded up, never down, to a multiple of `unitCents` hundredths, in
+// hundredths. The amount is first taken to the millionth, so that 5.1 (stored as
+// 5.0999...) stays 510 while 0.001 becomes 1.
+qint64 roundUpCents(double amount, qint64 unitCents);
 // A duration in whole seconds, short: "42s", "3m 07s", "1h 05m".
 QString formatAgo(qint64 seconds);
 // Columns padded to their widest cell, separated by two blanks; the columns marked in

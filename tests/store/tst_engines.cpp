@@ -326,17 +326,24 @@ void TestEngines::everyNewestRowIsReadInSteps()
                          QStringLiteral("test"));
     }
     const QStringList columns = {QStringLiteral("Subject"), QStringLiteral("Version"), QStringLiteral("EventID")};
-    const auto read = [&](const QString& version) {
+    // Each step's oldest rows too, of the same participants.
+    const auto read = [&](const QString& version, bool oldest = false) {
         QStringList seen;
         QString after;
         int steps = 0;
+        const auto take = [&](const Row& row) {
+            seen.append(QStringLiteral("%1/%2/%3").arg(row.value("Subject").toString(), row.value("Version").toString(),
+                                                       row.value("EventID").toString()));
+        };
         do {
             rig.store->read(
                 [&](Connection& c) {
-                    for (const Row& row : EventTable::newestOfNext(c, columns, version, after, 1))
-                        seen.append(QStringLiteral("%1/%2/%3").arg(row.value("Subject").toString(),
-                                                                   row.value("Version").toString(),
-                                                                   row.value("EventID").toString()));
+                    const QString before = after;
+                    const QList<Row> newest = EventTable::newestOfNext(c, columns, version, after, 1);
+                    for (const Row& row : oldest && !after.isEmpty()
+                                              ? EventTable::oldestOfRange(c, columns, version, before, after)
+                                              : newest)
+                        take(row);
                 },
                 QStringLiteral("datExperimentTrials"), QStringLiteral("test"));
         } while (!after.isEmpty() && ++steps < 10);
@@ -346,6 +353,9 @@ void TestEngines::everyNewestRowIsReadInSteps()
     QCOMPARE(read(QString()), QStringList({QStringLiteral("A/Demo/1"), QStringLiteral("a/Other/5"),
                                            QStringLiteral("b/Demo/2"), QStringLiteral("c/Other/7")}));
     QCOMPARE(read(QStringLiteral("other")), QStringList({QStringLiteral("a/Other/5"), QStringLiteral("c/Other/7")}));
+    QCOMPARE(read(QString(), true), QStringList({QStringLiteral("A/Demo/1"), QStringLiteral("a/Other/5"),
+                                                 QStringLiteral("b/Demo/1"), QStringLiteral("c/Other/7")}));
+    QCOMPARE(read(QStringLiteral("demo"), true), QStringList({QStringLiteral("A/Demo/1"), QStringLiteral("b/Demo/1")}));
 }
 
 void TestEngines::rowsKeepTheOrderOfWritingAndSummariesAreCompleted()

@@ -355,6 +355,8 @@ private slots:
         QCOMPARE(imported.err, QString());
         QCOMPARE(imported.status, 0);
         QVERIFY(imported.out.contains(QStringLiteral("Demo time-gap bonus")));
+        // check's warnings are printed, and do not refuse.
+        QVERIFY2(imported.out.contains(QStringLiteral("Warning: the demo experimenter account")), qPrintable(imported.out));
         QTemporaryDir second;
         QCOMPARE(run(tools::runExport, fresh.folder(), QStringList{second.path()} + tables).status, 0);
         const auto before = folderBytes(first.path());
@@ -463,6 +465,8 @@ private slots:
         const QList<QStringList> rows = records(setup);
         const int afterEvery = rows.first().indexOf(QStringLiteral("AfterEveryNTrials"));
         const int maxTrial = rows.first().indexOf(QStringLiteral("MaxTrial"));
+        const int baseMoney = rows.first().indexOf(QStringLiteral("BaseMoney"));
+        const int goal = rows.first().indexOf(QStringLiteral("GoalLinePoisition"));
 
         // 1. Every line reads, but one version fails the check: nothing is written.
         {
@@ -470,6 +474,8 @@ private slots:
             QList<QStringList> changed = rows;
             changed[1][maxTrial] = QStringLiteral("99");     // would change a sound version
             changed[2][afterEvery] = QStringLiteral("0");    // breaks another
+            changed[3][baseMoney] = QStringLiteral("-2");    // the login lets these two through, check does not
+            changed[4][goal] = QStringLiteral("5000");
             QByteArray bytes;
             for (const QStringList& r : changed)
                 bytes += tools::csv::record(r);
@@ -477,6 +483,10 @@ private slots:
             const Result r = run(tools::runImport, db.folder(), {in.path()});
             QCOMPARE(r.status, 1);
             QVERIFY2(r.err.contains(QStringLiteral("tblSetup.csv, line 3, column %1 (AfterEveryNTrials)").arg(afterEvery + 1)), qPrintable(r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("tblSetup.csv, line 4, column %1 (BaseMoney): version \"%2\": BaseMoney of -2 "
+                                                   "is negative").arg(baseMoney + 1).arg(rows[3][0])), qPrintable(r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("tblSetup.csv, line 5, column %1 (GoalLinePoisition)").arg(goal + 1)),
+                     qPrintable(r.err));
             QVERIFY(r.err.contains(QStringLiteral("Nothing was imported")));
             QCOMPARE(fullExport(db.folder()), before);
         }

@@ -35,8 +35,9 @@ Output call(const test::ToolFunction& run, const QString& folder, const QStringL
     return test::runTool(run, folder, arguments);
 }
 
-// The data lines of an aligned table (after the dashes), each split into its cells.
-// Cells are separated by at least two blanks; single blanks stay inside a cell.
+// The data lines of an aligned table (after the dashes), each split into its cells at
+// the columns the dashes mark, so that an empty cell stays in its place; empty cells at
+// the end of a line are left out.
 QList<QStringList> tableRows(const QString& text)
 {
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -49,8 +50,17 @@ QList<QStringList> tableRows(const QString& text)
     QList<QStringList> rows;
     if (rule < 0)
         return rows;
-    for (int i = rule + 1; i < lines.size() && !lines.at(i).isEmpty(); ++i)
-        rows.append(lines.at(i).trimmed().split(QRegularExpression(QStringLiteral(" {2,}"))));
+    QList<std::pair<int, int>> columns; // start, length
+    for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("-+")).globalMatch(lines.at(rule)))
+        columns.append({int(m.capturedStart()), int(m.capturedLength())});
+    for (int i = rule + 1; i < lines.size() && !lines.at(i).isEmpty(); ++i) {
+        QStringList cells;
+        for (const auto& [start, length] : std::as_const(columns))
+            cells.append(lines.at(i).mid(start, length).trimmed());
+        while (!cells.isEmpty() && cells.last().isEmpty())
+            cells.removeLast();
+        rows.append(cells);
+    }
     return rows;
 }
 
@@ -66,6 +76,10 @@ private slots:
     void paymentsListsEveryParticipant();
     void paymentsCsvIsWellFormed();
     void paymentsFiltersByVersion();
+    void paymentsFiltersByDay();
+    void paySheet();
+    void roundingUpNeverPaysLess_data();
+    void roundingUpNeverPaysLess();
     void badUsageAndMissingDatabase();
     void theProgramRunsBothCommands();
     void formats();
@@ -73,7 +87,7 @@ private slots:
 
 private:
     void event(const QString& subject, const QString& version, const QString& type, int eventId, int trial,
-               const QDateTime& at, double totBonus, double baseMoney);
+               const QDateTime& at, double totBonus, double baseMoney, const QString& station = {});
     void registration(const QString& subject, const QString& version, const QDateTime& at);
 
     QList<QVariantMap> m_eventRows;
@@ -83,9 +97,9 @@ private:
 };
 
 // Rows as the sessions write them: Date and Time on the lab's clock, EventTimeUtc the
-// same moment in UTC. The Station column stays empty (the holds name the stations).
+// same moment in UTC. The Station column is mostly empty (the holds name the stations).
 void TestProgress::event(const QString& subject, const QString& version, const QString& type, int eventId,
-                         int trial, const QDateTime& at, double totBonus, double baseMoney)
+                         int trial, const QDateTime& at, double totBonus, double baseMoney, const QString& station)
 {
     m_eventRows.append({{QStringLiteral("Subject"), subject},
                         {QStringLiteral("Version"), version},
@@ -101,7 +115,7 @@ void TestProgress::event(const QString& subject, const QString& version, const Q
                         {QStringLiteral("TotBonus"), totBonus},
                         {QStringLiteral("IsTimeDriven"), 0},
                         {QString::fromLatin1(store::kEventTimeColumn), at.toUTC().toString(Qt::ISODateWithMs)},
-                        {QString::fromLatin1(store::kStationColumn), QVariant()}});
+                        {QString::fromLatin1(store::kStationColumn), station.isEmpty() ? QVariant() : station}});
 }
 
 void TestProgress::registration(const QString& subject, const QString& version, const QDateTime& at)
@@ -123,6 +137,7 @@ void TestProgress::initTestCase()
     QVariantMap alpha = test::soundSetupRow(QStringLiteral("Alpha"));
     alpha[QStringLiteral("MaxTrial")] = 10;
     alpha[QStringLiteral("BaseMoney")] = 5.0;
+    alpha[QStringLiteral("CurrencySymbol")] = QStringLiteral("€");
     test::insertSetup(m_db, alpha);
     QVariantMap beta = test::soundSetupRow(QStringLiteral("Beta"));
     beta[QStringLiteral("MaxTrial")] = 4;
@@ -138,7 +153,7 @@ void TestProgress::initTestCase()
     event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("Submit Clicked"), 40, 10, at(9, 57, 50), 9.0, 5);
     event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("User Inflow"), 41, 10, at(9, 57, 55), 9.0, 5);
     event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("After Cost Calculation"), 42, 10,
-          at(9, 58, 0), 9.5, 5);
+          at(9, 58, 0), 9.5, 5, QStringLiteral("lab-1"));
     event(QStringLiteral("ann"), QStringLiteral("Alpha"), QStringLiteral("Continue Clicked"), 0, 0, at(9, 25, 0), 5, 5);
 
     // bob (Alpha) is in period 6, last event 15 seconds ago.
@@ -154,7 +169,7 @@ void TestProgress::initTestCase()
     // dora (Alpha) finished yesterday at this time of day: outside the hour.
     registration(QStringLiteral("dora"), QStringLiteral("Alpha"), at(9, 0, 0, -1));
     event(QStringLiteral("dora"), QStringLiteral("Alpha"), QStringLiteral("After Cost Calculation"), 50, 10,
-          at(9, 59, 59, -1), 12.0, 5);
+          at(9, 59, 59, -1), 12.0, 5, QStringLiteral("lab-7"));
 
     // eve (Alpha) stopped exactly an hour ago (still shown); finn one second earlier (not).
     registration(QStringLiteral("eve"), QStringLiteral("Alpha"), at(8, 30, 0));
@@ -209,13 +224,13 @@ void TestProgress::monitorShowsExactlyTheRecentParticipants()
     const Output o = call(run, m_db.folder(), {QStringLiteral("--once")});
     QCOMPARE(o.status, 0);
     QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
-    // ann's rows name no station; the held ones show the holding station.
+    // ann's rows name her station, Beta's no station; the held ones show the holding station.
     const QList<QStringList> expected = {
-        {"Alpha", "ann", "10/10", "finished", "After Cost Calculation", "2m 05s", "9.50"},
+        {"Alpha", "ann", "lab-1", "10/10", "finished", "After Cost Calculation", "2m 05s", "9.50"},
         {"Alpha", "bob", "lab-2", "6/10", "idle", "After Cost Calculation", "15s", "7.75"},
         {"Alpha", "carl", "lab-3", "10/10", "playing", "User Outflow", "0s", "6.50"},
         {"Alpha", "eve", "lab-4", "3/10", "idle (possibly crashed)", "No User Effect", "1h 00m", "5.50"},
-        {"Beta", "Ann", "4/4", "finished", "After Cost Calculation", "15m 05s", "4.50"},
+        {"Beta", "Ann", "", "4/4", "finished", "After Cost Calculation", "15m 05s", "4.50"},
         {"Beta", "fay", "lab-5", "0/4", "idle", "(registered)", "30m 05s", "3.00"},
     };
     QCOMPARE(tableRows(o.out), expected);
@@ -272,17 +287,18 @@ void TestProgress::paymentsListsEveryParticipant()
     const Output o = call(tools::paymentsCommand, m_db.folder(), {});
     QCOMPARE(o.status, 0);
     QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
+    // ann's first event is the one with the lowest EventID, though written last.
     const QList<QStringList> expected = {
-        {"Alpha", "ann", "5.00", "4.50", "9.50", "yes"},
-        {"Alpha", "bob", "5.00", "2.75", "7.75", "no"},
-        {"Alpha", "carl", "5.00", "1.50", "6.50", "no"},
-        {"Alpha", "dora", "5.00", "7.00", "12.00", "yes"},
-        {"Alpha", "eve", "5.00", "0.50", "5.50", "no"},
-        {"Alpha", "finn", "5.00", "0.00", "5.00", "no", "left early"},
-        {"Alpha", "O\"Neil, Pat", "5.00", "0.00", "5.00", "no", "left early"},
-        {"Beta", "Ann", "3.00", "1.50", "4.50", "yes"},
-        {"Beta", "fay", "3.00", "0.00", "3.00", "no"},
-        {"Beta", "gus", "3.00", "0.00", "3.00", "no", "left early"},
+        {"Alpha", "ann", "5.00", "4.50", "9.50", "yes", "", "lab-1", "2026-03-04", "09:25:00", "09:58:00"},
+        {"Alpha", "bob", "5.00", "2.75", "7.75", "no", "", "lab-2", "2026-03-04", "09:59:40", "09:59:50"},
+        {"Alpha", "carl", "5.00", "1.50", "6.50", "no", "", "lab-3", "2026-03-04", "10:00:05", "10:00:05"},
+        {"Alpha", "dora", "5.00", "7.00", "12.00", "yes", "", "lab-7", "2026-03-03", "09:59:59", "09:59:59"},
+        {"Alpha", "eve", "5.00", "0.50", "5.50", "no", "", "lab-4", "2026-03-04", "09:00:05", "09:00:05"},
+        {"Alpha", "finn", "5.00", "0.00", "5.00", "no", "left early", "", "2026-03-04", "09:00:04", "09:00:04"},
+        {"Alpha", "O\"Neil, Pat", "5.00", "0.00", "5.00", "no", "left early", "", "2026-03-02"},
+        {"Beta", "Ann", "3.00", "1.50", "4.50", "yes", "", "", "2026-03-04", "09:45:00", "09:45:00"},
+        {"Beta", "fay", "3.00", "0.00", "3.00", "no", "", "lab-5", "2026-03-04"},
+        {"Beta", "gus", "3.00", "0.00", "3.00", "no", "left early", "", "2026-03-01"},
     };
     QCOMPARE(tableRows(o.out), expected);
     QVERIFY2(o.out.contains(QStringLiteral("10 participants (3 finished, 3 left early), total to pay 61.75")),
@@ -297,17 +313,17 @@ void TestProgress::paymentsCsvIsWellFormed()
     QCOMPARE(o.status, 0);
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray expected = "Version,Subject,BasePay,Bonus,TotalPay,Finished,LeftEarly\r\n"
-                                "Alpha,ann,5.00,4.50,9.50,1,0\r\n"
-                                "Alpha,bob,5.00,2.75,7.75,0,0\r\n"
-                                "Alpha,carl,5.00,1.50,6.50,0,0\r\n"
-                                "Alpha,dora,5.00,7.00,12.00,1,0\r\n"
-                                "Alpha,eve,5.00,0.50,5.50,0,0\r\n"
-                                "Alpha,finn,5.00,0.00,5.00,0,1\r\n"
-                                "Alpha,\"O\"\"Neil, Pat\",5.00,0.00,5.00,0,1\r\n"
-                                "Beta,Ann,3.00,1.50,4.50,1,0\r\n"
-                                "Beta,fay,3.00,0.00,3.00,0,0\r\n"
-                                "Beta,gus,3.00,0.00,3.00,0,1\r\n";
+    const QByteArray expected = "Version,Subject,BasePay,Bonus,TotalPay,Finished,LeftEarly,Station,Date,FirstEvent,LastEvent\r\n"
+                                "Alpha,ann,5.00,4.50,9.50,1,0,lab-1,2026-03-04,09:25:00,09:58:00\r\n"
+                                "Alpha,bob,5.00,2.75,7.75,0,0,lab-2,2026-03-04,09:59:40,09:59:50\r\n"
+                                "Alpha,carl,5.00,1.50,6.50,0,0,lab-3,2026-03-04,10:00:05,10:00:05\r\n"
+                                "Alpha,dora,5.00,7.00,12.00,1,0,lab-7,2026-03-03,09:59:59,09:59:59\r\n"
+                                "Alpha,eve,5.00,0.50,5.50,0,0,lab-4,2026-03-04,09:00:05,09:00:05\r\n"
+                                "Alpha,finn,5.00,0.00,5.00,0,1,,2026-03-04,09:00:04,09:00:04\r\n"
+                                "Alpha,\"O\"\"Neil, Pat\",5.00,0.00,5.00,0,1,,2026-03-02,,\r\n"
+                                "Beta,Ann,3.00,1.50,4.50,1,0,,2026-03-04,09:45:00,09:45:00\r\n"
+                                "Beta,fay,3.00,0.00,3.00,0,0,lab-5,2026-03-04,,\r\n"
+                                "Beta,gus,3.00,0.00,3.00,0,1,,2026-03-01,,\r\n";
     QCOMPARE(file.readAll(), expected);
 
     // A file that cannot be written is a failure, not a crash.
@@ -348,6 +364,85 @@ void TestProgress::paymentsFiltersByVersion()
                  !names.contains(QStringLiteral("O\"Neil, Pat")),
              qPrintable(names.join(QLatin1Char('|'))));
     QCOMPARE(call(tools::paymentsCommand, m_db.folder(), {QStringLiteral("--since"), QStringLiteral("4 March")}).status, 2);
+}
+
+void TestProgress::paymentsFiltersByDay()
+{
+    const auto names = [this](const QStringList& arguments) {
+        const Output o = call(tools::paymentsCommand, m_db.folder(), arguments);
+        QStringList found;
+        for (const QStringList& row : tableRows(o.out))
+            found.append(row.value(0) + QLatin1Char('/') + row.value(1));
+        return o.status == 0 ? found : QStringList{o.err};
+    };
+    QCOMPARE(names({QStringLiteral("--day"), QStringLiteral("2026-03-03")}), QStringList{"Alpha/dora"});
+    QCOMPARE(names({QStringLiteral("--day"), QStringLiteral("2026-03-04"), QStringLiteral("--version"), QStringLiteral("beta")}),
+             (QStringList{"Beta/Ann", "Beta/fay"}));
+    QCOMPARE(names({QStringLiteral("--day"), QStringLiteral("2026-03-05")}), QStringList{});
+}
+
+// The sheet of one day's Alpha session, in euros, rounded up to half a euro.
+void TestProgress::paySheet()
+{
+    QTemporaryDir dir;
+    const QString csvPath = dir.filePath(QStringLiteral("sheet.csv"));
+    const QStringList day = {QStringLiteral("--day"), QStringLiteral("2026-03-04"), QStringLiteral("--version"),
+                             QStringLiteral("Alpha"), QStringLiteral("--round-up"), QStringLiteral("0.5")};
+    QCOMPARE(call(tools::paymentsCommand, m_db.folder(), day + QStringList{QStringLiteral("--sheet"), csvPath}).status, 0);
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(csv.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.takeFirst(), QStringLiteral("Station,Participant,Version,Currency,BasePay,Bonus,Total,TotalRoundedUp,Signature"));
+    QCOMPARE(lines.first(), QStringLiteral(",finn,Alpha,€,5.00,0.00,5.00,5.00,")); // by station, then name
+    QVERIFY(lines.contains(QStringLiteral("lab-1,ann,Alpha,€,5.00,4.50,9.50,9.50,")));
+    QVERIFY(lines.contains(QStringLiteral("lab-2,bob,Alpha,€,5.00,2.75,7.75,8.00,")));
+    const QStringList sum = lines.takeLast().split(QLatin1Char(','));
+    QCOMPARE(lines.size(), 5); // ann, bob, carl, eve, finn
+    QCOMPARE(sum.mid(0, 4), (QStringList{"Sum", "", "", "€"}));
+    for (int column : {4, 5, 6, 7}) {
+        qint64 cents = 0;
+        for (const QString& line : std::as_const(lines))
+            cents += qRound64(line.split(QLatin1Char(',')).at(column).toDouble() * 100);
+        QCOMPARE(qRound64(sum.at(column).toDouble() * 100), cents);
+    }
+    QCOMPARE(sum.at(6), QStringLiteral("34.25"));
+    QCOMPARE(sum.at(7), QStringLiteral("34.50"));
+
+    const QString pdfPath = dir.filePath(QStringLiteral("sheet.pdf"));
+    QCOMPARE(call(tools::paymentsCommand, m_db.folder(), day + QStringList{QStringLiteral("--sheet"), pdfPath}).status, 0);
+    QFile pdf(pdfPath);
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.size() > 2000);
+    QVERIFY(pdf.read(4) == "%PDF");
+
+    // A sheet is for one day, in a PDF or a CSV, rounded to whole cents.
+    for (const QStringList& bad : {QStringList{QStringLiteral("--sheet"), pdfPath},
+                                   day.mid(0, 2) + QStringList{QStringLiteral("--sheet"), dir.filePath("x.txt")},
+                                   day.mid(0, 4) + QStringList{QStringLiteral("--round-up"), QStringLiteral("0.005"),
+                                                               QStringLiteral("--sheet"), csvPath},
+                                   day.mid(0, 2) + QStringList{QStringLiteral("--round-up"), QStringLiteral("1")}})
+        QCOMPARE(call(tools::paymentsCommand, m_db.folder(), bad).status, 2);
+}
+
+void TestProgress::roundingUpNeverPaysLess_data()
+{
+    QTest::addColumn<double>("amount");
+    QTest::addColumn<qint64>("unit");
+    QTest::addColumn<qint64>("paid");
+    QTest::newRow("5.10 to 0.1 stays") << 5.10 << qint64(10) << qint64(510);
+    QTest::newRow("5.11 to 0.5") << 5.11 << qint64(50) << qint64(550);
+    QTest::newRow("5.00 to 1 stays") << 5.00 << qint64(100) << qint64(500);
+    QTest::newRow("0.001 to cents") << 0.001 << qint64(1) << qint64(1);
+    QTest::newRow("0.1 + 0.2 to 0.3") << 0.1 + 0.2 << qint64(10) << qint64(30);
+}
+
+void TestProgress::roundingUpNeverPaysLess()
+{
+    QFETCH(double, amount);
+    QFETCH(qint64, unit);
+    QFETCH(qint64, paid);
+    QCOMPARE(tools::roundUpCents(amount, unit), paid);
+    QCOMPARE(tools::formatCents(paid), QString::number(paid / 100.0, 'f', 2));
 }
 
 void TestProgress::badUsageAndMissingDatabase()
