@@ -14,6 +14,8 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -557,6 +559,18 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QVERIFY2(status().startsWith(QStringLiteral("Released eve of Alpha (held by lab-4)")), qPrintable(status()));
     QCOMPARE(stations.data(stations.index(eve, tools::StationsModel::State), Qt::DisplayRole).toString(),
              QStringLiteral("left early"));
+
+    // The versions, each with what check says of it: a session of no period is named.
+    m_db.exec(QStringLiteral("update tblSetup set MaxTrial = 0 where Version = 'Beta'"));
+    window.checkVersions();
+    auto* versions = window.findChild<QListWidget*>(QStringLiteral("lstVersions"));
+    const auto* problems = window.findChild<QPlainTextEdit*>(QStringLiteral("txtProblems"));
+    QCOMPARE(versions->count(), 2);
+    versions->setCurrentRow(1);
+    QVERIFY2(versions->item(1)->text().startsWith(QStringLiteral("Beta  (")), qPrintable(versions->item(1)->text()));
+    QVERIFY2(problems->toPlainText().contains(QStringLiteral("field MaxTrial")), qPrintable(problems->toPlainText()));
+    versions->setCurrentRow(0);
+    QVERIFY(!problems->toPlainText().contains(QStringLiteral("field MaxTrial")));
 }
 
 QTEST_MAIN(TestProgress)
