@@ -6,6 +6,7 @@
 #include "store/Store.h"
 #include "tools/Printable.h"
 #include "tools/CheckCommand.h"
+#include "tools/ExportImport.h"
 #include "tools/Progress.h"
 #include "tools/StationsModel.h"
 #include "tools/SessionReport.h"
@@ -15,6 +16,9 @@
 #include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QHBoxLayout>
@@ -22,6 +26,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -139,6 +144,29 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     payLayout->addWidget(m_payments);
     connect(m_day, &QDateEdit::dateChanged, this, &ConsoleWindow::refresh);
     tabs->addTab(pay, QStringLiteral("Payments"));
+
+    // The data, into a folder of its own for each export.
+    auto* data = new QWidget(tabs);
+    auto* dataLayout = new QVBoxLayout(data);
+    dataLayout->addWidget(new QLabel(QStringLiteral("The data tables as CSV files, into a new folder named after the "
+                                                    "study and the day inside the folder you choose."),
+                                     data));
+    auto* exportButton = new QPushButton(QStringLiteral("Export data..."), data);
+    exportButton->setObjectName(QStringLiteral("cmdExport"));
+    dataLayout->addWidget(exportButton, 0, Qt::AlignLeft);
+    m_exportProgress = new QProgressBar(data);
+    m_exportProgress->setObjectName(QStringLiteral("barExport"));
+    m_exportProgress->setRange(0, 1);
+    m_exportProgress->setValue(0);
+    dataLayout->addWidget(m_exportProgress);
+    dataLayout->addStretch();
+    tabs->addTab(data, QStringLiteral("Data"));
+    m_chooseFolder = [this] { return QFileDialog::getExistingDirectory(this, QStringLiteral("Export into")); };
+    connect(exportButton, &QPushButton::clicked, this, [this] {
+        const QString parent = m_chooseFolder();
+        if (!parent.isEmpty())
+            exportInto(parent);
+    });
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblStatus"));
@@ -300,6 +328,29 @@ void ConsoleWindow::releaseSelected()
     m_status->setText(done);
 }
 
+QString ConsoleWindow::exportInto(const QString& parent)
+{
+    const QString base = QStringLiteral("%1-%2").arg(m_study, m_now().date().toString(Qt::ISODate));
+    QString folder = QDir(parent).filePath(base);
+    for (int n = 2; QFileInfo::exists(folder); ++n)
+        folder = QDir(parent).filePath(QStringLiteral("%1-%2").arg(base).arg(n));
+    m_exportProgress->setRange(0, 0); // busy: one read of every table
+    QCoreApplication::processEvents();
+    QStringList written;
+    try {
+        written = exportTables(m_store, folder, {{}, {}, dataTableNames()});
+    } catch (const std::exception& error) {
+        m_exportProgress->setRange(0, 1);
+        m_exportProgress->setValue(0);
+        m_status->setText(QStringLiteral("Nothing exported: %1").arg(QString::fromUtf8(error.what())));
+        return {};
+    }
+    m_exportProgress->setRange(0, 1);
+    m_exportProgress->setValue(1);
+    m_status->setText(QStringLiteral("Exported %1 tables into %2").arg(written.size()).arg(QDir::toNativeSeparators(folder)));
+    return folder;
+}
+
 void ConsoleWindow::showProblemsOf(int row)
 {
     m_problems->setPlainText(m_versionProblems.value(row));
@@ -310,6 +361,7 @@ int runConsole(const QString& dataFolder)
     try {
         ToolStore tool(dataFolder);
         ConsoleWindow window(tool.store(), [] { return QDateTime::currentDateTime(); });
+        window.setStudyName(QFileInfo(dataFolder).fileName());
         window.checkVersions();
         window.refresh();
         window.show();

@@ -8,6 +8,7 @@
 #include <utility>
 
 class QDateEdit;
+class QProgressBar;
 class QPushButton;
 class QLabel;
 class QListWidget;
@@ -47,6 +48,18 @@ public:
     using Credentials = std::optional<std::pair<QString, QString>>;
     void setCredentialsSource(std::function<Credentials()> ask) { m_askCredentials = std::move(ask); }
 
+    // The data tables into a new folder inside `parent`, named after the study and the
+    // day, with "-2", "-3", ... when one of that name is there: a second export never
+    // overwrites the first. Returns the folder written, or an empty text (said in the
+    // status line) when it failed.
+    QString exportInto(const QString& parent);
+    void setStudyName(const QString& name)
+    {
+        if (!name.isEmpty())
+            m_study = name;
+    }
+    void setFolderSource(std::function<QString()> choose) { m_chooseFolder = std::move(choose); }
+
     // Selects the row of the stations table, as a click would.
     void selectStation(int row);
     // Ends the hold a station has on the selected participant, after an experimenter's
@@ -72,6 +85,9 @@ private:
     QDateEdit* m_day = nullptr;
     QTableWidget* m_payments = nullptr;
     QLabel* m_status = nullptr;
+    QProgressBar* m_exportProgress = nullptr;
+    QString m_study = QStringLiteral("aquilevel");
+    std::function<QString()> m_chooseFolder;
     QTimer* m_timer = nullptr;
 };
 

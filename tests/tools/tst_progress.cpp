@@ -12,7 +12,9 @@
 #include "store/StationTables.h"
 #include "store/Tables.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -559,6 +561,16 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QVERIFY2(status().startsWith(QStringLiteral("Released eve of Alpha (held by lab-4)")), qPrintable(status()));
     QCOMPARE(stations.data(stations.index(eve, tools::StationsModel::State), Qt::DisplayRole).toString(),
              QStringLiteral("left early"));
+
+    // Each export into a folder of its own, named after the study and the day.
+    QTemporaryDir exports;
+    window.setStudyName(QStringLiteral("pilot study"));
+    const QString first = window.exportInto(exports.path());
+    const QString second = window.exportInto(exports.path());
+    QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("pilot study-2026-03-04"));
+    QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("pilot study-2026-03-04-2"));
+    for (const QString& folder : {first, second})
+        QVERIFY2(QFile(QDir(folder).filePath(QStringLiteral("datExperimentTrials.csv"))).size() > 100, qPrintable(folder));
 
     // The versions, each with what check says of it: a session of no period is named.
     m_db.exec(QStringLiteral("update tblSetup set MaxTrial = 0 where Version = 'Beta'"));
