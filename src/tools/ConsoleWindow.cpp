@@ -208,7 +208,7 @@ void ConsoleWindow::refresh()
     int crashed = 0;
     int playing = 0;
     for (int row = 0; row < m_stations->rowCount(); ++row) {
-        const QString state = m_stations->data(m_stations->index(row, StationsModel::State), Qt::DisplayRole).toString();
+        const QString& state = m_stations->state(row);
         crashed += state == QLatin1String("idle (possibly crashed)");
         playing += state == QLatin1String("playing") || state.startsWith(QLatin1String("idle"));
     }
@@ -224,7 +224,7 @@ void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
     const QDateTime now = m_now();
     QList<const ParticipantProgress*> shown;
     for (const ParticipantProgress& p : participants)
-        if (p.lastActivity().date() == day)
+        if (p.playedOn(day)) // the same day as the payments command's
             shown.append(&p);
     m_payments->setRowCount(int(shown.size()) + 1);
     double sum = 0;

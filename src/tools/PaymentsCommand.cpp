@@ -122,8 +122,7 @@ QList<ParticipantProgress> participantsToPay(store::Store& store, const PaymentS
             return true;
         if (selection.since.isValid() && last.date() < selection.since)
             return true;
-        // A session past midnight counts for both of its days.
-        return selection.day.isValid() && (selection.day < p.sessionDay() || selection.day > last.date());
+        return selection.day.isValid() && !p.playedOn(selection.day);
     });
     return participants;
 }

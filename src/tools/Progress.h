@@ -51,6 +51,11 @@ struct ParticipantProgress {
     QDateTime lastActivity() const { return hasEvents ? lastEventAt : registeredAt; }
     // The day the session began: its oldest row's, else the registration's.
     QDate sessionDay() const { return (firstEventAt.isValid() ? firstEventAt : lastActivity()).date(); }
+    // Whether the session ran on `day`: one past midnight counts for both of its days.
+    bool playedOn(const QDate& day) const
+    {
+        return lastActivity().isValid() && day >= sessionDay() && day <= lastActivity().date();
+    }
 };
 
 // Every participant (of `version`, or of all versions when it is empty), registered or

@@ -20,6 +20,7 @@ public:
     // Replaces the rows with a new reading taken at `now`.
     void setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now);
     const ParticipantProgress& participant(int row) const { return m_rows.at(row); }
+    const QString& state(int row) const { return m_states.at(row); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
