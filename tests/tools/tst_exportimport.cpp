@@ -146,8 +146,8 @@ private slots:
         QStringList written = QDir(folder).entryList(QDir::Files);
         written.sort();
         QCOMPARE(written, QStringList({QStringLiteral("datExperimentTrials.csv"), QStringLiteral("datQuestionnaire.csv"),
-                                       QStringLiteral("datSubject.csv"), QStringLiteral("datTrialSummary.csv"),
-                                       QStringLiteral("datUserTimesSummary.csv")}));
+                                       QStringLiteral("datSubject.csv"), QStringLiteral("datSubjectMark.csv"),
+                                       QStringLiteral("datTrialSummary.csv"), QStringLiteral("datUserTimesSummary.csv")}));
 
         // The answer with a comma, quotes and line breaks is quoted, quotes doubled, bytes UTF-8.
         const QByteArray questionnaire = readAll(QDir(folder).filePath(QStringLiteral("datQuestionnaire.csv")));
@@ -201,7 +201,7 @@ private slots:
         const QByteArray times = readAll(QDir(folder).filePath(QStringLiteral("datUserTimesSummary.csv")));
         QVERIFY(times.startsWith("Subject,Version,Trial,Date,SubmitClickTime"));
         QCOMPARE(times.count("\r\n"), 1);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 5);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 6);
     }
 
     void exportFiltersByVersionSubjectAndTables()
@@ -294,7 +294,7 @@ private slots:
         QVERIFY(readAll(QDir(out.path()).filePath(QStringLiteral("datSubject.csv"))).startsWith("Subject,"));
         QCOMPARE(readAll(QDir(out.path()).filePath(QStringLiteral("notes.txt"))), QByteArray("earlier"));
         for (const char* name : {"datSubject.csv", "datExperimentTrials.csv", "datTrialSummary.csv",
-                                 "datUserTimesSummary.csv", "datQuestionnaire.csv"})
+                                 "datUserTimesSummary.csv", "datQuestionnaire.csv", "datSubjectMark.csv"})
             QVERIFY(QFile::remove(QDir(out.path()).filePath(QLatin1String(name))));
         QVERIFY(QFile::remove(QDir(out.path()).filePath(QStringLiteral("notes.txt"))));
         QTemporaryDir empty;
@@ -456,7 +456,7 @@ private slots:
     {
         TempDatabase db(TempDatabase::Content::Demo);
         const auto before = fullExport(db.folder());
-        QVERIFY(before.size() == 10);
+        QVERIFY(before.size() == 11);
         QTemporaryDir source;
         QCOMPARE(run(tools::runExport, db.folder(), {source.path(), QStringLiteral("--tables"), QStringLiteral("config")}).status, 0);
         const QByteArray setup = readAll(source.filePath(QStringLiteral("tblSetup.csv")));
