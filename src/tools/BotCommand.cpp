@@ -62,7 +62,7 @@ const QString kUsage = QStringLiteral(
     "Plays one whole session of version V through the real trial screen, without a window\n"
     "and with every animation stage at 1 ms, then prints the participant's summary. The\n"
     "participant is marked a pilot (reason \"played by bot\") as it is registered, so that\n"
-    "it is always told apart from the lab's participants.\n\n"
+    "export and report leave it out unless asked to take pilots in.\n\n"
     "  --version V        the version to play\n"
     "  --subject NAME     the participant's name (default: bot-<date and time>)\n"
     "  --orders FILE.csv  one line per period: inflow,outflow (an optional header line\n"
