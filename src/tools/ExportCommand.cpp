@@ -1,8 +1,6 @@
 #include "tools/ExportImport.h"
 
-#include "store/DataTables.h"
 #include "store/EngineError.h"
-#include "store/NameKey.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
@@ -13,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -49,11 +46,6 @@ struct TableFile {
     int versionAt = -1;
 };
 
-// A participant as the marks left out are looked up.
-QString participantKey(const QVariant& subject, const QVariant& version)
-{
-    return store::nameKey(version.toString()) + QChar(0x1f) + store::nameKey(subject.toString());
-}
 
 // A write that fails is most often a full disk.
 ToolError notWritten(const TableFile& out)
@@ -82,7 +74,7 @@ void append(TableFile& out, const QByteArray& bytes)
 // Rows of participants in `leftOut` are read, for the chunk to end where it ends, but not
 // written; `read` counts every row read.
 qint64 readChunk(store::Connection& c, const TableFile& out, const store::TableFilter& filter, qint64 after,
-                 QByteArray& bytes, int& rows, const QSet<QString>& leftOut = {}, int* read = nullptr)
+                 QByteArray& bytes, int& rows, const LeftOut* leftOut = nullptr, int* read = nullptr)
 {
     bytes.clear();
     rows = 0;
@@ -91,7 +83,7 @@ qint64 readChunk(store::Connection& c, const TableFile& out, const store::TableF
     return store::readRows(c, *out.table, filter, after, out.lastRow, kChunkRows, [&](const QVariantList& row) {
         if (read)
             ++*read;
-        if (out.subjectAt >= 0 && leftOut.contains(participantKey(row.value(out.subjectAt), row.value(out.versionAt))))
+        if (out.subjectAt >= 0 && leftOut && leftOut->contains(row.value(out.subjectAt), row.value(out.versionAt)))
             return;
         bytes += csvRow(out.columns, row);
         ++rows;
@@ -166,20 +158,6 @@ static mode_t fileCreationMask()
     return 022;
 }
 
-QString LeftOut::note() const
-{
-    if (total() == 0)
-        return {};
-    QStringList kinds;
-    if (pilots > 0)
-        kinds << QStringLiteral("%1 pilot(s)").arg(pilots);
-    if (excluded > 0)
-        kinds << QStringLiteral("%1 excluded").arg(excluded);
-    return QStringLiteral("Left out %1 marked participant(s) (%2); --include-pilots and --include-excluded take them in.")
-        .arg(total())
-        .arg(kinds.join(QStringLiteral(", ")));
-}
-
 QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options, LeftOut* leftOut)
 {
     const QString target = QDir(folder).absolutePath(); // without a trailing separator
@@ -228,23 +206,12 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     QList<QByteArray> configuration;
     QList<qint64> configurationRows;
     // The participants marked when the export began are left out of every data table.
-    QSet<QString> marked;
-    LeftOut left;
+    LeftOut left{options.includePilots, options.includeExcluded};
     store.transaction(
         [&](store::Connection& c) {
             configuration.clear(); // a retried transaction starts over
             configurationRows.clear();
-            marked.clear();
-            left = {};
-            for (const store::MarkTable::Marked& m : store::MarkTable::marks(c, options.version)) {
-                const bool pilot = m.mark == QLatin1String(store::MarkRow::kPilot);
-                if ((pilot && options.includePilots) || (!pilot && options.includeExcluded))
-                    continue;
-                if (!options.subject.isEmpty() && store::nameKey(m.subject) != store::nameKey(options.subject))
-                    continue;
-                marked.insert(participantKey(m.subject, m.version));
-                ++(pilot ? left.pilots : left.excluded);
-            }
+            left.read(c, options.version, options.subject);
             for (TableFile& out : files) {
                 out.lastRow = store::lastRowPosition(c, *out.table);
                 QByteArray all;
@@ -277,7 +244,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         for (qint64 after = 0;;) {
             int read = 0;
             store.transaction(
-                [&](store::Connection& c) { after = readChunk(c, out, filter, after, bytes, rows, marked, &read); }, true,
+                [&](store::Connection& c) { after = readChunk(c, out, filter, after, bytes, rows, &left, &read); }, true,
                 kStatus);
             append(out, bytes);
             out.matched += rows;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/LeftOut.h"
 #include "tools/ToolCommand.h"
 
 #include <QStringList>
@@ -22,15 +23,6 @@ struct ExportOptions {
     // tables unless these take them in; the marks themselves are written whole.
     bool includePilots = false;
     bool includeExcluded = false;
-};
-
-// The marked participants a command left out, by their mark.
-struct LeftOut {
-    int pilots = 0;
-    int excluded = 0;
-    int total() const { return pilots + excluded; }
-    // The line that says so and names the options that take them in; empty for none.
-    QString note() const;
 };
 
 // Reads the chosen tables in one read transaction, so that they show one moment of the
