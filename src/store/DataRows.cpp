@@ -96,4 +96,15 @@ QVariantList AnswerRow::values() const
     return {Subject, Version, QuestionNumber, QuestionAnswer};
 }
 
+const QStringList& MarkRow::columns()
+{
+    static const QStringList list = names({"Subject", "Version", "Mark", "Reason"});
+    return list;
+}
+
+QVariantList MarkRow::values() const
+{
+    return {Subject, Version, Mark, Reason};
+}
+
 } // namespace aquilevel::store

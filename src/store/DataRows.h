@@ -147,4 +147,18 @@ struct AnswerRow {
     QVariantList values() const;
 };
 
+// datSubjectMark: a participant marked, or a mark taken back.
+struct MarkRow {
+    QString Subject;
+    QString Version;
+    QString Mark; // kPilot, kExcluded, or empty for none
+    QString Reason;
+
+    static constexpr auto kPilot = "pilot";
+    static constexpr auto kExcluded = "excluded";
+
+    static const QStringList& columns();
+    QVariantList values() const;
+};
+
 } // namespace aquilevel::store

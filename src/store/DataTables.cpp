@@ -368,4 +368,38 @@ int QuestionnaireTable::answered(Connection& c, const QString& subject, const QS
         .toInt();
 }
 
+void MarkTable::append(Connection& c, const MarkRow& row)
+{
+    appendTo(c, "datSubjectMark", MarkRow::columns(), row.values());
+}
+
+QString MarkTable::mark(Connection& c, const QString& subject, const QString& version)
+{
+    return c.value(Sql("SELECT \"Mark\" FROM \"datSubjectMark\" WHERE \"VersionKey\" = $1 AND \"SubjectKey\" = $2 "
+                       "ORDER BY rowid DESC LIMIT 1"),
+                   {nameKey(version), nameKey(subject)})
+        .toString();
+}
+
+QList<MarkTable::Marked> MarkTable::marks(Connection& c, const QString& version)
+{
+    // Each participant's newest row, through the participants' index.
+    QVariantList params;
+    QString ofVersion;
+    if (!version.isEmpty()) {
+        params.append(nameKey(version));
+        ofVersion = QStringLiteral(" AND m.\"VersionKey\" = $1");
+    }
+    const Rows rows = c.query(Sql(QStringLiteral("SELECT m.\"Subject\", m.\"Version\", m.\"Mark\", m.\"Reason\" FROM "
+                                                 "\"datSubjectMark\" m WHERE m.rowid = (SELECT max(x.rowid) FROM "
+                                                 "\"datSubjectMark\" x WHERE x.\"VersionKey\" = m.\"VersionKey\" AND "
+                                                 "x.\"SubjectKey\" = m.\"SubjectKey\") AND coalesce(m.\"Mark\", '') <> ''%1 ORDER BY m.rowid")
+                                      .arg(ofVersion)),
+                              params);
+    QList<Marked> marked;
+    for (const QVariantList& row : rows.values)
+        marked.append({row.value(0).toString(), row.value(1).toString(), row.value(2).toString(), row.value(3).toString()});
+    return marked;
+}
+
 } // namespace aquilevel::store

@@ -103,4 +103,22 @@ public:
     static int answered(Connection& c, const QString& subject, const QString& version, int questions);
 };
 
+// The marks that set participants apart from the analyses and the payments. A
+// participant's newest row (in the order of writing) is its mark.
+class MarkTable {
+public:
+    static void append(Connection& c, const MarkRow& row);
+    // The participant's current mark; empty when it has none or it was taken back.
+    static QString mark(Connection& c, const QString& subject, const QString& version);
+    struct Marked {
+        QString subject;
+        QString version;
+        QString mark;
+        QString reason;
+    };
+    // The current mark of every marked participant (of one version, or all), in the
+    // order they were marked; participants whose mark was taken back are not among them.
+    static QList<Marked> marks(Connection& c, const QString& version = {});
+};
+
 } // namespace aquilevel::store

@@ -32,10 +32,26 @@ QStringList statementsOf(const TableDef& table, Dialect dialect)
     return mine;
 }
 
-// Tables that came with layout 6: an older database gets them whole.
-bool madeAtSix(const TableDef& table)
+// The layout a table came with: an older database gets it whole when it reaches that
+// layout, and the steps before leave it alone.
+int madeAt(const TableDef& table)
 {
-    return table.name == QLatin1String("tblInstructions");
+    if (table.name == QLatin1String("tblInstructions"))
+        return 6;
+    if (table.name == QLatin1String("datSubjectMark"))
+        return 7;
+    return 1;
+}
+
+// Creates the tables that came with `layout`, skipping what is there (a server whose
+// layout number was set back may have them).
+void createTablesOf(Connection& c, int layout)
+{
+    for (const TableDef& table : allTables())
+        if (madeAt(table) == layout)
+            for (QString statement : statementsOf(table, c.dialect()))
+                c.execute(Sql(statement.replace(QLatin1String("CREATE TABLE"), QLatin1String("CREATE TABLE IF NOT EXISTS"))
+                                  .replace(QLatin1String("CREATE INDEX"), QLatin1String("CREATE INDEX IF NOT EXISTS"))));
 }
 
 } // namespace
@@ -104,10 +120,11 @@ void upgradeLayout(Connection& c, int from)
         return;
     const Dialect dialect = c.dialect();
     if (from < 2) {
-        for (const QString& table : tableNames(TableKind::Data))
-            for (const char* column : {kEventTimeColumn, kStationColumn})
-                c.execute(Sql(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT")
-                                  .arg(quotedName(table), quotedName(QString::fromLatin1(column)))));
+        for (const TableDef& table : allTables())
+            if (table.kind == TableKind::Data && madeAt(table) < 2)
+                for (const char* column : {kEventTimeColumn, kStationColumn})
+                    c.execute(Sql(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT")
+                                      .arg(quotedName(table.name), quotedName(QString::fromLatin1(column)))));
     }
     if (from < 5) {
         // The holds are the stations' passing bookkeeping: made anew. A station still
@@ -121,7 +138,7 @@ void upgradeLayout(Connection& c, int from)
         for (const char* index : {"datExperimentTrials_Participant", "datTrialSummary_Period"})
             c.execute(Sql(QStringLiteral("DROP INDEX IF EXISTS %1").arg(quotedName(QString::fromLatin1(index)))));
         for (const TableDef& table : allTables()) {
-            if (table.kind == TableKind::Internal || madeAtSix(table))
+            if (table.kind == TableKind::Internal || madeAt(table) > 4)
                 continue;
             for (const ColumnDef& column : table.columns)
                 if (column.type == ColumnType::Key || column.type == ColumnType::Token)
@@ -147,12 +164,10 @@ void upgradeLayout(Connection& c, int from)
             c.execute(Sql(QStringLiteral("ALTER TABLE \"tblSetup\" %1 %2 %3")
                               .arg(add, quotedName(QString::fromLatin1(name)),
                                    columnType(*setup.column(QString::fromLatin1(name)), dialect))));
-        for (const TableDef& table : allTables())
-            if (madeAtSix(table))
-                for (QString statement : statementsOf(table, dialect))
-                    c.execute(Sql(statement.replace(QLatin1String("CREATE TABLE"), QLatin1String("CREATE TABLE IF NOT EXISTS"))
-                                      .replace(QLatin1String("CREATE INDEX"), QLatin1String("CREATE INDEX IF NOT EXISTS"))));
+        createTablesOf(c, 6);
     }
+    if (from < 7)
+        createTablesOf(c, 7); // the marks: none until an experimenter or a bot writes one
     if (dialect == Dialect::Postgres)
         installStationRules(c);
     setVersion(c, kSchemaVersion);

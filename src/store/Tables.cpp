@@ -111,6 +111,13 @@ QList<TableDef> makeTables()
                    {},
                    {{QStringLiteral("datQuestionnaire_Participant"),
                      {QStringLiteral("SubjectKey"), QStringLiteral("VersionKey"), QStringLiteral("QuestionNumber")}}}});
+    // A participant set apart from the analyses and the payments: a pilot played to try
+    // the lab out, or one excluded afterwards. Marks are appended, never changed: the
+    // participant's newest row is the mark, and an empty Mark takes one back.
+    tables.append({QStringLiteral("datSubjectMark"), TableKind::Data,
+                   list({caseText("Subject"), caseText("Version"), text("Mark"), text("Reason")}) + dataTail(),
+                   {},
+                   {{QStringLiteral("datSubjectMark_Participant"), {QStringLiteral("VersionKey"), QStringLiteral("SubjectKey")}}}});
     // One row per participant and version being played: which run of the program on
     // which station holds it, and when it last said it was still there.
     ColumnDef subjectKey = text("SubjectKey");
@@ -128,7 +135,9 @@ QList<TableDef> makeTables()
         {QStringLiteral("datExperimentTrials"), {QStringLiteral("EventID")}},
         {QStringLiteral("datTrialSummary"), {QStringLiteral("Trial")}},
         {QStringLiteral("datUserTimesSummary"), {QStringLiteral("Trial"), QStringLiteral("SubmitClickTime")}},
-        {QStringLiteral("datQuestionnaire"), {QStringLiteral("QuestionNumber")}}};
+        {QStringLiteral("datQuestionnaire"), {QStringLiteral("QuestionNumber")}},
+        // Marks follow one another; two written at one moment are one stored twice.
+        {QStringLiteral("datSubjectMark"), {QString::fromLatin1(kEventTimeColumn)}}};
     for (TableDef& t : tables)
         t.rowKey = rowKeys.value(t.name);
     return tables;

@@ -17,6 +17,7 @@
 #include "store/ServerSettings.h"
 #include "store/Pacer.h"
 #include "store/ConfigTables.h"
+#include "store/DataTables.h"
 #include "store/Engine.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
@@ -52,12 +53,16 @@ namespace aquilevel::tools {
 
 namespace {
 
+const QString kBotReason = QStringLiteral("played by bot");
+
 const QString kUsage = QStringLiteral(
     "Usage: aquilevel [--data DIR] bot --version V [--subject NAME]\n"
     "                 [--orders FILE.csv | --policy hold|anchor [--alpha A] [--beta B]]\n"
     "                 [--schedule MS[,MS...]|never] [--clock MS] [--db FILE] [--report FILE.png]\n\n"
     "Plays one whole session of version V through the real trial screen, without a window\n"
-    "and with every animation stage at 1 ms, then prints the participant's summary.\n\n"
+    "and with every animation stage at 1 ms, then prints the participant's summary. The\n"
+    "participant is marked a pilot (reason \"played by bot\") as it is registered, so that\n"
+    "export and report leave it out unless asked to take pilots in.\n\n"
     "  --version V        the version to play\n"
     "  --subject NAME     the participant's name (default: bot-<date and time>)\n"
     "  --orders FILE.csv  one line per period: inflow,outflow (an optional header line\n"
@@ -365,8 +370,15 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
         if (FindParticipant(session.store(), version, subject))
             throw ToolError(QStringLiteral("%1 already has a session of version %2 in %3.").arg(subject, version, path));
         s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
-        // Recorded as the login records a new participant, without what nobody was asked.
+        // Recorded as the login records a new participant, without what nobody was asked,
+        // and marked a pilot in the same group: no bot's session is ever there unmarked
+        // among the participants the analyses and payments count.
+        store::Store::Group registration(session.store());
         RecordParticipant(session, version);
+        const store::MarkRow pilot{s.Subject, version, QString::fromLatin1(store::MarkRow::kPilot), kBotReason};
+        session.store().write([pilot](store::Connection& c) { store::MarkTable::append(c, pilot); },
+                              QStringLiteral("datSubjectMark"), QStringLiteral("Marking a pilot"));
+        registration.commit();
         StartNewParticipant(session);
     } catch (const SessionOver&) {
         throw ToolError(firstMessage(prompter));

@@ -41,7 +41,11 @@ struct TableFile {
     qint64 matched = 0;
     std::unique_ptr<QFile> file;
     QString placedAt; // where the file goes once complete, for messages
+    // For a data table whose marked participants are left out: where its names stand.
+    int subjectAt = -1;
+    int versionAt = -1;
 };
+
 
 // A write that fails is most often a full disk.
 ToolError notWritten(const TableFile& out)
@@ -67,12 +71,20 @@ void append(TableFile& out, const QByteArray& bytes)
 
 // One chunk of a table's rows after `after`, as CSV; the number of rows goes to `rows`.
 // Read into memory first, so that a retried transaction does not write a chunk twice.
+// Rows of participants in `leftOut` are read, for the chunk to end where it ends, but not
+// written; `read` counts every row read.
 qint64 readChunk(store::Connection& c, const TableFile& out, const store::TableFilter& filter, qint64 after,
-                 QByteArray& bytes, int& rows)
+                 QByteArray& bytes, int& rows, const LeftOut* leftOut = nullptr, int* read = nullptr)
 {
     bytes.clear();
     rows = 0;
+    if (read)
+        *read = 0;
     return store::readRows(c, *out.table, filter, after, out.lastRow, kChunkRows, [&](const QVariantList& row) {
+        if (read)
+            ++*read;
+        if (out.subjectAt >= 0 && leftOut && leftOut->contains(row.value(out.subjectAt), row.value(out.versionAt)))
+            return;
         bytes += csvRow(out.columns, row);
         ++rows;
     });
@@ -146,7 +158,7 @@ static mode_t fileCreationMask()
     return 022;
 }
 
-QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options)
+QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options, LeftOut* leftOut)
 {
     const QString target = QDir(folder).absolutePath(); // without a trailing separator
     const QDir parent = QFileInfo(target).dir();
@@ -171,6 +183,13 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         out.placedAt = QDir(target).filePath(out.table->name + QStringLiteral(".csv"));
         if (!out.file->open(QIODevice::WriteOnly))
             throw ToolError(QStringLiteral("Could not write %1: %2; nothing was written.").arg(path, out.file->errorString()));
+        if (out.table->kind == store::TableKind::Data && out.table->name != QLatin1String("datSubjectMark"))
+            for (int i = 0; i < out.columns.size(); ++i) {
+                if (out.columns.at(i).name == QLatin1String("Subject"))
+                    out.subjectAt = i;
+                else if (out.columns.at(i).name == QLatin1String("Version"))
+                    out.versionAt = i;
+            }
         QStringList header;
         for (const TableColumn& c : std::as_const(out.columns))
             header.append(c.name);
@@ -186,10 +205,13 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     // session writing meanwhile is never held up.
     QList<QByteArray> configuration;
     QList<qint64> configurationRows;
+    // The participants marked when the export began are left out of every data table.
+    LeftOut left{options.includePilots, options.includeExcluded};
     store.transaction(
         [&](store::Connection& c) {
             configuration.clear(); // a retried transaction starts over
             configurationRows.clear();
+            left.read(c, options.version, options.subject);
             for (TableFile& out : files) {
                 out.lastRow = store::lastRowPosition(c, *out.table);
                 QByteArray all;
@@ -220,11 +242,13 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         QByteArray bytes;
         int rows = 0;
         for (qint64 after = 0;;) {
-            store.transaction([&](store::Connection& c) { after = readChunk(c, out, filter, after, bytes, rows); },
-                              true, kStatus);
+            int read = 0;
+            store.transaction(
+                [&](store::Connection& c) { after = readChunk(c, out, filter, after, bytes, rows, &left, &read); }, true,
+                kStatus);
             append(out, bytes);
             out.matched += rows;
-            if (rows < kChunkRows)
+            if (read < kChunkRows)
                 break;
         }
     }
@@ -239,9 +263,12 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
             asked.append(QStringLiteral("version \"%1\"").arg(options.version));
         if (!options.subject.isEmpty())
             asked.append(QStringLiteral("participant \"%1\"").arg(options.subject));
-        throw ToolError(QStringLiteral("No rows of %1 in %2; nothing was written.")
-                            .arg(asked.join(QStringLiteral(" and ")), QStringLiteral("the tables asked for")));
+        throw ToolError(QStringLiteral("No rows of %1 in %2; nothing was written.%3")
+                            .arg(asked.join(QStringLiteral(" and ")), QStringLiteral("the tables asked for"),
+                                 left.total() > 0 ? QLatin1Char(' ') + left.note() : QString()));
     }
+    if (leftOut)
+        *leftOut = left;
 
     // All of it or none: every file is written out in full before the first one takes
     // its place (a full disk shows here). A new folder takes its place whole; into an
@@ -296,31 +323,40 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
 
 int runExport(const QStringList& arguments, const ToolContext& context)
 {
-    const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] export DIR [--version V] [--subject S] [--tables LIST]");
+    const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] export DIR [--version V] [--subject S] [--tables LIST]\n"
+                                         "                 [--include-pilots] [--include-excluded]");
     CommandArguments args(QStringLiteral("export"), usage, context, CommandArguments::Help::WithOptions);
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes tables of the experiment database as CSV files (UTF-8, header row, CRLF line\n"
         "ends) named TABLE.csv into DIR, each table as it stood when the export began, read in\n"
         "short steps so that running sessions are never held up.\n"
-        "Dates are YYYY-MM-DD, times HH:MM:SS, yes/no 0 or 1, numbers with a point."));
+        "Dates are YYYY-MM-DD, times HH:MM:SS, yes/no 0 or 1, numbers with a point.\n"
+        "Participants marked as pilots or excluded (datSubjectMark, see aquilevel mark) are left\n"
+        "out of the data tables, and the export says how many, unless the options below take\n"
+        "them in; datSubjectMark itself is written whole."));
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The folder to write into (created if missing)."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Only this version."), QStringLiteral("V"));
     const QCommandLineOption subject(QStringLiteral("subject"), QStringLiteral("Only this participant (data tables)."), QStringLiteral("S"));
     const QCommandLineOption tables(
         QStringLiteral("tables"),
         QStringLiteral("Comma-separated: data (the default: datSubject, datExperimentTrials, "
-                       "datTrialSummary, datUserTimesSummary, datQuestionnaire), config (tblSetup, "
+                       "datTrialSummary, datUserTimesSummary, datQuestionnaire, datSubjectMark), config (tblSetup, "
                        "tblScenarios, tblLabels, tblInstructions), all (both), or table names. tblPasswords holds the "
                        "experimenters' password hashes and is written only when named."),
         QStringLiteral("LIST"), QStringLiteral("data"));
-    parser.addOptions({version, subject, tables});
+    const QCommandLineOption pilots(QStringLiteral("include-pilots"), QStringLiteral("Take in participants marked as pilots."));
+    const QCommandLineOption excluded(QStringLiteral("include-excluded"),
+                                      QStringLiteral("Take in participants marked as excluded."));
+    parser.addOptions({version, subject, tables, pilots, excluded});
     if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
         return *status;
     ExportOptions options;
     options.version = parser.value(version).trimmed();
     options.subject = parser.value(subject).trimmed();
     options.tables = chosenTables(parser.value(tables));
+    options.includePilots = parser.isSet(pilots);
+    options.includeExcluded = parser.isSet(excluded);
     if (options.tables.size() == 1 && !(dataTableNames() + configTableNames()).contains(options.tables.first()))
         return args.usageError(QStringLiteral("unknown table \"%1\" in --tables").arg(options.tables.first()));
     if (options.tables.isEmpty()) {
@@ -329,9 +365,15 @@ int runExport(const QStringList& arguments, const ToolContext& context)
     }
     try {
         ToolStore tool(context.dataFolder);
-        const QStringList written = exportTables(tool.store(), parser.positionalArguments().first(), options);
+        LeftOut leftOut;
+        const QStringList written = exportTables(tool.store(), parser.positionalArguments().first(), options, &leftOut);
         for (const QString& path : written)
             context.out << "Wrote " << QDir::toNativeSeparators(path) << "\n";
+        // Only where data rows were written: the configuration names no participant.
+        const bool withData = std::any_of(options.tables.cbegin(), options.tables.cend(),
+                                          [](const QString& t) { return dataTableNames().contains(t); });
+        if (withData && leftOut.total() > 0)
+            context.err << leftOut.note() << "\n";
         if (options.tables.contains(QStringLiteral("tblPasswords")))
             context.err << "Note: tblPasswords.csv holds the experimenters' password hashes (and any password still "
                            "in plain text).\n";

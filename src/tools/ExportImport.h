@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/LeftOut.h"
 #include "tools/ToolCommand.h"
 
 #include <QStringList>
@@ -18,13 +19,19 @@ struct ExportOptions {
     QString version; // empty: every version
     QString subject; // empty: every participant
     QStringList tables; // table names as the database has them
+    // Participants marked as pilots or excluded (datSubjectMark) are left out of the data
+    // tables unless these take them in; the marks themselves are written whole.
+    bool includePilots = false;
+    bool includeExcluded = false;
 };
 
 // Reads the chosen tables in one read transaction, so that they show one moment of the
 // data even while sessions write, and writes TABLE.csv for each into folder (created if
 // missing); each file appears under its name only when complete. Returns the paths
-// written. Throws ToolError.
-QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options);
+// written, and in `leftOut` the marked participants whose rows were left out. Throws
+// ToolError.
+QStringList exportTables(store::Store& store, const QString& folder, const ExportOptions& options,
+                         LeftOut* leftOut = nullptr);
 
 // Reads TABLE.csv of the configuration tables found in folder and replaces, in one
 // transaction, the rows of every version (tblSetup, tblLabels, tblInstructions), scenario (tblScenarios)

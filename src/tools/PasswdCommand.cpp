@@ -4,15 +4,11 @@
 #include "session/ExperimenterAccounts.h"
 #include "store/Store.h"
 #include "tools/CommandArguments.h"
+#include "tools/PasswordInput.h"
 
 #include <QTextStream>
 
-#include <iostream>
 #include <optional>
-#include <string>
-
-#include <termios.h>
-#include <unistd.h>
 
 namespace aquilevel::tools {
 
@@ -31,36 +27,6 @@ QString usage()
         "nor the demo account's published password.\n\n"
         "Options:\n"
         "  --help   show this text\n");
-}
-
-// One line of standard input, without its line end; nothing at end of input.
-std::optional<QString> readLine()
-{
-    std::string line;
-    if (!std::getline(std::cin, line))
-        return std::nullopt;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
-}
-
-// Asks on the terminal with echo turned off, and restores the terminal afterwards.
-std::optional<QString> readHidden(const QString& prompt, const ToolContext& context)
-{
-    context.err << prompt;
-    context.err.flush();
-    termios saved {};
-    const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (haveTerminal) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        quiet.c_lflag |= ECHONL;
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    std::optional<QString> line = readLine();
-    if (haveTerminal)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    return line;
 }
 
 // Why `password` is refused for `user`; empty when it is accepted.
@@ -94,17 +60,9 @@ int runPasswd(const QStringList& arguments, const ToolContext& context)
     ToolStore tool(context.dataFolder);
     store::Store& store = tool.store();
 
-    std::optional<QString> first;
-    std::optional<QString> second;
-    if (::isatty(STDIN_FILENO)) {
-        first = readHidden(QStringLiteral("New password for %1: ").arg(user), context);
-        if (first)
-            second = readHidden(QStringLiteral("Type it again: "), context);
-    } else {
-        first = readLine();
-        if (first)
-            second = readLine();
-    }
+    const std::optional<QString> first = readPassword(QStringLiteral("New password for %1: ").arg(user), context);
+    const std::optional<QString> second =
+        first ? readPassword(QStringLiteral("Type it again: "), context) : std::nullopt;
     if (!first || !second)
         throw ToolError(QStringLiteral("The new password must be given twice; nothing was changed."));
     if (*first != *second)

@@ -1,3 +1,4 @@
+#include "store/Store.h"
 #include "tools/CommandArguments.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
@@ -26,7 +27,7 @@ int runReport(const QStringList& arguments, const ToolContext& context)
 {
     CommandArguments args(QStringLiteral("report"),
                           QStringLiteral("Usage: aquilevel report --version V [--subject S] --out FILE.png "
-                                         "[--width N] [--height N]"),
+                                         "[--width N] [--height N] [--include-pilots] [--include-excluded]"),
                           context, CommandArguments::Help::WithOptions);
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -35,7 +36,9 @@ int runReport(const QStringList& arguments, const ToolContext& context)
         "periods in the band and the earnings.\n"
         "Without --subject, draws all participants of the version: every participant's amount after "
         "each period over the goal and its band, and the mean absolute distance from the goal per "
-        "period, shaded \u00b1 one standard deviation. The axes are in the version's units (YUnits)."));
+        "period, shaded \u00b1 one standard deviation. The axes are in the version's units (YUnits).\n"
+        "Participants marked as pilots or excluded (see aquilevel mark) are left out, and the report "
+        "says how many, unless the options below take them in."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The experiment version (required)."),
                                      QStringLiteral("V"));
     const QCommandLineOption subject(QStringLiteral("subject"),
@@ -49,7 +52,10 @@ int runReport(const QStringList& arguments, const ToolContext& context)
     const QCommandLineOption height(QStringLiteral("height"),
                                     QStringLiteral("Picture height in pixels (default %1).").arg(kDefaultReportSize.height()),
                                     QStringLiteral("N"));
-    parser.addOptions({version, subject, out, width, height});
+    const QCommandLineOption pilots(QStringLiteral("include-pilots"), QStringLiteral("Take in participants marked as pilots."));
+    const QCommandLineOption excluded(QStringLiteral("include-excluded"),
+                                      QStringLiteral("Take in participants marked as excluded."));
+    parser.addOptions({version, subject, out, width, height, pilots, excluded});
     if (const auto status = args.parse(arguments))
         return *status;
     if (parser.value(version).trimmed().isEmpty())
@@ -73,17 +79,27 @@ int runReport(const QStringList& arguments, const ToolContext& context)
     const QString versionName = parser.value(version).trimmed();
     const QString path = parser.value(out);
     ToolStore tools(context.dataFolder);
+    LeftOut leftOut{parser.isSet(pilots), parser.isSet(excluded)};
     if (parser.isSet(subject)) {
+        tools.store().read([&](store::Connection& c) { leftOut.read(c, versionName, parser.value(subject).trimmed()); },
+                           QStringLiteral("datSubjectMark"), QStringLiteral("Drawing a report"));
+        if (leftOut.total() > 0)
+            throw ToolError(QStringLiteral("Participant %1 of version %2 is marked as %3; nothing was drawn. %4")
+                                .arg(parser.value(subject).trimmed(), versionName,
+                                     leftOut.pilots > 0 ? QStringLiteral("a pilot") : QStringLiteral("excluded"),
+                                     leftOut.note()));
         const SessionData data = loadSession(tools.store(), versionName, parser.value(subject).trimmed());
         writePngAtomically(drawSession(data, size), path);
         context.out << "Wrote " << path << ": " << data.periodsInBand() << " of " << data.periods.size()
                     << " periods in the band, earnings " << QString::number(data.earnings, 'f', 2) << "."
                     << Qt::endl;
     } else {
-        const DistributionData data = loadDistribution(tools.store(), versionName);
+        const DistributionData data = loadDistribution(tools.store(), versionName, &leftOut);
         writePngAtomically(drawDistribution(data, size), path);
         context.out << "Wrote " << path << ": " << data.participants
                     << (data.participants == 1 ? " participant." : " participants.") << Qt::endl;
+        if (leftOut.total() > 0)
+            context.err << leftOut.note() << Qt::endl;
     }
     return 0;
 }

@@ -370,8 +370,10 @@ DistributionData summarise(const QString& version, const QList<SessionData>& ses
     return data;
 }
 
-DistributionData loadDistribution(store::Store& store, const QString& version)
+DistributionData loadDistribution(store::Store& store, const QString& version, LeftOut* leftOut)
 {
+    if (leftOut)
+        store.read([&](store::Connection& c) { leftOut->read(c, version); }, QStringLiteral("datSubjectMark"), kStatus);
     // One short read per participant, each through the participant's index, so that a
     // version with thousands of sessions never holds the stations' writes up and only one
     // participant's rows are in memory at a time.
@@ -388,12 +390,15 @@ DistributionData loadDistribution(store::Store& store, const QString& version)
     } while (!after.isEmpty());
     QList<SessionData> sessions;
     for (const QString& subject : std::as_const(subjects)) {
+        if (leftOut && leftOut->contains(subject, version))
+            continue;
         const QList<QVariantList> rows = readRows(store, version, subject, kAfterCost);
         if (!rows.isEmpty())
             sessions.append(sessionOf(version, subject, rows));
     }
     if (sessions.isEmpty())
-        throw ToolError(QStringLiteral("No participant of version \"%1\" has completed a period.").arg(version));
+        throw ToolError(QStringLiteral("No participant of version \"%1\" has completed a period.%2")
+                            .arg(version, leftOut && leftOut->total() > 0 ? QLatin1Char(' ') + leftOut->note() : QString()));
     std::sort(sessions.begin(), sessions.end(), [](const SessionData& a, const SessionData& b) {
         return store::nameKey(a.subject) < store::nameKey(b.subject);
     });

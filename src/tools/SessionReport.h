@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/LeftOut.h"
+
 #include <QColor>
 #include <QImage>
 #include <QList>
@@ -79,8 +81,9 @@ struct DistributionData {
 
 DistributionData summarise(const QString& version, const QList<SessionData>& sessions);
 // Reads the version's rows in one query. Throws ToolError when no participant of the
-// version completed a period.
-DistributionData loadDistribution(store::Store& store, const QString& version);
+// version completed a period. The participants `leftOut` reads (marked ones, unless it
+// takes them in) are left out; none when it is null.
+DistributionData loadDistribution(store::Store& store, const QString& version, LeftOut* leftOut = nullptr);
 
 // ---------------------------------------------------------------------------------------
 // The pictures. Both have an upper and a lower panel over the same periods; the layout

@@ -3,6 +3,7 @@
 #include "tools/CheckCommand.h"
 #include "tools/CopyCommand.h"
 #include "tools/ExportImport.h"
+#include "tools/MarkCommand.h"
 #include "tools/PasswdCommand.h"
 #include "tools/Progress.h"
 #include "tools/ReleaseCommand.h"
@@ -21,6 +22,7 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
+        {QStringLiteral("mark"), QStringLiteral("mark a participant as a pilot or excluded, or take the mark back"), runMark},
         {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},
         {QStringLiteral("copy"), QStringLiteral("copy a whole experiment between a file and a server"), runCopy},
         {QStringLiteral("bot"), QStringLiteral("play a whole session of a version with scripted orders, offscreen"), runBot},

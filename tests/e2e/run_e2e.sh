@@ -214,10 +214,11 @@ sql() {
   sqlcipher "$data/Cistern.mdb" "$key" "$@" 2>&1 | grep -v '^ok$'
 }
 
-# export_rows SUBJECT VERSION: the participant's data tables into $work/out.
+# export_rows SUBJECT VERSION: the participant's data tables into $work/out (a bot's
+# participant too, which is marked a pilot).
 export_rows() {
   rm -rf "$work/out"
-  "$bin" --data "$data" export "$work/out" --version "$2" --subject "$1" \
+  "$bin" --data "$data" export "$work/out" --version "$2" --subject "$1" --include-pilots \
     >"$work/export.log" 2>&1
 }
 

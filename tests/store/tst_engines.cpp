@@ -194,6 +194,7 @@ private slots:
     void namesAreFoundInAnyLetterCase();
     void rowsKeepTheOrderOfWritingAndSummariesAreCompleted();
     void everyNewestRowIsReadInSteps();
+    void aParticipantsNewestMarkCounts();
     void aGroupIsStoredWholeOrNotAtAll();
     void aCommitWhoseAnswerIsLostIsStoredOnce_data();
     void aCommitWhoseAnswerIsLostIsStoredOnce();
@@ -356,6 +357,32 @@ void TestEngines::everyNewestRowIsReadInSteps()
     QCOMPARE(read(QString(), true), QStringList({QStringLiteral("A/Demo/1"), QStringLiteral("a/Other/5"),
                                                  QStringLiteral("b/Demo/1"), QStringLiteral("c/Other/7")}));
     QCOMPARE(read(QStringLiteral("demo"), true), QStringList({QStringLiteral("A/Demo/1"), QStringLiteral("b/Demo/1")}));
+}
+
+void TestEngines::aParticipantsNewestMarkCounts()
+{
+    Rig rig;
+    for (const auto& [subject, version, mark] : {std::tuple{"Ann", "Demo", "pilot"}, {"bob", "Demo", "excluded"},
+                                                 {"ANN", "Demo", "excluded"}, {"ann", "Other", "pilot"},
+                                                 {"Bob", "demo", ""}, {"cy", "Demo", "pilot"}}) {
+        const MarkRow row{QString::fromLatin1(subject), QString::fromLatin1(version), QString::fromLatin1(mark),
+                          QStringLiteral("why")};
+        rig.store->write([row](Connection& c) { MarkTable::append(c, row); }, QStringLiteral("datSubjectMark"),
+                         QStringLiteral("test"));
+    }
+    rig.store->read(
+        [&](Connection& c) {
+            QCOMPARE(MarkTable::mark(c, QStringLiteral("aNN"), QStringLiteral("DEMO")), QStringLiteral("excluded"));
+            QCOMPARE(MarkTable::mark(c, QStringLiteral("bob"), kVersion), QString());
+            QCOMPARE(MarkTable::mark(c, QStringLiteral("nobody"), kVersion), QString());
+            QStringList all;
+            for (const MarkTable::Marked& m : MarkTable::marks(c))
+                all << m.subject + QLatin1Char('/') + m.version + QLatin1Char('/') + m.mark + QLatin1Char('/') + m.reason;
+            QCOMPARE(all, QStringList({QStringLiteral("ANN/Demo/excluded/why"), QStringLiteral("ann/Other/pilot/why"),
+                                       QStringLiteral("cy/Demo/pilot/why")}));
+            QCOMPARE(MarkTable::marks(c, QStringLiteral("other")).size(), qsizetype(1));
+        },
+        QStringLiteral("datSubjectMark"), QStringLiteral("test"));
 }
 
 void TestEngines::rowsKeepTheOrderOfWritingAndSummariesAreCompleted()

@@ -196,6 +196,7 @@ private slots:
             << "datUserTimesSummary" << words("Subject Version Trial Date SubmitClickTime");
         QTest::newRow("datQuestionnaire")
             << "datQuestionnaire" << words("Subject Version QuestionNumber QuestionAnswer");
+        QTest::newRow("datSubjectMark") << "datSubjectMark" << words("Subject Version Mark Reason EventTimeUtc Station");
     }
 
     void everyTableHasItsColumnsSpelledExactly()
@@ -555,13 +556,21 @@ private slots:
 
     // --- a file of an older layout ---
 
-    void aFileOfTheThirdLayoutIsUpgradedWhenOpened()
+    void aFileOfAnOlderLayoutIsUpgradedWhenOpened_data()
     {
+        QTest::addColumn<int>("layout");
+        QTest::newRow("before the name keys") << 3;
+        QTest::newRow("before the marks") << 6;
+    }
+
+    void aFileOfAnOlderLayoutIsUpgradedWhenOpened()
+    {
+        QFETCH(int, layout);
         QTemporaryDir folder;
         const QString path = databasePath(folder.path());
         {
             auto old = SqlCipherConnection::open(path, databasePassword(), true, 2000);
-            for (const QString& statement : test::olderLayout(3))
+            for (const QString& statement : test::olderLayout(layout))
                 old->run(statement);
             old->execute(Sql("INSERT INTO tblSetup (Version, MaxTrial) VALUES ('Demo', 5)"));
             old->execute(Sql("INSERT INTO datSubject (Subject, Version) VALUES ($1, 'Demo')"), {QStringLiteral("\u00c9mile")});
@@ -613,6 +622,11 @@ private slots:
                  QStringList({QString(), QStringLiteral("$"), QStringLiteral("dollars"), QStringLiteral("cents")}));
         QCOMPARE(read.CurrencyDecimals, 2);
         QVERIFY(InstructionTable::pages(*raw, QStringLiteral("Demo")).isEmpty());
+
+        // Nobody is marked, and a mark can be written.
+        QVERIFY(MarkTable::marks(*raw).isEmpty());
+        MarkTable::append(*raw, {QStringLiteral("\u00e9mile"), QStringLiteral("demo"), QStringLiteral("pilot"), {}});
+        QCOMPARE(MarkTable::mark(*raw, QStringLiteral("\u00c9mile"), QStringLiteral("Demo")), QStringLiteral("pilot"));
     }
 
     // --- classification of the engine's result codes ---

@@ -117,6 +117,7 @@ void TestStationRules::aSessionsWorkIsAllowed()
     TrialSummaryTable::append(c, period(ann));
     SubmitTimeTable::append(c, {ann, kVersion, 1, QDate(2026, 12, 9), QTime(10, 0)});
     QuestionnaireTable::append(c, {ann, kVersion, 1, QStringLiteral("4")});
+    MarkTable::append(c, {ann, kVersion, QStringLiteral("pilot"), QStringLiteral("played by bot")});
     PeriodCompleted done;
     done.AmountInTank = 42;
     QVERIFY(TrialSummaryTable::complete(c, ann, kVersion, 1, done));
@@ -163,6 +164,8 @@ void TestStationRules::everythingElseIsRefused_data()
     QTest::newRow("answers for a participant nobody holds")
         << QStringList{insert("datQuestionnaire", "carl", QStringLiteral(", \"QuestionNumber\""), QStringLiteral(", 1"))};
     QTest::newRow("a registration for another") << QStringList{insert("datSubject", "bob")};
+    QTest::newRow("another marked") << QStringList{insert("datSubjectMark", "bob", QStringLiteral(", \"Mark\""),
+                                                          QStringLiteral(", 'excluded'"))};
     QTest::newRow("submit times for another") << QStringList{insert("datUserTimesSummary", "bob")};
     QTest::newRow("a summary row for another") << QStringList{insert("datTrialSummary", "bob")};
     QTest::newRow("rows deleted") << QStringList{QStringLiteral("DELETE FROM \"datExperimentTrials\"")};
@@ -250,8 +253,9 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
 
 void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
 {
-    // A server of the layout before the rules, whose station role could do anything.
-    m_owner->execute(QStringLiteral("DROP FUNCTION \"aquilevelHolds\" CASCADE; "
+    // A server of the layout before the rules (and the marks), whose station role could
+    // do anything.
+    m_owner->execute(QStringLiteral("DROP FUNCTION \"aquilevelHolds\" CASCADE; DROP TABLE \"datSubjectMark\"; "
                                     "DROP FUNCTION \"aquilevelPasswordMatches\"; "
                                     "UPDATE \"aquilevelSchema\" SET version = 4; "
                                     "GRANT SELECT ON \"tblPasswords\" TO station_a; "
@@ -270,6 +274,8 @@ void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
     QCOMPARE(everything(), before);
     QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("dora")), false, false));
     EventTable::append(m_a->c(), eventOf(QStringLiteral("dora"), 1));
+    MarkTable::append(m_a->c(), {QStringLiteral("dora"), kVersion, QStringLiteral("pilot"), {}});
+    QCOMPARE(MarkTable::mark(m_a->c(), QStringLiteral("Dora"), kVersion), QStringLiteral("pilot"));
     QVERIFY(PasswordTable::matches(m_a->c(), config::kDemoUser, config::kDemoPassword));
     QCOMPARE(InstructionTable::pages(m_a->c(), kVersion).size(), 2);
 }

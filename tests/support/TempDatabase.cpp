@@ -86,6 +86,14 @@ void TempDatabase::append(const QString& table, const QVariantMap& row) const
 
 QStringList olderLayout(int version)
 {
+    if (version == 6) {
+        // Today's tables but the marks.
+        QStringList statements;
+        for (const QString& statement : store::createStatements(store::Dialect::SQLite))
+            if (!statement.contains(QLatin1String("datSubjectMark")))
+                statements.append(statement);
+        return statements << QStringLiteral("PRAGMA user_version = 6");
+    }
     // Layout 3, as the program wrote it before the name keys.
     QStringList statements = {
         QStringLiteral(R"(CREATE TABLE tblSetup (

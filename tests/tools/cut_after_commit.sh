@@ -90,7 +90,7 @@ play() {
 
 # The tables compared, each with the column that orders its rows first.
 tables=(datSubject:Version datExperimentTrials:EventID datTrialSummary:Trial datUserTimesSummary:Trial
-        datQuestionnaire:QuestionNumber)
+        datQuestionnaire:QuestionNumber datSubjectMark:Mark)
 # Columns that differ between two sessions by nature.
 skip="'Subject','Date','Time','startTime','endTime','SubmitClickTime','EventTimeUtc','Station','rowid','SubjectKey','VersionKey','WriteToken'"
 declare -A select_of

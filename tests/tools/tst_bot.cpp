@@ -148,6 +148,10 @@ private slots:
         QCOMPARE(registered.first().value(QStringLiteral("Date")).toString(), QDate::currentDate().toString(Qt::ISODate));
         QVERIFY(QTime::fromString(registered.first().value(QStringLiteral("Time")).toString(), QStringLiteral("HH:mm:ss")).isValid());
         QVERIFY(registered.first().value(QStringLiteral("Age")).isNull());
+        // Marked a pilot as it is registered.
+        QCOMPARE(database().rows(QStringLiteral("select Mark, Reason from datSubjectMark where Subject = 'csv1'")),
+                 (QList<QVariantMap>{{{QStringLiteral("Mark"), QStringLiteral("pilot")},
+                                      {QStringLiteral("Reason"), QStringLiteral("played by bot")}}}));
 
         // The same participant again would mix two sessions: refused, nothing written.
         const Result again = bot({QStringLiteral("--version"), kVersion, QStringLiteral("--subject"), QStringLiteral("csv1"),
@@ -314,6 +318,8 @@ private slots:
             QCOMPARE(db.column(QStringLiteral("select count(*) - %1 where Subject = 'killed1' and Version = 'Bot20'")
                                    .arg(QLatin1String(doubled))).value(0).toInt(), 0);
         QCOMPARE(db.column(QStringLiteral("select count(*) from datSubject where Subject = 'killed1'")).value(0).toInt(), 1);
+        QCOMPARE(db.column(QStringLiteral("select Mark from datSubjectMark where Subject = 'killed1'")),
+                 QVariantList{QStringLiteral("pilot")});
     }
 
     // Bad input: the line of a bad order, an unknown version, bad options, --help.

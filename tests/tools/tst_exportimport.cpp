@@ -135,6 +135,14 @@ private slots:
                   {{"Subject", anna}, {"Version", continuous}, {"Trial", 1}, {"Date", QStringLiteral("2026-03-04")},
                    {"startTime", QStringLiteral("09:06:00")}, {"endTime", QStringLiteral("09:06:09")},
                    {"IsEnvInFlow", 0}});
+        // A pilot, left out unless asked for; Ben's exclusion was taken back.
+        const QString pete = QStringLiteral("Pete");
+        db.append(QStringLiteral("datSubject"), {{"Subject", pete}, {"Version", continuous}});
+        db.append(QStringLiteral("datExperimentTrials"), {{"Subject", pete}, {"Version", continuous}, {"EventID", 1}});
+        for (const auto& [who, mark] : {std::pair{pete, "pilot"}, {QStringLiteral("ben"), "excluded"}, {QStringLiteral("Ben"), ""}})
+            db.append(QStringLiteral("datSubjectMark"), {{"Subject", who}, {"Version", who == pete ? continuous
+                                                                                              : QStringLiteral("Demo discrete")},
+                                                         {"Mark", QString::fromLatin1(mark)}});
     }
 
     void exportWritesRfc4180WithExactValues()
@@ -146,8 +154,12 @@ private slots:
         QStringList written = QDir(folder).entryList(QDir::Files);
         written.sort();
         QCOMPARE(written, QStringList({QStringLiteral("datExperimentTrials.csv"), QStringLiteral("datQuestionnaire.csv"),
-                                       QStringLiteral("datSubject.csv"), QStringLiteral("datTrialSummary.csv"),
-                                       QStringLiteral("datUserTimesSummary.csv")}));
+                                       QStringLiteral("datSubject.csv"), QStringLiteral("datSubjectMark.csv"),
+                                       QStringLiteral("datTrialSummary.csv"), QStringLiteral("datUserTimesSummary.csv")}));
+        // The pilot is left out, and the export says so; the marks are written whole.
+        QVERIFY2(r.err.contains(QStringLiteral("Left out 1 marked participant(s) (1 pilot(s)); --include-pilots")),
+                 qPrintable(r.err));
+        QCOMPARE(records(readAll(QDir(folder).filePath(QStringLiteral("datSubjectMark.csv")))).size(), 4);
 
         // The answer with a comma, quotes and line breaks is quoted, quotes doubled, bytes UTF-8.
         const QByteArray questionnaire = readAll(QDir(folder).filePath(QStringLiteral("datQuestionnaire.csv")));
@@ -201,7 +213,15 @@ private slots:
         const QByteArray times = readAll(QDir(folder).filePath(QStringLiteral("datUserTimesSummary.csv")));
         QVERIFY(times.startsWith("Subject,Version,Trial,Date,SubmitClickTime"));
         QCOMPARE(times.count("\r\n"), 1);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 5);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 6);
+
+        // Taken in when asked for.
+        QTemporaryDir all;
+        QCOMPARE(run(tools::runExport, m_data->folder(), {all.path(), QStringLiteral("--include-pilots")}).status, 0);
+        const auto withPilot = records(readAll(all.filePath(QStringLiteral("datExperimentTrials.csv"))));
+        QCOMPARE(withPilot.size(), 3);
+        QCOMPARE(value(withPilot, 2, QStringLiteral("Subject")), QStringLiteral("Pete"));
+        QCOMPARE(records(readAll(all.filePath(QStringLiteral("datSubject.csv")))).size(), 4);
     }
 
     void exportFiltersByVersionSubjectAndTables()
@@ -294,7 +314,7 @@ private slots:
         QVERIFY(readAll(QDir(out.path()).filePath(QStringLiteral("datSubject.csv"))).startsWith("Subject,"));
         QCOMPARE(readAll(QDir(out.path()).filePath(QStringLiteral("notes.txt"))), QByteArray("earlier"));
         for (const char* name : {"datSubject.csv", "datExperimentTrials.csv", "datTrialSummary.csv",
-                                 "datUserTimesSummary.csv", "datQuestionnaire.csv"})
+                                 "datUserTimesSummary.csv", "datQuestionnaire.csv", "datSubjectMark.csv"})
             QVERIFY(QFile::remove(QDir(out.path()).filePath(QLatin1String(name))));
         QVERIFY(QFile::remove(QDir(out.path()).filePath(QStringLiteral("notes.txt"))));
         QTemporaryDir empty;
@@ -458,7 +478,7 @@ private slots:
     {
         TempDatabase db(TempDatabase::Content::Demo);
         const auto before = fullExport(db.folder());
-        QVERIFY(before.size() == 10);
+        QVERIFY(before.size() == 11);
         QTemporaryDir source;
         QCOMPARE(run(tools::runExport, db.folder(), {source.path(), QStringLiteral("--tables"), QStringLiteral("config")}).status, 0);
         const QByteArray setup = readAll(source.filePath(QStringLiteral("tblSetup.csv")));

@@ -140,6 +140,45 @@ private slots:
         QCOMPARE(accounts(), before);
     }
 
+    // mark takes an experimenter's password, read as passwd reads one.
+    void markNeedsAnExperimentersPassword_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("marks");
+        const QByteArray right = (config::kDemoPassword + QLatin1Char('\n')).toUtf8();
+        QTest::newRow("wrong password") << config::kDemoUser << right.toLower() << "pia" << 1 << QStringList();
+        QTest::newRow("no password") << config::kDemoUser << QByteArray() << "pia" << 1 << QStringList();
+        QTest::newRow("unknown user") << "mallory" << right << "pia" << 1 << QStringList();
+        QTest::newRow("unknown participant") << config::kDemoUser << right << "pam" << 1 << QStringList();
+        QTest::newRow("the right password") << config::kDemoUser << right << "PIA" << 0 << QStringList{"Pia=excluded"};
+    }
+
+    void markNeedsAnExperimentersPassword()
+    {
+        QFETCH(QString, user);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, subject);
+        QFETCH(int, status);
+        QFETCH(QStringList, marks);
+        TempDatabase db(TempDatabase::Content::Demo);
+        db.append(QStringLiteral("datSubject"), {{QStringLiteral("Subject"), QStringLiteral("Pia")},
+                                                {QStringLiteral("Version"), QStringLiteral("Demo continuous")}});
+        const Result result = test::runProgram({QStringLiteral("--data"), db.folder(), QStringLiteral("mark"),
+                                                QStringLiteral("--version"), QStringLiteral("demo CONTINUOUS"),
+                                                QStringLiteral("--subject"), subject, QStringLiteral("--excluded"),
+                                                QStringLiteral("--user"), user},
+                                               input);
+        QVERIFY2(result.status == status, qPrintable(result.err));
+        QStringList stored;
+        for (const QVariant& row : db.column(QStringLiteral("select Subject || '=' || Mark from datSubjectMark "
+                                                            "where Version = 'Demo continuous'")))
+            stored << row.toString();
+        QCOMPARE(stored, marks);
+    }
+
     void usage()
     {
         const QStringList before = accounts();

@@ -157,7 +157,11 @@ void TestReport::initTestCase()
         {QStringLiteral("p1"), d, kAfterCost, 3, 3, 4.25},
         {QStringLiteral("p2"), d, kAfterCost, 1, 1, 1.0},
         {QStringLiteral("p2"), d, kAfterCost, 2, 2, 4.5},
+        // A pilot, left out unless asked for.
+        {QStringLiteral("p3"), d, kAfterCost, 1, 1, 9.0},
     });
+    m_db->append(QStringLiteral("datSubjectMark"),
+                 {{QStringLiteral("Subject"), QStringLiteral("P3")}, {QStringLiteral("Version"), d}, {QStringLiteral("Mark"), QStringLiteral("pilot")}});
 }
 
 void TestReport::sessionDataTakesTheLastRowOfEachPeriod()
@@ -251,7 +255,9 @@ void TestReport::pictureSizeFollowsTheOptions()
 void TestReport::distributionHasTheMeanAndSpreadWhereTheyBelong()
 {
     tools::ToolStore toolStore(m_db->folder());
-    const tools::DistributionData data = tools::loadDistribution(toolStore.store(), QStringLiteral("D"));
+    tools::LeftOut leftOut;
+    const tools::DistributionData data = tools::loadDistribution(toolStore.store(), QStringLiteral("D"), &leftOut);
+    QCOMPARE(leftOut.pilots, 1);
     QCOMPARE(data.participants, 2);
     QCOMPARE(data.points.size(), 3);
     QCOMPARE(data.points.at(0).meanDistance, 2.0);
@@ -266,6 +272,10 @@ void TestReport::distributionHasTheMeanAndSpreadWhereTheyBelong()
                                                   QStringLiteral("--out"), path});
     QCOMPARE(result.status, 0);
     QVERIFY2(result.out.contains(QStringLiteral("2 participants")), qPrintable(result.out));
+    QVERIFY2(result.err.contains(QStringLiteral("Left out 1 marked participant(s) (1 pilot(s))")), qPrintable(result.err));
+    const Output withPilot = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("D"), QStringLiteral("--out"),
+                                                     file(QStringLiteral("d3.png")), QStringLiteral("--include-pilots")});
+    QVERIFY2(withPilot.out.contains(QStringLiteral("3 participants")), qPrintable(withPilot.out + withPilot.err));
     const QImage image(path);
     QCOMPARE(image.size(), QSize(1600, 1000));
     const tools::ReportLayout layout = tools::distributionLayout(data, image.size());
@@ -304,6 +314,11 @@ void TestReport::missingRowsFail()
                                      QStringLiteral("ann"), QStringLiteral("--out"), path});
     QCOMPARE(result.status, 1);
     QVERIFY2(result.err.contains(QStringLiteral("has not completed a period")), qPrintable(result.err));
+
+    result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("d"), QStringLiteral("--subject"),
+                                     QStringLiteral("p3"), QStringLiteral("--out"), path});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("is marked as a pilot")), qPrintable(result.err));
 
     result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("R9"), QStringLiteral("--out"), path});
     QCOMPARE(result.status, 1);
