@@ -2,17 +2,22 @@
 
 #include "session/ExperimenterAccounts.h"
 #include "session/StationHold.h"
+#include "store/DataRows.h"
 #include "store/EngineError.h"
 #include "store/Store.h"
 #include "tools/Printable.h"
 #include "tools/CheckCommand.h"
 #include "tools/ExportImport.h"
+#include "tools/MarkCommand.h"
+#include "tools/Payments.h"
 #include "tools/Progress.h"
 #include "tools/StationsModel.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -65,6 +70,30 @@ ConsoleWindow::Credentials askInDialog(QWidget* parent)
     return std::make_pair(user->text(), password->text());
 }
 
+// Which mark and why, asked in a small dialog; nothing when cancelled.
+std::optional<std::pair<QString, QString>> askMarkInDialog(QWidget* parent, const QString& who)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Mark %1").arg(who));
+    auto* form = new QFormLayout(&dialog);
+    auto* kind = new QComboBox(&dialog);
+    kind->setObjectName(QStringLiteral("cboMark"));
+    kind->addItem(QStringLiteral("Pilot"), QString::fromLatin1(store::MarkRow::kPilot));
+    kind->addItem(QStringLiteral("Excluded"), QString::fromLatin1(store::MarkRow::kExcluded));
+    kind->addItem(QStringLiteral("No mark (take it back)"), QString());
+    auto* reason = new QLineEdit(&dialog);
+    reason->setObjectName(QStringLiteral("txtReason"));
+    form->addRow(QStringLiteral("Mark"), kind);
+    form->addRow(QStringLiteral("Reason"), reason);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return std::make_pair(kind->currentData().toString(), reason->text());
+}
+
 } // namespace
 
 ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now, int refreshMs, QWidget* parent)
@@ -103,6 +132,11 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_release->setToolTip(QStringLiteral("Lets the participant log in at another station; only for a station "
                                          "that no longer runs."));
     sideLayout->addWidget(m_release);
+    auto* mark = new QPushButton(QStringLiteral("Mark as pilot or excluded..."), side);
+    mark->setObjectName(QStringLiteral("cmdMark"));
+    mark->setToolTip(QStringLiteral("Payments and the data export set marked participants apart."));
+    sideLayout->addWidget(mark);
+    connect(mark, &QPushButton::clicked, this, &ConsoleWindow::askMark);
     live->addWidget(side);
     live->setStretchFactor(0, 3);
     live->setStretchFactor(1, 2);
@@ -131,8 +165,31 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_day->setCalendarPopup(true);
     m_day->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     dayRow->addWidget(m_day);
+    dayRow->addWidget(new QLabel(QStringLiteral("Version:"), pay));
+    m_payVersion = new QComboBox(pay);
+    m_payVersion->setObjectName(QStringLiteral("cboPayVersion"));
+    m_payVersion->addItem(QStringLiteral("All versions"), QString());
+    m_payVersion->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    dayRow->addWidget(m_payVersion);
     dayRow->addStretch();
+    dayRow->addWidget(new QLabel(QStringLiteral("Round up to:"), pay));
+    m_roundUp = new QLineEdit(QStringLiteral("0.01"), pay);
+    m_roundUp->setObjectName(QStringLiteral("txtRoundUp"));
+    m_roundUp->setToolTip(QStringLiteral("The pay sheet's totals are rounded up, never down, to this unit, e.g. 0.5 or 1."));
+    m_roundUp->setMaximumWidth(m_roundUp->fontMetrics().horizontalAdvance(QStringLiteral("0000.00")));
+    dayRow->addWidget(m_roundUp);
+    auto* sheet = new QPushButton(QStringLiteral("Pay sheet..."), pay);
+    sheet->setObjectName(QStringLiteral("cmdPaySheet"));
+    sheet->setToolTip(QStringLiteral("The day's participants to sign for their pay, as a printable PDF or as CSV."));
+    dayRow->addWidget(sheet);
     payLayout->addLayout(dayRow);
+    connect(sheet, &QPushButton::clicked, this, [this] {
+        const QString suggested = QStringLiteral("%1-pay-%2.pdf").arg(m_study, m_day->date().toString(Qt::ISODate));
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Pay sheet"), suggested,
+                                                          QStringLiteral("PDF (*.pdf);;CSV (*.csv)"));
+        if (!path.isEmpty())
+            writePaySheet(path);
+    });
     m_payments = new QTableWidget(0, 7, pay);
     m_payments->setObjectName(QStringLiteral("tblPayments"));
     m_payments->setHorizontalHeaderLabels({QStringLiteral("Station"), QStringLiteral("Participant"),
@@ -143,14 +200,22 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_payments->horizontalHeader()->setStretchLastSection(true);
     payLayout->addWidget(m_payments);
     connect(m_day, &QDateEdit::dateChanged, this, &ConsoleWindow::refresh);
+    connect(m_payVersion, &QComboBox::currentIndexChanged, this, &ConsoleWindow::refresh);
     tabs->addTab(pay, QStringLiteral("Payments"));
 
     // The data, into a folder of its own for each export.
     auto* data = new QWidget(tabs);
     auto* dataLayout = new QVBoxLayout(data);
-    dataLayout->addWidget(new QLabel(QStringLiteral("The data tables as CSV files, into a new folder named after the "
-                                                    "study and the day inside the folder you choose."),
+    dataLayout->addWidget(new QLabel(QStringLiteral("The data tables as CSV files with the codebook beside them, into "
+                                                    "a new folder named after the study and the day inside the folder "
+                                                    "you choose."),
                                      data));
+    m_includePilots = new QCheckBox(QStringLiteral("Take in participants marked as pilots"), data);
+    m_includePilots->setObjectName(QStringLiteral("chkIncludePilots"));
+    m_includeExcluded = new QCheckBox(QStringLiteral("Take in participants marked as excluded"), data);
+    m_includeExcluded->setObjectName(QStringLiteral("chkIncludeExcluded"));
+    dataLayout->addWidget(m_includePilots);
+    dataLayout->addWidget(m_includeExcluded);
     auto* exportButton = new QPushButton(QStringLiteral("Export data..."), data);
     exportButton->setObjectName(QStringLiteral("cmdExport"));
     dataLayout->addWidget(exportButton, 0, Qt::AlignLeft);
@@ -218,37 +283,95 @@ void ConsoleWindow::refresh()
                           .arg(crashed));
 }
 
+PaymentSelection ConsoleWindow::paymentSelection() const
+{
+    PaymentSelection selection;
+    selection.day = m_day->date();
+    selection.version = m_payVersion->currentData().toString();
+    return selection;
+}
+
 void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
 {
-    const QDate day = m_day->date();
+    // The payments command's choice: the day, the version, and the marked set apart.
+    const ToPay toPay = sortOut(participants, paymentSelection());
     const QDateTime now = m_now();
-    QList<const ParticipantProgress*> shown;
-    for (const ParticipantProgress& p : participants)
-        if (p.playedOn(day)) // the same day as the payments command's
-            shown.append(&p);
-    m_payments->setRowCount(int(shown.size()) + 1);
+    QList<QStringList> rows;
     double sum = 0;
-    for (int row = 0; row < shown.size(); ++row) {
-        const ParticipantProgress& p = *shown.at(row);
-        const QStringList cells = {p.station, p.subject, p.version, formatMoney(p.baseMoney),
-                                   formatMoney(p.bonus()), formatMoney(p.totBonus), stateOf(p, now)};
-        for (int column = 0; column < cells.size(); ++column)
-            m_payments->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+    for (const ParticipantProgress& p : toPay.paid) {
+        rows.append({p.station, p.subject, p.version, formatMoney(p.baseMoney), formatMoney(p.bonus()),
+                     formatMoney(p.totBonus), stateOf(p, now)});
         sum += p.totBonus;
     }
-    const int last = int(shown.size());
-    m_payments->setItem(last, 0, new QTableWidgetItem(QStringLiteral("Total")));
-    for (int column = 1; column < 7; ++column)
-        m_payments->setItem(last, column, new QTableWidgetItem(column == 5 ? formatMoney(sum) : QString()));
+    rows.append({QStringLiteral("Total"), QStringLiteral("%1 participants").arg(toPay.paid.size()), QString(),
+                 QString(), QString(), formatMoney(sum), QString()});
+    const int totalRow = int(rows.size()) - 1;
+    if (!toPay.apart.isEmpty())
+        rows.append({QStringLiteral("Set apart"), QStringLiteral("not in the total")});
+    for (const ParticipantProgress& p : toPay.apart)
+        rows.append({p.station, p.subject, p.version, formatMoney(p.baseMoney), formatMoney(p.bonus()),
+                     formatMoney(p.totBonus),
+                     p.markReason.isEmpty() ? p.mark : QStringLiteral("%1: %2").arg(p.mark, printable(p.markReason))});
+    m_payments->setRowCount(int(rows.size()));
+    for (int row = 0; row < rows.size(); ++row)
+        for (int column = 0; column < 7; ++column) {
+            auto* item = new QTableWidgetItem(rows.at(row).value(column));
+            if (row == totalRow || row == totalRow + 1) {
+                QFont bold = item->font();
+                bold.setBold(true);
+                item->setFont(bold);
+            }
+            if (row > totalRow)
+                item->setForeground(QColor(110, 110, 110)); // not paid with the others
+            if (column >= 3 && column <= 5)
+                item->setTextAlignment(int(Qt::AlignRight | Qt::AlignVCenter));
+            m_payments->setItem(row, column, item);
+        }
+}
+
+bool ConsoleWindow::writePaySheet(const QString& path)
+{
+    const qint64 unit = unitInCents(m_roundUp->text());
+    if (unit <= 0) {
+        m_status->setText(QStringLiteral("Round up to a positive amount in whole cents, such as 0.5 or 1, not \"%1\".")
+                              .arg(m_roundUp->text()));
+        return false;
+    }
+    const PaymentSelection selection = paymentSelection();
+    try {
+        const ToPay toPay = participantsToPay(m_store, selection);
+        const QString title = QStringLiteral("Pay sheet: %1, %2%3")
+                                  .arg(m_study, selection.day.toString(Qt::ISODate),
+                                       selection.version.isEmpty() ? QString()
+                                                                   : QStringLiteral(", version %1").arg(selection.version));
+        const PaySheet sheet = paySheet(toPay.paid, unit, title);
+        if (path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+            writeSheetCsv(path, sheet);
+        else
+            writeSheetPdf(path, sheet);
+        m_status->setText(QStringLiteral("Wrote the pay sheet of %1 participants into %2%3")
+                              .arg(sheet.lines.size())
+                              .arg(QDir::toNativeSeparators(path),
+                                   toPay.apart.isEmpty() ? QString()
+                                                         : QStringLiteral(" (%1 marked set apart)").arg(toPay.apart.size())));
+        return true;
+    } catch (const ToolError& error) {
+        m_status->setText(error.message());
+    } catch (const std::exception& error) {
+        m_status->setText(readFailure(error));
+    }
+    return false;
 }
 
 void ConsoleWindow::checkVersions()
 {
     m_versions->clear();
     m_versionProblems.clear();
+    m_versionNames.clear();
     try {
         for (const QString& version : configuredVersions(m_store)) {
             const QStringList problems = versionProblems(m_store, version);
+            m_versionNames.append(version);
             m_versionProblems.append(problems.isEmpty() ? QStringLiteral("Sound.") : problems.join(QLatin1Char('\n')));
             auto* item = new QListWidgetItem(
                 problems.isEmpty() ? version
@@ -264,6 +387,14 @@ void ConsoleWindow::checkVersions()
     }
     if (m_versions->count() > 0)
         m_versions->setCurrentRow(0);
+    // The payments' choice of version keeps what was chosen while it is still there.
+    const QString chosen = m_payVersion->currentData().toString();
+    const QSignalBlocker quiet(m_payVersion);
+    m_payVersion->clear();
+    m_payVersion->addItem(QStringLiteral("All versions"), QString());
+    for (int row = 0; row < m_versionNames.size(); ++row)
+        m_payVersion->addItem(m_versionNames.at(row), m_versionNames.at(row));
+    m_payVersion->setCurrentIndex(std::max(0, m_payVersion->findData(chosen)));
 }
 
 int ConsoleWindow::selectedStation() const
@@ -304,15 +435,10 @@ void ConsoleWindow::releaseSelected()
         m_status->setText(QStringLiteral("No station holds %1 of %2.").arg(printable(p.subject), printable(p.version)));
         return;
     }
-    const Credentials given = m_askCredentials();
-    if (!given)
+    if (!experimenterLetIn(QStringLiteral("nothing was released")))
         return;
     QString done;
     try {
-        if (!AccountMatches(m_store, given->first, given->second)) {
-            m_status->setText(QStringLiteral("Wrong user name or password: nothing was released."));
-            return;
-        }
         const QStringList stations = StationHold::releaseFromOutside(m_store, p.subject, p.version);
         done = (stations.isEmpty()
                               ? QStringLiteral("No station holds %1 of %2 any more.").arg(printable(p.subject),
@@ -328,17 +454,74 @@ void ConsoleWindow::releaseSelected()
     m_status->setText(done);
 }
 
+bool ConsoleWindow::experimenterLetIn(const QString& refusal)
+{
+    const Credentials given = m_askCredentials();
+    if (!given)
+        return false;
+    try {
+        if (AccountMatches(m_store, given->first, given->second))
+            return true;
+        m_status->setText(QStringLiteral("Wrong user name or password: %1.").arg(refusal));
+    } catch (const std::exception& error) {
+        m_status->setText(readFailure(error));
+    }
+    return false;
+}
+
+void ConsoleWindow::askMark()
+{
+    const int row = selectedStation();
+    if (row < 0) {
+        m_status->setText(QStringLiteral("Select the participant to mark."));
+        return;
+    }
+    if (const auto chosen = askMarkInDialog(this, printable(m_stations->participant(row).subject)))
+        markSelected(chosen->first, chosen->second);
+}
+
+void ConsoleWindow::markSelected(const QString& mark, const QString& reason)
+{
+    const int row = selectedStation();
+    if (row < 0) {
+        m_status->setText(QStringLiteral("Select the participant to mark."));
+        return;
+    }
+    const ParticipantProgress p = m_stations->participant(row);
+    if (!experimenterLetIn(QStringLiteral("nothing was marked")))
+        return;
+    QString done;
+    try {
+        done = markParticipant(m_store, p.version, p.subject, mark, reason);
+    } catch (const ToolError& error) {
+        m_status->setText(error.message());
+        return;
+    } catch (const std::exception& error) {
+        m_status->setText(QStringLiteral("Nothing was marked: %1").arg(QString::fromUtf8(error.what())));
+        return;
+    }
+    refresh();
+    m_status->setText(done);
+}
+
 QString ConsoleWindow::exportInto(const QString& parent)
 {
     const QString base = QStringLiteral("%1-%2").arg(m_study, m_now().date().toString(Qt::ISODate));
     QString folder = QDir(parent).filePath(base);
     for (int n = 2; QFileInfo::exists(folder); ++n)
         folder = QDir(parent).filePath(QStringLiteral("%1-%2").arg(base).arg(n));
-    m_exportProgress->setRange(0, 0); // busy: one read of every table
-    QCoreApplication::processEvents();
+    ExportOptions options{{}, {}, dataTableNames(), m_includePilots->isChecked(), m_includeExcluded->isChecked(), true};
+    options.progress = [this](int done, int total) {
+        m_exportProgress->setRange(0, total);
+        m_exportProgress->setValue(done);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    m_exportProgress->setRange(0, 0); // busy until the first table is read
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QStringList written;
+    LeftOut leftOut;
     try {
-        written = exportTables(m_store, folder, {{}, {}, dataTableNames()});
+        written = exportTables(m_store, folder, options, &leftOut);
     } catch (const std::exception& error) {
         m_exportProgress->setRange(0, 1);
         m_exportProgress->setValue(0);
@@ -347,7 +530,15 @@ QString ConsoleWindow::exportInto(const QString& parent)
     }
     m_exportProgress->setRange(0, 1);
     m_exportProgress->setValue(1);
-    m_status->setText(QStringLiteral("Exported %1 tables into %2").arg(written.size()).arg(QDir::toNativeSeparators(folder)));
+    QString left;
+    if (leftOut.total() > 0)
+        left = QStringLiteral("; left out %1 marked participant(s) (%2 pilot(s), %3 excluded)")
+                   .arg(leftOut.total())
+                   .arg(leftOut.pilots)
+                   .arg(leftOut.excluded);
+    m_status->setText(QStringLiteral("Exported %1 tables and the codebook into %2%3")
+                          .arg(written.size() - 1)
+                          .arg(QDir::toNativeSeparators(folder), left));
     return folder;
 }
 

@@ -7,7 +7,10 @@
 #include <optional>
 #include <utility>
 
+class QCheckBox;
+class QComboBox;
 class QDateEdit;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QLabel;
@@ -24,6 +27,8 @@ class Store;
 namespace aquilevel::tools {
 
 class StationsModel;
+struct ParticipantProgress;
+struct PaymentSelection;
 
 // The experimenter's window on a lab: the stations live, the versions with what check
 // says of each, and what to pay whom. Every reading is one short read of the store, so
@@ -65,12 +70,23 @@ public:
     // Ends the hold a station has on the selected participant, after an experimenter's
     // password; says in the status line what was done or why not.
     void releaseSelected();
+    // Marks the selected participant as a pilot or excluded (store::MarkRow::kPilot,
+    // kExcluded) with a reason, or takes the mark back (empty), after an experimenter's
+    // password; says in the status line what was done or why not.
+    void markSelected(const QString& mark, const QString& reason);
+    // The pay sheet of the day and version shown, rounded up to the unit typed: a PDF or,
+    // for a name ending in .csv, CSV. False, said in the status line, when not written.
+    bool writePaySheet(const QString& path);
 
 private:
     void showProblemsOf(int row);
     void showSessionOf(int row);
     int selectedStation() const;
-    void fillPayments(const QList<struct ParticipantProgress>& participants);
+    void fillPayments(const QList<ParticipantProgress>& participants);
+    PaymentSelection paymentSelection() const;
+    void askMark();
+    // The experimenter's user name and password checked; false, said, when refused.
+    bool experimenterLetIn(const QString& refusal);
 
     store::Store& m_store;
     std::function<QDateTime()> m_now;
@@ -82,7 +98,12 @@ private:
     QListWidget* m_versions = nullptr;
     QPlainTextEdit* m_problems = nullptr;
     QStringList m_versionProblems; // one text per row of m_versions
+    QStringList m_versionNames;
     QDateEdit* m_day = nullptr;
+    QComboBox* m_payVersion = nullptr;
+    QLineEdit* m_roundUp = nullptr;
+    QCheckBox* m_includePilots = nullptr;
+    QCheckBox* m_includeExcluded = nullptr;
     QTableWidget* m_payments = nullptr;
     QLabel* m_status = nullptr;
     QProgressBar* m_exportProgress = nullptr;

@@ -232,11 +232,16 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
             }
         },
         true, kStatus);
+    const auto tell = [&](size_t done) {
+        if (options.progress)
+            options.progress(int(done), int(files.size()));
+    };
     for (size_t i = 0; i < files.size(); ++i) {
         TableFile& out = files[i];
         if (out.table->kind == store::TableKind::Config) {
             append(out, configuration.at(qsizetype(i)));
             out.matched = configurationRows.at(qsizetype(i));
+            tell(i + 1);
             continue;
         }
         QByteArray bytes;
@@ -251,6 +256,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
             if (read < kChunkRows)
                 break;
         }
+        tell(i + 1);
     }
 
     // A filter that matches nothing is most often a misspelt name: say so rather than
@@ -286,6 +292,14 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     QStringList written;
     for (const TableFile& out : files)
         written.append(out.placedAt);
+    if (options.codebook) {
+        QFile codebook(QStringLiteral(":/docs/codebook.md"));
+        QFile copy(dir.filePath(QStringLiteral("codebook.md")));
+        if (!codebook.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly) ||
+            copy.write(codebook.readAll()) < 0 || !copy.flush() || ::fsync(copy.handle()) != 0)
+            throw ToolError(QStringLiteral("Could not write %1; nothing was written.").arg(copy.fileName()));
+        written.append(QDir(target).filePath(QStringLiteral("codebook.md")));
+    }
     if (!QFileInfo::exists(target)) {
         // A folder of the user's, as one made by hand, not the private one of its making.
         const mode_t mask = fileCreationMask();
@@ -324,7 +338,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
 int runExport(const QStringList& arguments, const ToolContext& context)
 {
     const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] export DIR [--version V] [--subject S] [--tables LIST]\n"
-                                         "                 [--include-pilots] [--include-excluded]");
+                                         "                 [--include-pilots] [--include-excluded] [--codebook]");
     CommandArguments args(QStringLiteral("export"), usage, context, CommandArguments::Help::WithOptions);
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -348,7 +362,9 @@ int runExport(const QStringList& arguments, const ToolContext& context)
     const QCommandLineOption pilots(QStringLiteral("include-pilots"), QStringLiteral("Take in participants marked as pilots."));
     const QCommandLineOption excluded(QStringLiteral("include-excluded"),
                                       QStringLiteral("Take in participants marked as excluded."));
-    parser.addOptions({version, subject, tables, pilots, excluded});
+    const QCommandLineOption codebook(QStringLiteral("codebook"),
+                                      QStringLiteral("Also write codebook.md, what every table and column holds."));
+    parser.addOptions({version, subject, tables, pilots, excluded, codebook});
     if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
         return *status;
     ExportOptions options;
@@ -357,6 +373,7 @@ int runExport(const QStringList& arguments, const ToolContext& context)
     options.tables = chosenTables(parser.value(tables));
     options.includePilots = parser.isSet(pilots);
     options.includeExcluded = parser.isSet(excluded);
+    options.codebook = parser.isSet(codebook);
     if (options.tables.size() == 1 && !(dataTableNames() + configTableNames()).contains(options.tables.first()))
         return args.usageError(QStringLiteral("unknown table \"%1\" in --tables").arg(options.tables.first()));
     if (options.tables.isEmpty()) {

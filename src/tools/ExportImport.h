@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 namespace aquilevel::store {
 class Store;
 }
@@ -23,6 +25,10 @@ struct ExportOptions {
     // tables unless these take them in; the marks themselves are written whole.
     bool includePilots = false;
     bool includeExcluded = false;
+    // Writes codebook.md, what every table and column holds, beside the tables.
+    bool codebook = false;
+    // Told after each table is read: how many of how many are done.
+    std::function<void(int done, int total)> progress;
 };
 
 // Reads the chosen tables in one read transaction, so that they show one moment of the

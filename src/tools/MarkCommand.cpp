@@ -39,6 +39,38 @@ QString usage()
 
 } // namespace
 
+QString markParticipant(store::Store& store, const QString& version, const QString& subject, const QString& mark,
+                        const QString& reason)
+{
+    // The names as the database spells them; a mark for nobody would be a typing error.
+    const std::optional<KnownName> known = FindParticipant(store, version, subject);
+    if (!known)
+        throw ToolError(QStringLiteral("Version %1 has no participant %2; nothing was changed.")
+                            .arg(printable(version), printable(subject)));
+    QString spelled = version;
+    QString before;
+    store.read(
+        [&](store::Connection& c) {
+            if (const std::optional<store::Row> setup = store::SetupTable::row(c, version))
+                spelled = setup->value("Version").toString();
+            before = store::MarkTable::mark(c, known->spelling, version);
+        },
+        QStringLiteral("datSubjectMark"), QStringLiteral("Reading a mark"));
+    if (mark.isEmpty() && before.isEmpty())
+        throw ToolError(QStringLiteral("Participant %1 of version %2 has no mark; nothing was changed.")
+                            .arg(printable(known->spelling), printable(spelled)));
+
+    const store::MarkRow row{known->spelling, spelled, mark, reason};
+    store.write([row](store::Connection& c) { store::MarkTable::append(c, row); }, QStringLiteral("datSubjectMark"),
+                QStringLiteral("Marking a participant"));
+    if (mark.isEmpty())
+        return QStringLiteral("Took back the mark (%1) of participant %2 of version %3.")
+            .arg(before, printable(row.Subject), printable(row.Version));
+    return QStringLiteral("Marked participant %1 of version %2 as %3.")
+        .arg(printable(row.Subject), printable(row.Version),
+             mark == QLatin1String(store::MarkRow::kPilot) ? QStringLiteral("a pilot") : QStringLiteral("excluded"));
+}
+
 int runMark(const QStringList& arguments, const ToolContext& context)
 {
     CommandArguments args(QStringLiteral("mark"), usage(), context);
@@ -76,33 +108,7 @@ int runMark(const QStringList& arguments, const ToolContext& context)
     if (!password || !AccountMatches(store, user, *password))
         throw ToolError(QStringLiteral("The user name or the password is wrong; nothing was changed."));
 
-    // The names as the database spells them; a mark for nobody would be a typing error.
-    const std::optional<KnownName> known = FindParticipant(store, version, subject);
-    if (!known)
-        throw ToolError(QStringLiteral("Version %1 has no participant %2; nothing was changed.")
-                            .arg(printable(version), printable(subject)));
-    QString spelled = version;
-    QString before;
-    store.read(
-        [&](store::Connection& c) {
-            if (const std::optional<store::Row> setup = store::SetupTable::row(c, version))
-                spelled = setup->value("Version").toString();
-            before = store::MarkTable::mark(c, known->spelling, version);
-        },
-        QStringLiteral("datSubjectMark"), QStringLiteral("Reading a mark"));
-    if (mark.isEmpty() && before.isEmpty())
-        throw ToolError(QStringLiteral("Participant %1 of version %2 has no mark; nothing was changed.")
-                            .arg(printable(known->spelling), printable(spelled)));
-
-    const store::MarkRow row{known->spelling, spelled, mark, args.parser.value(reasonOption)};
-    store.write([row](store::Connection& c) { store::MarkTable::append(c, row); }, QStringLiteral("datSubjectMark"),
-                QStringLiteral("Marking a participant"));
-    if (mark.isEmpty())
-        context.out << "Took back the mark (" << before << ") of participant " << printable(row.Subject)
-                    << " of version " << printable(row.Version) << ".\n";
-    else
-        context.out << "Marked participant " << printable(row.Subject) << " of version " << printable(row.Version)
-                    << " as " << (mark == QLatin1String(store::MarkRow::kPilot) ? "a pilot" : "excluded") << ".\n";
+    context.out << markParticipant(store, version, subject, mark, args.parser.value(reasonOption)) << "\n";
     context.out.flush();
     return 0;
 }

@@ -71,6 +71,7 @@ struct RawReading {
     QList<store::Row> newest; // Subject, Version, eventType, Trial, Date, Time, BaseMoney, TotBonus, Station
     QList<store::Row> oldest; // Subject, Version, Date, Time
     QList<store::HoldRow> holds;
+    QList<store::MarkTable::Marked> marks;
 };
 
 RawReading readRaw(store::Connection& connection, const QString& version, const QDateTime& since)
@@ -89,6 +90,7 @@ RawReading readRaw(store::Connection& connection, const QString& version, const 
     if (since.isValid())
         raw.newest = store::EventTable::newestOfEach(connection, eventColumns, version, since);
     raw.holds = store::HoldTable::all(connection, version);
+    raw.marks = store::MarkTable::marks(connection, version);
     return raw;
 }
 
@@ -194,6 +196,14 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
         if (!hold.Station.isEmpty())
             it->station = hold.Station; // where the session runs now
         it->holdRefreshed = QDateTime::fromString(hold.RefreshedUtc, Qt::ISODateWithMs);
+    }
+
+    for (const store::MarkTable::Marked& marked : std::as_const(raw.marks)) {
+        const auto it = byKey.find(keyOf(marked.version, marked.subject));
+        if (it != byKey.end()) {
+            it->mark = marked.mark;
+            it->markReason = marked.reason;
+        }
     }
 
     QList<ParticipantProgress> result;

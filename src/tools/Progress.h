@@ -42,6 +42,8 @@ struct ParticipantProgress {
     bool held = false;
     QDateTime holdRefreshed;   // when that station last refreshed its hold; invalid if unreadable
     qint64 longestStageMs = 0; // the version's longest timed stage (0 when unknown)
+    QString mark;              // "pilot", "excluded", or empty (datSubjectMark's newest)
+    QString markReason;
 
     double bonus() const { return totBonus - baseMoney; }
     // The session ended before its last period was done: through the experimenter's

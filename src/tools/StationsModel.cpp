@@ -40,8 +40,8 @@ QVariant StationsModel::data(const QModelIndex& index, int role) const
     switch (index.column()) {
     case Station:
         return p.station;
-    case Participant:
-        return p.subject;
+    case Participant: // a mark shown where the name is, so nobody pays a pilot by mistake
+        return p.mark.isEmpty() ? p.subject : QStringLiteral("%1 (%2)").arg(p.subject, p.mark);
     case Version:
         return p.version;
     case Period:

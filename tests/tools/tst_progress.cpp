@@ -8,14 +8,17 @@
 #include "support/TempDatabase.h"
 #include "support/ToolRun.h"
 
+#include "store/DataRows.h"
 #include "store/PasswordHash.h"
 #include "store/StationTables.h"
 #include "store/Tables.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -562,15 +565,58 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QCOMPARE(stations.data(stations.index(eve, tools::StationsModel::State), Qt::DisplayRole).toString(),
              QStringLiteral("left early"));
 
-    // Each export into a folder of its own, named after the study and the day.
+    // Marked a pilot, eve is shown so, paid apart by the console and the command alike, and
+    // the sheet the console writes is the command's.
+    window.markSelected(QString::fromLatin1(store::MarkRow::kPilot), QStringLiteral("tried the lab out"));
+    QCOMPARE(status(), QStringLiteral("Marked participant eve of version Alpha as a pilot."));
+    QCOMPARE(stations.data(stations.index(eve, tools::StationsModel::Participant), Qt::DisplayRole).toString(),
+             QStringLiteral("eve (pilot)"));
+    QCOMPARE(pay->item(6, 5)->text(), QStringLiteral("36.25"));
+    QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Set apart"));
+    QCOMPARE(pay->item(8, 1)->text(), QStringLiteral("eve"));
+    QCOMPARE(pay->item(8, 6)->text(), QStringLiteral("pilot: tried the lab out"));
+    const QStringList day = {QStringLiteral("--day"), QStringLiteral("2026-03-04")};
+    const Output paid = call(tools::paymentsCommand, m_db.folder(), day);
+    QVERIFY2(paid.out.contains(QStringLiteral("total to pay 36.25")) && paid.out.contains(QStringLiteral("Left out 1")),
+             qPrintable(paid.out));
+    QVERIFY(call(tools::paymentsCommand, m_db.folder(), day + QStringList{QStringLiteral("--include-pilots")})
+                .out.contains(QStringLiteral("total to pay 41.75")));
+    QTemporaryDir sheets;
+    window.findChild<QLineEdit*>(QStringLiteral("txtRoundUp"))->setText(QStringLiteral("0.5"));
+    QVERIFY(window.writePaySheet(sheets.filePath(QStringLiteral("console.csv"))));
+    QCOMPARE(call(tools::paymentsCommand, m_db.folder(),
+                  day + QStringList{QStringLiteral("--round-up"), QStringLiteral("0.5"), QStringLiteral("--sheet"),
+                                    sheets.filePath(QStringLiteral("command.csv"))})
+                 .status,
+             0);
+    const auto bytes = [&](const char* name) {
+        QFile file(sheets.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QVERIFY(bytes("console.csv").contains(",finn,") && !bytes("console.csv").contains(",eve,"));
+    QCOMPARE(bytes("console.csv"), bytes("command.csv"));
+    window.findChild<QLineEdit*>(QStringLiteral("txtRoundUp"))->setText(QStringLiteral("0.001"));
+    QVERIFY(!window.writePaySheet(sheets.filePath(QStringLiteral("bad.pdf"))));
+
+    // Each export into a folder of its own, named after the study and the day, with the
+    // codebook, and the pilot left out unless taken in.
     QTemporaryDir exports;
     window.setStudyName(QStringLiteral("pilot study"));
     const QString first = window.exportInto(exports.path());
+    QVERIFY2(status().endsWith(QStringLiteral("left out 1 marked participant(s) (1 pilot(s), 0 excluded)")),
+             qPrintable(status()));
+    window.findChild<QCheckBox*>(QStringLiteral("chkIncludePilots"))->setChecked(true);
     const QString second = window.exportInto(exports.path());
     QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("pilot study-2026-03-04"));
     QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("pilot study-2026-03-04-2"));
+    const auto subjects = [](const QString& folder) {
+        QFile file(QDir(folder).filePath(QStringLiteral("datSubject.csv")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    const QRegularExpression eveRow(QStringLiteral("(^|[,\\n])eve(,|\\r)"));
+    QVERIFY(!subjects(first).contains(eveRow) && subjects(second).contains(eveRow));
     for (const QString& folder : {first, second})
-        QVERIFY2(QFile(QDir(folder).filePath(QStringLiteral("datExperimentTrials.csv"))).size() > 100, qPrintable(folder));
+        QVERIFY2(QFile(QDir(folder).filePath(QStringLiteral("codebook.md"))).size() > 1000, qPrintable(folder));
 
     // The versions, each with what check says of it: a session of no period is named.
     m_db.exec(QStringLiteral("update tblSetup set MaxTrial = 0 where Version = 'Beta'"));
