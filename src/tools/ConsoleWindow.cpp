@@ -15,7 +15,10 @@
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -237,6 +240,13 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_status->setObjectName(QStringLiteral("lblStatus"));
     statusBar()->addWidget(m_status, 1);
 
+    // Ctrl+C copies the stations table wherever the focus is, but in a text box.
+    auto* copy = new QAction(QStringLiteral("Copy the stations table"), this);
+    copy->setObjectName(QStringLiteral("actCopyStations"));
+    copy->setShortcut(QKeySequence::Copy);
+    addAction(copy);
+    connect(copy, &QAction::triggered, this, [this] { QGuiApplication::clipboard()->setText(stationsText()); });
+
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &ConsoleWindow::refresh);
     m_timer->start(refreshMs);
@@ -395,6 +405,19 @@ void ConsoleWindow::checkVersions()
     for (int row = 0; row < m_versionNames.size(); ++row)
         m_payVersion->addItem(m_versionNames.at(row), m_versionNames.at(row));
     m_payVersion->setCurrentIndex(std::max(0, m_payVersion->findData(chosen)));
+}
+
+QString ConsoleWindow::stationsText() const
+{
+    QStringList lines;
+    for (int row = -1; row < m_stations->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < m_stations->columnCount(); ++column)
+            cells.append(row < 0 ? m_stations->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString()
+                                 : printable(m_stations->data(m_stations->index(row, column), Qt::DisplayRole).toString()));
+        lines.append(cells.join(QLatin1Char('\t')));
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
 int ConsoleWindow::selectedStation() const

@@ -65,6 +65,10 @@ public:
     }
     void setFolderSource(std::function<QString()> choose) { m_chooseFolder = std::move(choose); }
 
+    // The stations table as text, a line a row and a tab between cells, with its header:
+    // what Ctrl+C puts on the clipboard, for a spreadsheet or a note of the session.
+    QString stationsText() const;
+
     // Selects the row of the stations table, as a click would.
     void selectStation(int row);
     // Ends the hold a station has on the selected participant, after an experimenter's

@@ -40,6 +40,7 @@ failed=0
 failures=()
 
 cleanup() {
+  [ -n "${console_pid:-}" ] && kill -9 "$console_pid" 2>/dev/null
   if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
     kill -9 "$app_pid" 2>/dev/null
     wait "$app_pid" 2>/dev/null
@@ -771,6 +772,72 @@ case_german_station() {
   expect "questionnaire rows" 4 "$(grep -c . "$work/out/datQuestionnaire.csv")"
 }
 
+# The lab console beside the stations: it reads the file while they write it.
+console_pid=""
+console_window=""
+# console_shows REGEX: a line of the console's stations table, as Ctrl+C copies it (cells
+# between tabs), matches.
+console_shows() {
+  focus "$console_window" || return 1
+  keys ctrl+c
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" "$checker" --clipboard 2>/dev/null >"$work/console.txt"
+  grep -Eq "$1" "$work/console.txt"
+}
+console_waits_for() { # WHAT REGEX [SECONDS]
+  wait_until "${3:-$long_wait}" console_shows "$2" && return 0
+  echo "the console did not show $1; it showed:" >&2
+  sed 's/^/      /' "$work/console.txt" >&2
+  return 1
+}
+
+case_lab_console() {
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 \
+    "$bin" --data "$data" console >"$work/app-console.log" 2>&1 &
+  console_pid=$!
+  console_window=$(window "Aquilevel lab console") || return 1
+  local t=$'\t'
+
+  # A station that goes down in its second period: the console marks it once its hold
+  # has stood still for the stale time, while the others play.
+  new_participant ivan "$paced" 33 Physics app-crash.log || return 1
+  order 1 3 1 ivan "$paced" || return 1
+  kill_app
+
+  # A station at the login is shown before anyone sits down at it.
+  start_app "$work/app-station.log"
+  window Welcome >/dev/null || return 1
+  console_waits_for "a station waiting at the login" "${t}waiting at the login$" || return 1
+
+  # Two bots play into the same file meanwhile, as pilots.
+  local policy
+  for policy in hold anchor; do
+    "$bin" --data "$data" bot --version "$paced" --subject "bot-$policy" --db "$data/Cistern.mdb" \
+      --policy "$policy" >"$work/bot-$policy.log" 2>&1 || { cat "$work/bot-$policy.log" >&2; return 1; }
+  done
+
+  login jane "$paced" || return 1
+  register jane 24 Law || return 1
+  read_instructions || return 1
+  find_trial_window || return 1
+  order 1 4 0 jane "$paced" || return 1
+  console_waits_for "jane playing" "^[^$t]*${t}jane${t}$paced${t}1 of 3$t.*${t}(playing|idle)$" || return 1
+  order 2 2 2 jane "$paced" || return 1
+  order 3 1 3 jane "$paced" || return 1
+  answer_questionnaire 0 || return 1
+  close_earnings || return 1
+  finish_app
+
+  console_waits_for "jane finished" "${t}jane${t}$paced${t}3 of 3$t.*${t}finished$" || return 1
+  for policy in hold anchor; do
+    console_waits_for "bot-$policy finished" "${t}bot-$policy \\(pilot\\)${t}$paced${t}3 of 3$t.*${t}finished$" || return 1
+  done
+  console_waits_for "ivan possibly crashed" "${t}ivan${t}$paced${t}.*${t}idle \\(possibly crashed\\)$" 120 || return 1
+  kill "$console_pid" 2>/dev/null
+  wait "$console_pid" 2>/dev/null
+  console_pid=""
+  [ ${#check_failures[@]} -eq 0 ]
+}
+
 run_case() {
   local name=$1
   local started=$SECONDS
@@ -795,6 +862,11 @@ run_case() {
     done
   fi
   kill_app
+  if [ -n "$console_pid" ]; then
+    kill -9 "$console_pid" 2>/dev/null
+    wait "$console_pid" 2>/dev/null
+    console_pid=""
+  fi
   rm -f "$work"/app-*.log
 }
 
@@ -808,6 +880,7 @@ run_case case_time_driven_left_alone
 run_case case_discrete_display
 run_case case_lab_station
 run_case case_german_station
+run_case case_lab_console
 if [ -n "${AQUILEVEL_E2E_SERVER:-}" ]; then run_case case_on_the_server; fi
 
 echo "$passed passed, $failed failed"
