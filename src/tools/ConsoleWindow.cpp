@@ -36,6 +36,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -120,6 +121,7 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_stationsView->verticalHeader()->hide();
     m_stationsView->setSelectionMode(QAbstractItemView::SingleSelection);
     auto* live = new QSplitter(tabs);
+    m_live = live;
     live->addWidget(m_stationsView);
     auto* side = new QWidget(live);
     auto* sideLayout = new QVBoxLayout(side);
@@ -141,8 +143,10 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     sideLayout->addWidget(mark);
     connect(mark, &QPushButton::clicked, this, &ConsoleWindow::askMark);
     live->addWidget(side);
-    live->setStretchFactor(0, 3);
-    live->setStretchFactor(1, 2);
+    // The table as wide as its cells, the picture of the selected session the rest.
+    m_stationsView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    live->setStretchFactor(0, 1);
+    live->setStretchFactor(1, 1);
     tabs->addTab(live, QStringLiteral("Stations"));
     m_askCredentials = [this] { return askInDialog(this); };
     connect(m_release, &QPushButton::clicked, this, &ConsoleWindow::releaseSelected);
@@ -279,13 +283,23 @@ void ConsoleWindow::refresh()
         if (m_stations->participant(row).version + QLatin1Char('\n') + m_stations->participant(row).subject == looked)
             m_stationsView->selectRow(row);
     fillPayments(participants);
+    // Once there are rows, the table gets the width of its cells and the picture the
+    // rest; the experimenter may move the divider after that.
+    if (!m_sized && m_stations->rowCount() > 0 && m_live->isVisible()) {
+        m_sized = true;
+        int width = 2 * m_stationsView->frameWidth() + m_stationsView->verticalScrollBar()->sizeHint().width();
+        for (int column = 0; column < m_stations->columnCount(); ++column)
+            width += m_stationsView->horizontalHeader()->sectionSize(column);
+        width = std::min(width, m_live->width() * 3 / 5);
+        m_live->setSizes({width, m_live->width() - width});
+    }
 
     int crashed = 0;
     int playing = 0;
     for (int row = 0; row < m_stations->rowCount(); ++row) {
         const QString& state = m_stations->state(row);
         crashed += state == QLatin1String("idle (possibly crashed)");
-        playing += state == QLatin1String("playing") || state.startsWith(QLatin1String("idle"));
+        playing += state == QLatin1String("playing") || state == QLatin1String("idle");
     }
     m_status->setText(QStringLiteral("Updated %1: %2 running, %3 possibly crashed")
                           .arg(now.toString(QStringLiteral("HH:mm:ss")))
@@ -576,9 +590,9 @@ int runConsole(const QString& dataFolder)
         ToolStore tool(dataFolder);
         ConsoleWindow window(tool.store(), [] { return QDateTime::currentDateTime(); });
         window.setStudyName(QFileInfo(dataFolder).fileName());
+        window.show(); // first, so that the first reading fits the table to the window
         window.checkVersions();
         window.refresh();
-        window.show();
         return QApplication::exec();
     } catch (const ToolError& error) {
         std::fprintf(stderr, "aquilevel console: %s\n", qPrintable(error.message()));

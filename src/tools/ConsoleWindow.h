@@ -12,6 +12,7 @@ class QComboBox;
 class QDateEdit;
 class QLineEdit;
 class QProgressBar;
+class QSplitter;
 class QPushButton;
 class QLabel;
 class QListWidget;
@@ -96,6 +97,8 @@ private:
     std::function<QDateTime()> m_now;
     StationsModel* m_stations = nullptr;
     QTableView* m_stationsView = nullptr;
+    QSplitter* m_live = nullptr;
+    bool m_sized = false;
     QLabel* m_session = nullptr;
     QPushButton* m_release = nullptr;
     std::function<Credentials()> m_askCredentials;

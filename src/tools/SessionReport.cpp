@@ -186,13 +186,16 @@ int tickEvery(const ReportLayout& layout)
 QFont font(QSize size, double share, bool bold = false)
 {
     QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPixelSize(std::max(10, int(std::lround(size.height() * share))));
+    // By the height of a wide picture; a narrow one (the console's) by its width, so
+    // that its titles and legends keep to their rows.
+    const double base = std::min(double(size.height()), size.width() * 0.65);
+    f.setPixelSize(std::max(10, int(std::lround(base * share))));
     f.setBold(bold);
     return f;
 }
 
-// Axes, grid and tick labels of one panel.
-void drawPanelFrame(QPainter& p, const ReportLayout& layout, const QRectF& panel, double min, double max,
+// Axes, grid and tick labels of one panel. Returns where the panel's title ends.
+double drawPanelFrame(QPainter& p, const ReportLayout& layout, const QRectF& panel, double min, double max,
                     double step, bool isUpper, const QString& yTitle, QSize size)
 {
     p.save();
@@ -222,20 +225,29 @@ void drawPanelFrame(QPainter& p, const ReportLayout& layout, const QRectF& panel
     p.drawRect(panel);
     p.setFont(font(size, 0.018, true));
     p.drawText(QPointF(panel.left(), panel.top() - 8), yTitle);
+    const double titleEnd = panel.left() + QFontMetricsF(p.font()).horizontalAdvance(yTitle);
     p.restore();
+    return titleEnd;
 }
 
-void drawLegend(QPainter& p, QPointF at, const QList<std::pair<QColor, QString>>& entries, QSize size)
+// Right-aligned at `at`, in a smaller font where it would reach left of `leftLimit` (the
+// end of the panel's title).
+void drawLegend(QPainter& p, QPointF at, const QList<std::pair<QColor, QString>>& entries, QSize size,
+                double leftLimit)
 {
     p.save();
-    p.setFont(font(size, 0.016));
+    QFont legendFont = font(size, 0.016);
+    const auto width = [&](const QFontMetricsF& metrics) {
+        double total = 0;
+        for (const auto& [colour, text] : entries)
+            total += 22 + metrics.horizontalAdvance(text) + 18;
+        return total;
+    };
+    while (legendFont.pixelSize() > 7 && at.x() - width(QFontMetricsF(legendFont)) < leftLimit + 12)
+        legendFont.setPixelSize(legendFont.pixelSize() - 1);
+    p.setFont(legendFont);
     const QFontMetricsF metrics(p.font());
-    double x = at.x();
-    // Right-aligned: measure first.
-    double total = 0;
-    for (const auto& [colour, text] : entries)
-        total += 22 + metrics.horizontalAdvance(text) + 18;
-    x -= total;
+    double x = at.x() - width(metrics);
     for (const auto& [colour, text] : entries) {
         p.setPen(Qt::NoPen);
         p.setBrush(colour);
@@ -287,10 +299,11 @@ void drawTitle(QPainter& p, QSize size, const QString& title, const QString& lin
     p.setFont(font(size, 0.03, true));
     const QFontMetricsF big(p.font());
     const double left = std::max(70.0, size.width() * 0.075);
-    p.drawText(QPointF(left, 8 + big.ascent()), title);
+    const double room = size.width() - left - 8;
+    p.drawText(QPointF(left, 8 + big.ascent()), big.elidedText(title, Qt::ElideRight, room));
     p.setFont(font(size, 0.019));
     const QFontMetricsF small(p.font());
-    p.drawText(QPointF(left, 8 + big.height() + 4 + small.ascent()), line);
+    p.drawText(QPointF(left, 8 + big.height() + 4 + small.ascent()), small.elidedText(line, Qt::ElideRight, room));
     p.restore();
 }
 
@@ -487,7 +500,7 @@ QImage drawSession(const SessionData& data, QSize size)
     p.drawRect(QRectF(QPointF(layout.upper.left(), layout.upperY(data.bandHigh())),
                       QPointF(layout.upper.right(), layout.upperY(data.bandLow()))));
     p.restore();
-    drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
+    const double upperTitleEnd = drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
                    QStringLiteral("Amount in the tank after the period (%1)").arg(unitOf(data.units)), size);
     p.save();
     p.setClipRect(layout.upper);
@@ -511,10 +524,10 @@ QImage drawSession(const SessionData& data, QSize size)
                 {reportColours::band, QStringLiteral("band")},
                 {reportColours::inBand, QStringLiteral("in the band")},
                 {reportColours::outOfBand, QStringLiteral("outside")}},
-               size);
+               size, upperTitleEnd);
 
     // Lower panel: the environment's net flow and the participant's orders per period.
-    drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
+    const double lowerTitleEnd = drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
                    QStringLiteral("Flows per period (%1 per period)").arg(unitOf(data.units)), size);
     p.save();
     p.setClipRect(layout.lower);
@@ -535,7 +548,7 @@ QImage drawSession(const SessionData& data, QSize size)
                {{reportColours::envNet, QStringLiteral("environment net flow")},
                 {reportColours::userIn, QStringLiteral("inflow order")},
                 {reportColours::userOut, QStringLiteral("outflow order")}},
-               size);
+               size, lowerTitleEnd);
     p.setFont(font(size, 0.016));
     p.setPen(Qt::black);
     p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
@@ -599,7 +612,7 @@ QImage drawDistribution(const DistributionData& data, QSize size)
                           QPointF(layout.upper.right(), layout.upperY(reference->bandLow()))));
         p.restore();
     }
-    drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
+    const double upperTitleEnd = drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep, true,
                    QStringLiteral("Amount in the tank after the period (%1)").arg(units), size);
     p.save();
     p.setClipRect(layout.upper);
@@ -625,7 +638,7 @@ QImage drawDistribution(const DistributionData& data, QSize size)
                {{reportColours::goal, QStringLiteral("goal")},
                 {reportColours::band, QStringLiteral("band")},
                 {reportColours::trace, QStringLiteral("one participant")}},
-               size);
+               size, upperTitleEnd);
 
     // Lower panel: the spread, then the grid over it, then the mean.
     p.save();
@@ -641,7 +654,7 @@ QImage drawDistribution(const DistributionData& data, QSize size)
         p.drawRect(QRectF(QPointF(x - half, top), QPointF(x + half, bottom)));
     }
     p.restore();
-    drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
+    const double lowerTitleEnd = drawPanelFrame(p, layout, layout.lower, layout.lowerMin, layout.lowerMax, layout.lowerStep, false,
                    QStringLiteral("Absolute distance from the goal (%1)").arg(units), size);
     p.save();
     p.setClipRect(layout.lower);
@@ -660,7 +673,7 @@ QImage drawDistribution(const DistributionData& data, QSize size)
     drawLegend(p, QPointF(layout.lower.right(), layout.lower.top() - 8),
                {{reportColours::mean, QStringLiteral("mean over the participants who reached the period")},
                 {reportColours::spread, QStringLiteral("\u00b1 1 SD")}},
-               size);
+               size, lowerTitleEnd);
     p.setFont(font(size, 0.016));
     p.setPen(Qt::black);
     p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
