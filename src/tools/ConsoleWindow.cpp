@@ -280,7 +280,7 @@ void ConsoleWindow::selectStation(int row)
 
 void ConsoleWindow::showSessionOf(int row)
 {
-    if (row < 0 || row >= m_stations->rowCount()) {
+    if (row < 0 || row >= m_stations->rowCount() || m_stations->isWaiting(row)) {
         m_session->clear();
         return;
     }
