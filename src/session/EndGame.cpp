@@ -43,6 +43,7 @@ void EndGame(Session& session)
 void EndProcess(Session& session, int exitCode)
 {
     session.hold().release();
+    session.presence().close();
     session.processEnd().terminate(exitCode);
     std::abort(); // terminate() never returns
 }

@@ -83,16 +83,19 @@ LoginScreen::LoginScreen(Session& session, QWidget* parent)
 void LoginScreen::run(Session& session)
 {
     LoginScreen login(session);
+    session.presence().atLogin();
+    const auto goingOn = [&session] { session.presence().inSession(session.state.Subject, session.state.Version); };
     for (;;) {
         const int outcome = login.execModal();
         if (outcome == Begin)
-            return;
+            return goingOn();
         if (outcome != Register)
             continue; // the login only closes by Start or by ending the session
         // A new name registers; Cancel brings the login back with the name selected.
         if (RegistrationScreen::ask(session, login.m_cboVersion->currentText(), nullptr))
-            return;
+            return goingOn();
         session.hold().release();
+        session.presence().atLogin();
         login.m_txtName->selectAll();
         login.m_txtName->setFocus();
     }

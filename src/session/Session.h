@@ -2,6 +2,7 @@
 
 #include "session/SessionState.h"
 #include "session/StationHold.h"
+#include "session/StationPresence.h"
 #include "store/Pacer.h"
 #include "store/Store.h"
 
@@ -52,6 +53,8 @@ public:
     ProgramRandom& random() { return m_random; }
     // This station's hold of the participant it plays.
     StationHold& hold() { return m_hold; }
+    // What this station tells the lab it is doing.
+    StationPresence& presence() { return m_presence; }
 
     // What EndGame shows before the earnings message at a normal end of the session.
     void setQuestionnaire(std::function<void()> show) { m_questionnaire = std::move(show); }
@@ -72,6 +75,7 @@ private:
     ProgramRandom m_random;
     store::Store m_store;
     StationHold m_hold{m_store, [this] { return state.EventID; }};
+    StationPresence m_presence{m_store, m_hold.holder()};
     std::function<void()> m_questionnaire;
     std::function<void(const QString&)> m_languageChoice;
     bool m_ending = false;

@@ -56,6 +56,8 @@ public:
     void release();
 
     bool held() const { return !m_key.isEmpty(); }
+    // This run of the program, as its holds (and its presence) name it.
+    const QString& holder() const { return m_holder; }
     bool isLost() const { return m_lost; }
 
     // The refresh pace; kRefreshSeconds unless a measurement asks for another.

@@ -40,6 +40,8 @@ int madeAt(const TableDef& table)
         return 6;
     if (table.name == QLatin1String("datSubjectMark"))
         return 7;
+    if (table.name == QLatin1String("datStation"))
+        return 8;
     return 1;
 }
 
@@ -168,6 +170,8 @@ void upgradeLayout(Connection& c, int from)
     }
     if (from < 7)
         createTablesOf(c, 7); // the marks: none until an experimenter or a bot writes one
+    if (from < 8)
+        createTablesOf(c, 8); // the stations say what they do from their next start on
     if (dialect == Dialect::Postgres)
         installStationRules(c);
     setVersion(c, kSchemaVersion);

@@ -16,6 +16,9 @@ namespace {
 // The moment of the server's clock, as the program writes its stamps.
 const QString kNow = QStringLiteral("pg_catalog.to_char(pg_catalog.clock_timestamp() AT TIME ZONE 'UTC', "
                                     "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')");
+// A day before that moment, the same way.
+const QString kDayAgo = QStringLiteral("pg_catalog.to_char(pg_catalog.clock_timestamp() AT TIME ZONE 'UTC' - "
+                                       "interval '1 day', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')");
 const QString kMe = QStringLiteral("pg_catalog.current_setting('%1', true)").arg(QLatin1String(kHolderSetting));
 // Another station's holder is shown without its random part: its process and computer.
 const QString kShownHolder =
@@ -139,6 +142,24 @@ QStringList functions(const QString& schema, bool unicode)
                 QStringLiteral("WITH gone AS (DELETE FROM \"datSessionHold\" WHERE %1 AND \"Holder\" = %2 RETURNING 1) "
                                "SELECT pg_catalog.count(*) FROM gone")
                     .arg(kKeys, kMe)),
+        // Says what this session's run of the program does: its own row and no other's.
+        // A run's first word clears the rows closed or silent for a day.
+        definer(schema,
+                QStringLiteral("\"aquilevelAnnounceStation\"(p_station text, p_state text, p_subject text, "
+                               "p_version text)"),
+                QStringLiteral("void"), QStringLiteral("plpgsql VOLATILE"),
+                QStringLiteral("DECLARE me text := %1; BEGIN ").arg(kMe) + needMe +
+                    QStringLiteral("IF p_state IS DISTINCT FROM 'login' AND p_state IS DISTINCT FROM 'session' AND "
+                                   "p_state IS DISTINCT FROM 'closed' THEN RAISE EXCEPTION 'no such state' USING "
+                                   "ERRCODE = '22023'; END IF; "
+                                   "UPDATE \"datStation\" SET \"Station\" = p_station, \"State\" = p_state, "
+                                   "\"Subject\" = p_subject, \"Version\" = p_version, \"RefreshedUtc\" = %1 "
+                                   "WHERE \"Holder\" = me; IF FOUND THEN RETURN; END IF; "
+                                   "DELETE FROM \"datStation\" WHERE \"State\" = 'closed' OR \"RefreshedUtc\" < %2; "
+                                   "INSERT INTO \"datStation\" (\"Holder\", \"Station\", \"State\", \"Subject\", "
+                                   "\"Version\", \"StartedUtc\", \"RefreshedUtc\") VALUES (me, p_station, p_state, "
+                                   "p_subject, p_version, %1, %1) ON CONFLICT (\"Holder\") DO NOTHING; END")
+                        .arg(kNow, kDayAgo)),
     };
     if (unicode)
         all.prepend(foldFunction());
@@ -238,6 +259,10 @@ void grantStationRights(Connection& c, const QString& role)
                // The holds without their holders: a station that could read them could name one.
                << QStringLiteral("GRANT SELECT (\"SubjectKey\", \"VersionKey\", \"Subject\", \"Version\", \"Station\", "
                                  "\"TakenUtc\", \"RefreshedUtc\") ON \"datSessionHold\" TO %1")
+                      .arg(who)
+               // The stations' presences, likewise; each writes its own through its function.
+               << QStringLiteral("GRANT SELECT (\"Station\", \"State\", \"Subject\", \"Version\", \"StartedUtc\", "
+                                 "\"RefreshedUtc\") ON \"datStation\" TO %1")
                       .arg(who);
     for (const QString& statement : std::as_const(statements))
         c.execute(Sql(statement));
@@ -253,6 +278,7 @@ QStringList stationRightsBeyond(Connection& c, const QString& role)
         {"reads the experimenters' passwords", "has_table_privilege($1::name, '\"tblPasswords\"', 'SELECT')"},
         {"reads the holders of the holds", "has_column_privilege($1::name, '\"datSessionHold\"', 'Holder', 'SELECT')"},
         {"changes the holds", "has_table_privilege($1::name, '\"datSessionHold\"', 'INSERT, UPDATE, DELETE')"},
+        {"changes the stations' presences", "has_table_privilege($1::name, '\"datStation\"', 'INSERT, UPDATE, DELETE')"},
         {"deletes data rows", "has_table_privilege($1::name, '\"datExperimentTrials\"', 'DELETE')"},
         {"changes data rows", "has_column_privilege($1::name, '\"datExperimentTrials\"', 'Subject', 'UPDATE')"},
         {"changes the configuration", "has_table_privilege($1::name, '\"tblSetup\"', 'INSERT, UPDATE, DELETE')"},

@@ -145,4 +145,37 @@ void HoldTable::insert(Connection& c, const HoldRow& row)
                                                             row.TakenUtc, row.RefreshedUtc});
 }
 
+void PresenceTable::announce(Connection& c, const PresenceRow& mine)
+{
+    if (onServer(c)) {
+        c.value(Sql("SELECT \"aquilevelAnnounceStation\"($1, $2, $3, $4)"),
+                {mine.Station, mine.State, mine.Subject, mine.Version});
+        return;
+    }
+    const QVariantList said = {mine.Holder, mine.Station, mine.State, mine.Subject, mine.Version, mine.RefreshedUtc};
+    if (c.execute(Sql("UPDATE \"datStation\" SET \"Station\" = $2, \"State\" = $3, \"Subject\" = $4, "
+                      "\"Version\" = $5, \"RefreshedUtc\" = $6 WHERE \"Holder\" = $1"),
+                  said) > 0)
+        return;
+    const QDateTime now = utc(mine.RefreshedUtc);
+    c.execute(Sql("DELETE FROM \"datStation\" WHERE \"State\" = $1 OR \"RefreshedUtc\" < $2"),
+              {QString::fromLatin1(kClosed), now.isValid() ? now.addDays(-1).toString(Qt::ISODateWithMs) : QString()});
+    c.execute(Sql("INSERT INTO \"datStation\" (\"Holder\", \"Station\", \"State\", \"Subject\", \"Version\", "
+                  "\"StartedUtc\", \"RefreshedUtc\") VALUES ($1, $2, $3, $4, $5, $7, $6)"),
+              said + QVariantList{mine.StartedUtc});
+}
+
+QList<PresenceRow> PresenceTable::all(Connection& c)
+{
+    QList<PresenceRow> rows;
+    for (const QVariantList& r :
+         c.query(Sql("SELECT \"Station\", \"State\", \"Subject\", \"Version\", \"StartedUtc\", \"RefreshedUtc\" "
+                     "FROM \"datStation\" WHERE \"State\" <> $1 ORDER BY \"StartedUtc\""),
+                 {QString::fromLatin1(kClosed)})
+             .values)
+        rows.append({QString(), r.value(0).toString(), r.value(1).toString(), r.value(2).toString(),
+                     r.value(3).toString(), r.value(4).toString(), r.value(5).toString()});
+    return rows;
+}
+
 } // namespace aquilevel::store

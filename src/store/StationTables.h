@@ -54,4 +54,30 @@ public:
     static void insert(Connection& c, const HoldRow& row);
 };
 
+// What a run of the program on a station is doing (datStation), so that the lab sees
+// every station, also one waiting at the login with nobody logged in.
+struct PresenceRow {
+    QString Holder;  // the run, as its hold names it; never read back from a server
+    QString Station; // the computer's name
+    QString State;   // kAtLogin, kInSession or kClosed
+    QString Subject; // in a session: whom it plays, of which version
+    QString Version;
+    QString StartedUtc; // ISO 8601 with milliseconds, as the holds
+    QString RefreshedUtc;
+};
+
+class PresenceTable {
+public:
+    static constexpr auto kAtLogin = "login";
+    static constexpr auto kInSession = "session";
+    static constexpr auto kClosed = "closed";
+
+    // Writes what `mine` does now: its row made at the run's first word, refreshed after.
+    // A new row first clears the closed rows and those silent for a day. A server writes
+    // only the row of the holder its session names, and stamps it by its own clock.
+    static void announce(Connection& c, const PresenceRow& mine);
+    // Every run's row but the closed ones, without their holders, oldest start first.
+    static QList<PresenceRow> all(Connection& c);
+};
+
 } // namespace aquilevel::store

@@ -130,6 +130,15 @@ QList<TableDef> makeTables()
                          text("RefreshedUtc")}),
                    {QStringLiteral("SubjectKey"), QStringLiteral("VersionKey")},
                    {}});
+    // One row per run of the program on a station: what it does now (waits at the
+    // login, plays a participant's session, or has closed) and when it last said so.
+    ColumnDef run = text("Holder");
+    run.notNull = true;
+    tables.append({QStringLiteral("datStation"), TableKind::Internal,
+                   list({run, text("Station"), text("State"), text("Subject"), text("Version"), text("StartedUtc"),
+                         text("RefreshedUtc")}),
+                   {QStringLiteral("Holder")},
+                   {}});
     const QHash<QString, QStringList> rowKeys = {
         {QStringLiteral("datSubject"), {}},
         {QStringLiteral("datExperimentTrials"), {QStringLiteral("EventID")}},

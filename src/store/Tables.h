@@ -16,8 +16,8 @@ class Connection;
 // session that took it (HolderRole, HolderBackend); on a server, the stations' rules
 // (StationRules). 6: a version's language and currency (tblSetup), and its own
 // instruction pages (tblInstructions). 7: participants marked as pilots or excluded
-// (datSubjectMark).
-constexpr int kSchemaVersion = 7;
+// (datSubjectMark). 8: what each station's copy of the program is doing (datStation).
+constexpr int kSchemaVersion = 8;
 
 // The two columns the program fills in every row appended to a data table: the moment
 // of the row in UTC (ISO 8601 with milliseconds, e.g. 2026-12-08T17:03:04.123Z) and the

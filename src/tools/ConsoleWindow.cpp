@@ -263,8 +263,9 @@ void ConsoleWindow::refresh()
     // The day shown and today: a station playing since before midnight stays in view.
     const QDate first = std::min(m_day->date(), now.date().addDays(-1));
     QList<ParticipantProgress> participants;
+    QList<WaitingStation> waiting;
     try {
-        participants = readProgress(m_store, {}, nullptr, QDateTime(first, QTime(0, 0)).toUTC());
+        participants = readProgress(m_store, {}, nullptr, QDateTime(first, QTime(0, 0)).toUTC(), &waiting);
     } catch (const std::exception& error) { // a locked or lost database: said, tried again
         m_status->setText(readFailure(error));
         return;
@@ -278,7 +279,7 @@ void ConsoleWindow::refresh()
     const QString looked = before < 0 ? QString()
                                       : m_stations->participant(before).version + QLatin1Char('\n') +
                                             m_stations->participant(before).subject;
-    m_stations->setParticipants(today, now);
+    m_stations->setParticipants(today, now, waiting);
     for (int row = 0; row < m_stations->rowCount() && !looked.isEmpty(); ++row)
         if (m_stations->participant(row).version + QLatin1Char('\n') + m_stations->participant(row).subject == looked)
             m_stationsView->selectRow(row);
@@ -447,7 +448,7 @@ void ConsoleWindow::selectStation(int row)
 
 void ConsoleWindow::showSessionOf(int row)
 {
-    if (row < 0 || row >= m_stations->rowCount()) {
+    if (row < 0 || row >= m_stations->rowCount() || m_stations->isWaiting(row)) {
         m_session->clear();
         return;
     }

@@ -35,8 +35,10 @@ QString usage()
         "                           see the station; a login there resumes the session\n"
         "  finished                 the last period is done\n"
         "  left early               the session ended before its last period\n"
-        "The view is read again every two seconds until Ctrl+C. Into a pipe or a file the\n"
-        "view is plain tab-separated lines under a header line.\n\n"
+        "Below the table, the stations waiting at the login with nobody logged in (those\n"
+        "silent for a minute marked as not responding). The view is read again every two\n"
+        "seconds until Ctrl+C. Into a pipe or a file the view is plain tab-separated lines\n"
+        "under a header line, without the waiting stations.\n\n"
         "Options:\n"
         "  --once        print one view and exit\n"
         "  --version V   only participants of version V\n"
@@ -53,7 +55,10 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
     QList<QStringList> rows;
     int finished = 0;
     int attention = 0;
-    for (const ParticipantProgress& p : readProgress(store, version, nullptr, now.addSecs(-kActiveWindowSeconds))) {
+    QList<WaitingStation> waiting;
+    const QList<ParticipantProgress> participants =
+        readProgress(store, version, nullptr, now.addSecs(-kActiveWindowSeconds), terminal ? &waiting : nullptr);
+    for (const ParticipantProgress& p : participants) {
         const QDateTime at = p.lastActivity();
         if (!at.isValid() || at.secsTo(now) > kActiveWindowSeconds)
             continue;
@@ -76,16 +81,26 @@ QString snapshot(store::Store& store, const QString& version, const QDateTime& n
         }
         return text;
     }
+    // The stations nobody is logged in at, in one short line.
+    QStringList idle;
+    for (const WaitingStation& w : std::as_const(waiting)) {
+        const QString state = stateOf(w, now);
+        if (!state.isEmpty())
+            idle << printable(w.station) + (state == QLatin1String("not responding") ? QStringLiteral(" (not responding)")
+                                                                                     : QString());
+    }
+    const QString atLogin = idle.isEmpty() ? QString()
+                                           : QStringLiteral("Waiting at the login: %1\n").arg(idle.join(QStringLiteral(", ")));
     QString text = QStringLiteral("Participants active since %1 (now %2)\n\n")
                        .arg(now.addSecs(-kActiveWindowSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                             now.toString(QStringLiteral("HH:mm:ss")));
     if (rows.isEmpty())
-        return text + QStringLiteral("No participant has been active in the last hour.\n");
+        return text + QStringLiteral("No participant has been active in the last hour.\n") + atLogin;
     text += alignedTable(header, rows, {false, false, false, true, false, false, true, true});
     text += QStringLiteral("\n%1 active, %2 finished").arg(rows.size()).arg(finished);
     if (attention > 0)
         text += QStringLiteral(", %1 possibly crashed: see the station").arg(attention);
-    return text + QLatin1Char('\n');
+    return text + QLatin1Char('\n') + atLogin;
 }
 
 } // namespace

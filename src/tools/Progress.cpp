@@ -72,9 +72,10 @@ struct RawReading {
     QList<store::Row> oldest; // Subject, Version, Date, Time
     QList<store::HoldRow> holds;
     QList<store::MarkTable::Marked> marks;
+    QList<store::PresenceRow> presences;
 };
 
-RawReading readRaw(store::Connection& connection, const QString& version, const QDateTime& since)
+RawReading readRaw(store::Connection& connection, const QString& version, const QDateTime& since, bool presences)
 {
     RawReading raw;
     for (const store::Row& row : store::SetupTable::rows(connection, version.isEmpty() ? QString() : version)) {
@@ -91,6 +92,8 @@ RawReading readRaw(store::Connection& connection, const QString& version, const 
         raw.newest = store::EventTable::newestOfEach(connection, eventColumns, version, since);
     raw.holds = store::HoldTable::all(connection, version);
     raw.marks = store::MarkTable::marks(connection, version);
+    if (presences)
+        raw.presences = store::PresenceTable::all(connection);
     return raw;
 }
 
@@ -118,14 +121,53 @@ void readEveryNewest(store::Store& store, const QString& version, RawReading& ra
     } while (!after.isEmpty());
 }
 
+// How long a station at the login that stopped refreshing stays in view.
+constexpr qint64 kNotRespondingShownSeconds = 15 * 60;
+
+QDateTime stamp(const QString& text)
+{
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
+}
+
+// The newest run of each computer (the rows come oldest start first) that waits at the
+// login, unless a participant held on that computer since the run started shows it: the
+// station has taken a name and asks whether to go on with it.
+QList<WaitingStation> waitingStations(const QList<store::PresenceRow>& presences,
+                                      const QList<ParticipantProgress>& participants)
+{
+    QHash<QString, store::PresenceRow> newest;
+    QStringList order;
+    for (const store::PresenceRow& row : presences) {
+        if (!newest.contains(row.Station))
+            order.append(row.Station);
+        newest.insert(row.Station, row);
+    }
+    QList<WaitingStation> waiting;
+    for (const QString& station : std::as_const(order)) {
+        const store::PresenceRow& row = newest.value(station);
+        const WaitingStation w{row.Station, stamp(row.StartedUtc), stamp(row.RefreshedUtc)};
+        const auto holdsOne = [&](const ParticipantProgress& p) {
+            return p.held && p.station == w.station && w.started.isValid() && p.holdRefreshed >= w.started;
+        };
+        if (row.State == QLatin1String(store::PresenceTable::kAtLogin) &&
+            std::none_of(participants.cbegin(), participants.cend(), holdsOne))
+            waiting.append(w);
+    }
+    std::sort(waiting.begin(), waiting.end(), [](const WaitingStation& a, const WaitingStation& b) {
+        return QString::compare(a.station, b.station, Qt::CaseInsensitive) < 0;
+    });
+    return waiting;
+}
+
 } // namespace
 
 QList<ParticipantProgress> readProgress(store::Store& store, const QString& version, bool* versionFound,
-                                        const QDateTime& since)
+                                        const QDateTime& since, QList<WaitingStation>* waiting)
 {
     RawReading raw;
-    store.transaction([&](store::Connection& connection) { raw = readRaw(connection, version, since); }, true,
-                      kStatus);
+    store.transaction(
+        [&](store::Connection& connection) { raw = readRaw(connection, version, since, waiting != nullptr); }, true,
+        kStatus);
     if (!since.isValid())
         readEveryNewest(store, version, raw);
 
@@ -219,7 +261,19 @@ QList<ParticipantProgress> readProgress(store::Store& store, const QString& vers
             return byVersion < 0;
         return QString::compare(a.subject, b.subject, Qt::CaseInsensitive) < 0;
     });
+    if (waiting)
+        *waiting = waitingStations(raw.presences, result);
     return result;
+}
+
+QString stateOf(const WaitingStation& w, const QDateTime& now)
+{
+    const qint64 silent = w.refreshed.isValid() ? w.refreshed.secsTo(now) : kNotRespondingShownSeconds + 1;
+    if (silent > kNotRespondingShownSeconds)
+        return {};
+    if (silent > StationHold::kStaleSeconds)
+        return QStringLiteral("not responding");
+    return QStringLiteral("waiting at the login");
 }
 
 QString stateOf(const ParticipantProgress& p, const QDateTime& now)

@@ -60,19 +60,34 @@ struct ParticipantProgress {
     }
 };
 
+// A station whose copy of the program waits at the login, nobody logged in there.
+struct WaitingStation {
+    QString station;
+    QDateTime started;   // when that copy started (UTC); invalid if unreadable
+    QDateTime refreshed; // when it last said it waits (UTC); invalid if unreadable
+};
+
 // Every participant (of `version`, or of all versions when it is empty), registered or
 // with events, ordered by version and then name. One short read-only transaction, so the
 // three tables read show the same moment while sessions keep writing. `versionFound`,
 // when given, tells whether tblSetup has the version asked for. With `since` (UTC), only
 // the participants who wrote an event row or registered at or after it, found through
 // the index of the moments rows were written rather than by reading every participant.
+// `waiting`, when given, receives in the same transaction the stations waiting at the
+// login: each computer's newest run, unless a participant held there since it started
+// shows it already.
 QList<ParticipantProgress> readProgress(store::Store& store, const QString& version = {},
-                                        bool* versionFound = nullptr, const QDateTime& since = {});
+                                        bool* versionFound = nullptr, const QDateTime& since = {},
+                                        QList<WaitingStation>* waiting = nullptr);
 
 // What a lab can act on: "finished", "left early", "playing", "idle" (no row for longer
 // than the version's longest stage while the station still runs: the participant thinks
 // or is away) or "idle (possibly crashed)" (the station has stopped refreshing its hold).
 QString stateOf(const ParticipantProgress& p, const QDateTime& now);
+
+// A waiting station's state: "waiting at the login", "not responding" once it has not
+// refreshed for the holds' stale time, and empty (no longer shown) a quarter of an hour on.
+QString stateOf(const WaitingStation& w, const QDateTime& now);
 
 // Money with two decimals and a point: 12.5 -> "12.50".
 QString formatMoney(double value);

@@ -4,14 +4,25 @@
 
 namespace aquilevel::tools {
 
-void StationsModel::setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now)
+void StationsModel::setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now,
+                                    const QList<WaitingStation>& waiting)
 {
     beginResetModel();
     m_rows = participants;
+    m_participants = int(participants.size());
     m_now = now;
     m_states.clear();
     for (const ParticipantProgress& p : std::as_const(m_rows))
         m_states.append(stateOf(p, now));
+    for (const WaitingStation& w : waiting) {
+        const QString state = stateOf(w, now);
+        if (state.isEmpty())
+            continue;
+        ParticipantProgress station;
+        station.station = w.station;
+        m_rows.append(station);
+        m_states.append(state);
+    }
     endResetModel();
 }
 
@@ -36,6 +47,8 @@ QVariant StationsModel::data(const QModelIndex& index, int role) const
     if (role == Qt::TextAlignmentRole && (index.column() == Period || index.column() == Money))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
+        return {};
+    if (isWaiting(index.row()) && index.column() != Station && index.column() != State)
         return {};
     switch (index.column()) {
     case Station:
@@ -76,6 +89,10 @@ QColor StationsModel::colourOf(const QString& state)
         return QColor(245, 150, 150);
     if (state == QLatin1String("left early"))
         return QColor(250, 200, 140);
+    if (state == QLatin1String("waiting at the login"))
+        return QColor(200, 225, 250);
+    if (state == QLatin1String("not responding"))
+        return QColor(240, 175, 175);
     return QColor(220, 220, 220); // finished
 }
 

@@ -9,7 +9,8 @@ namespace aquilevel::tools {
 
 // The participants a lab is running, one row each, for the console's live table: where
 // each sits, how far they are, what they earned so far and the state a lab acts on,
-// coloured so that a glance from the back of the room reads it.
+// coloured so that a glance from the back of the room reads it. After them the stations
+// waiting at the login, with nobody logged in.
 class StationsModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -18,7 +19,10 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     // Replaces the rows with a new reading taken at `now`.
-    void setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now);
+    void setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now,
+                         const QList<WaitingStation>& waiting = {});
+    // A waiting station's row has a participant with only its station.
+    bool isWaiting(int row) const { return row >= m_participants; }
     const ParticipantProgress& participant(int row) const { return m_rows.at(row); }
     const QString& state(int row) const { return m_states.at(row); }
 
@@ -28,12 +32,14 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // The ground colour of a state: green playing, yellow idle, red possibly crashed,
-    // orange left early, grey finished.
+    // orange left early, grey finished; light blue waiting at the login, a paler red not
+    // responding.
     static QColor colourOf(const QString& state);
 
 private:
     QList<ParticipantProgress> m_rows;
     QStringList m_states;
+    int m_participants = 0;
     QDateTime m_now;
 };
 

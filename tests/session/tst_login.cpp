@@ -317,6 +317,13 @@ void TestLogin::cancelledRegistrationComesBackToTheLogin()
     ts.session.state.versions = config::LoadVersions(ts.session.store());
     QStringList seen;
     QString selectedWhenBack;
+    // What the station tells the lab meanwhile: it waits at the login throughout.
+    const auto presence = [&] {
+        return m_db->column(QStringLiteral("select State from datStation where Holder = $1"), {ts.session.hold().holder()})
+            .value(0)
+            .toString();
+    };
+    QStringList said;
     QTimer driver;
     driver.setInterval(5);
     connect(&driver, &QTimer::timeout, [&] {
@@ -324,6 +331,7 @@ void TestLogin::cancelledRegistrationComesBackToTheLogin()
         if (!modal || (!seen.isEmpty() && seen.last() == modal->objectName() && seen.size() < 3))
             return;
         seen << modal->objectName();
+        said << presence();
         if (seen.size() == 1) {
             modal->findChild<QLineEdit*>(QStringLiteral("txtName"))->setText(QStringLiteral("Fay"));
             modal->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
@@ -338,6 +346,8 @@ void TestLogin::cancelledRegistrationComesBackToTheLogin()
     driver.start();
     QVERIFY_THROWS_EXCEPTION(ProcessEnded, LoginScreen::run(ts.session));
     QCOMPARE(seen, (QStringList{"frmLogin", "frmSubjectInfo", "frmLogin"}));
+    QCOMPARE(said, (QStringList{"login", "login", "login"}));
+    QCOMPARE(presence(), QStringLiteral("closed"));
     QCOMPARE(selectedWhenBack, QStringLiteral("Fay"));
     QVERIFY(ts.session.state.LoginQuit);
     QVERIFY(ts.prompter.prompts().isEmpty());

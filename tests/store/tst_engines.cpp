@@ -1,3 +1,4 @@
+#include "session/StationPresence.h"
 #include "store/ConfigTables.h"
 #include "store/DataLocation.h"
 #include "store/DataTables.h"
@@ -6,6 +7,7 @@
 #include "store/PostgresEngine.h"
 #include "store/ServerSettings.h"
 #include "store/SqlCipherConnection.h"
+#include "store/StationTables.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
@@ -196,6 +198,7 @@ private slots:
     void everyNewestRowIsReadInSteps();
     void aParticipantsNewestMarkCounts();
     void aGroupIsStoredWholeOrNotAtAll();
+    void aStationSaysWhatItDoes();
     void aCommitWhoseAnswerIsLostIsStoredOnce_data();
     void aCommitWhoseAnswerIsLostIsStoredOnce();
     void anotherStationsLockIsWaitedOut();
@@ -383,6 +386,52 @@ void TestEngines::aParticipantsNewestMarkCounts()
             QCOMPARE(MarkTable::marks(c, QStringLiteral("other")).size(), qsizetype(1));
         },
         QStringLiteral("datSubjectMark"), QStringLiteral("test"));
+}
+
+void TestEngines::aStationSaysWhatItDoes()
+{
+    Rig rig;
+    const auto said = [](Store& store) {
+        QList<PresenceRow> rows;
+        store.read([&](Connection& c) { rows = PresenceTable::all(c); }, QStringLiteral("datStation"),
+                   QStringLiteral("test"));
+        return rows;
+    };
+    const auto shown = [&](const QList<PresenceRow>& rows) {
+        QStringList cells;
+        for (const PresenceRow& r : rows)
+            cells << QStringList{r.Holder, r.Station, r.State, r.Subject, r.Version}.join(QLatin1Char('|'));
+        return cells;
+    };
+    const QString here = QSysInfo::machineHostName();
+    StationPresence presence(*rig.store, QStringLiteral("101:aaaa:run-one"));
+    QVERIFY(!presence.refresh()); // nothing said yet
+    presence.atLogin();
+    const QList<PresenceRow> first = said(*rig.store);
+    QCOMPARE(shown(first), QStringList{QStringLiteral("|%1|login||").arg(here)});
+    QTest::qWait(5);
+    QVERIFY(presence.refresh());
+    QVERIFY(said(*rig.store).first().RefreshedUtc > first.first().RefreshedUtc);
+    presence.inSession(QStringLiteral("ann"), kVersion);
+    QCOMPARE(shown(said(*rig.store)), QStringList{QStringLiteral("|%1|session|ann|Demo").arg(here)});
+    QCOMPARE(said(*rig.store).first().StartedUtc, first.first().StartedUtc);
+    // The database away for a beat: nothing asked of the person at the screen.
+    rig.engine->failOpen(ErrorClass::LostHandle, 7);
+    QVERIFY(!presence.refresh());
+    QVERIFY(rig.prompter.prompts().isEmpty());
+    presence.atLogin();
+    QCOMPARE(shown(said(*rig.store)), QStringList{QStringLiteral("|%1|login||").arg(here)});
+    presence.close();
+    QVERIFY(said(*rig.store).isEmpty());
+    QCOMPARE(rows(*rig.store, QStringLiteral("SELECT \"State\" FROM \"datStation\"")),
+             (QList<QVariantList>{{QStringLiteral("closed")}}));
+    // The next run's first word clears the closed row.
+    test::ScriptedPrompter prompter;
+    Store next(rig.db.engine(), prompter, rig.pacer, rig.random, [] {});
+    StationPresence again(next, QStringLiteral("102:aaaa:run-two"));
+    again.atLogin();
+    QCOMPARE(rows(*rig.store, QStringLiteral("SELECT \"State\" FROM \"datStation\"")),
+             (QList<QVariantList>{{QStringLiteral("login")}}));
 }
 
 void TestEngines::rowsKeepTheOrderOfWritingAndSummariesAreCompleted()

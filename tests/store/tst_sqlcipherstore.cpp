@@ -11,6 +11,7 @@
 #include "store/PasswordHash.h"
 #include "store/SqlCipherConnection.h"
 #include "store/SqlCipherEngine.h"
+#include "store/StationTables.h"
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
@@ -561,6 +562,7 @@ private slots:
         QTest::addColumn<int>("layout");
         QTest::newRow("before the name keys") << 3;
         QTest::newRow("before the marks") << 6;
+        QTest::newRow("before the stations' presences") << 7;
     }
 
     void aFileOfAnOlderLayoutIsUpgradedWhenOpened()
@@ -627,6 +629,12 @@ private slots:
         QVERIFY(MarkTable::marks(*raw).isEmpty());
         MarkTable::append(*raw, {QStringLiteral("\u00e9mile"), QStringLiteral("demo"), QStringLiteral("pilot"), {}});
         QCOMPARE(MarkTable::mark(*raw, QStringLiteral("\u00c9mile"), QStringLiteral("Demo")), QStringLiteral("pilot"));
+
+        // No station has said anything yet; the first one's word is kept.
+        QVERIFY(PresenceTable::all(*raw).isEmpty());
+        PresenceTable::announce(*raw, {QStringLiteral("1:a:b"), QStringLiteral("lab-1"), QStringLiteral("login"), {}, {},
+                                       QStringLiteral("2026-03-04T10:00:00.000Z"), QStringLiteral("2026-03-04T10:00:00.000Z")});
+        QCOMPARE(PresenceTable::all(*raw).size(), 1);
     }
 
     // --- classification of the engine's result codes ---

@@ -40,6 +40,10 @@ struct Station {
         const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
         return {subject, kVersion, computer, holder, now, now};
     }
+    PresenceRow presence(const char* state, const QString& subject = {}) const
+    {
+        return {holder, computer, QString::fromLatin1(state), subject, subject.isEmpty() ? QString() : kVersion, {}, {}};
+    }
     PostgresEngine engine;
     QString computer;
     QString holder;
@@ -77,6 +81,7 @@ private slots:
     void everythingElseIsRefused_data();
     void everythingElseIsRefused();
     void onlyAStaleHoldIsTakenOver();
+    void aStationWritesOnlyItsOwnPresence();
     void anOlderServerIsLockedDownAtItsUpgrade();
 
 private:
@@ -105,6 +110,8 @@ void TestStationRules::initTestCase()
                                     QStringLiteral("lab-2"));
     QVERIFY(!HoldTable::take(m_a->c(), m_a->hold(QStringLiteral("ann")), false, false));
     QVERIFY(!HoldTable::take(m_b->c(), m_b->hold(QStringLiteral("bob")), false, false));
+    PresenceTable::announce(m_a->c(), m_a->presence(PresenceTable::kAtLogin));
+    PresenceTable::announce(m_b->c(), m_b->presence(PresenceTable::kInSession, QStringLiteral("bob")));
     TrialSummaryTable::append(m_b->c(), period(QStringLiteral("bob")));
     EventTable::append(m_b->c(), eventOf(QStringLiteral("bob"), 1));
 }
@@ -175,6 +182,15 @@ void TestStationRules::everythingElseIsRefused_data()
     QTest::newRow("a hold kept by hand")
         << QStringList{QStringLiteral("UPDATE \"datSessionHold\" SET \"RefreshedUtc\" = '2000-01-01T00:00:00.000Z'")};
     QTest::newRow("a hold written by hand") << QStringList{insert("datSessionHold", "carl")};
+    QTest::newRow("read the stations' runs") << QStringList{QStringLiteral("SELECT \"Holder\" FROM \"datStation\"")};
+    QTest::newRow("a presence written by hand")
+        << QStringList{QStringLiteral("INSERT INTO \"datStation\" (\"Holder\", \"Station\", \"State\") VALUES "
+                                      "('303:cccc:x', 'lab-3', 'login')")};
+    QTest::newRow("another's presence changed")
+        << QStringList{QStringLiteral("UPDATE \"datStation\" SET \"State\" = 'closed'")};
+    QTest::newRow("presences deleted") << QStringList{QStringLiteral("DELETE FROM \"datStation\"")};
+    QTest::newRow("a state of its own making")
+        << QStringList{QStringLiteral("SELECT \"aquilevelAnnounceStation\"('lab-1', 'away', NULL, NULL)")};
     QTest::newRow("another's hold released")
         << QStringList{QStringLiteral("SELECT \"aquilevelReleaseHold\"('bob', 'demo continuous')")};
     QTest::newRow("a held participant's keys under another's name")
@@ -251,11 +267,33 @@ void TestStationRules::onlyAStaleHoldIsTakenOver()
     QVERIFY(!HoldTable::keep(m_b->c(), m_b->hold(bob), 1));
 }
 
+void TestStationRules::aStationWritesOnlyItsOwnPresence()
+{
+    const auto rowOf = [&](const QString& holder) {
+        return m_owner->query(Sql("SELECT \"Station\", \"State\", \"Subject\", \"RefreshedUtc\" FROM \"datStation\" "
+                                  "WHERE \"Holder\" = $1"),
+                              {holder})
+            .values;
+    };
+    const QList<QVariantList> bobsStation = rowOf(m_b->holder);
+    QCOMPARE(bobsStation.value(0).value(1).toString(), QStringLiteral("session"));
+    PresenceTable::announce(m_a->c(), m_a->presence(PresenceTable::kInSession, QStringLiteral("ann")));
+    QCOMPARE(rowOf(m_a->holder).value(0).value(2).toString(), QStringLiteral("ann"));
+    // Naming bob's station's run as far as it shows writes a row of that name, never his.
+    m_a->c().execute(Sql("SELECT set_config('aquilevel.holder', '202:bbbb', false)"));
+    PresenceTable::announce(m_a->c(), m_b->presence(PresenceTable::kClosed));
+    m_a->engine.setHolder(m_a->holder);
+    QCOMPARE(rowOf(m_b->holder), bobsStation);
+    for (const PresenceRow& row : PresenceTable::all(m_a->c()))
+        QVERIFY(row.Holder.isEmpty());
+}
+
 void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
 {
     // A server of the layout before the rules (and the marks), whose station role could
     // do anything.
     m_owner->execute(QStringLiteral("DROP FUNCTION \"aquilevelHolds\" CASCADE; DROP TABLE \"datSubjectMark\"; "
+                                    "DROP TABLE \"datStation\"; DROP FUNCTION \"aquilevelAnnounceStation\"; "
                                     "DROP FUNCTION \"aquilevelPasswordMatches\"; "
                                     "UPDATE \"aquilevelSchema\" SET version = 4; "
                                     "GRANT SELECT ON \"tblPasswords\" TO station_a; "
@@ -278,12 +316,14 @@ void TestStationRules::anOlderServerIsLockedDownAtItsUpgrade()
     QCOMPARE(MarkTable::mark(m_a->c(), QStringLiteral("Dora"), kVersion), QStringLiteral("pilot"));
     QVERIFY(PasswordTable::matches(m_a->c(), config::kDemoUser, config::kDemoPassword));
     QCOMPARE(InstructionTable::pages(m_a->c(), kVersion).size(), 2);
+    PresenceTable::announce(m_a->c(), m_a->presence(PresenceTable::kAtLogin));
+    QCOMPARE(PresenceTable::all(m_a->c()).size(), 1);
 }
 
 QStringList TestStationRules::everything()
 {
     QStringList tables = tableNames(TableKind::Data) + tableNames(TableKind::Config);
-    tables << QStringLiteral("datSessionHold");
+    tables << QStringLiteral("datSessionHold") << QStringLiteral("datStation");
     QStringList sums;
     for (const QString& table : std::as_const(tables))
         sums << m_owner

@@ -8,6 +8,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace aquilevel::test {
 
 namespace {
@@ -86,13 +88,16 @@ void TempDatabase::append(const QString& table, const QVariantMap& row) const
 
 QStringList olderLayout(int version)
 {
-    if (version == 6) {
-        // Today's tables but the marks.
+    if (version >= 6) {
+        // Today's tables but those of later layouts: the marks (7), the stations' presences (8).
+        QStringList later = {QStringLiteral("\"datStation\"")};
+        if (version < 7)
+            later << QStringLiteral("\"datSubjectMark\"");
         QStringList statements;
         for (const QString& statement : store::createStatements(store::Dialect::SQLite))
-            if (!statement.contains(QLatin1String("datSubjectMark")))
+            if (std::none_of(later.cbegin(), later.cend(), [&](const QString& t) { return statement.contains(t); }))
                 statements.append(statement);
-        return statements << QStringLiteral("PRAGMA user_version = 6");
+        return statements << QStringLiteral("PRAGMA user_version = %1").arg(version);
     }
     // Layout 3, as the program wrote it before the name keys.
     QStringList statements = {

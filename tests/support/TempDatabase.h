@@ -46,7 +46,7 @@ QList<QVariantMap> rowsIn(store::Connection& connection, const QString& sql, con
 // Appends a row on a connection as the program does (keys, time and station filled in).
 void appendTo(store::Connection& connection, const QString& table, const QVariantMap& row);
 
-// The statements that made an empty file of an older layout (1, 3 or 6), user_version last.
+// The statements that made an empty file of an older layout (1, 3, 6 or 7), user_version last.
 QStringList olderLayout(int version);
 
 // A complete tblSetup row for `version` that passes every check; tests change fields.

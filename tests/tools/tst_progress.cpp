@@ -216,6 +216,19 @@ void TestProgress::initTestCase()
                                               QString::fromLatin1(station), QStringLiteral("x"),
                                               kNow.toUTC().addSecs(-7200).toString(Qt::ISODateWithMs),
                                               kNow.toUTC().addSecs(-silentSeconds).toString(Qt::ISODateWithMs)});
+    // What the stations say: lab-8 waits at the login, lab-9 stopped saying so a while ago
+    // and lab-10 long ago; lab-2 has taken bob at its login; lab-11 restarted after a
+    // session and waits; lab-12 plays.
+    using Presence = std::tuple<const char*, const char*, const char*, int, int>; // run, station, state, started, silent
+    for (const auto& [run, station, state, startedSeconds, silentSeconds] :
+         std::initializer_list<Presence>{{"1:a:x", "lab-8", "login", 600, 5},      {"2:a:x", "lab-9", "login", 600, 120},
+                                         {"3:a:x", "lab-10", "login", 9000, 7200}, {"4:a:x", "lab-2", "login", 60, 5},
+                                         {"5:a:x", "lab-11", "session", 3000, 2000}, {"6:a:x", "lab-11", "login", 100, 3},
+                                         {"7:a:x", "lab-12", "session", 100, 3}})
+        store::PresenceTable::announce(connection, {QString::fromLatin1(run), QString::fromLatin1(station),
+                                                    QString::fromLatin1(state), {}, {},
+                                                    kNow.toUTC().addSecs(-startedSeconds).toString(Qt::ISODateWithMs),
+                                                    kNow.toUTC().addSecs(-silentSeconds).toString(Qt::ISODateWithMs)});
     connection.commit();
     engine->release();
     QCOMPARE(m_db.column(QStringLiteral("select count(*) from \"datExperimentTrials\"")).value(0).toInt(), 11);
@@ -242,6 +255,8 @@ void TestProgress::monitorShowsExactlyTheRecentParticipants()
     };
     QCOMPARE(tableRows(o.out), expected);
     QVERIFY2(o.out.contains(QStringLiteral("6 active, 2 finished, 1 possibly crashed")), qPrintable(o.out));
+    QVERIFY2(o.out.contains(QStringLiteral("\nWaiting at the login: lab-11, lab-8, lab-9 (not responding)\n")),
+             qPrintable(o.out));
 
     // Into a pipe: plain lines, one a participant, under the header.
     const Output plain = call([this](const QStringList& a, const tools::ToolContext& c) {
@@ -522,19 +537,37 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     window.refresh();
     // Today's participants and whoever a station still holds, each in its state and colour.
     const tools::StationsModel& stations = window.stations();
-    QMap<QString, QString> states;
-    for (int row = 0; row < stations.rowCount(); ++row) {
-        const auto cell = [&](int column) { return stations.data(stations.index(row, column), Qt::DisplayRole).toString(); };
-        states.insert(cell(tools::StationsModel::Version) + QLatin1Char('/') + cell(tools::StationsModel::Participant),
-                      cell(tools::StationsModel::State));
-        QCOMPARE(stations.data(stations.index(row, 0), Qt::BackgroundRole).value<QColor>(),
-                 tools::StationsModel::colourOf(cell(tools::StationsModel::State)));
-    }
-    const QMap<QString, QString> expected = {
+    // The stations nobody is logged in at come after them, by their names.
+    const auto statesNow = [&] {
+        QMap<QString, QString> states;
+        for (int row = 0; row < stations.rowCount(); ++row) {
+            const auto cell = [&](int column) {
+                return stations.data(stations.index(row, column), Qt::DisplayRole).toString();
+            };
+            states.insert(stations.isWaiting(row) ? cell(tools::StationsModel::Station)
+                                                  : cell(tools::StationsModel::Version) + QLatin1Char('/') +
+                                                        cell(tools::StationsModel::Participant),
+                          cell(tools::StationsModel::State));
+            [&] {
+                QCOMPARE(stations.data(stations.index(row, 0), Qt::BackgroundRole).value<QColor>(),
+                         tools::StationsModel::colourOf(cell(tools::StationsModel::State)));
+            }();
+        }
+        return states;
+    };
+    QMap<QString, QString> expected = {
         {"Alpha/ann", "finished"}, {"Alpha/bob", "idle"}, {"Alpha/carl", "playing"},
         {"Alpha/eve", "idle (possibly crashed)"}, {"Alpha/finn", "left early"}, {"Beta/Ann", "finished"},
-        {"Beta/fay", "idle"}};
-    QCOMPARE(states, expected);
+        {"Beta/fay", "idle"}, {"lab-11", "waiting at the login"}, {"lab-8", "waiting at the login"},
+        {"lab-9", "not responding"}};
+    QCOMPARE(statesNow(), expected);
+    QVERIFY(tools::StationsModel::colourOf(QStringLiteral("waiting at the login")) !=
+            tools::StationsModel::colourOf(QStringLiteral("playing")));
+    // A station that closes leaves the view.
+    m_db.exec(QStringLiteral("update datStation set State = 'closed' where Station = 'lab-8'"));
+    window.refresh();
+    expected.remove(QStringLiteral("lab-8"));
+    QCOMPARE(statesNow(), expected);
     QCOMPARE(stations.data(stations.index(2, tools::StationsModel::Period), Qt::DisplayRole).toString(),
              QStringLiteral("10 of 10"));
     QVERIFY(tools::StationsModel::colourOf(QStringLiteral("idle (possibly crashed)")) !=
