@@ -24,6 +24,7 @@ class Store;
 namespace aquilevel::tools {
 
 class StationsModel;
+class VersionEditor;
 
 // The experimenter's window on a lab: the stations live, the versions with what check
 // says of each, and what to pay whom. Every reading is one short read of the store, so
@@ -82,6 +83,7 @@ private:
     QListWidget* m_versions = nullptr;
     QPlainTextEdit* m_problems = nullptr;
     QStringList m_versionProblems; // one text per row of m_versions
+    VersionEditor* m_editor = nullptr;
     QDateEdit* m_day = nullptr;
     QTableWidget* m_payments = nullptr;
     QLabel* m_status = nullptr;
