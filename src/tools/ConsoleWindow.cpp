@@ -128,7 +128,9 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     work->addTab(m_editor, QStringLiteral("Edit"));
     work->addTab(new PilotPanel(*m_editor, work), QStringLiteral("Pilot"));
     version->setStretchFactor(1, 5);
+    version->setSizes({100, 600});
     versions->setStretchFactor(1, 5);
+    versions->setSizes({200, 1000});
     connect(m_versions, &QListWidget::currentRowChanged, this, &ConsoleWindow::showProblemsOf);
     connect(m_versions, &QListWidget::currentRowChanged, this, [this](int row) {
         const QListWidgetItem* item = m_versions->item(row);

@@ -57,6 +57,12 @@ void ScenarioChart::paintEvent(QPaintEvent*)
     }
     if (!(high > low))
         high = low + 1;
+    // Four steps of 1, 2 or 5 times a power of ten, the ends on them.
+    const double rough = (high - low) / 4;
+    const double power = std::pow(10, std::floor(std::log10(rough)));
+    const double step = rough <= power ? power : rough <= 2 * power ? 2 * power : rough <= 5 * power ? 5 * power : 10 * power;
+    low = std::floor(low / step) * step;
+    high = std::max(std::ceil(high / step) * step, low + step);
     double first = m_flows.first().period;
     double last = m_flows.last().period;
     if (!(last > first)) {
@@ -72,21 +78,25 @@ void ScenarioChart::paintEvent(QPaintEvent*)
 
     // The value axis: four steps, with 0 on it.
     p.setPen(palette().color(QPalette::Mid));
-    for (int i = 0; i <= 4; ++i) {
-        const double value = low + (high - low) * i / 4;
+    for (double value = low; value <= high + step / 2; value += step) {
         p.drawLine(QPointF(plot.left(), y(value)), QPointF(plot.right(), y(value)));
         p.drawText(QRectF(0, y(value) - line / 2.0, plot.left() - 4, line), Qt::AlignRight | Qt::AlignVCenter,
                    tick(value));
     }
     p.setPen(palette().color(QPalette::Text));
     p.drawLine(QPointF(plot.left(), y(0)), QPointF(plot.right(), y(0)));
-    // The periods: the first, the last and one between.
+    // The periods: the first, the last and one between, each kept inside the widget.
     for (const double period : {m_flows.first().period, (m_flows.first().period + m_flows.last().period) / 2,
                                 m_flows.last().period}) {
         const double at = std::round(period);
-        p.drawText(QRectF(x(at) - 40, plot.bottom() + 4, 80, line), Qt::AlignHCenter | Qt::AlignTop,
-                   QStringLiteral("period %1").arg(at));
+        const QString text = tick(at);
+        const double half = metrics.horizontalAdvance(text) / 2.0 + 1;
+        const double centre = std::clamp(x(at), half, width() - half);
+        p.drawText(QRectF(centre - half, plot.bottom() + 4, 2 * half, line), Qt::AlignCenter, text);
     }
+    p.drawText(QRectF(0, plot.bottom() + 4, plot.left() - metrics.horizontalAdvance(tick(std::round(first))) - 6, line),
+               Qt::AlignRight | Qt::AlignVCenter,
+               QStringLiteral("period"));
 
     const auto drawLine = [&](const QColor& colour, double ScenarioFlow::*value) {
         QPainterPath path;
@@ -111,8 +121,8 @@ void ScenarioChart::paintEvent(QPaintEvent*)
 
     // The legend, above the plot.
     qreal at = plot.left();
-    for (const auto& [colour, name] : {std::pair{kInflow, QStringLiteral("environment inflow")},
-                                       std::pair{kOutflow, QStringLiteral("environment outflow")}}) {
+    for (const auto& [colour, name] : {std::pair{kInflow, QStringLiteral("inflow")},
+                                       std::pair{kOutflow, QStringLiteral("outflow")}}) {
         p.setPen(QPen(colour, 3));
         p.drawLine(QPointF(at, 4 + line / 2.0), QPointF(at + 18, 4 + line / 2.0));
         p.setPen(palette().color(QPalette::Text));

@@ -96,7 +96,7 @@ VersionEditor::VersionEditor(store::Store& store, QWidget* parent) : QWidget(par
         } else {
             auto* edit = new QLineEdit(cell);
             edit->setObjectName(QStringLiteral("txt") + column.name);
-            edit->setMinimumWidth(70);
+            edit->setMinimumWidth(60);
             if (column.kind != ColumnKind::Text)
                 edit->setAlignment(Qt::AlignRight);
             if (column.name == QLatin1String("Version")) {
@@ -117,6 +117,7 @@ VersionEditor::VersionEditor(store::Store& store, QWidget* parent) : QWidget(par
         field.problem = new QLabel(cell);
         field.problem->setObjectName(QStringLiteral("lbl%1Problem").arg(column.name));
         field.problem->setWordWrap(true);
+        field.problem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // wraps to the column
         field.problem->setStyleSheet(QStringLiteral("color: rgb(190, 0, 0);"));
         field.problem->hide();
         cellLayout->addWidget(field.problem);
@@ -144,8 +145,12 @@ VersionEditor::VersionEditor(store::Store& store, QWidget* parent) : QWidget(par
     auto* tables = new QSplitter(Qt::Vertical, side);
     m_scenario = new QTableWidget(0, 3, tables);
     m_scenario->setObjectName(QStringLiteral("tblScenario"));
-    m_scenario->setHorizontalHeaderLabels(
-        {QStringLiteral("Period"), QStringLiteral("Environment inflow"), QStringLiteral("Environment outflow")});
+    m_scenario->setHorizontalHeaderLabels({QStringLiteral("Period"), QStringLiteral("Inflow"), QStringLiteral("Outflow")});
+    for (int c = 0; c < kScenarioColumns.size(); ++c)
+        m_scenario->horizontalHeaderItem(c)->setToolTip(
+            QStringList{QStringLiteral("The period (Trial)"), QStringLiteral("The environment's inflow rate (inFlowRateEnviron)"),
+                        QStringLiteral("The environment's outflow rate (outFlowRateEnviron)")}
+                .at(c));
     m_chart = new ScenarioChart(tables);
     m_labels = new QTableWidget(0, 2, tables);
     m_labels->setObjectName(QStringLiteral("tblLabels"));
@@ -186,6 +191,7 @@ VersionEditor::VersionEditor(store::Store& store, QWidget* parent) : QWidget(par
     split->addWidget(side);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    split->setSizes({760, 390});
     connect(m_scenario, &QTableWidget::itemChanged, this, &VersionEditor::updateChart);
 
     auto* bottom = new QHBoxLayout;
@@ -250,7 +256,7 @@ void VersionEditor::load(const QString& version)
         sharing.removeIf([&](const QString& v) { return v.compare(m_storedVersion.toString(), Qt::CaseInsensitive) == 0; });
         m_scenarioNote->setText(
             sharing.isEmpty()
-                ? QStringLiteral("Scenario %1 (the ScenarioUsed field says which one this version plays):").arg(number)
+                ? QStringLiteral("Scenario %1, the environment's flows (ScenarioUsed says which one is played):").arg(number)
                 : QStringLiteral("Scenario %1, also played by %2: a change here changes it for them too.")
                       .arg(number, printable(sharing.join(QStringLiteral(", ")))));
     } else {
