@@ -6,6 +6,7 @@
 #include "config/VersionConfig.h"
 #include "session/ExperimenterAccounts.h"
 #include "store/ConfigTables.h"
+#include "store/DataTables.h"
 #include "store/Store.h"
 #include "store/Tables.h"
 #include "tools/CheckCommand.h"
@@ -35,6 +36,8 @@ namespace {
 const QString kStatus = QStringLiteral("Editing a version");
 const QString kMarked = QStringLiteral("QLineEdit { border: 2px solid rgb(210, 0, 0); }");
 const QColor kMarkedCell(255, 200, 200);
+const QString kSaveTip = QStringLiteral("Checks the version as `aquilevel check` does and stores it, after an "
+                                        "experimenter's password");
 
 const QStringList kScenarioColumns = {QStringLiteral("Trial"), QStringLiteral("inFlowRateEnviron"),
                                       QStringLiteral("outFlowRateEnviron")};
@@ -202,8 +205,7 @@ VersionEditor::VersionEditor(store::Store& store, QWidget* parent) : QWidget(par
     bottom->addWidget(m_status, 1);
     m_save = new QPushButton(QStringLiteral("Save..."), this);
     m_save->setObjectName(QStringLiteral("cmdSave"));
-    m_save->setToolTip(QStringLiteral("Checks the version as `aquilevel check` does and stores it, after an "
-                                      "experimenter's password"));
+    m_save->setToolTip(kSaveTip);
     connect(m_save, &QPushButton::clicked, this, &VersionEditor::save);
     bottom->addWidget(m_save, 0, Qt::AlignTop);
     layout->addLayout(bottom);
@@ -217,6 +219,7 @@ void VersionEditor::load(const QString& version)
     QList<store::Row> labels;
     QList<store::Row> scenario;
     QStringList sharing;
+    qint64 played = 0;
     m_pages.clear();
     QString failure;
     if (!version.isEmpty()) {
@@ -230,6 +233,8 @@ void VersionEditor::load(const QString& version)
                     m_pages = store::InstructionTable::rows(c, version);
                     scenario = store::ScenarioTable::rows(c, setup->value("ScenarioUsed"));
                     sharing = store::SetupTable::versionsUsing(c, setup->value("ScenarioUsed"));
+                    const QString name = setup->value("Version").toString();
+                    played = store::EventTable::participants(c, name) + store::SubjectTable::countWithoutEvents(c, name);
                 },
                 true, kStatus);
         } catch (const std::exception& error) {
@@ -259,6 +264,15 @@ void VersionEditor::load(const QString& version)
                 ? QStringLiteral("Scenario %1, the environment's flows (ScenarioUsed says which one is played):").arg(number)
                 : QStringLiteral("Scenario %1, also played by %2: a change here changes it for them too.")
                       .arg(number, printable(sharing.join(QStringLiteral(", ")))));
+        // Their rows keep what they played; a change is for the sessions to come.
+        m_save->setToolTip(kSaveTip + (played == 0 ? QString()
+                                                   : QStringLiteral("\n%1 participant(s) have played this version: a "
+                                                                    "change applies to the sessions that start after "
+                                                                    "it, and the analyses should know of it.")
+                                                         .arg(played)));
+        if (played > 0)
+            m_scenarioNote->setText(QStringLiteral("%1 participant(s) have played this version.\n").arg(played) +
+                                    m_scenarioNote->text());
     } else {
         m_storedVersion = QVariant();
         m_scenarioNote->setText(QString());
