@@ -54,6 +54,14 @@ QString cellText(const QTableWidget* table, int row, int column)
     return item ? item->text() : QString();
 }
 
+// The order of the scale, by LabelNumber, a label without one first (as the file sorts).
+bool lowerLabel(const store::Row& a, const store::Row& b)
+{
+    const QVariant x = a.value("LabelNumber");
+    const QVariant y = b.value("LabelNumber");
+    return !x.isNull() && !y.isNull() ? x.toDouble() < y.toDouble() : x.isNull() && !y.isNull();
+}
+
 // A cell as its column stores it, the way import reads a CSV field: an empty one is
 // Null; one that does not fit adds its problem at the cell.
 QVariant cellValue(const QTableWidget* table, int row, int column, ColumnKind kind, const QString& tableName,
@@ -243,11 +251,7 @@ void VersionEditor::load(const QString& version)
         }
     }
     // The labels bottom to top, as the scale reads them.
-    std::stable_sort(labels.begin(), labels.end(), [](const store::Row& a, const store::Row& b) {
-        const QVariant x = a.value("LabelNumber");
-        const QVariant y = b.value("LabelNumber");
-        return !x.isNull() && !y.isNull() ? x.toDouble() < y.toDouble() : x.isNull() && !y.isNull();
-    });
+    std::stable_sort(labels.begin(), labels.end(), lowerLabel);
     clearMarks();
     fillSetup(setup);
     fillTable(m_labels, labels, kLabelColumns);
@@ -376,11 +380,14 @@ std::optional<VersionRows> VersionEditor::edited()
             stored.append(typed.last());
         } else {
             const QString text = static_cast<QLineEdit*>(field.input)->text();
-            typed.append(text.trimmed().isEmpty() ? QVariant() : QVariant(text.trimmed()));
             QString error;
             stored.append(fromCsvText(text, ColumnKind(field.kind), error));
             if (!error.isEmpty())
                 unfit.append({QStringLiteral("tblSetup"), version, column, error});
+            // A text is judged as it will be stored; a number as typed, in check's words.
+            typed.append(ColumnKind(field.kind) == ColumnKind::Text || text.trimmed().isEmpty()
+                             ? stored.last()
+                             : QVariant(text.trimmed()));
         }
     }
     rows.setup = store::Row(m_columns, stored);
@@ -410,11 +417,8 @@ std::optional<VersionRows> VersionEditor::edited()
     QList<int> labelOrder;
     for (int r = 0; r < rows.labels.size(); ++r)
         labelOrder.append(r);
-    std::stable_sort(labelOrder.begin(), labelOrder.end(), [&](int a, int b) {
-        const QVariant x = rows.labels.at(a).value("LabelNumber");
-        const QVariant y = rows.labels.at(b).value("LabelNumber");
-        return !x.isNull() && !y.isNull() ? x.toDouble() < y.toDouble() : x.isNull() && !y.isNull();
-    });
+    std::stable_sort(labelOrder.begin(), labelOrder.end(),
+                     [&](int a, int b) { return lowerLabel(rows.labels.at(a), rows.labels.at(b)); });
     config::VersionConfig config;
     config.version = version;
     config.setup = store::Row(m_columns, typed);

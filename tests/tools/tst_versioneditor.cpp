@@ -136,6 +136,7 @@ void TestVersionEditor::onlyASoundEditIsSaved_data()
     QTest::newRow("goal above the scale") << "GoalLinePoisition" << "80" << "lies outside the tank's scale, 0 to 50" << "pw" << 0 << false;
     QTest::newRow("not a number") << "MaxTrial" << "ten" << "\"ten\" is not a number" << "pw" << 0 << false;
     QTest::newRow("not whole") << "numMarks" << "4.5" << "\"4.5\" is not a whole number" << "pw" << 0 << false;
+    QTest::newRow("unknown language") << "Language" << "xx" << "\"xx\" is no language the program knows" << "pw" << 0 << false;
     QTest::newRow("negative rate") << "3/2" << "-1" << "is negative; a flow is 0 or more" << "pw" << 0 << false;
     QTest::newRow("rate not a number") << "3/1" << "two" << "\"two\" is not a number" << "pw" << 0 << false;
     QTest::newRow("wrong password") << "BaseMoney" << "7.5" << "" << "wrong" << 0 << false;
