@@ -116,6 +116,8 @@ VersionEditor::VersionEditor(store::Store& store, QWidget* parent) : QWidget(par
                                                 "rows are found by it."));
             }
             field.input = edit;
+            if (column.name == QLatin1String("ScenarioUsed"))
+                connect(edit, &QLineEdit::editingFinished, this, &VersionEditor::switchScenario);
             // A field typed in again is judged again at the next save.
             connect(edit, &QLineEdit::textEdited, this, [this, name = column.name.toLower()] {
                 Field& f = m_fields[name];
@@ -259,26 +261,20 @@ void VersionEditor::load(const QString& version)
     fillTable(m_scenario, scenario, kScenarioColumns);
     m_scenario->blockSignals(false);
     updateChart();
+    m_played = played;
     if (setup) {
         m_storedVersion = setup->value("Version");
-        const QString number = setup->value("ScenarioUsed").toString();
-        sharing.removeIf([&](const QString& v) { return v.compare(m_storedVersion.toString(), Qt::CaseInsensitive) == 0; });
-        m_scenarioNote->setText(
-            sharing.isEmpty()
-                ? QStringLiteral("Scenario %1, the environment's flows (ScenarioUsed says which one is played):").arg(number)
-                : QStringLiteral("Scenario %1, also played by %2: a change here changes it for them too.")
-                      .arg(number, printable(sharing.join(QStringLiteral(", ")))));
+        m_shownScenario = fieldText(QStringLiteral("ScenarioUsed"));
+        describeScenario(sharing, false);
         // Their rows keep what they played; a change is for the sessions to come.
         m_save->setToolTip(kSaveTip + (played == 0 ? QString()
                                                    : QStringLiteral("\n%1 participant(s) have played this version: a "
                                                                     "change applies to the sessions that start after "
                                                                     "it, and the analyses should know of it.")
                                                          .arg(played)));
-        if (played > 0)
-            m_scenarioNote->setText(QStringLiteral("%1 participant(s) have played this version.\n").arg(played) +
-                                    m_scenarioNote->text());
     } else {
         m_storedVersion = QVariant();
+        m_shownScenario.clear();
         m_scenarioNote->setText(QString());
     }
     setEnabled(setup.has_value());
@@ -286,6 +282,53 @@ void VersionEditor::load(const QString& version)
                                                           : failure,
         true);
     emit loaded(m_version);
+}
+
+// ScenarioUsed typed anew: the table shows that scenario's rows, which the version will
+// play; a number no scenario has yet keeps the rows shown, to become that scenario.
+void VersionEditor::switchScenario()
+{
+    const QString number = fieldText(QStringLiteral("ScenarioUsed"));
+    bool whole = false;
+    const int scenario = number.toInt(&whole);
+    if (!whole || number == m_shownScenario)
+        return;
+    QList<store::Row> rows;
+    QStringList sharing;
+    try {
+        m_store.transaction(
+            [&](store::Connection& c) {
+                rows = store::ScenarioTable::rows(c, scenario);
+                sharing = store::SetupTable::versionsUsing(c, scenario);
+            },
+            true, kStatus);
+    } catch (const std::exception& error) {
+        say(QStringLiteral("Could not read scenario %1: %2").arg(number, QString::fromUtf8(error.what())), true);
+        return;
+    }
+    m_shownScenario = number;
+    if (!rows.isEmpty()) {
+        m_scenario->blockSignals(true);
+        fillTable(m_scenario, rows, kScenarioColumns);
+        m_scenario->blockSignals(false);
+        updateChart();
+    }
+    describeScenario(sharing, rows.isEmpty());
+}
+
+void VersionEditor::describeScenario(QStringList sharing, bool fresh)
+{
+    sharing.removeIf([&](const QString& v) { return v.compare(m_storedVersion.toString(), Qt::CaseInsensitive) == 0; });
+    QString text = m_played > 0 ? QStringLiteral("%1 participant(s) have played this version.\n").arg(m_played) : QString();
+    if (fresh)
+        text += QStringLiteral("Scenario %1 has no rows yet: the rows below become it.").arg(m_shownScenario);
+    else if (sharing.isEmpty())
+        text += QStringLiteral("Scenario %1, the environment's flows (ScenarioUsed says which one is played):")
+                    .arg(m_shownScenario);
+    else
+        text += QStringLiteral("Scenario %1, also played by %2: a change here changes it for them too.")
+                    .arg(m_shownScenario, printable(sharing.join(QStringLiteral(", "))));
+    m_scenarioNote->setText(text);
 }
 
 void VersionEditor::fillSetup(const std::optional<store::Row>& row)

@@ -76,6 +76,8 @@ private:
     void fillTable(QTableWidget* table, const QList<store::Row>& rows, const QStringList& columns);
     void addRow(QTableWidget* table, bool period);
     void updateChart();
+    void switchScenario();
+    void describeScenario(QStringList sharing, bool fresh);
     void clearMarks();
     void mark(const config::ConfigProblems& problems);
     void say(const QString& text, bool bad);
@@ -91,6 +93,8 @@ private:
     QTableWidget* m_labels = nullptr;
     ScenarioChart* m_chart = nullptr;
     QLabel* m_scenarioNote = nullptr;
+    QString m_shownScenario; // the scenario whose rows the table shows
+    qint64 m_played = 0;     // participants with rows of the version
     QLabel* m_status = nullptr;
     QPushButton* m_save = nullptr;
 };

@@ -124,7 +124,8 @@ private slots:
 
 void TestVersionEditor::onlyASoundEditIsSaved_data()
 {
-    // Where the value is typed (a tblSetup column, or "row/column" of the scenario), what,
+    // Where the value is typed (a tblSetup column, "row/column" of the scenario, "Lrow/column"
+    // of the labels), what,
     // and where check's words are expected: at that field, or nowhere for a sound edit.
     QTest::addColumn<QString>("at");
     QTest::addColumn<QString>("value");
@@ -139,6 +140,8 @@ void TestVersionEditor::onlyASoundEditIsSaved_data()
     QTest::newRow("unknown language") << "Language" << "xx" << "\"xx\" is no language the program knows" << "pw" << 0 << false;
     QTest::newRow("negative rate") << "3/2" << "-1" << "is negative; a flow is 0 or more" << "pw" << 0 << false;
     QTest::newRow("rate not a number") << "3/1" << "two" << "\"two\" is not a number" << "pw" << 0 << false;
+    QTest::newRow("labels not rising") << "L3/1" << "25" << "the label \"25\" is not above the one below it (30)" << "pw" << 0 << false;
+    QTest::newRow("another version's scenario") << "ScenarioUsed" << "8" << "" << "pw" << 0 << false;
     QTest::newRow("wrong password") << "BaseMoney" << "7.5" << "" << "wrong" << 0 << false;
     QTest::newRow("a write fails midway") << "BaseMoney" << "7.5" << "" << "pw" << 4 << false;
     QTest::newRow("sound") << "BaseMoney" << "7.5" << "" << "pw" << 0 << true;
@@ -155,9 +158,11 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     Lab lab;
     QCOMPARE(lab.editor().version(), QStringLiteral("Alpha"));
     const QStringList before = lab.contents();
-    const QStringList cell = at.split(QLatin1Char('/'));
+    QTableWidget* table = at.startsWith(QLatin1Char('L')) ? lab.window->findChild<QTableWidget*>(QStringLiteral("tblLabels"))
+                                                         : lab.scenario();
+    const QStringList cell = at.mid(at.startsWith(QLatin1Char('L')) ? 1 : 0).split(QLatin1Char('/'));
     if (cell.size() == 2)
-        lab.scenario()->item(cell.at(0).toInt(), cell.at(1).toInt())->setText(value);
+        table->item(cell.at(0).toInt(), cell.at(1).toInt())->setText(value);
     else
         lab.field(at)->setText(value);
     lab.scenario()->item(5, 1)->setText(QStringLiteral("3.5")); // a sound change beside it
@@ -175,7 +180,7 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     if (!problem.isEmpty()) {
         QVERIFY2(status.startsWith(QStringLiteral("Nothing was saved: ")), qPrintable(status));
         if (cell.size() == 2) {
-            const QTableWidgetItem* item = lab.scenario()->item(cell.at(0).toInt(), cell.at(1).toInt());
+            const QTableWidgetItem* item = table->item(cell.at(0).toInt(), cell.at(1).toInt());
             QVERIFY2(item->toolTip().contains(problem), qPrintable(item->toolTip()));
             QCOMPARE(item->background().color(), QColor(255, 200, 200));
         } else {
@@ -186,6 +191,9 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     if (!stored) {
         QCOMPARE(lab.contents(), broken);
         QVERIFY2(failingWrite == 0 || status.endsWith(QStringLiteral("the disk is full")), qPrintable(status));
+        // Beta plays scenario 8 too, and is judged with the edit inside the transaction.
+        QVERIFY2(at != QLatin1String("ScenarioUsed") || status.contains(QStringLiteral("version \"Beta\", field MaxTrial")),
+                 qPrintable(status));
         QVERIFY2(password == QLatin1String("pw") || status.startsWith(QStringLiteral("Wrong user name or password")),
                  qPrintable(status));
         return;
@@ -214,6 +222,19 @@ void TestVersionEditor::theChartFollowsTheScenario()
     QCOMPARE(chart.flows().at(4), (tools::ScenarioFlow{4, 6.25, 0.5}));
     lab.window->findChild<QPushButton*>(QStringLiteral("cmdAddPeriod"))->click();
     QCOMPARE(chart.flows().last(), (tools::ScenarioFlow{12, 2, 1}));
+
+    // Another scenario typed in: its rows are shown, and who else plays it; a new number
+    // keeps the rows, to become that scenario.
+    const auto* note = lab.window->findChild<QLabel*>(QStringLiteral("lblScenario"));
+    lab.field(QStringLiteral("ScenarioUsed"))->setText(QStringLiteral("8"));
+    emit lab.field(QStringLiteral("ScenarioUsed"))->editingFinished();
+    QCOMPARE(chart.flows().size(), 12);
+    QVERIFY2(note->text().contains(QStringLiteral("also played by Beta")), qPrintable(note->text()));
+    lab.scenario()->item(0, 1)->setText(QStringLiteral("9"));
+    lab.field(QStringLiteral("ScenarioUsed"))->setText(QStringLiteral("99"));
+    emit lab.field(QStringLiteral("ScenarioUsed"))->editingFinished();
+    QCOMPARE(chart.flows().first(), (tools::ScenarioFlow{0, 9, 1}));
+    QVERIFY2(note->text().contains(QStringLiteral("Scenario 99 has no rows yet")), qPrintable(note->text()));
 }
 
 void TestVersionEditor::aPilotPlaysInAThrowawayCopy()
