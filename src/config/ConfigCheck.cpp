@@ -1,12 +1,10 @@
 #include "config/ConfigCheck.h"
 
-#include "config/ConfigLoader.h"
 #include "config/ControlCharacters.h"
 #include "config/ExperimentSetup.h"
 #include "config/Languages.h"
 #include "config/NumberFormat.h"
 #include "store/Row.h"
-#include "store/Store.h"
 
 #include <QSet>
 
@@ -22,8 +20,6 @@ const QString kInitialOrdersMessage =
                    "Forward orders are not set to 0");
 
 namespace {
-
-const QString kStatus = QStringLiteral("Loading configuration setup");
 
 // A text with its control characters written as \xNN, fit for one line of a report.
 QString printable(const QString& text)
@@ -63,9 +59,9 @@ public:
             {QStringLiteral("tblSetup"), m_version, QString::fromLatin1(field), message, true});
     }
 
-    void add(const QString& table, const QString& field, const QString& message)
+    void add(const QString& table, const QString& field, const QString& message, int row = -1)
     {
-        m_problems.append({table, m_version, field, message});
+        m_problems.append({table, m_version, field, message, false, row});
     }
 
 private:
@@ -155,11 +151,9 @@ void checkSetupRules(const ExperimentSetup& s, Checker& c)
                                .arg(printable(*word)));
 }
 
-void checkLabels(store::Store& store, const QString& version, const ExperimentSetup& s,
-                 Checker& c)
+void checkLabels(const QVariantList& captions, const ExperimentSetup& s, Checker& c)
 {
     const QString table = QStringLiteral("tblLabels");
-    const QVariantList captions = ReadLabelCaptions(store, version, true, kStatus);
 
     if (c.readable({"numMarks"}) && captions.size() < s.numMarks)
         c.add(table, QStringLiteral("LabelName"),
@@ -169,7 +163,7 @@ void checkLabels(store::Store& store, const QString& version, const ExperimentSe
     for (int i = 0; i < captions.size() && i < s.numMarks; ++i)
         if (captions.at(i).isNull())
             c.add(table, QStringLiteral("LabelName"),
-                  QStringLiteral("the caption of label %1 from the bottom is empty (Null)").arg(i + 1));
+                  QStringLiteral("the caption of label %1 from the bottom is empty (Null)").arg(i + 1), i);
     if (captions.isEmpty())
         return;
     const QString top = captions.last().toString();
@@ -177,16 +171,17 @@ void checkLabels(store::Store& store, const QString& version, const ExperimentSe
         c.add(table, QStringLiteral("LabelName"),
               QStringLiteral("the top label \"%1\" does not begin with a positive number, which "
                              "sets the scale of the tank")
-                  .arg(top));
+                  .arg(top),
+              int(captions.size()) - 1);
 }
 
-void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
+void checkScenario(const QList<store::Row>& scenario, const ExperimentSetup& s, Checker& c)
 {
     const QString table = QStringLiteral("tblScenarios");
     const qint64 last = qint64(s.MaxNumberOfAScenarioType) + 1;
-    const QList<store::Row> scenario = ReadScenarioRows(store, s.ScenarioUsed, kStatus);
     const qsizetype rows = scenario.size();
-    for (const store::Row& row : scenario) {
+    for (int index = 0; index < rows; ++index) {
+        const store::Row& row = scenario.at(index);
         const QVariant trial = row.value("Trial");
         const double period = trial.toDouble();
         if (trial.isNull() || period < 0 || period > last || period != std::floor(period))
@@ -194,13 +189,15 @@ void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
                   QStringLiteral("scenario %1 has a row for period %2, outside 0 to %3")
                       .arg(s.ScenarioUsed)
                       .arg(trial.isNull() ? QStringLiteral("(empty)") : trial.toString())
-                      .arg(last));
+                      .arg(last),
+                  index);
         for (const char* rate : {"inFlowRateEnviron", "outFlowRateEnviron"})
             if (row.value(rate).isNull())
                 c.add(table, QString::fromLatin1(rate),
                       QStringLiteral("scenario %1, period %2: the rate is empty (Null)")
                           .arg(s.ScenarioUsed)
-                          .arg(trial.toString()));
+                          .arg(trial.toString()),
+                      index);
     }
     if (rows == 0)
         c.add(table, QStringLiteral("Scenario"),
@@ -211,21 +208,25 @@ void checkScenario(store::Store& store, const ExperimentSetup& s, Checker& c)
 
 ConfigProblems checkVersion(store::Store& store, const QString& version)
 {
+    return checkVersion(readVersionConfig(store, version, false));
+}
+
+ConfigProblems checkVersion(const VersionConfig& config)
+{
     ConfigProblems problems;
-    const std::optional<store::Row> row = ReadSetupRow(store, version, kStatus);
-    if (!row) {
-        problems.append({QStringLiteral("tblSetup"), version, QStringLiteral("Version"),
+    if (!config.setup) {
+        problems.append({QStringLiteral("tblSetup"), config.version, QStringLiteral("Version"),
                          QStringLiteral("there is no row for this version")});
         return problems;
     }
-    const ExperimentSetup setup = readSetupRow(*row, version, problems);
+    const ExperimentSetup setup = readSetupRow(*config.setup, config.version, problems);
 
-    Checker checker(version, problems);
+    Checker checker(config.version, problems);
     checkSetupRules(setup, checker);
     if (checker.readable({"numMarks"}))
-        checkLabels(store, version, setup, checker);
+        checkLabels(config.labels, setup, checker);
     if (checker.readable({"ScenarioUsed", "MaxNumberOfAScenarioType"}))
-        checkScenario(store, setup, checker);
+        checkScenario(config.scenario, setup, checker);
     return problems;
 }
 

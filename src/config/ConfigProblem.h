@@ -15,6 +15,9 @@ struct ConfigProblem {
     QString message;
     // The message is a complete sentence of its own, shown as it stands.
     bool standalone = false;
+    // The row of the version's labels or scenario the problem is in, counted from 0 as
+    // VersionConfig holds them; -1 for the setup row or the table as a whole.
+    int row = -1;
 
     QString text() const;
 };

@@ -1,11 +1,9 @@
 #include "config/DesignCheck.h"
 
-#include "config/ConfigLoader.h"
 #include "config/ExperimentSetup.h"
 #include "config/InstructionText.h"
 #include "config/NumberFormat.h"
 #include "store/Row.h"
-#include "store/Store.h"
 
 #include <QSet>
 
@@ -14,8 +12,6 @@
 namespace aquilevel::config {
 
 namespace {
-
-const QString kStatus = QStringLiteral("Loading configuration setup");
 
 // Above this a money sum, an amount or a rate is taken for a typing error (a BaseMoney
 // of 1e308 overflows the earnings to infinity); no lab's tank or payment comes near it.
@@ -32,17 +28,22 @@ QString tooLarge(const QString& what, double value)
 
 ConfigProblems checkDesign(store::Store& store, const QString& version)
 {
+    return checkDesign(readVersionConfig(store, version, true));
+}
+
+ConfigProblems checkDesign(const VersionConfig& config)
+{
     ConfigProblems problems;
-    const auto add = [&](const char* table, const char* field, const QString& message) {
-        problems.append({QString::fromLatin1(table), version, QString::fromLatin1(field), message});
+    const QString& version = config.version;
+    const auto add = [&](const char* table, const char* field, const QString& message, int row = -1) {
+        problems.append({QString::fromLatin1(table), version, QString::fromLatin1(field), message, false, row});
     };
     ExperimentSetup s;
     {
-        const std::optional<store::Row> row = ReadSetupRow(store, version, kStatus);
-        if (!row)
+        if (!config.setup)
             return problems;
         ConfigProblems unread;
-        s = readSetupRow(*row, version, unread);
+        s = readSetupRow(*config.setup, version, unread);
         if (!unread.isEmpty())
             return problems;
     }
@@ -74,21 +75,21 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
     // The scale: the leading numbers of the labels, bottom to top; the tank's top is
     // the last one.
     QList<double> marks;
-    {
-        for (const QVariant& stored : ReadLabelCaptions(store, version, true, kStatus)) {
-            const QString caption = stored.toString();
-            if (!beginsWithNumber(caption)) {
-                add("tblLabels", "LabelName",
-                    QStringLiteral("the label \"%1\" is no number; the scale reads its labels as amounts").arg(caption));
-                continue;
-            }
-            const double value = leadingNumber(caption);
-            if (!marks.isEmpty() && !(value > marks.last()))
-                add("tblLabels", "LabelName",
-                    QStringLiteral("the label \"%1\" is not above the one below it (%2); the labels must increase")
-                        .arg(caption, generalNumber(marks.last())));
-            marks.append(value);
+    for (int index = 0; index < config.labels.size(); ++index) {
+        const QString caption = config.labels.at(index).toString();
+        if (!beginsWithNumber(caption)) {
+            add("tblLabels", "LabelName",
+                QStringLiteral("the label \"%1\" is no number; the scale reads its labels as amounts").arg(caption),
+                index);
+            continue;
         }
+        const double value = leadingNumber(caption);
+        if (!marks.isEmpty() && !(value > marks.last()))
+            add("tblLabels", "LabelName",
+                QStringLiteral("the label \"%1\" is not above the one below it (%2); the labels must increase")
+                    .arg(caption, generalNumber(marks.last())),
+                index);
+        marks.append(value);
     }
     if (!marks.isEmpty()) {
         const double top = marks.last();
@@ -112,21 +113,21 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
     // are flows into and out of the tank: neither is negative.
     QSet<qint64> periods;
     int oddRates = 0;
-    {
-        for (const store::Row& row : ReadScenarioRows(store, s.ScenarioUsed, kStatus)) {
-            const qint64 period = row.value("Trial").toLongLong();
-            periods.insert(period);
-            for (const char* rate : {"inFlowRateEnviron", "outFlowRateEnviron"}) {
-                const double value = row.value(rate).toDouble();
-                const QString what = QStringLiteral("scenario %1, period %2: the rate").arg(s.ScenarioUsed).arg(period);
-                const bool odd = !std::isfinite(value) || std::fabs(value) > kLargest || value < 0;
-                // A scenario typed with the wrong sign throughout is named a few times, not once a period.
-                if (odd && ++oddRates <= 3)
-                    add("tblScenarios", rate,
-                        value < 0 && std::isfinite(value)
-                            ? QStringLiteral("%1 of %2 is negative; a flow is 0 or more").arg(what, generalNumber(value))
-                            : tooLarge(what, value));
-            }
+    for (int index = 0; index < config.scenario.size(); ++index) {
+        const store::Row& row = config.scenario.at(index);
+        const qint64 period = row.value("Trial").toLongLong();
+        periods.insert(period);
+        for (const char* rate : {"inFlowRateEnviron", "outFlowRateEnviron"}) {
+            const double value = row.value(rate).toDouble();
+            const QString what = QStringLiteral("scenario %1, period %2: the rate").arg(s.ScenarioUsed).arg(period);
+            const bool odd = !std::isfinite(value) || std::fabs(value) > kLargest || value < 0;
+            // A scenario typed with the wrong sign throughout is named a few times, not once a period.
+            if (odd && ++oddRates <= 3)
+                add("tblScenarios", rate,
+                    value < 0 && std::isfinite(value)
+                        ? QStringLiteral("%1 of %2 is negative; a flow is 0 or more").arg(what, generalNumber(value))
+                        : tooLarge(what, value),
+                    index);
         }
     }
     if (oddRates > 3)
@@ -146,7 +147,7 @@ ConfigProblems checkDesign(store::Store& store, const QString& version)
                 .arg(s.MaxTrial));
 
     // A placeholder typed wrong reaches the participant as typed.
-    const QVariantList pages = ReadInstructionPages(store, version, kStatus);
+    const QVariantList& pages = config.pages;
     for (int i = 0; i < pages.size(); ++i)
         for (const QString& name : unknownPlaceholders(pages.at(i).toString()))
             add("tblInstructions", "PageText",

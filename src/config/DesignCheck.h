@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ConfigProblem.h"
+#include "config/VersionConfig.h"
 
 namespace aquilevel::store {
 class Store;
@@ -15,5 +16,7 @@ namespace aquilevel::config {
 // placeholder the program does not know. For a version that checkVersion found
 // sound; the check command reports them and import refuses them, the login does not.
 ConfigProblems checkDesign(store::Store& store, const QString& version);
+// The same on a version held in memory (an edit not yet saved).
+ConfigProblems checkDesign(const VersionConfig& config);
 
 } // namespace aquilevel::config

@@ -44,6 +44,37 @@ QStringList SetupTable::versionsUsing(Connection& c, const QVariant& scenario)
     return names;
 }
 
+namespace {
+
+void appendAll(Connection& c, const char* table, const QList<Row>& rows)
+{
+    const TableDef& def = *findTable(QString::fromLatin1(table));
+    for (const Row& row : rows)
+        appendRow(c, def, row.columns(), row.values());
+}
+
+} // namespace
+
+// Each replaces as import does: the old rows deleted and the new ones appended, so that
+// the values are bound by the column's type on either engine and the keys follow.
+void SetupTable::replace(Connection& c, const QString& version, const Row& row)
+{
+    removeVersionRows(c, *findTable(QStringLiteral("tblSetup")), version);
+    appendAll(c, "tblSetup", {row});
+}
+
+void ScenarioTable::replace(Connection& c, const QVariant& scenario, const QList<Row>& rows)
+{
+    removeVersionRows(c, *findTable(QStringLiteral("tblScenarios")), scenario);
+    appendAll(c, "tblScenarios", rows);
+}
+
+void LabelTable::replace(Connection& c, const QString& version, const QList<Row>& rows)
+{
+    removeVersionRows(c, *findTable(QStringLiteral("tblLabels")), version);
+    appendAll(c, "tblLabels", rows);
+}
+
 QList<Row> ScenarioTable::rows(Connection& c, const QVariant& scenario)
 {
     return rowsOf(c.query(Sql("SELECT \"Scenario\", \"Trial\", \"inFlowRateEnviron\", \"outFlowRateEnviron\" "

@@ -25,6 +25,9 @@ public:
     static QList<Row> rows(Connection& c, const QString& version = {});
     // The versions that play a scenario, in the order they were written.
     static QStringList versionsUsing(Connection& c, const QVariant& scenario);
+    // Replaces the version's row by `row` (shown columns by name; its key follows from
+    // its Version), in the caller's transaction.
+    static void replace(Connection& c, const QString& version, const Row& row);
 };
 
 class ScenarioTable {
@@ -32,6 +35,9 @@ public:
     // The rows of one scenario (Scenario, Trial, inFlowRateEnviron, outFlowRateEnviron),
     // in the order written.
     static QList<Row> rows(Connection& c, const QVariant& scenario);
+    // Replaces every row of the scenario by `rows`, in the order given, in the caller's
+    // transaction: every version that plays it plays them.
+    static void replace(Connection& c, const QVariant& scenario, const QList<Row>& rows);
 };
 
 class LabelTable {
@@ -40,6 +46,9 @@ public:
     static QVariantList captions(Connection& c, const QString& version, bool rising = true);
     // The version's rows, in the order written.
     static QList<Row> rows(Connection& c, const QString& version);
+    // Replaces the version's rows by `rows` (version, LabelNumber, LabelName), in the
+    // order given, in the caller's transaction.
+    static void replace(Connection& c, const QString& version, const QList<Row>& rows);
 };
 
 // A version's own instruction pages, one page a row; a version without rows is shown

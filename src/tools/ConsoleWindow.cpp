@@ -14,6 +14,8 @@
 #include "tools/StationsModel.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
+#include "tools/PilotPanel.h"
+#include "tools/VersionEditor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,6 +39,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -155,11 +158,37 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     auto* versions = new QSplitter(tabs);
     m_versions = new QListWidget(versions);
     m_versions->setObjectName(QStringLiteral("lstVersions"));
-    m_problems = new QPlainTextEdit(versions);
+    // What check says of the selected version above, the version to edit or pilot below.
+    auto* version = new QSplitter(Qt::Vertical, versions);
+    m_problems = new QPlainTextEdit(version);
     m_problems->setObjectName(QStringLiteral("txtProblems"));
     m_problems->setReadOnly(true);
-    versions->setStretchFactor(1, 2);
+    auto* work = new QTabWidget(version);
+    m_editor = new VersionEditor(m_store, work);
+    m_editor->setCredentialsSource([this] { return m_askCredentials(); });
+    work->addTab(m_editor, QStringLiteral("Edit"));
+    work->addTab(new PilotPanel(*m_editor, work), QStringLiteral("Pilot"));
+    version->setStretchFactor(1, 5);
+    version->setSizes({100, 600});
+    versions->setStretchFactor(1, 5);
+    versions->setSizes({200, 1000});
     connect(m_versions, &QListWidget::currentRowChanged, this, &ConsoleWindow::showProblemsOf);
+    connect(m_versions, &QListWidget::currentRowChanged, this, [this](int row) {
+        const QListWidgetItem* item = m_versions->item(row);
+        if (!item || item->data(Qt::UserRole).toString() != m_editor->version())
+            m_editor->load(item ? item->data(Qt::UserRole).toString() : QString());
+    });
+    // A saved version is checked again with every other, and stays selected.
+    connect(m_editor, &VersionEditor::saved, this, [this](const QString& saved) {
+        QSignalBlocker quiet(m_versions);
+        checkVersions();
+        int row = m_versions->count() - 1;
+        while (row > 0 && m_versions->item(row)->data(Qt::UserRole).toString() != saved)
+            --row;
+        quiet.unblock();
+        m_versions->setCurrentRow(row);
+        showProblemsOf(row);
+    });
     tabs->addTab(versions, QStringLiteral("Versions"));
 
     // What to pay whom, for one day.
@@ -406,6 +435,7 @@ void ConsoleWindow::checkVersions()
                                          .arg(problems.size() == 1 ? QString() : QStringLiteral("s")),
                 m_versions);
             item->setBackground(problems.isEmpty() ? QColor(190, 240, 190) : QColor(245, 150, 150));
+            item->setData(Qt::UserRole, version);
         }
     } catch (const std::exception& error) {
         m_status->setText(readFailure(error));

@@ -30,6 +30,7 @@ namespace aquilevel::tools {
 class StationsModel;
 struct ParticipantProgress;
 struct PaymentSelection;
+class VersionEditor;
 
 // The experimenter's window on a lab: the stations live, the versions with what check
 // says of each, and what to pay whom. Every reading is one short read of the store, so
@@ -106,6 +107,7 @@ private:
     QPlainTextEdit* m_problems = nullptr;
     QStringList m_versionProblems; // one text per row of m_versions
     QStringList m_versionNames;
+    VersionEditor* m_editor = nullptr;
     QDateEdit* m_day = nullptr;
     QComboBox* m_payVersion = nullptr;
     QLineEdit* m_roundUp = nullptr;
