@@ -304,14 +304,20 @@ void ConsoleWindow::refresh()
         if (p.lastActivity().date() == now.date() || p.held)
             today.append(p);
     // A new reading keeps the participant the experimenter looks at selected.
+    // A participant is known by version and name, a waiting station by its name.
+    const auto identity = [this](int row) {
+        const ParticipantProgress& p = m_stations->participant(row);
+        return m_stations->isWaiting(row) ? QStringLiteral("\n\n") + p.station
+                                          : p.version + QLatin1Char('\n') + p.subject;
+    };
     const int before = selectedStation();
-    const QString looked = before < 0 ? QString()
-                                      : m_stations->participant(before).version + QLatin1Char('\n') +
-                                            m_stations->participant(before).subject;
+    const QString looked = before < 0 ? QString() : identity(before);
     m_stations->setParticipants(today, now, waiting);
     for (int row = 0; row < m_stations->rowCount() && !looked.isEmpty(); ++row)
-        if (m_stations->participant(row).version + QLatin1Char('\n') + m_stations->participant(row).subject == looked)
+        if (identity(row) == looked) {
             m_stationsView->selectRow(row);
+            break;
+        }
     fillPayments(participants);
     // Once there are rows, the table gets the width of its cells and the picture the
     // rest; the experimenter may move the divider after that.
@@ -326,15 +332,18 @@ void ConsoleWindow::refresh()
 
     int crashed = 0;
     int playing = 0;
+    int atLogin = 0;
     for (int row = 0; row < m_stations->rowCount(); ++row) {
         const QString& state = m_stations->state(row);
         crashed += state == QLatin1String("idle (possibly crashed)");
         playing += state == QLatin1String("playing") || state == QLatin1String("idle");
+        atLogin += m_stations->isWaiting(row) && state == QLatin1String("waiting at the login");
     }
-    m_status->setText(QStringLiteral("Updated %1: %2 running, %3 possibly crashed")
+    m_status->setText(QStringLiteral("Updated %1: %2 playing, %3 possibly crashed, %4 waiting at the login")
                           .arg(now.toString(QStringLiteral("HH:mm:ss")))
                           .arg(playing)
-                          .arg(crashed));
+                          .arg(crashed)
+                          .arg(atLogin));
 }
 
 PaymentSelection ConsoleWindow::paymentSelection() const
@@ -471,6 +480,16 @@ int ConsoleWindow::selectedStation() const
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
+int ConsoleWindow::selectedParticipant()
+{
+    const int row = selectedStation();
+    if (row < 0 || m_stations->isWaiting(row)) {
+        m_status->setText(QStringLiteral("Select the participant to mark."));
+        return -1;
+    }
+    return row;
+}
+
 void ConsoleWindow::selectStation(int row)
 {
     m_stationsView->selectRow(row);
@@ -499,6 +518,10 @@ void ConsoleWindow::releaseSelected()
         return;
     }
     const ParticipantProgress p = m_stations->participant(row);
+    if (m_stations->isWaiting(row)) {
+        m_status->setText(QStringLiteral("%1 waits at the login: it holds nobody.").arg(printable(p.station)));
+        return;
+    }
     if (!p.held) {
         m_status->setText(QStringLiteral("No station holds %1 of %2.").arg(printable(p.subject), printable(p.version)));
         return;
@@ -539,22 +562,18 @@ bool ConsoleWindow::experimenterLetIn(const QString& refusal)
 
 void ConsoleWindow::askMark()
 {
-    const int row = selectedStation();
-    if (row < 0) {
-        m_status->setText(QStringLiteral("Select the participant to mark."));
+    const int row = selectedParticipant();
+    if (row < 0)
         return;
-    }
     if (const auto chosen = askMarkInDialog(this, printable(m_stations->participant(row).subject)))
         markSelected(chosen->first, chosen->second);
 }
 
 void ConsoleWindow::markSelected(const QString& mark, const QString& reason)
 {
-    const int row = selectedStation();
-    if (row < 0) {
-        m_status->setText(QStringLiteral("Select the participant to mark."));
+    const int row = selectedParticipant();
+    if (row < 0)
         return;
-    }
     const ParticipantProgress p = m_stations->participant(row);
     if (!experimenterLetIn(QStringLiteral("nothing was marked")))
         return;

@@ -88,6 +88,8 @@ private:
     void showProblemsOf(int row);
     void showSessionOf(int row);
     int selectedStation() const;
+    // The selected row when it is a participant's, else -1 (said in the status line).
+    int selectedParticipant();
     void fillPayments(const QList<ParticipantProgress>& participants);
     PaymentSelection paymentSelection() const;
     void askMark();
