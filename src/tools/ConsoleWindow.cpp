@@ -366,16 +366,20 @@ void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
                      formatMoney(p.totBonus), stateOf(p, now)});
         sum += p.totBonus;
     }
-    rows.append({QStringLiteral("Total"), QStringLiteral("%1 participants").arg(toPay.paid.size()), QString(),
-                 QString(), QString(), formatMoney(sum), QString()});
+    rows.append({QStringLiteral("Total of %1 participants").arg(toPay.paid.size()), QString(), QString(), QString(),
+                 QString(), formatMoney(sum), QString()});
     const int totalRow = int(rows.size()) - 1;
     if (!toPay.apart.isEmpty())
-        rows.append({QStringLiteral("Set apart"), QStringLiteral("not in the total")});
+        rows.append({QStringLiteral("Set apart, not in the total: marked as pilots or excluded")});
     for (const ParticipantProgress& p : toPay.apart)
         rows.append({p.station, p.subject, p.version, formatMoney(p.baseMoney), formatMoney(p.bonus()),
                      formatMoney(p.totBonus),
                      p.markReason.isEmpty() ? p.mark : QStringLiteral("%1: %2").arg(p.mark, printable(p.markReason))});
+    m_payments->clearSpans();
     m_payments->setRowCount(int(rows.size()));
+    m_payments->setSpan(totalRow, 0, 1, 5); // the words of the sums across the empty cells
+    if (!toPay.apart.isEmpty())
+        m_payments->setSpan(totalRow + 1, 0, 1, 7);
     for (int row = 0; row < rows.size(); ++row)
         for (int column = 0; column < 7; ++column) {
             auto* item = new QTableWidgetItem(rows.at(row).value(column));

@@ -577,7 +577,7 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     const auto* pay = window.findChild<QTableWidget*>(QStringLiteral("tblPayments"));
     QVERIFY(pay);
     QCOMPARE(pay->rowCount(), 8);
-    QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Total"));
+    QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Total of 7 participants"));
     QCOMPARE(pay->item(7, 5)->text(), QStringLiteral("41.75"));
 
     // Releasing eve's stopped station (the last test: it changes the fixture) takes an
@@ -605,7 +605,7 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QCOMPARE(stations.data(stations.index(eve, tools::StationsModel::Participant), Qt::DisplayRole).toString(),
              QStringLiteral("eve (pilot)"));
     QCOMPARE(pay->item(6, 5)->text(), QStringLiteral("36.25"));
-    QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Set apart"));
+    QVERIFY(pay->item(7, 0)->text().startsWith(QStringLiteral("Set apart")));
     QCOMPARE(pay->item(8, 1)->text(), QStringLiteral("eve"));
     QCOMPARE(pay->item(8, 6)->text(), QStringLiteral("pilot: tried the lab out"));
     const QStringList day = {QStringLiteral("--day"), QStringLiteral("2026-03-04")};
