@@ -725,10 +725,17 @@ case_on_the_server() {
   # The session plays as a station's role, which may do only what a station does.
   "$bin" --server "$AQUILEVEL_E2E_SERVER" init --station-role e2e_station >"$work/role.log" 2>&1 \
     || { cat "$work/role.log" >&2; return 1; }
-  local subject="grace" rc=0
+  local subject="grace" rc=0 t=$'\t'
+  # The lab's console on the server, under the lab's own login.
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 AQUILEVEL_SERVER="$AQUILEVEL_E2E_SERVER" \
+    "$bin" console >"$work/app-console.log" 2>&1 &
+  console_pid=$!
+  console_window=$(window "Aquilevel lab console") || return 1
   export AQUILEVEL_SERVER=${AQUILEVEL_E2E_SERVER/user=aquilevel/user=e2e_station}
   {
-    new_participant "$subject" "$paced" 31 Biology app-server.log &&
+    start_app "$work/app-server.log" &&
+      console_waits_for "the station at the login" "${t}waiting at the login$" &&
+      login "$subject" "$paced" && register "$subject" 31 Biology && read_instructions && find_trial_window &&
       order 1 4 1 "$subject" "$paced" &&
       order 2 0 2 "$subject" "$paced" &&
       focus "$trial_window" && typed 2 && keys Tab && typed 0 && keys Return &&
@@ -738,6 +745,7 @@ case_on_the_server() {
   [ "$rc" = 0 ] && { export_rows "$subject" "$paced" || rc=1; }
   unset AQUILEVEL_SERVER
   [ "$rc" = 0 ] || return 1
+  console_waits_for "$subject finished" "${t}$subject${t}$paced${t}3 of 3$t.*${t}finished$" || return 1
   expect "exit code" 0 "$app_rc"
   local f="$work/out/datExperimentTrials.csv"
   expect "Submit Clicked inflows on the server" "4 0 2" "$(field "$f" "Submit Clicked" UserInFlow | xargs)"
