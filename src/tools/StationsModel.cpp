@@ -1,6 +1,7 @@
 #include "tools/StationsModel.h"
 
 #include <QColor>
+#include <QHash>
 
 namespace aquilevel::tools {
 
@@ -12,9 +13,14 @@ void StationsModel::setParticipants(const QList<ParticipantProgress>& participan
     m_participants = int(participants.size());
     m_now = now;
     m_states.clear();
-    for (const ParticipantProgress& p : std::as_const(m_rows))
+    QHash<QString, Seen> seen;
+    for (ParticipantProgress& p : m_rows) {
+        p.holdRefreshed = aliveAt(QStringLiteral("hold\n%1\n%2").arg(p.version, p.subject), p.holdRefreshed, now, seen);
         m_states.append(stateOf(p, now));
-    for (const WaitingStation& w : waiting) {
+    }
+    for (WaitingStation w : waiting) {
+        w.refreshed = aliveAt(QStringLiteral("station\n%1\n%2").arg(w.station, w.started.toString(Qt::ISODateWithMs)),
+                              w.refreshed, now, seen);
         const QString state = stateOf(w, now);
         if (state.isEmpty())
             continue;
@@ -23,7 +29,21 @@ void StationsModel::setParticipants(const QList<ParticipantProgress>& participan
         m_rows.append(station);
         m_states.append(state);
     }
+    m_seen = seen; // what is no longer read is forgotten
     endResetModel();
+}
+
+QDateTime StationsModel::aliveAt(const QString& key, const QDateTime& stamp, const QDateTime& now,
+                                 QHash<QString, Seen>& seen) const
+{
+    if (!stamp.isValid())
+        return stamp;
+    const auto before = m_seen.constFind(key);
+    Seen mark{stamp, stamp}; // first seen: the station's own word for it
+    if (before != m_seen.constEnd())
+        mark = before->stamp == stamp ? *before : Seen{stamp, now}; // it ran since the last reading
+    seen.insert(key, mark);
+    return mark.alive;
 }
 
 int StationsModel::rowCount(const QModelIndex& parent) const

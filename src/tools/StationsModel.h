@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QDateTime>
+#include <QHash>
 
 namespace aquilevel::tools {
 
@@ -18,7 +19,11 @@ public:
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Replaces the rows with a new reading taken at `now`.
+    // Replaces the rows with a new reading taken at `now` (this computer's clock). A
+    // station's refresh stamp is written by its own clock, which may be off; once a stamp
+    // is seen to change, the station counts as alive at the reading that saw it, so a
+    // station whose clock is behind is not taken for a crashed one, and a crashed one is
+    // still seen to stand still.
     void setParticipants(const QList<ParticipantProgress>& participants, const QDateTime& now,
                          const QList<WaitingStation>& waiting = {});
     // A waiting station's row has a participant with only its station.
@@ -37,6 +42,14 @@ public:
     static QColor colourOf(const QString& state);
 
 private:
+    struct Seen {
+        QDateTime stamp; // the refresh stamp last read
+        QDateTime alive; // when the station was last known to run, by this clock
+    };
+    QDateTime aliveAt(const QString& key, const QDateTime& stamp, const QDateTime& now,
+                      QHash<QString, Seen>& seen) const;
+
+    QHash<QString, Seen> m_seen;
     QList<ParticipantProgress> m_rows;
     QStringList m_states;
     int m_participants = 0;

@@ -90,6 +90,8 @@ private slots:
     void badUsageAndMissingDatabase();
     void theProgramRunsBothCommands();
     void formats();
+    void stationsWithClocksThatAreOff_data();
+    void stationsWithClocksThatAreOff();
     void consoleShowsTheLabAndWhatToPay();
 
 private:
@@ -528,6 +530,60 @@ void TestProgress::formats()
     QCOMPARE(tools::formatAgo(60), QStringLiteral("1m 00s"));
     QCOMPARE(tools::formatAgo(3599), QStringLiteral("59m 59s"));
     QCOMPARE(tools::formatAgo(3600 + 5 * 60 + 9), QStringLiteral("1h 05m"));
+}
+
+// Two readings of the console, ten seconds and then seventy apart: a station's stamps
+// are of its own clock. A refreshing station is alive whatever its clock says; one that
+// stopped is seen to stand still.
+void TestProgress::stationsWithClocksThatAreOff_data()
+{
+    QTest::addColumn<bool>("waiting");     // at the login, else a participant held
+    QTest::addColumn<int>("clockOff");     // seconds the station's clock is behind
+    QTest::addColumn<bool>("refreshing");  // its stamp moves on between the readings
+    QTest::addColumn<QStringList>("states");
+    const QStringList idle = {"idle", "idle", "idle"};
+    QTest::newRow("held, clock right") << false << 0 << true << idle;
+    QTest::newRow("held, clock 5 min behind") << false << 300 << true
+                                              << QStringList{"idle (possibly crashed)", "idle", "idle"};
+    QTest::newRow("held, clock 5 min ahead") << false << -300 << true << idle;
+    QTest::newRow("held, crashed") << false << 0 << false
+                                   << QStringList{"idle", "idle", "idle (possibly crashed)"};
+    QTest::newRow("held, crashed, clock behind") << false << 300 << false
+                                                 << QStringList(3, "idle (possibly crashed)");
+    QTest::newRow("waiting, clock 5 min behind") << true << 300 << true
+                                                 << QStringList{"not responding", "waiting at the login",
+                                                                "waiting at the login"};
+    QTest::newRow("waiting, stopped") << true << 0 << false
+                                      << QStringList{"waiting at the login", "waiting at the login", "not responding"};
+}
+
+void TestProgress::stationsWithClocksThatAreOff()
+{
+    QFETCH(bool, waiting);
+    QFETCH(int, clockOff);
+    QFETCH(bool, refreshing);
+    QFETCH(QStringList, states);
+    tools::StationsModel model;
+    const QDateTime start = kNow.toUTC();
+    QStringList seen;
+    for (const int at : {0, 10, 80}) {
+        const QDateTime now = start.addSecs(at);
+        // The station refreshed two seconds before each reading, by its own clock.
+        const QDateTime stamp = (refreshing ? now : start).addSecs(-2 - clockOff);
+        tools::ParticipantProgress p;
+        tools::WaitingStation w{QStringLiteral("lab-3"), start.addSecs(-600), stamp};
+        if (!waiting) {
+            p = {QStringLiteral("Alpha"), QStringLiteral("ann"), true, 10, true, 3};
+            p.lastEventAt = start.addSecs(-120);
+            p.held = true;
+            p.holdRefreshed = stamp;
+        }
+        model.setParticipants(waiting ? QList<tools::ParticipantProgress>{} : QList{p}, now,
+                              waiting ? QList{w} : QList<tools::WaitingStation>{});
+        QCOMPARE(model.rowCount(), 1);
+        seen.append(model.state(0));
+    }
+    QCOMPARE(seen, states);
 }
 
 void TestProgress::consoleShowsTheLabAndWhatToPay()
