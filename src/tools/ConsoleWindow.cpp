@@ -35,6 +35,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -172,11 +173,24 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     version->setSizes({100, 600});
     versions->setStretchFactor(1, 5);
     versions->setSizes({200, 1000});
-    connect(m_versions, &QListWidget::currentRowChanged, this, &ConsoleWindow::showProblemsOf);
     connect(m_versions, &QListWidget::currentRowChanged, this, [this](int row) {
         const QListWidgetItem* item = m_versions->item(row);
-        if (!item || item->data(Qt::UserRole).toString() != m_editor->version())
-            m_editor->load(item ? item->data(Qt::UserRole).toString() : QString());
+        const QString chosen = item ? item->data(Qt::UserRole).toString() : QString();
+        const QString edited = m_editor->version();
+        if (chosen != edited && m_editor->hasChanges() &&
+            QMessageBox::question(this, QStringLiteral("Unsaved changes"),
+                                  QStringLiteral("Discard the changes to version %1?").arg(printable(edited))) !=
+                QMessageBox::Yes) {
+            // Back to the version being edited: nothing typed is lost unasked.
+            const QSignalBlocker quiet(m_versions);
+            for (int r = 0; r < m_versions->count(); ++r)
+                if (m_versions->item(r)->data(Qt::UserRole).toString() == edited)
+                    m_versions->setCurrentRow(r);
+            return;
+        }
+        showProblemsOf(row);
+        if (chosen != edited)
+            m_editor->load(chosen);
     });
     // A saved version is checked again with every other, and stays selected.
     connect(m_editor, &VersionEditor::saved, this, [this](const QString& saved) {

@@ -278,6 +278,7 @@ void VersionEditor::load(const QString& version)
         m_scenarioNote->setText(QString());
     }
     setEnabled(setup.has_value());
+    m_loaded = shown();
     say(failure.isEmpty() && !version.isEmpty() && !setup ? QStringLiteral("There is no version \"%1\".").arg(version)
                                                           : failure,
         true);
@@ -548,6 +549,18 @@ bool VersionEditor::save()
     say(QStringLiteral("Saved version \"%1\"; check finds it sound.").arg(printable(version)), false);
     emit saved(version);
     return true;
+}
+
+QString VersionEditor::shown() const
+{
+    QStringList parts;
+    for (const QString& column : m_columns)
+        parts.append(fieldText(column));
+    for (const QTableWidget* table : {m_scenario, m_labels})
+        for (int r = 0; r < table->rowCount(); ++r)
+            for (int c = 0; c < table->columnCount(); ++c)
+                parts.append(table->item(r, c) ? table->item(r, c)->text() : QString());
+    return parts.join(QLatin1Char('\n'));
 }
 
 QString VersionEditor::fieldText(const QString& column) const

@@ -56,6 +56,9 @@ public:
     using Credentials = std::optional<std::pair<QString, QString>>;
     void setCredentialsSource(std::function<Credentials()> ask) { m_askCredentials = std::move(ask); }
 
+    // Whether the form shows anything else than what was loaded or last saved.
+    bool hasChanges() const { return shown() != m_loaded; }
+
     // A tblSetup field as the form shows it now (a yes/no one as 1 or 0).
     QString fieldText(const QString& column) const;
     // The problem shown at a tblSetup field; empty when none.
@@ -72,6 +75,7 @@ private:
         QLabel* problem = nullptr;
         int kind = 0;             // the column's ColumnKind
     };
+    QString shown() const; // every field and cell as shown, one text
     void fillSetup(const std::optional<store::Row>& row);
     void fillTable(QTableWidget* table, const QList<store::Row>& rows, const QStringList& columns);
     void addRow(QTableWidget* table, bool period);
@@ -85,6 +89,7 @@ private:
     store::Store& m_store;
     std::function<Credentials()> m_askCredentials;
     QString m_version;
+    QString m_loaded; // shown() after the last load
     QVariant m_storedVersion; // the Version as stored: the key is not edited
     QList<store::Row> m_pages;
     QMap<QString, Field> m_fields; // by column name in lower case

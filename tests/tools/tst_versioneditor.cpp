@@ -158,6 +158,7 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     Lab lab;
     QCOMPARE(lab.editor().version(), QStringLiteral("Alpha"));
     const QStringList before = lab.contents();
+    QVERIFY(!lab.editor().hasChanges());
     QTableWidget* table = at.startsWith(QLatin1Char('L')) ? lab.window->findChild<QTableWidget*>(QStringLiteral("tblLabels"))
                                                          : lab.scenario();
     const QStringList cell = at.mid(at.startsWith(QLatin1Char('L')) ? 1 : 0).split(QLatin1Char('/'));
@@ -166,6 +167,7 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     else
         lab.field(at)->setText(value);
     lab.scenario()->item(5, 1)->setText(QStringLiteral("3.5")); // a sound change beside it
+    QVERIFY(lab.editor().hasChanges());
     lab.typed = password;
     // Beta broken behind the console's back: a save checks every version again.
     lab.tool->store().transaction(
@@ -188,6 +190,7 @@ void TestVersionEditor::onlyASoundEditIsSaved()
             QVERIFY(lab.field(at)->styleSheet().contains(QStringLiteral("border")));
         }
     }
+    QCOMPARE(lab.editor().hasChanges(), !stored); // a refused edit stays to be mended
     if (!stored) {
         QCOMPARE(lab.contents(), broken);
         QVERIFY2(failingWrite == 0 || status.endsWith(QStringLiteral("the disk is full")), qPrintable(status));
