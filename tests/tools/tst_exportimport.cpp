@@ -217,11 +217,28 @@ private slots:
 
         // Taken in when asked for.
         QTemporaryDir all;
-        QCOMPARE(run(tools::runExport, m_data->folder(), {all.path(), QStringLiteral("--include-pilots")}).status, 0);
+        QCOMPARE(run(tools::runExport, m_data->folder(),
+                     {all.path(), QStringLiteral("--include-pilots"), QStringLiteral("--codebook")})
+                     .status,
+                 0);
         const auto withPilot = records(readAll(all.filePath(QStringLiteral("datExperimentTrials.csv"))));
         QCOMPARE(withPilot.size(), 3);
         QCOMPARE(value(withPilot, 2, QStringLiteral("Subject")), QStringLiteral("Pete"));
         QCOMPARE(records(readAll(all.filePath(QStringLiteral("datSubject.csv")))).size(), 4);
+        // The codebook beside them, as built into the program.
+        QVERIFY(readAll(all.filePath(QStringLiteral("codebook.md"))).contains("datSubjectMark"));
+
+        // Progress is told table by table, up to all of them.
+        tools::ToolStore tool(m_data->folder());
+        QList<std::pair<int, int>> told;
+        tools::ExportOptions options{{}, {}, tools::dataTableNames()};
+        options.progress = [&](int done, int total) { told.append({done, total}); };
+        QTemporaryDir counted;
+        tools::exportTables(tool.store(), counted.path(), options);
+        const int tables = int(tools::dataTableNames().size());
+        QCOMPARE(told.size(), tables);
+        for (int i = 0; i < tables; ++i)
+            QCOMPARE(told.at(i), std::make_pair(i + 1, tables));
     }
 
     void exportFiltersByVersionSubjectAndTables()

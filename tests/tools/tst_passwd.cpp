@@ -177,6 +177,13 @@ private slots:
                                                             "where Version = 'Demo continuous'")))
             stored << row.toString();
         QCOMPARE(stored, marks);
+        // An excluded participant is paid apart, and the payments say so.
+        const Result paid = test::runProgram({QStringLiteral("--data"), db.folder(), QStringLiteral("payments")});
+        QCOMPARE(paid.out.contains(QStringLiteral("Left out 1 marked participant(s) (1 excluded)")), status == 0);
+        QCOMPARE(paid.out.contains(QStringLiteral("Pia")), status != 0);
+        QVERIFY(test::runProgram({QStringLiteral("--data"), db.folder(), QStringLiteral("payments"),
+                                  QStringLiteral("--include-excluded")})
+                    .out.contains(QStringLiteral("Pia")));
     }
 
     void usage()

@@ -22,6 +22,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -643,9 +644,17 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     const int eve = int(std::distance(expected.keyBegin(), std::find(expected.keyBegin(), expected.keyEnd(), "Alpha/eve")));
     QString typed = QStringLiteral("wrong");
     window.setCredentialsSource([&] { return std::make_pair(QStringLiteral("lab"), typed); });
+    const auto status = [&] { return window.findChild<QLabel*>(QStringLiteral("lblStatus"))->text(); };
+    // A station at the login stays selected across readings, and holds nobody to release.
+    const auto* view = window.findChild<QTableView*>(QStringLiteral("tblStations"));
+    window.selectStation(8);
+    window.refresh();
+    QCOMPARE(view->selectionModel()->selectedRows().value(0).row(), 8);
+    QCOMPARE(stations.participant(8).station, QStringLiteral("lab-9"));
+    window.releaseSelected();
+    QCOMPARE(status(), QStringLiteral("lab-9 waits at the login: it holds nobody."));
     window.selectStation(eve);
     window.releaseSelected();
-    const auto status = [&] { return window.findChild<QLabel*>(QStringLiteral("lblStatus"))->text(); };
     QVERIFY2(status().startsWith(QStringLiteral("Wrong user name or password")), qPrintable(status()));
     QVERIFY(stations.participant(eve).held);
     typed = QStringLiteral("pw");
