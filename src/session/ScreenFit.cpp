@@ -13,14 +13,13 @@ namespace {
 
 const char* const kFittedProperty = "aquilevelScreenScale";
 
-void scaleFont(QWidget* widget, double factor)
+QFont scaledFont(QFont font, double factor)
 {
-    QFont font = widget->font();
     if (font.pointSizeF() > 0)
         font.setPointSizeF(font.pointSizeF() * factor);
     else if (font.pixelSize() > 0)
         font.setPixelSize(qRound(font.pixelSize() * factor));
-    widget->setFont(font);
+    return font;
 }
 
 int scaled(int length, double factor)
@@ -49,14 +48,16 @@ void enlarge(QWidget* window, double factor)
         return;
     window->setProperty(kFittedProperty, factor);
     // A control that chose its own size of text keeps it across the window's new font:
-    // it is enlarged by itself. One that chose only, say, bold follows the window.
-    QList<QWidget*> ownSize;
+    // it is enlarged by itself. So is one whose kind has a size of its own (a table's
+    // header). One that chose only, say, bold follows the window. Every new size is
+    // taken from the old ones, before any of them changes.
+    QList<std::pair<QWidget*, QFont>> ownSize{{window, scaledFont(window->font(), factor)}};
     for (QWidget* child : window->findChildren<QWidget*>())
-        if (child->testAttribute(Qt::WA_SetFont) && (child->font().resolveMask() & QFont::SizeResolved))
-            ownSize.append(child);
-    scaleFont(window, factor);
-    for (QWidget* child : std::as_const(ownSize))
-        scaleFont(child, factor);
+        if ((child->testAttribute(Qt::WA_SetFont) && (child->font().resolveMask() & QFont::SizeResolved)) ||
+            (!child->testAttribute(Qt::WA_SetFont) && child->font().pointSizeF() != child->parentWidget()->font().pointSizeF()))
+            ownSize.append({child, scaledFont(child->font(), factor)});
+    for (const auto& [widget, font] : std::as_const(ownSize))
+        widget->setFont(font);
     for (QWidget* child : window->findChildren<QWidget*>()) {
         const QSize least = child->minimumSize();
         if (least.width() <= 0 && least.height() <= 0)

@@ -1,6 +1,7 @@
 #include "tools/ConsoleWindow.h"
 
 #include "session/ExperimenterAccounts.h"
+#include "session/ScreenFit.h"
 #include "session/StationHold.h"
 #include "store/DataRows.h"
 #include "store/EngineError.h"
@@ -58,6 +59,17 @@ QString readFailure(const std::exception& error)
     return QStringLiteral("Could not read the database just now: %1").arg(QString::fromUtf8(error.what()));
 }
 
+// OK and Cancel under a small form; whether it was answered with OK.
+bool answered(QDialog& dialog, QFormLayout* form)
+{
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    fitToScreen(&dialog);
+    return dialog.exec() == QDialog::Accepted;
+}
+
 // The experimenter's user name and password, asked in a small dialog.
 ConsoleWindow::Credentials askInDialog(QWidget* parent)
 {
@@ -69,11 +81,7 @@ ConsoleWindow::Credentials askInDialog(QWidget* parent)
     password->setEchoMode(QLineEdit::Password);
     form->addRow(QStringLiteral("Username"), user);
     form->addRow(QStringLiteral("Password"), password);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    form->addRow(buttons);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted)
+    if (!answered(dialog, form))
         return std::nullopt;
     return std::make_pair(user->text(), password->text());
 }
@@ -93,11 +101,7 @@ std::optional<std::pair<QString, QString>> askMarkInDialog(QWidget* parent, cons
     reason->setObjectName(QStringLiteral("txtReason"));
     form->addRow(QStringLiteral("Mark"), kind);
     form->addRow(QStringLiteral("Reason"), reason);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    form->addRow(buttons);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted)
+    if (!answered(dialog, form))
         return std::nullopt;
     return std::make_pair(kind->currentData().toString(), reason->text());
 }
@@ -658,7 +662,8 @@ int runConsole(const QString& dataFolder)
         ToolStore tool(dataFolder);
         ConsoleWindow window(tool.store(), [] { return QDateTime::currentDateTime(); });
         window.setStudyName(QFileInfo(dataFolder).fileName());
-        window.show(); // first, so that the first reading fits the table to the window
+        fitToScreen(&window); // larger on an unscaled 4K screen, as the stations' windows
+        window.show();        // first, so that the first reading fits the table to the window
         window.checkVersions();
         window.refresh();
         return QApplication::exec();

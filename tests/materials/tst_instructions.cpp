@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -734,11 +736,19 @@ void TestInstructions::largeScreenDrawsTheWindowLarger()
     // The title chose its own size of text, the body follows the window.
     const double title = sizeOf("lblScr11");
     const double body = sizeOf("lblScr10");
+    // A kind of control whose text has a size of its own (a table's header, in some
+    // desktops' styles) grows as well.
+    QFont small = window.font();
+    small.setPointSizeF(body * 0.75);
+    QApplication::setFont(small, "QHeaderView");
+    const auto* header = (new QTableWidget(1, 1, &window))->horizontalHeader();
     const QSize before = window.size();
     enlarge(&window, factor);
     enlarge(&window, factor); // once per window
     QCOMPARE(sizeOf("lblScr11"), title * factor);
     QCOMPARE(sizeOf("lblScr10"), body * factor);
+    QCOMPARE(header->font().pointSizeF(), body * 0.75 * factor);
+    QApplication::setFont(QApplication::font(), "QHeaderView");
     QCOMPARE(window.size(), before * factor);
 }
 
