@@ -306,6 +306,10 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
 
 void ConsoleWindow::refresh()
 {
+    // A read that waits on a lock lets the window's events run meanwhile, the timer's too:
+    // a reading never starts inside another access of the store.
+    if (m_store.isBusy())
+        return;
     const QDateTime now = m_now();
     // The day shown and today: a station playing since before midnight stays in view.
     const QDate first = std::min(m_day->date(), now.date().addDays(-1));
@@ -378,14 +382,14 @@ void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
     const ToPay toPay = sortOut(participants, paymentSelection());
     const QDateTime now = m_now();
     QList<QStringList> rows;
-    double sum = 0;
+    qint64 sum = 0; // in hundredths
     for (const ParticipantProgress& p : toPay.paid) {
         rows.append({p.station, p.subject, p.version, formatMoney(p.baseMoney), formatMoney(p.bonus()),
                      formatMoney(p.totBonus), stateOf(p, now)});
-        sum += p.totBonus;
+        sum += toCents(p.totBonus);
     }
     rows.append({QStringLiteral("Total of %1 participants").arg(toPay.paid.size()), QString(), QString(), QString(),
-                 QString(), formatMoney(sum), QString()});
+                 QString(), formatCents(sum), QString()});
     const int totalRow = int(rows.size()) - 1;
     if (!toPay.apart.isEmpty())
         rows.append({QStringLiteral("Set apart, not in the total: marked as pilots or excluded")});
@@ -416,6 +420,8 @@ void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
 
 bool ConsoleWindow::writePaySheet(const QString& path)
 {
+    if (!storeFree())
+        return false;
     const qint64 unit = unitInCents(m_roundUp->text());
     if (unit <= 0) {
         m_status->setText(QStringLiteral("Round up to a positive amount in whole cents, such as 0.5 or 1, not \"%1\".")
@@ -523,7 +529,8 @@ void ConsoleWindow::showSessionOf(int row)
         m_session->clear();
         return;
     }
-    const ParticipantProgress& p = m_stations->participant(row);
+    // A copy: a read that waits on a lock lets the next reading replace the model's rows.
+    const ParticipantProgress p = m_stations->participant(row);
     try {
         const SessionData data = loadSession(m_store, p.version, p.subject);
         m_session->setPixmap(QPixmap::fromImage(drawSession(data, m_session->size().expandedTo({320, 200}))));
@@ -534,6 +541,8 @@ void ConsoleWindow::showSessionOf(int row)
 
 void ConsoleWindow::releaseSelected()
 {
+    if (!storeFree())
+        return;
     const int row = selectedStation();
     if (row < 0) {
         m_status->setText(QStringLiteral("Select the participant whose hold to release."));
@@ -567,6 +576,14 @@ void ConsoleWindow::releaseSelected()
     m_status->setText(done);
 }
 
+bool ConsoleWindow::storeFree()
+{
+    if (!m_store.isBusy())
+        return true;
+    m_status->setText(QStringLiteral("The database is busy with a reading just now: try again in a moment."));
+    return false;
+}
+
 bool ConsoleWindow::experimenterLetIn(const QString& refusal)
 {
     const Credentials given = m_askCredentials();
@@ -593,6 +610,8 @@ void ConsoleWindow::askMark()
 
 void ConsoleWindow::markSelected(const QString& mark, const QString& reason)
 {
+    if (!storeFree())
+        return;
     const int row = selectedParticipant();
     if (row < 0)
         return;
@@ -615,6 +634,8 @@ void ConsoleWindow::markSelected(const QString& mark, const QString& reason)
 
 QString ConsoleWindow::exportInto(const QString& parent)
 {
+    if (!storeFree())
+        return {};
     const QString base = QStringLiteral("%1-%2").arg(m_study, m_now().date().toString(Qt::ISODate));
     QString folder = QDir(parent).filePath(base);
     for (int n = 2; QFileInfo::exists(folder); ++n)

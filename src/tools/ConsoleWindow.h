@@ -93,6 +93,8 @@ private:
     void fillPayments(const QList<ParticipantProgress>& participants);
     PaymentSelection paymentSelection() const;
     void askMark();
+    // False, said in the status line, while a reading waits on the store.
+    bool storeFree();
     // The experimenter's user name and password checked; false, said, when refused.
     bool experimenterLetIn(const QString& refusal);
 

@@ -86,7 +86,7 @@ ToPay sortOut(const QList<ParticipantProgress>& participants, const PaymentSelec
                 continue;
             if (selection.since.isValid() && last.date() < selection.since)
                 continue;
-            if (selection.day.isValid() && !p.playedOn(selection.day))
+            if (selection.day.isValid() && !p.paidOn(selection.day))
                 continue;
         }
         const bool apart = (p.mark == QLatin1String(store::MarkRow::kPilot) && !selection.includePilots) ||
@@ -112,11 +112,15 @@ PaySheet paySheet(const QList<ParticipantProgress>& participants, qint64 unitCen
     QMap<QString, SheetLine> sums;
     for (const ParticipantProgress& p : participants) {
         SheetLine line{p.station, p.subject, p.version, p.currencySymbol};
-        line.total = std::llround(p.totBonus * 100);
-        line.base = std::llround(p.baseMoney * 100);
+        line.total = toCents(p.totBonus);
+        line.base = toCents(p.baseMoney);
         line.bonus = line.total - line.base; // so that the columns add up
         line.roundedUp = roundUpCents(p.totBonus, unitCents);
+        if (!p.finished)
+            line.note = p.held ? QStringLiteral("still playing") : QStringLiteral("left early");
+        const bool first = !sums.contains(p.currencySymbol);
         SheetLine& sum = sums[p.currencySymbol];
+        sum.participants = first ? 1 : sum.participants + 1;
         sum.station = QStringLiteral("Sum");
         sum.symbol = p.currencySymbol;
         sum.base += line.base;
@@ -138,10 +142,11 @@ void writeSheetCsv(const QString& path, const PaySheet& sheet)
     // Plain numbers, for a spreadsheet to add; the symbol in a column of its own.
     QByteArray text = csv::record({QStringLiteral("Station"), QStringLiteral("Participant"), QStringLiteral("Version"),
                               QStringLiteral("Currency"), QStringLiteral("BasePay"), QStringLiteral("Bonus"),
-                              QStringLiteral("Total"), QStringLiteral("TotalRoundedUp"), QStringLiteral("Signature")});
+                              QStringLiteral("Total"), QStringLiteral("TotalRoundedUp"), QStringLiteral("Note"),
+                              QStringLiteral("Signature")});
     for (const SheetLine& l : sheet.lines + sheet.sums)
         text += csv::record({l.station, l.subject, l.version, l.symbol, formatCents(l.base), formatCents(l.bonus),
-                           formatCents(l.total), formatCents(l.roundedUp), QString()});
+                           formatCents(l.total), formatCents(l.roundedUp), l.note, QString()});
     saveFile(path, [&](QIODevice& file) { file.write(text); });
 }
 
@@ -218,11 +223,11 @@ void writeSheetPdf(const QString& path, const PaySheet& sheet)
         drawTitle();
         drawRow(headings, true, true);
         for (const SheetLine& l : sheet.lines)
-            drawRow({l.station, l.subject, l.version, withSymbol(l.symbol, l.base), withSymbol(l.symbol, l.bonus),
+            drawRow({l.station, l.note.isEmpty() ? l.subject : QStringLiteral("%1 (%2)").arg(l.subject, l.note), l.version, withSymbol(l.symbol, l.base), withSymbol(l.symbol, l.bonus),
                      withSymbol(l.symbol, l.total), withSymbol(l.symbol, l.roundedUp), QString()},
                     false);
         for (const SheetLine& l : sheet.sums)
-            drawRow({l.station, QStringLiteral("%1 participants").arg(sheet.lines.size()), QString(),
+            drawRow({l.station, QStringLiteral("%1 participants").arg(l.participants), QString(),
                      withSymbol(l.symbol, l.base), withSymbol(l.symbol, l.bonus), withSymbol(l.symbol, l.total),
                      withSymbol(l.symbol, l.roundedUp), QString()},
                     true);

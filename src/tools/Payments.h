@@ -48,6 +48,9 @@ void writePaymentsCsv(const QString& path, const QList<ParticipantProgress>& par
 struct SheetLine {
     QString station, subject, version, symbol;
     qint64 base = 0, bonus = 0, total = 0, roundedUp = 0;
+    // "still playing" (the amount is not final yet) or "left early"; empty when finished.
+    QString note;
+    int participants = 1; // a sum's: how many lines it adds
 };
 
 // What to pay at the booth after one session: a line a participant, ordered by station,

@@ -28,7 +28,8 @@ QString usage()
         "Options:\n"
         "  --version V      only participants of version V\n"
         "  --since DATE     only participants active on or after DATE (YYYY-MM-DD)\n"
-        "  --day DATE       only participants who played on DATE (YYYY-MM-DD)\n"
+        "  --day DATE       only participants to pay on DATE (YYYY-MM-DD): the day of a\n"
+        "                   session's last row, so a session is paid on one day only\n"
         "  --csv FILE       also write the list as CSV (UTF-8, header row, CRLF line ends)\n"
         "  --sheet FILE     with --day: write a pay sheet to sign at the booth, a printable A4\n"
         "                   PDF (FILE.pdf) or the same as CSV (FILE.csv): station, participant,\n"
@@ -94,7 +95,7 @@ int paymentsCommand(const QStringList& arguments, const ToolContext& context)
             throw ToolError(QStringLiteral("There is no version named \"%1\".").arg(selection.version));
 
         QList<QStringList> rows;
-        double sum = 0;
+        qint64 sum = 0; // in hundredths
         int finished = 0;
         int leftEarly = 0;
         for (const ParticipantProgress& p : participants) {
@@ -102,7 +103,7 @@ int paymentsCommand(const QStringList& arguments, const ToolContext& context)
                          formatMoney(p.totBonus), p.finished ? QStringLiteral("yes") : QStringLiteral("no"),
                          p.leftEarly() ? QStringLiteral("left early") : QString(), p.station, sessionDate(p),
                          clockTime(p.firstEventAt), p.hasEvents ? clockTime(p.lastEventAt) : QString()});
-            sum += p.totBonus;
+            sum += toCents(p.totBonus);
             finished += p.finished ? 1 : 0;
             leftEarly += p.leftEarly() ? 1 : 0;
         }
@@ -116,7 +117,7 @@ int paymentsCommand(const QStringList& arguments, const ToolContext& context)
                                          QStringLiteral("First event"), QStringLiteral("Last event")},
                                         rows, {false, false, true, true, true, false, false, false, false, false, false});
             context.out << "\n" << rows.size() << " participants (" << finished << " finished, " << leftEarly
-                        << " left early), total to pay " << formatMoney(sum) << "\n";
+                        << " left early), total to pay " << formatCents(sum) << "\n";
         }
         if (!toPay.apart.isEmpty())
             context.out << toPay.note() << "\n";

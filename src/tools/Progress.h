@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDateTime>
+
+#include <cmath>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -53,11 +55,9 @@ struct ParticipantProgress {
     QDateTime lastActivity() const { return hasEvents ? lastEventAt : registeredAt; }
     // The day the session began: its oldest row's, else the registration's.
     QDate sessionDay() const { return (firstEventAt.isValid() ? firstEventAt : lastActivity()).date(); }
-    // Whether the session ran on `day`: one past midnight counts for both of its days.
-    bool playedOn(const QDate& day) const
-    {
-        return lastActivity().isValid() && day >= sessionDay() && day <= lastActivity().date();
-    }
+    // Whether the session is paid on `day`: the day of its newest row. A session past
+    // midnight, or one taken up again on a later day, is paid once, on the day it ended.
+    bool paidOn(const QDate& day) const { return lastActivity().isValid() && lastActivity().date() == day; }
 };
 
 // A station whose copy of the program waits at the login, nobody logged in there.
@@ -91,6 +91,9 @@ QString stateOf(const WaitingStation& w, const QDateTime& now);
 
 // Money with two decimals and a point: 12.5 -> "12.50".
 QString formatMoney(double value);
+// Money in whole hundredths, as each line shows it: sums add these, so that a total is
+// the sum of the lines above it.
+inline qint64 toCents(double amount) { return std::llround(amount * 100); }
 // Whole hundredths as money with a point: 1250 -> "12.50", -5 -> "-0.05".
 QString formatCents(qint64 cents);
 // An amount rounded up, never down, to a multiple of `unitCents` hundredths, in

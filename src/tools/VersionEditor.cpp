@@ -501,6 +501,10 @@ std::optional<VersionRows> VersionEditor::edited()
 
 bool VersionEditor::save()
 {
+    if (m_store.isBusy()) { // a reading of the console waits on a lock meanwhile
+        say(QStringLiteral("The database is busy with a reading just now: try again in a moment."), true);
+        return false;
+    }
     const std::optional<VersionRows> rows = edited();
     if (!rows) {
         if (!m_version.isEmpty() && m_storedVersion.isValid())

@@ -1,5 +1,6 @@
 // The monitor, the payments and the console on one database with participants in every state.
 #include "tools/ConsoleWindow.h"
+#include "tools/Payments.h"
 #include "tools/Progress.h"
 #include "tools/StationsModel.h"
 #include "tools/ToolCommand.h"
@@ -11,6 +12,7 @@
 #include "store/DataRows.h"
 #include "store/PasswordHash.h"
 #include "store/StationTables.h"
+#include "store/Store.h"
 #include "store/Tables.h"
 
 #include <QCheckBox>
@@ -404,6 +406,23 @@ void TestProgress::paymentsFiltersByDay()
     QCOMPARE(names({QStringLiteral("--day"), QStringLiteral("2026-03-04"), QStringLiteral("--version"), QStringLiteral("beta")}),
              (QStringList{"Beta/Ann", "Beta/fay"}));
     QCOMPARE(names({QStringLiteral("--day"), QStringLiteral("2026-03-05")}), QStringList{});
+
+    // A session is paid once, on the day of its last row: past midnight, or taken up again
+    // days after a crash.
+    const QDate monday(2026, 3, 2);
+    tools::ParticipantProgress late, resumed;
+    late.subject = QStringLiteral("late");
+    late.hasEvents = resumed.hasEvents = true;
+    late.firstEventAt = QDateTime(monday, QTime(23, 50));
+    late.lastEventAt = QDateTime(monday.addDays(1), QTime(0, 20));
+    resumed.subject = QStringLiteral("resumed");
+    resumed.firstEventAt = QDateTime(monday, QTime(10, 0));
+    resumed.lastEventAt = QDateTime(monday.addDays(4), QTime(10, 30));
+    QStringList paidOn;
+    for (int d = 0; d < 5; ++d)
+        for (const tools::ParticipantProgress& p : tools::sortOut({late, resumed}, {{}, {}, monday.addDays(d)}).paid)
+            paidOn.append(QStringLiteral("%1:%2").arg(d).arg(p.subject));
+    QCOMPARE(paidOn, (QStringList{"1:late", "4:resumed"}));
 }
 
 // The sheet of one day's Alpha session, in euros, rounded up to half a euro.
@@ -417,10 +436,11 @@ void TestProgress::paySheet()
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QStringList lines = QString::fromUtf8(csv.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QCOMPARE(lines.takeFirst(), QStringLiteral("Station,Participant,Version,Currency,BasePay,Bonus,Total,TotalRoundedUp,Signature"));
-    QCOMPARE(lines.first(), QStringLiteral(",finn,Alpha,€,5.00,0.00,5.00,5.00,")); // by station, then name
-    QVERIFY(lines.contains(QStringLiteral("lab-1,ann,Alpha,€,5.00,4.50,9.50,9.50,")));
-    QVERIFY(lines.contains(QStringLiteral("lab-2,bob,Alpha,€,5.00,2.75,7.75,8.00,")));
+    QCOMPARE(lines.takeFirst(), QStringLiteral("Station,Participant,Version,Currency,BasePay,Bonus,Total,TotalRoundedUp,Note,Signature"));
+    QCOMPARE(lines.first(), QStringLiteral(",finn,Alpha,€,5.00,0.00,5.00,5.00,left early,")); // by station, then name
+    QVERIFY(lines.contains(QStringLiteral("lab-1,ann,Alpha,€,5.00,4.50,9.50,9.50,,")));
+    // An amount not final yet says so.
+    QVERIFY(lines.contains(QStringLiteral("lab-2,bob,Alpha,€,5.00,2.75,7.75,8.00,still playing,")));
     const QStringList sum = lines.takeLast().split(QLatin1Char(','));
     QCOMPARE(lines.size(), 5); // ann, bob, carl, eve, finn
     QCOMPARE(sum.mid(0, 4), (QStringList{"Sum", "", "", "€"}));
@@ -653,6 +673,9 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QCOMPARE(stations.participant(8).station, QStringLiteral("lab-9"));
     window.releaseSelected();
     QCOMPARE(status(), QStringLiteral("lab-9 waits at the login: it holds nobody."));
+    // Nothing starts inside another reading (one waiting on a lock lets the window run).
+    tool.store().transaction([&](store::Connection&) { window.releaseSelected(); }, true, QStringLiteral("test"));
+    QVERIFY2(status().startsWith(QStringLiteral("The database is busy")), qPrintable(status()));
     window.selectStation(eve);
     window.releaseSelected();
     QVERIFY2(status().startsWith(QStringLiteral("Wrong user name or password")), qPrintable(status()));
