@@ -182,7 +182,12 @@ QStringList policies(bool unicode)
         for (const char* policy : {"stationReads", "stationAppends", "stationCompletes"})
             statements << QStringLiteral("DROP POLICY IF EXISTS \"%1\" ON %2").arg(QLatin1String(policy), table);
         statements << QStringLiteral("CREATE POLICY \"stationReads\" ON %1 FOR SELECT USING (true)").arg(table)
-                   << QStringLiteral("CREATE POLICY \"stationAppends\" ON %1 FOR INSERT WITH CHECK (%2)").arg(table, appends);
+                   << QStringLiteral("CREATE POLICY \"stationAppends\" ON %1 FOR INSERT WITH CHECK (%2)")
+                          .arg(table, name == QLatin1String("datSubjectMark")
+                                          // A station marks only its bot's pilots: taking a mark
+                                          // back or excluding is the experimenter's.
+                                          ? appends + QStringLiteral(" AND \"Mark\" = 'pilot'")
+                                          : appends);
         if (name == QLatin1String("datTrialSummary"))
             statements << QStringLiteral("CREATE POLICY \"stationCompletes\" ON %1 FOR UPDATE USING (%2) WITH CHECK (%2)")
                               .arg(table, holds);

@@ -173,6 +173,10 @@ void TestStationRules::everythingElseIsRefused_data()
     QTest::newRow("a registration for another") << QStringList{insert("datSubject", "bob")};
     QTest::newRow("another marked") << QStringList{insert("datSubjectMark", "bob", QStringLiteral(", \"Mark\""),
                                                           QStringLiteral(", 'excluded'"))};
+    QTest::newRow("its own participant excluded") << QStringList{insert("datSubjectMark", "ann", QStringLiteral(", \"Mark\""),
+                                                                       QStringLiteral(", 'excluded'"))};
+    QTest::newRow("its own participant's mark taken back")
+        << QStringList{insert("datSubjectMark", "ann", QStringLiteral(", \"Mark\""), QStringLiteral(", ''"))};
     QTest::newRow("submit times for another") << QStringList{insert("datUserTimesSummary", "bob")};
     QTest::newRow("a summary row for another") << QStringList{insert("datTrialSummary", "bob")};
     QTest::newRow("rows deleted") << QStringList{QStringLiteral("DELETE FROM \"datExperimentTrials\"")};
