@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QSysInfo>
 
+#include <algorithm>
+
 namespace aquilevel {
 
 StationPresence::StationPresence(store::Store& store, QString holder) : m_store(store), m_holder(std::move(holder))
@@ -75,10 +77,13 @@ bool StationPresence::refresh()
     } catch (const store::EngineError& error) {
         if (error.kind() == store::ErrorClass::LostHandle)
             engine.discard();
+        m_timer.setInterval(std::max(m_interval, kAwayMs));
         return false;
     } catch (const std::exception&) {
+        m_timer.setInterval(std::max(m_interval, kAwayMs));
         return false; // a database of an older layout, not yet upgraded: nothing to say
     }
+    m_timer.setInterval(m_interval);
     emit refreshed();
     return true;
 }

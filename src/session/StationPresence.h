@@ -37,7 +37,13 @@ public:
     // could not be written (the store busy, the database away).
     bool refresh();
     // The refresh pace; kRefreshSeconds unless a test asks for another.
-    void setRefreshInterval(int milliseconds) { m_timer.setInterval(milliseconds); }
+    // When the next refresh comes, in milliseconds after the last.
+    int nextBeatMs() const { return m_timer.interval(); }
+    void setRefreshInterval(int milliseconds)
+    {
+        m_interval = milliseconds;
+        m_timer.setInterval(milliseconds);
+    }
     bool announced() const { return !m_state.isEmpty(); }
 
 signals:
@@ -54,6 +60,10 @@ private:
     QString m_subject;
     QString m_version;
     QTimer m_timer;
+    int m_interval = kRefreshSeconds * 1000;
+    // After a failed word, the next beat comes this much later: a database that cannot be
+    // reached would otherwise hold the login screen for its connection timeout every beat.
+    static constexpr int kAwayMs = 60 * 1000;
 };
 
 } // namespace aquilevel

@@ -419,8 +419,12 @@ void TestEngines::aStationSaysWhatItDoes()
     rig.engine->failOpen(ErrorClass::LostHandle, 7);
     QVERIFY(!presence.refresh());
     QVERIFY(rig.prompter.prompts().isEmpty());
+    // The next beat waits a minute: a server that cannot be reached would hold the login
+    // screen for its connection timeout at every one.
+    QCOMPARE(presence.nextBeatMs(), 60 * 1000);
     presence.atLogin();
     QCOMPARE(shown(said(*rig.store)), QStringList{QStringLiteral("|%1|login||").arg(here)});
+    QCOMPARE(presence.nextBeatMs(), StationPresence::kRefreshSeconds * 1000);
     presence.close();
     QVERIFY(said(*rig.store).isEmpty());
     QCOMPARE(rows(*rig.store, QStringLiteral("SELECT \"State\" FROM \"datStation\"")),
