@@ -311,12 +311,16 @@ void ConsoleWindow::refresh()
     if (m_store.isBusy())
         return;
     const QDateTime now = m_now();
-    // The day shown and today: a station playing since before midnight stays in view.
-    const QDate first = std::min(m_day->date(), now.date().addDays(-1));
+    // Since yesterday: a station playing since before midnight stays in view.
+    const QDate yesterday = now.date().addDays(-1);
     QList<ParticipantProgress> participants;
     QList<WaitingStation> waiting;
+    QList<ParticipantProgress> earlier; // the payments of an earlier day, when one is chosen anew
+    const QString payments = m_day->date().toString(Qt::ISODate) + QLatin1Char('\n') + m_payVersion->currentData().toString();
     try {
-        participants = readProgress(m_store, {}, nullptr, QDateTime(first, QTime(0, 0)).toUTC(), &waiting);
+        participants = readProgress(m_store, {}, nullptr, QDateTime(yesterday, QTime(0, 0)).toUTC(), &waiting);
+        if (m_day->date() < yesterday && payments != m_paymentsShown)
+            earlier = readProgress(m_store, {}, nullptr, QDateTime(m_day->date(), QTime(0, 0)).toUTC());
     } catch (const std::exception& error) { // a locked or lost database: said, tried again
         m_status->setText(readFailure(error));
         return;
@@ -340,7 +344,12 @@ void ConsoleWindow::refresh()
             m_stationsView->selectRow(row);
             break;
         }
-    fillPayments(participants);
+    // An earlier day's payments are read once when chosen, not at every reading.
+    if (m_day->date() >= yesterday)
+        fillPayments(participants);
+    else if (payments != m_paymentsShown)
+        fillPayments(earlier);
+    m_paymentsShown = payments;
     // Once there are rows, the table gets the width of its cells and the picture the
     // rest; the experimenter may move the divider after that.
     if (!m_sized && m_stations->rowCount() > 0 && m_live->isVisible()) {
@@ -621,6 +630,7 @@ void ConsoleWindow::markSelected(const QString& mark, const QString& reason)
     QString done;
     try {
         done = markParticipant(m_store, p.version, p.subject, mark, reason);
+        m_paymentsShown.clear(); // read again, with the mark
     } catch (const ToolError& error) {
         m_status->setText(error.message());
         return;

@@ -114,6 +114,7 @@ private:
     VersionEditor* m_editor = nullptr;
     QDateEdit* m_day = nullptr;
     QComboBox* m_payVersion = nullptr;
+    QString m_paymentsShown; // the day and version whose payments the table shows
     QLineEdit* m_roundUp = nullptr;
     QCheckBox* m_includePilots = nullptr;
     QCheckBox* m_includeExcluded = nullptr;

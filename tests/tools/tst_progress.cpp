@@ -16,6 +16,7 @@
 #include "store/Tables.h"
 
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -655,6 +656,13 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     QVERIFY(pay);
     QCOMPARE(pay->rowCount(), 8);
     QCOMPARE(pay->item(7, 0)->text(), QStringLiteral("Total of 7 participants"));
+    QCOMPARE(pay->item(7, 5)->text(), QStringLiteral("41.75"));
+    // An earlier day's, read when it is chosen.
+    auto* payDay = window.findChild<QDateEdit*>(QStringLiteral("dtpDay"));
+    payDay->setDate(QDate(2026, 3, 2));
+    QCOMPARE(pay->item(0, 1)->text(), QStringLiteral("O\"Neil, Pat"));
+    QCOMPARE(pay->item(1, 0)->text(), QStringLiteral("Total of 1 participants"));
+    payDay->setDate(kNow.date());
     QCOMPARE(pay->item(7, 5)->text(), QStringLiteral("41.75"));
 
     // Releasing eve's stopped station (the last test: it changes the fixture) takes an
