@@ -48,6 +48,27 @@ struct Refused {
     QStringList problems;
 };
 
+// Another console's save or an import changed the version since it was shown.
+struct ChangedMeanwhile {};
+
+// What the version's rows hold now: its setup, its labels and the rows of `scenario`.
+QString storedState(store::Connection& c, const QString& version, const QVariant& scenario)
+{
+    QStringList parts;
+    const auto add = [&](const store::Row& row) {
+        for (const QVariant& value : row.values())
+            parts << (value.isNull() ? QStringLiteral("(null)") : value.toString());
+        parts << QStringLiteral("|");
+    };
+    if (const std::optional<store::Row> setup = store::SetupTable::row(c, version))
+        add(*setup);
+    for (const store::Row& row : store::LabelTable::rows(c, version))
+        add(row);
+    for (const store::Row& row : store::ScenarioTable::rows(c, scenario))
+        add(row);
+    return parts.join(QChar(0x1f));
+}
+
 QString cellText(const QTableWidget* table, int row, int column)
 {
     const QTableWidgetItem* item = table->item(row, column);
@@ -242,6 +263,8 @@ void VersionEditor::load(const QString& version)
                     labels = store::LabelTable::rows(c, version);
                     m_pages = store::InstructionTable::rows(c, version);
                     scenario = store::ScenarioTable::rows(c, setup->value("ScenarioUsed"));
+                    m_loadedScenario = setup->value("ScenarioUsed");
+                    m_loadedState = storedState(c, version, m_loadedScenario);
                     sharing = store::SetupTable::versionsUsing(c, setup->value("ScenarioUsed"));
                     const QString name = setup->value("Version").toString();
                     played = store::EventTable::participants(c, name) + store::SubjectTable::countWithoutEvents(c, name);
@@ -525,6 +548,9 @@ bool VersionEditor::save()
         const QVariant scenario = rows->setup.value("ScenarioUsed");
         m_store.transaction(
             [&](store::Connection& c) {
+                // Nothing stored is overwritten unseen.
+                if (storedState(c, version, m_loadedScenario) != m_loadedState)
+                    throw ChangedMeanwhile{};
                 store::SetupTable::replace(c, version, rows->setup);
                 store::LabelTable::replace(c, version, rows->labels);
                 store::ScenarioTable::replace(c, scenario, rows->scenario);
@@ -540,6 +566,13 @@ bool VersionEditor::save()
                     throw Refused{found};
             },
             false, QStringLiteral("Saving a version"));
+    } catch (const ChangedMeanwhile&) {
+        say(QStringLiteral("Nothing was saved: version \"%1\" or its scenario was changed in the database since it "
+                           "was shown here (by another console or an import). Note your changes, then choose the "
+                           "version again to see what is stored.")
+                .arg(printable(version)),
+            true);
+        return false;
     } catch (const Refused& refused) {
         say(QStringLiteral("Nothing was saved: the versions that play this scenario would have problems:\n") +
                 refused.problems.join(QLatin1Char('\n')),

@@ -90,6 +90,10 @@ private:
     std::function<Credentials()> m_askCredentials;
     QString m_version;
     QString m_loaded; // shown() after the last load
+    // The stored rows the form was filled from, and their scenario: a save refuses when
+    // they changed meanwhile.
+    QString m_loadedState;
+    QVariant m_loadedScenario;
     QVariant m_storedVersion; // the Version as stored: the key is not edited
     QList<store::Row> m_pages;
     QMap<QString, Field> m_fields; // by column name in lower case

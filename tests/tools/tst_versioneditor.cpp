@@ -118,6 +118,7 @@ class TestVersionEditor : public QObject {
 private slots:
     void onlyASoundEditIsSaved_data();
     void onlyASoundEditIsSaved();
+    void aSaveNeverOverwritesAChangeMadeMeanwhile();
     void theChartFollowsTheScenario();
     void aPilotPlaysInAThrowawayCopy();
 };
@@ -210,6 +211,31 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     const auto* versions = lab.window->findChild<QListWidget*>(QStringLiteral("lstVersions"));
     QCOMPARE(versions->currentRow(), 0);
     QVERIFY2(versions->item(1)->text().startsWith(QStringLiteral("Beta  (")), qPrintable(versions->item(1)->text()));
+}
+
+void TestVersionEditor::aSaveNeverOverwritesAChangeMadeMeanwhile()
+{
+    Lab lab;
+    lab.field(QStringLiteral("BaseMoney"))->setText(QStringLiteral("7.5"));
+    lab.typed = QStringLiteral("pw");
+    // Another console, or an import, changes Alpha's scenario after the form was filled.
+    lab.tool->store().transaction(
+        [](store::Connection& c) {
+            c.execute(store::Sql("UPDATE \"tblScenarios\" SET \"inFlowRateEnviron\" = 4 WHERE \"Scenario\" = 7 "
+                                 "AND \"Trial\" = 3"));
+        },
+        false, QStringLiteral("test"));
+    const QStringList changed = lab.contents();
+    QVERIFY(!lab.editor().save());
+    QCOMPARE(lab.contents(), changed);
+    const QString status = lab.window->findChild<QLabel*>(QStringLiteral("lblEditStatus"))->text();
+    QVERIFY2(status.contains(QStringLiteral("was changed in the database since it was shown")), qPrintable(status));
+    QVERIFY(lab.editor().hasChanges());
+    // Shown again, it is saved.
+    lab.editor().load(QStringLiteral("Alpha"));
+    lab.field(QStringLiteral("BaseMoney"))->setText(QStringLiteral("7.5"));
+    QVERIFY(lab.editor().save());
+    QCOMPARE(lab.scenario()->item(3, 1)->text(), QStringLiteral("4"));
 }
 
 void TestVersionEditor::theChartFollowsTheScenario()
