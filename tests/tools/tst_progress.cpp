@@ -454,6 +454,25 @@ void TestProgress::paySheet()
     QCOMPARE(sum.at(6), QStringLiteral("34.25"));
     QCOMPARE(sum.at(7), QStringLiteral("34.50"));
 
+    // Two currencies and amounts between cents: each sum adds its own lines as they are
+    // shown, and counts its own participants.
+    const auto person = [](const char* name, const char* symbol, double total) {
+        tools::ParticipantProgress p;
+        p.subject = QString::fromLatin1(name);
+        p.currencySymbol = QString::fromUtf8(symbol);
+        p.totBonus = total;
+        p.finished = true;
+        return p;
+    };
+    const tools::PaySheet mixed = tools::paySheet(
+        {person("a", "€", 0.125), person("b", "€", 0.125), person("c", "$", 3.0)}, 1, QStringLiteral("mixed"));
+    QCOMPARE(mixed.sums.size(), 2);
+    for (const tools::SheetLine& sum : mixed.sums) {
+        const bool euro = sum.symbol == QStringLiteral("€");
+        QCOMPARE(sum.participants, euro ? 2 : 1);
+        QCOMPARE(sum.total, euro ? 2 * tools::toCents(0.125) : 300);
+    }
+
     const QString pdfPath = dir.filePath(QStringLiteral("sheet.pdf"));
     QCOMPARE(call(tools::paymentsCommand, m_db.folder(), day + QStringList{QStringLiteral("--sheet"), pdfPath}).status, 0);
     QFile pdf(pdfPath);
