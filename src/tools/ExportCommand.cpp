@@ -255,6 +255,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
             out.matched += rows;
             if (read < kChunkRows)
                 break;
+            tell(i); // between the steps of a long table too, so that a window stays alive
         }
         tell(i + 1);
     }

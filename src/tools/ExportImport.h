@@ -27,7 +27,8 @@ struct ExportOptions {
     bool includeExcluded = false;
     // Writes codebook.md, what every table and column holds, beside the tables.
     bool codebook = false;
-    // Told after each table is read: how many of how many are done.
+    // Told after each table is read, and between the steps of a long one: how many of
+    // how many tables are done.
     std::function<void(int done, int total)> progress;
 };
 

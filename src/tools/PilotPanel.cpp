@@ -28,6 +28,9 @@
 
 #include <cmath>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace aquilevel::tools {
 
 namespace {
@@ -243,6 +246,8 @@ bool PilotPanel::start()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("AQUILEVEL_SERVER"));
     m_process->setProcessEnvironment(environment);
+    // Ends with the console, should that be killed: no bot plays on alone.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_errors.clear();
     m_periods = 0;
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
