@@ -59,11 +59,17 @@ void enlarge(QWidget* window, double factor)
     for (const auto& [widget, font] : std::as_const(ownSize))
         widget->setFont(font);
     for (QWidget* child : window->findChildren<QWidget*>()) {
+        // A width or height a control may not exceed (a short entry box) grows too.
+        const QSize most = child->maximumSize();
         const QSize least = child->minimumSize();
+        if (most.width() < QWIDGETSIZE_MAX && most != least)
+            child->setMaximumWidth(scaled(most.width(), factor));
+        if (most.height() < QWIDGETSIZE_MAX && most != least)
+            child->setMaximumHeight(scaled(most.height(), factor));
         if (least.width() <= 0 && least.height() <= 0)
             continue;
         const QSize larger(scaled(least.width(), factor), scaled(least.height(), factor));
-        if (child->maximumSize() == least)
+        if (most == least)
             child->setFixedSize(larger);
         else
             child->setMinimumSize(larger);

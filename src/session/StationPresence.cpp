@@ -75,12 +75,15 @@ bool StationPresence::refresh()
         }
         engine.release();
     } catch (const store::EngineError& error) {
-        if (error.kind() == store::ErrorClass::LostHandle)
+        // A database that cannot be reached: a minute to the next try. A lock held by
+        // another station is only tried again at the next beat, well within the time
+        // after which a silent station is taken for a stopped one.
+        if (error.kind() == store::ErrorClass::LostHandle) {
             engine.discard();
-        m_timer.setInterval(std::max(m_interval, kAwayMs));
+            m_timer.setInterval(std::max(m_interval, kAwayMs));
+        }
         return false;
     } catch (const std::exception&) {
-        m_timer.setInterval(std::max(m_interval, kAwayMs));
         return false; // a database of an older layout, not yet upgraded: nothing to say
     }
     m_timer.setInterval(m_interval);

@@ -66,6 +66,7 @@ bool answered(QDialog& dialog, QFormLayout* form)
     form->addRow(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    dialog.adjustSize(); // its contents' size, before it is enlarged
     fitToScreen(&dialog);
     return dialog.exec() == QDialog::Accepted;
 }
@@ -193,8 +194,8 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
             return;
         }
         showProblemsOf(row);
-        if (chosen != edited)
-            m_editor->load(chosen);
+        if (chosen != edited) // read once no other reading waits on the store
+            m_store.whenIdle(m_editor, [this, chosen] { m_editor->load(chosen); });
     });
     // A saved version is checked again with every other, and stays selected.
     connect(m_editor, &VersionEditor::saved, this, [this](const QString& saved) {
@@ -538,6 +539,8 @@ void ConsoleWindow::showSessionOf(int row)
         m_session->clear();
         return;
     }
+    if (m_store.isBusy()) // drawn at the next reading
+        return;
     // A copy: a read that waits on a lock lets the next reading replace the model's rows.
     const ParticipantProgress p = m_stations->participant(row);
     try {
@@ -571,6 +574,7 @@ void ConsoleWindow::releaseSelected()
     QString done;
     try {
         const QStringList stations = StationHold::releaseFromOutside(m_store, p.subject, p.version);
+        m_paymentsShown.clear(); // read again, with its new state
         done = (stations.isEmpty()
                               ? QStringLiteral("No station holds %1 of %2 any more.").arg(printable(p.subject),
                                                                                           printable(p.version))

@@ -294,9 +294,7 @@ QString stateOf(const ParticipantProgress& p, const QDateTime& now)
 
 QString formatMoney(double value)
 {
-    if (std::abs(value) < 0.005)
-        value = 0; // no "-0.00"
-    return QString::number(value, 'f', 2);
+    return formatCents(toCents(value)); // as sums count it, so that lines add up to them
 }
 
 QString formatCents(qint64 cents)

@@ -51,22 +51,29 @@ struct Refused {
 // Another console's save or an import changed the version since it was shown.
 struct ChangedMeanwhile {};
 
-// What the version's rows hold now: its setup, its labels and the rows of `scenario`.
-QString storedState(store::Connection& c, const QString& version, const QVariant& scenario)
+// What rows hold now, as one text: a version's setup and labels, or a scenario's rows.
+QString stateOf(const QList<store::Row>& rows)
 {
     QStringList parts;
-    const auto add = [&](const store::Row& row) {
+    for (const store::Row& row : rows) {
         for (const QVariant& value : row.values())
             parts << (value.isNull() ? QStringLiteral("(null)") : value.toString());
         parts << QStringLiteral("|");
-    };
-    if (const std::optional<store::Row> setup = store::SetupTable::row(c, version))
-        add(*setup);
-    for (const store::Row& row : store::LabelTable::rows(c, version))
-        add(row);
-    for (const store::Row& row : store::ScenarioTable::rows(c, scenario))
-        add(row);
+    }
     return parts.join(QChar(0x1f));
+}
+
+QString versionState(store::Connection& c, const QString& version)
+{
+    QList<store::Row> rows;
+    if (const std::optional<store::Row> setup = store::SetupTable::row(c, version))
+        rows.append(*setup);
+    return stateOf(rows + store::LabelTable::rows(c, version));
+}
+
+QString scenarioState(store::Connection& c, const QVariant& scenario)
+{
+    return stateOf(store::ScenarioTable::rows(c, scenario));
 }
 
 QString cellText(const QTableWidget* table, int row, int column)
@@ -264,7 +271,8 @@ void VersionEditor::load(const QString& version)
                     m_pages = store::InstructionTable::rows(c, version);
                     scenario = store::ScenarioTable::rows(c, setup->value("ScenarioUsed"));
                     m_loadedScenario = setup->value("ScenarioUsed");
-                    m_loadedState = storedState(c, version, m_loadedScenario);
+                    m_loadedVersionState = versionState(c, version);
+                    m_loadedScenarioState = scenarioState(c, m_loadedScenario);
                     sharing = store::SetupTable::versionsUsing(c, setup->value("ScenarioUsed"));
                     const QString name = setup->value("Version").toString();
                     played = store::EventTable::participants(c, name) + store::SubjectTable::countWithoutEvents(c, name);
@@ -330,6 +338,10 @@ void VersionEditor::switchScenario()
         say(QStringLiteral("Could not read scenario %1: %2").arg(number, QString::fromUtf8(error.what())), true);
         return;
     }
+    // The scenario a save will write is now this one: its rows as read are what a save
+    // must find unchanged.
+    m_loadedScenario = scenario;
+    m_loadedScenarioState = stateOf(rows);
     m_shownScenario = number;
     if (!rows.isEmpty()) {
         m_scenario->blockSignals(true);
@@ -549,7 +561,8 @@ bool VersionEditor::save()
         m_store.transaction(
             [&](store::Connection& c) {
                 // Nothing stored is overwritten unseen.
-                if (storedState(c, version, m_loadedScenario) != m_loadedState)
+                if (versionState(c, version) != m_loadedVersionState ||
+                    scenarioState(c, m_loadedScenario) != m_loadedScenarioState)
                     throw ChangedMeanwhile{};
                 store::SetupTable::replace(c, version, rows->setup);
                 store::LabelTable::replace(c, version, rows->labels);

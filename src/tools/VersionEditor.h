@@ -92,7 +92,8 @@ private:
     QString m_loaded; // shown() after the last load
     // The stored rows the form was filled from, and their scenario: a save refuses when
     // they changed meanwhile.
-    QString m_loadedState;
+    QString m_loadedVersionState;
+    QString m_loadedScenarioState;
     QVariant m_loadedScenario;
     QVariant m_storedVersion; // the Version as stored: the key is not edited
     QList<store::Row> m_pages;

@@ -741,6 +741,7 @@ void TestInstructions::largeScreenDrawsTheWindowLarger()
     QFont small = window.font();
     small.setPointSizeF(body * 0.75);
     QApplication::setFont(small, "QHeaderView");
+    const auto restore = qScopeGuard([] { QApplication::setFont(QApplication::font(), "QHeaderView"); });
     const auto* header = (new QTableWidget(1, 1, &window))->horizontalHeader();
     const QSize before = window.size();
     enlarge(&window, factor);
@@ -748,7 +749,6 @@ void TestInstructions::largeScreenDrawsTheWindowLarger()
     QCOMPARE(sizeOf("lblScr11"), title * factor);
     QCOMPARE(sizeOf("lblScr10"), body * factor);
     QCOMPARE(header->font().pointSizeF(), body * 0.75 * factor);
-    QApplication::setFont(QApplication::font(), "QHeaderView");
     QCOMPARE(window.size(), before * factor);
 }
 

@@ -236,6 +236,19 @@ void TestVersionEditor::aSaveNeverOverwritesAChangeMadeMeanwhile()
     lab.field(QStringLiteral("BaseMoney"))->setText(QStringLiteral("7.5"));
     QVERIFY(lab.editor().save());
     QCOMPARE(lab.scenario()->item(3, 1)->text(), QStringLiteral("4"));
+    // A scenario typed anew is the one whose rows a save must find as they were shown.
+    lab.field(QStringLiteral("ScenarioUsed"))->setText(QStringLiteral("8"));
+    emit lab.field(QStringLiteral("ScenarioUsed"))->editingFinished();
+    lab.tool->store().transaction(
+        [](store::Connection& c) {
+            c.execute(store::Sql("UPDATE \"tblScenarios\" SET \"inFlowRateEnviron\" = 5 WHERE \"Scenario\" = 8 "
+                                 "AND \"Trial\" = 2"));
+        },
+        false, QStringLiteral("test"));
+    const QStringList again = lab.contents();
+    QVERIFY(!lab.editor().save());
+    QCOMPARE(lab.contents(), again);
+    QVERIFY(lab.window->findChild<QLabel*>(QStringLiteral("lblEditStatus"))->text().contains(QStringLiteral("was changed")));
 }
 
 void TestVersionEditor::theChartFollowsTheScenario()
