@@ -1,0 +1,122 @@
+#include "tools/DecisionRule.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace aquilevel::tools {
+
+namespace {
+
+using Matrix = std::array<std::array<double, 3>, 3>;
+
+// The inverse of a symmetric 3 x 3 matrix by Gauss-Jordan elimination with partial
+// pivoting; none when it is (nearly) singular.
+std::optional<Matrix> inverse(Matrix a)
+{
+    Matrix inv{};
+    for (int i = 0; i < 3; ++i)
+        inv[i][i] = 1;
+    double scale = 0;
+    for (const auto& row : a)
+        for (double v : row)
+            scale = std::max(scale, std::fabs(v));
+    for (int col = 0; col < 3; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < 3; ++r)
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
+                pivot = r;
+        if (std::fabs(a[pivot][col]) <= 1e-10 * std::max(scale, 1e-300))
+            return std::nullopt;
+        std::swap(a[col], a[pivot]);
+        std::swap(inv[col], inv[pivot]);
+        const double d = a[col][col];
+        for (int c = 0; c < 3; ++c) {
+            a[col][c] /= d;
+            inv[col][c] /= d;
+        }
+        for (int r = 0; r < 3; ++r) {
+            if (r == col)
+                continue;
+            const double f = a[r][col];
+            for (int c = 0; c < 3; ++c) {
+                a[r][c] -= f * a[col][c];
+                inv[r][c] -= f * inv[col][c];
+            }
+        }
+    }
+    return inv;
+}
+
+// Least squares for one theta; the residual sum of squares in `sse`.
+RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
+{
+    RuleFit fit;
+    fit.theta = theta;
+    fit.periods = int(periods.size());
+    sse = INFINITY;
+    if (periods.size() < 4) // three terms and at least one degree of freedom
+        return fit;
+    QList<std::array<double, 3>> x;
+    double expected = periods.first().netOutflow;
+    for (const RulePeriod& p : periods) {
+        expected = theta * p.netOutflow + (1 - theta) * expected;
+        x.append({expected, p.gap, -p.onTheWay});
+    }
+    Matrix xtx{};
+    std::array<double, 3> xty{};
+    for (int t = 0; t < periods.size(); ++t)
+        for (int i = 0; i < 3; ++i) {
+            xty[i] += x[t][i] * periods[t].netOrder;
+            for (int j = 0; j < 3; ++j)
+                xtx[i][j] += x[t][i] * x[t][j];
+        }
+    const std::optional<Matrix> inv = inverse(xtx);
+    if (!inv)
+        return fit;
+    std::array<double, 3> b{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            b[i] += (*inv)[i][j] * xty[j];
+    double mean = 0;
+    for (const RulePeriod& p : periods)
+        mean += p.netOrder / double(periods.size());
+    sse = 0;
+    double sst = 0;
+    for (int t = 0; t < periods.size(); ++t) {
+        const double e = periods[t].netOrder - (b[0] * x[t][0] + b[1] * x[t][1] + b[2] * x[t][2]);
+        sse += e * e;
+        sst += (periods[t].netOrder - mean) * (periods[t].netOrder - mean);
+    }
+    const double variance = sse / double(periods.size() - 3);
+    fit.valid = true;
+    fit.weight = b[0];
+    fit.alpha = b[1];
+    fit.beta = b[2];
+    fit.weightSe = std::sqrt(variance * (*inv)[0][0]);
+    fit.alphaSe = std::sqrt(variance * (*inv)[1][1]);
+    fit.betaSe = std::sqrt(variance * (*inv)[2][2]);
+    fit.rSquared = sst > 0 ? 1 - sse / sst : (sse <= 1e-12 ? 1 : 0);
+    return fit;
+}
+
+} // namespace
+
+RuleFit fitDecisionRule(const QList<RulePeriod>& periods, std::optional<double> theta)
+{
+    double sse = 0;
+    if (theta)
+        return fitFor(periods, std::clamp(*theta, 0.0, 1.0), sse);
+    RuleFit best = fitFor(periods, 1, sse);
+    double bestSse = sse;
+    for (int step = 0; step < 100; ++step) {
+        const RuleFit fit = fitFor(periods, step / 100.0, sse);
+        if (fit.valid && (!best.valid || sse < bestSse - 1e-12)) {
+            best = fit;
+            bestSse = sse;
+        }
+    }
+    return best;
+}
+
+} // namespace aquilevel::tools
