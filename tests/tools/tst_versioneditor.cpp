@@ -86,6 +86,12 @@ struct Lab {
     }
 
     tools::VersionEditor& editor() { return *window->findChild<tools::VersionEditor*>(); }
+    // A change behind the console's back, as another console or an import makes it.
+    void changeBehindTheBack(const char* sql)
+    {
+        tool->store().transaction([sql](store::Connection& c) { c.execute(store::Sql(sql)); }, false,
+                                  QStringLiteral("test"));
+    }
     QLineEdit* field(const QString& column) { return window->findChild<QLineEdit*>(QStringLiteral("txt") + column); }
     QTableWidget* scenario() { return window->findChild<QTableWidget*>(QStringLiteral("tblScenario")); }
 
@@ -171,9 +177,7 @@ void TestVersionEditor::onlyASoundEditIsSaved()
     QVERIFY(lab.editor().hasChanges());
     lab.typed = password;
     // Beta broken behind the console's back: a save checks every version again.
-    lab.tool->store().transaction(
-        [](store::Connection& c) { c.execute(store::Sql("UPDATE \"tblSetup\" SET \"MaxTrial\" = 0 WHERE \"Version\" = 'Beta'")); },
-        false, QStringLiteral("test"));
+    lab.changeBehindTheBack("UPDATE \"tblSetup\" SET \"MaxTrial\" = 0 WHERE \"Version\" = 'Beta'");
     const QStringList broken = lab.contents();
     if (failingWrite > 0)
         lab.engine->failWriteAt(failingWrite, [] { throw store::StoreError(QStringLiteral("the disk is full")); });
@@ -219,12 +223,8 @@ void TestVersionEditor::aSaveNeverOverwritesAChangeMadeMeanwhile()
     lab.field(QStringLiteral("BaseMoney"))->setText(QStringLiteral("7.5"));
     lab.typed = QStringLiteral("pw");
     // Another console, or an import, changes Alpha's scenario after the form was filled.
-    lab.tool->store().transaction(
-        [](store::Connection& c) {
-            c.execute(store::Sql("UPDATE \"tblScenarios\" SET \"inFlowRateEnviron\" = 4 WHERE \"Scenario\" = 7 "
-                                 "AND \"Trial\" = 3"));
-        },
-        false, QStringLiteral("test"));
+    lab.changeBehindTheBack("UPDATE \"tblScenarios\" SET \"inFlowRateEnviron\" = 4 WHERE \"Scenario\" = 7 "
+                                 "AND \"Trial\" = 3");
     const QStringList changed = lab.contents();
     QVERIFY(!lab.editor().save());
     QCOMPARE(lab.contents(), changed);
@@ -239,12 +239,8 @@ void TestVersionEditor::aSaveNeverOverwritesAChangeMadeMeanwhile()
     // A scenario typed anew is the one whose rows a save must find as they were shown.
     lab.field(QStringLiteral("ScenarioUsed"))->setText(QStringLiteral("8"));
     emit lab.field(QStringLiteral("ScenarioUsed"))->editingFinished();
-    lab.tool->store().transaction(
-        [](store::Connection& c) {
-            c.execute(store::Sql("UPDATE \"tblScenarios\" SET \"inFlowRateEnviron\" = 5 WHERE \"Scenario\" = 8 "
-                                 "AND \"Trial\" = 2"));
-        },
-        false, QStringLiteral("test"));
+    lab.changeBehindTheBack("UPDATE \"tblScenarios\" SET \"inFlowRateEnviron\" = 5 WHERE \"Scenario\" = 8 "
+                                 "AND \"Trial\" = 2");
     const QStringList again = lab.contents();
     QVERIFY(!lab.editor().save());
     QCOMPARE(lab.contents(), again);
