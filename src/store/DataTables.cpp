@@ -88,6 +88,17 @@ QList<Row> SubjectTable::registrations(Connection& c, const QString& version, co
                           params));
 }
 
+std::optional<Row> SubjectTable::registration(Connection& c, const QString& version, const QString& subject)
+{
+    const QList<Row> rows = rowsOf(c.query(Sql("SELECT \"Station\", \"Condition\", \"Major\", \"Gender\", \"Age\", "
+                                               "\"Date\", \"Time\" FROM \"datSubject\" WHERE \"VersionKey\" = $1 AND "
+                                               "\"SubjectKey\" = $2 ORDER BY rowid LIMIT 1"),
+                                           {nameKey(version), nameKey(subject)}));
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first();
+}
+
 QList<SubjectTable::SharedKey> SubjectTable::namesSharingAKey(Connection& c)
 {
     // The keys with more than one spelling, through the participants' index.
@@ -366,6 +377,17 @@ int QuestionnaireTable::answered(Connection& c, const QString& subject, const QS
                        "AND \"VersionKey\" = $2 AND \"QuestionNumber\" BETWEEN 1 AND $3"),
                    keys(subject, version) + QVariantList{questions})
         .toInt();
+}
+
+QMap<int, QString> QuestionnaireTable::answers(Connection& c, const QString& subject, const QString& version)
+{
+    const Rows rows = c.query(Sql("SELECT \"QuestionNumber\", \"QuestionAnswer\" FROM \"datQuestionnaire\" WHERE "
+                                  "\"SubjectKey\" = $1 AND \"VersionKey\" = $2 ORDER BY rowid"),
+                              keys(subject, version));
+    QMap<int, QString> answers;
+    for (const QVariantList& row : rows.values)
+        answers.insert(row.value(0).toInt(), row.value(1).toString()); // a later answer replaces an earlier one
+    return answers;
 }
 
 void MarkTable::append(Connection& c, const MarkRow& row)

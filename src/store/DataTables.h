@@ -4,6 +4,7 @@
 #include "store/Row.h"
 
 #include <QDateTime>
+#include <QMap>
 
 #include <functional>
 #include <optional>
@@ -36,6 +37,9 @@ public:
     static QList<SharedKey> namesSharingAKey(Connection& c);
     // The participants registered in a version who have no event rows.
     static qint64 countWithoutEvents(Connection& c, const QString& version);
+    // The participant's first registration in the version (Station, Condition, Major,
+    // Gender, Age, Date, Time); none when there is none.
+    static std::optional<Row> registration(Connection& c, const QString& version, const QString& subject);
 };
 
 class EventTable {
@@ -101,6 +105,8 @@ public:
     static void append(Connection& c, const AnswerRow& row);
     // How many of the questions numbered 1 to `questions` the participant answered.
     static int answered(Connection& c, const QString& subject, const QString& version, int questions);
+    // The participant's answers by question number, the newest of each.
+    static QMap<int, QString> answers(Connection& c, const QString& subject, const QString& version);
 };
 
 // The marks that set participants apart from the analyses and the payments. A

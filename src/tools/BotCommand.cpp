@@ -47,6 +47,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <unistd.h>
 
 namespace aquilevel::tools {
@@ -57,7 +58,8 @@ const QString kBotReason = QStringLiteral("played by bot");
 
 const QString kUsage = QStringLiteral(
     "Usage: aquilevel [--data DIR] bot --version V [--subject NAME]\n"
-    "                 [--orders FILE.csv | --policy hold|anchor [--alpha A] [--beta B]]\n"
+    "                 [--orders FILE.csv | --policy hold|anchor [--alpha A] [--beta B]\n"
+    "                  [--noise SD [--seed N]]]\n"
     "                 [--schedule MS[,MS...]|never] [--clock MS] [--db FILE] [--report FILE.png]\n\n"
     "Plays one whole session of version V through the real trial screen, without a window\n"
     "and with every animation stage at 1 ms, then prints the participant's summary. The\n"
@@ -81,6 +83,11 @@ const QString kUsage = QStringLiteral(
     "                     outflow\n"
     "  --alpha A          the anchor policy's weight of the gap to the goal (default 0.5)\n"
     "  --beta B           its weight of the orders on their way (default 0.3)\n"
+    "  --noise SD         add to each net order of a policy a normally distributed error\n"
+    "                     with mean 0 and standard deviation SD, as people's orders scatter\n"
+    "                     about their rule\n"
+    "  --seed N           the errors' random seed, so that a run can be repeated\n"
+    "                     (default: a new seed each run)\n"
     "  --schedule MS,...  time-driven play: submit MS milliseconds after each period opens\n"
     "                     (one value a period, the last repeated; default 0, as soon as\n"
     "                     Submit is enabled); a period whose clock ticks first is missed.\n"
@@ -166,23 +173,29 @@ QString typedNumber(double value)
     return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
 }
 
+BotOrder typedNet(double net)
+{
+    if (net > 0)
+        return {typedNumber(net), QStringLiteral("0")};
+    if (net < 0)
+        return {QStringLiteral("0"), typedNumber(-net)};
+    return {QStringLiteral("0"), QStringLiteral("0")};
+}
+
+double netOf(const BotOrder& order)
+{
+    return order.inflow.toDouble() - order.outflow.toDouble();
+}
+
 BotOrder holdOrder(double envInFlow, double envOutFlow, double simTimeForTP)
 {
-    const double takenAway = (envOutFlow - envInFlow) * simTimeForTP;
-    if (takenAway > 0)
-        return {typedNumber(takenAway), QStringLiteral("0")};
-    if (takenAway < 0)
-        return {QStringLiteral("0"), typedNumber(-takenAway)};
-    return {QStringLiteral("0"), QStringLiteral("0")};
+    return typedNet((envOutFlow - envInFlow) * simTimeForTP);
 }
 
 BotOrder anchorOrder(double expectedNetOutflow, double goal, double amount, double onTheWay, double alpha,
                      double beta)
 {
-    const double net = expectedNetOutflow + alpha * (goal - amount) - beta * onTheWay;
-    if (net > 0)
-        return {typedNumber(net), QStringLiteral("0")};
-    return {QStringLiteral("0"), typedNumber(-net)};
+    return typedNet(expectedNetOutflow + alpha * (goal - amount) - beta * onTheWay);
 }
 
 QList<int> parseSchedule(const QString& text)
@@ -245,8 +258,10 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     const QCommandLineOption betaOption(QStringLiteral("beta"), QString(), QStringLiteral("B"));
     const QCommandLineOption scheduleOption(QStringLiteral("schedule"), QString(), QStringLiteral("MS"));
     const QCommandLineOption clockOption(QStringLiteral("clock"), QString(), QStringLiteral("MS"));
+    const QCommandLineOption noiseOption(QStringLiteral("noise"), QString(), QStringLiteral("SD"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QString(), QStringLiteral("N"));
     parser.addOptions({versionOption, subjectOption, ordersOption, policyOption, dbOption, reportOption, alphaOption,
-                       betaOption, scheduleOption, clockOption});
+                       betaOption, scheduleOption, clockOption, noiseOption, seedOption});
     if (const auto status = args.parse(arguments))
         return *status;
     const QString version = parser.value(versionOption).trimmed();
@@ -272,6 +287,18 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     const std::optional<double> beta = weight(betaOption, 0.3);
     if (!alpha || !beta)
         return args.usageError(QStringLiteral("--alpha and --beta take a number of 0 or more"));
+    if ((parser.isSet(noiseOption) || parser.isSet(seedOption)) && parser.isSet(ordersOption))
+        return args.usageError(QStringLiteral("--noise and --seed belong to a --policy, not to --orders"));
+    const std::optional<double> noise = weight(noiseOption, 0);
+    if (!noise)
+        return args.usageError(QStringLiteral("--noise takes a standard deviation of 0 or more"));
+    bool seedOk = true;
+    const quint32 seed = parser.isSet(seedOption) ? parser.value(seedOption).trimmed().toUInt(&seedOk)
+                                                  : std::random_device{}();
+    if (!seedOk)
+        return args.usageError(QStringLiteral("--seed takes a whole number of 0 or more"));
+    std::mt19937 random(seed);
+    std::normal_distribution<double> error(0.0, *noise);
     QList<int> schedule{0};
     int clockMs = 0;
     try {
@@ -437,12 +464,14 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
             return orders.at(std::min<qsizetype>(period - 1, orders.size() - 1));
         const double envIn = s.EnvInFlow.value(s.Trial);
         const double envOut = s.EnvOutFlow.value(s.Trial);
-        if (policy == QStringLiteral("hold"))
-            return holdOrder(envIn, envOut, s.setup.simTimeForTP);
         const TankState& tank = s.tank;
-        return anchorOrder((envOut - envIn) * s.setup.simTimeForTP, tank.GoalAmount / tank.UnitScale,
-                           tank.AmountInTank / tank.UnitScale, tank.TotalBackOrder - tank.TotalForwardDischarge,
-                           *alpha, *beta);
+        const BotOrder order =
+            policy == QStringLiteral("hold")
+                ? holdOrder(envIn, envOut, s.setup.simTimeForTP)
+                : anchorOrder((envOut - envIn) * s.setup.simTimeForTP, tank.GoalAmount / tank.UnitScale,
+                              tank.AmountInTank / tank.UnitScale, tank.TotalBackOrder - tank.TotalForwardDischarge,
+                              *alpha, *beta);
+        return *noise > 0 ? typedNet(netOf(order) + error(random)) : order;
     };
     const auto type = [&](const BotOrder& order) {
         inflow->setText(order.inflow);

@@ -36,6 +36,11 @@ BotOrder holdOrder(double envInFlow, double envOutFlow, double simTimeForTP);
 BotOrder anchorOrder(double expectedNetOutflow, double goal, double amount, double onTheWay, double alpha,
                      double beta);
 
+// The net order (inflow typed less outflow typed) an order stands for, and the order a
+// net order is typed as: a positive one as inflow, a negative one as outflow.
+double netOf(const BotOrder& order);
+BotOrder typedNet(double net);
+
 // When to submit in each period of time-driven play: milliseconds after the period
 // opens, one value a period (the last one repeated); empty means never.
 QList<int> parseSchedule(const QString& text);

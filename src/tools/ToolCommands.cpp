@@ -1,4 +1,5 @@
 #include "tools/ToolCommand.h"
+#include "tools/AnalyzeCommand.h"
 #include "tools/BotCommand.h"
 #include "tools/CheckCommand.h"
 #include "tools/CopyCommand.h"
@@ -22,6 +23,7 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
+        {QStringLiteral("analyze"), QStringLiteral("fit each participant's decision rule to their orders"), runAnalyze},
         {QStringLiteral("mark"), QStringLiteral("mark a participant as a pilot or excluded, or take the mark back"), runMark},
         {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},
         {QStringLiteral("copy"), QStringLiteral("copy a whole experiment between a file and a server"), runCopy},

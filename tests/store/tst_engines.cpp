@@ -197,6 +197,7 @@ private slots:
     void rowsKeepTheOrderOfWritingAndSummariesAreCompleted();
     void everyNewestRowIsReadInSteps();
     void aParticipantsNewestMarkCounts();
+    void aParticipantsRegistrationAndNewestAnswersAreRead();
     void aGroupIsStoredWholeOrNotAtAll();
     void aStationSaysWhatItDoes();
     void aCommitWhoseAnswerIsLostIsStoredOnce_data();
@@ -386,6 +387,39 @@ void TestEngines::aParticipantsNewestMarkCounts()
             QCOMPARE(MarkTable::marks(c, QStringLiteral("other")).size(), qsizetype(1));
         },
         QStringLiteral("datSubjectMark"), QStringLiteral("test"));
+}
+
+void TestEngines::aParticipantsRegistrationAndNewestAnswersAreRead()
+{
+    Rig rig;
+    SubjectRow first{QStringLiteral("Ann"), kVersion, QStringLiteral("discrete"), QStringLiteral("Physics"),
+                     QStringLiteral("f"), 23.5, QDate(2026, 3, 4), QStringLiteral("10:00:05")};
+    SubjectRow again = first;
+    again.Major = QStringLiteral("later");
+    const QList<AnswerRow> answers{{QStringLiteral("Ann"), kVersion, 1, QStringLiteral("4, too slow")},
+                                   {QStringLiteral("Ann"), kVersion, 2, QStringLiteral("first")},
+                                   {QStringLiteral("ANN"), kVersion, 2, QStringLiteral("line 1\nline 2")},
+                                   {QStringLiteral("Ann"), QStringLiteral("Other"), 3, QStringLiteral("elsewhere")}};
+    rig.store->write(
+        [&](Connection& c) {
+            SubjectTable::append(c, first);
+            SubjectTable::append(c, again);
+            for (const AnswerRow& a : answers)
+                QuestionnaireTable::append(c, a);
+        },
+        QStringLiteral("datSubject"), QStringLiteral("test"));
+    rig.store->read(
+        [&](Connection& c) {
+            const std::optional<Row> registered = SubjectTable::registration(c, QStringLiteral("demo"), QStringLiteral("aNN"));
+            QVERIFY(registered);
+            QCOMPARE(registered->value("Major").toString(), QStringLiteral("Physics")); // the first registration
+            QCOMPARE(registered->value("Age").toDouble(), 23.5);
+            QVERIFY(!registered->value("Station").toString().isEmpty());
+            QVERIFY(!SubjectTable::registration(c, kVersion, QStringLiteral("nobody")));
+            const QMap<int, QString> read = QuestionnaireTable::answers(c, QStringLiteral("ann"), kVersion);
+            QCOMPARE(read, (QMap<int, QString>{{1, QStringLiteral("4, too slow")}, {2, QStringLiteral("line 1\nline 2")}}));
+        },
+        QStringLiteral("datSubject"), QStringLiteral("test"));
 }
 
 void TestEngines::aStationSaysWhatItDoes()

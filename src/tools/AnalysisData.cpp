@@ -1,0 +1,321 @@
+#include "tools/AnalysisData.h"
+
+#include "config/BonusBand.h"
+#include "store/ConfigTables.h"
+#include "store/DataTables.h"
+#include "store/NameKey.h"
+#include "store/Store.h"
+#include "tools/ToolCommand.h"
+
+#include <QDateTime>
+#include <QMap>
+
+#include <algorithm>
+#include <cmath>
+
+namespace aquilevel::tools {
+
+namespace {
+
+const QString kStatus = QStringLiteral("Reading the sessions");
+const QString kContinue = QStringLiteral("Continue Clicked");
+const QString kSubmit = QStringLiteral("Submit Clicked");
+const QString kEnvironment = QStringLiteral("Environment Effect");
+const QString kUserInflow = QStringLiteral("User Inflow");
+const QString kUserOutflow = QStringLiteral("User Outflow");
+const QString kAfterCost = QStringLiteral("After Cost Calculation");
+
+double number(const store::Row& row, const char* column)
+{
+    const QVariant v = row.value(column);
+    return v.isNull() ? 0.0 : v.toDouble();
+}
+
+bool flag(const store::Row& row, const char* column)
+{
+    const QVariant v = row.value(column);
+    return !v.isNull() && v.toBool();
+}
+
+QDateTime momentOf(const store::Row& row)
+{
+    const QDate date = row.value("Date").toDate();
+    const QTime time = QTime::fromString(row.value("Time").toString(), QStringLiteral("HH:mm:ss"));
+    return date.isValid() && time.isValid() ? QDateTime(date, time) : QDateTime();
+}
+
+// The tank as a row left it.
+struct After {
+    double amount = 0, inflowOnTheWay = 0, outflowOnTheWay = 0, cost = 0, money = 0;
+};
+
+After afterRow(const store::Row& row)
+{
+    return {number(row, "AmountInTank"), number(row, "TotalBackOrder"), number(row, "TotalForwardDischarge"),
+            number(row, "TotCost"), number(row, "TotBonus")};
+}
+
+} // namespace
+
+const QStringList& analysisColumns()
+{
+    static const QStringList columns = {
+        QStringLiteral("Station"),          QStringLiteral("eventType"),          QStringLiteral("Trial"),
+        QStringLiteral("Date"),             QStringLiteral("Time"),               QStringLiteral("AmountInTank"),
+        QStringLiteral("GoalAmount"),       QStringLiteral("LowerBoundFromGoal"), QStringLiteral("UpperBoundFromGoal"),
+        QStringLiteral("EnvInFlow"),        QStringLiteral("EnvOutFlow"),         QStringLiteral("SimulationTime"),
+        QStringLiteral("UserInFlow"),       QStringLiteral("UserOutFlow"),        QStringLiteral("TotalBackOrder"),
+        QStringLiteral("TotalForwardDischarge"), QStringLiteral("TotCost"),       QStringLiteral("TotBonus"),
+        QStringLiteral("BaseMoney"),        QStringLiteral("IsTimeDriven")};
+    return columns;
+}
+
+QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial)
+{
+    QMap<int, AnalysisPeriod> periods;
+    QMap<int, QDateTime> openedAt;   // when the period could first be decided on
+    QMap<int, double> costBefore, moneyBefore;
+    std::optional<After> last;       // the tank after the latest row of the task
+    QDateTime ordersOpen;            // when Submit last became possible (participant-paced)
+    for (const store::Row& row : rows) {
+        const QString type = row.value("eventType").toString();
+        const QDateTime moment = momentOf(row);
+        if (type == kContinue) { // the instructions: no tank shown, but the trial screen opens after them
+            if (moment.isValid() && (!ordersOpen.isValid() || moment > ordersOpen))
+                ordersOpen = moment;
+            continue;
+        }
+        const int trial = row.value("Trial").toInt();
+        const After now = afterRow(row);
+        if (trial < 1) { // a time-driven Submit before the clock opened the first period
+            last = now;
+            continue;
+        }
+        const bool timeDriven = flag(row, "IsTimeDriven");
+        auto found = periods.find(trial);
+        if (found == periods.end()) {
+            AnalysisPeriod p;
+            p.period = trial;
+            // What the period opened with: the previous row's tank; a first Submit shows it
+            // itself (it changes nothing); otherwise the version's start.
+            After before;
+            if (last)
+                before = *last;
+            else if (type == kSubmit)
+                before = now;
+            else
+                before = {initial.amount, initial.inflowOnTheWay, initial.outflowOnTheWay, number(row, "BaseMoney"),
+                          number(row, "BaseMoney")};
+            p.amountStart = before.amount;
+            p.inflowOnTheWayStart = before.inflowOnTheWay;
+            p.outflowOnTheWayStart = before.outflowOnTheWay;
+            costBefore.insert(trial, before.cost);
+            moneyBefore.insert(trial, before.money);
+            // Participant-paced: the decision began when Submit came back; time-driven: at the clock's tick.
+            openedAt.insert(trial, timeDriven ? moment : ordersOpen);
+            found = periods.insert(trial, p);
+        }
+        AnalysisPeriod& p = *found;
+        const double amountBefore = last ? last->amount : p.amountStart;
+        if (type == kSubmit) {
+            const QDateTime opened = openedAt.value(trial);
+            if (!p.submitted && opened.isValid() && moment.isValid() && opened <= moment)
+                p.decisionMs = opened.msecsTo(moment);
+            p.submitted = true;
+        } else if (type == kEnvironment) {
+            p.envActed = true;
+        } else if (type == kUserInflow) {
+            p.deliveredInflow += now.amount - amountBefore;
+        } else if (type == kUserOutflow) {
+            p.deliveredOutflow += amountBefore - now.amount;
+        } else if (type == kAfterCost && moment.isValid()) {
+            ordersOpen = moment;
+        }
+        p.date = row.value("Date").toDate();
+        p.amountEnd = now.amount;
+        p.goal = number(row, "GoalAmount");
+        p.bandLow = p.goal - number(row, "LowerBoundFromGoal");
+        p.bandHigh = p.goal + number(row, "UpperBoundFromGoal");
+        p.envInflow = number(row, "EnvInFlow") * number(row, "SimulationTime");
+        p.envOutflow = number(row, "EnvOutFlow") * number(row, "SimulationTime");
+        p.orderedInflow = number(row, "UserInFlow");
+        p.orderedOutflow = number(row, "UserOutFlow");
+        p.inflowOnTheWay = now.inflowOnTheWay;
+        p.outflowOnTheWay = now.outflowOnTheWay;
+        p.cost = now.cost - costBefore.value(trial);
+        p.bonus = now.money - moneyBefore.value(trial);
+        p.money = now.money;
+        p.inBand = config::inBonusBand(p.amountEnd, p.goal, number(row, "LowerBoundFromGoal"),
+                                       number(row, "UpperBoundFromGoal"));
+        last = now;
+    }
+    for (AnalysisPeriod& p : periods)
+        if (!p.envActed) // rates that did not act (none above 0) moved nothing
+            p.envInflow = p.envOutflow = 0;
+    return periods.values();
+}
+
+QList<RulePeriod> rulePeriodsOf(const QList<AnalysisPeriod>& periods)
+{
+    QList<RulePeriod> rule;
+    for (qsizetype i = 1; i < periods.size(); ++i) {
+        const AnalysisPeriod& p = periods.at(i);
+        const AnalysisPeriod& before = periods.at(i - 1);
+        if (!p.submitted || before.period != p.period - 1)
+            continue;
+        rule.append({p.orderedInflow - p.orderedOutflow, p.goal - p.amountStart,
+                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow});
+    }
+    return rule;
+}
+
+Rating splitRating(const QString& answer)
+{
+    const qsizetype comma = answer.indexOf(QStringLiteral(", "));
+    if (comma < 0)
+        return {answer, QString()};
+    return {answer.left(comma), answer.mid(comma + 2)};
+}
+
+int ParticipantAnalysis::periodsInBand() const
+{
+    return int(std::count_if(periods.cbegin(), periods.cend(), [](const AnalysisPeriod& p) { return p.inBand; }));
+}
+
+double ParticipantAnalysis::meanDistance() const
+{
+    if (periods.isEmpty())
+        return 0;
+    double sum = 0;
+    for (const AnalysisPeriod& p : periods)
+        sum += std::abs(p.amountEnd - p.goal);
+    return sum / double(periods.size());
+}
+
+namespace {
+
+struct Participant {
+    QString subject;
+    QString version;
+};
+
+// Every participant with rows, of one version or all, in the order of version and name.
+QList<Participant> participantsOf(store::Store& store, const AnalysisOptions& options)
+{
+    QList<Participant> found;
+    QString after;
+    do {
+        store.read(
+            [&](store::Connection& c) {
+                QString next = after; // a retried read starts from the same place
+                const QList<store::Row> rows = store::EventTable::newestOfNext(
+                    c, {QStringLiteral("Subject"), QStringLiteral("Version")}, options.version, next, 500);
+                for (const store::Row& row : rows)
+                    found.append({row.value("Subject").toString(), row.value("Version").toString()});
+                after = next;
+            },
+            QStringLiteral("datExperimentTrials"), kStatus);
+    } while (!after.isEmpty());
+    if (!options.subject.isEmpty()) {
+        const QString key = store::nameKey(options.subject);
+        found.removeIf([&](const Participant& p) { return store::nameKey(p.subject) != key; });
+    }
+    std::sort(found.begin(), found.end(), [](const Participant& a, const Participant& b) {
+        const QString va = store::nameKey(a.version), vb = store::nameKey(b.version);
+        return va != vb ? va < vb : store::nameKey(a.subject) < store::nameKey(b.subject);
+    });
+    return found;
+}
+
+ParticipantAnalysis readParticipant(store::Store& store, const Participant& who, const AnalysisOptions& options,
+                                    const QList<store::MarkTable::Marked>& marks)
+{
+    ParticipantAnalysis a;
+    a.subject = who.subject;
+    a.version = who.version;
+    QList<store::Row> rows;
+    SessionStart initial;
+    std::optional<store::Row> registration;
+    QMap<int, QString> answers;
+    // One read, so that a session written meanwhile is seen at one moment.
+    store.transaction(
+        [&](store::Connection& c) {
+            rows.clear(); // a retried transaction starts over
+            if (const std::optional<store::Row> setup = store::SetupTable::row(c, who.version)) {
+                initial.amount = setup->value("InitialAmountInTank").toDouble();
+                initial.inflowOnTheWay = setup->value("InitialBackOrder").toDouble();
+                initial.outflowOnTheWay = setup->value("InitialForwardDischarge").toDouble();
+            }
+            registration = store::SubjectTable::registration(c, who.version, who.subject);
+            answers = store::QuestionnaireTable::answers(c, who.subject, who.version);
+            store::EventTable::forEach(c, analysisColumns(), who.version, who.subject, QString(),
+                                       [&](const store::Row& row) { rows.append(row); });
+        },
+        true, kStatus);
+    a.periods = periodsOf(rows, initial);
+    if (!rows.isEmpty()) { // where and when the session began
+        a.station = rows.first().value("Station").toString();
+        a.date = rows.first().value("Date").toDate();
+    }
+    if (registration) {
+        if (a.station.isEmpty())
+            a.station = registration->value("Station").toString();
+        a.condition = registration->value("Condition").toString();
+        a.major = registration->value("Major").toString();
+        a.gender = registration->value("Gender").toString();
+        a.age = registration->value("Age");
+    }
+    a.difficulty = splitRating(answers.value(1));
+    a.strategy = answers.value(2);
+    a.strategyChange = answers.value(3);
+    const QString key = store::nameKey(who.subject), versionKey = store::nameKey(who.version);
+    for (const store::MarkTable::Marked& m : marks)
+        if (store::nameKey(m.subject) == key && store::nameKey(m.version) == versionKey) {
+            a.mark = m.mark;
+            a.markReason = m.reason;
+        }
+    a.rule = fitDecisionRule(rulePeriodsOf(a.periods), options.theta);
+    return a;
+}
+
+} // namespace
+
+QList<ParticipantAnalysis> loadAnalysis(store::Store& store, const AnalysisOptions& options, LeftOut* leftOut)
+{
+    LeftOut left;
+    left.includePilots = options.includePilots;
+    left.includeExcluded = options.includeExcluded;
+    QList<store::MarkTable::Marked> marks;
+    store.read(
+        [&](store::Connection& c) {
+            left.read(c, options.version, options.subject);
+            marks = store::MarkTable::marks(c, options.version);
+        },
+        QStringLiteral("datSubjectMark"), kStatus);
+    const QList<Participant> participants = participantsOf(store, options);
+    QList<ParticipantAnalysis> analysed;
+    int done = 0;
+    for (const Participant& who : participants) {
+        if (!left.contains(who.subject, who.version)) {
+            ParticipantAnalysis a = readParticipant(store, who, options, marks);
+            if (!a.periods.isEmpty())
+                analysed.append(a);
+        }
+        if (options.progress)
+            options.progress(++done, int(participants.size()));
+    }
+    if (leftOut)
+        *leftOut = left;
+    if (analysed.isEmpty()) {
+        QStringList asked;
+        if (!options.version.isEmpty())
+            asked.append(QStringLiteral(" of version \"%1\"").arg(options.version));
+        if (!options.subject.isEmpty())
+            asked.append(QStringLiteral(" named \"%1\"").arg(options.subject));
+        throw ToolError(QStringLiteral("No participant%1 has completed a period.%2")
+                            .arg(asked.join(QString()), left.total() > 0 ? QLatin1Char(' ') + left.note() : QString()));
+    }
+    return analysed;
+}
+
+} // namespace aquilevel::tools
