@@ -280,7 +280,7 @@ ParticipantAnalysis readParticipant(store::Store& store, const Participant& who,
 
 } // namespace
 
-QList<ParticipantAnalysis> loadAnalysis(store::Store& store, const AnalysisOptions& options, LeftOut* leftOut)
+QList<ParticipantAnalysis> analyseParticipants(store::Store& store, const AnalysisOptions& options, LeftOut* leftOut)
 {
     LeftOut left;
     left.includePilots = options.includePilots;
@@ -304,6 +304,15 @@ QList<ParticipantAnalysis> loadAnalysis(store::Store& store, const AnalysisOptio
         if (options.progress)
             options.progress(++done, int(participants.size()));
     }
+    if (leftOut)
+        *leftOut = left;
+    return analysed;
+}
+
+QList<ParticipantAnalysis> loadAnalysis(store::Store& store, const AnalysisOptions& options, LeftOut* leftOut)
+{
+    LeftOut left;
+    const QList<ParticipantAnalysis> analysed = analyseParticipants(store, options, &left);
     if (leftOut)
         *leftOut = left;
     if (analysed.isEmpty()) {

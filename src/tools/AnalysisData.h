@@ -95,9 +95,13 @@ struct AnalysisOptions {
     std::function<void(int done, int total)> progress;
 };
 
-// Reads every participant asked for, each in a short read of its own, in the order of
-// version and name. Marked participants are left out unless taken in; `leftOut` says
-// how many. Throws ToolError when nobody asked for has a completed period.
+// Reads every participant asked for who completed a period, each in a short read of its
+// own, in the order of version and name. Marked participants are left out unless taken
+// in; `leftOut` says how many.
+QList<ParticipantAnalysis> analyseParticipants(store::Store& store, const AnalysisOptions& options,
+                                               LeftOut* leftOut = nullptr);
+// The same for a command that has nothing to show without them: throws ToolError when
+// nobody asked for has a completed period.
 QList<ParticipantAnalysis> loadAnalysis(store::Store& store, const AnalysisOptions& options,
                                         LeftOut* leftOut = nullptr);
 

@@ -269,8 +269,19 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     m_includePilots->setObjectName(QStringLiteral("chkIncludePilots"));
     m_includeExcluded = new QCheckBox(QStringLiteral("Take in participants marked as excluded"), data);
     m_includeExcluded->setObjectName(QStringLiteral("chkIncludeExcluded"));
+    m_withAnalysis = new QCheckBox(QStringLiteral("Also write the analysis files: periods.csv and participants.csv "
+                                                  "with each participant's decision rule"),
+                                   data);
+    m_withAnalysis->setObjectName(QStringLiteral("chkAnalysis"));
+    m_withAnalysis->setChecked(true);
+    m_byteOrderMark = new QCheckBox(QStringLiteral("Start each file with a byte-order mark (for a spreadsheet that "
+                                                   "wants one to read UTF-8)"),
+                                    data);
+    m_byteOrderMark->setObjectName(QStringLiteral("chkByteOrderMark"));
     dataLayout->addWidget(m_includePilots);
     dataLayout->addWidget(m_includeExcluded);
+    dataLayout->addWidget(m_withAnalysis);
+    dataLayout->addWidget(m_byteOrderMark);
     auto* exportButton = new QPushButton(QStringLiteral("Export data..."), data);
     exportButton->setObjectName(QStringLiteral("cmdExport"));
     dataLayout->addWidget(exportButton, 0, Qt::AlignLeft);
@@ -423,7 +434,7 @@ void ConsoleWindow::fillPayments(const QList<ParticipantProgress>& participants)
             if (row > totalRow)
                 item->setForeground(QColor(110, 110, 110)); // not paid with the others
             if (column >= 3 && column <= 5)
-                item->setTextAlignment(int(Qt::AlignRight | Qt::AlignVCenter));
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_payments->setItem(row, column, item);
         }
 }
@@ -654,7 +665,13 @@ QString ConsoleWindow::exportInto(const QString& parent)
     QString folder = QDir(parent).filePath(base);
     for (int n = 2; QFileInfo::exists(folder); ++n)
         folder = QDir(parent).filePath(QStringLiteral("%1-%2").arg(base).arg(n));
-    ExportOptions options{{}, {}, dataTableNames(), m_includePilots->isChecked(), m_includeExcluded->isChecked(), true};
+    ExportOptions options;
+    options.tables = dataTableNames();
+    options.includePilots = m_includePilots->isChecked();
+    options.includeExcluded = m_includeExcluded->isChecked();
+    options.codebook = true;
+    options.analysis = m_withAnalysis->isChecked();
+    options.byteOrderMark = m_byteOrderMark->isChecked();
     options.progress = [this](int done, int total) {
         m_exportProgress->setRange(0, total);
         m_exportProgress->setValue(done);
@@ -680,9 +697,10 @@ QString ConsoleWindow::exportInto(const QString& parent)
                    .arg(leftOut.total())
                    .arg(leftOut.pilots)
                    .arg(leftOut.excluded);
-    m_status->setText(QStringLiteral("Exported %1 tables and the codebook into %2%3")
-                          .arg(written.size() - 1)
-                          .arg(QDir::toNativeSeparators(folder), left));
+    m_status->setText(QStringLiteral("Exported %1 tables%2 and the codebook into %3%4")
+                          .arg(options.tables.size())
+                          .arg(options.analysis ? QStringLiteral(", the analysis files") : QString(),
+                               QDir::toNativeSeparators(folder), left));
     return folder;
 }
 

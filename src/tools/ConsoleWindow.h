@@ -118,6 +118,8 @@ private:
     QLineEdit* m_roundUp = nullptr;
     QCheckBox* m_includePilots = nullptr;
     QCheckBox* m_includeExcluded = nullptr;
+    QCheckBox* m_withAnalysis = nullptr;
+    QCheckBox* m_byteOrderMark = nullptr;
     QTableWidget* m_payments = nullptr;
     QLabel* m_status = nullptr;
     QProgressBar* m_exportProgress = nullptr;

@@ -4,6 +4,7 @@
 #include "store/Store.h"
 #include "store/TableRows.h"
 #include "store/Tables.h"
+#include "tools/AnalysisCsv.h"
 #include "tools/CommandArguments.h"
 #include "tools/Csv.h"
 #include "tools/TableCsv.h"
@@ -62,6 +63,8 @@ QByteArray csvRow(const QList<TableColumn>& columns, const QVariantList& row)
         fields.append(csvText(row.value(i), columns.at(i).kind));
     return csv::record(fields);
 }
+
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
 
 void append(TableFile& out, const QByteArray& bytes)
 {
@@ -193,6 +196,8 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         QStringList header;
         for (const TableColumn& c : std::as_const(out.columns))
             header.append(c.name);
+        if (options.byteOrderMark)
+            append(out, kByteOrderMark);
         append(out, csv::record(header));
         files.push_back(std::move(out));
     }
@@ -206,7 +211,9 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     QList<QByteArray> configuration;
     QList<qint64> configurationRows;
     // The participants marked when the export began are left out of every data table.
-    LeftOut left{options.includePilots, options.includeExcluded};
+    LeftOut left;
+    left.includePilots = options.includePilots;
+    left.includeExcluded = options.includeExcluded;
     store.transaction(
         [&](store::Connection& c) {
             configuration.clear(); // a retried transaction starts over
@@ -293,13 +300,31 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     QStringList written;
     for (const TableFile& out : files)
         written.append(out.placedAt);
+    // A file beside the tables, on the disk before anything takes its place.
+    const auto besides = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
+            ::fsync(file.handle()) != 0)
+            throw ToolError(QStringLiteral("Could not write %1; nothing was written.").arg(file.fileName()));
+        written.append(QDir(target).filePath(name));
+    };
+    if (options.analysis) {
+        AnalysisOptions asked;
+        asked.version = options.version;
+        asked.subject = options.subject;
+        asked.theta = options.theta;
+        asked.includePilots = options.includePilots;
+        asked.includeExcluded = options.includeExcluded;
+        const QList<ParticipantAnalysis> analysed = analyseParticipants(store, asked);
+        const QByteArray mark = options.byteOrderMark ? kByteOrderMark : QByteArray();
+        besides(QStringLiteral("periods.csv"), mark + periodsCsv(analysed));
+        besides(QStringLiteral("participants.csv"), mark + participantsCsv(analysed));
+    }
     if (options.codebook) {
         QFile codebook(QStringLiteral(":/docs/codebook.md"));
-        QFile copy(dir.filePath(QStringLiteral("codebook.md")));
-        if (!codebook.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly) ||
-            copy.write(codebook.readAll()) < 0 || !copy.flush() || ::fsync(copy.handle()) != 0)
-            throw ToolError(QStringLiteral("Could not write %1; nothing was written.").arg(copy.fileName()));
-        written.append(QDir(target).filePath(QStringLiteral("codebook.md")));
+        if (!codebook.open(QIODevice::ReadOnly))
+            throw ToolError(QStringLiteral("Could not read the codebook; nothing was written."));
+        besides(QStringLiteral("codebook.md"), codebook.readAll());
     }
     if (!QFileInfo::exists(target)) {
         // A folder of the user's, as one made by hand, not the private one of its making.
@@ -339,7 +364,8 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
 int runExport(const QStringList& arguments, const ToolContext& context)
 {
     const QString usage = QStringLiteral("Usage: aquilevel [--data DIR] export DIR [--version V] [--subject S] [--tables LIST]\n"
-                                         "                 [--include-pilots] [--include-excluded] [--codebook]");
+                                         "                 [--include-pilots] [--include-excluded] [--codebook]\n"
+                                         "                 [--analysis [--theta T]] [--bom]");
     CommandArguments args(QStringLiteral("export"), usage, context, CommandArguments::Help::WithOptions);
     QCommandLineParser& parser = args.parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -365,7 +391,19 @@ int runExport(const QStringList& arguments, const ToolContext& context)
                                       QStringLiteral("Take in participants marked as excluded."));
     const QCommandLineOption codebook(QStringLiteral("codebook"),
                                       QStringLiteral("Also write codebook.md, what every table and column holds."));
-    parser.addOptions({version, subject, tables, pilots, excluded, codebook});
+    const QCommandLineOption analysis(
+        QStringLiteral("analysis"),
+        QStringLiteral("Also write periods.csv (a row per participant and period: amounts, flows, orders typed, "
+                       "delivered and on their way, cost, bonus, decision time) and participants.csv (a row per "
+                       "participant: registration, questionnaire, periods in the band, the fitted decision rule; "
+                       "see aquilevel analyze)."));
+    const QCommandLineOption theta(QStringLiteral("theta"),
+                                   QStringLiteral("With --analysis: fix the expectation's smoothing weight (0 to 1)."),
+                                   QStringLiteral("T"));
+    const QCommandLineOption bom(QStringLiteral("bom"),
+                                 QStringLiteral("Start every CSV file with a byte-order mark, for spreadsheets that "
+                                                "read UTF-8 only with one."));
+    parser.addOptions({version, subject, tables, pilots, excluded, codebook, analysis, theta, bom});
     if (const auto status = args.parse(arguments, 1, QStringLiteral("DIR")))
         return *status;
     ExportOptions options;
@@ -375,6 +413,17 @@ int runExport(const QStringList& arguments, const ToolContext& context)
     options.includePilots = parser.isSet(pilots);
     options.includeExcluded = parser.isSet(excluded);
     options.codebook = parser.isSet(codebook);
+    options.analysis = parser.isSet(analysis);
+    options.byteOrderMark = parser.isSet(bom);
+    if (parser.isSet(theta)) {
+        bool ok = false;
+        const double t = parser.value(theta).trimmed().toDouble(&ok);
+        if (!options.analysis)
+            return args.usageError(QStringLiteral("--theta goes with --analysis"));
+        if (!ok || !(t >= 0 && t <= 1))
+            return args.usageError(QStringLiteral("--theta takes a number from 0 to 1, not \"%1\"").arg(parser.value(theta)));
+        options.theta = t;
+    }
     if (options.tables.size() == 1 && !(dataTableNames() + configTableNames()).contains(options.tables.first()))
         return args.usageError(QStringLiteral("unknown table \"%1\" in --tables").arg(options.tables.first()));
     if (options.tables.isEmpty()) {

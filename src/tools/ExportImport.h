@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace aquilevel::store {
 class Store;
@@ -27,6 +28,13 @@ struct ExportOptions {
     bool includeExcluded = false;
     // Writes codebook.md, what every table and column holds, beside the tables.
     bool codebook = false;
+    // Writes periods.csv and participants.csv (the fitted decision rule included) beside
+    // the tables; the expectation's smoothing weight fixed when given, else fitted.
+    bool analysis = false;
+    std::optional<double> theta;
+    // Starts every CSV file with a byte-order mark, for spreadsheets that take UTF-8 only
+    // with one.
+    bool byteOrderMark = false;
     // Told after each table is read, and between the steps of a long one: how many of
     // how many tables are done.
     std::function<void(int done, int total)> progress;
