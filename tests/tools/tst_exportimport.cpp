@@ -231,7 +231,8 @@ private slots:
         // Progress is told table by table, up to all of them.
         tools::ToolStore tool(m_data->folder());
         QList<std::pair<int, int>> told;
-        tools::ExportOptions options{{}, {}, tools::dataTableNames()};
+        tools::ExportOptions options;
+        options.tables = tools::dataTableNames();
         options.progress = [&](int done, int total) { told.append({done, total}); };
         QTemporaryDir counted;
         tools::exportTables(tool.store(), counted.path(), options);
