@@ -757,12 +757,15 @@ void TestProgress::consoleShowsTheLabAndWhatToPay()
     const QString second = window.exportInto(exports.path());
     QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("pilot study-2026-03-04"));
     QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("pilot study-2026-03-04-2"));
-    const auto subjects = [](const QString& folder) {
-        QFile file(QDir(folder).filePath(QStringLiteral("datSubject.csv")));
+    const auto subjects = [](const QString& folder, const QString& name = QStringLiteral("datSubject.csv")) {
+        QFile file(QDir(folder).filePath(name));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     };
     const QRegularExpression eveRow(QStringLiteral("(^|[,\\n])eve(,|\\r)"));
     QVERIFY(!subjects(first).contains(eveRow) && subjects(second).contains(eveRow));
+    // The analysis files go with the tables, and leave out whom they leave out.
+    const QString participants = QStringLiteral("participants.csv");
+    QVERIFY(!subjects(first, participants).contains(eveRow) && subjects(second, participants).contains(eveRow));
     for (const QString& folder : {first, second})
         QVERIFY2(QFile(QDir(folder).filePath(QStringLiteral("codebook.md"))).size() > 1000, qPrintable(folder));
 
