@@ -52,6 +52,18 @@ QString plainDecimal(double value)
     return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }
 
+QString fixedDecimal(double value, int decimals)
+{
+    QString text = QString::number(value, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+}
+
 namespace {
 
 // Parses the leading number of text; returns false when there is none.

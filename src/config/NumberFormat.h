@@ -22,6 +22,10 @@ QString pointNumber(double value);
 // The shortest plain decimal text that reads back as the same double, with a point.
 QString plainDecimal(double value);
 
+// At most `decimals` decimals with a point, rounded, without trailing zeros, a trailing
+// point or an exponent; never "-0" (2.50 -> "2.5", -0.0000001 to 6 -> "0").
+QString fixedDecimal(double value, int decimals);
+
 // The number a text begins with: blanks are skipped,
 // then an optional sign, digits, a point and digits, an optional exponent.
 // 0 when the text does not begin with a number.

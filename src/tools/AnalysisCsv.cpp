@@ -1,5 +1,6 @@
 #include "tools/AnalysisCsv.h"
 
+#include "config/NumberFormat.h"
 #include "tools/Csv.h"
 
 #include <cmath>
@@ -27,14 +28,7 @@ QString isoDate(const QDate& date)
 
 QString decimal(double value)
 {
-    if (!std::isfinite(value))
-        return {};
-    QString text = QString::number(value, 'f', 9);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+    return std::isfinite(value) ? config::fixedDecimal(value, 9) : QString();
 }
 
 QByteArray periodsCsv(const QList<ParticipantAnalysis>& participants)

@@ -104,7 +104,7 @@ int runAnalyze(const QStringList& arguments, const ToolContext& context)
                                      QStringLiteral("Alpha (SE)"), QStringLiteral("Beta (SE)"),
                                      QStringLiteral("Theta"), QStringLiteral("R squared")},
                                     rows, {false, false, true, true, true, true, true, true, true, true, true});
-        context.out << "\n" << analysed.size() << " participants.";
+        context.out << "\n" << analysed.size() << (analysed.size() == 1 ? " participant." : " participants.");
         if (options.theta)
             context.out << " Theta fixed at " << decimal(*options.theta) << ".";
         context.out << "\n";

@@ -8,6 +8,7 @@
 #include "session/Prompter.h"
 #include "session/Resume.h"
 #include "config/ControlCharacters.h"
+#include "config/NumberFormat.h"
 #include "session/Session.h"
 #include "session/StationHold.h"
 #include "session/StartVersion.h"
@@ -165,12 +166,7 @@ QString firstMessage(const UnattendedPrompter& prompter)
 
 QString typedNumber(double value)
 {
-    QString text = QString::number(value, 'f', 6);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
+    return config::fixedDecimal(value, 6);
 }
 
 BotOrder typedNet(double net)

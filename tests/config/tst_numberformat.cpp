@@ -145,15 +145,19 @@ void TestNumberFormat::plainDecimal_data()
     // The pipe cells: fifteen significant digits, a point.
     QTest::addColumn<QString>("cell");
 
-    QTest::newRow("zero") << 0.0 << "0" << "0";
-    QTest::newRow("tenth") << 0.1 << "0.1" << "0.1";
-    QTest::newRow("negative") << -3.75 << "-3.75" << "-3.75";
-    QTest::newRow("whole") << 590.0 << "590" << "590";
+    // The analysis files: at most nine decimals, no exponent.
+    QTest::addColumn<QString>("nine");
+
+    QTest::newRow("zero") << 0.0 << "0" << "0" << "0";
+    QTest::newRow("tenth") << 0.1 << "0.1" << "0.1" << "0.1";
+    QTest::newRow("negative") << -3.75 << "-3.75" << "-3.75" << "-3.75";
+    QTest::newRow("whole") << 590.0 << "590" << "590" << "590";
     // Every digit needed to read back the same double, and no more.
-    QTest::newRow("computed seven") << 0.07 * 100 << "7.000000000000001" << "7";
-    QTest::newRow("three tenths") << 0.1 * 3 << "0.30000000000000004" << "0.3";
-    QTest::newRow("tiny without exponent") << 1e-5 << "0.00001" << "1e-05";
-    QTest::newRow("huge without exponent") << 1e20 << "100000000000000000000" << "1e+20";
+    QTest::newRow("computed seven") << 0.07 * 100 << "7.000000000000001" << "7" << "7";
+    QTest::newRow("three tenths") << 0.1 * 3 << "0.30000000000000004" << "0.3" << "0.3";
+    QTest::newRow("tiny without exponent") << 1e-5 << "0.00001" << "1e-05" << "0.00001";
+    QTest::newRow("huge without exponent") << 1e20 << "100000000000000000000" << "1e+20" << "100000000000000000000";
+    QTest::newRow("below the ninth decimal") << -1e-10 << "-0.0000000001" << "-1e-10" << "0";
 }
 
 void TestNumberFormat::plainDecimal()
@@ -168,6 +172,8 @@ void TestNumberFormat::plainDecimal()
     QCOMPARE(QLocale::c().toDouble(text), value);
     QFETCH(QString, cell);
     QCOMPARE(aquilevel::config::pointNumber(value), cell);
+    QFETCH(QString, nine);
+    QCOMPARE(aquilevel::config::fixedDecimal(value, 9), nine);
 }
 
 void TestNumberFormat::leadingNumber_data()
