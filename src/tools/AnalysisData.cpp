@@ -37,11 +37,31 @@ bool flag(const store::Row& row, const char* column)
     return !v.isNull() && v.toBool();
 }
 
-QDateTime momentOf(const store::Row& row)
+// When a row was written: to the millisecond by the station's clock in UTC, and to the
+// second in local time (rows of older databases may lack the first).
+struct Moment {
+    QDateTime utc;
+    QDateTime local;
+    // Milliseconds from this to `later`, by a clock both have; none when they share none.
+    std::optional<qint64> msTo(const Moment& later) const
+    {
+        if (utc.isValid() && later.utc.isValid())
+            return utc.msecsTo(later.utc);
+        if (local.isValid() && later.local.isValid())
+            return local.msecsTo(later.local);
+        return std::nullopt;
+    }
+};
+
+Moment momentOf(const store::Row& row)
 {
+    Moment m;
+    m.utc = QDateTime::fromString(row.value("EventTimeUtc").toString(), Qt::ISODateWithMs);
     const QDate date = row.value("Date").toDate();
     const QTime time = QTime::fromString(row.value("Time").toString(), QStringLiteral("HH:mm:ss"));
-    return date.isValid() && time.isValid() ? QDateTime(date, time) : QDateTime();
+    if (date.isValid() && time.isValid())
+        m.local = QDateTime(date, time);
+    return m;
 }
 
 // The tank as a row left it.
@@ -66,23 +86,22 @@ const QStringList& analysisColumns()
         QStringLiteral("EnvInFlow"),        QStringLiteral("EnvOutFlow"),         QStringLiteral("SimulationTime"),
         QStringLiteral("UserInFlow"),       QStringLiteral("UserOutFlow"),        QStringLiteral("TotalBackOrder"),
         QStringLiteral("TotalForwardDischarge"), QStringLiteral("TotCost"),       QStringLiteral("TotBonus"),
-        QStringLiteral("BaseMoney"),        QStringLiteral("IsTimeDriven")};
+        QStringLiteral("BaseMoney"),        QStringLiteral("IsTimeDriven"),       QStringLiteral("EventTimeUtc")};
     return columns;
 }
 
 QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial)
 {
     QMap<int, AnalysisPeriod> periods;
-    QMap<int, QDateTime> openedAt;   // when the period could first be decided on
+    QMap<int, Moment> openedAt;      // when the period could first be decided on
     QMap<int, double> costBefore, moneyBefore;
     std::optional<After> last;       // the tank after the latest row of the task
-    QDateTime ordersOpen;            // when Submit last became possible (participant-paced)
+    Moment ordersOpen;               // when Submit last became possible (participant-paced)
     for (const store::Row& row : rows) {
         const QString type = row.value("eventType").toString();
-        const QDateTime moment = momentOf(row);
+        const Moment moment = momentOf(row);
         if (type == kContinue) { // the instructions: no tank shown, but the trial screen opens after them
-            if (moment.isValid() && (!ordersOpen.isValid() || moment > ordersOpen))
-                ordersOpen = moment;
+            ordersOpen = moment;
             continue;
         }
         const int trial = row.value("Trial").toInt();
@@ -118,9 +137,9 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
         AnalysisPeriod& p = *found;
         const double amountBefore = last ? last->amount : p.amountStart;
         if (type == kSubmit) {
-            const QDateTime opened = openedAt.value(trial);
-            if (!p.submitted && opened.isValid() && moment.isValid() && opened <= moment)
-                p.decisionMs = opened.msecsTo(moment);
+            const std::optional<qint64> took = openedAt.value(trial).msTo(moment);
+            if (!p.submitted && took && *took >= 0)
+                p.decisionMs = took;
             p.submitted = true;
         } else if (type == kEnvironment) {
             p.envActed = true;
@@ -128,7 +147,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             p.deliveredInflow += now.amount - amountBefore;
         } else if (type == kUserOutflow) {
             p.deliveredOutflow += amountBefore - now.amount;
-        } else if (type == kAfterCost && moment.isValid()) {
+        } else if (type == kAfterCost) {
             ordersOpen = moment;
         }
         p.date = row.value("Date").toDate();
