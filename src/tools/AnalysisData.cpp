@@ -149,6 +149,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             p.deliveredOutflow += amountBefore - now.amount;
         } else if (type == kAfterCost) {
             ordersOpen = moment;
+            p.complete = true;
         }
         p.date = row.value("Date").toDate();
         p.amountEnd = now.amount;
@@ -164,8 +165,8 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
         p.cost = now.cost - costBefore.value(trial);
         p.bonus = now.money - moneyBefore.value(trial);
         p.money = now.money;
-        p.inBand = config::inBonusBand(p.amountEnd, p.goal, number(row, "LowerBoundFromGoal"),
-                                       number(row, "UpperBoundFromGoal"));
+        p.inBand = p.complete && config::inBonusBand(p.amountEnd, p.goal, number(row, "LowerBoundFromGoal"),
+                                                     number(row, "UpperBoundFromGoal"));
         last = now;
     }
     for (AnalysisPeriod& p : periods)
@@ -201,14 +202,19 @@ int ParticipantAnalysis::periodsInBand() const
     return int(std::count_if(periods.cbegin(), periods.cend(), [](const AnalysisPeriod& p) { return p.inBand; }));
 }
 
+int ParticipantAnalysis::completePeriods() const
+{
+    return int(std::count_if(periods.cbegin(), periods.cend(), [](const AnalysisPeriod& p) { return p.complete; }));
+}
+
 double ParticipantAnalysis::meanDistance() const
 {
-    if (periods.isEmpty())
-        return 0;
     double sum = 0;
     for (const AnalysisPeriod& p : periods)
-        sum += std::abs(p.amountEnd - p.goal);
-    return sum / double(periods.size());
+        if (p.complete)
+            sum += std::abs(p.amountEnd - p.goal);
+    const int complete = completePeriods();
+    return complete > 0 ? sum / complete : 0;
 }
 
 namespace {

@@ -22,6 +22,7 @@ namespace aquilevel::tools {
 struct AnalysisPeriod {
     int period = 0;
     QDate date;               // of the period's last row
+    bool complete = false;    // its cost step is stored (a running session's last period may not be)
     double amountStart = 0;   // in the tank when the period opened
     double amountEnd = 0;     // after its cost step
     double goal = 0;
@@ -35,7 +36,7 @@ struct AnalysisPeriod {
     double inflowOnTheWay = 0, outflowOnTheWay = 0;           // the same after the period
     double cost = 0;  // what the period added to the cost
     double bonus = 0; // what it added to the money
-    bool inBand = false;
+    bool inBand = false;              // false until the period is complete
     std::optional<qint64> decisionMs; // period opened to Submit; none without a Submit
     double money = 0;                 // the money so far (TotBonus)
 };
@@ -81,8 +82,9 @@ struct ParticipantAnalysis {
     QList<AnalysisPeriod> periods;
     RuleFit rule;
 
+    int completePeriods() const;
     int periodsInBand() const;
-    double meanDistance() const; // mean absolute distance from the goal after each period
+    double meanDistance() const; // mean absolute distance from the goal after each complete period
 };
 
 struct AnalysisOptions {

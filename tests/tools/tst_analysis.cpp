@@ -145,10 +145,10 @@ void TestAnalysis::periodsOfAPlayedSessionAreTheHandCalculation()
     //   3: 11 -2, period 2 ordered nothing = 9; 3 out on order
     //   4: 9 -2 -3 = 4, at the goal: the bonus; 1 in on order
     const QStringList expected = {
-        "p1,Step,1,*,2,5,4,3.9,4.1,2,3,1,1,5,1,1,0,5,1,0.5,0,0,*,5",
-        "p1,Step,2,*,5,11,4,3.9,4.1,-1,3,1,1,0,0,5,1,0,0,3.5,0,0,*,5",
-        "p1,Step,3,*,11,9,4,3.9,4.1,-7,0,2,1,0,3,0,0,0,3,2.5,0,0,*,5",
-        "p1,Step,4,*,9,4,4,3.9,4.1,-5,0,2,1,1,0,0,3,1,0,0,0.5,1,*,5.5",
+        "p1,Step,1,*,1,2,5,4,3.9,4.1,2,3,1,1,5,1,1,0,5,1,0.5,0,0,*,5",
+        "p1,Step,2,*,1,5,11,4,3.9,4.1,-1,3,1,1,0,0,5,1,0,0,3.5,0,0,*,5",
+        "p1,Step,3,*,1,11,9,4,3.9,4.1,-7,0,2,1,0,3,0,0,0,3,2.5,0,0,*,5",
+        "p1,Step,4,*,1,9,4,4,3.9,4.1,-5,0,2,1,1,0,0,3,1,0,0,0.5,1,*,5.5",
     };
     QCOMPARE(lines.size(), expected.size());
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -178,6 +178,7 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
     QTest::addColumn<QList<store::Row>>("rows");
     // Each period: start, end, delivered in, delivered out, decision ms (-1 for none), money.
     QTest::addColumn<QList<QList<double>>>("periods");
+    QTest::addColumn<int>("complete"); // how many periods have their cost step
     const QString submit = QStringLiteral("Submit Clicked"), env = QStringLiteral("Environment Effect"),
                   in = QStringLiteral("User Inflow"), out = QStringLiteral("User Outflow"),
                   cost = QStringLiteral("After Cost Calculation"), cont = QStringLiteral("Continue Clicked");
@@ -191,7 +192,7 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
                              logRow(cont, 2, "10:05:00", tank(0)),
                              logRow(in, 2, "10:05:01", tank(15)),
                              logRow(cost, 2, "10:05:02", tank(15, 0, 0, 5.5))}
-        << QList<QList<double>>{{10, 12, 0, 0, 10000, 5}, {12, 15, 3, 0, 5000, 5.5}};
+        << QList<QList<double>>{{10, 12, 0, 0, 10000, 5}, {12, 15, 3, 0, 5000, 5.5}} << 2;
     QTest::newRow("time-driven: a Submit delivers the period's due order a second time")
         << QList<store::Row>{logRow(submit, 0, "10:00:00", with(start, QStringLiteral("IsTimeDriven"), 1)),
                              logRow(in, 1, "10:00:05", with(tank(13), QStringLiteral("IsTimeDriven"), 1)),
@@ -199,27 +200,29 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
                              logRow(submit, 1, "10:00:09", with(tank(13), QStringLiteral("IsTimeDriven"), 1)),
                              logRow(in, 1, "10:00:10", with(tank(16), QStringLiteral("IsTimeDriven"), 1)),
                              logRow(out, 1, "10:00:10", with(tank(15), QStringLiteral("IsTimeDriven"), 1))}
-        << QList<QList<double>>{{10, 15, 6, 1, 4000, 5}};
+        << QList<QList<double>>{{10, 15, 6, 1, 4000, 5}} << 1;
     const QVariantMap nextDay = with(tank(9), QStringLiteral("Date"), QDate(2026, 12, 10));
     const QString utc = QStringLiteral("EventTimeUtc");
     QTest::newRow("a running session's last period so far, after midnight")
         << QList<store::Row>{logRow(submit, 1, "23:59:59", start), logRow(cost, 1, "00:00:00", nextDay),
                              logRow(submit, 2, "00:00:03", nextDay)}
-        << QList<QList<double>>{{10, 9, 0, 0, -1, 5}, {9, 9, 0, 0, 3000, 5}};
+        << QList<QList<double>>{{10, 9, 0, 0, -1, 5}, {9, 9, 0, 0, 3000, 5}} << 1;
     QTest::newRow("to the millisecond where the rows have it")
         << QList<store::Row>{logRow(cont, 0, "09:59:58", with(tank(0), utc, "2026-12-09T08:59:58.900Z")),
                              logRow(submit, 1, "10:00:00", with(start, utc, "2026-12-09T09:00:00.150Z")),
                              logRow(cost, 1, "10:00:02", with(tank(12), utc, "2026-12-09T09:00:02.999Z")),
                              logRow(submit, 2, "10:00:03", tank(12))} // a row without: the seconds of both
-        << QList<QList<double>>{{10, 12, 0, 0, 1250, 5}, {12, 12, 0, 0, 1000, 5}};
+        << QList<QList<double>>{{10, 12, 0, 0, 1250, 5}, {12, 12, 0, 0, 1000, 5}} << 1;
 }
 
 void TestAnalysis::theLogsRowsMakeThePeriods()
 {
     QFETCH(QList<store::Row>, rows);
     QFETCH(QList<QList<double>>, periods);
+    QFETCH(int, complete);
     const QList<AnalysisPeriod> made = periodsOf(rows, {});
     QCOMPARE(made.size(), periods.size());
+    QCOMPARE(std::count_if(made.cbegin(), made.cend(), [](const AnalysisPeriod& p) { return p.complete; }), complete);
     for (qsizetype i = 0; i < made.size(); ++i) {
         const AnalysisPeriod& p = made.at(i);
         const QList<double> want = periods.at(i);
