@@ -128,8 +128,10 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             p.deliveredInflow += now.amount - amountBefore;
         } else if (type == kUserOutflow) {
             p.deliveredOutflow += amountBefore - now.amount;
-        } else if (type == kAfterCost && moment.isValid()) {
-            ordersOpen = moment;
+        } else if (type == kAfterCost) {
+            p.completed = true;
+            if (moment.isValid())
+                ordersOpen = moment;
         }
         p.date = row.value("Date").toDate();
         p.amountEnd = now.amount;
@@ -164,7 +166,7 @@ QList<RulePeriod> rulePeriodsOf(const QList<AnalysisPeriod>& periods)
         if (!p.submitted || before.period != p.period - 1)
             continue;
         rule.append({p.orderedInflow - p.orderedOutflow, p.goal - p.amountStart,
-                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow});
+                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow, p.period});
     }
     return rule;
 }

@@ -30,6 +30,7 @@ struct AnalysisPeriod {
     double envInflow = 0, envOutflow = 0;  // what they moved (rate x period length); 0 when they did not act
     double orderedInflow = 0, orderedOutflow = 0;     // typed for this period
     bool submitted = false;                           // the participant pressed Submit in this period
+    bool completed = false;                           // its cost step was written: the period ended
     double deliveredInflow = 0, deliveredOutflow = 0; // what reached or left the tank from orders
     double inflowOnTheWayStart = 0, outflowOnTheWayStart = 0; // ordered, not yet arrived, as the period opened
     double inflowOnTheWay = 0, outflowOnTheWay = 0;           // the same after the period
