@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
 
@@ -55,6 +56,16 @@ QString someNames(const QStringList& names)
     return QStringLiteral("%1 and %2 more (marked in the table)")
         .arg(names.first(kShown).join(QStringLiteral(", ")))
         .arg(names.size() - kShown);
+}
+
+// The middle value; the mean of the middle two of an even count.
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // The lines of figures on the first page, each wrapped to the left column.
@@ -239,7 +250,7 @@ void drawSummaryPage(QPainter& p, const VersionReport& report, const SummaryPlan
         const QFontMetricsF small(p.font());
         p.drawText(QPointF(0, big.height() + 6 + small.ascent()),
                    small.elidedText(QStringLiteral("Database %1, written %2")
-                                        .arg(report.database, report.written.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+                                        .arg(report.database, report.written.toString(QStringLiteral("yyyy-MM-dd HH:mm t"))),
                                     Qt::ElideMiddle, page.width()));
         const double width = page.width() / 2.0 - kColumnGap / 2;
         double y = kFiguresTop;
@@ -282,14 +293,6 @@ void drawParticipantPage(QPainter& p, const VersionReport& report, const ReportP
 
 } // namespace
 
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 VersionReport versionReport(const QList<ParticipantAnalysis>& analysed, int maxTrial, const QString& units)
 {

@@ -5,10 +5,11 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QPainter>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+class QPainter;
 
 namespace aquilevel::store {
 class Store;
@@ -57,8 +58,6 @@ struct VersionFigures {
     QStringList lowFit;       // fitted, R squared below kLowRSquared
 };
 VersionFigures versionFigures(const VersionReport& report);
-
-double median(QList<double> values);
 
 // A page's printable area in the pictures' pixels (A4 landscape, 12 mm margins); the
 // PDF scales it onto the page, so one pixel is about 0.28 mm.

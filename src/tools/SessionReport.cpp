@@ -312,7 +312,7 @@ void drawTitle(QPainter& p, QSize size, const QString& title, const QString& lin
 }
 
 // Saves the painter's state (restored at the end of the picture) and clears the picture.
-void begin(QPainter& p, QSize size)
+void startPicture(QPainter& p, QSize size)
 {
     p.save();
     p.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), reportColours::background);
@@ -502,7 +502,7 @@ QImage drawSession(const SessionData& data, QSize size)
 void drawSession(QPainter& p, const SessionData& data, QSize size)
 {
     const ReportLayout layout = sessionLayout(data, size);
-    begin(p, size);
+    startPicture(p, size);
 
     const int shown = data.maxTrial > 0 ? data.maxTrial : data.periods.isEmpty() ? 0 : data.periods.last().trial;
     drawTitle(p, size,
@@ -611,7 +611,7 @@ QImage drawDistribution(const DistributionData& data, QSize size)
 void drawDistribution(QPainter& p, const DistributionData& data, QSize size)
 {
     const ReportLayout layout = distributionLayout(data, size);
-    begin(p, size);
+    startPicture(p, size);
     const QString units = unitOf(data.units);
     const SessionData* reference = firstPlayed(data); // its band and goal are the version's
 
@@ -703,6 +703,8 @@ void drawDistribution(QPainter& p, const DistributionData& data, QSize size)
     p.restore();
 }
 
+namespace {
+
 QString ruleFigures(const RuleFit& fit)
 {
     if (!fit.valid)
@@ -718,6 +720,8 @@ QString ruleFigures(const RuleFit& fit)
              QString::number(fit.theta, 'f', 2), QString::number(fit.rSquared, 'f', 3))
         .arg(fit.periods);
 }
+
+} // namespace
 
 ReportLayout ruleLayout(const RuleChart& chart, QSize size)
 {
@@ -752,7 +756,7 @@ QImage drawRuleFit(const RuleChart& chart, QSize size)
 void drawRuleFit(QPainter& p, const RuleChart& chart, QSize size)
 {
     const ReportLayout layout = ruleLayout(chart, size);
-    begin(p, size);
+    startPicture(p, size);
     p.setPen(Qt::black);
     p.setFont(font(size, 0.019));
     const QFontMetricsF metrics(p.font());

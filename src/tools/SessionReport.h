@@ -6,12 +6,13 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
-#include <QPainter>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+class QPainter;
 
 namespace aquilevel::store {
 class Store;
@@ -152,7 +153,6 @@ struct RuleChart {
     RuleFit fit;
     int lastPeriod = 1;
 };
-QString ruleFigures(const RuleFit& fit);
 ReportLayout ruleLayout(const RuleChart& chart, QSize size);
 QImage drawRuleFit(const RuleChart& chart, QSize size);
 void drawRuleFit(QPainter& painter, const RuleChart& chart, QSize size);

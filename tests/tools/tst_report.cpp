@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPaintEngine>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
