@@ -29,6 +29,7 @@ constexpr double kColumnGap = 30;
 // The first page's figures on the left, the strip plots on the right.
 constexpr double kFiguresTop = 62;
 constexpr double kPlotHeight = 86;
+constexpr double kPlotGap = 14;
 // Of a participant's page: the session's pictures above, the rule's below.
 constexpr double kSessionShare = 0.64;
 
@@ -75,7 +76,9 @@ QStringList figureLines(const VersionReport& report, const VersionFigures& f)
     lines << QStringLiteral("Participants: %1").arg(f.participants);
     if (!report.leftOutNote.isEmpty())
         lines << report.leftOutNote;
-    lines << QStringLiteral("Periods in the band: mean %1, fewest %2, most %3")
+    const int periods = report.participants.isEmpty() ? 0 : report.participants.first().session.maxTrial;
+    lines << QStringLiteral("Periods in the band%1: mean %2, fewest %3, most %4")
+                 .arg(periods > 0 ? QStringLiteral(" (of %1)").arg(periods) : QString())
                  .arg(fixed(f.meanInBand, 1))
                  .arg(f.fewestInBand)
                  .arg(f.mostInBand);
@@ -122,7 +125,7 @@ SummaryPlan summaryPlan(const VersionReport& report, QSize page)
         plan.lineHeights.append(height);
         y += height;
     }
-    plan.tableTop = std::max(y, kFiguresTop + 2 * kPlotHeight) + 20;
+    plan.tableTop = std::max(y, kFiguresTop + 2 * kPlotHeight + kPlotGap) + 20;
     const double bottom = page.height() - kFooter;
     plan.firstRows = std::max(0, int((bottom - plan.tableTop) / kRowHeight) - 1); // less the heading row
     plan.laterRows = std::max(1, int((bottom - 50) / kRowHeight) - 1);
@@ -262,7 +265,7 @@ void drawSummaryPage(QPainter& p, const VersionReport& report, const SummaryPlan
         const double plotLeft = width + kColumnGap;
         drawStrip(p, QRectF(plotLeft, kFiguresTop, page.width() - plotLeft, kPlotHeight),
                   QStringLiteral("Alpha: the share of the gap to the goal ordered"), f.alphas, f.medianAlpha);
-        drawStrip(p, QRectF(plotLeft, kFiguresTop + kPlotHeight, page.width() - plotLeft, kPlotHeight),
+        drawStrip(p, QRectF(plotLeft, kFiguresTop + kPlotHeight + kPlotGap, page.width() - plotLeft, kPlotHeight),
                   QStringLiteral("Beta: the share of the orders on their way counted"), f.betas, f.medianBeta);
         drawTable(p, report, 0, plan.firstRows, plan.tableTop, page);
     } else {
