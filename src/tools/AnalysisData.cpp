@@ -184,7 +184,7 @@ QList<RulePeriod> rulePeriodsOf(const QList<AnalysisPeriod>& periods)
         if (!p.submitted || before.period != p.period - 1)
             continue;
         rule.append({p.orderedInflow - p.orderedOutflow, p.goal - p.amountStart,
-                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow});
+                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow, p.period});
     }
     return rule;
 }

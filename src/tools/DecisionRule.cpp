@@ -48,6 +48,18 @@ std::optional<Matrix> inverse(Matrix a)
     return inv;
 }
 
+// The adaptive expectation of the environment's net outflow met in each period.
+QList<double> expectations(const QList<RulePeriod>& periods, double theta)
+{
+    QList<double> expected;
+    double e = periods.isEmpty() ? 0 : periods.first().netOutflow;
+    for (const RulePeriod& p : periods) {
+        e = theta * p.netOutflow + (1 - theta) * e;
+        expected.append(e);
+    }
+    return expected;
+}
+
 // Least squares for one theta; the residual sum of squares in `sse`.
 RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
 {
@@ -58,11 +70,9 @@ RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
     if (periods.size() < 4) // three terms and at least one degree of freedom
         return fit;
     QList<std::array<double, 3>> x;
-    double expected = periods.first().netOutflow;
-    for (const RulePeriod& p : periods) {
-        expected = theta * p.netOutflow + (1 - theta) * expected;
-        x.append({expected, p.gap, -p.onTheWay});
-    }
+    const QList<double> expected = expectations(periods, theta);
+    for (qsizetype t = 0; t < periods.size(); ++t)
+        x.append({expected[t], periods[t].gap, -periods[t].onTheWay});
     Matrix xtx{};
     std::array<double, 3> xty{};
     for (int t = 0; t < periods.size(); ++t)
@@ -117,6 +127,17 @@ RuleFit fitDecisionRule(const QList<RulePeriod>& periods, std::optional<double> 
         }
     }
     return best;
+}
+
+QList<double> predictedOrders(const QList<RulePeriod>& periods, const RuleFit& fit)
+{
+    QList<double> predicted;
+    if (!fit.valid)
+        return predicted;
+    const QList<double> expected = expectations(periods, fit.theta);
+    for (qsizetype t = 0; t < periods.size(); ++t)
+        predicted.append(fit.weight * expected[t] + fit.alpha * periods[t].gap - fit.beta * periods[t].onTheWay);
+    return predicted;
 }
 
 } // namespace aquilevel::tools

@@ -13,6 +13,7 @@ struct RulePeriod {
     double gap = 0;        // the goal less the amount in the tank
     double onTheWay = 0;   // inflow ordered and not yet arrived less outflow not yet done
     double netOutflow = 0; // the environment's net outflow of the period just past
+    int period = 0;        // the period it was met in, for charts; the fit does not read it
 };
 
 // The anchoring-and-adjustment rule fitted to a participant's orders by least squares:
@@ -31,5 +32,8 @@ struct RuleFit {
 
 // Fits the rule; theta is fitted too (the best of 0, 0.01, ..., 1), unless given.
 RuleFit fitDecisionRule(const QList<RulePeriod>& periods, std::optional<double> theta = {});
+
+// The net order the fitted rule gives for each period; empty when the fit is not valid.
+QList<double> predictedOrders(const QList<RulePeriod>& periods, const RuleFit& fit);
 
 } // namespace aquilevel::tools

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace aquilevel::tools {
@@ -111,7 +112,8 @@ double niceStep(double span, int parts)
     return nice * power;
 }
 
-// Widens [low, high] to whole steps with a little room; returns the step.
+} // namespace
+
 double niceRange(double& low, double& high, int parts)
 {
     if (high - low < 1e-9) {
@@ -135,6 +137,8 @@ QString tickText(double value, double step)
     const int decimals = step >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(step) - 1e-9)));
     return QString::number(value, 'f', decimals);
 }
+
+namespace {
 
 QString money(double value)
 {
@@ -307,6 +311,24 @@ void drawTitle(QPainter& p, QSize size, const QString& title, const QString& lin
     p.restore();
 }
 
+// Saves the painter's state (restored at the end of the picture) and clears the picture.
+void startPicture(QPainter& p, QSize size)
+{
+    p.save();
+    p.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), reportColours::background);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+}
+
+QImage onImage(QSize size, const std::function<void(QPainter&)>& draw)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter p(&image);
+    draw(p);
+    p.end();
+    return image;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -474,12 +496,13 @@ ReportLayout sessionLayout(const SessionData& data, QSize size)
 
 QImage drawSession(const SessionData& data, QSize size)
 {
+    return onImage(size, [&](QPainter& p) { drawSession(p, data, size); });
+}
+
+void drawSession(QPainter& p, const SessionData& data, QSize size)
+{
     const ReportLayout layout = sessionLayout(data, size);
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(reportColours::background);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
+    startPicture(p, size);
 
     const int shown = data.maxTrial > 0 ? data.maxTrial : data.periods.isEmpty() ? 0 : data.periods.last().trial;
     drawTitle(p, size,
@@ -552,8 +575,7 @@ QImage drawSession(const SessionData& data, QSize size)
     p.setFont(font(size, 0.016));
     p.setPen(Qt::black);
     p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
-    p.end();
-    return image;
+    p.restore();
 }
 
 ReportLayout distributionLayout(const DistributionData& data, QSize size)
@@ -583,12 +605,13 @@ ReportLayout distributionLayout(const DistributionData& data, QSize size)
 
 QImage drawDistribution(const DistributionData& data, QSize size)
 {
+    return onImage(size, [&](QPainter& p) { drawDistribution(p, data, size); });
+}
+
+void drawDistribution(QPainter& p, const DistributionData& data, QSize size)
+{
     const ReportLayout layout = distributionLayout(data, size);
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(reportColours::background);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
+    startPicture(p, size);
     const QString units = unitOf(data.units);
     const SessionData* reference = firstPlayed(data); // its band and goal are the version's
 
@@ -677,8 +700,107 @@ QImage drawDistribution(const DistributionData& data, QSize size)
     p.setFont(font(size, 0.016));
     p.setPen(Qt::black);
     p.drawText(QPointF(layout.lower.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
-    p.end();
-    return image;
+    p.restore();
+}
+
+namespace {
+
+QString ruleFigures(const RuleFit& fit)
+{
+    if (!fit.valid)
+        return QStringLiteral("No rule fitted: %1 period%2 with a Submit after the first (4 needed), or orders that "
+                              "cannot tell the terms apart")
+            .arg(fit.periods)
+            .arg(fit.periods == 1 ? QString() : QStringLiteral("s"));
+    const auto withSe = [](double value, double se) {
+        return QStringLiteral("%1 (SE %2)").arg(QString::number(value, 'f', 3), QString::number(se, 'f', 3));
+    };
+    return QStringLiteral("Weight %1, alpha %2, beta %3, theta %4, R\u00b2 %5; %6 periods used")
+        .arg(withSe(fit.weight, fit.weightSe), withSe(fit.alpha, fit.alphaSe), withSe(fit.beta, fit.betaSe),
+             QString::number(fit.theta, 'f', 2), QString::number(fit.rSquared, 'f', 3))
+        .arg(fit.periods);
+}
+
+} // namespace
+
+ReportLayout ruleLayout(const RuleChart& chart, QSize size)
+{
+    ReportLayout layout = frame(size, chart.lastPeriod);
+    // One panel under a line of figures and the panel's title; the x axis as on the session's picture.
+    const double top = std::max(50.0, size.height() * 0.16);
+    const double bottom = std::max(50.0, size.height() * 0.065);
+    layout.upper.setTop(top);
+    layout.upper.setHeight(std::max(40.0, size.height() - top - bottom));
+    layout.lower = QRectF();
+    double low = 0;
+    double high = 0;
+    for (const RulePeriod& period : chart.periods) {
+        low = std::min(low, period.netOrder);
+        high = std::max(high, period.netOrder);
+    }
+    for (double order : predictedOrders(chart.periods, chart.fit)) {
+        low = std::min(low, order);
+        high = std::max(high, order);
+    }
+    layout.upperStep = niceRange(low, high, 4);
+    layout.upperMin = low;
+    layout.upperMax = high;
+    return layout;
+}
+
+QImage drawRuleFit(const RuleChart& chart, QSize size)
+{
+    return onImage(size, [&](QPainter& p) { drawRuleFit(p, chart, size); });
+}
+
+void drawRuleFit(QPainter& p, const RuleChart& chart, QSize size)
+{
+    const ReportLayout layout = ruleLayout(chart, size);
+    startPicture(p, size);
+    p.setPen(Qt::black);
+    p.setFont(font(size, 0.019));
+    const QFontMetricsF metrics(p.font());
+    p.drawText(QPointF(layout.upper.left(), 6 + metrics.ascent()),
+               metrics.elidedText(ruleFigures(chart.fit), Qt::ElideRight, layout.upper.width()));
+
+    const double titleEnd = drawPanelFrame(p, layout, layout.upper, layout.upperMin, layout.upperMax, layout.upperStep,
+                                           true, QStringLiteral("Net order (%1)").arg(unitOf(chart.units)), size);
+    struct Point {
+        int trial;
+        double value;
+    };
+    QList<Point> typed;
+    QList<Point> predicted;
+    const QList<double> orders = predictedOrders(chart.periods, chart.fit);
+    for (qsizetype i = 0; i < chart.periods.size(); ++i) {
+        typed.append({chart.periods[i].period, chart.periods[i].netOrder});
+        if (i < orders.size())
+            predicted.append({chart.periods[i].period, orders[i]});
+    }
+    const auto place = [&](const Point& point) { return layout.upperPoint(point.trial, point.value); };
+    p.save();
+    p.setClipRect(layout.upper);
+    p.setPen(QPen(Qt::black, 1));
+    p.drawLine(QPointF(layout.upper.left(), layout.upperY(0)), QPointF(layout.upper.right(), layout.upperY(0)));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(reportColours::typedOrder, 1.5));
+    p.drawPath(periodLine(typed, place));
+    p.setPen(QPen(reportColours::ruleOrder, 2.5, Qt::DashLine));
+    p.drawPath(periodLine(predicted, place));
+    const double radius = std::clamp(layout.periodWidth() * 0.3, 2.5, 6.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(reportColours::typedOrder);
+    for (const Point& point : typed)
+        p.drawEllipse(place(point), radius, radius);
+    p.restore();
+    drawLegend(p, QPointF(layout.upper.right(), layout.upper.top() - 8),
+               {{reportColours::typedOrder, QStringLiteral("typed (inflow less outflow)")},
+                {reportColours::ruleOrder, QStringLiteral("the fitted rule's")}},
+               size, titleEnd);
+    p.setFont(font(size, 0.016));
+    p.setPen(Qt::black);
+    p.drawText(QPointF(layout.upper.center().x() - 20, size.height() - 10), QStringLiteral("Period"));
+    p.restore();
 }
 
 void writePngAtomically(const QImage& image, const QString& path)

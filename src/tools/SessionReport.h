@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/DecisionRule.h"
 #include "tools/LeftOut.h"
 
 #include <QColor>
@@ -10,6 +11,8 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+class QPainter;
 
 namespace aquilevel::store {
 class Store;
@@ -124,15 +127,40 @@ inline const QColor userOut{0, 192, 0};
 inline const QColor spread{200, 215, 240};
 inline const QColor mean{30, 80, 170};
 inline const QColor trace{110, 130, 180};
+inline const QColor typedOrder{40, 70, 140};
+inline const QColor ruleOrder{235, 130, 0};
 } // namespace reportColours
 
 inline constexpr QSize kDefaultReportSize{1600, 1000};
 
+// Each picture is drawn for a size in pixels: onto an image of that size, or onto a
+// painter (a PDF page's) into the rectangle from (0, 0) of that size in its coordinates.
 ReportLayout sessionLayout(const SessionData& data, QSize size);
 QImage drawSession(const SessionData& data, QSize size = kDefaultReportSize);
+void drawSession(QPainter& painter, const SessionData& data, QSize size);
 
 ReportLayout distributionLayout(const DistributionData& data, QSize size);
 QImage drawDistribution(const DistributionData& data, QSize size = kDefaultReportSize);
+void drawDistribution(QPainter& painter, const DistributionData& data, QSize size);
+
+// The decision rule fitted to a participant's orders: what the rule orders in each
+// period it was fitted on against what the participant typed, under a line of the
+// fitted figures. One panel, in the layout's upper rectangle; its x axis matches the
+// session picture's of the same width and lastPeriod.
+struct RuleChart {
+    QString units;
+    QList<RulePeriod> periods;
+    RuleFit fit;
+    int lastPeriod = 1;
+};
+ReportLayout ruleLayout(const RuleChart& chart, QSize size);
+QImage drawRuleFit(const RuleChart& chart, QSize size);
+void drawRuleFit(QPainter& painter, const RuleChart& chart, QSize size);
+
+// A range widened to whole steps of 1, 2 or 5 times a power of ten, about `parts` of
+// them, with a little room; returns the step. The label of a value on such an axis.
+double niceRange(double& low, double& high, int parts);
+QString tickText(double value, double step);
 
 // Writes a PNG under a temporary name beside `path` and renames it into place, so that
 // `path` never holds half a picture. Throws ToolError (and leaves `path` as it was)

@@ -22,7 +22,7 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("payments"), QStringLiteral("what to pay each participant (table or CSV)"), paymentsCommand},
         {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
-        {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
+        {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG, or a version's PDF report"), runReport},
         {QStringLiteral("analyze"), QStringLiteral("fit each participant's decision rule to their orders"), runAnalyze},
         {QStringLiteral("mark"), QStringLiteral("mark a participant as a pilot or excluded, or take the mark back"), runMark},
         {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},

@@ -1,7 +1,10 @@
 // The report command: a participant's session and a version's distribution drawn with
 // known values and checked at the pixels where the goal, the band, the amounts, the
 // orders and the mean must be; the counts behind the written figures; errors and usage;
-// the picture replaced atomically.
+// the picture replaced atomically; the version's PDF report, its pages and what they say,
+// and the rule's predicted orders.
+#include "tools/DecisionRule.h"
+#include "tools/ReportPdf.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
 
@@ -11,6 +14,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,6 +107,56 @@ QString describe(QColor c)
                                                        .arg(describe(seen_), describe(expected))));         \
     } while (false)
 
+// Keeps the text drawn on it: what a PDF page says, which its compressed streams hide.
+class TextRecorder final : public QPaintDevice {
+public:
+    QStringList texts;
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth: return tools::kReportPage.width();
+        case PdmHeight: return tools::kReportPage.height();
+        case PdmWidthMM: return 273;
+        case PdmHeightMM: return 186;
+        case PdmDepth: return 32;
+        case PdmNumColors: return INT_MAX;
+        case PdmDevicePixelRatio: return 1;
+        case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
+        default: return 96; // the resolutions
+        }
+    }
+
+private:
+    class Engine final : public QPaintEngine {
+    public:
+        explicit Engine(QStringList& texts) : QPaintEngine(AllFeatures), m_texts(texts) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {} // the other shapes fall back to these
+        void drawPath(const QPainterPath&) override {}
+        void drawTextItem(const QPointF&, const QTextItem& item) override { m_texts.append(item.text()); }
+        Type type() const override { return User; }
+
+    private:
+        QStringList& m_texts;
+    };
+    mutable Engine m_engine{texts};
+};
+
+QString pageText(const tools::VersionReport& report, int index)
+{
+    TextRecorder recorder;
+    QPainter painter(&recorder);
+    tools::drawReportPage(painter, report, index);
+    painter.end();
+    return recorder.texts.join(QLatin1Char('|'));
+}
+
 } // namespace
 
 class TestReport : public QObject {
@@ -116,6 +172,9 @@ private slots:
     void badOptionsAreUsageErrors();
     void pictureIsReplacedAtomically();
     void programRunsTheCommand();
+    void predictedOrdersFollowTheRule();
+    void pdfHasTheVersionPageAndOneForEachParticipant();
+    void pdfIsRefusedWithoutACompletedPeriod();
 
 private:
     std::unique_ptr<test::TempDatabase> m_db;
@@ -159,6 +218,8 @@ void TestReport::initTestCase()
         {QStringLiteral("p2"), d, kAfterCost, 2, 2, 4.5},
         // A pilot, left out unless asked for.
         {QStringLiteral("p3"), d, kAfterCost, 1, 1, 9.0},
+        // Version R4: a Submit, but no period ended.
+        {QStringLiteral("cid"), QStringLiteral("R4"), QStringLiteral("Submit Clicked"), 1, 1, 3.0},
     });
     m_db->append(QStringLiteral("datSubjectMark"),
                  {{QStringLiteral("Subject"), QStringLiteral("P3")}, {QStringLiteral("Version"), d}, {QStringLiteral("Mark"), QStringLiteral("pilot")}});
@@ -345,6 +406,9 @@ void TestReport::badOptionsAreUsageErrors()
         {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out"), path, QStringLiteral("--subject"),
          QStringLiteral(" ")},
         {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--out")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--pdf"), path, QStringLiteral("--subject"),
+         QStringLiteral("ann")},
+        {QStringLiteral("--version"), QStringLiteral("R1"), QStringLiteral("--pdf"), path, QStringLiteral("--out"), path},
     };
     for (const QStringList& arguments : cases) {
         const Output result = report(m_db->folder(), arguments);
@@ -409,6 +473,83 @@ void TestReport::programRunsTheCommand()
                   QStringLiteral("nobody"), QStringLiteral("--out"), path}),
              1);
     QCOMPARE(run({QStringLiteral("--version"), QStringLiteral("R1")}), 2);
+}
+
+void TestReport::predictedOrdersFollowTheRule()
+{
+    tools::RuleFit fit;
+    fit.valid = true;
+    fit.weight = 2;
+    fit.alpha = 0.5;
+    fit.beta = 0.25;
+    fit.theta = 0.5;
+    // Expected outflows 4, then 0.5 x 2 + 0.5 x 4 = 3, then 0.5 x 6 + 0.5 x 3 = 4.5.
+    const QList<tools::RulePeriod> periods = {{0, 4, 8, 4}, {0, -2, 4, 2}, {0, 6, 0, 6}};
+    QCOMPARE(tools::predictedOrders(periods, fit), (QList<double>{2 * 4 + 2 - 2, 2 * 3 - 1 - 1, 2 * 4.5 + 3}));
+
+    // Orders made by the rule are fitted back exactly: fit and prediction expect alike.
+    QList<tools::RulePeriod> played;
+    for (int t = 0; t < 8; ++t)
+        played.append({0, std::sin(t) * 5, std::cos(t * 0.7) * 3, 2.0 + t % 3});
+    const QList<double> orders = tools::predictedOrders(played, fit);
+    for (int t = 0; t < 8; ++t)
+        played[t].netOrder = orders[t];
+    const tools::RuleFit back = tools::fitDecisionRule(played);
+    QVERIFY(back.valid);
+    QCOMPARE(back.theta, 0.5);
+    QVERIFY(std::abs(back.alpha - 0.5) < 1e-9 && std::abs(back.beta - 0.25) < 1e-9);
+    QCOMPARE(tools::predictedOrders(played, back).size(), 8);
+
+    fit.valid = false;
+    QVERIFY(tools::predictedOrders(periods, fit).isEmpty());
+}
+
+void TestReport::pdfHasTheVersionPageAndOneForEachParticipant()
+{
+    const QString path = file(QStringLiteral("d.pdf"));
+    const Output result = report(m_db->folder(), {QStringLiteral("--version"), QStringLiteral("D"),
+                                                  QStringLiteral("--pdf"), path});
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.contains(QStringLiteral("2 participants, 3 pages")), qPrintable(result.out + result.err));
+    QVERIFY2(result.err.contains(QStringLiteral("1 pilot(s)")), qPrintable(result.err));
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray pdf = written.readAll();
+    QVERIFY(pdf.startsWith("%PDF"));
+    QCOMPARE(QString::fromLatin1(pdf).count(QRegularExpression(QStringLiteral("/Type\\s*/Page\\b"))), 3);
+    QVERIFY(!pdf.contains("/Subtype /Image")); // drawn, not pictures pasted in
+
+    tools::ToolStore toolStore(m_db->folder());
+    tools::LeftOut leftOut;
+    const tools::VersionReport d = tools::loadVersionReport(toolStore.store(), QStringLiteral("D"), leftOut);
+    QCOMPARE(tools::reportPageCount(d), 3);
+    const tools::VersionFigures figures = tools::versionFigures(d);
+    QCOMPARE(figures.unfitted, (QStringList{QStringLiteral("p1"), QStringLiteral("p2")})); // no Submit, no rule
+    QVERIFY(std::abs(figures.meanDistance - ((1 + 0.5 + 0.25) / 3 + (3 + 0.5) / 2) / 2) < 1e-9);
+    const QString first = pageText(d, 0);
+    QVERIFY2(first.contains(QStringLiteral("p1")) && first.contains(QStringLiteral("p2"))
+                 && first.contains(QStringLiteral("Not fitted")),
+             qPrintable(first));
+    QVERIFY2(pageText(d, 1).contains(QStringLiteral("participant p1")), qPrintable(pageText(d, 1)));
+    QVERIFY2(pageText(d, 2).contains(QStringLiteral("participant p2")), qPrintable(pageText(d, 2)));
+
+    // A period the session did not finish is not drawn: ann's sixth has only its Submit.
+    const tools::VersionReport r1 = tools::loadVersionReport(toolStore.store(), QStringLiteral("R1"), leftOut);
+    QCOMPARE(r1.participants.first().session.subject, QStringLiteral("ann"));
+    QCOMPARE(r1.participants.first().session.periods.size(), 5);
+}
+
+void TestReport::pdfIsRefusedWithoutACompletedPeriod()
+{
+    const QString path = file(QStringLiteral("none.pdf"));
+    for (const QString& version : {QStringLiteral("R3"), QStringLiteral("R4")}) {
+        const Output result =
+            report(m_db->folder(), {QStringLiteral("--version"), version, QStringLiteral("--pdf"), path});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(QStringLiteral("No participant of version \"%1\" has completed a period").arg(version)),
+                 qPrintable(result.err));
+        QCOMPARE(QDir(m_out.path()).entryList({QStringLiteral("none.pdf*")}, QDir::Files | QDir::Hidden), QStringList());
+    }
 }
 
 QTEST_MAIN(TestReport)
