@@ -340,7 +340,8 @@ QList<ParticipantAnalysis> loadAnalysis(store::Store& store, const AnalysisOptio
     const QList<ParticipantAnalysis> analysed = analyseParticipants(store, options, &left);
     if (leftOut)
         *leftOut = left;
-    if (analysed.isEmpty()) {
+    if (std::none_of(analysed.cbegin(), analysed.cend(),
+                     [](const ParticipantAnalysis& a) { return a.completePeriods() > 0; })) {
         QStringList asked;
         if (!options.version.isEmpty())
             asked.append(QStringLiteral(" of version \"%1\"").arg(options.version));

@@ -106,7 +106,13 @@ RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
     fit.weightSe = std::sqrt(variance * (*inv)[0][0]);
     fit.alphaSe = std::sqrt(variance * (*inv)[1][1]);
     fit.betaSe = std::sqrt(variance * (*inv)[2][2]);
-    fit.rSquared = sst > 0 ? 1 - sse / sst : (sse <= 1e-12 ? 1 : 0);
+    // Orders that never change leave only round-off about their mean: judged against the
+    // orders' own size, not against zero.
+    double size = 0;
+    for (const RulePeriod& p : periods)
+        size += p.netOrder * p.netOrder;
+    const double negligible = 1e-12 * std::max(size, 1e-300);
+    fit.rSquared = sst > negligible ? 1 - sse / sst : (sse <= negligible ? 1 : 0);
     return fit;
 }
 
