@@ -37,6 +37,7 @@ struct ToolCommand {
     QString name;
     QString summary;
     ToolMain run;
+    bool opensWindow = false; // shown on the display, not drawn offscreen
 };
 
 // Every command of the program besides the participant's session.

@@ -7,6 +7,7 @@
 #include "tools/PasswdCommand.h"
 #include "tools/Progress.h"
 #include "tools/ReleaseCommand.h"
+#include "tools/ReplayWindow.h"
 #include "tools/SessionReport.h"
 
 namespace aquilevel::tools {
@@ -22,6 +23,8 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("export"), QStringLiteral("write tables as CSV files for analysis"), runExport},
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG"), runReport},
+        {QStringLiteral("replay"), QStringLiteral("redraw a participant's stored session stage by stage in a window"),
+         runReplay, true},
         {QStringLiteral("mark"), QStringLiteral("mark a participant as a pilot or excluded, or take the mark back"), runMark},
         {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},
         {QStringLiteral("copy"), QStringLiteral("copy a whole experiment between a file and a server"), runCopy},

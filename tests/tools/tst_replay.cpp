@@ -1,0 +1,185 @@
+// The replay of a stored session: the tank drawing the participant saw after each step of
+// a session played through the trial screen is, pixel for pixel, the one the replay
+// draws from the step's stored row; a session stopped inside a period replays up to its
+// last row; a participant without rows is refused.
+
+#include "session/Session.h"
+#include "session/StartVersion.h"
+#include "support/TempDatabase.h"
+#include "support/TestSession.h"
+#include "support/ToolRun.h"
+#include "task/InitSession.h"
+#include "task/PeriodCycle.h"
+#include "task/TankDrawing.h"
+#include "task/TrialScreen.h"
+#include "tools/ReplayWindow.h"
+
+#include <QLineEdit>
+#include <QMap>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QtTest>
+
+using namespace aquilevel;
+using aquilevel::task::TankDrawing;
+using aquilevel::test::TempDatabase;
+
+namespace {
+
+TempDatabase& database()
+{
+    static TempDatabase db(TempDatabase::Content::Demo);
+    return db;
+}
+
+// The drawing at its design size, whatever its window made of it.
+QImage shot(TankDrawing& drawing)
+{
+    drawing.resize(TankDrawing::designSize());
+    return drawing.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Empty when the pictures are equal; else how many pixels differ and where.
+QString difference(const QImage& seen, const QImage& replayed)
+{
+    if (seen.size() != replayed.size())
+        return QStringLiteral("sizes differ: %1x%2 seen, %3x%4 replayed").arg(seen.width()).arg(seen.height()).arg(replayed.width()).arg(replayed.height());
+    int count = 0;
+    QRect where;
+    for (int y = 0; y < seen.height(); ++y)
+        for (int x = 0; x < seen.width(); ++x)
+            if (seen.pixel(x, y) != replayed.pixel(x, y)) {
+                ++count;
+                where |= QRect(x, y, 1, 1);
+            }
+    if (count == 0)
+        return {};
+    return QStringLiteral("%1 pixels differ within (%2,%3) %4x%5")
+        .arg(count)
+        .arg(where.x())
+        .arg(where.y())
+        .arg(where.width())
+        .arg(where.height());
+}
+
+const QStringList kStageTimers = {"Timer1", "Timer2", "tmrEnvDelay", "tmrEnvMv", "tmrUserDelay", "tmrUserMv"};
+
+// What the participant saw: the drawing after each step that wrote a row, by the EventID
+// of the step's last row.
+using Seen = QMap<qint32, QImage>;
+
+// Plays `periods` whole periods of a version through the trial screen, typing orders that
+// change from period to period, then presses Submit once more and stops the session
+// right after that step, as a station killed in the middle of a period.
+Seen play(const QString& version, const QString& subject, int periods)
+{
+    test::TestSession t(database().engine());
+    SessionState& s = t.session.state;
+    s.Subject = subject;
+    s.Version = version;
+    LoadCheckedSetup(t.session);
+    StartNewParticipant(t.session);
+    s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
+
+    task::TrialScreen screen(t.session);
+    auto* cycle = screen.findChild<task::PeriodCycle*>(QStringLiteral("periodCycle"));
+    Seen seen;
+    qint32 last = 0;
+    for (const QString& name : kStageTimers) {
+        // Connected after the cycle's own handler: runs right after the step.
+        QObject::connect(screen.findChild<QTimer*>(name), &QTimer::timeout, &screen, [&, name] {
+            if (s.EventID != last)
+                seen.insert(s.EventID, shot(screen.drawing()));
+            last = s.EventID;
+            if (name == QStringLiteral("Timer1") && s.Trial > periods)
+                cycle->halt();
+        });
+    }
+    screen.load();
+    screen.show();
+    if (!QTest::qWaitForWindowExposed(&screen))
+        return {};
+    auto* inflow = screen.findChild<QLineEdit*>(QStringLiteral("txtUsrInflowVal"));
+    auto* outflow = screen.findChild<QLineEdit*>(QStringLiteral("txtUsrOutflowVal"));
+    auto* submit = screen.findChild<QPushButton*>(QStringLiteral("cmdNextTrial"));
+    for (int period = 1; period <= periods + 1; ++period) {
+        inflow->setText(QString::number(period % 3 * 2.5));
+        outflow->setText(QString::number(period % 2 * 4));
+        submit->click();
+        if (period <= periods && !QTest::qWaitFor([&] { return s.Trial == period && submit->isEnabled(); }, 10000))
+            return {};
+    }
+    QTest::qWait(20); // no step runs after the halt
+    return seen;
+}
+
+} // namespace
+
+class TestReplay : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replayDrawsWhatWasSeen_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("continuous") << QStringLiteral("Demo continuous");
+        QTest::newRow("discrete") << QStringLiteral("Demo discrete");
+    }
+
+    void replayDrawsWhatWasSeen()
+    {
+        QFETCH(QString, version);
+        const QString subject = QStringLiteral("replayed-") + QTest::currentDataTag();
+        const int periods = 5;
+        const Seen seen = play(version, subject, periods);
+        QVERIFY2(seen.size() > 3 * periods, "the session was not played");
+
+        test::TestSession t(database().engine());
+        tools::ReplayWindow window(t.session.store(), tools::loadReplay(t.session.store(), version, subject));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // Up to the last row, written in the period the session stopped in.
+        const QList<tools::ReplayFrame>& frames = window.frames();
+        QCOMPARE(frames.last().eventId, seen.lastKey());
+        QCOMPARE(frames.last().period, periods + 1);
+        QCOMPARE(window.findChild<QSlider*>(QStringLiteral("sldPeriod"))->maximum(), periods + 1);
+
+        // Each step's last row, reached by stepping through every frame from the start and
+        // by jumping to it.
+        int compared = 0;
+        for (int i = 0; i < frames.size(); ++i) {
+            window.showFrame(i);
+            if (!seen.contains(frames.at(i).eventId))
+                continue;
+            const QImage expected = seen.value(frames.at(i).eventId);
+            const QString stepping = difference(expected, shot(window.drawing()));
+            window.showFrame(int(frames.size()) - 1);
+            window.showFrame(i);
+            const QString jumping = difference(expected, shot(window.drawing()));
+            const QString where = QStringLiteral("row %1 (%2, period %3): ")
+                                      .arg(frames.at(i).eventId)
+                                      .arg(frames.at(i).eventType)
+                                      .arg(frames.at(i).period);
+            QVERIFY2(stepping.isEmpty(), qPrintable(where + stepping));
+            QVERIFY2(jumping.isEmpty(), qPrintable(where + jumping));
+            ++compared;
+        }
+        QCOMPARE(compared, seen.size());
+    }
+
+    void participantWithoutRowsIsRefused()
+    {
+        const test::ToolResult result =
+            test::runTool(tools::runReplay, database().folder(),
+                          {QStringLiteral("--version"), QStringLiteral("Demo continuous"), QStringLiteral("--subject"),
+                           QStringLiteral("nobody")});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(QStringLiteral("\"nobody\" has no rows in version \"Demo continuous\"")),
+                 qPrintable(result.err));
+    }
+};
+
+QTEST_MAIN(TestReplay)
+#include "tst_replay.moc"
