@@ -306,8 +306,10 @@ QList<ReplayFrame> replayFrames(const QList<store::Row>& rows, double unitScale)
                 stage = Stage::EnvironmentCosted;
             } else {
                 if (before != kUserInflow && before != kUserOutflow) {
-                    ordersStepBegins();
-                    track.hideStreams(); // nothing was delivered
+                    // Nothing was delivered, so nothing entered a pipe: the streams stop.
+                    if (!e.timeDriven && before == kEnvironment)
+                        track.environmentPasses(e);
+                    track.hideStreams();
                 }
                 track.ordersGone();
                 stage = Stage::PeriodClosed;

@@ -66,13 +66,17 @@ QString difference(const QImage& seen, const QImage& replayed)
 const QStringList kStageTimers = {"Timer1", "Timer2", "tmrEnvDelay", "tmrEnvMv", "tmrUserDelay", "tmrUserMv"};
 
 // What the participant saw: the drawing after each step that wrote a row, by the EventID
-// of the step's last row.
-using Seen = QMap<qint32, QImage>;
+// of the step's last row, and the period of the last row.
+struct Played {
+    QMap<qint32, QImage> seen;
+    qint32 lastPeriod = 0;
+};
 
-// Plays `periods` whole periods of a version through the trial screen, typing orders that
+// Plays `periods` periods of a version through the trial screen, typing orders that
 // change from period to period, then presses Submit once more and stops the session
-// right after that step, as a station killed in the middle of a period.
-Seen play(const QString& version, const QString& subject, int periods)
+// right after that step, as a station killed in the middle of a period. Time-driven play
+// runs on a quick clock, with one Submit a period.
+Played play(const QString& version, const QString& subject, int periods)
 {
     test::TestSession t(database().engine());
     SessionState& s = t.session.state;
@@ -81,16 +85,19 @@ Seen play(const QString& version, const QString& subject, int periods)
     LoadCheckedSetup(t.session);
     StartNewParticipant(t.session);
     s.setup.envDelay = s.setup.EnvMv = s.setup.userDelay = s.setup.UsrMv = 1;
+    s.setup.TimeBetweenEnvTries = 60;
 
     task::TrialScreen screen(t.session);
     auto* cycle = screen.findChild<task::PeriodCycle*>(QStringLiteral("periodCycle"));
-    Seen seen;
+    Played played;
     qint32 last = 0;
     for (const QString& name : kStageTimers) {
         // Connected after the cycle's own handler: runs right after the step.
         QObject::connect(screen.findChild<QTimer*>(name), &QTimer::timeout, &screen, [&, name] {
-            if (s.EventID != last)
-                seen.insert(s.EventID, shot(screen.drawing()));
+            if (s.EventID != last) {
+                played.seen.insert(s.EventID, shot(screen.drawing()));
+                played.lastPeriod = s.Trial;
+            }
             last = s.EventID;
             if (name == QStringLiteral("Timer1") && s.Trial > periods)
                 cycle->halt();
@@ -103,15 +110,35 @@ Seen play(const QString& version, const QString& subject, int periods)
     auto* inflow = screen.findChild<QLineEdit*>(QStringLiteral("txtUsrInflowVal"));
     auto* outflow = screen.findChild<QLineEdit*>(QStringLiteral("txtUsrOutflowVal"));
     auto* submit = screen.findChild<QPushButton*>(QStringLiteral("cmdNextTrial"));
+    QTimer* clock = screen.findChild<QTimer*>(QStringLiteral("Timer2"));
+    // The rows cannot tell how far a step still under way had got when another began:
+    // Submit is pressed with no flow in a pipe, and the clock of time-driven play waits
+    // while the orders' steps run.
+    const auto idle = [&] {
+        for (const char* name : {"tmrEnvDelay", "tmrEnvMv", "tmrUserDelay", "tmrUserMv"})
+            if (screen.findChild<QTimer*>(QLatin1String(name))->isActive())
+                return false;
+        return true;
+    };
+    const auto opened = [&](int period) {
+        return QTest::qWaitFor([&] { return s.Trial == period && submit->isEnabled() && idle(); }, 10000);
+    };
     for (int period = 1; period <= periods + 1; ++period) {
+        // Time-driven, the clock opens the period and the orders act on it.
+        if (s.setup.IsTimeDriven && !opened(period))
+            return {};
+        const bool ticking = clock->isActive();
+        clock->stop();
         inflow->setText(QString::number(period % 3 * 2.5));
         outflow->setText(QString::number(period % 2 * 4));
         submit->click();
-        if (period <= periods && !QTest::qWaitFor([&] { return s.Trial == period && submit->isEnabled(); }, 10000))
+        if (period <= periods && !opened(period))
             return {};
+        if (ticking)
+            clock->start();
     }
     QTest::qWait(20); // no step runs after the halt
-    return seen;
+    return played;
 }
 
 } // namespace
@@ -125,6 +152,7 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::newRow("continuous") << QStringLiteral("Demo continuous");
         QTest::newRow("discrete") << QStringLiteral("Demo discrete");
+        QTest::newRow("time-driven") << QStringLiteral("Demo time-driven");
     }
 
     void replayDrawsWhatWasSeen()
@@ -132,7 +160,8 @@ private slots:
         QFETCH(QString, version);
         const QString subject = QStringLiteral("replayed-") + QTest::currentDataTag();
         const int periods = 5;
-        const Seen seen = play(version, subject, periods);
+        const Played played = play(version, subject, periods);
+        const QMap<qint32, QImage>& seen = played.seen;
         QVERIFY2(seen.size() > 3 * periods, "the session was not played");
 
         test::TestSession t(database().engine());
@@ -143,7 +172,9 @@ private slots:
         // Up to the last row, written in the period the session stopped in.
         const QList<tools::ReplayFrame>& frames = window.frames();
         QCOMPARE(frames.last().eventId, seen.lastKey());
+        QCOMPARE(frames.last().period, played.lastPeriod);
         QCOMPARE(frames.last().period, periods + 1);
+        QVERIFY(frames.last().eventType != QStringLiteral("After Cost Calculation"));
         QCOMPARE(window.findChild<QSlider*>(QStringLiteral("sldPeriod"))->maximum(), periods + 1);
 
         // Each step's last row, reached by stepping through every frame from the start and
