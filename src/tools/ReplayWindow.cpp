@@ -84,15 +84,17 @@ void ReplayWindow::build()
     panel->setObjectName(QStringLiteral("pnlNumbers"));
     auto* form = new QFormLayout(panel);
     form->setContentsMargins(0, 0, 0, 0);
+    // As wide as the longest stage's name, so that the drawing keeps its size from row to row.
+    const int valueWidth = fontMetrics().horizontalAdvance(QStringLiteral("After Cost Calculation (10 of 10)"));
     for (const auto& [name, caption] : kValues) {
         auto* value = new QLabel(panel);
         value->setObjectName(QString::fromLatin1(name));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setWordWrap(true);
+        value->setMinimumWidth(valueWidth);
         form->addRow(QString::fromLatin1(caption) + QLatin1Char(':'), value);
         m_values.insert(QString::fromLatin1(name), value);
     }
-    panel->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Outflow on its way: 0000.000 Gallons")));
+    m_values.value(QStringLiteral("lblStatusVal"))->setWordWrap(true);
     panel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
 
     m_middle = new QHBoxLayout;

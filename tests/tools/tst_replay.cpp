@@ -12,8 +12,11 @@
 #include "task/PeriodCycle.h"
 #include "task/TankDrawing.h"
 #include "task/TrialScreen.h"
+#include "tools/ConsoleWindow.h"
 #include "tools/ReplayWindow.h"
+#include "tools/StationsModel.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
@@ -198,6 +201,43 @@ private slots:
             ++compared;
         }
         QCOMPARE(compared, seen.size());
+    }
+
+    // The keys step and play; the console's Replay... opens the selected participant's.
+    void keysAndConsole()
+    {
+        QVERIFY(play(QStringLiteral("Demo continuous"), QStringLiteral("keys"), 1).seen.size() > 3);
+        test::TestSession t(database().engine());
+        tools::ReplayWindow window(t.session.store(),
+                                   tools::loadReplay(t.session.store(), QStringLiteral("Demo continuous"),
+                                                     QStringLiteral("keys")));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto period = [&] { return window.frames().at(window.frameIndex()).period; };
+        QTest::keyClick(&window, Qt::Key_Right);
+        QCOMPARE(window.frameIndex(), 1);
+        QTest::keyClick(&window, Qt::Key_Up);
+        QCOMPARE(period(), 2);
+        QTest::keyClick(&window, Qt::Key_Left);
+        QCOMPARE(period(), 1);
+        window.findChild<QComboBox*>(QStringLiteral("cboSpeed"))->setCurrentIndex(2);
+        QTest::keyClick(&window, Qt::Key_Space);
+        QVERIFY(window.isPlaying());
+        QTRY_COMPARE(window.frameIndex(), int(window.frames().size()) - 1);
+        QTRY_VERIFY(!window.isPlaying());
+
+        // The day the session's rows were written on.
+        tools::ConsoleWindow console(t.session.store(), [&] { return t.clock.now(); }, 3600 * 1000);
+        console.refresh();
+        int row = 0;
+        while (row < console.stations().rowCount() && console.stations().participant(row).subject != QStringLiteral("keys"))
+            ++row;
+        QVERIFY(row < console.stations().rowCount());
+        console.selectStation(row);
+        console.findChild<QPushButton*>(QStringLiteral("cmdReplay"))->click();
+        const auto* replay = console.findChild<tools::ReplayWindow*>();
+        QVERIFY(replay && replay->isVisible());
+        QCOMPARE(replay->frames().size(), window.frames().size());
     }
 
     void participantWithoutRowsIsRefused()
