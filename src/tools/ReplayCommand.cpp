@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <memory>
@@ -50,6 +51,9 @@ int runReplay(const QStringList& arguments, const ToolContext& context)
         tools = std::make_unique<ToolStore>(context.dataFolder);
     }
     ReplaySession replay = loadReplay(tools->store(), versionName, subjectName);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        throw ToolError(QStringLiteral("The replay is a window and needs a display: run it in the experimenter's "
+                                       "desktop session."));
     context.out << "Replaying " << replay.frames.size() << " rows of " << subjectName << " in version "
                 << versionName << "." << Qt::endl;
     ReplayWindow window(tools->store(), std::move(replay));
