@@ -115,7 +115,7 @@ void ReplayWindow::build()
     m_speed->setObjectName(QStringLiteral("cboSpeed"));
     for (int factor : {1, 4, 16})
         m_speed->addItem(QStringLiteral("%1\u00d7").arg(factor), factor);
-    m_speed->setToolTip(QStringLiteral("1\u00d7 is the version's own pace"));
+    m_speed->setToolTip(QStringLiteral("1\u00d7 is the version's own pace (S)"));
     m_period = new QSlider(Qt::Horizontal, this);
     m_period->setObjectName(QStringLiteral("sldPeriod"));
     m_period->setToolTip(QStringLiteral("The period (Up, Down)"));
@@ -123,10 +123,14 @@ void ReplayWindow::build()
     m_periodText->setObjectName(QStringLiteral("lblSliderPeriod"));
     auto* reload = new QPushButton(QStringLiteral("Reload"), this);
     reload->setObjectName(QStringLiteral("cmdReload"));
-    reload->setToolTip(QStringLiteral("Reads the rows again: a session still running has more"));
+    reload->setToolTip(QStringLiteral("Reads the rows again: a session still running has more (F5)"));
     for (QWidget* w : {static_cast<QWidget*>(previous), static_cast<QWidget*>(m_play), static_cast<QWidget*>(next),
                        static_cast<QWidget*>(m_speed)})
         controls->addWidget(w);
+    // The keys are the window's (below): no control takes Space or an arrow for itself.
+    for (QWidget* w : {static_cast<QWidget*>(previous), static_cast<QWidget*>(m_play), static_cast<QWidget*>(next),
+                       static_cast<QWidget*>(m_speed), static_cast<QWidget*>(m_period), static_cast<QWidget*>(reload)})
+        w->setFocusPolicy(Qt::NoFocus);
     controls->addWidget(new QLabel(QStringLiteral("Period:"), this));
     controls->addWidget(m_period, 1);
     controls->addWidget(m_periodText);
@@ -174,6 +178,7 @@ void ReplayWindow::build()
     key(Qt::Key_Home, [this] { showFrame(0); });
     key(Qt::Key_End, [this] { showFrame(int(frames().size()) - 1); });
     key(QKeySequence::Refresh, [this] { ReplayWindow::reload(); });
+    key(Qt::Key_S, [this] { m_speed->setCurrentIndex((m_speed->currentIndex() + 1) % m_speed->count()); });
 }
 
 void ReplayWindow::newDrawing()
@@ -187,7 +192,8 @@ void ReplayWindow::newDrawing()
         delete m_middle->replaceWidget(m_drawing, drawing);
         delete m_drawing;
         // At its place and size now, not at the layout's next turn.
-        drawing->setVisible(isVisible());
+        if (isVisible())
+            drawing->show();
         layout()->activate();
     } else {
         m_middle->insertWidget(0, drawing, 1);

@@ -213,6 +213,7 @@ private slots:
                                                      QStringLiteral("keys")));
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(window.drawing().isVisible());
         const auto period = [&] { return window.frames().at(window.frameIndex()).period; };
         QTest::keyClick(&window, Qt::Key_Right);
         QCOMPARE(window.frameIndex(), 1);
