@@ -293,9 +293,9 @@ QList<ReplayFrame> replayFrames(const QList<store::Row>& rows, double unitScale)
                 track.hideStreams();
             }
             if (e.type == kUserInflow)
-                deliveredIn = track.inflowArrives(e);
+                deliveredIn += track.inflowArrives(e);
             else
-                deliveredOut = track.outflowArrives(e);
+                deliveredOut += track.outflowArrives(e);
             stage = Stage::OrdersDelivered;
         } else if (e.type == kAfterCost) {
             if (e.timeDriven && (before == kEnvironment || before == kAfterCost)) {

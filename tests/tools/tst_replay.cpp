@@ -168,9 +168,25 @@ private slots:
         QVERIFY2(seen.size() > 3 * periods, "the session was not played");
 
         test::TestSession t(database().engine());
-        tools::ReplayWindow window(t.session.store(), tools::loadReplay(t.session.store(), version, subject));
+        const tools::ReplaySession replay = tools::loadReplay(t.session.store(), version, subject);
+        tools::ReplayWindow window(t.session.store(), replay);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // The numbers beside the drawing add up: over each whole period the amount moved by
+        // the environment's flows and by what the pipeline delivered.
+        const QList<tools::ReplayFrame>& all = window.frames();
+        const auto units = [](const tools::ReplayFrame& f) { return f.tank.AmountInTank / f.tank.UnitScale; };
+        double start = units(all.first());
+        for (int i = 0; i + 1 < all.size(); ++i) {
+            const tools::ReplayFrame& f = all.at(i);
+            if (all.at(i + 1).period == f.period)
+                continue;
+            const double moved = replay.start.setup.simTimeForTP * (f.envInFlow - f.envOutFlow) + f.deliveredIn -
+                                 f.deliveredOut;
+            QVERIFY2(qAbs(units(f) - start - moved) < 1e-9, qPrintable(QStringLiteral("period %1").arg(f.period)));
+            start = units(f);
+        }
 
         // Up to the last row, written in the period the session stopped in.
         const QList<tools::ReplayFrame>& frames = window.frames();
