@@ -43,8 +43,9 @@ public:
     void reload();
     void setPlaying(bool playing);
     bool isPlaying() const;
-    // How long a frame stays at the speed chosen: at 1x the version's own pace for the
-    // frame's stage, 1 s where the participant took their own time, at least 0.2 s.
+    // How long a frame stays while playing: at 1x the version's own pace for the frame's
+    // stage (1 s where the participant took their own time), at least 0.2 s; 4x and 16x
+    // are four and sixteen times as fast.
     int frameMs(int index) const;
 
 private:

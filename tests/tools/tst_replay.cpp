@@ -219,7 +219,8 @@ private slots:
         QCOMPARE(compared, seen.size());
     }
 
-    // The keys step and play; the console's Replay... opens the selected participant's.
+    // The keys step and play; the console's Replay... opens the selected participant's;
+    // Reload reads the rows written since.
     void keysAndConsole()
     {
         QVERIFY(play(QStringLiteral("Demo continuous"), QStringLiteral("keys"), 1).seen.size() > 3);
@@ -255,6 +256,20 @@ private slots:
         const auto* replay = console.findChild<tools::ReplayWindow*>();
         QVERIFY(replay && replay->isVisible());
         QCOMPARE(replay->frames().size(), window.frames().size());
+
+        // Reload takes in the rows written since, and stays at the row shown.
+        window.showFrame(3);
+        const tools::ReplayFrame shown = window.frames().at(3);
+        const int before = int(window.frames().size());
+        database().append(QStringLiteral("datExperimentTrials"),
+                          {{QStringLiteral("Subject"), QStringLiteral("keys")},
+                           {QStringLiteral("Version"), QStringLiteral("Demo continuous")},
+                           {QStringLiteral("eventType"), QStringLiteral("Environment Effect")},
+                           {QStringLiteral("EventID"), window.frames().last().eventId + 1},
+                           {QStringLiteral("Trial"), 2}});
+        window.findChild<QPushButton*>(QStringLiteral("cmdReload"))->click();
+        QCOMPARE(int(window.frames().size()), before + 1);
+        QCOMPARE(window.frames().at(window.frameIndex()).eventId, shown.eventId);
     }
 
     void participantWithoutRowsIsRefused()
