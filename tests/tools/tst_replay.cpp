@@ -257,7 +257,7 @@ private slots:
         QVERIFY(replay && replay->isVisible());
         QCOMPARE(replay->frames().size(), window.frames().size());
 
-        // Reload takes in the rows written since, and stays at the row shown.
+        // Reload takes in the tank rows written since, and stays at the row shown.
         window.showFrame(3);
         const tools::ReplayFrame shown = window.frames().at(3);
         const int before = int(window.frames().size());
@@ -266,6 +266,13 @@ private slots:
                            {QStringLiteral("Version"), QStringLiteral("Demo continuous")},
                            {QStringLiteral("eventType"), QStringLiteral("Environment Effect")},
                            {QStringLiteral("EventID"), window.frames().last().eventId + 1},
+                           {QStringLiteral("Trial"), 2}});
+        // The instructions' rows are no tank states.
+        database().append(QStringLiteral("datExperimentTrials"),
+                          {{QStringLiteral("Subject"), QStringLiteral("keys")},
+                           {QStringLiteral("Version"), QStringLiteral("Demo continuous")},
+                           {QStringLiteral("eventType"), QStringLiteral("Continue Clicked")},
+                           {QStringLiteral("EventID"), window.frames().last().eventId + 2},
                            {QStringLiteral("Trial"), 2}});
         window.findChild<QPushButton*>(QStringLiteral("cmdReload"))->click();
         QCOMPARE(int(window.frames().size()), before + 1);
