@@ -16,6 +16,7 @@ using task::PeriodPicture;
 using task::PipeAt;
 using task::Stage;
 using task::TankModel;
+using Due = task::TankModel::Due;
 
 namespace {
 
@@ -52,12 +53,6 @@ struct Event {
     bool timeDriven = false;
 
     bool environmentActs() const { return envIn > 0 || envOut > 0; }
-};
-
-// What falls due from the pipeline in a period, as TankModel::due judges it.
-struct Due {
-    bool inPlay = false;
-    double quantity = 0;
 };
 
 // The picture of a session followed row by row: the steps of TankModel that change it,
@@ -141,19 +136,18 @@ public:
     void hideStreams() { picture.streams.fill(false); }
 
 private:
+    // TankModel::DueInflow and DueOutflow on the rows' pipeline, judged by the model's rule.
     Due due(const Event& e, int delay, double initial, bool inflow) const
     {
-        if (e.every <= 0 || e.trial % e.every != 0)
+        if (e.every <= 0)
             return {};
         const qint32 source = e.trial - (delay - 1);
-        if (source < 1) // an order from before the session is in play even when it is 0
-            return {true, initial};
-        double order = 0;
+        double quantity = initial;
         if (source == e.trial)
-            order = inflow ? e.userIn : e.userOut;
-        else if (const auto it = m_orders.constFind(source); it != m_orders.cend())
-            order = inflow ? it->first : it->second;
-        return {order > 0, order};
+            quantity = inflow ? e.userIn : e.userOut;
+        else if (source >= 1)
+            quantity = inflow ? m_orders.value(source).first : m_orders.value(source).second;
+        return TankModel::judgeDue(e.trial, e.every, qint16(delay), quantity);
     }
     Due dueIn(const Event& e) const { return due(e, e.inDelay, e.backOrder, true); }
     Due dueOut(const Event& e) const { return due(e, e.outDelay, e.forwardDischarge, false); }
