@@ -9,6 +9,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 namespace aquilevel::tools {
 
 using task::FlowPicture;
