@@ -1,7 +1,8 @@
 // The replay of a stored session: the tank drawing the participant saw after each step of
-// a session played through the trial screen is, pixel for pixel, the one the replay
-// draws from the step's stored row; a session stopped inside a period replays up to its
-// last row; a participant without rows is refused.
+// a session played through the trial screen (both displays, both kinds of play) is, pixel
+// for pixel, the one the replay draws from the step's stored row; a session stopped inside
+// a period replays up to its last row; the keys, Reload and the console's Replay...; a
+// participant without rows is refused.
 
 #include "session/Session.h"
 #include "session/StartVersion.h"
@@ -47,7 +48,11 @@ QImage shot(TankDrawing& drawing)
 QString difference(const QImage& seen, const QImage& replayed)
 {
     if (seen.size() != replayed.size())
-        return QStringLiteral("sizes differ: %1x%2 seen, %3x%4 replayed").arg(seen.width()).arg(seen.height()).arg(replayed.width()).arg(replayed.height());
+        return QStringLiteral("sizes differ: %1x%2 seen, %3x%4 replayed")
+            .arg(seen.width())
+            .arg(seen.height())
+            .arg(replayed.width())
+            .arg(replayed.height());
     int count = 0;
     QRect where;
     for (int y = 0; y < seen.height(); ++y)
