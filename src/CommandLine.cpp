@@ -64,8 +64,10 @@ void withoutStartupNotes(QtMsgType type, const QMessageLogContext& context, cons
 int runTool(const tools::ToolCommand& command, int argc, char** argv)
 {
     g_qtMessages = qInstallMessageHandler(withoutStartupNotes);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen"); // pictures are drawn without a display
+    // Pictures are drawn without a display; a command's own window goes on the display.
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !(command.opensWindow && display))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     // Widgets too: the scripted participant plays the real trial screen.
     QApplication app(argc, argv);
     QString folder;

@@ -51,6 +51,12 @@ qint16 toCount(double blocks)
     return static_cast<qint16>(std::min(blocks, double(std::numeric_limits<qint16>::max())));
 }
 
+// A value as the participant reads it: in their language's decimal form.
+QString shown000(double value)
+{
+    return config::shownDecimal(config::format000(value));
+}
+
 void setForeColor(QLabel* label, const QColor& color)
 {
     QPalette p = label->palette();
@@ -623,6 +629,69 @@ void TankDrawing::ClearBlocks()
 {
     m_picture->blocks.clear();
     m_picture->update();
+}
+
+// ---- what the trial screen shows --------------------------------------------------------
+
+void TankDrawing::layOut(const PeriodPicture& picture)
+{
+    const SessionState& s = m_state;
+    label(QStringLiteral("lblUnits"))->setText(s.setup.YUnits);
+    PlaceYMarks(s.setup.numMarks, s.MarkLabels);
+    FillTank(kTankNumber, s.tank.AmountInTank);
+    if (s.setup.graphicalMode) {
+        ShowContinuousLayout();
+        PlaceGoalLine(s.tank.GoalAmount / UnitsPerMark());
+        m_picture->hide();
+    } else {
+        ShowDiscreteLayout();
+    }
+    for (const char* tag : {"lblUsrInCon", "lblEnvInCon", "lblUsrOutCon", "lblEnvOutCon"})
+        label(QString::fromLatin1(tag))->setVisible(s.setup.graphicalMode);
+    showPicture(picture);
+}
+
+void TankDrawing::showStage(Stage stage, const PeriodPicture& picture)
+{
+    switch (stage) {
+    case Stage::Submitted:
+    case Stage::Stopped:
+    case Stage::PeriodOpened:
+    case Stage::ClockTicked:
+        return;
+    default:
+        break;
+    }
+    showPicture(picture);
+    if (stage == Stage::EnvironmentActs || stage == Stage::OrdersDelivered)
+        FillTank(kTankNumber, m_state.tank.AmountInTank);
+}
+
+void TankDrawing::showPicture(const PeriodPicture& picture)
+{
+    for (int region = UserInflowRegion; region <= EnvOutflowRegion; ++region)
+        PipeWater(qint16(region), picture.streams[size_t(region)]);
+    showFlow("lblUserInput", "lblUsrInCon", "USER: ", true, picture.userIn);
+    showFlow("lblEnvInput", "lblEnvInCon", "ENV: ", true, picture.envIn);
+    showFlow("lblUserOutput", "lblUsrOutCon", "USER: ", false, picture.userOut);
+    showFlow("lblEnvOutput", "lblEnvOutCon", "ENV: ", false, picture.envOut);
+}
+
+void TankDrawing::showFlow(const char* pipe, const char* tag, const char* who, bool inflow,
+                           const FlowPicture& flow)
+{
+    const QColor lit = inflow ? kRed : kGreen;
+    // Two cells along the pipe: the flow lights the first as it enters, the second as
+    // it arrives.
+    for (int i = 0; i < 2; ++i) {
+        QLabel* cell = label(QString::fromLatin1(pipe) + QString::number(i));
+        const bool here = (i == 0 && flow.at == PipeAt::Entering) || (i == 1 && flow.at == PipeAt::Arrived);
+        cell->setText(here ? QString::fromLatin1(who) + config::pointNumber(flow.quantity) : QString());
+        setBackColor(cell, here ? lit : kBlack);
+    }
+    QLabel* flowTag = label(QString::fromLatin1(tag));
+    setBackColor(flowTag, flow.tagged ? lit : kBlack);
+    flowTag->setText(flow.tagged ? shown000(flow.quantity) : QString());
 }
 
 } // namespace aquilevel::task

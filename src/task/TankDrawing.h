@@ -1,5 +1,7 @@
 #pragma once
 
+#include "task/PeriodView.h"
+
 #include <QColor>
 #include <QLineF>
 #include <QList>
@@ -91,6 +93,18 @@ public:
     // Empties Picture1.
     void ClearBlocks();
 
+    // What the trial screen draws, in one place, so that whatever else shows a session
+    // (a replay of its rows) draws it the same way.
+    // Lays the drawing out for the version as the task opens: the unit name and the
+    // scale, the water at the state's amount, the goal line or the block picture, the
+    // flow tags, and the picture. Once, with the amounts in the held form.
+    void layOut(const PeriodPicture& picture);
+    // A stage of a period: its picture, and the water where the stage moved it. Stages
+    // that change nothing drawn are left alone.
+    void showStage(Stage stage, const PeriodPicture& picture);
+    // The water streams, the pipe cells and the flow tags of a picture.
+    void showPicture(const PeriodPicture& picture);
+
     // Twips per scale interval, and setup units per scale interval.
     double UnitScale() const { return m_unitScale; }
     double UnitsPerMark() const { return m_unitsPerMark; }
@@ -133,6 +147,7 @@ private:
     void setLabelVisible(const QString& name, bool visible);
     void setLabelTop(const QString& name, double top);
     void placeChildren();
+    void showFlow(const char* pipe, const char* tag, const char* who, bool inflow, const FlowPicture& flow);
     int pxX(double twips) const;
     int pxY(double twips) const;
     double tankBottom() const;

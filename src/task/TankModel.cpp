@@ -70,18 +70,23 @@ double TankModel::DueOutflow(qint32 t) const
     return source <= 0 ? tank.ForwardDischarge.value(t) : tank.UserOutFlow.value(source);
 }
 
-TankModel::Due TankModel::due(qint16 delay, double quantity) const
+TankModel::Due TankModel::judgeDue(qint32 trial, qint32 afterEveryNTrials, qint16 delay, double quantity)
 {
     Due d;
-    d.acts = m_state.Trial % m_state.setup.AfterEveryNTrials == 0;
+    d.acts = trial % afterEveryNTrials == 0;
     if (!d.acts)
         return d;
-    const qint32 k = m_state.Trial - (delay - 1);
+    const qint32 k = trial - (delay - 1);
     d.quantity = quantity;
     d.ownOrder = k >= 1;
     // An order from before the session is in play even when it is 0.
     d.inPlay = !d.ownOrder || quantity > 0;
     return d;
+}
+
+TankModel::Due TankModel::due(qint16 delay, double quantity) const
+{
+    return judgeDue(m_state.Trial, m_state.setup.AfterEveryNTrials, delay, quantity);
 }
 
 TankModel::Due TankModel::dueIn() const

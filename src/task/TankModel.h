@@ -74,13 +74,17 @@ public:
     static const QString kUserFlowStatus;
     static const QString kStartStatus;
 
-private:
+    // What the pipeline makes of the quantity due in a period (DueInflow, DueOutflow).
     struct Due {
         bool acts = false;      // the period is one in which orders are acted on
         bool inPlay = false;    // a quantity is delivered (an initial order even when 0)
         bool ownOrder = false;  // it is the participant's own order, not an initial one
         double quantity = 0;
     };
+    // The rule by itself, for whatever else reads a session (a replay of its rows).
+    static Due judgeDue(qint32 trial, qint32 afterEveryNTrials, qint16 delay, double quantity);
+
+private:
     Due dueIn() const;
     Due dueOut() const;
     Due due(qint16 delay, double quantity) const;

@@ -321,7 +321,6 @@ void TrialScreen::load()
     }
     showPeriodNumber();
     label("lblTotTimePeriod")->setText(QString::number(setup.MaxTrial));
-    label("lblUnits")->setText(setup.YUnits);
     label("lblDollar0")->setText(setup.CurrencySymbol);
     label("lblDollar1")->setText(setup.CurrencySymbol);
     label("lblCurrBonusVal")->setText(shownMoney(tank.CurrentBonus, setup));
@@ -348,20 +347,10 @@ void TrialScreen::load()
     label("lblInFlow1")->setText(tr("Enter the Inflow(%1/Time Period):").arg(u));
     label("lblOutflow")->setText(tr("Enter the Outflow(%1/Time Period):").arg(u));
 
-    m_drawing->PlaceYMarks(setup.numMarks, s.MarkLabels);
-    m_drawing->FillTank(kTankNumber, tank.AmountInTank);
+    m_drawing->layOut(m_cycle.model().picture());
+    label("lblStatusValue")->setText(m_cycle.model().picture().status);
     if (s.Trial != 0)
         showEnvironmentValues();
-    if (setup.graphicalMode) {
-        m_drawing->ShowContinuousLayout();
-        m_drawing->PlaceGoalLine(tank.GoalAmount / m_drawing->UnitsPerMark());
-        m_drawing->picture()->hide();
-    } else {
-        m_drawing->ShowDiscreteLayout();
-    }
-    for (const char* tag : {"lblUsrInCon", "lblEnvInCon", "lblUsrOutCon", "lblEnvOutCon"})
-        m_drawing->label(QString::fromLatin1(tag))->setVisible(setup.graphicalMode);
-    showPicture(m_cycle.model().picture());
     showTankValues();
     m_cycle.start();
 }
@@ -402,10 +391,10 @@ void TrialScreen::showStage(Stage stage, const PeriodPicture& picture)
     default:
         break;
     }
-    showPicture(picture);
+    m_drawing->showStage(stage, picture);
+    label("lblStatusValue")->setText(picture.status);
     switch (stage) {
     case Stage::EnvironmentActs:
-        m_drawing->FillTank(kTankNumber, s.tank.AmountInTank);
         if (!s.setup.IsTimeDriven)
             m_submit->setEnabled(false);
         break;
@@ -413,7 +402,6 @@ void TrialScreen::showStage(Stage stage, const PeriodPicture& picture)
         m_submit->setEnabled(false);
         break;
     case Stage::OrdersDelivered:
-        m_drawing->FillTank(kTankNumber, s.tank.AmountInTank);
         showEnvironmentValues();
         showUserValues();
         showTankValues();
@@ -434,34 +422,6 @@ void TrialScreen::showStage(Stage stage, const PeriodPicture& picture)
     default:
         break;
     }
-}
-
-void TrialScreen::showPicture(const PeriodPicture& picture)
-{
-    for (int region = UserInflowRegion; region <= EnvOutflowRegion; ++region)
-        m_drawing->PipeWater(qint16(region), picture.streams[size_t(region)]);
-    showFlow("lblUserInput", "lblUsrInCon", "USER: ", true, picture.userIn);
-    showFlow("lblEnvInput", "lblEnvInCon", "ENV: ", true, picture.envIn);
-    showFlow("lblUserOutput", "lblUsrOutCon", "USER: ", false, picture.userOut);
-    showFlow("lblEnvOutput", "lblEnvOutCon", "ENV: ", false, picture.envOut);
-    label("lblStatusValue")->setText(picture.status);
-}
-
-void TrialScreen::showFlow(const char* pipe, const char* tag, const char* who, bool inflow,
-                           const FlowPicture& flow)
-{
-    const QColor lit = inflow ? kRed : kGreen;
-    // Two cells along the pipe: the flow lights the first as it enters, the second as
-    // it arrives.
-    for (int i = 0; i < 2; ++i) {
-        QLabel* cell = m_drawing->label(QString::fromLatin1(pipe) + QString::number(i));
-        const bool here = (i == 0 && flow.at == PipeAt::Entering) || (i == 1 && flow.at == PipeAt::Arrived);
-        cell->setText(here ? QString::fromLatin1(who) + config::pointNumber(flow.quantity) : QString());
-        TankDrawing::setBackColor(cell, here ? lit : QColor(Qt::black));
-    }
-    QLabel* flowTag = m_drawing->label(QString::fromLatin1(tag));
-    TankDrawing::setBackColor(flowTag, flow.tagged ? lit : QColor(Qt::black));
-    flowTag->setText(flow.tagged ? shown000(flow.quantity) : QString());
 }
 
 void TrialScreen::showPeriodNumber()

@@ -66,8 +66,6 @@ private:
     void buildControls();
     QLabel* addLabel(const char* name, const QString& text = QString());
     QLabel* label(const char* name) const;
-    void showPicture(const PeriodPicture& picture);
-    void showFlow(const char* pipe, const char* tag, const char* who, bool inflow, const FlowPicture& flow);
 
     void exitKey();
     // The experimenter's gate; a granted exit ends the session here.

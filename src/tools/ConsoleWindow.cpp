@@ -12,6 +12,7 @@
 #include "tools/MarkCommand.h"
 #include "tools/Payments.h"
 #include "tools/Progress.h"
+#include "tools/ReplayWindow.h"
 #include "tools/StationsModel.h"
 #include "tools/SessionReport.h"
 #include "tools/ToolCommand.h"
@@ -151,6 +152,11 @@ ConsoleWindow::ConsoleWindow(store::Store& store, std::function<QDateTime()> now
     mark->setToolTip(QStringLiteral("Payments and the data export set marked participants apart."));
     sideLayout->addWidget(mark);
     connect(mark, &QPushButton::clicked, this, &ConsoleWindow::askMark);
+    auto* replay = new QPushButton(QStringLiteral("Replay..."), side);
+    replay->setObjectName(QStringLiteral("cmdReplay"));
+    replay->setToolTip(QStringLiteral("Redraws the participant's stored session stage by stage, as it was shown."));
+    sideLayout->addWidget(replay);
+    connect(replay, &QPushButton::clicked, this, &ConsoleWindow::replaySelected);
     live->addWidget(side);
     // The table as wide as its cells, the picture of the selected session the rest.
     m_stationsView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -559,6 +565,26 @@ void ConsoleWindow::showSessionOf(int row)
         m_session->setPixmap(QPixmap::fromImage(drawSession(data, m_session->size().expandedTo({320, 200}))));
     } catch (const std::exception&) { // nothing completed yet, or the read failed: tried at the next one
         m_session->setText(QStringLiteral("%1 has completed no period yet.").arg(printable(p.subject)));
+    }
+}
+
+void ConsoleWindow::replaySelected()
+{
+    if (!storeFree())
+        return;
+    const int row = selectedStation();
+    if (row < 0 || m_stations->isWaiting(row)) {
+        m_status->setText(QStringLiteral("Select the participant to replay."));
+        return;
+    }
+    const ParticipantProgress p = m_stations->participant(row);
+    try {
+        // A window of its own beside the console, closed and gone on its own.
+        auto* window = new ReplayWindow(m_store, loadReplay(m_store, p.version, p.subject), this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    } catch (const std::exception& error) {
+        m_status->setText(QStringLiteral("No replay of %1: %2").arg(printable(p.subject), QString::fromUtf8(error.what())));
     }
 }
 

@@ -76,6 +76,8 @@ public:
     // Ends the hold a station has on the selected participant, after an experimenter's
     // password; says in the status line what was done or why not.
     void releaseSelected();
+    // Opens a replay of the selected participant's session in a window of its own.
+    void replaySelected();
     // Marks the selected participant as a pilot or excluded (store::MarkRow::kPilot,
     // kExcluded) with a reason, or takes the mark back (empty), after an experimenter's
     // password; says in the status line what was done or why not.

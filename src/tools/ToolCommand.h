@@ -37,6 +37,7 @@ struct ToolCommand {
     QString name;
     QString summary;
     ToolMain run;
+    bool opensWindow = false; // on the display when there is one, else refused by the command
 };
 
 // Every command of the program besides the participant's session.

@@ -8,6 +8,7 @@
 #include "tools/PasswdCommand.h"
 #include "tools/Progress.h"
 #include "tools/ReleaseCommand.h"
+#include "tools/ReplayWindow.h"
 #include "tools/SessionReport.h"
 
 namespace aquilevel::tools {
@@ -24,6 +25,8 @@ const QList<ToolCommand>& toolCommands()
         {QStringLiteral("import"), QStringLiteral("replace versions' configuration from CSV files"), runImport},
         {QStringLiteral("report"), QStringLiteral("draw a participant's session (or a version's participants) as a PNG, or a version's PDF report"), runReport},
         {QStringLiteral("analyze"), QStringLiteral("fit each participant's decision rule to their orders"), runAnalyze},
+        {QStringLiteral("replay"), QStringLiteral("redraw a participant's stored session stage by stage in a window"),
+         runReplay, true},
         {QStringLiteral("mark"), QStringLiteral("mark a participant as a pilot or excluded, or take the mark back"), runMark},
         {QStringLiteral("release"), QStringLiteral("end a station's hold of a participant at once"), runRelease},
         {QStringLiteral("copy"), QStringLiteral("copy a whole experiment between a file and a server"), runCopy},
