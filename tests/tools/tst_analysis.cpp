@@ -8,6 +8,7 @@
 #include "support/ToolRun.h"
 #include "tools/AnalysisCsv.h"
 #include "tools/AnalysisData.h"
+#include "tools/AnalyzeCommand.h"
 #include "tools/BotCommand.h"
 #include "tools/ExportImport.h"
 #include "tools/ToolCommand.h"
@@ -110,6 +111,7 @@ private slots:
     void theRatingIsSplitFromItsReasons();
     void theRuleABotPlayedIsRecovered_data();
     void theRuleABotPlayedIsRecovered();
+    void analyzeNamesTheRulesThatExplainLittle();
 };
 
 void TestAnalysis::periodsOfAPlayedSessionAreTheHandCalculation()
@@ -309,6 +311,51 @@ void TestAnalysis::theRuleABotPlayedIsRecovered()
         QCOMPARE(fit.theta, 1.0); // the bot expects last period's outflow again
         QVERIFY(fit.rSquared > 0.999);
     }
+}
+
+void TestAnalysis::analyzeNamesTheRulesThatExplainLittle()
+{
+    const auto play = [](const QString& subject, const QStringList& how) {
+        const test::ToolResult played =
+            bot(QStringList{QStringLiteral("--version"), kStep, QStringLiteral("--subject"), subject} + how);
+        QVERIFY2(played.status == 0, qPrintable(played.err));
+    };
+    play(QStringLiteral("steady"), {QStringLiteral("--policy"), QStringLiteral("anchor")});
+    play(QStringLiteral("erratic"), {QStringLiteral("--policy"), QStringLiteral("anchor"), QStringLiteral("--noise"),
+                                     QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("2")});
+    const auto analyze = [](const QStringList& arguments) {
+        return test::runTool(runAnalyze, database().folder(),
+                             arguments + QStringList{QStringLiteral("--version"), kStep});
+    };
+    // Four periods leave three to fit: too few for three terms and their errors.
+    const test::ToolResult few = analyze({QStringLiteral("--include-pilots")});
+    QCOMPARE(few.status, 0);
+    QVERIFY2(few.out.contains(QStringLiteral("Not fitted")) && few.out.contains(QStringLiteral("steady (Step)")),
+             qPrintable(few.out));
+    // The pilots are left out unless taken in, and said so.
+    const test::ToolResult none = analyze({});
+    QCOMPARE(none.status, 1);
+    QVERIFY2(none.err.contains(QStringLiteral("pilot")), qPrintable(none.err));
+    QCOMPARE(analyze({QStringLiteral("--theta"), QStringLiteral("1.5")}).status, 2);
+
+    // Twenty periods: the steady rule explains its orders, the erratic one does not.
+    const auto playDemo = [&](const QString& subject, const QStringList& how) {
+        const test::ToolResult played =
+            bot(QStringList{QStringLiteral("--version"), kDemo, QStringLiteral("--subject"), subject} + how);
+        QVERIFY2(played.status == 0, qPrintable(played.err));
+    };
+    playDemo(QStringLiteral("steady"), {QStringLiteral("--policy"), QStringLiteral("anchor")});
+    playDemo(QStringLiteral("erratic"), {QStringLiteral("--policy"), QStringLiteral("anchor"), QStringLiteral("--noise"),
+                                         QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("2")});
+    const test::ToolResult told = test::runTool(
+        runAnalyze, database().folder(),
+        {QStringLiteral("--version"), kDemo, QStringLiteral("--include-pilots"), QStringLiteral("--theta"),
+         QStringLiteral("1")});
+    QCOMPARE(told.status, 0);
+    const QString little = told.lines().filter(QStringLiteral("explains little")).value(0);
+    QVERIFY2(little.contains(QStringLiteral("erratic (Demo discrete)")) && !little.contains(QStringLiteral("steady")),
+             qPrintable(told.out));
+    QVERIFY(told.out.contains(QStringLiteral("Theta fixed at 1.")));
 }
 
 QTEST_MAIN(TestAnalysis)
