@@ -97,8 +97,8 @@ struct AnalysisOptions {
     std::function<void(int done, int total)> progress;
 };
 
-// Reads every participant asked for who completed a period, each in a short read of its
-// own, in the order of version and name. Marked participants are left out unless taken
+// Reads every participant asked for who has a period, each in a short read of its own,
+// in the order of version and name. Marked participants are left out unless taken
 // in; `leftOut` says how many.
 QList<ParticipantAnalysis> analyseParticipants(store::Store& store, const AnalysisOptions& options,
                                                LeftOut* leftOut = nullptr);

@@ -112,7 +112,7 @@ int runAnalyze(const QStringList& arguments, const ToolContext& context)
             context.out << "The rule explains little (R squared below " << decimal(kLowRSquared)
                         << ") for: " << little.join(QStringLiteral(", ")) << "\n";
         if (!unfitted.isEmpty())
-            context.out << "Not fitted (fewer than 4 periods with a Submit, or orders that cannot tell the terms "
+            context.out << "Not fitted (fewer than 4 periods to fit, or orders that cannot tell the terms "
                            "apart): "
                         << unfitted.join(QStringLiteral(", ")) << "\n";
         if (leftOut.total() > 0)

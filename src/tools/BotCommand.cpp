@@ -294,7 +294,8 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
     if (!seedOk)
         return args.usageError(QStringLiteral("--seed takes a whole number of 0 or more"));
     std::mt19937 random(seed);
-    std::normal_distribution<double> error(0.0, *noise);
+    std::normal_distribution<double> standard; // scaled by the noise: a spread of 0 is no distribution
+    const auto error = [&](std::mt19937& r) { return *noise * standard(r); };
     QList<int> schedule{0};
     int clockMs = 0;
     try {
@@ -354,6 +355,8 @@ int runBot(const QStringList& arguments, const ToolContext& ctx)
             QDir(freshFolder).removeRecursively();
     });
     ctx.err << "Playing version " << version << " as " << subject << " into " << path << "\n";
+    if (*noise > 0) // so that a run can be repeated with --seed
+        ctx.err << "Noise seed: " << seed << "\n";
     ctx.err.flush();
 
     UnattendedPrompter prompter;

@@ -92,7 +92,7 @@ QStringList figureLines(const VersionReport& report, const VersionFigures& f)
                         .arg(f.participants)
                         .arg(fixed(f.medianAlpha, 3), fixed(f.medianBeta, 3)));
     if (!f.unfitted.isEmpty())
-        lines << QStringLiteral("Not fitted (fewer than 4 periods with a Submit, or orders that cannot tell the "
+        lines << QStringLiteral("Not fitted (fewer than 4 periods to fit, or orders that cannot tell the "
                                 "terms apart): %1")
                      .arg(someNames(f.unfitted));
     if (!f.lowFit.isEmpty())
