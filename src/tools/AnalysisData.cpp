@@ -181,10 +181,11 @@ QList<RulePeriod> rulePeriodsOf(const QList<AnalysisPeriod>& periods)
     for (qsizetype i = 1; i < periods.size(); ++i) {
         const AnalysisPeriod& p = periods.at(i);
         const AnalysisPeriod& before = periods.at(i - 1);
-        if (!p.submitted || before.period != p.period - 1)
+        if (before.period != p.period - 1) // the outflow seen before it is not in the log
             continue;
         rule.append({p.orderedInflow - p.orderedOutflow, p.goal - p.amountStart,
-                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow, p.period});
+                     p.inflowOnTheWayStart - p.outflowOnTheWayStart, before.envOutflow - before.envInflow, p.period,
+                     p.submitted});
     }
     return rule;
 }

@@ -53,8 +53,8 @@ struct SessionStart {
 const QStringList& analysisColumns();
 QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial);
 
-// The periods the decision rule is fitted to: each with a Submit, from the second on
-// (the first has no outflow seen before it to expect from).
+// The periods the decision rule meets, from the second on (the first has no outflow seen
+// before it to expect from); those without a Submit only feed the expectation.
 QList<RulePeriod> rulePeriodsOf(const QList<AnalysisPeriod>& periods);
 
 // The question-1 answer ("7, reasons") split into rating and reasons.

@@ -60,24 +60,30 @@ QList<double> expectations(const QList<RulePeriod>& periods, double theta)
     return expected;
 }
 
-// Least squares for one theta; the residual sum of squares in `sse`.
+// Least squares for one theta over the periods decided in; the residual sum of squares in `sse`.
 RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
 {
     RuleFit fit;
     fit.theta = theta;
-    fit.periods = int(periods.size());
     sse = INFINITY;
-    if (periods.size() < 4) // three terms and at least one degree of freedom
-        return fit;
-    QList<std::array<double, 3>> x;
+    // Every period's outflow feeds the expectation; only a decision is fitted.
     const QList<double> expected = expectations(periods, theta);
+    QList<std::array<double, 3>> x;
+    QList<double> y;
     for (qsizetype t = 0; t < periods.size(); ++t)
-        x.append({expected[t], periods[t].gap, -periods[t].onTheWay});
+        if (periods[t].decided) {
+            x.append({expected[t], periods[t].gap, -periods[t].onTheWay});
+            y.append(periods[t].netOrder);
+        }
+    const qsizetype n = y.size();
+    fit.periods = int(n);
+    if (n < 4) // three terms and at least one degree of freedom
+        return fit;
     Matrix xtx{};
     std::array<double, 3> xty{};
-    for (int t = 0; t < periods.size(); ++t)
+    for (qsizetype t = 0; t < n; ++t)
         for (int i = 0; i < 3; ++i) {
-            xty[i] += x[t][i] * periods[t].netOrder;
+            xty[i] += x[t][i] * y[t];
             for (int j = 0; j < 3; ++j)
                 xtx[i][j] += x[t][i] * x[t][j];
         }
@@ -89,16 +95,19 @@ RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
         for (int j = 0; j < 3; ++j)
             b[i] += (*inv)[i][j] * xty[j];
     double mean = 0;
-    for (const RulePeriod& p : periods)
-        mean += p.netOrder / double(periods.size());
+    double size = 0;
+    for (double order : y) {
+        mean += order / double(n);
+        size += order * order;
+    }
     sse = 0;
     double sst = 0;
-    for (int t = 0; t < periods.size(); ++t) {
-        const double e = periods[t].netOrder - (b[0] * x[t][0] + b[1] * x[t][1] + b[2] * x[t][2]);
+    for (qsizetype t = 0; t < n; ++t) {
+        const double e = y[t] - (b[0] * x[t][0] + b[1] * x[t][1] + b[2] * x[t][2]);
         sse += e * e;
-        sst += (periods[t].netOrder - mean) * (periods[t].netOrder - mean);
+        sst += (y[t] - mean) * (y[t] - mean);
     }
-    const double variance = sse / double(periods.size() - 3);
+    const double variance = sse / double(n - 3);
     fit.valid = true;
     fit.weight = b[0];
     fit.alpha = b[1];
@@ -108,9 +117,6 @@ RuleFit fitFor(const QList<RulePeriod>& periods, double theta, double& sse)
     fit.betaSe = std::sqrt(variance * (*inv)[2][2]);
     // Orders that never change leave only round-off about their mean: judged against the
     // orders' own size, not against zero.
-    double size = 0;
-    for (const RulePeriod& p : periods)
-        size += p.netOrder * p.netOrder;
     const double negligible = 1e-12 * std::max(size, 1e-300);
     fit.rSquared = sst > negligible ? 1 - sse / sst : (sse <= negligible ? 1 : 0);
     return fit;

@@ -14,6 +14,7 @@ struct RulePeriod {
     double onTheWay = 0;   // inflow ordered and not yet arrived less outflow not yet done
     double netOutflow = 0; // the environment's net outflow of the period just past
     int period = 0;        // the period it was met in, for charts; the fit does not read it
+    bool decided = true;   // false: no order was typed (the clock ran on); only its outflow counts
 };
 
 // The anchoring-and-adjustment rule fitted to a participant's orders by least squares:
@@ -23,7 +24,7 @@ struct RulePeriod {
 // A beta near 0 is the neglect of the orders on their way.
 struct RuleFit {
     bool valid = false; // false: too few periods, or what they showed cannot tell the terms apart
-    int periods = 0;
+    int periods = 0; // decided in, and fitted
     double weight = 0, alpha = 0, beta = 0;
     double weightSe = 0, alphaSe = 0, betaSe = 0; // standard errors
     double theta = 1;
@@ -33,7 +34,8 @@ struct RuleFit {
 // Fits the rule; theta is fitted too (the best of 0, 0.01, ..., 1), unless given.
 RuleFit fitDecisionRule(const QList<RulePeriod>& periods, std::optional<double> theta = {});
 
-// The net order the fitted rule gives for each period; empty when the fit is not valid.
+// The net order the fitted rule gives for each period, decided in or not; empty when the
+// fit is not valid.
 QList<double> predictedOrders(const QList<RulePeriod>& periods, const RuleFit& fit);
 
 } // namespace aquilevel::tools

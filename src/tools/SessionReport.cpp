@@ -773,7 +773,8 @@ void drawRuleFit(QPainter& p, const RuleChart& chart, QSize size)
     QList<Point> predicted;
     const QList<double> orders = predictedOrders(chart.periods, chart.fit);
     for (qsizetype i = 0; i < chart.periods.size(); ++i) {
-        typed.append({chart.periods[i].period, chart.periods[i].netOrder});
+        if (chart.periods[i].decided) // a period the clock ran on in has no order typed to show
+            typed.append({chart.periods[i].period, chart.periods[i].netOrder});
         if (i < orders.size())
             predicted.append({chart.periods[i].period, orders[i]});
     }

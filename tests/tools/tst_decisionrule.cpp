@@ -109,6 +109,22 @@ private slots:
         QCOMPARE(same.rSquared, 1.0);
     }
 
+    // A period without a decision is not fitted, but the outflow seen in it is expected
+    // from: the figures are found again as with every period decided in.
+    void periodsWithoutADecisionStillFeedTheExpectation()
+    {
+        QList<tools::RulePeriod> periods = played({1, 0.5, 0.3, 0.4, 0}, 40);
+        for (qsizetype t = 3; t < periods.size(); t += 4) {
+            periods[t].decided = false;
+            periods[t].netOrder = 0; // what the log shows for a period the clock ran on in
+        }
+        const tools::RuleFit fit = tools::fitDecisionRule(periods);
+        QVERIFY(fit.valid);
+        QCOMPARE(fit.periods, 30);
+        QVERIFY2(std::fabs(fit.alpha - 0.5) < 1e-6 && std::fabs(fit.beta - 0.3) < 1e-6, qPrintable(QString::number(fit.alpha)));
+        QCOMPARE(fit.theta, 0.4);
+    }
+
     // Too few periods, or periods that cannot tell the terms apart, fit nothing.
     void whatCannotBeFitted()
     {
