@@ -358,6 +358,13 @@ void SubmitTimeTable::append(Connection& c, const SubmitTimeRow& row)
     appendTo(c, "datUserTimesSummary", SubmitTimeRow::columns(), row.values());
 }
 
+QList<Row> TrialSummaryTable::times(Connection& c, const QString& subject, const QString& version)
+{
+    return rowsOf(c.query(Sql("SELECT \"Trial\", \"Date\", \"startTime\", \"endTime\" FROM \"datTrialSummary\" WHERE "
+                              "\"SubjectKey\" = $1 AND \"VersionKey\" = $2 ORDER BY rowid"),
+                          keys(subject, version)));
+}
+
 QTime SubmitTimeTable::lastPress(Connection& c, const QString& subject, const QString& version)
 {
     const QVariant stored = c.value(Sql("SELECT \"SubmitClickTime\" FROM \"datUserTimesSummary\" WHERE \"SubjectKey\" = $1 "

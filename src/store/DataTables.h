@@ -91,6 +91,9 @@ public:
     static QStringList completedColumns();
     // The newest period the participant's rows opened; 0 when none.
     static qint32 lastOpened(Connection& c, const QString& subject, const QString& version);
+    // The times each of the participant's rows holds (Trial, Date, startTime, endTime), in
+    // the order written.
+    static QList<Row> times(Connection& c, const QString& subject, const QString& version);
 };
 
 class SubmitTimeTable {

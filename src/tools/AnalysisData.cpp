@@ -75,6 +75,23 @@ After afterRow(const store::Row& row)
             number(row, "TotCost"), number(row, "TotBonus")};
 }
 
+// When the decision of a period began. Participant-paced: when Submit came back (the
+// previous cost step, or the instructions left), unless the summary row says the trial
+// screen opened later (a session taken up again after a crash, which writes no row as it
+// opens). Time-driven: at the clock's tick, which its summary row holds; the period's
+// first row stands in for it.
+Moment openedFor(int trial, bool timeDriven, const Moment& firstRow, const Moment& ordersOpen,
+                 const QMap<int, PeriodTimes>& times)
+{
+    const PeriodTimes t = times.value(trial);
+    if (timeDriven)
+        return t.end.isValid() ? Moment{QDateTime(), t.end} : firstRow;
+    // The summary's time has whole seconds: only a start later than that is another opening.
+    if (t.start.isValid() && (!ordersOpen.local.isValid() || t.start > ordersOpen.local.addSecs(1)))
+        return Moment{QDateTime(), t.start};
+    return ordersOpen;
+}
+
 } // namespace
 
 const QStringList& analysisColumns()
@@ -90,7 +107,29 @@ const QStringList& analysisColumns()
     return columns;
 }
 
-QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial)
+QMap<int, PeriodTimes> periodTimesOf(const QList<store::Row>& summaryRows)
+{
+    QMap<int, PeriodTimes> times;
+    for (const store::Row& row : summaryRows) {
+        const QDate date = row.value("Date").toDate();
+        const auto at = [](const QVariant& v) {
+            const QTime t = QTime::fromString(v.toString().trimmed().left(8), QStringLiteral("HH:mm:ss"));
+            return t.isValid() && t != QTime(0, 0) ? t : QTime(); // midnight: no new time was taken
+        };
+        const QTime start = at(row.value("startTime"));
+        const QTime end = at(row.value("endTime"));
+        PeriodTimes t;
+        if (date.isValid() && end.isValid())
+            t.end = QDateTime(date, end);
+        if (date.isValid() && start.isValid()) // the row is written at its end: a later start was the day before
+            t.start = QDateTime(end.isValid() && start > end ? date.addDays(-1) : date, start);
+        times.insert(row.value("Trial").toInt(), t);
+    }
+    return times;
+}
+
+QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial,
+                                const QMap<int, PeriodTimes>& times)
 {
     QMap<int, AnalysisPeriod> periods;
     QMap<int, Moment> openedAt;      // when the period could first be decided on
@@ -130,8 +169,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             p.outflowOnTheWayStart = before.outflowOnTheWay;
             costBefore.insert(trial, before.cost);
             moneyBefore.insert(trial, before.money);
-            // Participant-paced: the decision began when Submit came back; time-driven: at the clock's tick.
-            openedAt.insert(trial, timeDriven ? moment : ordersOpen);
+            openedAt.insert(trial, openedFor(trial, timeDriven, moment, ordersOpen, times));
             found = periods.insert(trial, p);
         }
         AnalysisPeriod& p = *found;
@@ -263,6 +301,7 @@ ParticipantAnalysis readParticipant(store::Store& store, const Participant& who,
     SessionStart initial;
     std::optional<store::Row> registration;
     QMap<int, QString> answers;
+    QList<store::Row> summaries;
     // One read, so that a session written meanwhile is seen at one moment.
     store.transaction(
         [&](store::Connection& c) {
@@ -274,11 +313,12 @@ ParticipantAnalysis readParticipant(store::Store& store, const Participant& who,
             }
             registration = store::SubjectTable::registration(c, who.version, who.subject);
             answers = store::QuestionnaireTable::answers(c, who.subject, who.version);
+            summaries = store::TrialSummaryTable::times(c, who.subject, who.version);
             store::EventTable::forEach(c, analysisColumns(), who.version, who.subject, QString(),
                                        [&](const store::Row& row) { rows.append(row); });
         },
         true, kStatus);
-    a.periods = periodsOf(rows, initial);
+    a.periods = periodsOf(rows, initial, periodTimesOf(summaries));
     if (!rows.isEmpty()) { // where and when the session began
         a.station = rows.first().value("Station").toString();
         a.date = rows.first().value("Date").toDate();

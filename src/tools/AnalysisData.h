@@ -4,6 +4,8 @@
 #include "tools/LeftOut.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QMap>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -50,8 +52,18 @@ struct SessionStart {
     double inflowOnTheWay = 0;
     double outflowOnTheWay = 0;
 };
+// What a period's summary row (datTrialSummary) says of its times, in local time to the
+// second: its start (participant-paced: the trial screen opening, or the previous press)
+// and its end (the press that opened it; time-driven: the clock's tick that did).
+struct PeriodTimes {
+    QDateTime start;
+    QDateTime end;
+};
 const QStringList& analysisColumns();
-QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial);
+QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStart& initial,
+                                const QMap<int, PeriodTimes>& times = {});
+// The summary rows' times by period (the last row of each), midnight read as not known.
+QMap<int, PeriodTimes> periodTimesOf(const QList<store::Row>& summaryRows);
 
 // The periods the decision rule meets, from the second on (the first has no outflow seen
 // before it to expect from); those without a Submit only feed the expectation.

@@ -93,6 +93,13 @@ QVariantMap tank(double amount, double backOrder = 0, double discharge = 0, doub
             {QStringLiteral("GoalAmount"), 4.0},           {QStringLiteral("SimulationTime"), 1.0}};
 }
 
+// A summary row's times, as the store reads them.
+store::Row summary(int trial, const char* start, const char* end)
+{
+    return store::Row({QStringLiteral("Trial"), QStringLiteral("Date"), QStringLiteral("startTime"), QStringLiteral("endTime")},
+                      {trial, QDate(2026, 12, 9), QString::fromLatin1(start), QString::fromLatin1(end)});
+}
+
 QVariantMap with(QVariantMap map, const QString& key, const QVariant& value)
 {
     map.insert(key, value);
@@ -156,9 +163,9 @@ void TestAnalysis::periodsOfAPlayedSessionAreTheHandCalculation()
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QStringList fields = fieldsOf(lines.at(i));
         QCOMPARE(fields.at(date), QDate::currentDate().toString(Qt::ISODate));
-        // The bot decides at once, as Submit comes back; it never saw instructions.
+        // The bot decides at once, as Submit comes back (the first time as the screen opens).
         const QString ms = fields.at(decision);
-        QVERIFY2(i == 0 ? ms.isEmpty() : ms.toInt() >= 0 && ms.toInt() < 5000, qPrintable(ms));
+        QVERIFY2(!ms.isEmpty() && ms.toInt() >= 0 && ms.toInt() < 5000, qPrintable(ms));
         fields[date] = fields[decision] = QStringLiteral("*");
         QCOMPARE(fields.join(QLatin1Char(',')), expected.at(i));
     }
@@ -178,6 +185,7 @@ void TestAnalysis::periodsOfAPlayedSessionAreTheHandCalculation()
 void TestAnalysis::theLogsRowsMakeThePeriods_data()
 {
     QTest::addColumn<QList<store::Row>>("rows");
+    QTest::addColumn<QList<store::Row>>("summaries"); // datTrialSummary's times
     // Each period: start, end, delivered in, delivered out, decision ms (-1 for none), money.
     QTest::addColumn<QList<QList<double>>>("periods");
     QTest::addColumn<int>("complete"); // how many periods have their cost step
@@ -185,16 +193,18 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
                   in = QStringLiteral("User Inflow"), out = QStringLiteral("User Outflow"),
                   cost = QStringLiteral("After Cost Calculation"), cont = QStringLiteral("Continue Clicked");
     const QVariantMap start = tank(10);
-    QTest::newRow("a crash in period 2, taken up after the instructions")
+    // A crash after period 1: the session is taken up five minutes later without
+    // instructions; only its summary row says when the trial screen opened again.
+    QTest::newRow("a crash after period 1, taken up again")
         << QList<store::Row>{logRow(cont, 0, "09:59:50", tank(0)),
                              logRow(submit, 1, "10:00:00", start),
                              logRow(env, 1, "10:00:01", tank(12)),
                              logRow(cost, 1, "10:00:02", tank(12)),
-                             logRow(submit, 2, "10:00:07", tank(12)),
-                             logRow(cont, 2, "10:05:00", tank(0)),
-                             logRow(in, 2, "10:05:01", tank(15)),
-                             logRow(cost, 2, "10:05:02", tank(15, 0, 0, 5.5))}
-        << QList<QList<double>>{{10, 12, 0, 0, 10000, 5}, {12, 15, 3, 0, 5000, 5.5}} << 2;
+                             logRow(submit, 2, "10:05:04", tank(12)),
+                             logRow(in, 2, "10:05:05", tank(15)),
+                             logRow(cost, 2, "10:05:06", tank(15, 0, 0, 5.5))}
+        << QList<store::Row>{summary(1, "09:59:51", "10:00:00"), summary(2, "10:05:00", "10:05:04")}
+        << QList<QList<double>>{{10, 12, 0, 0, 10000, 5}, {12, 15, 3, 0, 4000, 5.5}} << 2;
     QTest::newRow("time-driven: a Submit delivers the period's due order a second time")
         << QList<store::Row>{logRow(submit, 0, "10:00:00", with(start, QStringLiteral("IsTimeDriven"), 1)),
                              logRow(in, 1, "10:00:05", with(tank(13), QStringLiteral("IsTimeDriven"), 1)),
@@ -202,27 +212,31 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
                              logRow(submit, 1, "10:00:09", with(tank(13), QStringLiteral("IsTimeDriven"), 1)),
                              logRow(in, 1, "10:00:10", with(tank(16), QStringLiteral("IsTimeDriven"), 1)),
                              logRow(out, 1, "10:00:10", with(tank(15), QStringLiteral("IsTimeDriven"), 1))}
-        << QList<QList<double>>{{10, 15, 6, 1, 4000, 5}} << 1;
+        << QList<store::Row>{summary(1, "00:00:00", "10:00:04")} // the tick, before any row of it
+        << QList<QList<double>>{{10, 15, 6, 1, 5000, 5}} << 1;
     const QVariantMap nextDay = with(tank(9), QStringLiteral("Date"), QDate(2026, 12, 10));
     const QString utc = QStringLiteral("EventTimeUtc");
     QTest::newRow("a running session's last period so far, after midnight")
         << QList<store::Row>{logRow(submit, 1, "23:59:59", start), logRow(cost, 1, "00:00:00", nextDay),
                              logRow(submit, 2, "00:00:03", nextDay)}
+        << QList<store::Row>{}
         << QList<QList<double>>{{10, 9, 0, 0, -1, 5}, {9, 9, 0, 0, 3000, 5}} << 1;
     QTest::newRow("to the millisecond where the rows have it")
         << QList<store::Row>{logRow(cont, 0, "09:59:58", with(tank(0), utc, "2026-12-09T08:59:58.900Z")),
                              logRow(submit, 1, "10:00:00", with(start, utc, "2026-12-09T09:00:00.150Z")),
                              logRow(cost, 1, "10:00:02", with(tank(12), utc, "2026-12-09T09:00:02.999Z")),
                              logRow(submit, 2, "10:00:03", tank(12))} // a row without: the seconds of both
+        << QList<store::Row>{}
         << QList<QList<double>>{{10, 12, 0, 0, 1250, 5}, {12, 12, 0, 0, 1000, 5}} << 1;
 }
 
 void TestAnalysis::theLogsRowsMakeThePeriods()
 {
     QFETCH(QList<store::Row>, rows);
+    QFETCH(QList<store::Row>, summaries);
     QFETCH(QList<QList<double>>, periods);
     QFETCH(int, complete);
-    const QList<AnalysisPeriod> made = periodsOf(rows, {});
+    const QList<AnalysisPeriod> made = periodsOf(rows, {}, periodTimesOf(summaries));
     QCOMPARE(made.size(), periods.size());
     QCOMPARE(std::count_if(made.cbegin(), made.cend(), [](const AnalysisPeriod& p) { return p.complete; }), complete);
     for (qsizetype i = 0; i < made.size(); ++i) {
