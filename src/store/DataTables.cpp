@@ -185,10 +185,14 @@ QDateTime EventTable::lastWritten(Connection& c, const QString& subject, const Q
 }
 
 void EventTable::forEach(Connection& c, const QStringList& columns, const QString& version, const QString& subject,
-                         const QString& eventType, const std::function<void(const Row&)>& take)
+                         const QString& eventType, const std::function<void(const Row&)>& take, std::optional<qint64> through)
 {
     QStringList conditions{QStringLiteral("\"VersionKey\" = $1")};
     QVariantList params{nameKey(version)};
+    if (through) {
+        params.append(*through);
+        conditions.append(QStringLiteral("rowid <= $%1").arg(params.size()));
+    }
     if (!subject.isEmpty()) {
         params.append(nameKey(subject));
         conditions.append(QStringLiteral("\"SubjectKey\" = $%1").arg(params.size()));

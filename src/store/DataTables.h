@@ -57,9 +57,11 @@ public:
     // The moment the participant's newest row was written (UTC); invalid when unknown.
     static QDateTime lastWritten(Connection& c, const QString& subject, const QString& version);
     // The rows of a version (of one participant, or of one event type), with the
-    // columns asked for, in the order of the events.
+    // columns asked for, in the order of the events; only those stored up to the row
+    // position `through` (lastRowPosition) when it is given.
     static void forEach(Connection& c, const QStringList& columns, const QString& version, const QString& subject,
-                        const QString& eventType, const std::function<void(const Row&)>& take);
+                        const QString& eventType, const std::function<void(const Row&)>& take,
+                        std::optional<qint64> through = {});
     // The newest row of each participant (of one version, or all) who wrote a row at or
     // after `since` (UTC), with the columns asked for.
     static QList<Row> newestOfEach(Connection& c, const QStringList& columns, const QString& version,

@@ -314,8 +314,9 @@ ParticipantAnalysis readParticipant(store::Store& store, const Participant& who,
             registration = store::SubjectTable::registration(c, who.version, who.subject);
             answers = store::QuestionnaireTable::answers(c, who.subject, who.version);
             summaries = store::TrialSummaryTable::times(c, who.subject, who.version);
-            store::EventTable::forEach(c, analysisColumns(), who.version, who.subject, QString(),
-                                       [&](const store::Row& row) { rows.append(row); });
+            store::EventTable::forEach(
+                c, analysisColumns(), who.version, who.subject, QString(),
+                [&](const store::Row& row) { rows.append(row); }, options.eventsThrough);
         },
         true, kStatus);
     a.periods = periodsOf(rows, initial, periodTimesOf(summaries));
@@ -354,10 +355,13 @@ QList<ParticipantAnalysis> analyseParticipants(store::Store& store, const Analys
     QList<store::MarkTable::Marked> marks;
     store.read(
         [&](store::Connection& c) {
-            left.read(c, options.version, options.subject);
+            if (!options.marks)
+                left.read(c, options.version, options.subject);
             marks = store::MarkTable::marks(c, options.version);
         },
         QStringLiteral("datSubjectMark"), kStatus);
+    if (options.marks)
+        left = *options.marks;
     const QList<Participant> participants = participantsOf(store, options);
     QList<ParticipantAnalysis> analysed;
     int done = 0;

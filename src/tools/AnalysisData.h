@@ -105,6 +105,11 @@ struct AnalysisOptions {
     std::optional<double> theta; // the expectation's smoothing weight; fitted when none
     bool includePilots = false;
     bool includeExcluded = false;
+    // The moment to read at, for files written beside tables read earlier: the marks
+    // read then (instead of reading them anew) and the event log's last row position
+    // then (none: every row).
+    const LeftOut* marks = nullptr;
+    std::optional<qint64> eventsThrough;
     // Told after each participant read: how many of how many.
     std::function<void(int done, int total)> progress;
 };

@@ -239,9 +239,11 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
             }
         },
         true, kStatus);
+    // The analysis files, when asked for, are one more step.
+    const int steps = int(files.size()) + (options.analysis ? 1 : 0);
     const auto tell = [&](size_t done) {
         if (options.progress)
-            options.progress(int(done), int(files.size()));
+            options.progress(int(done), steps);
     };
     for (size_t i = 0; i < files.size(); ++i) {
         TableFile& out = files[i];
@@ -315,6 +317,16 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         asked.theta = options.theta;
         asked.includePilots = options.includePilots;
         asked.includeExcluded = options.includeExcluded;
+        // As the tables stood when the export began: the same marks, no later event.
+        asked.marks = &left;
+        for (const TableFile& out : files)
+            if (out.table->name == QLatin1String("datExperimentTrials"))
+                asked.eventsThrough = out.lastRow;
+        // The participants count as one more step, in parts, so that a window stays alive.
+        asked.progress = [&](int done, int total) {
+            if (options.progress && total > 0)
+                options.progress(int(files.size()) * total + done, steps * total);
+        };
         const QList<ParticipantAnalysis> analysed = analyseParticipants(store, asked);
         const QByteArray mark = options.byteOrderMark ? kByteOrderMark : QByteArray();
         besides(QStringLiteral("periods.csv"), mark + periodsCsv(analysed));

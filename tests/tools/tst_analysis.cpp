@@ -113,6 +113,7 @@ class TestAnalysis : public QObject {
 
 private slots:
     void periodsOfAPlayedSessionAreTheHandCalculation();
+    void theAnalysisFilesShowTheMomentTheTablesShow();
     void theLogsRowsMakeThePeriods_data();
     void theLogsRowsMakeThePeriods();
     void theRatingIsSplitFromItsReasons();
@@ -180,6 +181,38 @@ void TestAnalysis::periodsOfAPlayedSessionAreTheHandCalculation()
     QCOMPARE(p1.at(columns.indexOf(QStringLiteral("RulePeriods"))), QStringLiteral("3"));
     QCOMPARE(p1.at(columns.indexOf(QStringLiteral("Alpha"))), QString()); // three periods fit nothing
     QCOMPARE(p1.at(columns.indexOf(QStringLiteral("Mark"))), QStringLiteral("pilot"));
+}
+
+void TestAnalysis::theAnalysisFilesShowTheMomentTheTablesShow()
+{
+    // A session that begins while the export runs is in none of its files.
+    ToolStore tool(database().folder());
+    ExportOptions options;
+    options.tables = dataTableNames();
+    options.analysis = true;
+    options.includePilots = true;
+    QList<std::pair<int, int>> told;
+    options.progress = [&](int done, int total) {
+        if (told.isEmpty())
+            for (const char* type : {"Submit Clicked", "After Cost Calculation"})
+                database().append(QStringLiteral("datExperimentTrials"),
+                                  {{QStringLiteral("Subject"), QStringLiteral("late")},
+                                   {QStringLiteral("Version"), QStringLiteral("Demo continuous")},
+                                   {QStringLiteral("eventType"), QString::fromLatin1(type)},
+                                   {QStringLiteral("Trial"), 1}, {QStringLiteral("EventID"), told.size() + 1}});
+        told.append({done, total});
+    };
+    QTemporaryDir dir;
+    exportTables(tool.store(), dir.filePath(QStringLiteral("out")), options);
+    for (const char* name : {"periods.csv", "participants.csv", "datExperimentTrials.csv"}) {
+        QFile file(QDir(dir.filePath(QStringLiteral("out"))).filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(!file.readAll().contains("\nlate,"), name);
+    }
+    // Told to the end, never back.
+    QCOMPARE(told.last().first, told.last().second);
+    for (qsizetype i = 1; i < told.size(); ++i)
+        QVERIFY(double(told[i].first) / told[i].second >= double(told[i - 1].first) / told[i - 1].second);
 }
 
 void TestAnalysis::theLogsRowsMakeThePeriods_data()
