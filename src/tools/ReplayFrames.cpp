@@ -222,7 +222,7 @@ const QStringList& replayColumns()
         QStringLiteral("ForwardDischarge"), QStringLiteral("TotalBackOrder"),   QStringLiteral("TotalForwardDischarge"),
         QStringLiteral("UserInflowTP"),     QStringLiteral("UserOutflowTP"),    QStringLiteral("AfterEveryNTrials"),
         QStringLiteral("IsUserInFlow"),     QStringLiteral("IsUserOutFlow"),    QStringLiteral("IsEnvInFlow"),
-        QStringLiteral("IsEnvOutFlow"),     QStringLiteral("IsTimeDriven"),
+        QStringLiteral("IsEnvOutFlow"),     QStringLiteral("IsTimeDriven"),     QStringLiteral("graphicalMode"),
     };
     return columns;
 }
@@ -361,6 +361,14 @@ ReplaySession loadReplay(store::Store& store, const QString& version, const QStr
     if (replay.frames.isEmpty())
         throw ToolError(QStringLiteral("Participant \"%1\" has no rows in version \"%2\".").arg(subject, version));
 
+    // A session keeps the display and the play it began with, whatever the version says
+    // since: the rows hold them.
+    for (const store::Row& row : std::as_const(rows))
+        if (row.value("eventType").toString() != QLatin1String("Continue Clicked")) {
+            s.setup.graphicalMode = flag(row, "graphicalMode");
+            s.setup.IsTimeDriven = flag(row, "IsTimeDriven");
+            break;
+        }
     // The task opened at the goal the rows stored, and at the amount of the first Submit,
     // which comes before anything acts on the tank.
     const ReplayFrame& first = replay.frames.first();

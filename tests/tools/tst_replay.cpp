@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest>
@@ -162,17 +163,27 @@ private slots:
     void replayDrawsWhatWasSeen_data()
     {
         QTest::addColumn<QString>("version");
-        QTest::newRow("continuous") << QStringLiteral("Demo continuous");
-        QTest::newRow("discrete") << QStringLiteral("Demo discrete");
-        QTest::newRow("time-driven") << QStringLiteral("Demo time-driven");
+        QTest::addColumn<bool>("editedSince"); // the version's display changed after the session
+        QTest::newRow("continuous") << QStringLiteral("Demo continuous") << false;
+        QTest::newRow("discrete") << QStringLiteral("Demo discrete") << false;
+        QTest::newRow("discrete, the version since made continuous") << QStringLiteral("Demo discrete") << true;
+        QTest::newRow("time-driven") << QStringLiteral("Demo time-driven") << false;
     }
 
     void replayDrawsWhatWasSeen()
     {
         QFETCH(QString, version);
-        const QString subject = QStringLiteral("replayed-") + QTest::currentDataTag();
+        QFETCH(bool, editedSince);
+        const QString subject = QStringLiteral("replayed-%1").arg(QTest::currentDataTag()).left(30);
         const int periods = 5;
         const Played played = play(version, subject, periods);
+        const QString display = QStringLiteral("update tblSetup set graphicalMode = $1 where Version = $2");
+        if (editedSince)
+            database().exec(display, {1, version});
+        const auto restore = qScopeGuard([&] {
+            if (editedSince)
+                database().exec(display, {0, version});
+        });
         const QMap<qint32, QImage>& seen = played.seen;
         QVERIFY2(seen.size() > 3 * periods, "the session was not played");
 
