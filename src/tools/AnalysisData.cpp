@@ -78,14 +78,19 @@ After afterRow(const store::Row& row)
 // When the decision of a period began. Participant-paced: when Submit came back (the
 // previous cost step, or the instructions left), unless the summary row says the trial
 // screen opened later (a session taken up again after a crash, which writes no row as it
-// opens). Time-driven: at the clock's tick, which its summary row holds; the period's
-// first row stands in for it.
-Moment openedFor(int trial, bool timeDriven, const Moment& firstRow, const Moment& ordersOpen,
-                 const QMap<int, PeriodTimes>& times)
+// opens). Time-driven: at the clock's tick, which its summary row holds to the second,
+// and the period's first row to the millisecond when the tick wrote it.
+Moment openedFor(int trial, bool timeDriven, const QString& firstType, const Moment& firstRow,
+                 const Moment& ordersOpen, const QMap<int, PeriodTimes>& times)
 {
     const PeriodTimes t = times.value(trial);
-    if (timeDriven)
-        return t.end.isValid() ? Moment{QDateTime(), t.end} : firstRow;
+    if (timeDriven) {
+        // The steps that write their row as the tick runs, before any stage waits.
+        const bool atTheTick = firstType == kEnvironment || firstType == QLatin1String("No User Effect");
+        if (!t.end.isValid() || (atTheTick && firstRow.local.isValid() && firstRow.local <= t.end.addSecs(1)))
+            return firstRow;
+        return Moment{QDateTime(), t.end};
+    }
     // The summary's time has whole seconds: only a start later than that is another opening.
     if (t.start.isValid() && (!ordersOpen.local.isValid() || t.start > ordersOpen.local.addSecs(1)))
         return Moment{QDateTime(), t.start};
@@ -169,14 +174,17 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             p.outflowOnTheWayStart = before.outflowOnTheWay;
             costBefore.insert(trial, before.cost);
             moneyBefore.insert(trial, before.money);
-            openedAt.insert(trial, openedFor(trial, timeDriven, moment, ordersOpen, times));
+            openedAt.insert(trial, openedFor(trial, timeDriven, type, moment, ordersOpen, times));
             found = periods.insert(trial, p);
         }
         AnalysisPeriod& p = *found;
         const double amountBefore = last ? last->amount : p.amountStart;
         if (type == kSubmit) {
             const std::optional<qint64> took = openedAt.value(trial).msTo(moment);
-            if (!p.submitted && took && *took >= 0)
+            // A time-driven Submit longer after the tick than a period runs was pressed
+            // after a crash: when its screen opened again is not stored.
+            const bool afterACrash = timeDriven && initial.longestPeriodMs > 0 && took && *took > initial.longestPeriodMs;
+            if (!p.submitted && took && *took >= 0 && !afterACrash)
                 p.decisionMs = took;
             p.submitted = true;
         } else if (type == kEnvironment) {
@@ -310,6 +318,10 @@ ParticipantAnalysis readParticipant(store::Store& store, const Participant& who,
                 initial.amount = setup->value("InitialAmountInTank").toDouble();
                 initial.inflowOnTheWay = setup->value("InitialBackOrder").toDouble();
                 initial.outflowOnTheWay = setup->value("InitialForwardDischarge").toDouble();
+                qint64 longest = 2000; // and the seconds a summary's times are cut to
+                for (const char* stage : {"TimeBetweenEnvTries", "envDelay", "EnvMv", "userDelay", "UsrMv"})
+                    longest += qint64(std::max(0.0, setup->value(stage).toDouble()));
+                initial.longestPeriodMs = longest;
             }
             registration = store::SubjectTable::registration(c, who.version, who.subject);
             answers = store::QuestionnaireTable::answers(c, who.subject, who.version);

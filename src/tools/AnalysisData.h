@@ -51,6 +51,9 @@ struct SessionStart {
     double amount = 0;
     double inflowOnTheWay = 0;
     double outflowOnTheWay = 0;
+    // Time-driven play: the longest a period can run (the clock's interval and every
+    // stage); a Submit later than that after its tick came after a crash. 0: not known.
+    qint64 longestPeriodMs = 0;
 };
 // What a period's summary row (datTrialSummary) says of its times, in local time to the
 // second: its start (participant-paced: the trial screen opening, or the previous press)

@@ -214,11 +214,14 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
     LeftOut left;
     left.includePilots = options.includePilots;
     left.includeExcluded = options.includeExcluded;
+    qint64 eventsAtStart = 0; // where the event log ended, for the analysis files
     store.transaction(
         [&](store::Connection& c) {
             configuration.clear(); // a retried transaction starts over
             configurationRows.clear();
             left.read(c, options.version, options.subject);
+            if (options.analysis)
+                eventsAtStart = store::lastRowPosition(c, *store::findTable(QStringLiteral("datExperimentTrials")));
             for (TableFile& out : files) {
                 out.lastRow = store::lastRowPosition(c, *out.table);
                 QByteArray all;
@@ -319,9 +322,7 @@ QStringList exportTables(store::Store& store, const QString& folder, const Expor
         asked.includeExcluded = options.includeExcluded;
         // As the tables stood when the export began: the same marks, no later event.
         asked.marks = &left;
-        for (const TableFile& out : files)
-            if (out.table->name == QLatin1String("datExperimentTrials"))
-                asked.eventsThrough = out.lastRow;
+        asked.eventsThrough = eventsAtStart;
         // The participants count as one more step, in parts, so that a window stays alive.
         asked.progress = [&](int done, int total) {
             if (options.progress && total > 0)

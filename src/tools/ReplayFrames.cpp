@@ -365,8 +365,10 @@ ReplaySession loadReplay(store::Store& store, const QString& version, const QStr
     // since: the rows hold them.
     for (const store::Row& row : std::as_const(rows))
         if (row.value("eventType").toString() != QLatin1String("Continue Clicked")) {
-            s.setup.graphicalMode = flag(row, "graphicalMode");
-            s.setup.IsTimeDriven = flag(row, "IsTimeDriven");
+            if (!row.value("graphicalMode").isNull()) // rows imported without it keep the version's
+                s.setup.graphicalMode = flag(row, "graphicalMode");
+            if (!row.value("IsTimeDriven").isNull())
+                s.setup.IsTimeDriven = flag(row, "IsTimeDriven");
             break;
         }
     // The task opened at the goal the rows stored, and at the amount of the first Submit,

@@ -222,6 +222,7 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
     // Each period: start, end, delivered in, delivered out, decision ms (-1 for none), money.
     QTest::addColumn<QList<QList<double>>>("periods");
     QTest::addColumn<int>("complete"); // how many periods have their cost step
+    QTest::addColumn<int>("longest");  // the longest a time-driven period runs, ms (0: not known)
     const QString submit = QStringLiteral("Submit Clicked"), env = QStringLiteral("Environment Effect"),
                   in = QStringLiteral("User Inflow"), out = QStringLiteral("User Outflow"),
                   cost = QStringLiteral("After Cost Calculation"), cont = QStringLiteral("Continue Clicked");
@@ -237,7 +238,7 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
                              logRow(in, 2, "10:05:05", tank(15)),
                              logRow(cost, 2, "10:05:06", tank(15, 0, 0, 5.5))}
         << QList<store::Row>{summary(1, "09:59:51", "10:00:00"), summary(2, "10:05:00", "10:05:04")}
-        << QList<QList<double>>{{10, 12, 0, 0, 10000, 5}, {12, 15, 3, 0, 4000, 5.5}} << 2;
+        << QList<QList<double>>{{10, 12, 0, 0, 10000, 5}, {12, 15, 3, 0, 4000, 5.5}} << 2 << 0;
     QTest::newRow("time-driven: a Submit delivers the period's due order a second time")
         << QList<store::Row>{logRow(submit, 0, "10:00:00", with(start, QStringLiteral("IsTimeDriven"), 1)),
                              logRow(in, 1, "10:00:05", with(tank(13), QStringLiteral("IsTimeDriven"), 1)),
@@ -246,30 +247,46 @@ void TestAnalysis::theLogsRowsMakeThePeriods_data()
                              logRow(in, 1, "10:00:10", with(tank(16), QStringLiteral("IsTimeDriven"), 1)),
                              logRow(out, 1, "10:00:10", with(tank(15), QStringLiteral("IsTimeDriven"), 1))}
         << QList<store::Row>{summary(1, "00:00:00", "10:00:04")} // the tick, before any row of it
-        << QList<QList<double>>{{10, 15, 6, 1, 5000, 5}} << 1;
+        << QList<QList<double>>{{10, 15, 6, 1, 5000, 5}} << 1 << 0;
     const QVariantMap nextDay = with(tank(9), QStringLiteral("Date"), QDate(2026, 12, 10));
     const QString utc = QStringLiteral("EventTimeUtc");
     QTest::newRow("a running session's last period so far, after midnight")
         << QList<store::Row>{logRow(submit, 1, "23:59:59", start), logRow(cost, 1, "00:00:00", nextDay),
                              logRow(submit, 2, "00:00:03", nextDay)}
         << QList<store::Row>{}
-        << QList<QList<double>>{{10, 9, 0, 0, -1, 5}, {9, 9, 0, 0, 3000, 5}} << 1;
+        << QList<QList<double>>{{10, 9, 0, 0, -1, 5}, {9, 9, 0, 0, 3000, 5}} << 1 << 0;
     QTest::newRow("to the millisecond where the rows have it")
         << QList<store::Row>{logRow(cont, 0, "09:59:58", with(tank(0), utc, "2026-12-09T08:59:58.900Z")),
                              logRow(submit, 1, "10:00:00", with(start, utc, "2026-12-09T09:00:00.150Z")),
                              logRow(cost, 1, "10:00:02", with(tank(12), utc, "2026-12-09T09:00:02.999Z")),
                              logRow(submit, 2, "10:00:03", tank(12))} // a row without: the seconds of both
         << QList<store::Row>{}
-        << QList<QList<double>>{{10, 12, 0, 0, 1250, 5}, {12, 12, 0, 0, 1000, 5}} << 1;
+        << QList<QList<double>>{{10, 12, 0, 0, 1250, 5}, {12, 12, 0, 0, 1000, 5}} << 1 << 0;
+    const QVariantMap ticking = with(tank(12), QStringLiteral("IsTimeDriven"), 1);
+    QTest::newRow("time-driven: from the tick's own row, to the millisecond")
+        << QList<store::Row>{logRow(env, 1, "10:00:04", with(ticking, utc, "2026-12-09T09:00:04.200Z")),
+                             logRow(cost, 1, "10:00:05", with(ticking, utc, "2026-12-09T09:00:05.100Z")),
+                             logRow(submit, 1, "10:00:06", with(ticking, utc, "2026-12-09T09:00:06.700Z"))}
+        << QList<store::Row>{summary(1, "09:59:59", "10:00:04")}
+        << QList<QList<double>>{{0, 12, 0, 0, 2500, 5}} << 1 << 0;
+    QTest::newRow("time-driven: a Submit long after its tick came after a crash")
+        << QList<store::Row>{logRow(env, 1, "10:00:04", ticking), logRow(cost, 1, "10:00:05", ticking),
+                             logRow(submit, 1, "10:20:00", ticking)}
+        << QList<store::Row>{summary(1, "09:59:59", "10:00:04")}
+        << QList<QList<double>>{{0, 12, 0, 0, -1, 5}} << 1 << 10000;
 }
 
 void TestAnalysis::theLogsRowsMakeThePeriods()
 {
+
     QFETCH(QList<store::Row>, rows);
     QFETCH(QList<store::Row>, summaries);
     QFETCH(QList<QList<double>>, periods);
     QFETCH(int, complete);
-    const QList<AnalysisPeriod> made = periodsOf(rows, {}, periodTimesOf(summaries));
+    QFETCH(int, longest);
+    SessionStart initial;
+    initial.longestPeriodMs = longest;
+    const QList<AnalysisPeriod> made = periodsOf(rows, initial, periodTimesOf(summaries));
     QCOMPARE(made.size(), periods.size());
     QCOMPARE(std::count_if(made.cbegin(), made.cend(), [](const AnalysisPeriod& p) { return p.complete; }), complete);
     for (qsizetype i = 0; i < made.size(); ++i) {
