@@ -3,6 +3,7 @@
 #include "config/ConfigLoader.h"
 #include "config/ExperimentSetup.h"
 #include "config/NumberFormat.h"
+#include "recording/EventTypes.h"
 #include "recording/Recorder.h"
 #include "session/Clock.h"
 #include "session/EndGame.h"
@@ -361,7 +362,7 @@ void InstructionScreen::cmdContinue_Click()
         m_session.state.InTask = false;
         // The event counter is not advanced: the row carries its current value.
         recording::StoreRecorder(m_session.store(), m_session.clock(), m_session.state)
-            .RecordEvent(QStringLiteral("Continue Clicked"));
+            .RecordEvent(events::kContinueClicked);
         m_continued = true;
         accept();
     });

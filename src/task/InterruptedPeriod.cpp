@@ -1,5 +1,6 @@
 #include "task/InterruptedPeriod.h"
 
+#include "recording/EventTypes.h"
 #include "recording/Recorder.h"
 #include "session/Resume.h"
 #include "session/Session.h"
@@ -12,12 +13,12 @@ namespace aquilevel {
 
 namespace {
 
-const QString kSubmitClicked = QStringLiteral("Submit Clicked");
-const QString kEnvironmentEffect = QStringLiteral("Environment Effect");
-const QString kNoUserEffect = QStringLiteral("No User Effect");
-const QString kUserInflow = QStringLiteral("User Inflow");
-const QString kUserOutflow = QStringLiteral("User Outflow");
-const QString kAfterCost = QStringLiteral("After Cost Calculation");
+using events::kAfterCost;
+using events::kEnvironmentEffect;
+using events::kNoUserEffect;
+using events::kSubmitClicked;
+using events::kUserInflow;
+using events::kUserOutflow;
 
 // How far a user step got: each stage writes the row that names it.
 enum class UserStage { Started, NoUserEffect, InflowDelivered, OutflowDelivered };

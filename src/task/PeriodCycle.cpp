@@ -1,6 +1,7 @@
 #include "task/PeriodCycle.h"
 
 #include "config/NumberFormat.h"
+#include "recording/EventTypes.h"
 #include "recording/Recorder.h"
 #include "session/Clock.h"
 #include "session/ProcessEnd.h"
@@ -214,7 +215,7 @@ void PeriodCycle::onEnvMv()
     }
     m_model.CalCost(s.tank.AmountInTank);
     m_recorder.UpdateTrialSummary();
-    m_model.recordEvent(QStringLiteral("After Cost Calculation"));
+    m_model.recordEvent(events::kAfterCost);
     show(Stage::EnvironmentCosted);
     m_timer2->start(int(config::roundHalfEven(s.setup.TimeBetweenEnvTries)));
 }

@@ -2,6 +2,7 @@
 
 #include "config/BonusBand.h"
 #include "config/NumberFormat.h"
+#include "recording/EventTypes.h"
 #include "recording/Recorder.h"
 #include "session/Clock.h"
 #include "session/SessionState.h"
@@ -115,7 +116,7 @@ void TankModel::submitOrders(double inflow, double outflow)
     s.tank.UserOutFlow[s.Trial] = outflow;
     s.tank.IsUserInFlow = s.tank.IsUserOutFlow = false;
     s.tank.IsEnvInFlow = s.tank.IsEnvOutFlow = false;
-    recordEvent(QStringLiteral("Submit Clicked"));
+    recordEvent(events::kSubmitClicked);
 }
 
 void TankModel::EnvironmentDecision()
@@ -135,7 +136,7 @@ void TankModel::EnvironmentDecision()
         // Both rates act, whatever their sign, once either is positive.
         tank.AmountInTank =
             ((in - out) * sim + (1 / tank.UnitScale) * tank.AmountInTank) * tank.UnitScale;
-        recordEvent(QStringLiteral("Environment Effect"));
+        recordEvent(events::kEnvironmentEffect);
         m_picture.status = kEnvironmentStatus;
         m_picture.envIn = {PipeAt::Entering, true, sim * in};
         m_picture.envOut = {PipeAt::Entering, true, sim * out};
@@ -167,7 +168,7 @@ void TankModel::processDecision(bool noUserEffectWritten)
     if (!noUserEffectWritten && s.Trial % s.setup.inFlowTPAfter != 0 &&
         s.Trial % s.setup.outFlowTPAfter != 0) {
         m_picture.status = kNoUserEffectStatus;
-        recordEvent(QStringLiteral("No User Effect"));
+        recordEvent(events::kNoUserEffect);
     }
 
     const Due in = dueIn();
@@ -220,7 +221,7 @@ void TankModel::deliverDueOrders(bool inflowDelivered)
             tank.AmountInTank =
                 ((1 / tank.UnitScale) * tank.AmountInTank + in.quantity) * tank.UnitScale;
             m_picture.userIn = {PipeAt::Arrived, false, in.quantity};
-            recordEvent(QStringLiteral("User Inflow"));
+            recordEvent(events::kUserInflow);
         }
     }
 
@@ -235,7 +236,7 @@ void TankModel::deliverDueOrders(bool inflowDelivered)
             tank.AmountInTank =
                 ((1 / tank.UnitScale) * tank.AmountInTank - out.quantity) * tank.UnitScale;
             m_picture.userOut = {PipeAt::Arrived, false, out.quantity};
-            recordEvent(QStringLiteral("User Outflow"));
+            recordEvent(events::kUserOutflow);
         }
     }
 }
@@ -280,7 +281,7 @@ void TankModel::closePeriod()
 {
     TankState& tank = m_state.tank;
     CalCost(tank.AmountInTank);
-    recordEvent(QStringLiteral("After Cost Calculation"));
+    recordEvent(events::kAfterCost);
     tank.IsEnvInFlow = tank.IsEnvOutFlow = false;
     tank.IsUserInFlow = tank.IsUserOutFlow = false;
 }

@@ -1,10 +1,12 @@
 #include "tools/AnalysisData.h"
 
 #include "config/BonusBand.h"
+#include "recording/EventTypes.h"
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
 #include "store/NameKey.h"
 #include "store/Store.h"
+#include "tools/RowValues.h"
 #include "tools/ToolCommand.h"
 
 #include <QDateTime>
@@ -18,24 +20,12 @@ namespace aquilevel::tools {
 namespace {
 
 const QString kStatus = QStringLiteral("Reading the sessions");
-const QString kContinue = QStringLiteral("Continue Clicked");
-const QString kSubmit = QStringLiteral("Submit Clicked");
-const QString kEnvironment = QStringLiteral("Environment Effect");
-const QString kUserInflow = QStringLiteral("User Inflow");
-const QString kUserOutflow = QStringLiteral("User Outflow");
-const QString kAfterCost = QStringLiteral("After Cost Calculation");
-
-double number(const store::Row& row, const char* column)
-{
-    const QVariant v = row.value(column);
-    return v.isNull() ? 0.0 : v.toDouble();
-}
-
-bool flag(const store::Row& row, const char* column)
-{
-    const QVariant v = row.value(column);
-    return !v.isNull() && v.toBool();
-}
+using events::kAfterCost;
+using events::kContinueClicked;
+using events::kEnvironmentEffect;
+using events::kSubmitClicked;
+using events::kUserInflow;
+using events::kUserOutflow;
 
 // When a row was written: to the millisecond by the station's clock in UTC, and to the
 // second in local time (rows of older databases may lack the first).
@@ -86,7 +76,7 @@ Moment openedFor(int trial, bool timeDriven, const QString& firstType, const Mom
     const PeriodTimes t = times.value(trial);
     if (timeDriven) {
         // The steps that write their row as the tick runs, before any stage waits.
-        const bool atTheTick = firstType == kEnvironment || firstType == QLatin1String("No User Effect");
+        const bool atTheTick = firstType == kEnvironmentEffect || firstType == events::kNoUserEffect;
         if (!t.end.isValid() || (atTheTick && firstRow.local.isValid() && firstRow.local <= t.end.addSecs(1)))
             return firstRow;
         return Moment{QDateTime(), t.end};
@@ -144,7 +134,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
     for (const store::Row& row : rows) {
         const QString type = row.value("eventType").toString();
         const Moment moment = momentOf(row);
-        if (type == kContinue) { // the instructions: no tank shown, but the trial screen opens after them
+        if (type == kContinueClicked) { // the instructions: no tank shown, but the trial screen opens after them
             ordersOpen = moment;
             continue;
         }
@@ -164,7 +154,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             After before;
             if (last)
                 before = *last;
-            else if (type == kSubmit)
+            else if (type == kSubmitClicked)
                 before = now;
             else
                 before = {initial.amount, initial.inflowOnTheWay, initial.outflowOnTheWay, number(row, "BaseMoney"),
@@ -179,7 +169,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
         }
         AnalysisPeriod& p = *found;
         const double amountBefore = last ? last->amount : p.amountStart;
-        if (type == kSubmit) {
+        if (type == kSubmitClicked) {
             const std::optional<qint64> took = openedAt.value(trial).msTo(moment);
             // A time-driven Submit longer after the tick than a period runs was pressed
             // after a crash: when its screen opened again is not stored.
@@ -187,7 +177,7 @@ QList<AnalysisPeriod> periodsOf(const QList<store::Row>& rows, const SessionStar
             if (!p.submitted && took && *took >= 0 && !afterACrash)
                 p.decisionMs = took;
             p.submitted = true;
-        } else if (type == kEnvironment) {
+        } else if (type == kEnvironmentEffect) {
             p.envActed = true;
         } else if (type == kUserInflow) {
             p.deliveredInflow += now.amount - amountBefore;

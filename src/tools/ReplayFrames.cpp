@@ -2,9 +2,11 @@
 
 #include "config/ConfigLoader.h"
 #include "config/ConfigProblem.h"
+#include "recording/EventTypes.h"
 #include "store/DataTables.h"
 #include "store/Store.h"
 #include "task/TankModel.h"
+#include "tools/RowValues.h"
 #include "tools/ToolCommand.h"
 
 #include <QHash>
@@ -22,25 +24,13 @@ using Due = task::TankModel::Due;
 
 namespace {
 
-const QString kContinue = QStringLiteral("Continue Clicked");
-const QString kSubmit = QStringLiteral("Submit Clicked");
-const QString kEnvironment = QStringLiteral("Environment Effect");
-const QString kNoUserEffect = QStringLiteral("No User Effect");
-const QString kUserInflow = QStringLiteral("User Inflow");
-const QString kUserOutflow = QStringLiteral("User Outflow");
-const QString kAfterCost = QStringLiteral("After Cost Calculation");
-
-double number(const store::Row& row, const char* column)
-{
-    const QVariant v = row.value(column);
-    return v.isNull() ? 0.0 : v.toDouble();
-}
-
-bool flag(const store::Row& row, const char* column)
-{
-    const QVariant v = row.value(column);
-    return !v.isNull() && v.toInt() != 0;
-}
+using events::kAfterCost;
+using events::kNoUserEffect;
+using events::kUserInflow;
+using events::kUserOutflow;
+const QString& kContinue = events::kContinueClicked;
+const QString& kSubmit = events::kSubmitClicked;
+const QString& kEnvironment = events::kEnvironmentEffect;
 
 // A row's values as read.
 struct Event {
@@ -364,7 +354,7 @@ ReplaySession loadReplay(store::Store& store, const QString& version, const QStr
     // A session keeps the display and the play it began with, whatever the version says
     // since: the rows hold them.
     for (const store::Row& row : std::as_const(rows))
-        if (row.value("eventType").toString() != QLatin1String("Continue Clicked")) {
+        if (row.value("eventType").toString() != kContinue) {
             if (!row.value("graphicalMode").isNull()) // rows imported without it keep the version's
                 s.setup.graphicalMode = flag(row, "graphicalMode");
             if (!row.value("IsTimeDriven").isNull())

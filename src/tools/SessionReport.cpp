@@ -2,6 +2,7 @@
 
 #include "config/BonusBand.h"
 #include "config/NumberFormat.h"
+#include "recording/EventTypes.h"
 #include "store/ConfigTables.h"
 #include "store/DataTables.h"
 #include "store/NameKey.h"
@@ -24,7 +25,7 @@ namespace aquilevel::tools {
 
 namespace {
 
-const QString kAfterCost = QStringLiteral("After Cost Calculation");
+using events::kAfterCost;
 const QString kStatus = QStringLiteral("Reading the session");
 
 double number(const QVariant& value)
