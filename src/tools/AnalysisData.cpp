@@ -77,7 +77,9 @@ Moment openedFor(int trial, bool timeDriven, const QString& firstType, const Mom
     if (timeDriven) {
         // The steps that write their row as the tick runs, before any stage waits.
         const bool atTheTick = firstType == kEnvironmentEffect || firstType == events::kNoUserEffect;
-        if (!t.end.isValid() || (atTheTick && firstRow.local.isValid() && firstRow.local <= t.end.addSecs(1)))
+        if (!t.end.isValid()) // no summary: a first row that is the Submit itself says nothing of the tick
+            return firstType == kSubmitClicked ? Moment{} : firstRow;
+        if (atTheTick && firstRow.local.isValid() && firstRow.local <= t.end.addSecs(1))
             return firstRow;
         return Moment{QDateTime(), t.end};
     }
