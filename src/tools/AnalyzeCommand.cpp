@@ -41,10 +41,15 @@ QString usage()
         "  --help              show this text\n");
 }
 
+// Three decimals are what a table to read needs; the files keep every digit.
+QString shown(double value)
+{
+    return decimal(std::round(value * 1000) / 1000);
+}
+
 QString withSe(double value, double se)
 {
-    return QStringLiteral("%1 (%2)").arg(decimal(std::round(value * 1000) / 1000),
-                                         decimal(std::round(se * 1000) / 1000));
+    return QStringLiteral("%1 (%2)").arg(shown(value), shown(se));
 }
 
 } // namespace
@@ -91,12 +96,12 @@ int runAnalyze(const QStringList& arguments, const ToolContext& context)
             else if (r.rSquared < kLowRSquared)
                 little.append(name);
             rows.append({a.version, a.subject, QString::number(a.periods.size()), QString::number(a.periodsInBand()),
-                         decimal(std::round(a.meanDistance() * 1000) / 1000), QString::number(r.periods),
+                         shown(a.meanDistance()), QString::number(r.periods),
                          r.valid ? withSe(r.weight, r.weightSe) : QStringLiteral("-"),
                          r.valid ? withSe(r.alpha, r.alphaSe) : QStringLiteral("-"),
                          r.valid ? withSe(r.beta, r.betaSe) : QStringLiteral("-"),
                          r.valid ? decimal(r.theta) : QStringLiteral("-"),
-                         r.valid ? decimal(std::round(r.rSquared * 1000) / 1000) : QStringLiteral("-")});
+                         r.valid ? shown(r.rSquared) : QStringLiteral("-")});
         }
         context.out << alignedTable({QStringLiteral("Version"), QStringLiteral("Participant"), QStringLiteral("Periods"),
                                      QStringLiteral("In band"), QStringLiteral("Mean distance"),

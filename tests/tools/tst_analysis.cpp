@@ -379,14 +379,18 @@ void TestAnalysis::theRuleABotPlayedIsRecovered()
 
 void TestAnalysis::analyzeNamesTheRulesThatExplainLittle()
 {
-    const auto play = [](const QString& subject, const QStringList& how) {
-        const test::ToolResult played =
-            bot(QStringList{QStringLiteral("--version"), kStep, QStringLiteral("--subject"), subject} + how);
-        QVERIFY2(played.status == 0, qPrintable(played.err));
+    // The same two players in each version: one by the rule, one far off it.
+    const auto playBoth = [](const QString& version) {
+        const QStringList anchor{QStringLiteral("--policy"), QStringLiteral("anchor")};
+        const QStringList erratic = anchor + QStringList{QStringLiteral("--noise"), QStringLiteral("30"),
+                                                          QStringLiteral("--seed"), QStringLiteral("2")};
+        for (const auto& [subject, how] : {std::pair{QStringLiteral("steady"), anchor}, {QStringLiteral("erratic"), erratic}}) {
+            const test::ToolResult played =
+                bot(QStringList{QStringLiteral("--version"), version, QStringLiteral("--subject"), subject} + how);
+            QVERIFY2(played.status == 0, qPrintable(played.err));
+        }
     };
-    play(QStringLiteral("steady"), {QStringLiteral("--policy"), QStringLiteral("anchor")});
-    play(QStringLiteral("erratic"), {QStringLiteral("--policy"), QStringLiteral("anchor"), QStringLiteral("--noise"),
-                                     QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("2")});
+    playBoth(kStep);
     const auto analyze = [](const QStringList& arguments) {
         return test::runTool(runAnalyze, database().folder(),
                              arguments + QStringList{QStringLiteral("--version"), kStep});
@@ -403,14 +407,7 @@ void TestAnalysis::analyzeNamesTheRulesThatExplainLittle()
     QCOMPARE(analyze({QStringLiteral("--theta"), QStringLiteral("1.5")}).status, 2);
 
     // Twenty periods: the steady rule explains its orders, the erratic one does not.
-    const auto playDemo = [&](const QString& subject, const QStringList& how) {
-        const test::ToolResult played =
-            bot(QStringList{QStringLiteral("--version"), kDemo, QStringLiteral("--subject"), subject} + how);
-        QVERIFY2(played.status == 0, qPrintable(played.err));
-    };
-    playDemo(QStringLiteral("steady"), {QStringLiteral("--policy"), QStringLiteral("anchor")});
-    playDemo(QStringLiteral("erratic"), {QStringLiteral("--policy"), QStringLiteral("anchor"), QStringLiteral("--noise"),
-                                         QStringLiteral("30"), QStringLiteral("--seed"), QStringLiteral("2")});
+    playBoth(kDemo);
     const test::ToolResult told = test::runTool(
         runAnalyze, database().folder(),
         {QStringLiteral("--version"), kDemo, QStringLiteral("--include-pilots"), QStringLiteral("--theta"),
